@@ -1,0 +1,1 @@
+// mzcalib: filled in by the calibration work

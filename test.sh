@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: once in a normal build, then the unit tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer. Installs missing build packages first (Debian).
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/packages.sh
+mz_install_packages "${MZ_TEST_PACKAGES[@]}"
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== build (RelWithDebInfo, warnings are errors)"
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMZ_WERROR=ON
+cmake --build build/test -j "$jobs"
+
+echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMZ_WERROR=ON -DMZ_SANITIZE=ON \
+  -DMZ_BUILD_BENCH=OFF
+cmake --build build/asan -j "$jobs"
+
+status=0
+echo "== tests"
+ctest --test-dir build/test --output-on-failure -j "$jobs" || status=1
+echo "== unit tests under sanitizers"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan -L unit --output-on-failure -j "$jobs" || status=1
+exit $status
