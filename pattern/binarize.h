@@ -1,0 +1,25 @@
+// Pre-processing of a camera picture: grey conversion, local-mean threshold, border cleaning.
+#pragma once
+
+#include <cstdint>
+
+#include "pattern/grey_image.h"
+
+namespace mz::pattern {
+
+// Grey value of every pixel of a width x height picture of 3-byte pixels without row padding.
+// The weights follow byte position, not colour: with blue, green, red memory order blue gets
+// 0.299 and red 0.114. Callers' tables were tuned on this, so it stays.
+GreyImage toGrey(const uint8_t* picture, int width, int height);
+
+// 255 where a pixel is at least 10 grey levels below the mean of its neighbourhood (half-size
+// width / 20), 0 elsewhere. A crop narrower than 20 pixels has no neighbourhood and no dark pixel.
+GreyImage thresholdLocalMean(const GreyImage& crop);
+
+// Removes (sets to 0) the dark blobs that touch the image edge. The mark spreads in at most
+// kBorderRounds forward/backward sweeps, so a blob that winds further is only partly removed.
+void cleanBorder(GreyImage& binary);
+
+inline constexpr int kBorderRounds = 20;
+
+}  // namespace mz::pattern

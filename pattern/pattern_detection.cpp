@@ -1,0 +1,176 @@
+#include "pattern/pattern_detection.h"
+
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+
+#include "mz/mzpattern.h"
+#include "pattern/binarize.h"
+#include "pattern/labelling.h"
+
+namespace mz::pattern {
+
+SearchRect clipToPicture(const SearchRect& rect, int width, int height) {
+    const auto clip = [](int64_t start, int64_t size, int limit, int& outStart, int& outSize) {
+        const int64_t lo = std::clamp<int64_t>(start, 0, limit);
+        const int64_t hi = size > 0 ? std::clamp<int64_t>(start + size, 0, limit) : lo;
+        outStart = static_cast<int>(lo);
+        outSize = static_cast<int>(std::max<int64_t>(hi - lo, 0));
+    };
+    SearchRect out;
+    clip(rect.x, rect.width, width, out.x, out.width);
+    clip(rect.y, rect.height, height, out.y, out.height);
+    if (out.width == 0 || out.height == 0) {
+        return SearchRect{};
+    }
+    return out;
+}
+
+GreyImage binarizeRegions(const GreyImage& grey, const SearchRect& left, const SearchRect& right) {
+    GreyImage binary(grey.width, grey.height, 255);
+    for (const SearchRect& r : {left, right}) {
+        if (r.width == 0 || r.height == 0) {
+            continue;
+        }
+        GreyImage dark = thresholdLocalMean(grey.crop(r.x, r.y, r.width, r.height));
+        cleanBorder(dark);
+        binary.paste(dark, r.x, r.y);
+    }
+    return binary;
+}
+
+SearchRect candidateWindow(int x, int y, int w, int h, int halfWidth, int height) {
+    SearchRect win;
+    win.x = std::max(x - 10, 0);
+    win.y = std::max(y - 10, 0);
+    win.width = win.x + w + 20 < halfWidth ? w + 20 : 2 * w + 30 - halfWidth + win.x;
+    win.height = win.y + h + 20 < height ? h + 20 : 2 * h + 30 - height + win.y;
+    win.width = std::min(win.width, halfWidth - win.x);
+    win.height = std::min(win.height, height - win.y);
+    return win;
+}
+
+namespace {
+
+int fraction(float share, int size) { return static_cast<int>(share * static_cast<float>(size)); }
+
+bool keepsFrame(const ComponentBox& inner, int w, int h) {
+    return inner.x >= 3 && inner.y >= 3 && w - inner.width - inner.x >= 3 && h - inner.height - inner.y >= 3;
+}
+
+// A frame qualifies when its light hole is large (over 40 % of the box both ways) and clear of
+// the box edges; only the first large inner component is looked at.
+bool hasLightHole(const GreyImage& half, const ComponentBox& box) {
+    GreyImage inner = half.crop(box.x, box.y, box.width, box.height);
+    for (uint8_t& p : inner.pixels) {
+        p = p != 255 ? 255 : 0;
+    }
+    const int w = box.width;
+    const int h = box.height;
+    for (const Component& c : labelComponents(inner, 25)) {
+        const ComponentBox& b = c.box;
+        if (!(b.width > fraction(0.4f, w) && b.height > fraction(0.4f, h))) continue;
+        if (!(b.width < fraction(0.98f, w) && b.height < fraction(0.98f, h))) continue;
+        return keepsFrame(b, w, h);
+    }
+    return false;
+}
+
+}  // namespace
+
+HalfResult searchHalf(const GreyImage& half, int xo, const CameraParam& camera) {
+    const int hw = half.width;
+    const int h = half.height;
+    GreyImage labels = half;
+    const std::vector<Component> components = labelComponents(labels, 50);
+
+    HalfResult result;
+    float best = 0.0f;
+    bool fitted = false;
+    for (const Component& c : components) {
+        const ComponentBox& b = c.box;
+        if (!(b.width > fraction(0.05f, hw) && b.height > fraction(0.05f, h))) continue;
+        if (!(b.width < fraction(0.98f, hw) && b.height < fraction(0.98f, h))) continue;
+        if (!hasLightHole(half, b)) continue;
+
+        const SearchRect win = candidateWindow(b.x, b.y, b.width, b.height, hw, h);
+        const float area = static_cast<float>(win.width) * static_cast<float>(win.height);
+        if (!(area > best)) continue;
+        best = area;
+
+        GreyImage mask(win.width, win.height, 0);
+        for (int r = 0; r < win.height; ++r) {
+            const uint8_t* src = labels.row(win.y + r) + win.x;
+            uint8_t* dst = mask.row(r);
+            for (int col = 0; col < win.width; ++col) {
+                dst[col] = src[col] == c.label ? 255 : 0;
+            }
+        }
+        // A candidate whose sides cannot be found leaves (0, 0) corners, which the check rejects.
+        result.corners = fitTriangleCorners(mask, win.x, win.y, xo, camera).value_or(Corners{});
+        fitted = true;
+    }
+    result.found = fitted && isTriangle(result.corners, camera.width, camera.height);
+    return result;
+}
+
+Point2F limitToPicture(const Point2F& p, int width, int height) {
+    const auto limit = [](float v, int size) {
+        return std::max(kStoreMargin, std::min(v, static_cast<float>(size) - kStoreMargin));
+    };
+    return Point2F{limit(p.x, width), limit(p.y, height)};
+}
+
+namespace {
+
+int32_t detect(const uint8_t* picture, CameraParam& camera, const int32_t* rectangles) {
+    const int w = camera.width;
+    const int h = camera.height;
+    const SearchRect left = clipToPicture({rectangles[0], rectangles[1], rectangles[2], rectangles[3]}, w, h);
+    const SearchRect right = clipToPicture({rectangles[4], rectangles[5], rectangles[6], rectangles[7]}, w, h);
+
+    // The caller's picture is only read, so the grey image stands in for the working copy.
+    const GreyImage binary = binarizeRegions(toGrey(picture, w, h), left, right);
+    const int hw = w / 2;
+    HalfResult halves[2];
+    for (int i = 0; i < 2; ++i) {
+        const int xo = i * hw;
+        halves[i] = searchHalf(binary.crop(xo, 0, hw, h), xo, camera);
+        if (halves[i].found) {
+            orderCorners(halves[i].corners);
+        }
+    }
+    if (!halves[0].found && !halves[1].found) {
+        return -1;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (!halves[i].found) continue;
+        for (int k = 0; k < 3; ++k) {
+            camera.imagePoints[3 * i + k] = limitToPicture(halves[i].corners[static_cast<size_t>(k)], w, h);
+        }
+    }
+    camera.pointCount = 6;
+    return 0;
+}
+
+}  // namespace
+
+}  // namespace mz::pattern
+
+extern "C" MZ_API int32_t mzGetPatternIP(const uint8_t* picture, CameraParam* camera, const int32_t* rectangles) {
+    if (picture == nullptr || camera == nullptr || rectangles == nullptr || camera->imagePoints == nullptr) {
+        return -5;
+    }
+    if (camera->width <= 0 || camera->height <= 0) {
+        return -1;
+    }
+    // Every working buffer is taken before the record is written, so running out of memory
+    // anywhere leaves the record as it was.
+    try {
+        return mz::pattern::detect(picture, *camera, rectangles);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    } catch (const std::length_error&) {
+        return -1;
+    }
+}
