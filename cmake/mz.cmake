@@ -12,7 +12,9 @@ function(mz_add_library name)
   add_library(${name} SHARED)
   target_link_libraries(${name} PRIVATE ${name}_obj)
   target_include_directories(${name} PUBLIC ${MZ_INCLUDE_DIR})
-  target_link_options(${name} PRIVATE -Wl,-Bsymbolic-functions -Wl,--no-undefined)
+  target_link_options(${name} PRIVATE -Wl,-Bsymbolic-functions -Wl,--no-undefined
+    -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/exports.map)
   set_target_properties(${name} PROPERTIES
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)

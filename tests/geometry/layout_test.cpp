@@ -1,3 +1,0 @@
-#include <gtest/gtest.h>
-#include "mz/mztypes.h"
-TEST(Layout, Placeholder) { SUCCEED(); }
