@@ -58,8 +58,9 @@ bool keepsFrame(const ComponentBox& inner, int w, int h) {
     return inner.x >= 3 && inner.y >= 3 && w - inner.width - inner.x >= 3 && h - inner.height - inner.y >= 3;
 }
 
-// A frame qualifies when its light hole is large (over 40 % of the box both ways) and clear of
-// the box edges; only the first large inner component is looked at.
+// A frame qualifies when a light hole is large (over 40 % of the box both ways) and clear of the
+// box edges. The light floor around a triangle's slanted sides also forms large components inside
+// the box, but they touch its edges.
 bool hasLightHole(const GreyImage& half, const ComponentBox& box) {
     GreyImage inner = half.crop(box.x, box.y, box.width, box.height);
     for (uint8_t& p : inner.pixels) {
@@ -71,7 +72,7 @@ bool hasLightHole(const GreyImage& half, const ComponentBox& box) {
         const ComponentBox& b = c.box;
         if (!(b.width > fraction(0.4f, w) && b.height > fraction(0.4f, h))) continue;
         if (!(b.width < fraction(0.98f, w) && b.height < fraction(0.98f, h))) continue;
-        return keepsFrame(b, w, h);
+        if (keepsFrame(b, w, h)) return true;
     }
     return false;
 }
