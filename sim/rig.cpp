@@ -1,0 +1,263 @@
+#include "sim/rig.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <stdexcept>
+
+namespace mz::sim {
+
+namespace {
+
+constexpr double kDeg = std::numbers::pi / 180.0;
+constexpr const char* kTriangleNames[4] = {"T1 (front-left)", "T2 (front-right)",
+                                           "T3 (rear-right)", "T4 (rear-left)"};
+// A frame must stay inside the field with room to spare; past 90 degrees the ideal plane of the
+// camera record has no image of the point at all.
+constexpr double kMaxCornerAngle = 85.0 * kDeg;
+constexpr int kEdgeSamples = 48;
+
+// Uniform draws from the raw 64-bit stream: the standard distributions are not required to give
+// the same numbers on every library, and the bay must not depend on the toolchain.
+class Draw {
+public:
+    explicit Draw(uint64_t seed) : engine_(seed) {}
+    double uniform(double lo, double hi) {
+        const double u = static_cast<double>(engine_() >> 11) * 0x1.0p-53;
+        return lo + (hi - lo) * u;
+    }
+
+private:
+    std::mt19937_64 engine_;
+};
+
+Vec2 rotate(Vec2 v, double a) {
+    return {v.x * std::cos(a) - v.y * std::sin(a), v.x * std::sin(a) + v.y * std::cos(a)};
+}
+
+std::array<Vec2, 3> innerCorners(const Triangle& t) {
+    const Vec2 c{(t.corners[0].x + t.corners[1].x + t.corners[2].x) / 3,
+                 (t.corners[0].y + t.corners[1].y + t.corners[2].y) / 3};
+    const double side = std::hypot(t.corners[1].x - t.corners[0].x, t.corners[1].y - t.corners[0].y);
+    const double inradius = side / (2 * std::sqrt(3.0));
+    const double s = (inradius - t.band) / inradius;
+    std::array<Vec2, 3> inner;
+    for (int i = 0; i < 3; ++i) {
+        inner[i] = {c.x + (t.corners[i].x - c.x) * s, c.y + (t.corners[i].y - c.y) * s};
+    }
+    return inner;
+}
+
+struct Box {
+    double x0 = 1e30, y0 = 1e30, x1 = -1e30, y1 = -1e30;
+    void add(Vec2 p) {
+        x0 = std::min(x0, p.x);
+        y0 = std::min(y0, p.y);
+        x1 = std::max(x1, p.x);
+        y1 = std::max(y1, p.y);
+    }
+    double width() const { return x1 - x0; }
+    double height() const { return y1 - y0; }
+};
+
+// On-screen bounding box of a triangle's outline (its sides bend under the fisheye); false when
+// part of it is outside the usable field.
+bool outlineBox(const Camera& cam, const std::array<Vec2, 3>& corners, Box& box) {
+    for (int e = 0; e < 3; ++e) {
+        const Vec2 a = corners[e];
+        const Vec2 b = corners[(e + 1) % 3];
+        for (int i = 0; i < kEdgeSamples; ++i) {
+            const double t = static_cast<double>(i) / kEdgeSamples;
+            const Vec3 p{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, 0};
+            const Vec3 d{p.x - cam.position.x, p.y - cam.position.y, p.z - cam.position.z};
+            const Mat3& r = cam.rotation;
+            const double z = r[2][0] * d.x + r[2][1] * d.y + r[2][2] * d.z;
+            const double norm = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+            if (z <= norm * std::cos(kMaxCornerAngle)) return false;
+            Vec2 px;
+            if (!projectToPixel(cam, p, px)) return false;
+            box.add(px);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Mat3 cameraRotation(double headingDeg, double tiltDeg, double rollDeg) {
+    const double h = headingDeg * kDeg, t = tiltDeg * kDeg, r = rollDeg * kDeg;
+    const Vec3 d{std::sin(h) * std::cos(t), std::cos(h) * std::cos(t), -std::sin(t)};
+    const Vec3 x{std::cos(h), -std::sin(h), 0};
+    const Vec3 y{d.y * x.z - d.z * x.y, d.z * x.x - d.x * x.z, d.x * x.y - d.y * x.x};
+    const double c = std::cos(r), s = std::sin(r);
+    Mat3 m;
+    m[0] = {c * x.x + s * y.x, c * x.y + s * y.y, c * x.z + s * y.z};
+    m[1] = {-s * x.x + c * y.x, -s * x.y + c * y.y, -s * x.z + c * y.z};
+    m[2] = {d.x, d.y, d.z};
+    return m;
+}
+
+bool projectToPixel(const Camera& camera, const Vec3& p, Vec2& pixel) {
+    const Vec3 d{p.x - camera.position.x, p.y - camera.position.y, p.z - camera.position.z};
+    const Mat3& r = camera.rotation;
+    const double x = r[0][0] * d.x + r[0][1] * d.y + r[0][2] * d.z;
+    const double y = r[1][0] * d.x + r[1][1] * d.y + r[1][2] * d.z;
+    const double z = r[2][0] * d.x + r[2][1] * d.y + r[2][2] * d.z;
+    const double lateral = std::hypot(x, y);
+    const double theta = std::atan2(lateral, z);
+    if (theta > camera.lens.maxAngle) return false;
+    const Lens& lens = camera.lens;
+    if (lateral == 0) {
+        pixel = {lens.cx, lens.cy};
+        return true;
+    }
+    const double rho = lensRadius(lens, theta);
+    pixel = {rho * x / lateral * lens.fx + lens.cx, rho * y / lateral * lens.fy + lens.cy};
+    return true;
+}
+
+CameraPoints cameraPoints(const Rig& rig, int camera) {
+    CameraPoints out;
+    const Camera& cam = rig.cameras.at(camera);
+    for (int side = 0; side < 2; ++side) {
+        const Triangle& tri = rig.triangles[kCameraTriangles[camera][side]];
+        std::array<Vec2, 3> px;
+        for (int i = 0; i < 3; ++i) {
+            projectToPixel(cam, {tri.corners[i].x, tri.corners[i].y, 0}, px[i]);
+        }
+        // Lowest on screen first, then clockwise on screen: with y pointing down, clockwise
+        // turns make a positive cross product.
+        int low = 0;
+        for (int i = 1; i < 3; ++i) {
+            if (px[i].y > px[low].y) low = i;
+        }
+        int a = (low + 1) % 3, b = (low + 2) % 3;
+        const double cross = (px[a].x - px[low].x) * (px[b].y - px[low].y) -
+                             (px[a].y - px[low].y) * (px[b].x - px[low].x);
+        if (cross < 0) std::swap(a, b);
+        const int order[3] = {low, a, b};
+        for (int i = 0; i < 3; ++i) {
+            out.image[side * 3 + i] = px[order[i]];
+            out.floor[side * 3 + i] = tri.corners[order[i]];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> checkRig(const Rig& rig) {
+    std::vector<std::string> problems;
+    const int w = rig.options.width, h = rig.options.height;
+    for (int cam = 0; cam < 4; ++cam) {
+        const Camera& camera = rig.cameras[cam];
+        for (int side = 0; side < 2; ++side) {
+            const int t = kCameraTriangles[cam][side];
+            const Triangle& tri = rig.triangles[t];
+            const std::string who = std::string(kCameraNames[cam]) + " camera, triangle " +
+                                    kTriangleNames[t] + ": ";
+            Box outer, inner;
+            if (!outlineBox(camera, tri.corners, outer) ||
+                !outlineBox(camera, innerCorners(tri), inner)) {
+                problems.push_back(who + "not fully in the camera's field of view");
+                continue;
+            }
+            // The program searches (0, H/4, W/2, H - H/4) and (W/2, H/4, W - W/2, H - H/4) and
+            // drops dark blobs touching their borders; corners closer than 10 pixels to the
+            // picture's edge are clamped.
+            const double left = side == 0 ? 11 : w / 2 + 4;
+            const double right = side == 0 ? w / 2 - 5 : w - 11;
+            const double top = h / 4 + 4, bottom = h - 11;
+            if (outer.x0 < left || outer.x1 > right || outer.y0 < top || outer.y1 > bottom) {
+                problems.push_back(who + "leaves the lower three quarters of the " +
+                                   (side == 0 ? "left" : "right") + " half of the picture");
+                continue;
+            }
+            if (std::max(outer.width(), outer.height()) < 46 ||
+                std::min(outer.width(), outer.height()) < 32) {
+                problems.push_back(who + "too small on screen");
+            }
+            if (inner.width() < 0.5 * outer.width() || inner.height() < 0.5 * outer.height() ||
+                inner.x0 - outer.x0 < 4 || outer.x1 - inner.x1 < 4 || inner.y0 - outer.y0 < 4 ||
+                outer.y1 - inner.y1 < 4) {
+                problems.push_back(who + "light hole too small against the frame on screen");
+            }
+            std::array<Vec2, 3> px;
+            for (int i = 0; i < 3; ++i) projectToPixel(camera, {tri.corners[i].x, tri.corners[i].y, 0}, px[i]);
+            if (px[0].y - std::max(px[1].y, px[2].y) < 3) {
+                problems.push_back(who + "its pointing corner is not clearly the lowest on screen");
+            }
+        }
+    }
+    return problems;
+}
+
+void finishRig(Rig& rig) {
+    const Lens lens = makeLens(rig.options.width, rig.options.height);
+    for (Camera& cam : rig.cameras) {
+        cam.rotation = cameraRotation(cam.headingDeg, cam.tiltDeg, cam.rollDeg);
+        cam.lens = lens;
+    }
+}
+
+Rig drawRig(const RigOptions& options) {
+    if (options.markerLength <= 0) throw std::invalid_argument("marker length must be positive");
+    if (options.vehicleWidth <= 0 || options.vehicleLength <= 0) {
+        throw std::invalid_argument("vehicle size must be positive");
+    }
+    Rig rig;
+    rig.options = options;
+    Draw draw(options.seed);
+    const double halfW = options.vehicleWidth / 2, halfL = options.vehicleLength / 2;
+    const double side = options.markerLength;
+    std::vector<std::string> problems;
+    constexpr int kMaxAttempts = 5000;
+    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+        // Each triangle's corner 0 sits on the diagonal out of its vehicle corner, the frame's
+        // axis pointing back at that corner.
+        const double sx[4] = {-1, 1, 1, -1}, sy[4] = {1, 1, -1, -1};
+        for (int t = 0; t < 4; ++t) {
+            const double gap = draw.uniform(250, 500);
+            const double axis = draw.uniform(40, 50) * kDeg;
+            const Vec2 u{sx[t] * std::cos(axis), sy[t] * std::sin(axis)};
+            Triangle& tri = rig.triangles[t];
+            tri.band = side / 10;
+            tri.corners[0] = {sx[t] * halfW + gap * u.x, sy[t] * halfL + gap * u.y};
+            // Corner 1 then 2 counter-clockwise seen from above.
+            const Vec2 e1 = rotate(u, -30 * kDeg), e2 = rotate(u, 30 * kDeg);
+            const bool ccw = sx[t] * sy[t] < 0;
+            const Vec2 a = ccw ? e1 : e2, b = ccw ? e2 : e1;
+            tri.corners[1] = {tri.corners[0].x + side * a.x, tri.corners[0].y + side * a.y};
+            tri.corners[2] = {tri.corners[0].x + side * b.x, tri.corners[0].y + side * b.y};
+        }
+        Camera& front = rig.cameras[kFront];
+        front.position = {draw.uniform(-50, 50), halfL + draw.uniform(0, 40), draw.uniform(600, 900)};
+        front.headingDeg = draw.uniform(-2, 2);
+        Camera& rear = rig.cameras[kRear];
+        rear.position = {draw.uniform(-50, 50), -halfL - draw.uniform(0, 40), draw.uniform(700, 1100)};
+        rear.headingDeg = 180 + draw.uniform(-2, 2);
+        Camera& left = rig.cameras[kLeft];
+        left.position = {-halfW - draw.uniform(80, 150), halfL - draw.uniform(1800, 2200),
+                         draw.uniform(900, 1100)};
+        left.headingDeg = -90 + draw.uniform(-2, 2);
+        Camera& right = rig.cameras[kRight];
+        right.position = {halfW + draw.uniform(80, 150), halfL - draw.uniform(1800, 2200),
+                          draw.uniform(900, 1100)};
+        right.headingDeg = 90 + draw.uniform(-2, 2);
+        for (Camera& cam : rig.cameras) {
+            cam.tiltDeg = draw.uniform(25, 60);
+            cam.rollDeg = draw.uniform(-2, 2);
+        }
+        finishRig(rig);
+        problems = checkRig(rig);
+        if (problems.empty()) {
+            rig.attempts = attempt;
+            return rig;
+        }
+    }
+    std::string message = "no calibration bay for this picture size and marker length passes the "
+                          "checks; last problems:";
+    for (const std::string& p : problems) message += "\n  " + p;
+    throw std::runtime_error(message);
+}
+
+}  // namespace mz::sim

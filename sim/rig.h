@@ -1,0 +1,119 @@
+// The rig simulator: a calibration bay with four fisheye cameras and known truth.
+//
+// Frames and angles (also written into truth.json):
+//  - Floor frame, millimetres: origin at the vehicle's centre on the floor; +x to the vehicle's
+//    right, +y to its front, +z up. The floor is z = 0; a camera's height is its z (positive).
+//  - Camera frame: +x to the right of the picture, +y down the picture, +z along the optical
+//    axis (forward). A camera point (X, Y, Z) lies on the lens's ideal plane at
+//    (f X / Z, f Y / Z), which the camera record's forward lens polynomial maps to the pixel.
+//  - rotation: the 3x3 matrix R from floor to camera: p_camera = R (p_floor - position).
+//    Its rows are the camera's x, y, z axes expressed in the floor frame.
+//  - heading: azimuth of the optical axis in degrees, from +y (vehicle front) turning toward +x
+//    (clockwise seen from above): front camera about 0, right 90, rear 180, left -90.
+//  - tilt: angle of the optical axis below the horizontal, degrees (positive looks down).
+//  - roll: turn of the camera about its optical axis, degrees; positive turns the camera's x
+//    axis toward its y axis (clockwise as seen from behind the camera), so the scene appears
+//    turned counter-clockwise in the picture.
+//    R = Roll(roll) * Base(heading, tilt): with d = (sin h cos t, cos h cos t, -sin t) the
+//    optical axis and r = (cos h, -sin h, 0) the level right vector, the unrolled rows are
+//    x = r, y = d x r, z = d; roll then gives x' = cos(roll) x + sin(roll) y,
+//    y' = -sin(roll) x + cos(roll) y.
+//  - Triangles T1 front-left, T2 front-right, T3 rear-right, T4 rear-left (floor frame). Corner
+//    0 of each is the one pointing at the nearest vehicle corner.
+//  - Image points: pixels of the distorted picture (pixel centres at whole numbers), in the
+//    system's point order: the camera's left-half triangle then its right-half triangle, each
+//    the lowest corner on screen first, then the other two clockwise as seen on screen.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/lens_model.h"
+
+namespace mz::sim {
+
+struct Vec2 {
+    double x = 0, y = 0;
+};
+
+struct Vec3 {
+    double x = 0, y = 0, z = 0;
+};
+
+using Mat3 = std::array<std::array<double, 3>, 3>;
+
+enum CameraIndex { kFront = 0, kRear = 1, kLeft = 2, kRight = 3 };
+enum TriangleIndex { kT1FrontLeft = 0, kT2FrontRight = 1, kT3RearRight = 2, kT4RearLeft = 3 };
+
+inline constexpr const char* kCameraNames[4] = {"front", "rear", "left", "right"};
+// The triangle each camera sees in the left and the right half of its picture.
+inline constexpr int kCameraTriangles[4][2] = {{kT1FrontLeft, kT2FrontRight},
+                                              {kT3RearRight, kT4RearLeft},
+                                              {kT4RearLeft, kT1FrontLeft},
+                                              {kT2FrontRight, kT3RearRight}};
+
+struct RigOptions {
+    uint64_t seed = 1;
+    int width = 720;
+    int height = 480;
+    std::string model = "AVM 1.65";
+    double markerLength = 800;    // outer side of the triangles, mm
+    double noiseSigma = 2.0;      // grey levels
+    double blurSigma = 0.6;       // pixels; 0 turns it off
+    double vignetting = 0.25;     // brightness lost at the image circle's edge
+    bool quad = false;            // also write the four-quadrant picture
+    double vehicleWidth = 1850;   // mm
+    double vehicleLength = 4600;  // mm
+};
+
+struct Camera {
+    Vec3 position;                // floor frame, mm; z is the height
+    double headingDeg = 0;
+    double tiltDeg = 0;
+    double rollDeg = 0;
+    Mat3 rotation{};              // floor to camera
+    Lens lens;
+};
+
+struct Triangle {
+    std::array<Vec2, 3> corners;  // outer corners; 0 points at the vehicle corner
+    double band = 0;              // width of the dark band, mm
+};
+
+struct Rig {
+    RigOptions options;
+    std::array<Triangle, 4> triangles;
+    std::array<Camera, 4> cameras;
+    int attempts = 0;             // draws it took to find a bay that passes checkRig
+};
+
+Mat3 cameraRotation(double headingDeg, double tiltDeg, double rollDeg);
+
+// Pixel of a floor point in a camera, through the camera record's lens; false when the point is
+// behind the camera or outside the image circle.
+bool projectToPixel(const Camera& camera, const Vec3& floorPoint, Vec2& pixel);
+
+// The six corners of a camera's two triangles in the system's point order, and their floor
+// positions in the same order.
+struct CameraPoints {
+    std::array<Vec2, 6> image;
+    std::array<Vec2, 6> floor;
+};
+CameraPoints cameraPoints(const Rig& rig, int camera);
+
+// Every reason the bay would not serve the detector fairly; empty when it passes. The first
+// kind of problem (a frame leaving the lower three quarters of its half) is what the program's
+// search regions cannot tolerate; the others are the margins a careful operator keeps.
+std::vector<std::string> checkRig(const Rig& rig);
+
+// Draws the random parts (camera poses, triangle placement) from the seed until the bay passes
+// checkRig. Throws std::runtime_error with the last problems when no draw passes.
+Rig drawRig(const RigOptions& options);
+
+// Builds the rig's derived parts (rotations, lenses) from explicit poses, for callers that lay out
+// a bay by hand. The result is not checked.
+void finishRig(Rig& rig);
+
+}  // namespace mz::sim

@@ -1,0 +1,249 @@
+#include "sim/scene.h"
+
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+#include "app/core/atomic_file.h"
+#include "app/core/config_writer.h"
+#include "mz/mzgeometry.h"
+
+namespace mz::sim {
+
+namespace {
+
+constexpr uint32_t kBilinear = 0x0001;
+constexpr uint32_t kFullTopView = 0x8000;
+constexpr uint32_t kLensOn = 0x0020;
+constexpr uint32_t kPanorama = 0x0040;
+constexpr uint32_t kFlipHorizontal = 0x0200;
+constexpr uint32_t kOverlay = 0x2000;
+
+struct ViewSpec {
+    const char* name;
+    int width, height;
+    double centreX, centreY, mmPerPixel;
+    uint32_t flags;
+};
+
+// A full-screen top view with the vehicle lying across the display, and two upright ones beside
+// the front and the rear camera's view, leaving more floor ahead of or behind the vehicle.
+constexpr ViewSpec kTopViews[3] = {
+    {"AVM2D_FULL", 720, 480, 360, 240, 14, kBilinear | kFullTopView},
+    {"AVM2D_FRONT", 400, 480, 200, 280, 20, kBilinear},
+    {"AVM2D_REAR", 400, 480, 200, 200, 20, kBilinear},
+};
+
+struct SingleSpec {
+    uint8_t type;
+    int viewIndex;
+    const char* fileName;
+    uint32_t flags;
+    float wideAngle;
+};
+
+constexpr SingleSpec kSingleViews[] = {
+    {40, 0, "Frontvw.bin", kBilinear | kLensOn, 0},
+    {41, 1, "Frontfv.bin", kBilinear | kLensOn | kPanorama, 3.0f},
+    {42, 2, "Rearvw.bin", kBilinear | kLensOn | kFlipHorizontal | kOverlay, 0},
+    {43, 3, "Rearfv.bin", kBilinear | kLensOn | kPanorama | kFlipHorizontal, 3.0f},
+    {44, 4, "Leftvw.bin", kBilinear | kLensOn, 0},
+    {47, 7, "Rightvw.bin", kBilinear | kLensOn, 0},
+};
+
+nlohmann::json point(Vec2 p) { return nlohmann::json::array({p.x, p.y}); }
+
+}  // namespace
+
+std::vector<TopView> topViews(const Rig& rig) {
+    std::vector<TopView> views;
+    for (const ViewSpec& s : kTopViews) {
+        TopView v;
+        v.width = s.width;
+        v.height = s.height;
+        v.centreX = s.centreX;
+        v.centreY = s.centreY;
+        v.mmPerPixel = s.mmPerPixel;
+        v.rotated = (s.flags & kFullTopView) != 0;
+        v.vehicleWidth = static_cast<int>(std::lround(rig.options.vehicleWidth));
+        v.vehicleLength = static_cast<int>(std::lround(rig.options.vehicleLength));
+        views.push_back(v);
+    }
+    return views;
+}
+
+core::ConfigFile buildConfig(const Rig& rig) {
+    core::ConfigFile cfg;
+    cfg.model = rig.options.model;
+    cfg.parkingGuideLevel = 2;
+    for (int i = 0; i < 4; ++i) {
+        const Lens& lens = rig.cameras[i].lens;
+        core::ConfigCamera cam;
+        cam.type = static_cast<uint8_t>(core::kRecordFrontCamera + i);
+        cam.f = lens.f;
+        cam.fx = lens.fx;
+        cam.fy = lens.fy;
+        cam.cx = lens.cx;
+        cam.cy = lens.cy;
+        cam.k = lens.k;
+        cam.c = lens.c;
+        cam.width = lens.width;
+        cam.height = lens.height;
+        cfg.cameras.push_back(cam);
+    }
+    const std::vector<TopView> views = topViews(rig);
+    int32_t nextId = 1;
+    for (int slot = 0; slot < 3; ++slot) {
+        const ViewSpec& s = kTopViews[slot];
+        core::ConfigMultiview mv;
+        mv.type = static_cast<uint8_t>(core::kRecordMultiview0 + slot);
+        mv.name = s.name;
+        mv.flags = s.flags;
+        mv.width = s.width;
+        mv.height = s.height;
+        mv.centreX = static_cast<float>(s.centreX);
+        mv.centreY = static_cast<float>(s.centreY);
+        mv.mmPerPixel = static_cast<float>(s.mmPerPixel);
+        mv.vehicleWidth = views[slot].vehicleWidth;
+        mv.vehicleLength = views[slot].vehicleLength;
+        mv.markerLength = static_cast<float>(rig.options.markerLength);
+        // The four tables, then the mask, which takes the right camera's identifier plus one.
+        for (int32_t& id : mv.lutIds) id = nextId++;
+        ++nextId;
+        cfg.multiviews.push_back(mv);
+
+        core::ConfigCarImage car;
+        car.type = static_cast<uint8_t>(core::kRecordCarImage0 + slot);
+        car.pixels = makeCarMask(views[slot]).bytes;
+        cfg.carImages.push_back(std::move(car));
+    }
+    for (const SingleSpec& s : kSingleViews) {
+        core::ConfigSingleview sv;
+        sv.type = s.type;
+        sv.viewIndex = s.viewIndex;
+        sv.fileName = s.fileName;
+        sv.flags = s.flags;
+        sv.wideAngle = s.wideAngle;
+        sv.scaleX = 1;
+        sv.scaleY = 1;
+        sv.overlayScale = 10;
+        sv.width = 720;
+        sv.height = 480;
+        sv.centreX = 360;
+        sv.centreY = 240;
+        sv.lutId = nextId++;
+        cfg.singleviews.push_back(sv);
+    }
+    return cfg;
+}
+
+std::string truthJson(const Rig& rig) {
+    using nlohmann::json;
+    json j;
+    j["conventions"] = {
+        {"units", "millimetres on the floor, pixels in pictures, degrees for angles"},
+        {"floor", "origin at the vehicle centre on the floor; +x to the vehicle's right, +y to "
+                  "its front, +z up; the floor is z = 0"},
+        {"height", "camera height above the floor, positive (the position's z)"},
+        {"camera", "+x right in the picture, +y down the picture, +z along the optical axis"},
+        {"rotation", "floor to camera: p_camera = rotation * (p_floor - position); rows are the "
+                     "camera axes in the floor frame"},
+        {"heading", "azimuth of the optical axis from +y turning toward +x (clockwise seen from "
+                    "above): front about 0, right 90, rear 180, left -90"},
+        {"tilt", "optical axis below the horizontal, positive looking down"},
+        {"roll", "turn about the optical axis; positive turns the camera's x axis toward its y "
+                 "axis, so the scene appears turned counter-clockwise in the picture"},
+        {"imagePoints", "distorted pixels, pixel centres at whole numbers; left-half triangle then "
+                        "right-half triangle, each lowest corner first, then clockwise on screen"},
+        {"triangles", "T1 front-left, T2 front-right, T3 rear-right, T4 rear-left; corner 0 points "
+                      "at the nearest vehicle corner"},
+    };
+    const RigOptions& o = rig.options;
+    j["seed"] = o.seed;
+    j["imageSize"] = {o.width, o.height};
+    j["model"] = o.model;
+    j["markerLength"] = o.markerLength;
+    j["noiseSigma"] = o.noiseSigma;
+    j["vehicle"] = {{"width", o.vehicleWidth}, {"length", o.vehicleLength}};
+    const char* triNames[4] = {"T1", "T2", "T3", "T4"};
+    for (int t = 0; t < 4; ++t) {
+        json corners = json::array();
+        for (const Vec2& c : rig.triangles[t].corners) corners.push_back(point(c));
+        j["triangles"][triNames[t]] = {{"corners", corners}, {"band", rig.triangles[t].band}};
+    }
+    for (int c = 0; c < 4; ++c) {
+        const Camera& cam = rig.cameras[c];
+        const CameraPoints pts = cameraPoints(rig, c);
+        json image = json::array(), floor = json::array();
+        for (int i = 0; i < 6; ++i) {
+            image.push_back(point(pts.image[i]));
+            floor.push_back(point(pts.floor[i]));
+        }
+        json rotation = json::array();
+        for (const auto& row : cam.rotation) rotation.push_back({row[0], row[1], row[2]});
+        const Lens& l = cam.lens;
+        j["cameras"][kCameraNames[c]] = {
+            {"position", {cam.position.x, cam.position.y, cam.position.z}},
+            {"height", cam.position.z},
+            {"tilt", cam.tiltDeg},
+            {"roll", cam.rollDeg},
+            {"heading", cam.headingDeg},
+            {"rotation", rotation},
+            {"lens", {{"f", l.f}, {"fx", l.fx}, {"fy", l.fy}, {"cx", l.cx}, {"cy", l.cy},
+                      {"k", l.k}, {"c", l.c}, {"width", l.width}, {"height", l.height},
+                      {"fieldOfView", 2 * l.maxAngle * 180 / 3.14159265358979323846}}},
+            {"triangles", {triNames[kCameraTriangles[c][0]], triNames[kCameraTriangles[c][1]]}},
+            {"imagePoints", image},
+            {"worldPoints", floor},
+        };
+    }
+    j["attempts"] = rig.attempts;
+    return j.dump(2) + "\n";
+}
+
+std::vector<uint8_t> encodeBmp(const Picture& picture) {
+    std::vector<uint8_t*> rows(picture.height);
+    for (int y = 0; y < picture.height; ++y) rows[y] = const_cast<uint8_t*>(picture.row(y));
+    ImageBuffer image{};
+    image.headerSize = 32;
+    image.channels = 3;
+    image.width = picture.width;
+    image.height = picture.height;
+    image.stride = picture.stride;
+    image.imageSize = picture.stride * picture.height;
+    image.rows = rows.data();
+    int size = 0;
+    std::unique_ptr<uint8_t, decltype(&std::free)> bmp(mzImageToBmp(&image, &size), &std::free);
+    if (!bmp) throw std::runtime_error("cannot encode a bitmap");
+    return std::vector<uint8_t>(bmp.get(), bmp.get() + size);
+}
+
+void writeScene(const std::filesystem::path& dir, const Rig& rig, int threads) {
+    const std::vector<std::string> problems = checkRig(rig);
+    if (!problems.empty()) {
+        std::string message = "the calibration bay is refused:";
+        for (const std::string& p : problems) message += "\n  " + p;
+        throw std::runtime_error(message);
+    }
+    const core::ConfigFile config = buildConfig(rig);
+    const std::vector<uint8_t> configBytes = core::encodeConfig(config);
+    std::array<Picture, 4> pictures;
+    for (int c = 0; c < 4; ++c) pictures[c] = renderCamera(rig, c, threads);
+
+    std::filesystem::create_directories(dir / "image");
+    core::writeFileAtomically(dir / "Config.bin", configBytes);
+    for (int c = 0; c < 4; ++c) {
+        core::writeFileAtomically(dir / "image" / (std::string(kCameraNames[c]) + ".bmp"),
+                                  encodeBmp(pictures[c]));
+    }
+    if (rig.options.quad) {
+        core::writeFileAtomically(dir / "image" / "quad.bmp",
+                                  encodeBmp(makeQuad(pictures[kFront], pictures[kRear],
+                                                     pictures[kLeft], pictures[kRight])));
+    }
+    core::writeFileAtomically(dir / "truth.json", truthJson(rig));
+}
+
+}  // namespace mz::sim
