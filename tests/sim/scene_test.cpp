@@ -1,0 +1,244 @@
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "app/core/config_writer.h"
+#include "mz/mzpattern.h"
+#include "sim/car_mask.h"
+#include "sim/render.h"
+#include "sim/rig.h"
+#include "sim/scene.h"
+
+namespace mz::sim {
+namespace {
+
+std::vector<uint8_t> readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+double grey(const Picture& pic, double x, double y) {
+    const int ix = static_cast<int>(std::lround(x)), iy = static_cast<int>(std::lround(y));
+    const uint8_t* p = pic.row(iy) + 3 * ix;
+    return (p[0] + p[1] + p[2]) / 3.0;
+}
+
+class RenderedBay : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        rig_ = new Rig(drawRig(RigOptions{}));
+        for (int c = 0; c < 4; ++c) pictures_[c] = renderCamera(*rig_, c);
+    }
+    static void TearDownTestSuite() { delete rig_; }
+    static Rig* rig_;
+    static Picture pictures_[4];
+};
+Rig* RenderedBay::rig_ = nullptr;
+Picture RenderedBay::pictures_[4];
+
+TEST_F(RenderedBay, CornersLandWhereTheTruthSays) {
+    // Right at each corner the frame is dark (oblique views make some tips needle-thin, so the
+    // darkest pixel next to it counts); a few pixels beyond it the floor is light.
+    for (int c = 0; c < 4; ++c) {
+        const CameraPoints pts = cameraPoints(*rig_, c);
+        for (int side = 0; side < 2; ++side) {
+            const Vec2* p = &pts.image[side * 3];
+            const Vec2 centre{(p[0].x + p[1].x + p[2].x) / 3, (p[0].y + p[1].y + p[2].y) / 3};
+            for (int i = 0; i < 3; ++i) {
+                const double dx = p[i].x - centre.x, dy = p[i].y - centre.y;
+                const double len = std::hypot(dx, dy);
+                const double ux = dx / len, uy = dy / len;
+                double darkest = 255;
+                const double ix = p[i].x - 2 * ux, iy = p[i].y - 2 * uy;
+                for (int dy = -2; dy <= 2; ++dy) {
+                    for (int dx = -2; dx <= 2; ++dx) {
+                        darkest = std::min(darkest, grey(pictures_[c], ix + dx, iy + dy));
+                    }
+                }
+                EXPECT_LT(darkest, 80) << kCameraNames[c] << " corner " << side * 3 + i;
+                EXPECT_GT(grey(pictures_[c], p[i].x + 3.5 * ux, p[i].y + 3.5 * uy), 140)
+                    << kCameraNames[c] << " corner " << side * 3 + i;
+            }
+        }
+    }
+}
+
+TEST_F(RenderedBay, ThePatternDetectorFindsTheTruePoints) {
+    for (int c = 0; c < 4; ++c) {
+        const Picture& pic = pictures_[c];
+        const int w = pic.width, h = pic.height;
+        std::vector<uint8_t> packed(size_t(w) * h * 3);
+        for (int y = 0; y < h; ++y) std::copy(pic.row(y), pic.row(y) + 3 * w, packed.begin() + size_t(y) * w * 3);
+        const Lens& l = rig_->cameras[c].lens;
+        CameraParam cam{};
+        cam.f = l.f;
+        cam.fx = l.fx;
+        cam.fy = l.fy;
+        cam.cx = l.cx;
+        cam.cy = l.cy;
+        float* k = &cam.k1;
+        for (int i = 0; i < 5; ++i) k[i] = l.k[i];
+        float* cc = &cam.c0;
+        for (int i = 0; i < 9; ++i) cc[i] = l.c[i];
+        cam.width = w;
+        cam.height = h;
+        Point2F points[6] = {};
+        cam.imagePoints = points;
+        const int32_t rects[8] = {0, h / 4, w / 2, h - h / 4, w / 2, h / 4, w - w / 2, h - h / 4};
+        ASSERT_EQ(mzGetPatternIP(packed.data(), &cam, rects), 0) << kCameraNames[c];
+        const CameraPoints truth = cameraPoints(*rig_, c);
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_NEAR(points[i].x, truth.image[i].x, 2.0) << kCameraNames[c] << " point " << i;
+            EXPECT_NEAR(points[i].y, truth.image[i].y, 2.0) << kCameraNames[c] << " point " << i;
+        }
+    }
+}
+
+TEST_F(RenderedBay, PicturesShowFloorSkyAndTheImageCircle) {
+    const Picture& front = pictures_[kFront];
+    EXPECT_EQ(grey(front, 0, 0), 0);                                   // outside the circle
+    EXPECT_GT(grey(front, front.width / 2, front.height - 20), 150);  // floor near the car
+    const uint8_t* sky = front.row(8) + 3 * (front.width / 2);
+    EXPECT_GT(sky[0], sky[2]);                                         // bluish above the horizon
+}
+
+TEST(Render, SameBytesWhateverTheThreadCount) {
+    RigOptions o;
+    o.seed = 9;
+    o.width = 320;
+    o.height = 240;
+    // A small picture keeps the test short; the bay is laid out by hand from a full-size draw.
+    Rig rig = drawRig(RigOptions{});
+    rig.options.seed = 9;
+    rig.options.width = 320;
+    rig.options.height = 240;
+    finishRig(rig);
+    const Picture one = renderCamera(rig, kLeft, 1);
+    const Picture two = renderCamera(rig, kLeft, 2);
+    const Picture three = renderCamera(rig, kLeft, 3);
+    EXPECT_EQ(one.bytes, two.bytes);
+    EXPECT_EQ(one.bytes, three.bytes);
+    rig.options.seed = 10;  // another noise pattern
+    EXPECT_NE(renderCamera(rig, kLeft, 2).bytes, one.bytes);
+}
+
+TEST(CarMask, CarriesZoneCodesSharesAndTheVehicle) {
+    TopView v{400, 480, 200, 280, 20, false, 1850, 4600};
+    const VehicleRect r = vehicleRect(v);
+    // 1850/20 = 92.5 -> 93 -> 96 wide; 4600/20 = 230 -> 232 long; left 200-48 = 152; top 280-116.
+    EXPECT_EQ(r.x0, 152);
+    EXPECT_EQ(r.x1, 248);
+    EXPECT_EQ(r.y0, 164);
+    EXPECT_EQ(r.y1, 396);
+    const Picture m = makeCarMask(v);
+    ASSERT_EQ(m.bytes.size(), static_cast<size_t>(core::paddedImageSize(400, 480)));
+    auto code = [&](int x, int y) {
+        const uint8_t* p = m.row(y) + 3 * x;
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(code(200, 10), (std::array<int, 3>{0, 0, 0}));        // front band
+    EXPECT_EQ(code(200, 470), (std::array<int, 3>{255, 255, 0}));   // rear band
+    EXPECT_EQ(code(10, 280), (std::array<int, 3>{255, 0, 0}));      // left side
+    EXPECT_EQ(code(390, 280), (std::array<int, 3>{0, 255, 0}));     // right side
+    // Front-left corner: mostly the front camera straight ahead of the vehicle's corner, the left
+    // camera straight beside it.
+    EXPECT_EQ(code(150, 10)[2], 1);
+    EXPECT_EQ(code(10, 162)[2], 254);
+    EXPECT_EQ(code(0, 0)[1], 0);
+    EXPECT_EQ(code(399, 479)[0], 255);
+    EXPECT_EQ(code(399, 479)[1], 255);
+    // Inside the vehicle no pixel reads as a camera code.
+    for (int y = r.y0; y < r.y1; ++y) {
+        for (int x = r.x0; x < r.x1; ++x) {
+            const auto c = code(x, y);
+            const bool cameraCode = (c[0] == 0 || c[0] == 255) && (c[1] == 0 || c[1] == 255);
+            ASSERT_FALSE(cameraCode) << x << "," << y;
+        }
+    }
+}
+
+TEST(CarMask, FullTopViewIsStoredWithTheFrontFacingLeft) {
+    TopView v{720, 480, 360, 240, 14, true, 1850, 4600};
+    const Picture m = makeCarMask(v);
+    EXPECT_EQ(m.width, 720);
+    EXPECT_EQ(m.height, 480);
+    auto at = [&](int x, int y) { return m.row(y) + 3 * x; };
+    EXPECT_EQ(at(5, 240)[0], 0);      // left of the car: the front band
+    EXPECT_EQ(at(5, 240)[1], 0);
+    EXPECT_EQ(at(715, 240)[0], 255);  // right of the car: the rear band
+    EXPECT_EQ(at(715, 240)[1], 255);
+    EXPECT_EQ(at(360, 5)[0], 0);      // above the car: the vehicle's right side
+    EXPECT_EQ(at(360, 5)[1], 255);
+    EXPECT_EQ(at(360, 475)[0], 255);  // below: its left side
+    EXPECT_EQ(at(360, 475)[1], 0);
+}
+
+TEST(Scene, ConfigurationDescribesTheInstallation) {
+    const Rig rig = drawRig(RigOptions{});
+    const core::ConfigFile cfg = buildConfig(rig);
+    EXPECT_EQ(cfg.model, "AVM 1.65");
+    ASSERT_EQ(cfg.cameras.size(), 4u);
+    EXPECT_EQ(cfg.cameras[3].type, 13);
+    EXPECT_EQ(cfg.cameras[0].k, rig.cameras[0].lens.k);
+    ASSERT_EQ(cfg.multiviews.size(), 3u);
+    ASSERT_EQ(cfg.carImages.size(), 3u);
+    const char* names[3] = {"AVM2D_FULL", "AVM2D_FRONT", "AVM2D_REAR"};
+    for (int i = 0; i < 3; ++i) {
+        const core::ConfigMultiview& mv = cfg.multiviews[i];
+        EXPECT_EQ(mv.name, names[i]);
+        EXPECT_LE(mv.width, 1280);
+        EXPECT_LE(mv.height, 800);
+        EXPECT_EQ(cfg.carImages[i].pixels.size(),
+                  static_cast<size_t>(core::paddedImageSize(mv.width, mv.height)));
+        for (int32_t id : mv.lutIds) EXPECT_GT(id, 0);
+    }
+    EXPECT_EQ(cfg.multiviews[0].flags & 0x8000u, 0x8000u);
+    EXPECT_GE(cfg.singleviews.size(), 3u);
+    int overlays = 0;
+    for (const core::ConfigSingleview& sv : cfg.singleviews) {
+        overlays += (sv.flags & 0x2000u) != 0;
+        EXPECT_GT(sv.lutId, 0);
+    }
+    EXPECT_EQ(overlays, 1);
+}
+
+TEST(Scene, WritesTheSameBytesTwiceAndRefusesABadBay) {
+    const auto base = std::filesystem::temp_directory_path() / "mz_sim_scene_test";
+    std::filesystem::remove_all(base);
+    RigOptions o;
+    o.seed = 4;
+    o.quad = true;
+    const Rig rig = drawRig(o);
+    writeScene(base / "a", rig);
+    writeScene(base / "b", rig);
+    for (const char* f : {"Config.bin", "truth.json", "image/front.bmp", "image/rear.bmp",
+                          "image/left.bmp", "image/right.bmp", "image/quad.bmp"}) {
+        const std::vector<uint8_t> a = readFile(base / "a" / f);
+        ASSERT_FALSE(a.empty()) << f;
+        EXPECT_EQ(a, readFile(base / "b" / f)) << f;
+    }
+    const std::vector<uint8_t> bmp = readFile(base / "a" / "image" / "front.bmp");
+    EXPECT_EQ(bmp.size(), 54u + 720u * 3 * 480);
+    EXPECT_EQ(bmp[28], 24);
+    EXPECT_EQ(readFile(base / "a" / "image" / "quad.bmp").size(), 54u + 1440u * 3 * 960);
+
+    const nlohmann::json truth = nlohmann::json::parse(readFile(base / "a" / "truth.json"));
+    EXPECT_EQ(truth["cameras"]["left"]["imagePoints"].size(), 6u);
+    EXPECT_EQ(truth["cameras"]["rear"]["triangles"][0], "T3");
+    EXPECT_DOUBLE_EQ(truth["cameras"]["right"]["height"].get<double>(), rig.cameras[kRight].position.z);
+    EXPECT_TRUE(truth["conventions"].contains("rotation"));
+
+    Rig bad = rig;
+    for (Vec2& c : bad.triangles[kT2FrontRight].corners) c.x -= 1800;
+    EXPECT_THROW(writeScene(base / "bad", bad), std::runtime_error);
+    EXPECT_FALSE(std::filesystem::exists(base / "bad"));
+    std::filesystem::remove_all(base);
+}
+
+}  // namespace
+}  // namespace mz::sim
