@@ -274,8 +274,13 @@ float angleToward(const Point2F& centre, const Point2F& p) {
 
 void orderCorners(Corners& c) {
     const Point2F centre{(c[0].x + c[1].x + c[2].x) / 3.0f, (c[0].y + c[1].y + c[2].y) / 3.0f};
+    // By decreasing y; of equal y the earlier corner stays first.
     Corners sorted = c;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const Point2F& a, const Point2F& b) { return a.y > b.y; });
+    for (size_t i = 1; i < sorted.size(); ++i) {
+        for (size_t j = i; j > 0 && sorted[j].y > sorted[j - 1].y; --j) {
+            std::swap(sorted[j], sorted[j - 1]);
+        }
+    }
 
     // The angle ranges place the two upper corners of ordinary triangles; on oblique, elongated
     // ones a small fit error can push a step below 60 degrees and leave a position unfilled, so
