@@ -1,9 +1,9 @@
-// The exported interface of mzcalib, on synthetic bays with known truth.
+// The exported interface of mzcalib on synthetic bays; accuracy is measured on the simulator's
+// bays (sim_bay_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
-#include <random>
 
 #include "mz/mzcalib.h"
 #include "tests/calib/rig_metrics.h"
@@ -40,18 +40,6 @@ bool allFinite(const SyntheticRig& rig) {
     return true;
 }
 
-void addNoise(SyntheticRig& rig, double radius, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> angle(0, 2 * M_PI);
-    for (auto& points : rig.image) {
-        for (Point2F& p : points) {
-            const double a = angle(gen);
-            p.x += static_cast<float>(radius * std::cos(a));
-            p.y += static_cast<float>(radius * std::sin(a));
-        }
-    }
-}
-
 TEST(CalibHandle, LifecycleAndResultCodes) {
     EXPECT_EQ(mzMultiCalibCreate(1), nullptr);
     EXPECT_EQ(mzMultiCalibCreate(-1), nullptr);
@@ -80,17 +68,26 @@ TEST(CalibHandle, LifecycleAndResultCodes) {
     EXPECT_EQ(mzMultiCalibGetImage2World(h, &px, &ground, 0), -1);
     h->state = state;
 
-    CalibHandle* copy = h;
     EXPECT_EQ(mzMultiCalibRelease(&h), 0);
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(mzMultiCalibRelease(&h), 0);
     EXPECT_EQ(mzMultiCalibRelease(nullptr), 0);
-    (void)copy;
 
     CalibHandle bare{nullptr, nullptr};
     CalibHandle* barePtr = &bare;
     EXPECT_EQ(mzMultiCalibRelease(&barePtr), -1);
     EXPECT_EQ(barePtr, &bare);
+}
+
+TEST(CalibApply, UninitialisedHandleFailsWithoutNaN) {
+    SyntheticRig rig;
+    makeRig(rig);
+    CalibHandle* h = mzMultiCalibCreate(0);
+    const int result = mzMultiCalibApply(h, rig.cameras.data(), nullptr);
+    EXPECT_LE(result, -1);
+    EXPECT_GE(result, -4);
+    EXPECT_TRUE(allFinite(rig));
+    mzMultiCalibRelease(&h);
 }
 
 TEST(CalibApply, MissingPointsChangeNoRecord) {
@@ -108,49 +105,6 @@ TEST(CalibApply, MissingPointsChangeNoRecord) {
     rig.cameras[1].worldPoints = nullptr;
     EXPECT_EQ(mzMultiCalibApply(h.h, rig.cameras.data(), nullptr), -5);
     EXPECT_EQ(std::memcmp(&worldBefore, &rig.world, sizeof worldBefore), 0);
-}
-
-TEST(CalibApply, TruePointsGiveTheBayAtEverySize) {
-    const int sizes[3][2] = {{720, 480}, {1280, 720}, {1920, 1080}};
-    ErrorLog log;
-    for (const auto& size : sizes) {
-        for (uint32_t seed = 1; seed <= 12; ++seed) {
-            SyntheticRig rig;
-            makeRig(rig, {.seed = seed, .width = size[0], .height = size[1]});
-            Handle h;
-            ASSERT_EQ(mzMultiCalibApply(h.h, rig.cameras.data(), nullptr), 0) << seed;
-            const RigErrors e = rigErrors(rig.cameras.data(), truthOf(rig));
-            log.add(e);
-            SCOPED_TRACE(::testing::Message() << size[0] << "x" << size[1] << " seed " << seed);
-            EXPECT_LT(e.height, 0.02);
-            EXPECT_LT(e.tilt, 1.0);
-            EXPECT_LT(e.roll, 1.0);
-            EXPECT_LT(e.spacing, 0.02);
-            EXPECT_LT(e.heading, 1.0);
-            EXPECT_LT(e.shared, 50.0);
-        }
-    }
-    log.print("synthetic bays, true corners");
-}
-
-TEST(CalibApply, HalfPixelNoiseStillSucceeds) {
-    ErrorLog log;
-    for (uint32_t seed = 1; seed <= 12; ++seed) {
-        SyntheticRig rig;
-        makeRig(rig, {.seed = seed});
-        addNoise(rig, 0.5, seed);
-        Handle h;
-        EXPECT_EQ(mzMultiCalibApply(h.h, rig.cameras.data(), nullptr), 0) << seed;
-        EXPECT_TRUE(allFinite(rig));
-        const RigErrors e = rigErrors(rig.cameras.data(), truthOf(rig));
-        log.add(e);
-        // Six corners on two small triangles per camera: noise grows several-fold, not without
-        // bound.
-        EXPECT_LT(e.height, 0.15) << seed;
-        EXPECT_LT(e.tilt, 5.0) << seed;
-        EXPECT_LT(e.spacing, 0.15) << seed;
-    }
-    log.print("synthetic bays, corners off by 0.5 pixel");
 }
 
 TEST(CalibApply, RightIsoscelesPatternFromTheLowByteOfTheShape) {

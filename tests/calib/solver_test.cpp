@@ -128,18 +128,5 @@ TEST(Solve, RecoversHeightTiltAndRollOfEveryRigCamera) {
     }
 }
 
-TEST(Descent, SideCamerasRestartFromTheVerticalNormal) {
-    // Points that no plane fits keep the residual above the retry level: the front camera keeps
-    // its descent, a side camera restarts from the vertical normal and so ends elsewhere.
-    Block b;
-    const Point2F scatter[kPointCount] = {{100, 300}, {110, 310}, {105, 290}, {600, 200}, {700, 400}, {500, 450}};
-    for (int i = 0; i < kPointCount; ++i) b.camera.rays[i] = rayOfPoint(b.camera, scatter[i]);
-    const DescentResult front = descend(b.camera, 0, kFirstStart);
-    const DescentResult left = descend(b.camera, 2, kFirstStart);
-    ASSERT_GT(front.residual, kRetryResidual);
-    EXPECT_NE(front.m, left.m);
-    EXPECT_TRUE(std::isfinite(left.rotX) && std::isfinite(left.rotZ));
-}
-
 }  // namespace
 }  // namespace mz::calib
