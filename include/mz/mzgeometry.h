@@ -54,6 +54,15 @@ MZ_API uint8_t* mzImageToBmp(const ImageBuffer* image, int* size);
  * unpadded. Does nothing when either pointer is null. */
 MZ_API void mzRGB24toYUV_UY_VY(const uint8_t* pixels, uint8_t* out, int width, int height);
 
+/* View geometry of a single-camera view (SingleviewParam). A coordinate map is view height rows of
+ * view width (x, y) float pairs, (-1, -1) where a view pixel has nothing under it. */
+/* Camera pixel of every view pixel, (-1, -1) outside sourceWidth x sourceHeight. */
+MZ_API void mzGetviewModeLUT(int sourceWidth, int sourceHeight, float** rows, SingleviewParam* view);
+/* View pixel of one camera pixel (two floats in, two floats out). */
+MZ_API void mzGetViewModePoint(const float* cameraPoint, float* viewPoint, SingleviewParam* view);
+/* Pixel of a ground-plane overlay picture (overlayScale mm per pixel) under every view pixel. */
+MZ_API void mzGetOverlayLUT(int overlayWidth, int overlayHeight, float** rows, SingleviewParam* view);
+
 MZ_EXTERN_C_END
 
 #endif

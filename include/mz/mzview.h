@@ -49,6 +49,67 @@ MZ_API void mzMakeBinWPoint(const CameraParam* cameras, uint8_t* dst, int* outLe
 /* Guide points of every line (allLines != 0) or of the middle line only, 4 bytes per point. */
 MZ_API void mzMakeBinPGS(const PgsTable* table, uint8_t* dst, int* outLen, int useSecondTable, int allLines);
 
+/* View engines behind handles. mzSingleviewCreate accepts kind 0 only; mzMultiviewCreate kind 0, the
+ * stitched top view (kinds 1 and 2 give null until they are built). Every operation returns -1 for a
+ * null handle or engine (mzSingleviewGetFOV: 0) and 0 otherwise, whether or not it did anything:
+ * callers size their buffers from the matching length operation first. Release destroys the engine
+ * and nulls the caller's handle. An engine keeps the record given to Init and reads it again later. */
+MZ_API ViewHandle mzSingleviewCreate(int index);
+MZ_API int mzSingleviewInit(ViewHandle handle, SingleviewParam* param);
+MZ_API int mzSingleviewApply(ViewHandle handle, const uint8_t* source, uint8_t* output);
+/* width x height x 4 of the view's map at the last Init */
+MZ_API int mzSingleviewGetLUTLen(ViewHandle handle, int* length);
+MZ_API int mzSingleviewGetLUT(ViewHandle handle, void* buffer, int length);
+MZ_API int mzSingleviewSaveLUT(ViewHandle handle, const char* path);
+MZ_API int mzSingleviewGetFOV(ViewHandle handle, float* horizontal, float* vertical);
+/* Builds the OSD mask of the overlay for a display referenceWidth pixels wide and gives its length;
+ * the mask has no fixed limit (a busy overlay may code to two bytes per pixel). */
+MZ_API int mzSingleviewGetMaskLen(ViewHandle handle, int* length, int referenceWidth);
+MZ_API int mzSingleviewGetMask(ViewHandle handle, void* buffer, int length);
+/* clear != 0 blanks the overlay; otherwise width x height BGR rows become the overlay (shown after
+ * the next Init). */
+MZ_API int mzSingleviewSetImage(ViewHandle handle, int width, int height, const uint8_t* image, int clear);
+MZ_API int mzSingleviewSaveImage(ViewHandle handle, const char* path);
+MZ_API int mzSingleviewRelease(ViewHandle* handle);
+
+MZ_API ViewHandle mzMultiviewCreate(unsigned index);
+MZ_API int mzMultiviewInit(ViewHandle handle, MultiviewParam* param);
+/* Camera images in the order front, left, right, rear; a null image keeps that camera's last one. */
+MZ_API int mzMultiviewApply(ViewHandle handle, const uint8_t* front, const uint8_t* left, const uint8_t* right,
+                            const uint8_t* rear, uint8_t* output);
+/* Cameras 0 front, 1 rear, 2 left, 3 right. */
+MZ_API int mzMultiviewGetLUTLen(ViewHandle handle, int* length, int camera);
+MZ_API int mzMultiviewGetLUT(ViewHandle handle, void* buffer, int length, int camera);
+MZ_API int mzMultiviewSaveLUT(ViewHandle handle, const char* path, int camera);
+/* Pixel formats: 0 RGB16, 1 RGB32, 2 YCbCr, 3 RGB24. GetMask writes only when length equals
+ * GetMaskLen's. */
+MZ_API int mzMultiviewGetMaskLen(ViewHandle handle, int* length, int pixelFormat);
+MZ_API int mzMultiviewGetMask(ViewHandle handle, void* buffer, int length, int pixelFormat);
+/* mode MZ_MV_IMAGE_COPY replaces the stitching map, MZ_MV_IMAGE_CLEAR clears the vehicle picture,
+ * any other mode places the picture at (x, y) scaled to w x h (display coordinates). */
+#define MZ_MV_IMAGE_COPY 0xCC0020u
+#define MZ_MV_IMAGE_CLEAR 5u
+MZ_API int mzMultiviewSetImage(ViewHandle handle, int width, int height, const uint8_t* image, unsigned mode,
+                               int x, int y, int w, int h);
+MZ_API int mzMultiviewSaveImage(ViewHandle handle, const char* path);
+/* Re-derives one camera's world points from its pose plus delta[0..5] (posX, posY, posZ, rotX, rotZ,
+ * rotY) and rebuilds the maps; the pose in the record is not changed. */
+MZ_API int mzMultiviewAdjustCameraPose(ViewHandle handle, MultiviewParam* param, const float* delta, int camera);
+MZ_API int mzMultiviewRelease(ViewHandle* handle);
+
+/* A look-up-table entry holds X = 64 x and Y = 32 y in 16 bits: only camera pictures of at most
+ * 1024 columns and 2048 rows can be addressed. 0 when a width x height picture fits, -1 otherwise;
+ * tables of a picture that does not fit must not be saved. */
+#define MZ_LUT_MAX_SOURCE_WIDTH 1024
+#define MZ_LUT_MAX_SOURCE_HEIGHT 2048
+MZ_API int mzCheckLUTSourceSize(int width, int height);
+
+/* Top-view parameters: nine rectangles (x, y, w, h, unsigned 16-bit, halved) of the regions around
+ * the vehicle, 72 bytes; *length (when not null) is set to 72. The full variant is for a top view
+ * whose output is rotated (front to the left). */
+MZ_API void mzMakeTopviewParam(MultiviewParam* view, void* out, int* length);
+MZ_API void mzMakeFullTopviewParam(MultiviewParam* view, void* out, int* length);
+
 MZ_EXTERN_C_END
 
 #endif
