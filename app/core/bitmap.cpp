@@ -98,6 +98,10 @@ std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> b) {
 
 std::optional<Bitmap> readBitmap(const std::filesystem::path& path) {
     if (!hasBitmapExtension(path)) return {};
+    return readBitmapFile(path);
+}
+
+std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return {};
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),

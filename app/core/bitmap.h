@@ -28,6 +28,8 @@ bool hasBitmapExtension(const std::filesystem::path& path);
 // else: a name without the ".BMP" ending, a file that cannot be read, a broken or truncated file.
 std::optional<Bitmap> readBitmap(const std::filesystem::path& path);
 std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> file);
+// As readBitmap, whatever the file's name (the picture choosers of the preview).
+std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path);
 
 // The pixels of the picture without row padding (3 x width bytes a row), top row first.
 std::vector<uint8_t> unpaddedPixels(const Bitmap& bitmap);

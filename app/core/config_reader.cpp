@@ -122,8 +122,9 @@ void fillMultiview(CalibrationState& s, int slot, const uint8_t* p) {
     mv.centreX = f32At(p, 24);
     mv.centreY = f32At(p, 28);
     mv.mmPerPixel = f32At(p, 32);
-    std::memset(mv.name, 0, sizeof mv.name);
-    std::memcpy(mv.name, p, kViewNameField);
+    // Ten named bytes, and the two after them that carry the end of a longer name such as
+    // "AVM2D_FRONT".
+    std::memcpy(mv.name, p, sizeof mv.name);
     for (int i = 0; i < 4; ++i) mv.lutId[i] = i32At(p, 56 + 4 * i);
     mv.maskId = static_cast<int32_t>(static_cast<uint32_t>(mv.lutId[3]) + 1u);
     mv.cameras = s.cameras.data();

@@ -109,8 +109,11 @@ void ScriptedUi::showPreview() {
 }
 
 void ScriptedUi::previewViewUpdated() {
-    std::lock_guard lock(mutex_);
-    ++viewUpdates_;
+    {
+        std::lock_guard lock(mutex_);
+        ++viewUpdates_;
+    }
+    if (onViewUpdated) onViewUpdated();
 }
 
 void ScriptedUi::previewStateChanged() {}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,6 +24,8 @@ public:
     std::deque<std::optional<std::string>> configAnswers;
     std::deque<std::optional<std::string>> folderAnswers;
     std::deque<std::optional<std::string>> fileAnswers;
+    // Runs inside the preview's view-updated notification, as a window's handler would.
+    std::function<void()> onViewUpdated;
 
     void showMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
     std::optional<std::string> chooseConfiguration(const std::string& lastPath) override;

@@ -1,0 +1,223 @@
+#include "app/core/output_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include "app/core/atomic_file.h"
+#include "mz/mzview.h"
+
+namespace mz::core {
+
+namespace {
+
+constexpr const char* kCameraSuffix[kCameraCount] = {"Front.bin", "Rear.bin", "Left.bin", "Right.bin"};
+
+std::string viewName(const MultiviewParam& mv) {
+    return std::string(mv.name, strnlen(mv.name, sizeof mv.name));
+}
+
+// Names come from the configuration: one that could leave its folder is not written.
+bool safeFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\\') == std::string::npos;
+}
+
+class FileSink {
+public:
+    FileSink(const std::filesystem::path& folder, const FlashDate& date, int32_t major, int32_t minor,
+             SaveReport& report)
+        : folder_(folder), date_(date), major_(major), minor_(minor), report_(report) {}
+
+    void makeDirectory(const char* name) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder_ / name, ec);
+        if (ec) report_.failed.push_back(std::string(name) + " (" + ec.message() + ")");
+    }
+
+    void write(const char* directory, const std::string& name, const std::vector<uint8_t>& payload,
+               int32_t identifier) {
+        const std::filesystem::path relative = std::filesystem::path(directory) / name;
+        if (!safeFileName(name)) {
+            report_.failed.push_back(relative.string() + " (not a plain file name)");
+            return;
+        }
+        try {
+            writeFileAtomically(folder_ / relative, encodeFlashData(payload, identifier, date_, major_, minor_));
+            report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
+        } catch (const std::exception&) {
+            report_.failed.push_back(relative.string());
+        }
+    }
+
+private:
+    std::filesystem::path folder_;
+    FlashDate date_;
+    int32_t major_;
+    int32_t minor_;
+    SaveReport& report_;
+};
+
+std::vector<uint8_t> sized(int length) { return std::vector<uint8_t>(static_cast<size_t>(std::max(length, 0)), 0); }
+
+}  // namespace
+
+bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, int maskFormat,
+                    const FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report) {
+    if (folder.empty()) return false;
+    FileSink sink(folder, date, major, minor, report);
+    ui.setProgressStatus("Saving the view files....");
+    ui.setProgressPosition(0);
+
+    const int stitched = std::min(s.multiviewCount(), kMultiviewSlots);
+    const int singles = s.singleviewCount();
+    const int positions = 5 * stitched + 2 * singles;
+    int done = 0;
+    auto step = [&] {
+        if (positions > 0) ui.setProgressPosition(90.0 * done / positions);
+        ++done;
+    };
+
+    sink.makeDirectory("Lut");
+    for (int slot = 0; slot < stitched; ++slot) {
+        ViewHandle h = s.multiviewHandles[slot];
+        if (!h) continue;
+        MultiviewParam& mv = s.multiviews[slot];
+        mzMultiviewInit(h, &mv);
+        const std::string name = viewName(mv);
+        for (int cam = 0; cam < kCameraCount; ++cam) {
+            step();
+            if (mv.lutId[cam] <= 0) continue;
+            int length = 0;
+            mzMultiviewGetLUTLen(h, &length, cam);
+            std::vector<uint8_t> lut = sized(length);
+            mzMultiviewGetLUT(h, lut.data(), static_cast<int>(lut.size()), cam);
+            sink.write("Lut", name + kCameraSuffix[cam], lut, mv.lutId[cam]);
+        }
+        step();
+        int length = 0;
+        mzMultiviewGetMaskLen(h, &length, maskFormat);
+        std::vector<uint8_t> mask = sized(length);
+        mzMultiviewGetMask(h, mask.data(), static_cast<int>(mask.size()), maskFormat);
+        sink.write("Lut", name + "Cmask.bin", mask, mv.maskId);
+    }
+
+    for (int slot = 0; slot < singles; ++slot) {
+        ViewHandle h = s.singleviewHandles[slot];
+        if (!h) continue;
+        SingleviewParam& sv = s.singleviews[slot];
+        mzSingleviewInit(h, &sv);
+        step();
+        if (sv.lutId <= 0) continue;
+        int length = 0;
+        mzSingleviewGetLUTLen(h, &length);
+        std::vector<uint8_t> lut = sized(length);
+        mzSingleviewGetLUT(h, lut.data(), static_cast<int>(lut.size()));
+        sink.write("Lut", singleviewFileName(s.singleviewRaw[slot]), lut, sv.lutId);
+    }
+
+    sink.makeDirectory("Osd");
+    for (int slot = 0; slot < singles; ++slot) {
+        ViewHandle h = s.singleviewHandles[slot];
+        if (!h) continue;
+        step();
+        const SingleviewParam& sv = s.singleviews[slot];
+        if (sv.lutId <= 0 || !(sv.flags & MZ_SV_OVERLAY)) continue;
+        const std::string lutName = singleviewFileName(s.singleviewRaw[slot]);
+        const std::string base = lutName.size() >= 4 ? lutName.substr(0, lutName.size() - 4) : std::string();
+        int length = 0;
+        mzSingleviewGetMaskLen(h, &length, kOsdReferenceWidth);
+        std::vector<uint8_t> mask = sized(length);
+        mzSingleviewGetMask(h, mask.data(), static_cast<int>(mask.size()));
+        const int32_t id = static_cast<int32_t>(static_cast<uint32_t>(sv.lutId) + 16u);
+        sink.write("Osd", base.empty() ? std::string() : base + "OSD.bin", mask, id);
+    }
+    return true;
+}
+
+void writeParamFile(const std::filesystem::path& folder, CalibrationState& s, const FlashDate& date,
+                    int32_t major, int32_t minor, Ui& ui, SaveReport& report) {
+    ui.setProgressStatus("Saving the Param file....");
+    ui.setProgressPosition(0);
+    MultiviewParam& mv = s.multiviews[0];
+    const bool full = s.modelCode == 165;
+    const int32_t front = mv.lutId[0];
+    const int32_t id = static_cast<int32_t>(static_cast<uint32_t>(front) + (full ? 15u : 5u));
+    const bool wanted = full ? id != 0 : front != 0;
+    if (wanted) {
+        FileSink sink(folder, date, major, minor, report);
+        sink.makeDirectory("Param");
+        std::vector<uint8_t> buffer(kParamBufferSize, 0);
+        int length = 0;
+        if (mv.flags & MZ_MV_ROTATED) mzMakeFullTopviewParam(&mv, buffer.data(), &length);
+        else mzMakeTopviewParam(&mv, buffer.data(), &length);
+        buffer.resize(static_cast<size_t>(std::clamp(length, 0, kParamBufferSize)));
+        sink.write("Param", viewName(mv) + (full ? "TopParam.bin" : "Param.bin"), buffer, id);
+    }
+    ui.setProgressPosition(100);
+}
+
+SaveReport saveOutput(SaveInputs& in, Ui& ui) {
+    SaveReport report;
+    CalibrationState& s = in.state;
+    if (!in.viewApplied) {
+        ui.showMessage("First click the \"Apply AVM\" button! ", kAppTitle, MessageIcon::kError);
+        return report;
+    }
+    if (s.modelCode == 200 && !in.preview.parkingLineConfirmed()) {
+        ui.showMessage("Parking line data is incorrect.\n Please check the \"Parking Line Assistance\"",
+                       kAppTitle, MessageIcon::kInformation);
+        return report;
+    }
+    const int32_t major = in.preview.dataMajor();
+    const int32_t minor = in.preview.dataMinor();
+    if ((major == 0 && minor == 0) || (major > 1000 && minor > 1000)) {
+        ui.showMessage("FlashData Version is incorrect. Please check this", kAppTitle, MessageIcon::kInformation);
+        return report;
+    }
+    const bool supported = s.modelCode == 165 || s.modelCode == 167;
+    if (supported) {
+        // A table entry holds 64 x and 32 y in 16 bits: wider or taller pictures would wrap.
+        static const char* const kNames[kCameraCount] = {"FRONT", "REAR", "LEFT", "RIGHT"};
+        for (int c = 0; c < kCameraCount; ++c) {
+            const CameraParam& cam = s.cameras[c];
+            if (mzCheckLUTSourceSize(cam.width, cam.height) != 0) {
+                ui.showMessage("The " + std::string(kNames[c]) + " camera picture (" + std::to_string(cam.width) +
+                                   " x " + std::to_string(cam.height) +
+                                   ") is too large for the look-up tables (at most 1024 x 2048). Nothing was saved.",
+                               kAppTitle, MessageIcon::kError);
+                return report;
+            }
+        }
+    }
+    const std::optional<std::string> folder = ui.chooseFolder(kDataSaveChooser, in.dataFolder);
+    if (!folder) return report;
+    in.dataFolder = *folder;
+
+    const FlashDate date = in.date ? *in.date : localDate();
+    ui.showProgress();
+    if (!supported) {
+        ui.hideProgress();
+        ui.showMessage("The model is not supported by Calibration Tool", kAppTitle, MessageIcon::kInformation);
+        return report;
+    }
+    const std::filesystem::path root(in.dataFolder);
+    if (!writeViewFiles(root, s, kStitchedMaskFormat, date, major, minor, ui, report)) {
+        report.failed.push_back("the output folder (no folder chosen)");
+    } else {
+        writeParamFile(root, s, date, major, minor, ui, report);
+    }
+    ui.setProgressPosition(100);
+    ui.hideProgress();
+    if (!report.failed.empty()) {
+        std::string text = "These output files could not be saved:";
+        for (const std::string& f : report.failed) text += "\n" + f;
+        ui.showMessage(text, kAppTitle, MessageIcon::kError);
+        return report;
+    }
+    ui.showMessage("Output file saved successfully.", kAppTitle, MessageIcon::kInformation);
+    return report;
+}
+
+}  // namespace mz::core

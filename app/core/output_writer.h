@@ -1,0 +1,50 @@
+// "Save LUT": the flash data files of every configured view, below the folder the operator picks.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/calibration_state.h"
+#include "app/core/flash_data.h"
+#include "app/core/preview_context.h"
+#include "app/core/ui.h"
+
+namespace mz::core {
+
+inline constexpr int kStitchedMaskFormat = 2;   // 16-bit luma/chroma words
+inline constexpr int kOsdReferenceWidth = 800;
+inline constexpr int kParamBufferSize = 1000;
+
+struct SaveInputs {
+    CalibrationState& state;
+    Preview& preview;
+    bool viewApplied;
+    std::string& dataFolder;                // offered to the chooser, then remembered
+    std::optional<FlashDate> date = {};     // the local date when empty
+};
+
+// One file of a save: where it went (relative to the folder) and what it holds.
+struct WrittenFile {
+    std::filesystem::path path;
+    int32_t identifier = 0;
+    int64_t payloadBytes = 0;
+};
+
+struct SaveReport {
+    std::vector<WrittenFile> written;
+    std::vector<std::string> failed;        // directories and files that could not be written
+};
+
+// The whole command with its guards, chooser, progress and messages. Returns what was written.
+SaveReport saveOutput(SaveInputs& inputs, Ui& ui);
+
+// The files themselves, below `folder`; used by saveOutput once the guards passed.
+bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& state, int maskFormat,
+                    const FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report);
+void writeParamFile(const std::filesystem::path& folder, CalibrationState& state, const FlashDate& date,
+                    int32_t major, int32_t minor, Ui& ui, SaveReport& report);
+
+}  // namespace mz::core

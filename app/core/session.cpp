@@ -1,0 +1,429 @@
+#include "app/core/session.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "app/core/config_reader.h"
+#include "app/core/output_writer.h"
+#include "mz/mzpattern.h"
+#include "mz/mzview.h"
+
+namespace mz::core {
+
+namespace {
+
+constexpr float kHitRadius = 10.0f;
+constexpr const char* kMissingImage[kCameraCount] = {
+    "Could not read FRONT image file.", "Could not read REAR image file.",
+    "Could not read LEFT image file.", "Could not read RIGHT image file."};
+
+void error(Ui& ui, const char* text) { ui.showMessage(text, kAppTitle, MessageIcon::kError); }
+
+// The detector reads rows of exactly 3 x width bytes: the padded rows of a view are handed over
+// without their padding, at the size of the camera record (zeros where the picture is smaller).
+std::vector<uint8_t> detectorPixels(const Bitmap& image, int width, int height) {
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    std::vector<uint8_t> out(rowBytes * height, 0);
+    const size_t copy = std::min(rowBytes, static_cast<size_t>(image.width) * 3);
+    for (int y = 0; y < std::min(height, image.height); ++y) {
+        std::memcpy(out.data() + rowBytes * y, image.row(y), copy);
+    }
+    return out;
+}
+
+// A w x h quadrant at (x0, y0) of a picture.
+Bitmap quadrant(const Bitmap& whole, int x0, int y0, int w, int h) {
+    Bitmap part;
+    part.width = w;
+    part.height = h;
+    part.bitsPerPixel = whole.bitsPerPixel;
+    part.pixels.assign(static_cast<size_t>(part.stride()) * h, 0);
+    for (int y = 0; y < h; ++y) {
+        std::memcpy(part.pixels.data() + static_cast<size_t>(part.stride()) * y,
+                    whole.row(y0 + y) + static_cast<size_t>(x0) * 3, static_cast<size_t>(w) * 3);
+    }
+    return part;
+}
+
+}  // namespace
+
+Session::Session(Ui& ui, SessionOptions options) : ui_(ui), options_(options), preview_(ui, state_) {
+    for (int i = 0; i < kCameraCount; ++i) views_[i].caption = kImageCaptions[i];
+    char title[128];
+    std::snprintf(title, sizeof title, "%s - Calibration Tool v%hu.%hu.%hu", "Untitled",
+                  options_.programVersion[0], options_.programVersion[1], options_.programVersion[2]);
+    ui_.setTitle(title);
+}
+
+Session::~Session() { waitForDetection(); }
+
+void Session::waitForDetection() {
+    if (detection_.joinable()) detection_.join();
+}
+
+std::array<int32_t, 8> Session::searchRegions(int w, int h) {
+    return {0, h / 4, w / 2, h - h / 4, w / 2, h / 4, w - w / 2, h - h / 4};
+}
+
+std::array<Point2F, kPatternPointCount> Session::defaultPatternPoints(int camera, int width, int height) {
+    const float cx = static_cast<float>(width / 2);
+    const float cy = static_cast<float>(height / 2);
+    if (camera == kFront || camera == kRear) {
+        return {{{cx - 100, cy + 30}, {cx - 200, cy + 30}, {cx - 150, cy - 30},
+                 {cx + 100, cy + 30}, {cx + 150, cy - 30}, {cx + 200, cy + 30}}};
+    }
+    return {{{cx - 200, cy}, {cx - 250, cy - 50}, {cx - 200, cy - 100},
+             {cx + 200, cy}, {cx + 200, cy - 100}, {cx + 250, cy - 50}}};
+}
+
+// ---- Config Load ----
+
+void Session::configLoad() {
+    // Closing the chooser without "Load" cancels: the last configuration stays as it is.
+    const std::optional<std::string> path = ui_.chooseConfiguration(configPath_);
+    if (!path) return;
+    configPath_ = *path;
+    // Detection reads the camera records the reader is about to overwrite.
+    waitForDetection();
+    // The reader releases the engines the preview may be showing.
+    preview_.forgetViews();
+    bool ok;
+    {
+        std::lock_guard lock(mutex_);
+        ok = loadConfiguration(configPath_, state_, ui_);
+    }
+    if (!ok) {
+        error(ui_, "Config File error!");
+        return;
+    }
+    afterConfigLoad();
+}
+
+void Session::afterConfigLoad() {
+    ui_.setButtonLook(Button::kConfigLoad, ButtonLook::kDone);
+    state_.modelCode = modelCodeOf(state_.modelName);
+    if (state_.modelCode != 165 && state_.modelCode != 167) {
+        ui_.showMessage("The model is not supported by Calibration Tool", kAppTitle, MessageIcon::kInformation);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        const CameraParam& front = state_.cameras[kFront];
+        for (int c = 0; c < kCameraCount; ++c) {
+            const auto points = defaultPatternPoints(c, front.width, front.height);
+            std::copy(points.begin(), points.end(), state_.imagePoints[c].begin());
+        }
+    }
+    preview_.setDataVersion(1, 0);
+    for (int slot = std::min(state_.multiviewCount(), kMultiviewSlots) - 1; slot >= 0; --slot) {
+        preview_.setHeader(state_.header);
+        if (preview_.initStitchedView(slot)) {
+            preview_.giveCarImage(slot);
+            ui_.previewViewUpdated();
+        } else {
+            error(ui_, "AVM size has been exceeded.");
+        }
+    }
+    if (state_.singleviewCount() >= 1) preview_.initSingleViews();
+}
+
+// ---- Image Load ----
+
+void Session::imageLoad() {
+    if (configPath_.empty()) {
+        error(ui_, "First select a configure file.");
+        return;
+    }
+    // The views are about to get new pictures; a detection still reading the old ones ends first.
+    waitForDetection();
+    std::array<Bitmap, kCameraCount> pictures;
+    const bool loaded = state_.modelCode > 200 ? loadQuad(pictures) : loadFourFiles(pictures);
+    if (!loaded) return;
+
+    {
+        std::lock_guard lock(mutex_);
+        for (int c = 0; c < kCameraCount; ++c) views_[c].image = std::move(pictures[c]);
+    }
+    markImagesLoaded();
+    for (int c = 0; c < kCameraCount; ++c) {
+        {
+            std::lock_guard lock(mutex_);
+            putPointsIntoView(c);
+        }
+        ui_.redrawImageView(c);
+    }
+
+    try {
+        detectionBusy_ = true;
+        detection_ = std::thread(&Session::detect, this);
+    } catch (const std::system_error&) {
+        detectionBusy_ = false;
+        error(ui_, "Thread creation failed.\n\nWait till threads are complete before main continues.");
+    }
+    ui_.showImageViews();
+
+    if (preview_.hasEngine()) {
+        std::lock_guard lock(mutex_);
+        preview_.setImages(views_[kFront].image.pixels, views_[kLeft].image.pixels,
+                           views_[kRight].image.pixels, views_[kRear].image.pixels);
+    }
+}
+
+bool Session::loadFourFiles(std::array<Bitmap, kCameraCount>& pictures) {
+    const std::optional<std::string> folder = ui_.chooseFolder(kImageLoadChooser, dataFolder_);
+    if (!folder) return false;
+    dataFolder_ = *folder;
+    const std::filesystem::path root(dataFolder_);
+    for (int c = 0; c < kCameraCount; ++c) {
+        std::error_code ec;
+        if (!std::filesystem::exists(root / kDefaultImageNames[c], ec)) {
+            error(ui_, kMissingImage[c]);
+            return false;
+        }
+    }
+    // The libraries take 24-bit pictures of the front camera's size; anything else is refused
+    // before a view changes.
+    const CameraParam& front = state_.cameras[kFront];
+    for (int c = 0; c < kCameraCount; ++c) {
+        std::optional<Bitmap> picture = readBitmap(root / kDefaultImageNames[c]);
+        if (!picture || picture->bitsPerPixel != 24) {
+            error(ui_, "Wrong Image Format !");
+            return false;
+        }
+        if (picture->width != front.width || picture->height != front.height) {
+            error(ui_, "Wrong Image Size !");
+            return false;
+        }
+        pictures[c] = std::move(*picture);
+    }
+    return true;
+}
+
+bool Session::loadQuad(std::array<Bitmap, kCameraCount>& pictures) {
+    const std::optional<std::string> path =
+        ui_.chooseFile({"", "4VGA Image File(*.bmp)| All Files(*.*)|", "BMP"});
+    if (!path) return false;
+    const std::optional<Bitmap> whole = readBitmap(*path);
+    if (!whole) {
+        error(ui_, "Wrong Image Format !");
+        return false;
+    }
+    const int w = state_.cameras[kFront].width;
+    const int h = state_.cameras[kFront].height;
+    if (w <= 0 || h <= 0 || whole->width != 2 * w || whole->height != 2 * h) {
+        error(ui_, "Wrong Image Size !");
+        return false;
+    }
+    // On screen: front top left, rear top right, left bottom left, right bottom right.
+    pictures[kFront] = quadrant(*whole, 0, 0, w, h);
+    pictures[kRear] = quadrant(*whole, w, 0, w, h);
+    pictures[kLeft] = quadrant(*whole, 0, h, w, h);
+    pictures[kRight] = quadrant(*whole, w, h, w, h);
+    return true;
+}
+
+void Session::markImagesLoaded() {
+    ui_.setButtonLook(Button::kImageLoad, ButtonLook::kDone);
+    ui_.setButtonLook(Button::kApplyAvm, ButtonLook::kReady);
+    imagesLoaded_ = true;
+}
+
+void Session::putPointsIntoView(int camera) {
+    const auto& p = state_.imagePoints[camera];
+    ImageView& view = views_[camera];
+    view.triangles[0] = {p[0], p[1], p[2]};
+    view.triangles[1] = {p[3], p[4], p[5]};
+}
+
+void Session::detect() {
+    const CameraParam& front = state_.cameras[kFront];
+    const std::array<int32_t, 8> regions = searchRegions(front.width, front.height);
+    for (int c = 0; c < kCameraCount; ++c) {
+        // The detector works on a copy: the operator may edit markers meanwhile.
+        CameraParam camera;
+        std::array<Point2F, kPatternPointCount> image;
+        std::array<Point2F, kPatternPointCount> world;
+        std::vector<uint8_t> pixels;
+        {
+            std::lock_guard lock(mutex_);
+            camera = state_.cameras[c];
+            image = state_.imagePoints[c];
+            world = state_.worldPoints[c];
+            if (camera.width > 0 && camera.height > 0) {
+                pixels = detectorPixels(views_[c].image, camera.width, camera.height);
+            }
+        }
+        camera.imagePoints = image.data();
+        camera.worldPoints = world.data();
+        if (!pixels.empty()) mzGetPatternIP(pixels.data(), &camera, regions.data());
+        {
+            std::lock_guard lock(mutex_);
+            state_.imagePoints[c] = image;
+            state_.cameras[c].pointCount = kPatternPointCount;
+            putPointsIntoView(c);
+            ImageView& view = views_[c];
+            view.currentTriangle = view.selectedVertex = -1;
+            view.highlightedTriangle = view.highlightedVertex = -1;
+            view.dragging = false;
+        }
+        ui_.redrawImageView(c);
+    }
+    detectionBusy_ = false;
+}
+
+// ---- Apply AVM ----
+
+void Session::applyAvm() {
+    if (configPath_.empty()) {
+        error(ui_, "First select a configure file.");
+        return;
+    }
+    if (!imagesLoaded_) {
+        error(ui_, "There are no images to stitch!");
+        return;
+    }
+    // The points of a running detection would otherwise change under the calibration.
+    waitForDetection();
+    ui_.focusButton(Button::kSaveLut);
+    ui_.setButtonLook(Button::kApplyAvm, ButtonLook::kDone);
+    {
+        std::lock_guard lock(mutex_);
+        for (int c = 0; c < kCameraCount; ++c) {
+            const ImageView& view = views_[c];
+            for (int t = 0; t < 2; ++t) {
+                for (int v = 0; v < 3; ++v) state_.imagePoints[c][3 * t + v] = view.triangles[t][v];
+            }
+        }
+    }
+    ui_.showPreview();
+    if (!preview_.hasEngine()) {
+        viewApplied_ = false;
+        return;
+    }
+    // Pictures loaded while no view could take them (an unsupported model before this one).
+    if (!preview_.context().imagesPresent) {
+        std::lock_guard lock(mutex_);
+        preview_.setImages(views_[kFront].image.pixels, views_[kLeft].image.pixels,
+                           views_[kRight].image.pixels, views_[kRear].image.pixels);
+    }
+    preview_.calibrate(true);
+    preview_.clearParkingLineConfirmation();
+    viewApplied_ = preview_.rebuild(preview_.viewType());
+}
+
+// ---- Save LUT ----
+
+SaveReport Session::saveLut() {
+    waitForDetection();
+    SaveInputs inputs{state_, preview_, viewApplied_, dataFolder_, options_.saveDate};
+    return saveOutput(inputs, ui_);
+}
+
+// ---- Marker editing ----
+
+int Session::hitTest(const Triangle& t, Point2F p) {
+    for (int v = 0; v < 3; ++v) {
+        if (p.x >= t[v].x - kHitRadius && p.x < t[v].x + kHitRadius && p.y > t[v].y - kHitRadius &&
+            p.y <= t[v].y + kHitRadius) {
+            return v;
+        }
+    }
+    return -1;
+}
+
+void Session::pointerDown(int camera, Point2F p) {
+    if (camera < 0 || camera >= kCameraCount) return;
+    {
+        std::lock_guard lock(mutex_);
+        ImageView& view = views_[camera];
+        for (int t = 0; t < 2; ++t) {
+            const int v = hitTest(view.triangles[t], p);
+            if (v < 0) continue;
+            view.currentTriangle = t;
+            view.selectedVertex = v;
+            view.dragging = true;
+            view.grabOffset = {p.x - view.triangles[t][v].x, p.y - view.triangles[t][v].y};
+            break;
+        }
+    }
+    ui_.redrawImageView(camera);
+}
+
+void Session::pointerMove(int camera, Point2F p) {
+    if (camera < 0 || camera >= kCameraCount) return;
+    {
+        std::lock_guard lock(mutex_);
+        ImageView& view = views_[camera];
+        if (view.dragging && view.currentTriangle >= 0 && view.selectedVertex >= 0) {
+            view.triangles[view.currentTriangle][view.selectedVertex] = {p.x - view.grabOffset.x,
+                                                                         p.y - view.grabOffset.y};
+        } else {
+            view.highlightedTriangle = view.highlightedVertex = -1;
+            for (int t = 0; t < 2; ++t) {
+                const int v = hitTest(view.triangles[t], p);
+                if (v < 0) continue;
+                view.highlightedTriangle = t;
+                view.highlightedVertex = v;
+                break;
+            }
+        }
+    }
+    ui_.redrawImageView(camera);
+}
+
+void Session::pointerUp(int camera) {
+    if (camera < 0 || camera >= kCameraCount) return;
+    {
+        std::lock_guard lock(mutex_);
+        views_[camera].dragging = false;
+    }
+    ui_.redrawImageView(camera);
+}
+
+void Session::arrowKey(int camera, ArrowKey key) {
+    if (camera < 0 || camera >= kCameraCount) return;
+    {
+        std::lock_guard lock(mutex_);
+        ImageView& view = views_[camera];
+        if (view.currentTriangle < 0 || view.selectedVertex < 0) return;
+        Triangle moved = view.triangles[view.currentTriangle];
+        Point2F& p = moved[view.selectedVertex];
+        switch (key) {
+        case ArrowKey::kUp: p.y -= 1; break;
+        case ArrowKey::kDown: p.y += 1; break;
+        case ArrowKey::kLeft: p.x -= 1; break;
+        case ArrowKey::kRight: p.x += 1; break;
+        }
+        const float w = static_cast<float>(view.image.width);
+        const float h = static_cast<float>(view.image.height);
+        for (const Point2F& q : moved) {
+            if (q.x < 0 || q.x > w || q.y < 0 || q.y > h) return;
+        }
+        view.triangles[view.currentTriangle] = moved;
+    }
+    ui_.redrawImageView(camera);
+}
+
+ImageView Session::imageView(int camera) const {
+    std::lock_guard lock(mutex_);
+    return views_.at(camera);
+}
+
+std::array<Point2F, kPatternPointCount> Session::patternPoints(int camera) const {
+    std::lock_guard lock(mutex_);
+    return state_.imagePoints.at(camera);
+}
+
+void Session::setMarkers(int camera, const std::array<Point2F, kPatternPointCount>& points) {
+    if (camera < 0 || camera >= kCameraCount) return;
+    {
+        std::lock_guard lock(mutex_);
+        views_[camera].triangles[0] = {points[0], points[1], points[2]};
+        views_[camera].triangles[1] = {points[3], points[4], points[5]};
+    }
+    ui_.redrawImageView(camera);
+}
+
+}  // namespace mz::core

@@ -1,0 +1,332 @@
+#include "app/core/config_reader.h"
+
+#include <bit>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "app/core/config_writer.h"
+#include "tests/core/scripted_ui.h"
+
+namespace mz::core {
+namespace {
+
+using test::ScriptedUi;
+
+ConfigFile sampleConfig() {
+    ConfigFile cfg;
+    cfg.headerTag = {1, 2, 3, 4};
+    cfg.model = "AVM 1.65";
+    cfg.parkingGuideLevel = 2;
+    for (int i = 0; i < 4; ++i) {
+        ConfigCamera cam;
+        cam.type = static_cast<uint8_t>(kRecordFrontCamera + i);
+        cam.f = 300.5f + i;
+        cam.fx = 1.25f;
+        cam.fy = 1.0625f;
+        cam.cx = 32.5f;
+        cam.cy = 24.25f;
+        for (int k = 0; k < 5; ++k) cam.k[k] = 0.1f * (k + 1) + i;
+        for (int c = 0; c < 9; ++c) cam.c[c] = -0.01f * (c + 1) - i;
+        cam.width = 64;
+        cam.height = 48;
+        cam.extra1 = -2.9f;
+        cam.extra2 = 7.8f;
+        cfg.cameras.push_back(cam);
+    }
+    ConfigMultiview mv;
+    mv.name = "AVM2D_FULL";
+    mv.flags = 0x8001;
+    mv.width = 101;
+    mv.height = 6;
+    mv.centreX = 50.5f;
+    mv.centreY = 3;
+    mv.mmPerPixel = 14;
+    mv.originX = 12.5f;
+    mv.originY = -7.25f;
+    mv.vehicleWidth = 1850;
+    mv.vehicleLength = 4600;
+    mv.markerLength = 799.9f;
+    mv.lutIds = {1, 2, 3, 4};
+    cfg.multiviews.push_back(mv);
+    ConfigCarImage car;
+    car.pixels.resize(static_cast<size_t>(paddedImageSize(101, 6)));
+    for (size_t i = 0; i < car.pixels.size(); ++i) car.pixels[i] = static_cast<uint8_t>(i * 7);
+    cfg.carImages.push_back(car);
+    cfg.singleviewHeaderWords = {11, 22, 33};
+    for (int i = 0; i < 3; ++i) {
+        ConfigSingleview sv;
+        sv.type = static_cast<uint8_t>(40 + 3 * i);  // 40 front, 43 rear, 46 left
+        sv.viewIndex = 3 * i;
+        sv.fileName = std::string(kSingleviewFileNames[3 * i]);
+        sv.flags = 0x2021;
+        sv.wideAngle = 1.5f;
+        sv.tiltX = 2;
+        sv.tiltY = 3;
+        sv.rotation = 4;
+        sv.offsetX = 5;
+        sv.offsetY = 6;
+        sv.scaleX = 7;
+        sv.scaleY = 8;
+        sv.overlayScale = 9;
+        sv.width = 32;
+        sv.height = 24;
+        sv.centreX = 16;
+        sv.centreY = 12;
+        sv.lutId = 30 + i;
+        cfg.singleviews.push_back(sv);
+    }
+    return cfg;
+}
+
+// Byte offsets of the encoded sample.
+constexpr size_t kFirstCamera = kConfigHeaderSize;
+constexpr size_t kFirstMultiview = kFirstCamera + 4 * (kChunkHeaderSize + kCameraPayloadSize);
+constexpr size_t kFirstCar = kFirstMultiview + kChunkHeaderSize + kMultiviewPayloadSize;
+constexpr size_t kFirstSingleview = kFirstCar + kChunkHeaderSize + 304 * 6 + kSingleviewSectionHeaderSize;
+
+void putI32(std::vector<uint8_t>& b, size_t off, int32_t v) { std::memcpy(b.data() + off, &v, 4); }
+
+TEST(ConfigReaderTest, ReadsBackWhatTheWriterWrites) {
+    const ConfigFile cfg = sampleConfig();
+    CalibrationState s;
+    ScriptedUi ui;
+    ASSERT_TRUE(loadConfiguration(encodeConfig(cfg), s, ui));
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(ui.title(), "Model : AVM 1.65");
+    EXPECT_EQ(s.modelName, "AVM 1.65");
+    EXPECT_EQ(s.header[0], 1);
+    EXPECT_EQ(s.parkingGuideLevel(), 2);
+    EXPECT_EQ(s.multiviewCount(), 1);
+
+    for (int i = 0; i < 4; ++i) {
+        const CameraParam& cam = s.cameras[i];
+        const ConfigCamera& src = cfg.cameras[i];
+        EXPECT_EQ(std::bit_cast<uint32_t>(cam.f), std::bit_cast<uint32_t>(src.f));
+        EXPECT_EQ(cam.cx, src.cx);
+        EXPECT_EQ(cam.k5, src.k[4]);
+        EXPECT_EQ(cam.c8, src.c[8]);
+        EXPECT_EQ(cam.width, 64);
+        EXPECT_EQ(cam.height, 48);
+        EXPECT_EQ(cam.extra1, -2);  // truncated toward zero
+        EXPECT_EQ(cam.extra2, 7);
+        EXPECT_EQ(cam.originX, 12.5f);
+        EXPECT_EQ(cam.originY, -7.25f);
+        EXPECT_EQ(cam.patternShape, 0);
+        EXPECT_EQ(cam.markerLength, 799);
+        EXPECT_EQ(cam.pointCount, 6);
+        EXPECT_EQ(cam.imagePoints, s.imagePoints[i].data());
+    }
+
+    const MultiviewParam& mv = s.multiviews[0];
+    EXPECT_NE(s.multiviewHandles[0], nullptr);
+    EXPECT_EQ(s.multiviewHandles[1], nullptr);
+    EXPECT_EQ(mv.flags, 0x8001u);
+    EXPECT_EQ(mv.vehicleWidth, 1850);
+    EXPECT_EQ(mv.vehicleLength, 4600);
+    EXPECT_EQ(mv.frontFov, 150.0f);
+    EXPECT_EQ(mv.rearFov, 150.0f);
+    EXPECT_EQ(mv.blendWidth, 10.0f);
+    EXPECT_EQ(mv.vehicleColour, 0x010101u);
+    EXPECT_EQ(mv.lineWidth, 4);
+    EXPECT_EQ(mv.blendMode, 4);
+    EXPECT_EQ(mv.width, 101);
+    EXPECT_EQ(mv.height, 6);
+    EXPECT_EQ(mv.centreX, 50.5f);
+    EXPECT_EQ(mv.mmPerPixel, 14.0f);
+    EXPECT_STREQ(mv.name, "AVM2D_FULL");
+    EXPECT_EQ(mv.lutId[0], 1);
+    EXPECT_EQ(mv.lutId[3], 4);
+    EXPECT_EQ(mv.maskId, 5);
+    EXPECT_EQ(mv.cameras, s.cameras.data());
+
+    // 101 pixels make rows of 303 bytes padded to 304.
+    ASSERT_TRUE(s.hasCarImage[0]);
+    EXPECT_EQ(s.carImages[0].size(), 304u * 6);
+    EXPECT_EQ(s.carImages[0], cfg.carImages[0].pixels);
+
+    EXPECT_EQ(s.singleviewHeader[0], 11);
+    EXPECT_EQ(s.singleviewHeader[1], 3);
+    EXPECT_EQ(s.singleviewHeader[3], 33);
+    EXPECT_EQ(s.singleviewCount(), 3);
+    const int cameraOf[3] = {kFront, kRear, kLeft};
+    for (int i = 0; i < 3; ++i) {
+        const SingleviewParam& sv = s.singleviews[i];
+        EXPECT_NE(s.singleviewHandles[i], nullptr);
+        EXPECT_EQ(singleviewIndex(s.singleviewRaw[i]), 3 * i);
+        EXPECT_EQ(singleviewFileName(s.singleviewRaw[i]), kSingleviewFileNames[3 * i]);
+        EXPECT_EQ(sv.flags, 0x2021u);
+        EXPECT_EQ(sv.wideAngle, 1.5f);
+        EXPECT_EQ(sv.rotation, 4.0f);
+        EXPECT_EQ(sv.offsetY, 6.0f);
+        EXPECT_EQ(sv.scaleY, 8.0f);
+        EXPECT_EQ(sv.overlayScale, 9.0f);
+        EXPECT_EQ(sv.width, 32);
+        EXPECT_EQ(sv.centreY, 12.0f);
+        EXPECT_EQ(sv.lutId, 30 + i);
+        EXPECT_EQ(sv.shearX, 0.0f);
+        EXPECT_EQ(sv.camera, &s.cameras[cameraOf[i]]);
+        EXPECT_EQ(sv.vehicleWidth, 1850);
+        EXPECT_EQ(sv.vehicleLength, 4600);
+    }
+    EXPECT_EQ(s.singleviewHandles[3], nullptr);
+}
+
+TEST(ConfigReaderTest, HeaderChecksRejectTheFileAndKeepTheLoadedOne) {
+    CalibrationState s;
+    ScriptedUi ui;
+    ASSERT_TRUE(loadConfiguration(encodeConfig(sampleConfig()), s, ui));
+    const auto before = s.header;
+
+    auto damaged = [](int offset, uint8_t value) {
+        std::vector<uint8_t> b = encodeConfig(sampleConfig());
+        b[offset] = value;
+        return b;
+    };
+    for (auto bytes : {damaged(20, 3), damaged(20, 5), damaged(21, 0), damaged(22, 2)}) {
+        ui.clearRecords();
+        EXPECT_FALSE(loadConfiguration(bytes, s, ui));
+        ASSERT_EQ(ui.messages().size(), 1u);
+        EXPECT_EQ(ui.messages()[0].text, "Config file header error!");
+        EXPECT_EQ(ui.messages()[0].title, "Ovantis Calibration Tool");
+        EXPECT_EQ(ui.messages()[0].icon, MessageIcon::kError);
+        EXPECT_EQ(s.header, before);
+        EXPECT_NE(s.multiviewHandles[0], nullptr);
+    }
+}
+
+TEST(ConfigReaderTest, MalformedSectionsFailTheLoad) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Case> cases;
+    {
+        ConfigFile cfg = sampleConfig();
+        std::vector<uint8_t> b = encodeConfig(cfg);
+        b[kFirstCamera] = 14;
+        cases.push_back({"unknown camera type", b});
+    }
+    {
+        std::vector<uint8_t> b = encodeConfig(sampleConfig());
+        b[kFirstMultiview] = 23;
+        cases.push_back({"unknown multiview type", b});
+    }
+    {
+        std::vector<uint8_t> b = encodeConfig(sampleConfig());
+        b[kFirstSingleview + kChunkHeaderSize + kSingleviewPayloadSize] = 50;
+        cases.push_back({"unknown single-view type", b});
+    }
+    {
+        ConfigFile cfg = sampleConfig();
+        cfg.carImages[0].pixels.resize(303 * 6);  // unpadded rows
+        cases.push_back({"car image length", encodeConfig(cfg)});
+    }
+    {
+        ConfigFile cfg = sampleConfig();
+        while (cfg.singleviews.size() < 11) cfg.singleviews.push_back(cfg.singleviews[0]);
+        cases.push_back({"eleven single views", encodeConfig(cfg)});
+    }
+    {
+        std::vector<uint8_t> b = encodeConfig(sampleConfig());
+        putI32(b, kFirstCamera + 4, -1);
+        cases.push_back({"negative payload length", b});
+    }
+    {
+        std::vector<uint8_t> b = encodeConfig(sampleConfig());
+        putI32(b, kFirstCar + 4, -8);
+        cases.push_back({"negative car-image length", b});
+    }
+    {
+        std::vector<uint8_t> b = encodeConfig(sampleConfig());
+        putI32(b, kFirstCar + 4, 0x7FFFFFF0);
+        cases.push_back({"car image longer than the file", b});
+    }
+    const std::vector<uint8_t> whole = encodeConfig(sampleConfig());
+    for (size_t cut : {size_t{10}, kFirstCamera + 50, kFirstMultiview + 20, kFirstCar + 100,
+                       whole.size() - 60, whole.size() - 1}) {
+        cases.push_back({"file ends early", std::vector<uint8_t>(whole.begin(), whole.begin() + cut)});
+    }
+
+    for (const Case& c : cases) {
+        CalibrationState s;
+        ScriptedUi ui;
+        EXPECT_FALSE(loadConfiguration(c.bytes, s, ui)) << c.what;
+        EXPECT_TRUE(ui.messages().empty()) << c.what;
+    }
+}
+
+TEST(ConfigReaderTest, OversizedPayloadIsReadAsFarAsItFitsAndTheRestSkipped) {
+    std::vector<uint8_t> b = encodeConfig(sampleConfig());
+    const size_t payloadEnd = kFirstCamera + kChunkHeaderSize + kCameraPayloadSize;
+    b.insert(b.begin() + payloadEnd, 8, 0xEE);
+    putI32(b, kFirstCamera + 4, kCameraPayloadSize + 8);
+    CalibrationState s;
+    ScriptedUi ui;
+    ASSERT_TRUE(loadConfiguration(b, s, ui));
+    EXPECT_EQ(s.cameras[kFront].width, 64);
+    EXPECT_EQ(s.cameras[kRear].width, 64);
+    EXPECT_EQ(s.singleviews[2].lutId, 32);
+}
+
+TEST(ConfigReaderTest, RepeatedMultiviewSlotReplacesItsEngine) {
+    ConfigFile cfg = sampleConfig();
+    ConfigMultiview second = cfg.multiviews[0];
+    second.vehicleWidth = 2000;
+    cfg.multiviews.push_back(second);
+    cfg.carImages.push_back(cfg.carImages[0]);
+    CalibrationState s;
+    ScriptedUi ui;
+    // The first engine is released before the second is made; the leak checker sees the rest.
+    ASSERT_TRUE(loadConfiguration(encodeConfig(cfg), s, ui));
+    EXPECT_NE(s.multiviewHandles[0], nullptr);
+    EXPECT_EQ(s.multiviewHandles[1], nullptr);
+    EXPECT_EQ(s.multiviews[0].vehicleWidth, 2000);
+}
+
+TEST(ConfigReaderTest, EmptyMultiviewPayloadMakesAnEngineAndKeepsTheRecord) {
+    ConfigFile cfg = sampleConfig();
+    std::vector<uint8_t> b = encodeConfig(cfg);
+    // Cut the payload out of the multiview record: length 0.
+    b.erase(b.begin() + kFirstMultiview + kChunkHeaderSize,
+            b.begin() + kFirstMultiview + kChunkHeaderSize + kMultiviewPayloadSize);
+    putI32(b, kFirstMultiview + 4, 0);
+    CalibrationState s;
+    s.multiviews[0].width = 101;  // as a previous configuration left it
+    s.multiviews[0].height = 6;
+    s.multiviews[0].vehicleWidth = 77;
+    ScriptedUi ui;
+    ASSERT_TRUE(loadConfiguration(b, s, ui));
+    EXPECT_NE(s.multiviewHandles[0], nullptr);
+    EXPECT_EQ(s.multiviews[0].vehicleWidth, 77);
+}
+
+TEST(ConfigReaderTest, ReloadReleasesAndRebuildsTheViews) {
+    CalibrationState s;
+    ScriptedUi ui;
+    ASSERT_TRUE(loadConfiguration(encodeConfig(sampleConfig()), s, ui));
+    ConfigFile fewer = sampleConfig();
+    fewer.singleviews.resize(1);
+    ASSERT_TRUE(loadConfiguration(encodeConfig(fewer), s, ui));
+    EXPECT_NE(s.singleviewHandles[0], nullptr);
+    EXPECT_EQ(s.singleviewHandles[1], nullptr);
+    EXPECT_EQ(singleviewIndex(s.singleviewRaw[1]), 0);  // raw records are cleared
+    ConfigFile none = sampleConfig();
+    none.singleviews.clear();
+    ASSERT_TRUE(loadConfiguration(encodeConfig(none), s, ui));
+    EXPECT_EQ(s.singleviewCount(), 0);
+    EXPECT_EQ(s.singleviewHandles[0], nullptr);
+}
+
+TEST(ConfigReaderTest, ModelCodes) {
+    EXPECT_EQ(modelCodeOf("AVM 1.65"), 165);
+    EXPECT_EQ(modelCodeOf("AVM 1.67"), 167);
+    EXPECT_EQ(modelCodeOf("AVM 1.66"), 166);
+    EXPECT_EQ(modelCodeOf("AVM 2.0"), 200);
+    EXPECT_EQ(modelCodeOf("AVM"), 0);
+    EXPECT_EQ(modelCodeOf("AVM abc"), 0);
+    EXPECT_EQ(modelCodeOf("AVM 1e300"), INT32_MAX);
+}
+
+}  // namespace
+}  // namespace mz::core

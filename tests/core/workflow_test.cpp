@@ -1,0 +1,286 @@
+// The whole road on a simulated bay: Config Load, Image Load with detection, Apply AVM, Save LUT.
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "app/core/config_writer.h"
+#include "app/core/session.h"
+#include "sim/scene.h"
+#include "tests/core/core_test_util.h"
+#include "tests/core/scripted_ui.h"
+
+namespace mz::core {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScriptedUi;
+using test::TempDir;
+
+// A flash data file taken apart without the writer's code.
+struct FlashFile {
+    uint16_t words[16] = {};
+    std::vector<uint8_t> payload;
+    std::string problem;   // empty when header and every block checksum hold
+};
+
+FlashFile readFlash(const fs::path& path) {
+    FlashFile f;
+    const std::vector<uint8_t> b = test::readBytes(path);
+    if (b.size() < 32) {
+        f.problem = "shorter than its header";
+        return f;
+    }
+    for (int i = 0; i < 16; ++i) f.words[i] = static_cast<uint16_t>(b[2 * i] | b[2 * i + 1] << 8);
+    unsigned sum = 0;
+    for (int i = 0; i < 7; ++i) sum += f.words[i];
+    if ((sum & 0xFFFF) != f.words[15]) f.problem = "header checksum";
+    for (int i = 7; i < 15; ++i) {
+        if (f.words[i] != 0) f.problem = "reserved header word";
+    }
+    const size_t length = size_t{f.words[4]} << 16 | f.words[5];
+    size_t pos = 32;
+    while (f.payload.size() < length) {
+        const size_t block = std::min<size_t>(1024, length - f.payload.size());
+        if (pos + block + 1 > b.size()) {
+            f.problem = "payload cut short";
+            return f;
+        }
+        unsigned blockSum = 0;
+        for (size_t i = 0; i < block; ++i) {
+            f.payload.push_back(b[pos + i]);
+            blockSum += b[pos + i];
+        }
+        if ((blockSum & 0xFF) != b[pos + block]) f.problem = "block checksum";
+        pos += block + 1;
+    }
+    if (pos != b.size()) f.problem = "bytes after the last block";
+    return f;
+}
+
+// One simulated bay for the whole suite: rendering it takes a while.
+class WorkflowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        bay_ = new TempDir;
+        rig_ = new sim::Rig(sim::drawRig(sim::RigOptions{}));
+        sim::writeScene(bay_->path(), *rig_);
+    }
+    static void TearDownTestSuite() {
+        delete bay_;
+        delete rig_;
+        bay_ = nullptr;
+        rig_ = nullptr;
+    }
+    static fs::path bayPath() { return bay_->path(); }
+
+    SessionOptions options() {
+        SessionOptions o;
+        o.programVersion = {1, 2, 3};
+        o.saveDate = FlashDate{2026, 12, 6};
+        return o;
+    }
+
+    static TempDir* bay_;
+    static sim::Rig* rig_;
+};
+
+TempDir* WorkflowTest::bay_ = nullptr;
+sim::Rig* WorkflowTest::rig_ = nullptr;
+
+TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
+    TempDir out;
+    ScriptedUi ui;
+    ui.configAnswers.push_back((bayPath() / "Config.bin").string());
+    ui.folderAnswers.push_back(bayPath().string());
+    ui.folderAnswers.push_back(out.path().string());   // no trailing separator
+    Session session(ui, options());
+    EXPECT_EQ(ui.title(), "Untitled - Calibration Tool v1.2.3");
+
+    session.configLoad();
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(ui.title(), "Model : AVM 1.65");
+    EXPECT_EQ(ui.look(Button::kConfigLoad), ButtonLook::kDone);
+    EXPECT_EQ(session.calibration().modelCode, 165);
+    EXPECT_TRUE(session.preview().hasEngine());
+    // Slot 0 is initialised last, so it is the one shown.
+    ASSERT_GE(session.preview().viewList().size(), 3u);
+    EXPECT_EQ(session.preview().viewList()[1], "AVM2D_FRONT");
+    EXPECT_EQ(session.preview().currentEntry(), 0);
+
+    session.imageLoad();
+    session.waitForDetection();
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_TRUE(session.imagesLoaded());
+    EXPECT_EQ(ui.look(Button::kApplyAvm), ButtonLook::kReady);
+    EXPECT_EQ(ui.folderRequests()[0].title, "Image Load");
+    EXPECT_EQ(ui.folderRequests()[0].button, "Load");
+    for (int c = 0; c < 4; ++c) {
+        const sim::CameraPoints truth = sim::cameraPoints(*rig_, c);
+        const ImageView view = session.imageView(c);
+        EXPECT_EQ(view.caption, kImageCaptions[c]);
+        for (int i = 0; i < 6; ++i) {
+            const Point2F p = view.triangles[i / 3][i % 3];
+            EXPECT_NEAR(p.x, truth.image[i].x, 2.0) << "camera " << c << " point " << i;
+            EXPECT_NEAR(p.y, truth.image[i].y, 2.0) << "camera " << c << " point " << i;
+        }
+        EXPECT_GT(ui.redrawCount(c), 1);
+    }
+
+    session.applyAvm();
+    EXPECT_TRUE(ui.messages().empty()) << ui.messages()[0].text;
+    EXPECT_TRUE(session.viewApplied());
+    EXPECT_EQ(ui.look(Button::kApplyAvm), ButtonLook::kDone);
+    const CameraParam& front = session.calibration().cameras[kFront];
+    const sim::Camera& frontTruth = rig_->cameras[sim::kFront];
+    EXPECT_NEAR(front.posZ, frontTruth.position.z, 0.03 * frontTruth.position.z);
+
+    const SaveReport report = session.saveLut();
+    ASSERT_EQ(ui.messageTexts(), std::vector<std::string>{"Output file saved successfully."});
+    EXPECT_EQ(ui.messages()[0].icon, MessageIcon::kInformation);
+    EXPECT_EQ(ui.folderRequests()[1].title, "Data Save");
+    EXPECT_EQ(ui.folderRequests()[1].label, "LUT File");
+    EXPECT_EQ(ui.progressPositions().back(), 100.0);
+
+    // The file table, from the configuration the simulator wrote.
+    const ConfigFile cfg = sim::buildConfig(*rig_);
+    std::map<std::string, std::pair<int32_t, int64_t>> expected;   // path -> identifier, payload
+    for (const ConfigMultiview& mv : cfg.multiviews) {
+        const char* suffix[4] = {"Front.bin", "Rear.bin", "Left.bin", "Right.bin"};
+        for (int c = 0; c < 4; ++c) {
+            if (mv.lutIds[c] > 0) expected["Lut/" + mv.name + suffix[c]] = {mv.lutIds[c], int64_t{mv.width} * mv.height * 4};
+        }
+        expected["Lut/" + mv.name + "Cmask.bin"] = {mv.lutIds[3] + 1, -1};
+    }
+    for (const ConfigSingleview& sv : cfg.singleviews) {
+        if (sv.lutId <= 0) continue;
+        expected["Lut/" + sv.fileName] = {sv.lutId, int64_t{sv.width} * sv.height * 4};
+        if (sv.flags & 0x2000) {
+            // Without an overlay picture the mask may be empty: the header alone.
+            expected["Osd/" + sv.fileName.substr(0, sv.fileName.size() - 4) + "OSD.bin"] = {sv.lutId + 16, -2};
+        }
+    }
+    expected["Param/AVM2D_FULLTopParam.bin"] = {cfg.multiviews[0].lutIds[0] + 15, 72};
+
+    std::set<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(out.path())) {
+        if (entry.is_regular_file()) found.insert(fs::relative(entry.path(), out.path()).generic_string());
+    }
+    std::set<std::string> wanted;
+    for (const auto& [path, _] : expected) wanted.insert(path);
+    EXPECT_EQ(found, wanted);
+    EXPECT_EQ(report.written.size(), expected.size());
+
+    for (const auto& [path, want] : expected) {
+        const FlashFile f = readFlash(out.path() / path);
+        EXPECT_EQ(f.problem, "") << path;
+        EXPECT_EQ(f.words[0], static_cast<uint16_t>(want.first)) << path;
+        EXPECT_EQ(f.words[1], 32) << path;
+        EXPECT_EQ(f.words[2], 0x2026) << path;
+        EXPECT_EQ(f.words[3], 0x1206) << path;
+        EXPECT_EQ(f.words[6], 0x0100) << path;
+        if (want.second >= 0) {
+            EXPECT_EQ(static_cast<int64_t>(f.payload.size()), want.second) << path;
+        } else if (want.second == -1) {
+            EXPECT_GT(f.payload.size(), 0u) << path;
+        }
+    }
+
+    // The progress bar walks the weighted positions and never goes back.
+    const std::vector<double> positions = ui.progressPositions();
+    EXPECT_EQ(ui.progressStatuses(),
+              (std::vector<std::string>{"Saving the view files....", "Saving the Param file...."}));
+    EXPECT_EQ(positions.front(), 0.0);
+    // The status resets to 0, the first position is 0 again; the parameter pass starts at the next 0.
+    const size_t viewPass = std::find(positions.begin() + 2, positions.end(), 0.0) - positions.begin();
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.begin() + viewPass));
+    // 3 stitched views and 6 single views: 27 positions of 90 / 27 each.
+    EXPECT_NEAR(positions[1], 0.0, 1e-9);
+    EXPECT_NEAR(positions[viewPass - 1], 90.0 * 26 / 27, 1e-9);
+}
+
+TEST_F(WorkflowTest, MovedMarkerIsWhatApplyAvmCalibratesFrom) {
+    ScriptedUi ui;
+    ui.configAnswers.push_back((bayPath() / "Config.bin").string());
+    ui.folderAnswers.push_back(bayPath().string());
+    Session session(ui, options());
+    session.configLoad();
+    session.imageLoad();
+    session.waitForDetection();
+
+    ImageView view = session.imageView(kRear);
+    const Point2F vertex = view.triangles[1][2];
+    // Grab 3.5 pixels off the vertex, move, let go: the vertex keeps the grab offset and the
+    // sub-pixel position.
+    session.pointerDown(kRear, {vertex.x + 3.5f, vertex.y - 2.25f});
+    session.pointerMove(kRear, {vertex.x + 13.75f, vertex.y + 5.0f});
+    session.pointerUp(kRear);
+    view = session.imageView(kRear);
+    EXPECT_FLOAT_EQ(view.triangles[1][2].x, vertex.x + 10.25f);
+    EXPECT_FLOAT_EQ(view.triangles[1][2].y, vertex.y + 7.25f);
+    session.arrowKey(kRear, ArrowKey::kLeft);
+    view = session.imageView(kRear);
+    EXPECT_FLOAT_EQ(view.triangles[1][2].x, vertex.x + 9.25f);
+
+    session.applyAvm();
+    const std::array<Point2F, 6> points = session.patternPoints(kRear);
+    EXPECT_FLOAT_EQ(points[5].x, vertex.x + 9.25f);
+    EXPECT_FLOAT_EQ(points[5].y, vertex.y + 7.25f);
+}
+
+TEST_F(WorkflowTest, ImageLoadFailuresKeepWhatWasLoaded) {
+    TempDir data;
+    fs::create_directories(data.path() / "image");
+    for (const char* name : kDefaultImageNames) fs::copy_file(bayPath() / name, data.path() / name);
+
+    ScriptedUi ui;
+    ui.configAnswers.push_back((bayPath() / "Config.bin").string());
+    Session session(ui, options());
+    session.configLoad();
+
+    // A missing rear picture with the front present names the rear camera.
+    fs::rename(data.path() / "image/rear.bmp", data.path() / "image/rear.keep");
+    ui.folderAnswers.push_back(data.path().string());
+    session.imageLoad();
+    EXPECT_EQ(ui.messageTexts(), std::vector<std::string>{"Could not read REAR image file."});
+    EXPECT_FALSE(session.imagesLoaded());
+    fs::rename(data.path() / "image/rear.keep", data.path() / "image/rear.bmp");
+
+    ui.folderAnswers.push_back(data.path().string());
+    session.imageLoad();
+    session.waitForDetection();
+    ASSERT_TRUE(session.imagesLoaded());
+    const std::vector<uint8_t> frontBefore = session.imageView(kFront).image.pixels;
+
+    // An 8-bit left picture, then a right picture of the wrong size: refused, nothing replaced.
+    test::writeBytes(data.path() / "image/left.bmp",
+                     test::makeBmp(720, 480, 8, false, [](int x, int) { return static_cast<uint32_t>(x & 255); }));
+    test::writeBytes(data.path() / "image/front.bmp",
+                     test::makeBmp(720, 480, 24, false, [](int, int) { return 0xFFFFFFu; }));
+    ui.clearRecords();
+    ui.folderAnswers.push_back(data.path().string());
+    session.imageLoad();
+    EXPECT_EQ(ui.messageTexts(), std::vector<std::string>{"Wrong Image Format !"});
+    EXPECT_EQ(session.imageView(kFront).image.pixels, frontBefore);
+
+    fs::copy_file(bayPath() / "image/left.bmp", data.path() / "image/left.bmp",
+                  fs::copy_options::overwrite_existing);
+    test::writeBytes(data.path() / "image/right.bmp",
+                     test::makeBmp(640, 480, 24, false, [](int, int) { return 0u; }));
+    ui.clearRecords();
+    ui.folderAnswers.push_back(data.path().string());
+    session.imageLoad();
+    EXPECT_EQ(ui.messageTexts(), std::vector<std::string>{"Wrong Image Size !"});
+    EXPECT_EQ(session.imageView(kFront).image.pixels, frontBefore);
+
+    // Closing the drive chooser changes nothing and says nothing.
+    ui.clearRecords();
+    session.imageLoad();
+    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_EQ(session.imageView(kFront).image.pixels, frontBefore);
+}
+
+}  // namespace
+}  // namespace mz::core
