@@ -107,8 +107,9 @@ public:
     }
 
     void init(MultiviewParam* param) {
-        if (param == nullptr || param->cameras == nullptr || param->width <= 0 || param->height <= 0) return;
+        if (param == nullptr || param->cameras == nullptr || !viewSizeFits(param->width, param->height)) return;
         completeLayers();
+        param_ = param;
         const bool rotated = (param->flags & MZ_MV_ROTATED) != 0;
         const int workW = rotated ? param->height : param->width;
         const int workH = rotated ? param->width : param->height;
@@ -166,7 +167,10 @@ public:
             sampleInto(c, samples_[c]);
             partial_[c] = samples_[c].size() != pixelCount();
         }
-        if (output != nullptr) stitch(output);
+        // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
+        if (output != nullptr && ops_.size() == pixelCount() && param_->width == outWidth() &&
+            param_->height == outHeight())
+            stitch(output);
     }
 
     void getLutLen(int* length, int /*camera: every camera's table has the same size*/) const {
@@ -334,19 +338,31 @@ private:
         return x * workWidth_ + (workWidth_ - 1 - y);
     }
 
+    // All or nothing: without memory for the new size the engine is left empty.
     void allocate(int workW, int workH) {
-        workWidth_ = workW;
-        workHeight_ = workH;
-        const std::size_t n = pixelCount();
-        for (int c = 0; c < kCameraCount; ++c) {
-            maps_[c].assign(2 * n, 0.0f);
-            layers_[c].assign(3 * n, 0);
-            samples_[c].clear();
-            partial_[c] = false;
+        try {
+            workWidth_ = workW;
+            workHeight_ = workH;
+            const std::size_t n = pixelCount();
+            for (int c = 0; c < kCameraCount; ++c) {
+                maps_[c].assign(2 * n, 0.0f);
+                layers_[c].assign(3 * n, 0);
+                samples_[c].clear();
+                partial_[c] = false;
+            }
+            blend_.assign(3 * n, 0);
+            vehicle_.assign(3 * n, 0);
+            ops_.clear();
+        } catch (...) {
+            workWidth_ = workHeight_ = 0;
+            for (int c = 0; c < kCameraCount; ++c) {
+                std::vector<float>().swap(maps_[c]);
+                std::vector<uint8_t>().swap(layers_[c]);
+            }
+            std::vector<uint8_t>().swap(blend_);
+            std::vector<uint8_t>().swap(vehicle_);
+            throw;
         }
-        blend_.assign(3 * n, 0);
-        vehicle_.assign(3 * n, 0);
-        ops_.clear();
     }
 
     void reorientLayers(bool rotated) {
@@ -855,6 +871,7 @@ private:
 
     static constexpr float kDegToRad = 3.14159265358979f / 180.0f;
 
+    const MultiviewParam* param_ = nullptr;
     uint32_t flags_ = 0;
     bool rotated_ = false;
     int workWidth_ = 0, workHeight_ = 0;

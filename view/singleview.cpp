@@ -81,7 +81,7 @@ public:
         if (view == nullptr || view->camera == nullptr) return;
         const CameraParam& cam = *view->camera;
         // A view or camera picture without pixels has no map to build.
-        if (view->width <= 0 || view->height <= 0 || cam.width < 0 || cam.height < 0) return;
+        if (!viewSizeFits(view->width, view->height) || cam.width < 0 || cam.height < 0) return;
         view_ = view;
         flags_ = view->flags;
         referenceWidth_ = kDefaultReferenceWidth;
@@ -114,7 +114,10 @@ public:
             mzRemap(source_.get(), output_.get(), map_, static_cast<int>(flags_ & 3u), kNoSourceFill);
             if (flags_ & MZ_SV_OVERLAY) drawOverlay();
         }
-        if (output != nullptr && output_) copyOut(output_.get(), output);
+        // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
+        if (output != nullptr && output_ && view_ != nullptr && output_->width == view_->width &&
+            output_->height == view_->height)
+            copyOut(output_.get(), output);
     }
 
     void getLutLen(int* length) const {

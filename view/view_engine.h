@@ -4,6 +4,7 @@
 #define MZ_VIEW_VIEW_ENGINE_H
 
 #include <cstdlib>
+#include <exception>
 #include <new>
 
 #include "mz/mztypes.h"
@@ -44,15 +45,21 @@ int releaseView(ViewHandle handle) {
     return 0;
 }
 
+// Tables are addressed with int lengths (4 bytes per pixel): larger views are refused.
+inline bool viewSizeFits(int width, int height) {
+    return width > 0 && height > 0 && static_cast<long long>(width) * height <= 0x7FFFFFFF / 4;
+}
+
 // Slot adapter for a member operation: -1 without an engine, else 0 whatever the operation did.
-// Running out of memory inside an operation is reported as -1 too: nothing may unwind into C.
+// Running out of memory (or a size the library cannot hold) inside an operation is reported as -1
+// too: nothing may unwind into C.
 template <class E, auto Member, class... Args>
 int viewOp(ViewHandle handle, Args... args) {
     auto* engine = static_cast<E*>(handle->engine);
     if (engine == nullptr) return -1;
     try {
         (engine->*Member)(args...);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         return -1;
     }
     return 0;

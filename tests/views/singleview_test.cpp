@@ -236,6 +236,14 @@ TEST(SingleviewInit, BadRecordsLeaveTheEngineNotReady) {
     ASSERT_EQ(0, mzSingleviewApply(h.h, source.data(), out.data()));
     EXPECT_EQ(0, countGreen(out, 64, 48));
     EXPECT_NE(std::vector<uint8_t>(stride(64) * 48, 0x42), out);
+
+    // The record made smaller and its new Init refused: nothing lands in the smaller buffer.
+    v.width = 8;
+    v.height = -1;
+    EXPECT_EQ(0, mzSingleviewInit(h.h, &v));
+    std::vector<uint8_t> small(stride(8) * 4, 0x42);
+    ASSERT_EQ(0, mzSingleviewApply(h.h, source.data(), small.data()));
+    EXPECT_EQ(std::vector<uint8_t>(stride(8) * 4, 0x42), small);
 }
 
 }  // namespace

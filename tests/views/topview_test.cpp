@@ -537,11 +537,27 @@ TEST(TopviewInit, BadRecordsDoNotCrash) {
     rig->param.width = 200;
     rig->param.cameras = nullptr;
     EXPECT_EQ(0, mzMultiviewInit(h.h, &rig->param));
+    rig->param.width = 1 << 20;
+    rig->param.height = 1 << 20;
+    rig->param.cameras = rig->cameras.data();
+    EXPECT_EQ(0, mzMultiviewInit(h.h, &rig->param));  // too large for the tables' int lengths
     int len = 5;
     EXPECT_EQ(0, mzMultiviewGetLUTLen(h.h, &len, 0));
     EXPECT_EQ(0, len);
     EXPECT_EQ(0, mzMultiviewGetMaskLen(h.h, &len, 0));
     EXPECT_EQ(0, len);
+
+    // A record made smaller without a new Init: Apply keeps out of the caller's smaller buffer.
+    rig->param.width = 200;
+    rig->param.height = 300;
+    ASSERT_EQ(0, mzMultiviewInit(h.h, &rig->param));
+    rig->param.width = 20;
+    rig->param.height = 30;
+    Pictures pics;
+    std::vector<uint8_t> small(stride(20) * 30, 9);
+    EXPECT_EQ(0, mzMultiviewApply(h.h, pics.p[0].data(), pics.p[2].data(), pics.p[3].data(), pics.p[1].data(),
+                                  small.data()));
+    EXPECT_EQ(std::vector<uint8_t>(stride(20) * 30, 9), small);
 }
 
 }  // namespace

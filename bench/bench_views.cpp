@@ -1,0 +1,109 @@
+// View engines: the stitched top view of 1280 x 800 pixels from four 720 x 480 pictures (bilinear),
+// and an 800 x 480 single view. Engine memory is the heap the engine holds after Init.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <vector>
+
+#include "mz/mzview.h"
+#include "tests/views/view_rig.h"
+
+namespace {
+
+struct Pictures {
+    std::vector<uint8_t> p[4] = {mztest::noisePicture(720, 480, 1), mztest::noisePicture(720, 480, 2),
+                                 mztest::noisePicture(720, 480, 3), mztest::noisePicture(720, 480, 4)};
+};
+
+// Arg 0: front up (1280 wide); arg 1: the full top view, output turned so the front faces left.
+std::unique_ptr<mztest::ViewRig> topRig(const benchmark::State& state) {
+    const bool rotated = state.range(0) != 0;
+    return mztest::makeViewRig(1280, 800, 12.0f, MZ_MV_BILINEAR | (rotated ? MZ_MV_ROTATED : 0u), 0);
+}
+
+void applyAll(ViewHandle h, const Pictures& pics, uint8_t* out) {
+    mzMultiviewApply(h, pics.p[0].data(), pics.p[2].data(), pics.p[3].data(), pics.p[1].data(), out);
+}
+
+void BM_MultiviewInit(benchmark::State& state) {
+    auto rig = topRig(state);
+    const size_t before = mallinfo2().uordblks;
+    ViewHandle h = mzMultiviewCreate(0);
+    mzMultiviewInit(h, &rig->param);
+    state.counters["engineMB"] = static_cast<double>(mallinfo2().uordblks - before) / (1024.0 * 1024.0);
+    for (auto _ : state) mzMultiviewInit(h, &rig->param);
+    mzMultiviewRelease(&h);
+}
+BENCHMARK(BM_MultiviewInit)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Init as the preview runs it: after an Apply, whose partly filled camera layers are completed first.
+void BM_MultiviewInitAfterApply(benchmark::State& state) {
+    auto rig = topRig(state);
+    Pictures pics;
+    std::vector<uint8_t> out(static_cast<size_t>((1280 * 3 + 3) & ~3) * 800);
+    ViewHandle h = mzMultiviewCreate(0);
+    mzMultiviewInit(h, &rig->param);
+    for (auto _ : state) {
+        state.PauseTiming();
+        applyAll(h, pics, out.data());
+        state.ResumeTiming();
+        mzMultiviewInit(h, &rig->param);
+    }
+    mzMultiviewRelease(&h);
+}
+BENCHMARK(BM_MultiviewInitAfterApply)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_MultiviewApply(benchmark::State& state) {
+    auto rig = topRig(state);
+    Pictures pics;
+    std::vector<uint8_t> out(static_cast<size_t>((1280 * 3 + 3) & ~3) * 800);
+    ViewHandle h = mzMultiviewCreate(0);
+    mzMultiviewInit(h, &rig->param);
+    for (auto _ : state) {
+        applyAll(h, pics, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    mzMultiviewRelease(&h);
+}
+BENCHMARK(BM_MultiviewApply)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+SingleviewParam rearView(mztest::ViewRig& rig) {
+    SingleviewParam v{};
+    v.flags = MZ_SV_BILINEAR | MZ_SV_LENS;
+    v.scaleX = 1.2f;
+    v.scaleY = 1.2f;
+    v.width = 800;
+    v.height = 480;
+    v.centreX = 400;
+    v.centreY = 240;
+    v.overlayScale = 10;
+    v.camera = &rig.cameras[1];
+    v.vehicleLength = 4600;
+    return v;
+}
+
+void BM_SingleviewInit(benchmark::State& state) {
+    auto rig = mztest::makeViewRig(200, 300, 30, 0, 0);
+    SingleviewParam v = rearView(*rig);
+    ViewHandle h = mzSingleviewCreate(0);
+    for (auto _ : state) mzSingleviewInit(h, &v);
+    mzSingleviewRelease(&h);
+}
+BENCHMARK(BM_SingleviewInit)->Unit(benchmark::kMillisecond);
+
+void BM_SingleviewApply(benchmark::State& state) {
+    auto rig = mztest::makeViewRig(200, 300, 30, 0, 0);
+    SingleviewParam v = rearView(*rig);
+    const std::vector<uint8_t> source = mztest::noisePicture(720, 480, 5);
+    std::vector<uint8_t> out(static_cast<size_t>(800 * 3) * 480);
+    ViewHandle h = mzSingleviewCreate(0);
+    mzSingleviewInit(h, &v);
+    for (auto _ : state) {
+        mzSingleviewApply(h, source.data(), out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    mzSingleviewRelease(&h);
+}
+BENCHMARK(BM_SingleviewApply)->Unit(benchmark::kMillisecond);
+
+}  // namespace
