@@ -83,6 +83,45 @@ bool outlineBox(const Camera& cam, const std::array<Vec2, 3>& corners, Box& box)
     return true;
 }
 
+constexpr double kMinBandPixels = 2.0;
+constexpr double kMaxFittedAngle = 75.0 * kDeg;
+
+// Angle between the optical axis and the ray to a floor point.
+double incidence(const Camera& cam, Vec2 p) {
+    const Vec3 d{p.x - cam.position.x, p.y - cam.position.y, -cam.position.z};
+    const Mat3& r = cam.rotation;
+    const double z = r[2][0] * d.x + r[2][1] * d.y + r[2][2] * d.z;
+    return std::acos(std::clamp(z / std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z), -1.0, 1.0));
+}
+
+// Thinnest on-screen width of the band, measured across each side at a few places along it.
+double minBandOnScreen(const Camera& cam, const Triangle& tri) {
+    const std::array<Vec2, 3> inner = innerCorners(tri);
+    double thinnest = 1e30;
+    for (int e = 0; e < 3; ++e) {
+        const Vec2 a = tri.corners[e], b = tri.corners[(e + 1) % 3];
+        const Vec2 ia = inner[e], ib = inner[(e + 1) % 3];
+        for (double t : {0.3, 0.5, 0.7}) {
+            // The inner side is parallel to the outer one; the point across from `t` on the outer
+            // side lies at the same fraction of the inner side only near the middle, which is
+            // where the sample points are.
+            const Vec2 o{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+            const Vec2 i{ia.x + (ib.x - ia.x) * t, ia.y + (ib.y - ia.y) * t};
+            const Vec2 o2{a.x + (b.x - a.x) * (t + 0.01), a.y + (b.y - a.y) * (t + 0.01)};
+            Vec2 po, pi, po2;
+            if (!projectToPixel(cam, {o.x, o.y, 0}, po) || !projectToPixel(cam, {i.x, i.y, 0}, pi) ||
+                !projectToPixel(cam, {o2.x, o2.y, 0}, po2)) {
+                return 0;
+            }
+            const double ex = po2.x - po.x, ey = po2.y - po.y;
+            const double len = std::hypot(ex, ey);
+            if (len == 0) return 0;
+            thinnest = std::min(thinnest, std::abs(ex * (pi.y - po.y) - ey * (pi.x - po.x)) / len);
+        }
+    }
+    return thinnest;
+}
+
 }  // namespace
 
 Mat3 cameraRotation(double headingDeg, double tiltDeg, double rollDeg) {
@@ -181,6 +220,18 @@ std::vector<std::string> checkRig(const Rig& rig) {
                 outer.y1 - inner.y1 < 4) {
                 problems.push_back(who + "light hole too small against the frame on screen");
             }
+            // Seen edge-on a band thins out; thresholding breaks a band of two pixels or so, and
+            // the hole then leaks into the floor.
+            if (minBandOnScreen(camera, tri) < kMinBandPixels) {
+                problems.push_back(who + "its band is too thin on screen");
+            }
+            // Far out in the field the ideal plane stretches a pixel of outline into many units,
+            // and the detector's line fit loses the sides.
+            double widest = 0;
+            for (const Vec2& c : tri.corners) widest = std::max(widest, incidence(camera, c));
+            if (widest > kMaxFittedAngle) {
+                problems.push_back(who + "too far out in the lens's field");
+            }
             std::array<Vec2, 3> px;
             for (int i = 0; i < 3; ++i) projectToPixel(camera, {tri.corners[i].x, tri.corners[i].y, 0}, px[i]);
             if (px[0].y - std::max(px[1].y, px[2].y) < 3) {
@@ -210,7 +261,7 @@ Rig drawRig(const RigOptions& options) {
     const double halfW = options.vehicleWidth / 2, halfL = options.vehicleLength / 2;
     const double side = options.markerLength;
     std::vector<std::string> problems;
-    constexpr int kMaxAttempts = 5000;
+    constexpr int kMaxAttempts = 1000;
     for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
         // Each triangle's corner 0 sits on the diagonal out of its vehicle corner, the frame's
         // axis pointing back at that corner.
@@ -243,9 +294,11 @@ Rig drawRig(const RigOptions& options) {
         right.position = {halfW + draw.uniform(80, 150), halfL - draw.uniform(1800, 2200),
                           draw.uniform(900, 1100)};
         right.headingDeg = 90 + draw.uniform(-2, 2);
-        for (Camera& cam : rig.cameras) {
-            cam.tiltDeg = draw.uniform(25, 60);
-            cam.rollDeg = draw.uniform(-2, 2);
+        // Mirror cameras look steeply down: at a shallow tilt both of their frames sit far out
+        // in the field, where the detector cannot fit them.
+        for (int c = 0; c < 4; ++c) {
+            rig.cameras[c].tiltDeg = c == kLeft || c == kRight ? draw.uniform(45, 60) : draw.uniform(25, 60);
+            rig.cameras[c].rollDeg = draw.uniform(-2, 2);
         }
         finishRig(rig);
         problems = checkRig(rig);

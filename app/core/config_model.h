@@ -19,9 +19,10 @@ inline constexpr int kMultiviewPayloadSize = 72;
 inline constexpr int kSingleviewSectionHeaderSize = 16;
 inline constexpr int kSingleviewPayloadSize = 88;
 inline constexpr int kModelNameField = 16;   // NUL-terminated within the field
-// The view name takes the 10 named bytes and, for longer names such as "AVM2D_FRONT", the two
-// uninterpreted bytes after them; NUL-padded, need not be terminated.
-inline constexpr int kViewNameField = 12;
+inline constexpr int kViewNameField = 10;    // NUL-padded, need not be terminated
+// The writer lets a longer name such as "AVM2D_FRONT" run on into the two uninterpreted bytes
+// after the field (the program's view record holds 12 bytes of name).
+inline constexpr int kViewNameWritten = 12;
 inline constexpr int kLutFileNameField = 20; // NUL-terminated within the field
 
 enum RecordType : uint8_t {
@@ -50,7 +51,7 @@ struct ConfigCamera {
 // Payload of record types 20 to 22.
 struct ConfigMultiview {
     uint8_t type = kRecordMultiview0;
-    std::string name;           // at most 12 characters (see kViewNameField)
+    std::string name;           // at most 12 characters (see kViewNameWritten)
     uint32_t flags = 0;
     int32_t width = 0;
     int32_t height = 0;

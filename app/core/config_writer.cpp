@@ -85,7 +85,7 @@ std::vector<uint8_t> encodeConfig(const ConfigFile& config) {
     for (const ConfigMultiview& mv : config.multiviews) {
         requireType(mv.type, kRecordMultiview0, kRecordMultiview0 + 2, "multiview");
         w.chunk(mv.type, kMultiviewPayloadSize);
-        w.text(mv.name, kViewNameField, false, "view name");
+        w.text(mv.name, kViewNameWritten, false, "view name");
         w.u32(mv.flags);
         w.i32(mv.width);
         w.i32(mv.height);
