@@ -89,12 +89,9 @@ void Session::configLoad() {
     waitForDetection();
     // The reader releases the engines the preview may be showing.
     preview_.forgetViews();
-    bool ok;
-    {
-        std::lock_guard lock(mutex_);
-        ok = loadConfiguration(configPath_, state_, ui_);
-    }
-    if (!ok) {
+    // No lock here: detection has ended, and the reader shows messages, during which a window
+    // may draw the image views.
+    if (!loadConfiguration(configPath_, state_, ui_)) {
         error(ui_, "Config File error!");
         return;
     }

@@ -8,6 +8,8 @@
 
 #include <unistd.h>
 
+#include "sim/scene.h"
+
 namespace mz::core::test {
 
 namespace {
@@ -85,5 +87,24 @@ TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
+
+namespace {
+
+struct Bay {
+    TempDir dir;
+    sim::Rig rig = sim::drawRig(sim::RigOptions{});
+    Bay() { sim::writeScene(dir.path(), rig); }
+};
+
+const Bay& bay() {
+    static const Bay instance;
+    return instance;
+}
+
+}  // namespace
+
+const std::filesystem::path& simulatedBay() { return bay().dir.path(); }
+const sim::Rig& simulatedRig() { return bay().rig; }
+ConfigFile simulatedConfig() { return sim::buildConfig(bay().rig); }
 
 }  // namespace mz::core::test

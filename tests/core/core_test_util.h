@@ -6,6 +6,9 @@
 #include <functional>
 #include <vector>
 
+#include "app/core/config_model.h"
+#include "sim/rig.h"
+
 namespace mz::core::test {
 
 // A bitmap file. For 24 bits pixel(x, y) gives 0xRRGGBB; for 1, 4 and 8 bits it gives the
@@ -28,5 +31,11 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// A simulated bay, rendered once per test program: Config.bin, image/*.bmp, truth.json.
+const std::filesystem::path& simulatedBay();
+const sim::Rig& simulatedRig();
+// The bay's configuration, to be changed and written elsewhere.
+ConfigFile simulatedConfig();
 
 }  // namespace mz::core::test

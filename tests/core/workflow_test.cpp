@@ -60,21 +60,10 @@ FlashFile readFlash(const fs::path& path) {
     return f;
 }
 
-// One simulated bay for the whole suite: rendering it takes a while.
 class WorkflowTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        bay_ = new TempDir;
-        rig_ = new sim::Rig(sim::drawRig(sim::RigOptions{}));
-        sim::writeScene(bay_->path(), *rig_);
-    }
-    static void TearDownTestSuite() {
-        delete bay_;
-        delete rig_;
-        bay_ = nullptr;
-        rig_ = nullptr;
-    }
-    static fs::path bayPath() { return bay_->path(); }
+    static fs::path bayPath() { return test::simulatedBay(); }
+    const sim::Rig* rig_ = &test::simulatedRig();
 
     SessionOptions options() {
         SessionOptions o;
@@ -82,13 +71,7 @@ protected:
         o.saveDate = FlashDate{2026, 12, 6};
         return o;
     }
-
-    static TempDir* bay_;
-    static sim::Rig* rig_;
 };
-
-TempDir* WorkflowTest::bay_ = nullptr;
-sim::Rig* WorkflowTest::rig_ = nullptr;
 
 TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     TempDir out;

@@ -1,0 +1,377 @@
+// The guards and failure rows of the main window's commands and of "Save LUT".
+#include <gtest/gtest.h>
+
+#include "app/core/config_writer.h"
+#include "app/core/session.h"
+#include "tests/core/core_test_util.h"
+#include "tests/core/scripted_ui.h"
+
+namespace mz::core {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScriptedUi;
+using test::TempDir;
+using Texts = std::vector<std::string>;
+
+std::string writeConfigTo(const TempDir& dir, const ConfigFile& cfg, const char* name = "Config.bin") {
+    const fs::path path = dir.path() / name;
+    writeConfigFile(path, cfg);
+    return path.string();
+}
+
+// A small installation of w x h cameras with black pictures in `dir`/image.
+ConfigFile smallConfig(int w, int h) {
+    ConfigFile cfg = test::simulatedConfig();
+    for (ConfigCamera& cam : cfg.cameras) {
+        cam.width = w;
+        cam.height = h;
+        cam.cx = w / 2.0f;
+        cam.cy = h / 2.0f;
+    }
+    cfg.multiviews.resize(1);
+    cfg.carImages.resize(1);
+    cfg.multiviews[0].width = 64;
+    cfg.multiviews[0].height = 48;
+    cfg.multiviews[0].centreX = 32;
+    cfg.multiviews[0].centreY = 24;
+    cfg.carImages[0].pixels.assign(static_cast<size_t>(paddedImageSize(64, 48)), 0);
+    cfg.singleviews.clear();
+    return cfg;
+}
+
+void writeBlackImages(const TempDir& dir, int w, int h) {
+    fs::create_directories(dir.path() / "image");
+    const auto black = test::makeBmp(w, h, 24, false, [](int, int) { return 0u; });
+    for (const char* name : kDefaultImageNames) test::writeBytes(dir.path() / name, black);
+}
+
+SessionOptions fixedDate() {
+    SessionOptions o;
+    o.saveDate = FlashDate{2026, 12, 6};
+    return o;
+}
+
+// A session through "Apply AVM" on the simulated bay (with an optionally changed configuration).
+struct AppliedSession {
+    TempDir dir;
+    ScriptedUi ui;
+    Session session{ui, fixedDate()};
+
+    explicit AppliedSession(const ConfigFile& cfg = test::simulatedConfig()) {
+        ui.configAnswers.push_back(writeConfigTo(dir, cfg));
+        ui.folderAnswers.push_back(test::simulatedBay().string());
+        session.configLoad();
+        session.imageLoad();
+        session.applyAvm();
+        ui.clearRecords();
+    }
+};
+
+TEST(SessionTest, CommandsBeforeAConfigurationAskForOne) {
+    ScriptedUi ui;
+    Session session(ui);
+    session.imageLoad();
+    session.applyAvm();
+    EXPECT_EQ(ui.messageTexts(), (Texts{"First select a configure file.", "First select a configure file."}));
+    EXPECT_EQ(ui.messages()[0].title, "Ovantis Calibration Tool");
+    EXPECT_EQ(ui.messages()[0].icon, MessageIcon::kError);
+    EXPECT_TRUE(ui.folderRequests().empty());
+    EXPECT_TRUE(ui.fileRequests().empty());
+    session.saveLut();
+    EXPECT_EQ(ui.messageTexts().back(), "First click the \"Apply AVM\" button! ");
+}
+
+TEST(SessionTest, ConfigurationChooserAndReaderFailures) {
+    TempDir dir;
+    ScriptedUi ui;
+    Session session(ui);
+
+    // Closed without "Load": nothing happens.
+    session.configLoad();
+    EXPECT_TRUE(session.configPath().empty());
+    EXPECT_TRUE(ui.messages().empty());
+
+    ui.configAnswers.push_back((dir.path() / "missing.bin").string());
+    session.configLoad();
+    EXPECT_EQ(ui.messageTexts(), Texts{"Config File error!"});
+    // The chooser opens with the last path.
+    ui.configAnswers.push_back(std::nullopt);
+    session.configLoad();
+    EXPECT_EQ(ui.configRequests().back(), (dir.path() / "missing.bin").string());
+
+    std::vector<uint8_t> bytes = encodeConfig(test::simulatedConfig());
+    bytes[20] = 3;
+    test::writeBytes(dir.path() / "header.bin", bytes);
+    ui.clearRecords();
+    ui.configAnswers.push_back((dir.path() / "header.bin").string());
+    session.configLoad();
+    EXPECT_EQ(ui.messageTexts(), (Texts{"Config file header error!", "Config File error!"}));
+    EXPECT_EQ(session.calibration().modelCode, -1);
+    EXPECT_EQ(ui.look(Button::kConfigLoad), ButtonLook::kInitial);
+}
+
+TEST(SessionTest, UnsupportedModelStaysLoadedWithoutViews) {
+    TempDir dir;
+    ConfigFile cfg = test::simulatedConfig();
+    cfg.model = "AVM 1.66";
+    ScriptedUi ui;
+    Session session(ui);
+    ui.configAnswers.push_back(writeConfigTo(dir, cfg));
+    session.configLoad();
+    EXPECT_EQ(ui.messageTexts(), Texts{"The model is not supported by Calibration Tool"});
+    EXPECT_EQ(ui.messages()[0].icon, MessageIcon::kInformation);
+    EXPECT_EQ(session.calibration().modelCode, 166);
+    EXPECT_EQ(ui.title(), "Model : AVM 1.66");
+    EXPECT_FALSE(session.preview().hasEngine());
+    EXPECT_NE(session.calibration().multiviewHandles[0], nullptr);
+}
+
+TEST(SessionTest, ReloadAfterApplyDropsTheReleasedEngines) {
+    AppliedSession run;
+    ASSERT_TRUE(run.session.viewApplied());
+    ConfigFile cfg = test::simulatedConfig();
+    cfg.model = "AVM 1.66";
+    run.ui.configAnswers.push_back(writeConfigTo(run.dir, cfg, "other.bin"));
+    run.session.configLoad();
+    // The preview showed engines the reader released: it must not touch them again.
+    EXPECT_FALSE(run.session.preview().hasEngine());
+    run.session.preview().adjust(Adjustment::kUp);
+    run.session.applyAvm();
+    EXPECT_FALSE(run.session.viewApplied());
+}
+
+TEST(SessionTest, OversizedViewIsRefusedAndTheOthersGoOn) {
+    TempDir dir;
+    ConfigFile cfg = test::simulatedConfig();
+    cfg.multiviews[1].width = 1400;
+    cfg.multiviews[1].height = 900;
+    cfg.carImages[1].pixels.assign(static_cast<size_t>(paddedImageSize(1400, 900)), 0);
+    ScriptedUi ui;
+    Session session(ui);
+    ui.configAnswers.push_back(writeConfigTo(dir, cfg));
+    session.configLoad();
+    EXPECT_EQ(ui.messageTexts(), Texts{"AVM size has been exceeded."});
+    EXPECT_TRUE(session.preview().hasEngine());
+    EXPECT_EQ(session.preview().context().stitchedSlot, 0);
+}
+
+TEST(SessionTest, DefaultPointsAndSearchRegions) {
+    const auto regions = Session::searchRegions(640, 480);
+    EXPECT_EQ(regions, (std::array<int32_t, 8>{0, 120, 320, 360, 320, 120, 320, 360}));
+    const auto front = Session::defaultPatternPoints(kFront, 640, 480);
+    const float want[6][2] = {{220, 270}, {120, 270}, {170, 210}, {420, 270}, {470, 210}, {520, 270}};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(front[i].x, want[i][0]);
+        EXPECT_EQ(front[i].y, want[i][1]);
+    }
+    const auto left = Session::defaultPatternPoints(kLeft, 721, 481);   // cx 360, cy 240
+    EXPECT_EQ(left[1].x, 110);
+    EXPECT_EQ(left[1].y, 190);
+    EXPECT_EQ(left[5].x, 610);
+}
+
+TEST(SessionTest, ArrowKeysKeepTheTriangleInsideTheImage) {
+    TempDir dir;
+    writeBlackImages(dir, 640, 480);
+    ScriptedUi ui;
+    Session session(ui);
+    ui.configAnswers.push_back(writeConfigTo(dir, smallConfig(640, 480)));
+    ui.folderAnswers.push_back(dir.path().string());
+    session.configLoad();
+    session.imageLoad();
+    session.waitForDetection();
+    // Nothing found on a black picture: the default points stay.
+    std::array<Point2F, 6> points = Session::defaultPatternPoints(kFront, 640, 480);
+    points[0] = {0, 479};
+    points[1] = {1, 300};
+    points[2] = {50, 300};
+    session.setMarkers(kFront, points);
+    session.pointerDown(kFront, {0.5f, 478.0f});   // hits vertex 1 of triangle 1
+    session.pointerUp(kFront);
+    session.arrowKey(kFront, ArrowKey::kLeft);     // would leave the image
+    EXPECT_EQ(session.imageView(kFront).triangles[0][0].x, 0.0f);
+    session.arrowKey(kFront, ArrowKey::kDown);     // 480 is still inside
+    EXPECT_EQ(session.imageView(kFront).triangles[0][0].y, 480.0f);
+    session.arrowKey(kFront, ArrowKey::kDown);
+    EXPECT_EQ(session.imageView(kFront).triangles[0][0].y, 480.0f);
+    // The hit box reaches 10 pixels left and right of a vertex, the right edge excluded.
+    session.pointerMove(kFront, {60.0f, 300.0f});
+    EXPECT_EQ(session.imageView(kFront).highlightedVertex, -1);
+    session.pointerMove(kFront, {59.5f, 310.0f});
+    EXPECT_EQ(session.imageView(kFront).highlightedVertex, 2);
+}
+
+TEST(SessionTest, FourQuadrantPicture) {
+    TempDir dir;
+    ConfigFile cfg = smallConfig(40, 30);
+    cfg.model = "AVM 2.50";
+    ScriptedUi ui;
+    Session session(ui);
+    ui.configAnswers.push_back(writeConfigTo(dir, cfg));
+    session.configLoad();
+    ASSERT_EQ(session.calibration().modelCode, 250);
+    ui.clearRecords();
+
+    // Each quadrant a colour of its own: front top left, rear top right, left bottom left,
+    // right bottom right.
+    auto colour = [](int x, int y) -> uint32_t {
+        const int q = (y >= 30 ? 2 : 0) + (x >= 40 ? 1 : 0);
+        return 0x101010u * (q + 1) + static_cast<uint32_t>((x % 40) + ((y % 30) << 8));
+    };
+    test::writeBytes(dir.path() / "quad.BMP", test::makeBmp(80, 60, 24, false, colour));
+    ui.fileAnswers.push_back((dir.path() / "quad.BMP").string());
+    session.imageLoad();
+    session.waitForDetection();
+    EXPECT_TRUE(ui.messages().empty());
+    ASSERT_EQ(ui.fileRequests().size(), 1u);
+    EXPECT_EQ(ui.fileRequests()[0].filter, "4VGA Image File(*.bmp)| All Files(*.*)|");
+    EXPECT_EQ(ui.fileRequests()[0].defaultExtension, "BMP");
+    const int origin[4][2] = {{0, 0}, {40, 0}, {0, 30}, {40, 30}};   // front, rear, left, right
+    for (int c = 0; c < 4; ++c) {
+        const Bitmap image = session.imageView(c).image;
+        ASSERT_EQ(image.width, 40);
+        ASSERT_EQ(image.height, 30);
+        for (int y : {0, 29}) {
+            for (int x : {0, 39}) {
+                const uint8_t* p = image.row(y) + 3 * x;
+                const uint32_t got = p[0] | p[1] << 8 | p[2] << 16;
+                EXPECT_EQ(got, colour(origin[c][0] + x, origin[c][1] + y)) << c << " " << x << "," << y;
+            }
+        }
+    }
+
+    test::writeBytes(dir.path() / "small.bmp", test::makeBmp(80, 58, 24, false, colour));
+    ui.fileAnswers.push_back((dir.path() / "small.bmp").string());
+    ui.fileAnswers.push_back((dir.path() / "quad.png").string());
+    session.imageLoad();
+    session.imageLoad();
+    EXPECT_EQ(ui.messageTexts(), (Texts{"Wrong Image Size !", "Wrong Image Format !"}));
+}
+
+TEST(UiTest, ProgressCaptionRoundsThePercentage) {
+    EXPECT_EQ(progressCaption("Saving", 50), "Saving [50%]");
+    EXPECT_EQ(progressCaption("Saving", 3.5), "Saving [4%]");
+    EXPECT_EQ(progressCaption("Saving", 86.4), "Saving [86%]");
+}
+
+// ---- Save LUT ----
+
+TEST(SaveTest, GuardsStopBeforeTheChooser) {
+    AppliedSession run;
+    Preview& preview = run.session.preview();
+
+    preview.setDataVersion(0, 0);
+    run.session.saveLut();
+    preview.setDataVersion(1001, 1001);
+    run.session.saveLut();
+    EXPECT_EQ(run.ui.messageTexts(), (Texts{"FlashData Version is incorrect. Please check this",
+                                            "FlashData Version is incorrect. Please check this"}));
+    EXPECT_EQ(run.ui.messages()[0].icon, MessageIcon::kInformation);
+    EXPECT_TRUE(run.ui.folderRequests().empty());
+
+    // One number above 1000 alone passes; the chooser closed writes nothing and says nothing.
+    run.ui.clearRecords();
+    preview.setLutVersionText(true, "1001");
+    preview.setLutVersionText(false, "0");
+    run.session.saveLut();
+    EXPECT_TRUE(run.ui.messages().empty());
+    ASSERT_EQ(run.ui.folderRequests().size(), 1u);
+    EXPECT_EQ(run.ui.folderRequests()[0].title, "Data Save");
+
+    run.session.calibration().modelCode = 200;
+    run.ui.clearRecords();
+    run.session.saveLut();
+    EXPECT_EQ(run.ui.messageTexts(),
+              Texts{"Parking line data is incorrect.\n Please check the \"Parking Line Assistance\""});
+}
+
+TEST(SaveTest, UnsupportedModelWritesNothingAndClaimsNothing) {
+    AppliedSession run;
+    TempDir out;
+    run.session.calibration().modelCode = 166;
+    run.ui.folderAnswers.push_back(out.path().string());
+    const SaveReport report = run.session.saveLut();
+    EXPECT_EQ(run.ui.messageTexts(), Texts{"The model is not supported by Calibration Tool"});
+    EXPECT_TRUE(report.written.empty());
+    EXPECT_TRUE(fs::is_empty(out.path()));
+}
+
+TEST(SaveTest, ModelCode167WritesTheShortParameterName) {
+    ConfigFile cfg = test::simulatedConfig();
+    cfg.model = "AVM 1.67";
+    cfg.singleviews.resize(1);
+    AppliedSession run(cfg);
+    TempDir out;
+    run.ui.folderAnswers.push_back(out.path().string() + "/");   // trailing separator
+    const SaveReport report = run.session.saveLut();
+    EXPECT_EQ(run.ui.messageTexts(), Texts{"Output file saved successfully."});
+    EXPECT_TRUE(fs::exists(out.path() / "Param/AVM2D_FULLParam.bin"));
+    EXPECT_FALSE(fs::exists(out.path() / "Param/AVM2D_FULLTopParam.bin"));
+    EXPECT_TRUE(fs::exists(out.path() / "Lut/Frontvw.bin"));
+    const std::vector<uint8_t> param = test::readBytes(out.path() / "Param/AVM2D_FULLParam.bin");
+    EXPECT_EQ(param[0] | param[1] << 8, cfg.multiviews[0].lutIds[0] + 5);
+}
+
+TEST(SaveTest, IdentifiersDecideWhichFilesExist) {
+    ConfigFile cfg = test::simulatedConfig();
+    cfg.multiviews[0].lutIds = {0, 0, 0, 0};     // no tables, still a mask with identifier 1
+    cfg.multiviews[0].lutIds[0] = -15;           // and no parameter file for model 165
+    cfg.singleviews[2].lutId = 0;                // Rearvw: overlay flag set, but not exported
+    AppliedSession run(cfg);
+    TempDir out;
+    run.ui.folderAnswers.push_back(out.path().string());
+    run.session.saveLut();
+    EXPECT_EQ(run.ui.messageTexts(), Texts{"Output file saved successfully."});
+    EXPECT_FALSE(fs::exists(out.path() / "Lut/AVM2D_FULLFront.bin"));
+    EXPECT_FALSE(fs::exists(out.path() / "Lut/AVM2D_FULLRear.bin"));
+    const std::vector<uint8_t> mask = test::readBytes(out.path() / "Lut/AVM2D_FULLCmask.bin");
+    EXPECT_EQ(mask[0] | mask[1] << 8, 1);
+    EXPECT_FALSE(fs::exists(out.path() / "Param"));
+    EXPECT_FALSE(fs::exists(out.path() / "Lut/Rearvw.bin"));
+    EXPECT_TRUE(fs::is_empty(out.path() / "Osd"));
+}
+
+TEST(SaveTest, UnwritableFilesAreReportedNotCalledASuccess) {
+    AppliedSession run;
+    TempDir out;
+    test::writeBytes(out.path() / "Lut", {1, 2, 3});   // a file where the folder should go
+    run.ui.folderAnswers.push_back(out.path().string());
+    const SaveReport report = run.session.saveLut();
+    ASSERT_EQ(run.ui.messages().size(), 1u);
+    const std::string text = run.ui.messages()[0].text;
+    EXPECT_EQ(run.ui.messages()[0].icon, MessageIcon::kError);
+    EXPECT_NE(text.find("could not be saved"), std::string::npos);
+    EXPECT_NE(text.find("Lut/AVM2D_FULLFront.bin"), std::string::npos);
+    EXPECT_EQ(text.find("Param/"), std::string::npos);
+    // What could be written was written, whole.
+    EXPECT_TRUE(fs::exists(out.path() / "Param/AVM2D_FULLTopParam.bin"));
+    EXPECT_FALSE(report.failed.empty());
+    for (const auto& entry : fs::recursive_directory_iterator(out.path())) {
+        EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+    }
+}
+
+TEST(SaveTest, PicturesTheTablesCannotAddressAreRefused) {
+    TempDir dir;
+    writeBlackImages(dir, 1100, 48);
+    ScriptedUi ui;
+    Session session(ui, fixedDate());
+    ui.configAnswers.push_back(writeConfigTo(dir, smallConfig(1100, 48)));
+    ui.folderAnswers.push_back(dir.path().string());
+    session.configLoad();
+    session.imageLoad();
+    session.applyAvm();
+    ASSERT_TRUE(session.viewApplied());
+    ui.clearRecords();
+    TempDir out;
+    ui.folderAnswers.push_back(out.path().string());
+    session.saveLut();
+    ASSERT_EQ(ui.messages().size(), 1u);
+    EXPECT_NE(ui.messages()[0].text.find("FRONT camera picture (1100 x 48)"), std::string::npos);
+    EXPECT_TRUE(ui.folderRequests().empty());
+    EXPECT_TRUE(fs::is_empty(out.path()));
+}
+
+}  // namespace
+}  // namespace mz::core
