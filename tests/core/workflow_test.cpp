@@ -184,6 +184,31 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     EXPECT_NEAR(positions[viewPass - 1], 90.0 * 26 / 27, 1e-9);
 }
 
+TEST_F(WorkflowTest, DetectionReadsUnpaddedRowsOfAnOddWidth) {
+    // 718 pixels: rows of 2154 bytes, padded to 2156 in the views.
+    sim::RigOptions o;
+    o.width = 718;
+    const sim::Rig rig = sim::drawRig(o);
+    TempDir bay;
+    sim::writeScene(bay.path(), rig);
+    ScriptedUi ui;
+    ui.configAnswers.push_back((bay.path() / "Config.bin").string());
+    ui.folderAnswers.push_back(bay.path().string());
+    Session session(ui, options());
+    session.configLoad();
+    session.imageLoad();
+    session.waitForDetection();
+    ASSERT_TRUE(ui.messages().empty());
+    for (int c = 0; c < 4; ++c) {
+        const sim::CameraPoints truth = sim::cameraPoints(rig, c);
+        const std::array<Point2F, 6> points = session.patternPoints(c);
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_NEAR(points[i].x, truth.image[i].x, 2.0) << "camera " << c << " point " << i;
+            EXPECT_NEAR(points[i].y, truth.image[i].y, 2.0) << "camera " << c << " point " << i;
+        }
+    }
+}
+
 TEST_F(WorkflowTest, MovedMarkerIsWhatApplyAvmCalibratesFrom) {
     ScriptedUi ui;
     ui.configAnswers.push_back((bayPath() / "Config.bin").string());
