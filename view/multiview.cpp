@@ -3,12 +3,14 @@
 // stitching of four camera pictures.
 //
 // Apply is table-driven. Init (and every change of the stitching map) turns the maps and the
-// BlendMap into a plan: per camera, the output pixels it must supply with their source offsets and
-// interpolation weights, and per output pixel, the stitching step. The result is bit-identical to
-// remapping every camera picture over the whole view and stitching pixel by pixel: the camera
-// layers are kept in output orientation, and a layer that was filled only where the plan needed
-// it is completed from the camera's last picture before the plan changes, so a camera skipped in a
-// later Apply still shows exactly what the whole remap would have left.
+// BlendMap into a plan: per camera, the source offsets and interpolation weights of the output
+// pixels it must supply, in output order, and per output pixel, the stitching step. A camera's
+// layer (its picture remapped over the whole view) is never built as such: it is defined by the
+// camera's last picture and the map and interpolation it was applied with, and only the pixels
+// the plan needs are sampled, into a compact row in output order. The result is bit-identical to
+// remapping every picture over the whole view and stitching pixel by pixel, also for a camera left
+// out of a later Apply: its layer is then sampled again from its last picture with the map that was
+// current when that picture came (kept aside when Init replaces the maps).
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -71,20 +73,16 @@ inline uint8_t roundCubic(__int128 v) {
     return static_cast<uint8_t>(r > 255 ? 255 : r);
 }
 
-inline uint8_t bilinearChannel(int s00, int s01, int s10, int s11, int fx, int fy) {
-    const int top = s00 * (kFracOne - fx) + s01 * fx;
-    const int bottom = s10 * (kFracOne - fx) + s11 * fx;
-    const int v = top * (kFracOne - fy) + bottom * fy;
-    return static_cast<uint8_t>((v + (1 << (2 * kFracBits - 1))) >> (2 * kFracBits));
-}
-
 // One camera sample of one output pixel: where it is read and how it is weighted. src < 0 marks a
 // pixel without a source (it gets the fill colour).
 struct Sample {
-    uint32_t out;  // output pixel index
-    int32_t src;   // byte offset of the (top-left) source pixel
+    int32_t src;  // byte offset of the (top-left) source pixel
     uint16_t fx, fy;
 };
+
+// What a camera's layer holds: nothing yet (zero), its last picture through the current map or
+// through the map that Init replaced, or a stored copy.
+enum class Layer { kZero, kCurrentMap, kOldMap, kStored };
 
 enum class Interp { kNearest, kBilinear, kBicubic };
 
@@ -94,6 +92,13 @@ struct StitchOp {
     uint8_t p, q, w;
 };
 enum : uint8_t { kCopy = 0, kBlend = 1, kBlendTint = 2, kConstant = 3 };
+
+// Consecutive output pixels of one row with the same step (and cameras); blend shares and constant
+// bytes follow pixel by pixel in arrays of their own.
+struct StitchRun {
+    uint8_t kind, p, q;
+    uint32_t count;
+};
 
 struct Ray {
     float x, y, z;
@@ -108,26 +113,26 @@ public:
 
     void init(MultiviewParam* param) {
         if (param == nullptr || param->cameras == nullptr || !viewSizeFits(param->width, param->height)) return;
-        completeLayers();
         param_ = param;
         const bool rotated = (param->flags & MZ_MV_ROTATED) != 0;
         const int workW = rotated ? param->height : param->width;
         const int workH = rotated ? param->width : param->height;
-        flags_ = param->flags;
 
         const CameraParam& front = param->cameras[kFront];
-        if (front.width != sourceWidth_ || front.height != sourceHeight_) {
+        const bool newSize = workW != workWidth_ || workH != workHeight_ || maps_[0].empty();
+        const bool newSource = front.width != sourceWidth_ || front.height != sourceHeight_;
+        if (newSize) {
+            allocate(workW, workH);
+        } else if (newSource) {
+            storeLayers();  // their pictures are about to go
+        }
+        if (newSource) {
             sourceWidth_ = std::max(front.width, 0);
             sourceHeight_ = std::max(front.height, 0);
             const std::size_t bytes = rowBytes(sourceWidth_) * static_cast<std::size_t>(sourceHeight_);
             for (auto& s : sources_) s.assign(bytes, 0);
-            haveSource_.fill(false);
         }
-        if (workW != workWidth_ || workH != workHeight_ || maps_[0].empty()) {
-            allocate(workW, workH);
-        } else if (rotated != rotated_) {
-            reorientLayers(rotated);
-        }
+        flags_ = param->flags;
         rotated_ = rotated;
         ox_ = rotated ? static_cast<float>(param->height) - param->centreY : param->centreX;
         oy_ = rotated ? param->centreX : param->centreY;
@@ -139,6 +144,7 @@ public:
         lineWidth_ = param->lineWidth;
         blendMode_ = param->blendMode;
 
+        retireMaps();
         buildMaps(*param);
         // "Predefined": the stitching map is what SetImage's copy mode loaded.
         if (blendMode_ != 4) {
@@ -161,15 +167,19 @@ public:
         if (maps_[0].empty() || sourceWidth_ == 0 || sourceHeight_ == 0) return;
         const uint8_t* images[kCameraCount] = {front, rear, left, right};
         for (int c = 0; c < kCameraCount; ++c) {
-            if (images[c] == nullptr) continue;
-            std::memcpy(sources_[c].data(), images[c], sources_[c].size());
-            haveSource_[c] = true;
-            sampleInto(c, samples_[c]);
-            partial_[c] = samples_[c].size() != pixelCount();
+            if (images[c] != nullptr) {
+                std::memcpy(sources_[c].data(), images[c], sources_[c].size());
+                layer_[c] = Layer::kCurrentMap;
+                layerInterp_[c] = interp();
+                sampleInto(c, samples_[c]);
+                compactValid_[c] = true;
+            } else if (!compactValid_[c]) {
+                refreshCompact(c);
+            }
         }
         // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
-        if (output != nullptr && ops_.size() == pixelCount() && param_->width == outWidth() &&
-            param_->height == outHeight())
+        if (output != nullptr && rowRuns_.size() == static_cast<std::size_t>(outHeight()) + 1 &&
+            param_->width == outWidth() && param_->height == outHeight())
             stitch(output);
     }
 
@@ -234,7 +244,6 @@ public:
         if (!picture) return;
         if (mode == MZ_MV_IMAGE_COPY) {
             if (picture->width != workWidth_ || picture->height != workHeight_) return;
-            completeLayers();
             const std::size_t bytes = static_cast<std::size_t>(workWidth_) * 3;
             for (int r = 0; r < workHeight_; ++r) std::memcpy(&blend_[r * bytes], picture->rows[r], bytes);
             buildPlan();
@@ -260,7 +269,6 @@ public:
                 }
             }
         }
-        completeLayers();
         mergeVehicle();
         buildPlan();
     }
@@ -293,7 +301,7 @@ public:
                 cam.worldPoints[i] = {g.x, -g.y};
             }
         }
-        completeLayers();
+        retireMaps();
         buildMaps(*param);
         buildPlan();
     }
@@ -346,30 +354,22 @@ private:
             const std::size_t n = pixelCount();
             for (int c = 0; c < kCameraCount; ++c) {
                 maps_[c].assign(2 * n, 0.0f);
-                layers_[c].assign(3 * n, 0);
+                std::vector<float>().swap(oldMaps_[c]);
+                std::vector<uint8_t>().swap(stored_[c]);
                 samples_[c].clear();
-                partial_[c] = false;
+                compact_[c].clear();
+                compactValid_[c] = false;
+                layer_[c] = Layer::kZero;
             }
             blend_.assign(3 * n, 0);
             vehicle_.assign(3 * n, 0);
             ops_.clear();
         } catch (...) {
             workWidth_ = workHeight_ = 0;
-            for (int c = 0; c < kCameraCount; ++c) {
-                std::vector<float>().swap(maps_[c]);
-                std::vector<uint8_t>().swap(layers_[c]);
-            }
+            for (int c = 0; c < kCameraCount; ++c) std::vector<float>().swap(maps_[c]);
             std::vector<uint8_t>().swap(blend_);
             std::vector<uint8_t>().swap(vehicle_);
             throw;
-        }
-    }
-
-    void reorientLayers(bool rotated) {
-        std::vector<uint8_t> work(3 * pixelCount());
-        for (auto& layer : layers_) {
-            for (std::size_t i = 0; i < pixelCount(); ++i) std::memcpy(&work[3 * workIndexIn(i, rotated_)], &layer[3 * i], 3);
-            for (std::size_t i = 0; i < pixelCount(); ++i) std::memcpy(&layer[3 * i], &work[3 * workIndexIn(i, rotated)], 3);
         }
     }
 
@@ -664,12 +664,12 @@ private:
     }
 
     // The remap's own rules for where a map entry reads and whether it has a source at all.
-    Sample makeSample(int c, std::size_t work, uint32_t out) const {
-        const float mx = maps_[c][2 * work], my = maps_[c][2 * work + 1];
-        Sample s = {out, -1, 0, 0};
+    Sample makeSample(const float* map, Interp mode, std::size_t work) const {
+        const float mx = map[2 * work], my = map[2 * work + 1];
+        Sample s = {-1, 0, 0};
         const int sw = sourceWidth_, sh = sourceHeight_;
         const int stride = static_cast<int>(rowBytes(sw));
-        if (interp() == Interp::kNearest) {
+        if (mode == Interp::kNearest) {
             int x, y;
             if (roundToInt(mx, &x) && roundToInt(my, &y) && x >= 0 && x < sw && y >= 0 && y < sh)
                 s.src = y * stride + 3 * x;
@@ -679,48 +679,57 @@ private:
         if (!roundToInt(mx * static_cast<float>(kFracOne), &X) || !roundToInt(my * static_cast<float>(kFracOne), &Y))
             return s;
         const int xi = X >> kFracBits, yi = Y >> kFracBits;
-        const bool valid = interp() == Interp::kBilinear
-                               ? sw >= 2 && sh >= 2 && xi >= 0 && xi < sw - 1 && yi >= 0 && yi < sh - 1
-                               : xi >= 1 && xi <= sw - 3 && yi >= 1 && yi <= sh - 3;
+        const bool cubic = mode == Interp::kBicubic;
+        const bool valid = cubic ? xi >= 1 && xi <= sw - 3 && yi >= 1 && yi <= sh - 3
+                                 : sw >= 2 && sh >= 2 && xi >= 0 && xi < sw - 1 && yi >= 0 && yi < sh - 1;
         if (!valid) return s;
-        const bool cubic = interp() == Interp::kBicubic;
         s.src = (cubic ? yi - 1 : yi) * stride + 3 * (cubic ? xi - 1 : xi);
         s.fx = static_cast<uint16_t>(X & (kFracOne - 1));
         s.fy = static_cast<uint16_t>(Y & (kFracOne - 1));
         return s;
     }
 
-    void sampleInto(int c, const std::vector<Sample>& samples) {
-        const uint8_t* src = sources_[c].data();
-        uint8_t* layer = layers_[c].data();
+    // Samples a picture at precomputed positions into consecutive 3-byte pixels.
+    void samplePicture(const uint8_t* src, Interp mode, const std::vector<Sample>& samples, uint8_t* d) const {
         const int stride = static_cast<int>(rowBytes(sourceWidth_));
-        switch (interp()) {
+        switch (mode) {
             case Interp::kNearest:
                 for (const Sample& s : samples) {
-                    uint8_t* d = layer + 3 * static_cast<std::size_t>(s.out);
                     std::memcpy(d, s.src < 0 ? kNoSourceFill : src + s.src, 3);
+                    d += 3;
                 }
                 break;
             case Interp::kBilinear:
+                // The remap's two-step sum, expanded into four corner weights (the same integer),
+                // with blue and red side by side in 32-bit lanes: no lane exceeds 255 * 2^20.
                 for (const Sample& s : samples) {
-                    uint8_t* d = layer + 3 * static_cast<std::size_t>(s.out);
                     if (s.src < 0) {
                         std::memcpy(d, kNoSourceFill, 3);
-                        continue;
+                    } else {
+                        const uint8_t* s0 = src + s.src;
+                        const uint8_t* s1 = s0 + stride;
+                        const uint32_t fx = s.fx, fy = s.fy;
+                        const uint32_t w11 = fx * fy;
+                        const uint32_t w01 = (fx << kFracBits) - w11;
+                        const uint32_t w10 = (fy << kFracBits) - w11;
+                        const uint32_t w00 = (1u << (2 * kFracBits)) - (fx << kFracBits) - (fy << kFracBits) + w11;
+                        auto lanes = [](const uint8_t* q) { return q[0] | static_cast<uint64_t>(q[2]) << 32; };
+                        const uint64_t br = lanes(s0) * w00 + lanes(s0 + 3) * w01 + lanes(s1) * w10 + lanes(s1 + 3) * w11;
+                        const uint32_t g = s0[1] * w00 + s0[4] * w01 + s1[1] * w10 + s1[4] * w11;
+                        constexpr uint32_t kHalf = 1u << (2 * kFracBits - 1);
+                        d[0] = static_cast<uint8_t>((static_cast<uint32_t>(br) + kHalf) >> (2 * kFracBits));
+                        d[1] = static_cast<uint8_t>((g + kHalf) >> (2 * kFracBits));
+                        d[2] = static_cast<uint8_t>((static_cast<uint32_t>(br >> 32) + kHalf) >> (2 * kFracBits));
                     }
-                    const uint8_t* s0 = src + s.src;
-                    const uint8_t* s1 = s0 + stride;
-                    d[0] = bilinearChannel(s0[0], s0[3], s1[0], s1[3], s.fx, s.fy);
-                    d[1] = bilinearChannel(s0[1], s0[4], s1[1], s1[4], s.fx, s.fy);
-                    d[2] = bilinearChannel(s0[2], s0[5], s1[2], s1[5], s.fx, s.fy);
+                    d += 3;
                 }
                 break;
             case Interp::kBicubic: {
                 const CubicWeights& t = cubicWeights();
                 for (const Sample& s : samples) {
-                    uint8_t* d = layer + 3 * static_cast<std::size_t>(s.out);
                     if (s.src < 0) {
                         std::memcpy(d, kNoSourceFill, 3);
+                        d += 3;
                         continue;
                     }
                     const int64_t wx[4] = {t.far[s.fx], t.near[s.fx], t.near[kFracOne - s.fx], t.far[kFracOne - s.fx]};
@@ -734,23 +743,71 @@ private:
                         }
                         d[ch] = roundCubic(sum);
                     }
+                    d += 3;
                 }
                 break;
             }
         }
     }
 
-    // A layer filled only where the plan needed it is finished from its camera's last picture with
-    // the maps it was sampled with, before the maps or the plan change.
-    void completeLayers() {
-        if (maps_[0].empty()) return;
+    void sampleInto(int c, const std::vector<Sample>& samples) {
+        compact_[c].resize(3 * samples.size());
+        samplePicture(sources_[c].data(), interp(), samples, compact_[c].data());
+    }
+
+    // The working pixels camera c supplies under the current plan, in output order.
+    std::vector<std::size_t> neededPixels(int c) const {
+        std::vector<std::size_t> pixels;
+        pixels.reserve(samples_[c].size());
+        for (std::size_t i = 0; i < ops_.size(); ++i) {
+            const StitchOp& op = ops_[i];
+            if (op.kind != kConstant && (op.p == c || (op.kind != kCopy && op.q == c))) pixels.push_back(workIndex(i));
+        }
+        return pixels;
+    }
+
+    // The layer of a camera left out of Apply, at the pixels the plan needs now.
+    void refreshCompact(int c) {
+        compact_[c].assign(3 * samples_[c].size(), 0);
+        if (layer_[c] == Layer::kCurrentMap && layerInterp_[c] == interp()) {
+            sampleInto(c, samples_[c]);
+        } else if (layer_[c] != Layer::kZero) {
+            const std::vector<std::size_t> pixels = neededPixels(c);
+            uint8_t* d = compact_[c].data();
+            if (layer_[c] == Layer::kStored) {
+                for (std::size_t k = 0; k < pixels.size(); ++k) std::memcpy(d + 3 * k, &stored_[c][3 * pixels[k]], 3);
+            } else {
+                const float* map = layer_[c] == Layer::kOldMap ? oldMaps_[c].data() : maps_[c].data();
+                std::vector<Sample> samples(pixels.size());
+                for (std::size_t k = 0; k < pixels.size(); ++k) samples[k] = makeSample(map, layerInterp_[c], pixels[k]);
+                samplePicture(sources_[c].data(), layerInterp_[c], samples, d);
+            }
+        }
+        compactValid_[c] = true;
+    }
+
+    // Before Init replaces the maps: a layer defined by the current map keeps that map aside.
+    void retireMaps() {
         for (int c = 0; c < kCameraCount; ++c) {
-            if (!partial_[c] || !haveSource_[c]) continue;
-            std::vector<Sample> all;
-            all.reserve(pixelCount());
-            for (std::size_t i = 0; i < pixelCount(); ++i) all.push_back(makeSample(c, workIndex(i), static_cast<uint32_t>(i)));
-            sampleInto(c, all);
-            partial_[c] = false;
+            if (layer_[c] == Layer::kCurrentMap) {
+                std::swap(maps_[c], oldMaps_[c]);
+                layer_[c] = Layer::kOldMap;
+            }
+            maps_[c].resize(2 * pixelCount());
+        }
+    }
+
+    // Before the pictures go: every layer that depends on one is computed over the whole view.
+    void storeLayers() {
+        for (int c = 0; c < kCameraCount; ++c) {
+            if (layer_[c] != Layer::kCurrentMap && layer_[c] != Layer::kOldMap) continue;
+            const float* map = layer_[c] == Layer::kOldMap ? oldMaps_[c].data() : maps_[c].data();
+            std::vector<Sample> samples(pixelCount());
+            for (std::size_t w = 0; w < samples.size(); ++w) samples[w] = makeSample(map, layerInterp_[c], w);
+            stored_[c].resize(3 * pixelCount());
+            samplePicture(sources_[c].data(), layerInterp_[c], samples, stored_[c].data());
+            layer_[c] = Layer::kStored;
+            compactValid_[c] = false;
         }
     }
 
@@ -758,9 +815,16 @@ private:
         const std::size_t n = pixelCount();
         ops_.resize(n);
         for (auto& s : samples_) s.clear();
+        compactValid_.fill(false);
+        const Interp mode = interp();
         const bool tint = (flags_ & MZ_MV_SHOW_BLEND) != 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t w = workIndex(i);
+        const std::size_t outW = static_cast<std::size_t>(outWidth());
+        const std::size_t outH = static_cast<std::size_t>(outHeight());
+        for (std::size_t y = 0, i = 0; y < outH; ++y)
+        for (std::size_t x = 0; x < outW; ++x, ++i) {
+            // Without rotation output pixel i is working pixel i; with rotation (x, y) is the working
+            // pixel (Wk - 1 - y, x).
+            const std::size_t w = rotated_ ? x * workWidth_ + (workWidth_ - 1 - y) : i;
             const uint8_t b0 = blend_[3 * w], b1 = blend_[3 * w + 1], b2 = blend_[3 * w + 2];
             StitchOp op;
             const bool pureB0 = b0 == 0 || b0 == 255, pureB1 = b1 == 0 || b1 == 255;
@@ -786,49 +850,73 @@ private:
                 }
             }
             ops_[i] = op;
-            const uint32_t out = static_cast<uint32_t>(i);
             if (op.kind == kCopy) {
-                samples_[op.p].push_back(makeSample(op.p, w, out));
+                samples_[op.p].push_back(makeSample(maps_[op.p].data(), mode, w));
             } else if (op.kind != kConstant) {
-                samples_[op.p].push_back(makeSample(op.p, w, out));
-                samples_[op.q].push_back(makeSample(op.q, w, out));
+                samples_[op.p].push_back(makeSample(maps_[op.p].data(), mode, w));
+                samples_[op.q].push_back(makeSample(maps_[op.q].data(), mode, w));
             }
         }
-        for (int c = 0; c < kCameraCount; ++c) samples_[c].shrink_to_fit();
+        buildRuns();
+    }
+
+    void buildRuns() {
+        runs_.clear();
+        rowRuns_.assign(1, 0);
+        blendShares_.clear();
+        constants_.clear();
+        const std::size_t w = static_cast<std::size_t>(outWidth());
+        for (std::size_t i = 0, col = 0; i < ops_.size(); ++i, col = col + 1 == w ? 0 : col + 1) {
+            const StitchOp& op = ops_[i];
+            const bool rowStart = col == 0;
+            if (rowStart && i != 0) rowRuns_.push_back(static_cast<uint32_t>(runs_.size()));
+            StitchRun* last = runs_.empty() || rowStart ? nullptr : &runs_.back();
+            const bool same = last != nullptr && last->kind == op.kind &&
+                              (op.kind == kConstant || (last->p == op.p && (op.kind == kCopy || last->q == op.q)));
+            if (same) {
+                ++last->count;
+            } else {
+                runs_.push_back({op.kind, op.p, op.q, 1});
+            }
+            if (op.kind == kBlend || op.kind == kBlendTint) {
+                blendShares_.push_back(op.w);
+            } else if (op.kind == kConstant) {
+                constants_.insert(constants_.end(), {op.p, op.q, op.w});
+            }
+        }
+        rowRuns_.push_back(static_cast<uint32_t>(runs_.size()));
     }
 
     void stitch(uint8_t* output) const {
-        const int w = outWidth(), h = outHeight();
-        const std::size_t stride = rowBytes(w);
-        const uint8_t* layers[kCameraCount] = {layers_[0].data(), layers_[1].data(), layers_[2].data(),
-                                               layers_[3].data()};
-        const StitchOp* op = ops_.data();
-        std::size_t px = 0;
-        for (int r = 0; r < h; ++r) {
+        const std::size_t stride = rowBytes(outWidth());
+        // Each camera's compact layer is read front to back as the output pixels come.
+        const uint8_t* next[kCameraCount] = {compact_[0].data(), compact_[1].data(), compact_[2].data(),
+                                             compact_[3].data()};
+        const uint8_t* share = blendShares_.data();
+        const uint8_t* constant = constants_.data();
+        for (std::size_t r = 0; r + 1 < rowRuns_.size(); ++r) {
             uint8_t* d = output + stride * r;
-            for (int c = 0; c < w; ++c, ++op, ++px, d += 3) {
-                switch (op->kind) {
-                    case kCopy: {
-                        const uint8_t* s = layers[op->p] + 3 * px;
-                        d[0] = s[0];
-                        d[1] = s[1];
-                        d[2] = s[2];
-                        break;
+            for (uint32_t k = rowRuns_[r]; k < rowRuns_[r + 1]; ++k) {
+                const StitchRun& run = runs_[k];
+                const std::size_t bytes = 3 * static_cast<std::size_t>(run.count);
+                if (run.kind == kCopy) {
+                    std::memcpy(d, next[run.p], bytes);
+                    next[run.p] += bytes;
+                    d += bytes;
+                } else if (run.kind == kConstant) {
+                    std::memcpy(d, constant, bytes);
+                    constant += bytes;
+                    d += bytes;
+                } else {
+                    const uint8_t* p = next[run.p];
+                    const uint8_t* q = next[run.q];
+                    for (uint32_t n = 0; n < run.count; ++n, p += 3, q += 3, d += 3) {
+                        const int w = *share++;
+                        for (int ch = 0; ch < 3; ++ch) d[ch] = static_cast<uint8_t>(((q[ch] - p[ch]) * w + p[ch] * 256) >> 8);
+                        if (run.kind == kBlendTint) d[2] = static_cast<uint8_t>((w + d[2]) >> 1);
                     }
-                    case kBlend:
-                    case kBlendTint: {
-                        const uint8_t* p = layers[op->p] + 3 * px;
-                        const uint8_t* q = layers[op->q] + 3 * px;
-                        const int k = op->w;
-                        for (int ch = 0; ch < 3; ++ch) d[ch] = static_cast<uint8_t>(((q[ch] - p[ch]) * k + p[ch] * 256) >> 8);
-                        if (op->kind == kBlendTint) d[2] = static_cast<uint8_t>((k + d[2]) >> 1);
-                        break;
-                    }
-                    default:
-                        d[0] = op->p;
-                        d[1] = op->q;
-                        d[2] = op->w;
-                        break;
+                    next[run.p] += bytes;
+                    next[run.q] += bytes;
                 }
             }
         }
@@ -878,12 +966,19 @@ private:
     float ox_ = 0, oy_ = 0;
     VehicleRect rect_;
     std::array<std::vector<float>, kCameraCount> maps_;
-    std::array<std::vector<uint8_t>, kCameraCount> layers_;  // output orientation, no padding
+    std::array<std::vector<float>, kCameraCount> oldMaps_;    // the map an old layer was made with
     std::array<std::vector<uint8_t>, kCameraCount> sources_;  // each camera's last picture
-    std::array<bool, kCameraCount> haveSource_{};
-    std::array<bool, kCameraCount> partial_{};
-    std::array<std::vector<Sample>, kCameraCount> samples_;
-    std::vector<StitchOp> ops_;
+    std::array<Layer, kCameraCount> layer_{};
+    std::array<Interp, kCameraCount> layerInterp_{};
+    std::array<std::vector<uint8_t>, kCameraCount> stored_;   // working orientation, kStored only
+    std::array<std::vector<Sample>, kCameraCount> samples_;   // the plan, output order
+    std::array<std::vector<uint8_t>, kCameraCount> compact_;  // the layer at the plan's pixels
+    std::array<bool, kCameraCount> compactValid_{};
+    std::vector<StitchOp> ops_;       // per output pixel
+    std::vector<StitchRun> runs_;
+    std::vector<uint32_t> rowRuns_;   // first run of every output row, and the end
+    std::vector<uint8_t> blendShares_;
+    std::vector<uint8_t> constants_;
     std::vector<uint8_t> blend_;    // working orientation, no padding
     std::vector<uint8_t> vehicle_;  // the placed vehicle picture, working orientation
     std::array<std::array<std::array<float, 3>, 3>, kCameraCount> homography_{};

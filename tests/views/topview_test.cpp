@@ -48,7 +48,7 @@ public:
             if (images[c] == nullptr) continue;
             mz::ImageBufferPtr src(mz::createImageBuffer(3, in.sourceWidth, in.sourceHeight));
             for (int r = 0; r < in.sourceHeight; ++r)
-                std::memcpy(src->rows[r], images[c]->data() + r * kSrcStride, src->stride);
+                std::memcpy(src->rows[r], images[c]->data() + r * src->stride, src->stride);
             std::vector<float*> rows(H);
             for (int r = 0; r < H; ++r) rows[r] = const_cast<float*>(in.maps[c]) + 2 * W * r;
             ASSERT_EQ(0, mzRemap(src.get(), layers_[c].get(), rows.data(), static_cast<int>(flags & 3u), red));
@@ -130,8 +130,12 @@ TEST(TopviewApply, SkippedCameraKeepsItsLayerAcrossInitAndSetImage) {
     ref.apply(h.h, rig->param.flags, pics.all, expected);
     EXPECT_EQ(expected, applyEngine(h.h, rig->param, pics.all));
 
+    // New maps, a new stitching map and bicubic from now on; the left camera's layer stays bilinear.
     rig->param.blendMode = 0;
     rig->param.mmPerPixel = 25.0f;
+    rig->param.flags = 2;
+    ASSERT_EQ(0, mzMultiviewInit(h.h, &rig->param));
+    rig->param.mmPerPixel = 27.0f;  // and once more before the next Apply
     ASSERT_EQ(0, mzMultiviewInit(h.h, &rig->param));
     const std::vector<uint8_t> noLeft[4] = {noisePicture(720, 480, 5), {}, {}, noisePicture(720, 480, 6)};
     const std::vector<uint8_t>* some[4] = {&noLeft[0], nullptr, nullptr, &noLeft[3]};
@@ -146,6 +150,20 @@ TEST(TopviewApply, SkippedCameraKeepsItsLayerAcrossInitAndSetImage) {
     const std::vector<uint8_t>* none[4] = {nullptr, nullptr, nullptr, nullptr};
     ref.apply(h.h, rig->param.flags, none, expected);
     EXPECT_EQ(expected, applyEngine(h.h, rig->param, none));
+
+    // Smaller camera pictures: the layers made from the old ones stay as they were.
+    for (auto& cam : rig->cameras) {
+        cam.width = 640;
+        cam.height = 400;
+    }
+    rig->param.blendMode = 1;
+    ASSERT_EQ(0, mzMultiviewInit(h.h, &rig->param));
+    ref.apply(h.h, rig->param.flags, none, expected);
+    EXPECT_EQ(expected, applyEngine(h.h, rig->param, none));
+    const std::vector<uint8_t> small = noisePicture(640, 400, 8);
+    const std::vector<uint8_t>* rearOnly[4] = {nullptr, &small, nullptr, nullptr};
+    ref.apply(h.h, rig->param.flags, rearOnly, expected);
+    EXPECT_EQ(expected, applyEngine(h.h, rig->param, rearOnly));
 }
 
 TEST(TopviewApply, NothingBeforeInitAndUnseenPixelsAreRed) {
