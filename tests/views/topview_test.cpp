@@ -402,27 +402,6 @@ TEST(TopviewExport, MaskInEveryFormatOnKnownCodes) {
     EXPECT_EQ(std::vector<uint8_t>(buf.size(), 0x77), buf);
 }
 
-TEST(TopviewExport, RotatedSizesAndMaskTurnWithTheOutput) {
-    auto rig = makeViewRig(300, 200, 30.0f, 0x8000u, 0);
-    Handle h;
-    ASSERT_EQ(0, mzMultiviewInit(h.h, &rig->param));
-    int len = 0;
-    ASSERT_EQ(0, mzMultiviewGetMaskLen(h.h, &len, 3));
-    EXPECT_EQ(stride(300) * 200, len);
-    const std::vector<uint8_t> m = maskRgb24(h.h);
-    // The front of the vehicle faces left: column 10 is the front band, column 290 the rear band,
-    // row 10 the right side and row 190 the left side.
-    auto at = [&](int x, int y) { return &m[y * stride(300) + 3 * x]; };
-    EXPECT_EQ(0, at(10, 100)[0]);
-    EXPECT_EQ(0, at(10, 100)[1]);
-    EXPECT_EQ(255, at(290, 100)[0]);
-    EXPECT_EQ(255, at(290, 100)[1]);
-    EXPECT_EQ(0, at(150, 10)[0]);
-    EXPECT_EQ(255, at(150, 10)[1]);
-    EXPECT_EQ(255, at(150, 190)[0]);
-    EXPECT_EQ(0, at(150, 190)[1]);
-}
-
 TEST(TopviewExport, SaveLutWritesMissingEntriesAsTheMarkerValue) {
     auto rig = makeViewRig(40, 60, 150.0f, 0, 0);
     Handle h;

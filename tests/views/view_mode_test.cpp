@@ -134,14 +134,4 @@ TEST(OverlayMap, GroundUnderTheViewAndNothingBehindTheCamera) {
     for (size_t i = 0; i < m.data.size(); ++i) ASSERT_EQ(-1.0f, m.data[i]);
 }
 
-TEST(ViewModeMap, NothingWrittenWithoutCameraOrSize) {
-    SingleviewParam v = plainView(nullptr, 4, 4);
-    Map m(4, 4);
-    mzGetviewModeLUT(720, 480, m.rows.data(), &v);
-    mzGetOverlayLUT(100, 100, m.rows.data(), &v);
-    for (float f : m.data) ASSERT_EQ(5.0f, f);
-    mzGetviewModeLUT(720, 480, nullptr, nullptr);
-    mzGetViewModePoint(nullptr, nullptr, nullptr);
-}
-
 }  // namespace
