@@ -113,6 +113,10 @@ public:
 
     void init(MultiviewParam* param) {
         if (param == nullptr || param->cameras == nullptr || !viewSizeFits(param->width, param->height)) return;
+        guarded([&] { build(param); });
+    }
+
+    void build(MultiviewParam* param) {
         param_ = param;
         const bool rotated = (param->flags & MZ_MV_ROTATED) != 0;
         const int workW = rotated ? param->height : param->width;
@@ -234,6 +238,10 @@ public:
     }
 
     void setImage(int width, int height, const uint8_t* image, unsigned mode, int x, int y, int w, int h) {
+        guarded([&] { changeImage(width, height, image, mode, x, y, w, h); });
+    }
+
+    void changeImage(int width, int height, const uint8_t* image, unsigned mode, int x, int y, int w, int h) {
         if (blend_.empty()) return;
         if (mode == MZ_MV_IMAGE_CLEAR) {
             std::fill(vehicle_.begin(), vehicle_.end(), uint8_t{0});
@@ -301,9 +309,11 @@ public:
                 cam.worldPoints[i] = {g.x, -g.y};
             }
         }
-        retireMaps();
-        buildMaps(*param);
-        buildPlan();
+        guarded([&] {
+            retireMaps();
+            buildMaps(*param);
+            buildPlan();
+        });
     }
 
     bool internals(TopviewInternals* out) const {
@@ -346,31 +356,54 @@ private:
         return x * workWidth_ + (workWidth_ - 1 - y);
     }
 
-    // All or nothing: without memory for the new size the engine is left empty.
     void allocate(int workW, int workH) {
+        workWidth_ = workW;
+        workHeight_ = workH;
+        const std::size_t n = pixelCount();
+        for (int c = 0; c < kCameraCount; ++c) {
+            maps_[c].assign(2 * n, 0.0f);
+            std::vector<float>().swap(oldMaps_[c]);
+            std::vector<uint8_t>().swap(stored_[c]);
+            samples_[c].clear();
+            compact_[c].clear();
+            compactValid_[c] = false;
+            layer_[c] = Layer::kZero;
+        }
+        blend_.assign(3 * n, 0);
+        vehicle_.assign(3 * n, 0);
+        ops_.clear();
+        rowRuns_.clear();
+    }
+
+    // Without memory to finish a change the engine is left empty, as before its first Init.
+    template <class F>
+    void guarded(F change) {
         try {
-            workWidth_ = workW;
-            workHeight_ = workH;
-            const std::size_t n = pixelCount();
-            for (int c = 0; c < kCameraCount; ++c) {
-                maps_[c].assign(2 * n, 0.0f);
-                std::vector<float>().swap(oldMaps_[c]);
-                std::vector<uint8_t>().swap(stored_[c]);
-                samples_[c].clear();
-                compact_[c].clear();
-                compactValid_[c] = false;
-                layer_[c] = Layer::kZero;
-            }
-            blend_.assign(3 * n, 0);
-            vehicle_.assign(3 * n, 0);
-            ops_.clear();
+            change();
         } catch (...) {
-            workWidth_ = workHeight_ = 0;
-            for (int c = 0; c < kCameraCount; ++c) std::vector<float>().swap(maps_[c]);
-            std::vector<uint8_t>().swap(blend_);
-            std::vector<uint8_t>().swap(vehicle_);
+            reset();
             throw;
         }
+    }
+
+    void reset() {
+        workWidth_ = workHeight_ = 0;
+        sourceWidth_ = sourceHeight_ = 0;
+        for (int c = 0; c < kCameraCount; ++c) {
+            std::vector<float>().swap(maps_[c]);
+            std::vector<float>().swap(oldMaps_[c]);
+            std::vector<uint8_t>().swap(stored_[c]);
+            std::vector<uint8_t>().swap(sources_[c]);
+            std::vector<Sample>().swap(samples_[c]);
+            std::vector<uint8_t>().swap(compact_[c]);
+            compactValid_[c] = false;
+            layer_[c] = Layer::kZero;
+        }
+        std::vector<uint8_t>().swap(blend_);
+        std::vector<uint8_t>().swap(vehicle_);
+        std::vector<StitchOp>().swap(ops_);
+        std::vector<StitchRun>().swap(runs_);
+        std::vector<uint32_t>().swap(rowRuns_);
     }
 
     // ---- maps ----
@@ -812,6 +845,7 @@ private:
     }
 
     void buildPlan() {
+        rowRuns_.clear();  // no stitching until the plan is whole
         const std::size_t n = pixelCount();
         ops_.resize(n);
         for (auto& s : samples_) s.clear();
@@ -820,41 +854,43 @@ private:
         const bool tint = (flags_ & MZ_MV_SHOW_BLEND) != 0;
         const std::size_t outW = static_cast<std::size_t>(outWidth());
         const std::size_t outH = static_cast<std::size_t>(outHeight());
-        for (std::size_t y = 0, i = 0; y < outH; ++y)
-        for (std::size_t x = 0; x < outW; ++x, ++i) {
-            // Without rotation output pixel i is working pixel i; with rotation (x, y) is the working
-            // pixel (Wk - 1 - y, x).
-            const std::size_t w = rotated_ ? x * workWidth_ + (workWidth_ - 1 - y) : i;
-            const uint8_t b0 = blend_[3 * w], b1 = blend_[3 * w + 1], b2 = blend_[3 * w + 2];
-            StitchOp op;
-            const bool pureB0 = b0 == 0 || b0 == 255, pureB1 = b1 == 0 || b1 == 255;
-            if (!pureB0 || !pureB1) {
-                op = {kConstant, b0, b1, b2};
-            } else {
-                // The camera that a zero share shows, and the pair that a share blends.
-                int only, from, to;
-                if (b1 == 0) {
-                    only = b0 == 0 ? kFront : kLeft;
-                    from = b0 == 0 ? kFront : kRear;
-                    to = kLeft;
+        std::size_t i = 0;
+        for (std::size_t y = 0; y < outH; ++y) {
+            for (std::size_t x = 0; x < outW; ++x, ++i) {
+                // Without rotation output pixel i is working pixel i; with rotation (x, y) is the working
+                // pixel (Wk - 1 - y, x).
+                const std::size_t w = rotated_ ? x * workWidth_ + (workWidth_ - 1 - y) : i;
+                const uint8_t b0 = blend_[3 * w], b1 = blend_[3 * w + 1], b2 = blend_[3 * w + 2];
+                StitchOp op;
+                const bool pureB0 = b0 == 0 || b0 == 255, pureB1 = b1 == 0 || b1 == 255;
+                if (!pureB0 || !pureB1) {
+                    op = {kConstant, b0, b1, b2};
                 } else {
-                    only = b0 == 0 ? kRight : kRear;
-                    from = b0 == 0 ? kFront : kRear;
-                    to = kRight;
+                    // The camera that a zero share shows, and the pair that a share blends.
+                    int only, from, to;
+                    if (b1 == 0) {
+                        only = b0 == 0 ? kFront : kLeft;
+                        from = b0 == 0 ? kFront : kRear;
+                        to = kLeft;
+                    } else {
+                        only = b0 == 0 ? kRight : kRear;
+                        from = b0 == 0 ? kFront : kRear;
+                        to = kRight;
+                    }
+                    if (b2 == 0) {
+                        op = {kCopy, static_cast<uint8_t>(only), 0, 0};
+                    } else {
+                        op = {static_cast<uint8_t>(tint && b2 < 255 ? kBlendTint : kBlend), static_cast<uint8_t>(from),
+                              static_cast<uint8_t>(to), b2};
+                    }
                 }
-                if (b2 == 0) {
-                    op = {kCopy, static_cast<uint8_t>(only), 0, 0};
-                } else {
-                    op = {static_cast<uint8_t>(tint && b2 < 255 ? kBlendTint : kBlend), static_cast<uint8_t>(from),
-                          static_cast<uint8_t>(to), b2};
+                ops_[i] = op;
+                if (op.kind == kCopy) {
+                    samples_[op.p].push_back(makeSample(maps_[op.p].data(), mode, w));
+                } else if (op.kind != kConstant) {
+                    samples_[op.p].push_back(makeSample(maps_[op.p].data(), mode, w));
+                    samples_[op.q].push_back(makeSample(maps_[op.q].data(), mode, w));
                 }
-            }
-            ops_[i] = op;
-            if (op.kind == kCopy) {
-                samples_[op.p].push_back(makeSample(maps_[op.p].data(), mode, w));
-            } else if (op.kind != kConstant) {
-                samples_[op.p].push_back(makeSample(maps_[op.p].data(), mode, w));
-                samples_[op.q].push_back(makeSample(maps_[op.q].data(), mode, w));
             }
         }
         buildRuns();
