@@ -36,15 +36,6 @@ TEST(Outline, LonePixelAndEmptyMask) {
     EXPECT_EQ(one[0].y, 3);
 }
 
-TEST(Outline, FollowsOnlyTheOuterBoundaryOfAFrame) {
-    GreyImage mask(30, 30, 0);
-    for (int y = 2; y < 28; ++y)
-        for (int x = 2; x < 28; ++x) mask.at(x, y) = (x < 6 || x > 23 || y < 6 || y > 23) ? 255 : 0;
-    const auto outline = traceOutline(mask);
-    EXPECT_EQ(outline.size(), 4u * 25u);
-    for (const auto& p : outline) EXPECT_TRUE(p.x == 2 || p.x == 27 || p.y == 2 || p.y == 27);
-}
-
 TEST(Generator, FollowsTheLinearCongruentialSequencePerThread) {
     const uint32_t saved = generatorState();
     setGeneratorState(1);
@@ -63,8 +54,6 @@ TEST(Generator, FollowsTheLinearCongruentialSequencePerThread) {
     setGeneratorState(saved);
 }
 
-TEST(Consensus, SeventeenTrials) { EXPECT_EQ(consensusTrials(), 17); }
-
 std::vector<Point2F> segment(Point2F a, Point2F b, int n) {
     std::vector<Point2F> pts;
     for (int i = 0; i < n; ++i) {
@@ -72,22 +61,6 @@ std::vector<Point2F> segment(Point2F a, Point2F b, int n) {
         pts.push_back({a.x + t * (b.x - a.x), a.y + t * (b.y - a.y)});
     }
     return pts;
-}
-
-TEST(ThreeSides, TriangleOutlineGivesItsCorners) {
-    std::vector<Point2F> pts;
-    for (auto part : {segment({0, 0}, {100, 0}, 100), segment({100, 0}, {50, 80}, 95), segment({50, 80}, {0, 0}, 95)})
-        pts.insert(pts.end(), part.begin(), part.end());
-    const auto sides = findThreeSides(pts);
-    ASSERT_TRUE(sides.has_value());
-    const Point2F truth[3] = {{0, 0}, {100, 0}, {50, 80}};
-    for (int i = 0; i < 3; ++i) {
-        const Point2F c = intersectSides((*sides)[i], (*sides)[(i + 1) % 3]);
-        const double best = std::min({std::hypot(c.x - truth[0].x, c.y - truth[0].y),
-                                      std::hypot(c.x - truth[1].x, c.y - truth[1].y),
-                                      std::hypot(c.x - truth[2].x, c.y - truth[2].y)});
-        EXPECT_LT(best, 0.3) << c.x << ", " << c.y;
-    }
 }
 
 TEST(ThreeSides, GivesUpWhenNoLineHasTenSupporters) {
@@ -116,30 +89,6 @@ TEST(Corners, ParallelSidesMeetNowhere) {
     EXPECT_EQ(c.y, 0.0f);
 }
 
-TEST(Corners, SameStateSameOutlineSameCorners) {
-    const CameraParam cam = testing::makeCamera(720, 480);
-    testing::Picture pic(cam);
-    GreyImage mask(120, 110, 0);
-    // A filled triangle is enough for the fitting; only its outline is used.
-    for (int y = 5; y < 105; ++y)
-        for (int x = 10; x < 110; ++x)
-            if (std::abs(x - 60) * 2 <= y) mask.at(x, y) = 255;
-    const uint32_t saved = generatorState();
-    setGeneratorState(12345);
-    const auto a = fitTriangleCorners(mask, 40, 200, 0, cam);
-    const uint32_t after = generatorState();
-    setGeneratorState(12345);
-    const auto b = fitTriangleCorners(mask, 40, 200, 0, cam);
-    EXPECT_EQ(generatorState(), after);
-    EXPECT_NE(after, 12345u);
-    setGeneratorState(saved);
-    ASSERT_TRUE(a && b);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ((*a)[i].x, (*b)[i].x);
-        EXPECT_EQ((*a)[i].y, (*b)[i].y);
-    }
-}
-
 TEST(TriangleCheck, StrictInequalityOnRoundedSides) {
     EXPECT_FALSE(isTriangle({Point2F{20, 20}, Point2F{30, 20}, Point2F{25, 20}}, 100, 100));  // 10, 5, 5
     const float cx = 4.45f, cy = std::sqrt(25.0f - cx * cx);
@@ -151,19 +100,6 @@ TEST(TriangleCheck, StrictInequalityOnRoundedSides) {
 }
 
 bool same(const Point2F& a, const Point2F& b) { return a.x == b.x && a.y == b.y; }
-
-TEST(CornerOrder, LowestFirstThenClockwiseOnScreen) {
-    Corners down = {Point2F{140, 100}, Point2F{100, 170}, Point2F{60, 100}};
-    orderCorners(down);
-    EXPECT_TRUE(same(down[0], {100, 170}));
-    EXPECT_TRUE(same(down[1], {60, 100}));
-    EXPECT_TRUE(same(down[2], {140, 100}));
-    Corners up = {Point2F{50, 10}, Point2F{80, 61}, Point2F{20, 60}};
-    orderCorners(up);
-    EXPECT_TRUE(same(up[0], {80, 61}));
-    EXPECT_TRUE(same(up[1], {20, 60}));
-    EXPECT_TRUE(same(up[2], {50, 10}));
-}
 
 TEST(CornerOrder, ElongatedObliqueTriangleKeepsEveryCorner) {
     // Seen from the lowest corner the near corner lies 5 degrees off: outside both angle ranges,

@@ -177,18 +177,6 @@ TEST(Binarize, OutsideTheRectanglesIsForegroundAndTheRightRectangleWins) {
     EXPECT_EQ(b.at(70, 35), 0);
 }
 
-TEST(StoredPoints, KeepTenPixelsInside) {
-    const Point2F a = limitToPicture({5.0f, 477.0f}, 720, 480);
-    EXPECT_EQ(a.x, 10.0f);
-    EXPECT_EQ(a.y, 470.0f);
-    const Point2F b = limitToPicture({717.0f, 100.5f}, 720, 480);
-    EXPECT_EQ(b.x, 710.0f);
-    EXPECT_EQ(b.y, 100.5f);
-    const Point2F small = limitToPicture({3.0f, 15.0f}, 16, 16);
-    EXPECT_EQ(small.x, 10.0f);
-    EXPECT_EQ(small.y, 10.0f);
-}
-
 using testing::Picture;
 using testing::Pixel;
 
