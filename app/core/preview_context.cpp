@@ -190,6 +190,7 @@ void Preview::setImages(std::span<const uint8_t> front, std::span<const uint8_t>
 
 bool Preview::calibrate(bool showMessages) {
     const int32_t result = mzMultiCalibApply(context_.calibration, state_.cameras.data(), &context_.adjust);
+    lastCalibration_ = result;
     if (result >= 0) return true;
     if (showMessages) ui_.showMessage(calibrationFailureMessage(result), "calibration error", MessageIcon::kError);
     return false;

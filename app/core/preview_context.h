@@ -141,6 +141,8 @@ public:
     void setDataVersion(int32_t major, int32_t minor);
 
     bool hasEngine() const { return context_.stitchedHandle != nullptr; }
+    // Result of the last calibration run by calibrate (0 or more: success); 1 before any.
+    int32_t lastCalibrationResult() const { return lastCalibration_; }
     int viewType() const { return viewType_; }
     int currentEntry() const { return currentEntry_; }
     const std::vector<std::string>& viewList() const { return viewList_; }
@@ -180,6 +182,7 @@ private:
     std::array<bool, static_cast<int>(PreviewControl::kCount)> enabled_{};
     bool parkingLineConfirmed_ = false;
     std::optional<PlacedCarPicture> carPicture_;
+    int32_t lastCalibration_ = 1;
 };
 
 }  // namespace mz::core

@@ -254,9 +254,10 @@ void Session::detect() {
         }
         camera.imagePoints = image.data();
         camera.worldPoints = world.data();
-        if (!pixels.empty()) mzGetPatternIP(pixels.data(), &camera, regions.data());
+        const int32_t result = pixels.empty() ? -1 : mzGetPatternIP(pixels.data(), &camera, regions.data());
         {
             std::lock_guard lock(mutex_);
+            detectionResults_[c] = result;
             state_.imagePoints[c] = image;
             state_.cameras[c].pointCount = kPatternPointCount;
             putPointsIntoView(c);
@@ -406,6 +407,11 @@ void Session::arrowKey(int camera, ArrowKey key) {
 ImageView Session::imageView(int camera) const {
     std::lock_guard lock(mutex_);
     return views_.at(camera);
+}
+
+int32_t Session::detectionResult(int camera) const {
+    std::lock_guard lock(mutex_);
+    return detectionResults_.at(camera);
 }
 
 std::array<Point2F, kPatternPointCount> Session::patternPoints(int camera) const {

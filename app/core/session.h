@@ -73,6 +73,9 @@ public:
     bool detectionRunning() const { return detectionBusy_.load(); }
 
     ImageView imageView(int camera) const;
+    // What the detector returned for a camera in the last pass (0 found, -1 nothing found);
+    // 1 while no pass has run.
+    int32_t detectionResult(int camera) const;
     std::array<Point2F, kPatternPointCount> patternPoints(int camera) const;
     // Puts points into a camera's view as the operator would place them (the command-line
     // program's corrections).
@@ -110,6 +113,7 @@ private:
 
     mutable std::mutex mutex_;   // guards views_ and the pattern points of state_.cameras
     std::array<ImageView, kCameraCount> views_;
+    std::array<int32_t, kCameraCount> detectionResults_{1, 1, 1, 1};
     std::thread detection_;
     std::atomic<bool> detectionBusy_{false};
 };

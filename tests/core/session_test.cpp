@@ -111,6 +111,18 @@ TEST(SessionTest, ConfigurationChooserAndReaderFailures) {
     EXPECT_EQ(ui.look(Button::kConfigLoad), ButtonLook::kInitial);
 }
 
+TEST(SessionTest, ApplyAvmNeedsImages) {
+    TempDir dir;
+    ScriptedUi ui;
+    Session session(ui);
+    ui.configAnswers.push_back(writeConfigTo(dir, test::simulatedConfig()));
+    session.configLoad();
+    session.applyAvm();
+    EXPECT_EQ(ui.messageTexts(), Texts{"There are no images to stitch!"});
+    EXPECT_FALSE(session.viewApplied());
+    EXPECT_EQ(ui.look(Button::kApplyAvm), ButtonLook::kInitial);
+}
+
 TEST(SessionTest, UnsupportedModelStaysLoadedWithoutViews) {
     TempDir dir;
     ConfigFile cfg = test::simulatedConfig();

@@ -110,11 +110,13 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
             EXPECT_NEAR(p.y, truth.image[i].y, 2.0) << "camera " << c << " point " << i;
         }
         EXPECT_GT(ui.redrawCount(c), 1);
+        EXPECT_EQ(session.detectionResult(c), 0);
     }
 
     session.applyAvm();
     EXPECT_TRUE(ui.messages().empty()) << ui.messages()[0].text;
     EXPECT_TRUE(session.viewApplied());
+    EXPECT_EQ(session.preview().lastCalibrationResult(), 0);
     EXPECT_EQ(ui.look(Button::kApplyAvm), ButtonLook::kDone);
     const CameraParam& front = session.calibration().cameras[kFront];
     const sim::Camera& frontTruth = rig_->cameras[sim::kFront];
