@@ -211,6 +211,23 @@ TEST_F(WorkflowTest, DetectionReadsUnpaddedRowsOfAnOddWidth) {
     }
 }
 
+TEST_F(WorkflowTest, ApplyAvmRightAfterImageLoadWaitsForTheDetectedPoints) {
+    ScriptedUi ui;
+    ui.configAnswers.push_back((bayPath() / "Config.bin").string());
+    ui.folderAnswers.push_back(bayPath().string());
+    Session session(ui, options());
+    session.configLoad();
+    session.imageLoad();
+    session.applyAvm();   // no wait in between: the command itself waits
+    EXPECT_FALSE(session.detectionRunning());
+    EXPECT_TRUE(ui.messages().empty());
+    for (int c = 0; c < 4; ++c) {
+        const sim::CameraPoints truth = sim::cameraPoints(*rig_, c);
+        const std::array<Point2F, 6> points = session.patternPoints(c);
+        for (int i = 0; i < 6; ++i) EXPECT_NEAR(points[i].x, truth.image[i].x, 2.0) << c << " " << i;
+    }
+}
+
 TEST_F(WorkflowTest, MovedMarkerIsWhatApplyAvmCalibratesFrom) {
     ScriptedUi ui;
     ui.configAnswers.push_back((bayPath() / "Config.bin").string());
