@@ -126,6 +126,7 @@ bool Preview::initStitchedView(int slot) {
 }
 
 bool Preview::initStitched(int slot) {
+    settleCameras();
     MultiviewParam& mv = state_.multiviews[slot];
     showStitchedRecord(mv);
     // The output buffers hold 1280 x 800 pixels; a bigger view would be written past them.
@@ -158,6 +159,7 @@ bool Preview::initSingleViews() {
 }
 
 bool Preview::initSingle(int slot) {
+    settleCameras();
     SingleviewParam& sv = state_.singleviews[slot];
     context_.singleHandle = nullptr;
     context_.singleParam = nullptr;
@@ -189,6 +191,7 @@ void Preview::setImages(std::span<const uint8_t> front, std::span<const uint8_t>
 }
 
 bool Preview::calibrate(bool showMessages) {
+    settleCameras();
     const int32_t result = mzMultiCalibApply(context_.calibration, state_.cameras.data(), &context_.adjust);
     lastCalibration_ = result;
     if (result >= 0) return true;
@@ -197,6 +200,7 @@ bool Preview::calibrate(bool showMessages) {
 }
 
 bool Preview::rebuild(int viewType) {
+    settleCameras();
     if (!context_.stitchedParam || !context_.imagesPresent) return false;
     {
         std::lock_guard lock(context_.lock);
@@ -249,6 +253,7 @@ void Preview::shift(float dx, float dy) {
 }
 
 void Preview::adjust(Adjustment adjustment) {
+    settleCameras();
     if (context_.busy || !context_.initialised || !context_.imagesPresent) return;
     const bool stitched = viewType_ == kStitchedViewType;
     if (!stitched && !context_.singleParam) return;
@@ -304,6 +309,7 @@ void Preview::editField(PreviewField field, const std::string& text) {
 }
 
 void Preview::pressEnter(PreviewField field) {
+    settleCameras();
     switch (field) {
     case PreviewField::kMarkerLength:
         if (context_.busy) return;

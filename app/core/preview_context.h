@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -110,6 +111,9 @@ public:
 
     // A configuration load is about to release the engines this preview shows.
     void forgetViews();
+    // Called before the preview reads or writes the camera records, which a detection pass may
+    // be filling on its own thread: the session waits for it there.
+    void setCameraGuard(std::function<void()> guard) { cameraGuard_ = std::move(guard); }
 
     void setHeader(const std::array<uint8_t, kConfigHeaderSize>& header);
     // Makes stitched view `slot` current; false when it has no engine or does not fit the preview.
@@ -167,6 +171,9 @@ private:
     void rebuildCurrent() { rebuild(viewType_); }
     int stitchedCount() const;
     void setEnabled(PreviewControl control, bool on) { enabled_[static_cast<int>(control)] = on; }
+    void settleCameras() {
+        if (cameraGuard_) cameraGuard_();
+    }
 
     Ui& ui_;
     CalibrationState& state_;
@@ -183,6 +190,7 @@ private:
     bool parkingLineConfirmed_ = false;
     std::optional<PlacedCarPicture> carPicture_;
     int32_t lastCalibration_ = 1;
+    std::function<void()> cameraGuard_;
 };
 
 }  // namespace mz::core

@@ -50,6 +50,7 @@ Bitmap quadrant(const Bitmap& whole, int x0, int y0, int w, int h) {
 }  // namespace
 
 Session::Session(Ui& ui, SessionOptions options) : ui_(ui), options_(options), preview_(ui, state_) {
+    preview_.setCameraGuard([this] { waitForDetection(); });
     for (int i = 0; i < kCameraCount; ++i) views_[i].caption = kImageCaptions[i];
     char title[128];
     std::snprintf(title, sizeof title, "%s - Calibration Tool v%hu.%hu.%hu", "Untitled",

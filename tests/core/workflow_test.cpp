@@ -228,6 +228,21 @@ TEST_F(WorkflowTest, ApplyAvmRightAfterImageLoadWaitsForTheDetectedPoints) {
     }
 }
 
+TEST_F(WorkflowTest, PreviewAdjustmentDuringDetectionWaitsForIt) {
+    ScriptedUi ui;
+    ui.configAnswers.push_back((bayPath() / "Config.bin").string());
+    ui.folderAnswers.push_back(bayPath().string());
+    ui.folderAnswers.push_back(bayPath().string());
+    Session session(ui, options());
+    session.configLoad();
+    session.imageLoad();
+    session.applyAvm();
+    session.imageLoad();                              // a second pass starts
+    session.preview().adjust(Adjustment::kZoomIn);    // calibrates: must not race the detector
+    EXPECT_FALSE(session.detectionRunning());
+    EXPECT_EQ(session.preview().context().adjust.sideHeightOffset, 5.0f);
+}
+
 TEST_F(WorkflowTest, MovedMarkerIsWhatApplyAvmCalibratesFrom) {
     ScriptedUi ui;
     ui.configAnswers.push_back((bayPath() / "Config.bin").string());
