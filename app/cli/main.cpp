@@ -5,16 +5,24 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/cli/inspect_command.h"
+#include "app/cli/run_command.h"
 #include "app/cli/simulate_command.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"Surround-view calibration without a window"};
     app.require_subcommand(1);
+    mz::cli::RunOptions run;
+    mz::cli::addRunCommand(app, run);
     mz::cli::SimulateOptions simulate;
     mz::cli::addSimulateCommand(app, simulate);
+    mz::cli::InspectOptions inspect;
+    mz::cli::addInspectCommand(app, inspect);
     CLI11_PARSE(app, argc, argv);
     try {
+        if (app.got_subcommand("run")) return mz::cli::runRun(run);
         if (app.got_subcommand("simulate")) return mz::cli::runSimulate(simulate);
+        if (app.got_subcommand("inspect")) return mz::cli::runInspect(inspect);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "calibration-cli: %s\n", e.what());
         return 1;

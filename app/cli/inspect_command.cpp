@@ -1,0 +1,147 @@
+#include "app/cli/inspect_command.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "app/core/flash_data.h"
+
+namespace mz::cli {
+
+namespace {
+
+uint16_t word(std::span<const uint8_t> b, size_t index) {
+    return static_cast<uint16_t>(b[2 * index] | (b[2 * index + 1] << 8));
+}
+
+std::string dateText(const FlashFileInfo& f) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", f.year, f.month, f.day);
+    return text;
+}
+
+nlohmann::json infoJson(const std::string& path, const FlashFileInfo& f) {
+    return {{"path", path},
+            {"id", f.identifier},
+            {"headerLength", f.headerLength},
+            {"date", dateText(f)},
+            {"version", std::to_string(f.major) + "." + std::to_string(f.minor)},
+            {"payloadBytes", f.payloadLength},
+            {"headerChecksumOk", f.headerChecksum == f.expectedHeaderChecksum},
+            {"blocks", f.blocks},
+            {"badBlocks", f.badBlocks},
+            {"ok", f.problems.empty()},
+            {"problems", f.problems}};
+}
+
+}  // namespace
+
+int fromBcd(uint16_t bcd) {
+    int value = 0;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        const int digit = (bcd >> shift) & 0xF;
+        if (digit > 9) return -1;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+FlashFileInfo decodeFlashFile(std::span<const uint8_t> bytes) {
+    FlashFileInfo f;
+    if (bytes.size() < static_cast<size_t>(core::kFlashHeaderSize)) {
+        f.problems.push_back("shorter than the 32-byte header (" + std::to_string(bytes.size()) + " bytes)");
+        return f;
+    }
+    f.identifier = word(bytes, 0);
+    f.headerLength = word(bytes, 1);
+    const uint16_t year = word(bytes, 2), monthDay = word(bytes, 3);
+    f.year = fromBcd(year);
+    f.month = fromBcd(monthDay >> 8);
+    f.day = fromBcd(monthDay & 0xFF);
+    f.payloadLength = (uint32_t{word(bytes, 4)} << 16) | word(bytes, 5);
+    const uint16_t version = word(bytes, 6);
+    f.major = fromBcd(version >> 8);
+    f.minor = fromBcd(version & 0xFF);
+    uint32_t sum = 0;
+    for (size_t i = 0; i <= 6; ++i) sum += word(bytes, i);
+    f.expectedHeaderChecksum = static_cast<uint16_t>(sum);
+    f.headerChecksum = word(bytes, 15);
+    if (f.headerChecksum != f.expectedHeaderChecksum) {
+        char text[96];
+        std::snprintf(text, sizeof text, "header checksum 0x%04X, expected 0x%04X", f.headerChecksum,
+                      f.expectedHeaderChecksum);
+        f.problems.push_back(text);
+    }
+    if (f.headerLength != core::kFlashHeaderSize) {
+        f.problems.push_back("header length " + std::to_string(f.headerLength) + ", expected 32");
+    }
+    bool zeros = true;
+    for (size_t i = 7; i <= 14; ++i) zeros &= word(bytes, i) == 0;
+    if (!zeros) f.problems.push_back("reserved header words 7 to 14 are not 0");
+    if (f.year < 0 || f.month < 0 || f.day < 0) f.problems.push_back("the date is not in decimal digits");
+    if (f.major < 0 || f.minor < 0) f.problems.push_back("the version is not in decimal digits");
+
+    const uint64_t expectedSize = core::flashFileSize(f.payloadLength);
+    if (bytes.size() != expectedSize) {
+        f.problems.push_back("file holds " + std::to_string(bytes.size()) + " bytes, the header's payload length needs " +
+                             std::to_string(expectedSize));
+    }
+    // Whatever the size says, every complete block present is checked.
+    size_t pos = core::kFlashHeaderSize;
+    uint64_t remaining = f.payloadLength;
+    while (remaining > 0) {
+        const size_t block = static_cast<size_t>(std::min<uint64_t>(remaining, core::kFlashBlockSize));
+        if (pos + block + 1 > bytes.size()) break;
+        uint8_t sum8 = 0;
+        for (size_t i = 0; i < block; ++i) sum8 = static_cast<uint8_t>(sum8 + bytes[pos + i]);
+        if (sum8 != bytes[pos + block]) f.badBlocks.push_back(f.blocks);
+        ++f.blocks;
+        pos += block + 1;
+        remaining -= block;
+    }
+    if (!f.badBlocks.empty()) {
+        std::string text = std::to_string(f.badBlocks.size()) + " block checksum(s) wrong, first at block " +
+                           std::to_string(f.badBlocks.front()) + " (payload byte " +
+                           std::to_string(f.badBlocks.front() * core::kFlashBlockSize) + ")";
+        f.problems.push_back(text);
+    }
+    return f;
+}
+
+void addInspectCommand(CLI::App& app, InspectOptions& o) {
+    CLI::App* cmd = app.add_subcommand("inspect", "Decode flash data files and verify their checksums");
+    cmd->add_option("files", o.files, "Flash data files (.bin)")->required();
+    cmd->add_flag("--json", o.json, "Print the results as JSON");
+}
+
+int runInspect(const InspectOptions& o) {
+    int status = 0;
+    nlohmann::json all = nlohmann::json::array();
+    for (const std::string& path : o.files) {
+        std::ifstream in(path, std::ios::binary);
+        FlashFileInfo f;
+        if (!in) {
+            f.problems.push_back("cannot be read");
+        } else {
+            const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            f = decodeFlashFile(bytes);
+        }
+        if (!f.problems.empty()) status = 1;
+        if (o.json) {
+            all.push_back(infoJson(path, f));
+            continue;
+        }
+        std::printf("%s: id %u, date %s, version %d.%d, payload %u bytes, %llu blocks: %s\n", path.c_str(),
+                    f.identifier, dateText(f).c_str(), f.major, f.minor, f.payloadLength,
+                    static_cast<unsigned long long>(f.blocks), f.problems.empty() ? "ok" : "FAILED");
+        for (const std::string& p : f.problems) std::printf("  %s\n", p.c_str());
+    }
+    if (o.json) std::printf("%s\n", all.dump(2).c_str());
+    return status;
+}
+
+}  // namespace mz::cli

@@ -1,0 +1,428 @@
+#include "app/cli/run_command.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "app/cli/terminal_ui.h"
+#include "app/core/atomic_file.h"
+#include "app/core/session.h"
+#include "mz/mzview.h"
+
+namespace mz::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using nlohmann::json;
+
+constexpr const char* kCameraKeys[core::kCameraCount] = {"front", "rear", "left", "right"};
+constexpr const char* kCameraNames[core::kCameraCount] = {"FRONT", "REAR", "LEFT", "RIGHT"};
+constexpr const char* kHalfKeys[2] = {"left", "right"};
+constexpr const char* kSaved = "Output file saved successfully.";
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+json pointsJson(const Point2F* p, int n) {
+    json a = json::array();
+    for (int i = 0; i < n; ++i) a.push_back({p[i].x, p[i].y});
+    return a;
+}
+
+std::array<Point2F, 3> parseHalf(const json& j, const std::string& where) {
+    if (!j.is_array() || j.size() != 3) throw std::runtime_error(where + " must hold 3 points [x, y]");
+    std::array<Point2F, 3> out{};
+    for (size_t i = 0; i < 3; ++i) {
+        const json& p = j[i];
+        if (!p.is_array() || p.size() != 2 || !p[0].is_number() || !p[1].is_number()) {
+            throw std::runtime_error(where + ": point " + std::to_string(i + 1) + " is not [x, y]");
+        }
+        out[i] = {p[0].get<float>(), p[1].get<float>()};
+        if (!std::isfinite(out[i].x) || !std::isfinite(out[i].y)) {
+            throw std::runtime_error(where + ": point " + std::to_string(i + 1) + " is not finite");
+        }
+    }
+    return out;
+}
+
+// A half the detector did not fill still holds the default points of the configuration load.
+bool holdsDefaults(const std::array<Point2F, core::kPatternPointCount>& points,
+                   const std::array<Point2F, core::kPatternPointCount>& defaults, int half) {
+    for (int i = 3 * half; i < 3 * half + 3; ++i) {
+        if (points[i].x != defaults[i].x || points[i].y != defaults[i].y) return false;
+    }
+    return true;
+}
+
+struct Timings {
+    double load = 0, detect = 0, calibrate = 0, build = 0, save = 0, snapshot = 0;
+};
+
+// Everything the report says; filled as the run goes, written whatever the outcome.
+struct RunRecord {
+    std::string model;
+    int32_t modelCode = -1;
+    bool configured = false;
+    bool applied = false;
+    std::optional<int32_t> calibrationResult;
+    std::optional<std::string> calibrationMessage;
+    std::array<int32_t, core::kCameraCount> detection{1, 1, 1, 1};
+    std::array<bool, core::kCameraCount> corrected{};
+    core::SaveReport saved;
+    Timings timings;
+    std::string outputFolder;
+    std::optional<std::string> error;
+};
+
+json reportJson(const RunRecord& r, core::Session& session) {
+    json j;
+    j["config"] = {{"model", r.model}, {"modelCode", r.modelCode}};
+    j["calibration"] = {{"result", r.calibrationResult ? json(*r.calibrationResult) : json(nullptr)},
+                        {"message", r.calibrationMessage ? json(*r.calibrationMessage) : json(nullptr)}};
+    json cameras = json::object();
+    core::CalibrationState& s = session.calibration();
+    for (int c = 0; c < core::kCameraCount; ++c) {
+        const CameraParam& cam = s.cameras[c];
+        json k;
+        k["detection"] = r.detection[c];
+        k["corrected"] = r.corrected[c];
+        const auto image = session.patternPoints(c);
+        k["imagePoints"] = pointsJson(image.data(), core::kPatternPointCount);
+        if (r.applied) {
+            k["worldPoints"] = pointsJson(s.worldPoints[c].data(), core::kPatternPointCount);
+            k["posX"] = cam.posX;
+            k["posY"] = cam.posY;
+            k["posZ"] = cam.posZ;
+            k["rotX"] = cam.rotX;
+            k["rotY"] = cam.rotY;
+            k["rotZ"] = cam.rotZ;
+        }
+        cameras[kCameraKeys[c]] = k;
+    }
+    j["cameras"] = cameras;
+    json files = json::array();
+    for (const core::WrittenFile& f : r.saved.written) {
+        files.push_back({{"path", f.path.generic_string()}, {"id", f.identifier}, {"payloadBytes", f.payloadBytes}});
+    }
+    j["files"] = files;
+    j["outputFolder"] = r.outputFolder;
+    const Timings& t = r.timings;
+    j["timings_ms"] = {{"load", t.load},           {"detect", t.detect}, {"calibrate", t.calibrate},
+                       {"build", t.build},         {"save", t.save},     {"snapshot", t.snapshot}};
+    j["ok"] = !r.error.has_value();
+    j["error"] = r.error ? json(*r.error) : json(nullptr);
+    return j;
+}
+
+// The stitched view as the preview shows it, as a 24-bit bitmap file.
+void writeSnapshot(const std::string& path, core::Session& session) {
+    int width = 0, height = 0;
+    const std::span<const uint8_t> pixels = session.preview().output(width, height);
+    const int stride = (width * 3 + 3) & ~3;
+    if (width <= 0 || height <= 0 || pixels.size() < static_cast<size_t>(stride) * height) {
+        throw std::runtime_error("the stitched view has no picture to save");
+    }
+    std::vector<uint8_t*> rows(static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) rows[y] = const_cast<uint8_t*>(pixels.data()) + static_cast<size_t>(stride) * y;
+    ImageBuffer image{};
+    image.headerSize = 32;
+    image.channels = 3;
+    image.width = width;
+    image.height = height;
+    image.stride = stride;
+    image.imageSize = stride * height;
+    image.rows = rows.data();
+    int size = 0;
+    std::unique_ptr<uint8_t, decltype(&std::free)> bmp(mzImageToBmp(&image, &size), &std::free);
+    if (!bmp || size <= 0) throw std::runtime_error("the stitched view cannot be encoded as a bitmap");
+    core::writeFileAtomically(path, std::span<const uint8_t>(bmp.get(), static_cast<size_t>(size)));
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Run {
+public:
+    Run(const RunOptions& o, TerminalUi& ui) : o_(o), ui_(ui), session_(ui) {}
+
+    int execute() {
+        int status = 1;
+        try {
+            status = steps() ? 0 : 1;
+        } catch (const std::exception& e) {
+            fail(e.what());
+        }
+        if (record_.error) std::fprintf(stderr, "calibration-cli run: %s\n", record_.error->c_str());
+        if (!o_.report.empty()) {
+            try {
+                core::writeFileAtomically(o_.report, reportJson(record_, session_).dump(2) + "\n");
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "calibration-cli run: cannot write the report %s: %s\n", o_.report.c_str(), e.what());
+                status = 1;
+            }
+        }
+        if (status == 0) printSummary();
+        return status;
+    }
+
+private:
+    bool fail(const std::string& why) {
+        if (!record_.error) record_.error = why;
+        return false;
+    }
+
+    // The error message the workflow showed since `mark`, or `fallback`.
+    bool failShown(size_t mark, const std::string& fallback) {
+        const auto shown = ui_.lastErrorSince(mark);
+        return fail(shown ? shown->text : fallback);
+    }
+
+    bool steps() {
+        core::CalibrationState& s = session_.calibration();
+        core::Preview& preview = session_.preview();
+
+        const auto loadStart = Clock::now();
+        size_t mark = ui_.mark();
+        session_.configLoad();
+        record_.model = s.modelName;
+        record_.modelCode = s.modelCode;
+        if (ui_.errorSince(mark)) return failShown(mark, "the configuration could not be loaded");
+        if (s.modelCode != 165 && s.modelCode != 167) {
+            return fail("the model \"" + s.modelName + "\" is not supported by Calibration Tool");
+        }
+        if (!preview.hasEngine()) return fail("the configuration has no stitched view that could be built");
+        record_.configured = true;
+        if (!o_.lutVersion.empty()) {
+            int major = 0, minor = 0;
+            if (!parseLutVersion(o_.lutVersion, major, minor)) {
+                return fail("--lut-version must be MAJOR.MINOR, e.g. 1.0, not \"" + o_.lutVersion + "\"");
+            }
+            preview.setDataVersion(major, minor);
+        }
+        // Corrections are read before anything heavy runs, so a broken file fails fast.
+        PointCorrections corrections;
+        if (!o_.points.empty()) corrections = parsePointCorrections(readText(o_.points));
+
+        mark = ui_.mark();
+        session_.imageLoad();
+        if (ui_.errorSince(mark) || !session_.imagesLoaded()) return failShown(mark, "the pictures could not be loaded");
+        record_.timings.load = msSince(loadStart);
+
+        const auto detectStart = Clock::now();
+        session_.waitForDetection();
+        record_.timings.detect = msSince(detectStart);
+        if (!applyCorrections(corrections)) return false;
+
+        // The preview settles the camera records before it calibrates and again before it
+        // rebuilds: those two moments split Apply AVM into its stages.
+        std::vector<Clock::time_point> settled;
+        Clock::time_point viewUpdated{};
+        preview.setCameraGuard([this, &settled] {
+            session_.waitForDetection();
+            settled.push_back(Clock::now());
+        });
+        ui_.setViewUpdatedHook([&viewUpdated] { viewUpdated = Clock::now(); });
+        mark = ui_.mark();
+        const auto applyStart = Clock::now();
+        session_.applyAvm();
+        const auto applyEnd = Clock::now();
+        preview.setCameraGuard([this] { session_.waitForDetection(); });
+        ui_.setViewUpdatedHook({});
+        const auto ms = [](Clock::time_point a, Clock::time_point b) {
+            return std::chrono::duration<double, std::milli>(b - a).count();
+        };
+        if (settled.size() >= 2 && viewUpdated >= settled[1]) {
+            record_.timings.calibrate = ms(applyStart, settled[1]);
+            record_.timings.build = ms(settled[1], viewUpdated);
+        } else {
+            record_.timings.calibrate = ms(applyStart, applyEnd);
+        }
+
+        record_.applied = true;
+        record_.calibrationResult = preview.lastCalibrationResult();
+        if (const auto shown = ui_.lastErrorSince(mark)) record_.calibrationMessage = shown->text;
+        if (preview.lastCalibrationResult() < 0) {
+            // The view is rebuilt all the same (the operator would judge it), but tables of a rig
+            // that did not fit are not written.
+            return fail(record_.calibrationMessage ? *record_.calibrationMessage : "the calibration failed");
+        }
+        if (!session_.viewApplied()) return failShown(mark, "the stitched view could not be built");
+
+        if (!o_.snapshot.empty()) {
+            const auto start = Clock::now();
+            writeSnapshot(o_.snapshot, session_);
+            record_.timings.snapshot = msSince(start);
+        }
+
+        record_.outputFolder = o_.out.empty() ? o_.data : o_.out;
+        mark = ui_.mark();
+        const auto saveStart = Clock::now();
+        record_.saved = session_.saveLut();
+        record_.timings.save = msSince(saveStart);
+        bool savedOk = false;
+        for (size_t i = mark; i < ui_.messages().size(); ++i) savedOk |= ui_.messages()[i].text == kSaved;
+        if (!savedOk) {
+            if (ui_.errorSince(mark)) return failShown(mark, "");
+            return fail(ui_.messages().size() > mark ? ui_.messages().back().text : "the output files were not saved");
+        }
+        return true;
+    }
+
+    bool applyCorrections(const PointCorrections& corrections) {
+        const CameraParam& front = session_.calibration().cameras[core::kFront];
+        std::string missing;
+        for (int c = 0; c < core::kCameraCount; ++c) {
+            record_.detection[c] = session_.detectionResult(c);
+            auto points = session_.patternPoints(c);
+            const auto defaults = core::Session::defaultPatternPoints(c, front.width, front.height);
+            const auto found = corrections.find(c);
+            for (int half = 0; half < 2; ++half) {
+                if (found != corrections.end() && found->second.halves[half]) {
+                    const auto& given = *found->second.halves[half];
+                    for (int i = 0; i < 3; ++i) points[3 * half + i] = given[i];
+                    record_.corrected[c] = true;
+                    continue;
+                }
+                const bool lost = record_.detection[c] < 0 || holdsDefaults(points, defaults, half);
+                if (!lost) continue;
+                const std::string line = "Detection found no " + std::string(kHalfKeys[half]) + " triangle in the " +
+                                         kCameraNames[c] + " camera picture.";
+                ui_.showMessage(line + " Supply its three points with --points.", core::kAppTitle,
+                                core::MessageIcon::kError);
+                missing += (missing.empty() ? "" : " ") + line;
+            }
+            if (record_.corrected[c]) session_.setMarkers(c, points);
+        }
+        if (!missing.empty()) return fail(missing + " Nothing was calibrated.");
+        return true;
+    }
+
+    void printSummary() {
+        core::CalibrationState& s = session_.calibration();
+        std::printf("\nModel %s (code %d)\n", record_.model.c_str(), record_.modelCode);
+        std::printf("%-6s %-9s %9s %9s %8s %7s %7s %8s\n", "camera", "detection", "posX mm", "posY mm", "height",
+                    "tilt", "roll", "heading");
+        for (int c = 0; c < core::kCameraCount; ++c) {
+            const CameraParam& cam = s.cameras[c];
+            const char* how = record_.corrected[c] ? "corrected" : record_.detection[c] >= 0 ? "found" : "missing";
+            std::printf("%-6s %-9s %9.1f %9.1f %8.1f %7.2f %7.2f %8.2f\n", kCameraKeys[c], how, cam.posX, cam.posY,
+                        cam.posZ, cam.rotX, cam.rotZ, cam.rotY);
+        }
+        std::printf("Calibration result %d\n", record_.calibrationResult.value_or(0));
+        int64_t total = 0;
+        for (const core::WrittenFile& f : record_.saved.written) total += f.payloadBytes;
+        std::printf("%zu files written below %s (%.1f MB of tables and masks):\n", record_.saved.written.size(),
+                    record_.outputFolder.c_str(), static_cast<double>(total) / 1e6);
+        for (const core::WrittenFile& f : record_.saved.written) {
+            std::printf("  %-28s id %4d  %9lld bytes\n", f.path.generic_string().c_str(), f.identifier,
+                        static_cast<long long>(f.payloadBytes));
+        }
+        const Timings& t = record_.timings;
+        std::printf("Timings (ms): load %.0f, detect %.0f, calibrate %.1f, build %.0f, save %.0f\n", t.load, t.detect,
+                    t.calibrate, t.build, t.save);
+        if (!o_.report.empty()) std::printf("Report: %s\n", o_.report.c_str());
+        if (!o_.snapshot.empty()) std::printf("Top view: %s\n", o_.snapshot.c_str());
+        std::fflush(stdout);
+    }
+
+    const RunOptions& o_;
+    TerminalUi& ui_;
+    core::Session session_;
+    RunRecord record_;
+};
+
+}  // namespace
+
+bool parseLutVersion(const std::string& text, int& major, int& minor) {
+    const size_t dot = text.find('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 >= text.size()) return false;
+    const std::string a = text.substr(0, dot), b = text.substr(dot + 1);
+    for (const std::string* part : {&a, &b}) {
+        if (part->size() > 4 || part->find_first_not_of("0123456789") != std::string::npos) return false;
+    }
+    major = std::stoi(a);
+    minor = std::stoi(b);
+    return true;
+}
+
+PointCorrections parsePointCorrections(const std::string& text) {
+    const json j = json::parse(text, nullptr, false);
+    if (j.is_discarded() || !j.is_object()) throw std::runtime_error("--points: the file is not a JSON object");
+    PointCorrections out;
+    for (const auto& [key, value] : j.items()) {
+        int camera = -1;
+        for (int c = 0; c < core::kCameraCount; ++c) {
+            if (key == kCameraKeys[c]) camera = c;
+        }
+        if (camera < 0) throw std::runtime_error("--points: unknown camera \"" + key + "\" (front, rear, left, right)");
+        PointCorrection& p = out[camera];
+        if (value.is_array()) {
+            if (value.size() != 6) throw std::runtime_error("--points: " + key + " must hold 6 points or halves");
+            for (int half = 0; half < 2; ++half) {
+                const json part = json(std::vector<json>(value.begin() + 3 * half, value.begin() + 3 * half + 3));
+                p.halves[half] = parseHalf(part, "--points: " + key);
+            }
+        } else if (value.is_object()) {
+            for (const auto& [halfKey, half] : value.items()) {
+                const int h = halfKey == "left" ? 0 : halfKey == "right" ? 1 : -1;
+                if (h < 0) throw std::runtime_error("--points: " + key + ": unknown half \"" + halfKey + "\" (left, right)");
+                p.halves[h] = parseHalf(half, "--points: " + key + "." + halfKey);
+            }
+        } else {
+            throw std::runtime_error("--points: " + key + " must be 6 points or {\"left\": ..., \"right\": ...}");
+        }
+    }
+    return out;
+}
+
+void addRunCommand(CLI::App& app, RunOptions& o) {
+    CLI::App* cmd = app.add_subcommand("run", "Calibrate one data folder and save the output files");
+    cmd->add_option("--config", o.config, "Config.bin of the vehicle")->required()->check(CLI::ExistingFile);
+    cmd->add_option("--data", o.data, "Data folder with image/front.bmp, rear, left, right")
+        ->required()
+        ->check(CLI::ExistingDirectory);
+    cmd->add_option("--out", o.out, "Folder for Lut/, Osd/ and Param/ (default: the data folder)");
+    cmd->add_option("--lut-version", o.lutVersion, "Data version of the output files, MAJOR.MINOR (default 1.0)");
+    cmd->add_option("--points", o.points, "JSON file of corrected pattern points")->check(CLI::ExistingFile);
+    cmd->add_option("--report", o.report, "Write a JSON report of the run");
+    cmd->add_option("--snapshot", o.snapshot, "Write the stitched top view as a bitmap");
+    cmd->add_option("--quad", o.quad, "Four-quadrant picture (models above 200)")->check(CLI::ExistingFile);
+}
+
+int runRun(const RunOptions& options) {
+    TerminalAnswers answers;
+    answers.configuration = options.config;
+    answers.imageFolder = options.data;
+    answers.saveFolder = options.out.empty() ? options.data : options.out;
+    if (!options.quad.empty()) answers.quadPicture = options.quad;
+    if (!options.out.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(options.out, ec);
+        if (ec) {
+            std::fprintf(stderr, "calibration-cli run: cannot create %s: %s\n", options.out.c_str(), ec.message().c_str());
+            return 1;
+        }
+    }
+    TerminalUi ui(answers, stdout, stderr);
+    Run run(options, ui);
+    return run.execute();
+}
+
+}  // namespace mz::cli
