@@ -80,6 +80,7 @@ struct RunRecord {
     std::optional<std::string> calibrationMessage;
     std::array<int32_t, core::kCameraCount> detection{1, 1, 1, 1};
     std::array<bool, core::kCameraCount> corrected{};
+    std::array<std::array<bool, 2>, core::kCameraCount> lost{};   // halves the detector did not fill
     core::SaveReport saved;
     Timings timings;
     std::string outputFolder;
@@ -98,6 +99,11 @@ json reportJson(const RunRecord& r, core::Session& session) {
         json k;
         k["detection"] = r.detection[c];
         k["corrected"] = r.corrected[c];
+        json lost = json::array();
+        for (int half = 0; half < 2; ++half) {
+            if (r.lost[c][half]) lost.push_back(kHalfKeys[half]);
+        }
+        k["notFound"] = lost;
         const auto image = session.patternPoints(c);
         k["imagePoints"] = pointsJson(image.data(), core::kPatternPointCount);
         if (r.applied) {
@@ -220,12 +226,13 @@ private:
         PointCorrections corrections;
         if (!o_.points.empty()) corrections = parsePointCorrections(readText(o_.points));
 
+        record_.timings.load = msSince(loadStart);
+
+        // Image Load starts the detection thread: reading the pictures counts toward detection.
+        const auto detectStart = Clock::now();
         mark = ui_.mark();
         session_.imageLoad();
         if (ui_.errorSince(mark) || !session_.imagesLoaded()) return failShown(mark, "the pictures could not be loaded");
-        record_.timings.load = msSince(loadStart);
-
-        const auto detectStart = Clock::now();
         session_.waitForDetection();
         record_.timings.detect = msSince(detectStart);
         if (!applyCorrections(corrections)) return false;
@@ -294,14 +301,14 @@ private:
             const auto defaults = core::Session::defaultPatternPoints(c, front.width, front.height);
             const auto found = corrections.find(c);
             for (int half = 0; half < 2; ++half) {
+                record_.lost[c][half] = record_.detection[c] < 0 || holdsDefaults(points, defaults, half);
                 if (found != corrections.end() && found->second.halves[half]) {
                     const auto& given = *found->second.halves[half];
                     for (int i = 0; i < 3; ++i) points[3 * half + i] = given[i];
                     record_.corrected[c] = true;
                     continue;
                 }
-                const bool lost = record_.detection[c] < 0 || holdsDefaults(points, defaults, half);
-                if (!lost) continue;
+                if (!record_.lost[c][half]) continue;
                 const std::string line = "Detection found no " + std::string(kHalfKeys[half]) + " triangle in the " +
                                          kCameraNames[c] + " camera picture.";
                 ui_.showMessage(line + " Supply its three points with --points.", core::kAppTitle,
