@@ -1,0 +1,161 @@
+// The command-line program's own parts: argument parsing, the flash data decoder, the terminal Ui.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <numeric>
+#include <stdexcept>
+
+#include "app/cli/inspect_command.h"
+#include "app/cli/run_command.h"
+#include "app/cli/terminal_ui.h"
+#include "app/core/flash_data.h"
+
+namespace mz::cli {
+namespace {
+
+TEST(LutVersion, TwoDecimalNumbersOnly) {
+    int major = -1, minor = -1;
+    EXPECT_TRUE(parseLutVersion("12.34", major, minor));
+    EXPECT_EQ(major, 12);
+    EXPECT_EQ(minor, 34);
+    EXPECT_TRUE(parseLutVersion("0.5", major, minor));
+    EXPECT_EQ(minor, 5);
+    for (const char* bad : {"", "1", "1.", ".1", "1.2.3", "-1.0", "1.x", "12345.0", " 1.0"}) {
+        EXPECT_FALSE(parseLutVersion(bad, major, minor)) << bad;
+    }
+}
+
+TEST(PointCorrections, WholeCamerasAndSingleHalves) {
+    const PointCorrections p = parsePointCorrections(
+        R"({"front": [[1,2],[3,4],[5,6],[7,8],[9,10],[11,12]], "right": {"right": [[1.5,2],[3,4],[5,6]]}})");
+    ASSERT_EQ(p.size(), 2u);
+    const PointCorrection& front = p.at(0);
+    ASSERT_TRUE(front.halves[0] && front.halves[1]);
+    EXPECT_FLOAT_EQ((*front.halves[1])[2].y, 12);
+    const PointCorrection& right = p.at(3);
+    EXPECT_FALSE(right.halves[0]);
+    ASSERT_TRUE(right.halves[1]);
+    EXPECT_FLOAT_EQ((*right.halves[1])[0].x, 1.5f);
+}
+
+TEST(PointCorrections, MalformedTextNamesTheProblem) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"not json", "not a JSON object"},
+        {"[1, 2]", "not a JSON object"},
+        {R"({"roof": []})", "unknown camera \"roof\""},
+        {R"({"rear": [[1,2]]})", "rear must hold 6 points"},
+        {R"({"rear": {"middle": []}})", "unknown half \"middle\""},
+        {R"({"left": {"left": [[1,2],[3,4],[5]]}})", "point 3 is not [x, y]"},
+        {R"({"left": {"left": [[1,2],[3,4],["a",6]]}})", "point 3 is not [x, y]"},
+        {R"({"left": {"left": [[1,2],[3,4],[1e300,6]]}})", "is not finite"},
+        {R"({"left": 5})", "must be 6 points"},
+    };
+    for (const auto& [text, expected] : cases) {
+        try {
+            parsePointCorrections(text);
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << text << " -> " << e.what();
+        }
+    }
+}
+
+std::vector<uint8_t> payloadOf(size_t n) {
+    std::vector<uint8_t> p(n);
+    for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(i * 7 + 3);
+    return p;
+}
+
+TEST(FlashDecoder, ReadsBackWhatTheWriterWrote) {
+    for (size_t n : {size_t{0}, size_t{1}, size_t{1023}, size_t{1024}, size_t{1025}, size_t{70000}}) {
+        const auto file = core::encodeFlashData(payloadOf(n), 0x10023, {2026, 12, 6}, 12, 34);
+        const FlashFileInfo f = decodeFlashFile(file);
+        EXPECT_TRUE(f.problems.empty()) << n << ": " << (f.problems.empty() ? "" : f.problems[0]);
+        EXPECT_EQ(f.identifier, 0x0023);   // the low 16 bits
+        EXPECT_EQ(f.payloadLength, n);
+        EXPECT_EQ(f.blocks, (n + 1023) / 1024);
+        EXPECT_EQ(f.year, 2026);
+        EXPECT_EQ(f.month, 12);
+        EXPECT_EQ(f.day, 6);
+        EXPECT_EQ(f.major, 12);
+        EXPECT_EQ(f.minor, 34);
+    }
+}
+
+TEST(FlashDecoder, FindsEveryKindOfDamage) {
+    const auto sound = core::encodeFlashData(payloadOf(3000), 1, {2026, 1, 1}, 1, 0);
+
+    auto flipped = sound;
+    flipped[32 + 1025 + 10] ^= 0x01;   // payload byte of block 1
+    FlashFileInfo f = decodeFlashFile(flipped);
+    ASSERT_EQ(f.badBlocks, std::vector<uint64_t>{1});
+    EXPECT_FALSE(f.problems.empty());
+
+    flipped = sound;
+    flipped.back() ^= 0x80;            // checksum byte of the last, short block
+    EXPECT_EQ(decodeFlashFile(flipped).badBlocks, std::vector<uint64_t>{2});
+
+    flipped = sound;
+    flipped[12] ^= 0x01;               // version word, header checksum no longer matches
+    f = decodeFlashFile(flipped);
+    EXPECT_NE(f.headerChecksum, f.expectedHeaderChecksum);
+    EXPECT_FALSE(f.problems.empty());
+
+    auto truncated = sound;
+    truncated.resize(truncated.size() - 5);
+    f = decodeFlashFile(truncated);
+    EXPECT_FALSE(f.problems.empty());
+    EXPECT_EQ(f.blocks, 2u) << "complete blocks are still checked";
+
+    EXPECT_FALSE(decodeFlashFile(std::vector<uint8_t>(31, 0)).problems.empty());
+
+    // A header that claims more payload than the file holds (length words are in the checksum).
+    auto longer = sound;
+    longer[8] = 0x01;
+    longer[30] = static_cast<uint8_t>(longer[30] + 1);
+    f = decodeFlashFile(longer);
+    EXPECT_FALSE(f.problems.empty());
+}
+
+TEST(FlashDecoder, BcdDigits) {
+    EXPECT_EQ(fromBcd(0x2026), 2026);
+    EXPECT_EQ(fromBcd(0x0101), 101);
+    EXPECT_EQ(fromBcd(0x20A6), -1);
+}
+
+TEST(TerminalUi, AnswersChoosersFromTheCommandLineAndKeepsMessages) {
+    TerminalAnswers answers;
+    answers.configuration = "cfg.bin";
+    answers.imageFolder = "data";
+    answers.saveFolder = "out";
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    TerminalUi ui(answers, out, out);
+    EXPECT_EQ(ui.chooseConfiguration(""), "cfg.bin");
+    EXPECT_EQ(ui.chooseFolder(core::kImageLoadChooser, ""), "data");
+    EXPECT_EQ(ui.chooseFolder(core::kDataSaveChooser, "data"), "out");
+    EXPECT_FALSE(ui.chooseFile({}).has_value());
+
+    const size_t mark = ui.mark();
+    ui.showMessage("Output file saved successfully.", core::kAppTitle, core::MessageIcon::kInformation);
+    EXPECT_FALSE(ui.errorSince(mark));
+    // The progress bar stays off a file that is not a terminal.
+    ui.showProgress();
+    ui.setProgressPosition(50);
+    ui.hideProgress();
+    ui.showMessage("Thread creation failed.\n\nWait", core::kAppTitle, core::MessageIcon::kError);
+    ASSERT_TRUE(ui.errorSince(mark));
+    EXPECT_EQ(ui.lastErrorSince(mark)->text, "Thread creation failed.\n\nWait");
+    EXPECT_TRUE(ui.shown("Output file saved successfully."));
+
+    std::rewind(out);
+    char buffer[512] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, out);
+    std::fclose(out);
+    EXPECT_EQ(std::string(buffer, n),
+              "[information] Ovantis Calibration Tool: Output file saved successfully.\n"
+              "[error] Ovantis Calibration Tool: Thread creation failed.\n    \n    Wait\n");
+}
+
+}  // namespace
+}  // namespace mz::cli
