@@ -49,10 +49,12 @@ std::array<Point2F, 3> parseHalf(const json& j, const std::string& where) {
         if (!p.is_array() || p.size() != 2 || !p[0].is_number() || !p[1].is_number()) {
             throw std::runtime_error(where + ": point " + std::to_string(i + 1) + " is not [x, y]");
         }
-        out[i] = {p[0].get<float>(), p[1].get<float>()};
-        if (!std::isfinite(out[i].x) || !std::isfinite(out[i].y)) {
-            throw std::runtime_error(where + ": point " + std::to_string(i + 1) + " is not finite");
+        const double x = p[0].get<double>(), y = p[1].get<double>();
+        // Far beyond any picture, and beyond what a float holds without overflow.
+        if (!(std::abs(x) < 1e6 && std::abs(y) < 1e6)) {
+            throw std::runtime_error(where + ": point " + std::to_string(i + 1) + " is not finite or far outside the picture");
         }
+        out[i] = {static_cast<float>(x), static_cast<float>(y)};
     }
     return out;
 }
