@@ -217,6 +217,10 @@ private:
         }
         if (!preview.hasEngine()) return fail("the configuration has no stitched view that could be built");
         record_.configured = true;
+        if (!o_.quad.empty() && s.modelCode <= 200) {
+            std::printf("note: --quad is not used: model code %d reads the four pictures of the data folder\n",
+                        s.modelCode);
+        }
         if (!o_.lutVersion.empty()) {
             int major = 0, minor = 0;
             if (!parseLutVersion(o_.lutVersion, major, minor)) {
