@@ -186,13 +186,15 @@ int32_t modelCodeOf(const std::string& modelName) {
     return truncToInt(value * 100.0);
 }
 
-bool loadConfiguration(const std::filesystem::path& path, CalibrationState& state, Ui& ui) {
+bool loadConfiguration(const std::filesystem::path& path, CalibrationState& state, Ui& ui,
+                       const std::function<void()>& beforeRelease) {
     std::vector<uint8_t> bytes;
     if (!readWholeFile(path, bytes)) return false;
-    return loadConfiguration(std::span<const uint8_t>(bytes), state, ui);
+    return loadConfiguration(std::span<const uint8_t>(bytes), state, ui, beforeRelease);
 }
 
-bool loadConfiguration(std::span<const uint8_t> bytes, CalibrationState& s, Ui& ui) {
+bool loadConfiguration(std::span<const uint8_t> bytes, CalibrationState& s, Ui& ui,
+                       const std::function<void()>& beforeRelease) {
     ByteCursor in(bytes);
 
     std::array<uint8_t, kConfigHeaderSize> header;
@@ -223,6 +225,7 @@ bool loadConfiguration(std::span<const uint8_t> bytes, CalibrationState& s, Ui& 
     }
 
     // Stitched views.
+    if (beforeRelease) beforeRelease();
     s.releaseMultiviews();
     uint8_t multiviewBuffer[kMultiviewPayloadSize] = {};
     for (int i = 0; i < header[21]; ++i) {

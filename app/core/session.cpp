@@ -88,11 +88,9 @@ void Session::configLoad() {
     configPath_ = *path;
     // Detection reads the camera records the reader is about to overwrite.
     waitForDetection();
-    // The reader releases the engines the preview may be showing.
-    preview_.forgetViews();
     // No lock here: detection has ended, and the reader shows messages, during which a window
-    // may draw the image views.
-    if (!loadConfiguration(configPath_, state_, ui_)) {
+    // may draw the image views. The preview lets go of the engines the reader releases.
+    if (!loadConfiguration(configPath_, state_, ui_, [this] { preview_.forgetViews(); })) {
         error(ui_, "Config File error!");
         return;
     }

@@ -142,6 +142,13 @@ TEST(SessionTest, UnsupportedModelStaysLoadedWithoutViews) {
 TEST(SessionTest, ReloadAfterApplyDropsTheReleasedEngines) {
     AppliedSession run;
     ASSERT_TRUE(run.session.viewApplied());
+    // A file that cannot be read, or whose header fails, leaves the shown views alone.
+    run.ui.configAnswers.push_back((run.dir.path() / "missing.bin").string());
+    run.session.configLoad();
+    EXPECT_TRUE(run.session.preview().hasEngine());
+    run.session.applyAvm();
+    EXPECT_TRUE(run.session.viewApplied());
+
     ConfigFile cfg = test::simulatedConfig();
     cfg.model = "AVM 1.66";
     run.ui.configAnswers.push_back(writeConfigTo(run.dir, cfg, "other.bin"));
