@@ -318,6 +318,15 @@ TEST(ConfigReaderTest, ReloadReleasesAndRebuildsTheViews) {
     EXPECT_EQ(s.singleviewHandles[0], nullptr);
 }
 
+TEST(ConfigReaderTest, ViewNameRunsIntoTheTwoBytesAfterItsField) {
+    ConfigFile cfg = sampleConfig();
+    cfg.multiviews[0].name = "AVM2D_FRONT";
+    CalibrationState s;
+    ScriptedUi ui;
+    ASSERT_TRUE(loadConfiguration(encodeConfig(cfg), s, ui));
+    EXPECT_STREQ(s.multiviews[0].name, "AVM2D_FRONT");
+}
+
 TEST(ConfigReaderTest, ModelCodes) {
     EXPECT_EQ(modelCodeOf("AVM 1.65"), 165);
     EXPECT_EQ(modelCodeOf("AVM 1.67"), 167);
