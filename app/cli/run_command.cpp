@@ -247,17 +247,25 @@ private:
         // rebuilds: those two moments split Apply AVM into its stages.
         std::vector<Clock::time_point> settled;
         Clock::time_point viewUpdated{};
-        preview.setCameraGuard([this, &settled] {
-            session_.waitForDetection();
-            settled.push_back(Clock::now());
-        });
-        ui_.setViewUpdatedHook([&viewUpdated] { viewUpdated = Clock::now(); });
         mark = ui_.mark();
         const auto applyStart = Clock::now();
-        session_.applyAvm();
+        {
+            // The hooks refer to this frame's clocks: they are taken out again however Apply AVM ends.
+            struct Restore {
+                Run& run;
+                ~Restore() {
+                    run.session_.preview().setCameraGuard([&r = run] { r.session_.waitForDetection(); });
+                    run.ui_.setViewUpdatedHook({});
+                }
+            } restore{*this};
+            preview.setCameraGuard([this, &settled] {
+                session_.waitForDetection();
+                settled.push_back(Clock::now());
+            });
+            ui_.setViewUpdatedHook([&viewUpdated] { viewUpdated = Clock::now(); });
+            session_.applyAvm();
+        }
         const auto applyEnd = Clock::now();
-        preview.setCameraGuard([this] { session_.waitForDetection(); });
-        ui_.setViewUpdatedHook({});
         const auto ms = [](Clock::time_point a, Clock::time_point b) {
             return std::chrono::duration<double, std::milli>(b - a).count();
         };

@@ -144,7 +144,7 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
         std::printf("FIGURES %-8s seed %2llu | true corners: seam mm median %.1f p95 %.1f max %.1f\n", size.c_str(),
                     static_cast<unsigned long long>(c.seed), seamTrue.median, seamTrue.p95, seamTrue.max);
     }
-    if (!HasFailure()) std::filesystem::remove_all(dir);
+    if (!HasFailure()) removeFolder(dir);
 }
 
 std::vector<BayCase> cases() {

@@ -49,6 +49,12 @@ std::filesystem::path freshFolder(const std::string& name) {
     return dir;
 }
 
+void removeFolder(const std::filesystem::path& dir) {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    std::filesystem::remove(dir.parent_path(), ec);   // fails, harmlessly, while others remain
+}
+
 nlohmann::json readJson(const std::filesystem::path& path) {
     std::ifstream in(path);
     if (!in) throw std::runtime_error("cannot read " + path.string());

@@ -25,6 +25,8 @@ CommandResult runCli(const std::vector<std::string>& args);
 
 // A fresh empty folder below the test's temporary directory.
 std::filesystem::path freshFolder(const std::string& name);
+// Removes a folder made by freshFolder, and the test's temporary directory once it is empty.
+void removeFolder(const std::filesystem::path& dir);
 
 nlohmann::json readJson(const std::filesystem::path& path);
 std::vector<uint8_t> readBytes(const std::filesystem::path& path);

@@ -41,7 +41,7 @@ protected:
         const CommandResult r = runCli({"simulate", "--out", dir_.string(), "--seed", "3"});
         ASSERT_EQ(r.status, 0) << r.output;
     }
-    static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
+    static void TearDownTestSuite() { removeFolder(dir_); }
 
     static std::vector<std::string> runArgs(const std::filesystem::path& out) {
         return {"run", "--config", (dir_ / "Config.bin").string(), "--data", dir_.string(), "--out", out.string(),
@@ -89,7 +89,7 @@ TEST_F(Workflow, LostTriangleStopsUntilItsPointsAreGiven) {
                     truth["cameras"]["front"]["imagePoints"][i][1].get<double>(), 1e-3);
     }
     EXPECT_TRUE(std::filesystem::exists(hidden / "Lut" / "AVM2D_FULLFront.bin"));
-    std::filesystem::remove_all(hidden);
+    removeFolder(hidden);
 }
 
 TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
@@ -117,7 +117,7 @@ TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("FlashData Version is incorrect. Please check this"), std::string::npos) << r.output;
     EXPECT_FALSE(std::filesystem::exists(out / "Lut"));
-    std::filesystem::remove_all(out);
+    removeFolder(out);
 }
 
 TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
@@ -157,7 +157,7 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     flipped = runCli({"inspect", mask.string()});
     EXPECT_NE(flipped.status, 0);
     EXPECT_NE(flipped.output.find("header checksum"), std::string::npos) << flipped.output;
-    std::filesystem::remove_all(out);
+    removeFolder(out);
 }
 
 }  // namespace
