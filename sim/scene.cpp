@@ -1,5 +1,7 @@
 #include "sim/scene.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -119,6 +121,9 @@ core::ConfigFile buildConfig(const Rig& rig) {
         car.pixels = makeCarMask(views[slot]).bytes;
         cfg.carImages.push_back(std::move(car));
     }
+    // The parameter file takes the first view's front identifier plus 15 and an OSD file its view's
+    // identifier plus 16: single views start past the parameter file so no two files share one.
+    nextId = std::max(nextId, cfg.multiviews[0].lutIds[0] + 16);
     for (const SingleSpec& s : kSingleViews) {
         core::ConfigSingleview sv;
         sv.type = s.type;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -200,9 +201,21 @@ TEST(Scene, ConfigurationDescribesTheInstallation) {
     EXPECT_EQ(cfg.multiviews[0].flags & 0x8000u, 0x8000u);
     EXPECT_GE(cfg.singleviews.size(), 3u);
     int overlays = 0;
+    // Every file the workflow writes carries its own data identifier: tables and masks of the
+    // stitched views, the parameter file (first front identifier + 15), single-view tables and
+    // their OSD masks (identifier + 16).
+    std::set<int32_t> ids;
+    auto unique = [&ids](int32_t id) { EXPECT_TRUE(ids.insert(id).second) << "identifier " << id; };
+    for (const core::ConfigMultiview& mv : cfg.multiviews) {
+        for (int32_t id : mv.lutIds) unique(id);
+        unique(mv.lutIds[3] + 1);
+    }
+    unique(cfg.multiviews[0].lutIds[0] + 15);
     for (const core::ConfigSingleview& sv : cfg.singleviews) {
         overlays += (sv.flags & 0x2000u) != 0;
         EXPECT_GT(sv.lutId, 0);
+        unique(sv.lutId);
+        if (sv.flags & 0x2000u) unique(sv.lutId + 16);
     }
     EXPECT_EQ(overlays, 1);
 }
