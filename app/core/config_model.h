@@ -24,6 +24,11 @@ inline constexpr int kViewNameField = 10;    // NUL-padded, need not be terminat
 // after the field (the program's view record holds 12 bytes of name).
 inline constexpr int kViewNameWritten = 12;
 inline constexpr int kLutFileNameField = 20; // NUL-terminated within the field
+// Largest camera picture side a configuration may declare. The workflow keeps several pictures of
+// the camera's size in memory; a damaged size field must not turn into a request for gigabytes.
+// (The display unit's tables address at most 1024 x 2048 source pixels; bigger pictures still
+// serve detection and calibration.)
+inline constexpr int kMaxCameraSide = 4096;
 
 enum RecordType : uint8_t {
     kRecordFrontCamera = 10,

@@ -221,7 +221,10 @@ bool loadConfiguration(std::span<const uint8_t> bytes, CalibrationState& s, Ui& 
             continue;
         }
         if (!readPayload(in, chunk.length, cameraBuffer, sizeof cameraBuffer)) return false;
-        fillCamera(s.cameras[chunk.type - kRecordFrontCamera], cameraBuffer);
+        CameraParam& cam = s.cameras[chunk.type - kRecordFrontCamera];
+        fillCamera(cam, cameraBuffer);
+        if (cam.width < 1 || cam.width > kMaxCameraSide || cam.height < 1 || cam.height > kMaxCameraSide)
+            ok = false;
     }
 
     // Stitched views.

@@ -2,6 +2,8 @@
 
 #include <bit>
 #include <cstring>
+#include <iterator>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -232,6 +234,12 @@ TEST(ConfigReaderTest, MalformedSectionsFailTheLoad) {
         putI32(b, kFirstCamera + 4, -1);
         cases.push_back({"negative payload length", b});
     }
+    for (const auto& [width, height] : {std::pair{0, 48}, {64, -5}, {kMaxCameraSide + 1, 48}, {64, 1 << 30}}) {
+        ConfigFile cfg = sampleConfig();
+        cfg.cameras[2].width = width;
+        cfg.cameras[2].height = height;
+        cases.push_back({"camera picture size out of range", encodeConfig(cfg)});
+    }
     {
         std::vector<uint8_t> b = encodeConfig(sampleConfig());
         putI32(b, kFirstCar + 4, -8);
@@ -325,6 +333,41 @@ TEST(ConfigReaderTest, ViewNameRunsIntoTheTwoBytesAfterItsField) {
     ScriptedUi ui;
     ASSERT_TRUE(loadConfiguration(encodeConfig(cfg), s, ui));
     EXPECT_STREQ(s.multiviews[0].name, "AVM2D_FRONT");
+}
+
+// Damaged files from a fixed stream of mutations: flipped bytes, cut files, and words set to
+// extreme values (sizes, counts, lengths). Whatever the reader makes of them, it must neither
+// crash nor read outside the file (the sanitizer build watches), and a good file must load
+// afterwards into the same state.
+TEST(ConfigReaderTest, SurvivesDamagedFiles) {
+    const std::vector<uint8_t> good = encodeConfig(sampleConfig());
+    const int32_t extremes[] = {0, -1, 1, INT32_MAX, INT32_MIN, 0x10000, 100000, 0x3F800000};
+    std::mt19937 rng(2026);
+    CalibrationState s;
+    int refused = 0;
+    for (int trial = 0; trial < 600; ++trial) {
+        std::vector<uint8_t> bytes = good;
+        switch (trial % 3) {
+        case 0:
+            for (int n = 1 + static_cast<int>(rng() % 4); n > 0; --n)
+                bytes[rng() % bytes.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+            break;
+        case 1:
+            bytes.resize(rng() % bytes.size());
+            break;
+        default:
+            putI32(bytes, (rng() % (bytes.size() / 4)) * 4, extremes[rng() % std::size(extremes)]);
+            break;
+        }
+        ScriptedUi ui;
+        refused += !loadConfiguration(bytes, s, ui);
+        if (trial % 50 == 49) {
+            ScriptedUi fresh;
+            ASSERT_TRUE(loadConfiguration(good, s, fresh)) << "trial " << trial;
+            ASSERT_EQ(s.multiviewCount(), 1);
+        }
+    }
+    EXPECT_GT(refused, 200); // every cut file, at least, is refused
 }
 
 TEST(ConfigReaderTest, ModelCodes) {

@@ -1,6 +1,10 @@
 // The guards and failure rows of the main window's commands and of "Save LUT".
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <iterator>
+#include <random>
+
 #include "app/core/config_writer.h"
 #include "app/core/session.h"
 #include "tests/core/core_test_util.h"
@@ -109,6 +113,48 @@ TEST(SessionTest, ConfigurationChooserAndReaderFailures) {
     EXPECT_EQ(ui.messageTexts(), (Texts{"Config file header error!", "Config File error!"}));
     EXPECT_EQ(session.calibration().modelCode, -1);
     EXPECT_EQ(ui.look(Button::kConfigLoad), ButtonLook::kInitial);
+}
+
+// "Config Load" of damaged files goes on to set up the views: sizes, counts and lengths set to
+// extreme values must end in a message or a refused view, never in a crash or a huge allocation.
+TEST(SessionTest, ConfigLoadSurvivesDamagedFiles) {
+    ConfigFile cfg = smallConfig(64, 48);
+    for (ConfigSingleview sv : test::simulatedConfig().singleviews) {
+        if (cfg.singleviews.size() == 2) break;
+        sv.width = 32;
+        sv.height = 24;
+        sv.centreX = 16;
+        sv.centreY = 12;
+        cfg.singleviews.push_back(sv);
+    }
+    const std::vector<uint8_t> good = encodeConfig(cfg);
+    const int32_t extremes[] = {0, -1, INT32_MAX, INT32_MIN, 0x10000, 100000, 0x4F000000, 0x7F800000};
+    std::mt19937 rng(7);
+    TempDir dir;
+    ScriptedUi ui;
+    Session session(ui);
+    const std::string path = (dir.path() / "Config.bin").string();
+    for (int trial = 0; trial < 240; ++trial) {
+        std::vector<uint8_t> bytes = good;
+        if (trial % 2 == 0) {
+            const size_t word = rng() % (bytes.size() / 4);
+            const int32_t v = extremes[rng() % std::size(extremes)];
+            std::memcpy(bytes.data() + 4 * word, &v, 4);
+        } else {
+            for (int n = 1 + static_cast<int>(rng() % 3); n > 0; --n)
+                bytes[rng() % bytes.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        }
+        test::writeBytes(path, bytes);
+        ui.configAnswers.push_back(path);
+        session.configLoad();
+    }
+    // And the session still works with a good file.
+    test::writeBytes(path, good);
+    ui.clearRecords();
+    ui.configAnswers.push_back(path);
+    session.configLoad();
+    EXPECT_TRUE(ui.messageTexts().empty());
+    EXPECT_EQ(session.calibration().modelCode, 165);
 }
 
 TEST(SessionTest, ApplyAvmNeedsImages) {
