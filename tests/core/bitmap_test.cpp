@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <random>
+
 #include "tests/core/core_test_util.h"
 
 namespace mz::core {
@@ -74,6 +79,35 @@ TEST(BitmapTest, RejectsBrokenAndUnsupportedFiles) {
     huge[20] = 0xFF;
     huge[21] = 0x7F;
     EXPECT_FALSE(decodeBitmap(huge));
+}
+
+// Damaged headers and palettes from a fixed stream of mutations: a picture that decodes is whole
+// (its pixel block matches its size); anything else is refused, without reading outside the file.
+TEST(BitmapTest, SurvivesDamagedFiles) {
+    auto ramp = [](int x, int y) { return static_cast<uint32_t>(x * 37 + y * 11); };
+    const int32_t extremes[] = {0, -1, 1, 4, 8, 24, 54, INT32_MAX, INT32_MIN, 0x10000, -0x10000};
+    std::mt19937 rng(12);
+    int decoded = 0;
+    for (int bits : {1, 4, 8, 24}) {
+        const std::vector<uint8_t> good = makeBmp(7, 5, bits, bits == 8, ramp);
+        const size_t headerBytes = std::min<size_t>(good.size(), 54 + (bits < 24 ? 4u << bits : 0u));
+        for (int trial = 0; trial < 500; ++trial) {
+            std::vector<uint8_t> b = good;
+            if (trial % 2 == 0) {
+                const int32_t v = extremes[rng() % std::size(extremes)];
+                std::memcpy(b.data() + (rng() % (headerBytes - 3)), &v, 4);
+            } else {
+                b[rng() % headerBytes] ^= static_cast<uint8_t>(1u << (rng() % 8));
+            }
+            const std::optional<Bitmap> bmp = decodeBitmap(b);
+            if (!bmp) continue;
+            ++decoded;
+            ASSERT_GT(bmp->width, 0);
+            ASSERT_GT(bmp->height, 0);
+            ASSERT_EQ(bmp->pixels.size(), static_cast<size_t>(bmp->stride()) * bmp->height);
+        }
+    }
+    EXPECT_GT(decoded, 0);
 }
 
 TEST(BitmapTest, ReadsOnlyNamesEndingInBmpInAnyCase) {
