@@ -3,14 +3,13 @@
 #include "view/singleview.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
 #include "geometry/image.h"
 #include "geometry/view_mode.h"
 #include "mz/mzview.h"
+#include "view/dump_files.h"
 #include "view/view_engine.h"
 
 namespace mz {
@@ -22,7 +21,6 @@ constexpr float kOsdWidth = 720.0f;
 constexpr float kOverlayScale = 10.0f;  // mm per overlay pixel, whatever the record says
 constexpr uint8_t kNoSourceFill[3] = {0, 0, 255};
 constexpr uint8_t kBlack[3] = {0, 0, 0};
-constexpr float kMissingText = 36245.0f;
 
 struct Palette {
     OsdColour entries[256];
@@ -135,15 +133,7 @@ public:
 
     void saveLut(const char* path) const {
         if (path == nullptr || map_ == nullptr) return;
-        FILE* file = std::fopen(path, "w");
-        if (file == nullptr) return;
-        for (int i = 0; i < mapHeight_; ++i)
-            for (int j = 0; j < mapWidth_; ++j) {
-                const float x = map_[i][2 * j], y = map_[i][2 * j + 1];
-                std::fprintf(file, "%d %d %.6f %.6f\n", j, i, static_cast<double>(x < 0 ? kMissingText : x),
-                             static_cast<double>(y < 0 ? kMissingText : y));
-            }
-        std::fclose(file);
+        saveMapText(path, mapWidth_, mapHeight_, map_);
     }
 
     void getFov(float* horizontal, float* vertical) const {
@@ -205,14 +195,7 @@ public:
         if (path == nullptr || !overlay_ || !(flags_ & MZ_SV_OVERLAY) || view_ == nullptr) return;
         ImageBufferPtr scaled = scaledOverlay();
         if (!scaled) return;
-        int size = 0;
-        uint8_t* bmp = mzImageToBmp(scaled.get(), &size);
-        if (bmp == nullptr) return;
-        if (FILE* file = std::fopen(path, "wb")) {
-            std::fwrite(bmp, 1, static_cast<std::size_t>(size), file);
-            std::fclose(file);
-        }
-        std::free(bmp);
+        saveBitmap(path, scaled.get());
     }
 
 private:

@@ -1,0 +1,130 @@
+// The stitched top-view engine (multi-view kind 0): one coordinate map per camera, the stitching
+// map (BlendMap) that says which camera or pair of cameras supplies every top-view pixel, and the
+// stitching of four camera pictures through a plan (view/stitch_plan.h).
+//
+// Init (and every change of the stitching map) turns the maps and the BlendMap into the plan. A
+// camera left out of a later Apply keeps its layer: it is sampled again from its last picture with
+// the map that was current when that picture came (kept aside when Init replaces the maps), so the
+// result stays bit-identical to remapping every picture over the whole view.
+//
+// The members are defined by section: topview.cpp (life cycle, Apply, the operations table),
+// topview_maps.cpp (coordinate maps and pose adjustment), topview_blend.cpp (stitching map and
+// vehicle picture), topview_export.cpp (tables, masks and file dumps).
+#ifndef MZ_VIEW_TOPVIEW_ENGINE_H
+#define MZ_VIEW_TOPVIEW_ENGINE_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "geometry/image.h"
+#include "mz/mztypes.h"
+#include "view/stitch_plan.h"
+#include "view/topview.h"
+#include "view/vehicle_rect.h"
+
+namespace mz {
+
+// What a camera's layer holds: nothing yet (zero), its last picture through the current map or
+// through the map that Init replaced, or a stored copy.
+enum class Layer { kZero, kCurrentMap, kOldMap, kStored };
+
+class TopView {
+public:
+    TopView();
+
+    void init(MultiviewParam* param);
+    void apply(const uint8_t* front, const uint8_t* left, const uint8_t* right, const uint8_t* rear, uint8_t* output);
+    void getLutLen(int* length, int camera) const;
+    void getLut(void* buffer, int length, int camera) const;
+    void saveLut(const char* path, int camera) const;
+    void getMaskLen(int* length, int format) const;
+    void getMask(void* buffer, int length, int format) const;
+    void setImage(int width, int height, const uint8_t* image, unsigned mode, int x, int y, int w, int h);
+    void saveImage(const char* path) const;
+    void adjustCameraPose(MultiviewParam* param, const float* delta, int camera);
+    bool internals(TopviewInternals* out) const;
+
+private:
+    // ---- life cycle (topview.cpp) ----
+    void build(MultiviewParam* param);
+    void allocate(int workW, int workH);
+    void reset();
+
+    // Without memory to finish a change the engine is left empty, as before its first Init.
+    template <class F>
+    void guarded(F change) {
+        try {
+            change();
+        } catch (...) {
+            reset();
+            throw;
+        }
+    }
+
+    StitchView view() const { return {workWidth_, workHeight_, rotated_}; }
+    SourceSize source() const { return {sourceWidth_, sourceHeight_}; }
+    int outWidth() const { return view().outWidth(); }
+    int outHeight() const { return view().outHeight(); }
+    std::size_t pixelCount() const { return view().pixelCount(); }
+    // Working pixel index of output pixel i: the output turns the working image so that the
+    // vehicle's front faces left, output(x, y) = working(Wk - 1 - y, x).
+    std::size_t workIndex(std::size_t i) const { return view().workIndex(i); }
+    Interp interp() const;
+
+    void buildPlan();
+    void sampleInto(int c);
+    void refreshCompact(int c);
+    void retireMaps();
+    void storeLayers();
+
+    // ---- maps (topview_maps.cpp) ----
+    void buildMaps(const MultiviewParam& param);
+    void buildMap(int c, const CameraParam& cam, float mmPerPixel);
+
+    // ---- stitching map (topview_blend.cpp) ----
+    void changeImage(int width, int height, const uint8_t* image, unsigned mode, int x, int y, int w, int h);
+    uint8_t* code(int col, int row) { return &blend_[3 * (static_cast<std::size_t>(row) * workWidth_ + col)]; }
+    void writeBandsAndSides();
+    float weight(int c, int col, int row) const;
+    void blendAuto();
+    void blendFov();
+    void blendLines(bool pure);
+    void drawSeams(bool pure, float tF, float tR, int x0m, int y1m);
+    void mergeVehicle();
+    ImageBufferPtr workingPicture(int width, int height, const uint8_t* image) const;
+
+    // ---- export (topview_export.cpp) ----
+    int lutLength() const { return maps_[0].empty() ? 0 : outWidth() * outHeight() * 4; }
+    int maskLength(int format) const;
+    std::vector<uint8_t> blendOutput() const;
+
+    const MultiviewParam* param_ = nullptr;
+    uint32_t flags_ = 0;
+    bool rotated_ = false;
+    int workWidth_ = 0, workHeight_ = 0;
+    float ox_ = 0, oy_ = 0;
+    VehicleRect rect_;
+    std::array<std::vector<float>, kCameraCount> maps_;
+    std::array<std::vector<float>, kCameraCount> oldMaps_;    // the map an old layer was made with
+    std::array<std::vector<uint8_t>, kCameraCount> sources_;  // each camera's last picture
+    std::array<Layer, kCameraCount> layer_{};
+    std::array<Interp, kCameraCount> layerInterp_{};
+    std::array<std::vector<uint8_t>, kCameraCount> stored_;   // working orientation, kStored only
+    StitchPlan plan_;
+    std::array<std::vector<uint8_t>, kCameraCount> compact_;  // the layer at the plan's pixels
+    std::array<bool, kCameraCount> compactValid_{};
+    std::vector<uint8_t> blend_;    // working orientation, no padding
+    std::vector<uint8_t> vehicle_;  // the placed vehicle picture, working orientation
+    std::array<std::array<std::array<float, 3>, 3>, kCameraCount> homography_{};
+    int sourceWidth_ = 0, sourceHeight_ = 0;
+    float frontFov_ = 150.0f, rearFov_ = 150.0f, blendWidth_ = 10.0f;
+    uint32_t colour_ = 0x010101;
+    int lineWidth_ = 4;
+    int blendMode_ = 4;
+};
+
+}  // namespace mz
+
+#endif

@@ -1,0 +1,131 @@
+// The top view's coordinate maps (every working pixel through the ground homography and the lens)
+// and the pose adjustment that rebuilds them from moved world points.
+#include <cmath>
+#include <new>
+
+#include "geometry/matrix.h"
+#include "mz/mzview.h"
+#include "view/topview_engine.h"
+
+namespace mz {
+namespace {
+
+constexpr float kDegToRad = 3.14159265358979f / 180.0f;
+
+struct Ray {
+    float x, y, z;
+};
+
+// The ground point under a picture point for the camera's pose plus delta (position, height,
+// tilt, roll, heading), through the inverse lens polynomial.
+Point2F groundOfPixel(const CameraParam& cam, Point2F pixel, const float* delta) {
+    const float posX = cam.posX + delta[0], posY = cam.posY + delta[1], height = cam.posZ + delta[2];
+    const float tilt = (cam.rotX + delta[3]) * kDegToRad, roll = (cam.rotZ + delta[4]) * kDegToRad;
+    const float heading = (cam.rotY + delta[5]) * kDegToRad;
+    const float u = (pixel.x - cam.cx) / cam.fx;
+    const float v = (cam.cy - pixel.y) / cam.fy;  // up the picture
+    const float rho = std::sqrt(u * u + v * v);
+    const float coeff[9] = {cam.c0, cam.c1, cam.c2, cam.c3, cam.c4, cam.c5, cam.c6, cam.c7, cam.c8};
+    float theta = coeff[0], power = 1.0f;
+    for (int k = 1; k < 9; ++k) {
+        power *= rho;
+        theta += coeff[k] * power;
+    }
+    const float phi = (u == 0.0f && v == 0.0f) ? 0.0f : std::atan2(v, u);
+    const Ray ray = {std::cos(phi) * std::sin(theta), std::sin(phi) * std::sin(theta), -std::cos(theta)};
+    // Ground in the camera's own frame; a ray that never reaches the ground lands under the
+    // camera.
+    const float yUp = ray.x * std::sin(roll) + ray.y * std::cos(roll);
+    const float xAhead = -ray.z;
+    Point2F local = {0.0f, 0.0f};
+    const float denominator = std::cos(tilt) * yUp - std::sin(tilt) * xAhead;
+    if (tilt - std::atan2(yUp, xAhead) > 0.0f && denominator != 0.0f) {
+        const float k = -height / denominator;
+        local = {(ray.x * std::cos(roll) - ray.y * std::sin(roll)) * k,
+                 (std::sin(tilt) * yUp + std::cos(tilt) * xAhead) * k};
+        if (!std::isfinite(local.x) || !std::isfinite(local.y)) local = {0.0f, 0.0f};
+    }
+    const float c = std::cos(heading), s = std::sin(heading);
+    return {posX + local.x * c - local.y * s, posY + local.x * s + local.y * c};
+}
+
+}  // namespace
+
+void TopView::buildMaps(const MultiviewParam& param) {
+    // Front, left, right, rear: the order in which the homographies have always been built.
+    for (const int c : {kFront, kLeft, kRight, kRear}) {
+        const CameraParam& cam = param.cameras[c];
+        MatrixPtr h(3, 3);
+        if (!h) throw std::bad_alloc();
+        for (int r = 0; r < 3; ++r)
+            for (int k = 0; k < 3; ++k) h[r][k] = homography_[c][r][k];
+        // A camera without four point pairs keeps its previous matrix (at first all zero,
+        // which leaves its map empty).
+        mzGetHomography(h.get(), &cam, 0);
+        for (int r = 0; r < 3; ++r)
+            for (int k = 0; k < 3; ++k) homography_[c][r][k] = h[r][k];
+        buildMap(c, cam, param.mmPerPixel);
+    }
+}
+
+void TopView::buildMap(int c, const CameraParam& cam, float mmPerPixel) {
+    const auto& h = homography_[c];
+    const float sw = static_cast<float>(sourceWidth_), sh = static_cast<float>(sourceHeight_);
+    float* out = maps_[c].data();
+    for (int row = 0; row < workHeight_; ++row) {
+        const float Y = (static_cast<float>(row) - oy_) * mmPerPixel;
+        for (int col = 0; col < workWidth_; ++col, out += 2) {
+            const float X = (static_cast<float>(col) - ox_) * mmPerPixel;
+            const float a = h[0][0] * X + h[0][1] * Y + h[0][2];
+            const float b = h[1][0] * X + h[1][1] * Y + h[1][2];
+            const float w = h[2][0] * X + h[2][1] * Y + h[2][2];
+            const float u = a / w / cam.f;
+            const float v = b / w / cam.f;
+            const float rho = std::sqrt(u * u + v * v);
+            float x, y;
+            if (rho != 0.0f) {
+                const float t = std::atan(rho);
+                const float t2 = t * t;
+                const float t3 = t2 * t;
+                const float t5 = t3 * t2;
+                const float t7 = t5 * t2;
+                const float t9 = t7 * t2;
+                const float r = cam.k1 * t + cam.k2 * t3 + cam.k3 * t5 + cam.k4 * t7 + cam.k5 * t9;
+                const float s = r / rho;
+                x = s * u * cam.fx + cam.cx;
+                y = s * v * cam.fy + cam.cy;
+            } else {
+                // On the optical axis: the principal point (the ratio r / rho has no value there).
+                x = cam.cx;
+                y = cam.cy;
+            }
+            if (x >= 0.0f && x < sw && y >= 0.0f && y < sh) {
+                out[0] = x;
+                out[1] = y;
+            } else {
+                out[0] = -1.0f;
+                out[1] = -1.0f;
+            }
+        }
+    }
+}
+
+void TopView::adjustCameraPose(MultiviewParam* param, const float* delta, int camera) {
+    if (param == nullptr || param->cameras == nullptr || delta == nullptr || camera < 0 ||
+        camera >= kCameraCount || maps_[0].empty())
+        return;
+    CameraParam& cam = param->cameras[camera];
+    if (cam.imagePoints != nullptr && cam.worldPoints != nullptr) {
+        for (int i = 0; i < cam.pointCount; ++i) {
+            const Point2F g = groundOfPixel(cam, cam.imagePoints[i], delta);
+            cam.worldPoints[i] = {g.x, -g.y};
+        }
+    }
+    guarded([&] {
+        retireMaps();
+        buildMaps(*param);
+        buildPlan();
+    });
+}
+
+}  // namespace mz
