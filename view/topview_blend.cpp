@@ -145,22 +145,29 @@ float TopView::weight(int c, int col, int row) const {
     return v * falloff;
 }
 
-void TopView::blendAuto() {
-    writeBandsAndSides();
+// f(col, row, front, left) for every pixel of the four corners, where two cameras meet.
+template <class F>
+void TopView::forEachCornerPixel(F f) const {
     const VehicleRect& k = rect_;
     for (int row = 0; row < workHeight_; ++row) {
         const bool front = row < k.y0, rear = row >= k.y1;
         if (!front && !rear) continue;
         for (int col = 0; col < workWidth_; ++col) {
             const bool left = col < k.x0, right = col >= k.x1;
-            if (!left && !right) continue;
-            const float wF = weight(kFront, col, row), wL = weight(kLeft, col, row);
-            const float wR = weight(kRight, col, row), wB = weight(kRear, col, row);
-            const float s = wF + wL + wR + wB + kInv255;
-            const float share = (left ? wL : wR) * 255.0f / s;
-            cornerCode(code(col, row), front, left, shareByte(share));
+            if (left || right) f(col, row, front, left);
         }
     }
+}
+
+void TopView::blendAuto() {
+    writeBandsAndSides();
+    forEachCornerPixel([&](int col, int row, bool front, bool left) {
+        const float wF = weight(kFront, col, row), wL = weight(kLeft, col, row);
+        const float wR = weight(kRight, col, row), wB = weight(kRear, col, row);
+        const float s = wF + wL + wR + wB + kInv255;
+        const float share = (left ? wL : wR) * 255.0f / s;
+        cornerCode(code(col, row), front, left, shareByte(share));
+    });
 }
 
 void TopView::blendFov() {
@@ -168,26 +175,20 @@ void TopView::blendFov() {
     const VehicleRect& k = rect_;
     const float tF = std::tan((90.0f - frontFov_ / 2.0f) * kDegToRadCoarse);
     const float tR = std::tan((90.0f - rearFov_ / 2.0f) * kDegToRadCoarse);
-    for (int row = 0; row < workHeight_; ++row) {
-        const bool front = row < k.y0, rear = row >= k.y1;
-        if (!front && !rear) continue;
+    forEachCornerPixel([&](int col, int row, bool front, bool left) {
         const float halfFov = (front ? frontFov_ : rearFov_) / 2.0f;
-        for (int col = 0; col < workWidth_; ++col) {
-            const bool left = col < k.x0, right = col >= k.x1;
-            if (!left && !right) continue;
-            const Corner corner = {static_cast<float>(left ? k.x0 : k.x1), static_cast<float>(front ? k.y0 : k.y1)};
-            uint8_t share = 255;
-            if (insideWedge(front, left, col, row, corner, tF, tR)) {
-                const float dx = static_cast<float>(col) - corner.x, dy = static_cast<float>(row) - corner.y;
-                const float d = std::sqrt(dx * dx + dy * dy);
-                const float alpha = std::acos(std::fabs(static_cast<float>(row) - corner.y) / (d + kInv255));
-                const float s = (front && left) ? (alpha + kInv255) * 255.0f / (halfFov * kDegToRadCoarse)
-                                                : alpha * 255.0f / (halfFov * kDegToRadCoarse + kInv255);
-                share = s < 1.0f ? 1 : s > 254.0f ? 254 : static_cast<uint8_t>(s);
-            }
-            cornerCode(code(col, row), front, left, share);
+        const Corner corner = {static_cast<float>(left ? k.x0 : k.x1), static_cast<float>(front ? k.y0 : k.y1)};
+        uint8_t share = 255;
+        if (insideWedge(front, left, col, row, corner, tF, tR)) {
+            const float dx = static_cast<float>(col) - corner.x, dy = static_cast<float>(row) - corner.y;
+            const float d = std::sqrt(dx * dx + dy * dy);
+            const float alpha = std::acos(std::fabs(static_cast<float>(row) - corner.y) / (d + kInv255));
+            const float s = (front && left) ? (alpha + kInv255) * 255.0f / (halfFov * kDegToRadCoarse)
+                                            : alpha * 255.0f / (halfFov * kDegToRadCoarse + kInv255);
+            share = s < 1.0f ? 1 : s > 254.0f ? 254 : static_cast<uint8_t>(s);
         }
-    }
+        cornerCode(code(col, row), front, left, share);
+    });
 }
 
 void TopView::blendLines(bool pure) {
@@ -196,24 +197,18 @@ void TopView::blendLines(bool pure) {
     const float tF = std::tan((90.0f - frontFov_ / 2.0f) * kDegToRadCoarse);
     const float tR = std::tan((90.0f - rearFov_ / 2.0f) * kDegToRadCoarse);
     const int x0m = k.x0 - lineWidth_ + 1, y1m = k.y1 - lineWidth_ + 1;
-    for (int row = 0; row < workHeight_; ++row) {
-        const bool front = row < k.y0, rear = row >= k.y1;
-        if (!front && !rear) continue;
-        for (int col = 0; col < workWidth_; ++col) {
-            const bool left = col < k.x0, right = col >= k.x1;
-            if (!left && !right) continue;
-            const Corner corner = {static_cast<float>(left ? x0m : k.x1), static_cast<float>(front ? k.y0 : y1m)};
-            const bool inside = insideWedge(front, left, col, row, corner, tF, tR);
-            uint8_t* p = code(col, row);
-            if (!pure) {
-                cornerCode(p, front, left, inside ? 1 : 255);
-            } else if (inside) {
-                put(p, front ? 0 : 255, front ? 0 : 255, 0);  // the front or rear camera
-            } else {
-                put(p, left ? 255 : 0, left ? 0 : 255, 0);  // the side camera
-            }
+    forEachCornerPixel([&](int col, int row, bool front, bool left) {
+        const Corner corner = {static_cast<float>(left ? x0m : k.x1), static_cast<float>(front ? k.y0 : y1m)};
+        const bool inside = insideWedge(front, left, col, row, corner, tF, tR);
+        uint8_t* p = code(col, row);
+        if (!pure) {
+            cornerCode(p, front, left, inside ? 1 : 255);
+        } else if (inside) {
+            put(p, front ? 0 : 255, front ? 0 : 255, 0);  // the front or rear camera
+        } else {
+            put(p, left ? 255 : 0, left ? 0 : 255, 0);  // the side camera
         }
-    }
+    });
     drawSeams(pure, tF, tR, x0m, y1m);
 }
 

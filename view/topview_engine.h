@@ -88,6 +88,8 @@ private:
     uint8_t* code(int col, int row) { return &blend_[3 * (static_cast<std::size_t>(row) * workWidth_ + col)]; }
     void writeBandsAndSides();
     float weight(int c, int col, int row) const;
+    template <class F>
+    void forEachCornerPixel(F f) const;
     void blendAuto();
     void blendFov();
     void blendLines(bool pure);
