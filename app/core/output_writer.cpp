@@ -158,23 +158,28 @@ void writeParamFile(const std::filesystem::path& folder, CalibrationState& s, co
     ui.setProgressPosition(100);
 }
 
-SaveReport saveOutput(SaveInputs& in, Ui& ui) {
-    SaveReport report;
+SaveResult saveOutput(SaveInputs& in, Ui& ui) {
+    SaveResult result;
+    SaveReport& report = result.files;
+    const auto stop = [&result](CommandStatus status) {
+        result.status = status;
+        return result;
+    };
     CalibrationState& s = in.state;
     if (!in.viewApplied) {
         ui.showMessage("First click the \"Apply AVM\" button! ", kAppTitle, MessageIcon::kError);
-        return report;
+        return stop(CommandStatus::kRefused);
     }
     if (s.modelCode == 200 && !in.preview.parkingLineConfirmed()) {
         ui.showMessage("Parking line data is incorrect.\n Please check the \"Parking Line Assistance\"",
                        kAppTitle, MessageIcon::kInformation);
-        return report;
+        return stop(CommandStatus::kRefused);
     }
     const int32_t major = in.preview.dataMajor();
     const int32_t minor = in.preview.dataMinor();
     if ((major == 0 && minor == 0) || (major > 1000 && minor > 1000)) {
         ui.showMessage("FlashData Version is incorrect. Please check this", kAppTitle, MessageIcon::kInformation);
-        return report;
+        return stop(CommandStatus::kRefused);
     }
     const bool supported = s.modelCode == 165 || s.modelCode == 167;
     if (supported) {
@@ -187,20 +192,21 @@ SaveReport saveOutput(SaveInputs& in, Ui& ui) {
                                    " x " + std::to_string(cam.height) +
                                    ") is too large for the look-up tables (at most 1024 x 2048). Nothing was saved.",
                                kAppTitle, MessageIcon::kError);
-                return report;
+                return stop(CommandStatus::kRefused);
             }
         }
     }
     const std::optional<std::string> folder = ui.chooseFolder(kDataSaveChooser, in.dataFolder);
-    if (!folder) return report;
+    if (!folder) return stop(CommandStatus::kCancelled);
     in.dataFolder = *folder;
 
     const FlashDate date = in.date ? *in.date : localDate();
+    const Stopwatch writing;
     ui.showProgress();
     if (!supported) {
         ui.hideProgress();
         ui.showMessage("The model is not supported by Calibration Tool", kAppTitle, MessageIcon::kInformation);
-        return report;
+        return stop(CommandStatus::kRefused);
     }
     const std::filesystem::path root(in.dataFolder);
     if (!writeViewFiles(root, s, kStitchedMaskFormat, date, major, minor, ui, report)) {
@@ -210,14 +216,15 @@ SaveReport saveOutput(SaveInputs& in, Ui& ui) {
     }
     ui.setProgressPosition(100);
     ui.hideProgress();
+    result.write = writing.elapsed();
     if (!report.failed.empty()) {
         std::string text = "These output files could not be saved:";
         for (const std::string& f : report.failed) text += "\n" + f;
         ui.showMessage(text, kAppTitle, MessageIcon::kError);
-        return report;
+        return stop(CommandStatus::kFailed);
     }
     ui.showMessage("Output file saved successfully.", kAppTitle, MessageIcon::kInformation);
-    return report;
+    return result;
 }
 
 }  // namespace mz::core

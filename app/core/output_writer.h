@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/core/calibration_state.h"
+#include "app/core/command_result.h"
 #include "app/core/flash_data.h"
 #include "app/core/preview_context.h"
 #include "app/core/ui.h"
@@ -38,8 +39,14 @@ struct SaveReport {
     std::vector<std::string> failed;        // directories and files that could not be written
 };
 
-// The whole command with its guards, chooser, progress and messages. Returns what was written.
-SaveReport saveOutput(SaveInputs& inputs, Ui& ui);
+struct SaveResult : CommandResult {
+    SaveReport files;
+    Milliseconds write{};   // from the progress window's opening to its closing
+};
+
+// The whole command with its guards, chooser, progress and messages. Returns how it ended and
+// what was written; the caller collects the messages.
+SaveResult saveOutput(SaveInputs& inputs, Ui& ui);
 
 // The files themselves, below `folder`; used by saveOutput once the guards passed.
 bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& state, int maskFormat,

@@ -49,8 +49,8 @@ Bitmap quadrant(const Bitmap& whole, int x0, int y0, int w, int h) {
 
 }  // namespace
 
-Session::Session(Ui& ui, SessionOptions options) : ui_(ui), options_(options), preview_(ui, state_) {
-    preview_.setCameraGuard([this] { waitForDetection(); });
+Session::Session(Ui& ui, SessionOptions options) : ui_(ui), options_(options), preview_(ui_, state_) {
+    preview_.setCameraGuard([this] { joinDetection(); });
     for (int i = 0; i < kCameraCount; ++i) views_[i].caption = kImageCaptions[i];
     char title[128];
     std::snprintf(title, sizeof title, "%s - Calibration Tool v%hu.%hu.%hu", "Untitled",
@@ -58,10 +58,16 @@ Session::Session(Ui& ui, SessionOptions options) : ui_(ui), options_(options), p
     ui_.setTitle(title);
 }
 
-Session::~Session() { waitForDetection(); }
+Session::~Session() { joinDetection(); }
 
-void Session::waitForDetection() {
+void Session::joinDetection() {
     if (detection_.joinable()) detection_.join();
+}
+
+DetectionResult Session::waitForDetection() {
+    joinDetection();
+    std::lock_guard lock(mutex_);
+    return lastDetection_;
 }
 
 std::array<int32_t, 8> Session::searchRegions(int w, int h) {
@@ -81,28 +87,40 @@ std::array<Point2F, kPatternPointCount> Session::defaultPatternPoints(int camera
 
 // ---- Config Load ----
 
-void Session::configLoad() {
+ConfigLoadResult Session::configLoad() {
+    ConfigLoadResult result;
+    const MessageRecorder::Recording recording(ui_, result.messages);
     // Closing the chooser without "Load" cancels: the last configuration stays as it is.
     const std::optional<std::string> path = ui_.chooseConfiguration(configPath_);
-    if (!path) return;
+    if (!path) {
+        result.status = CommandStatus::kCancelled;
+        return result;
+    }
     configPath_ = *path;
     // Detection reads the camera records the reader is about to overwrite.
-    waitForDetection();
+    joinDetection();
     // No lock here: detection has ended, and the reader shows messages, during which a window
     // may draw the image views. The preview lets go of the engines the reader releases.
-    if (!loadConfiguration(configPath_, state_, ui_, [this] { preview_.forgetViews(); })) {
+    const Stopwatch reading;
+    const bool read = loadConfiguration(configPath_, state_, ui_, [this] { preview_.forgetViews(); });
+    result.read = reading.elapsed();
+    if (!read) {
         error(ui_, "Config File error!");
-        return;
+        result.status = CommandStatus::kFailed;
+        return result;
     }
-    afterConfigLoad();
+    const Stopwatch setup;
+    result.status = afterConfigLoad();
+    result.viewSetup = setup.elapsed();
+    return result;
 }
 
-void Session::afterConfigLoad() {
+CommandStatus Session::afterConfigLoad() {
     ui_.setButtonLook(Button::kConfigLoad, ButtonLook::kDone);
     state_.modelCode = modelCodeOf(state_.modelName);
     if (state_.modelCode != 165 && state_.modelCode != 167) {
         ui_.showMessage("The model is not supported by Calibration Tool", kAppTitle, MessageIcon::kInformation);
-        return;
+        return CommandStatus::kRefused;
     }
     {
         std::lock_guard lock(mutex_);
@@ -113,30 +131,47 @@ void Session::afterConfigLoad() {
         }
     }
     preview_.setDataVersion(1, 0);
+    CommandStatus status = CommandStatus::kDone;
     for (int slot = std::min(state_.multiviewCount(), kMultiviewSlots) - 1; slot >= 0; --slot) {
         preview_.setHeader(state_.header);
         if (preview_.initStitchedView(slot)) {
             preview_.giveCarImage(slot);
             ui_.previewViewUpdated();
         } else {
+            // The other views go on; the configuration is loaded, but not all of it can be shown.
             error(ui_, "AVM size has been exceeded.");
+            status = CommandStatus::kFailed;
         }
     }
     if (state_.singleviewCount() >= 1) preview_.initSingleViews();
+    return status;
 }
 
 // ---- Image Load ----
 
-void Session::imageLoad() {
+ImageLoadResult Session::imageLoad() {
+    ImageLoadResult result;
+    const MessageRecorder::Recording recording(ui_, result.messages);
     if (configPath_.empty()) {
         error(ui_, "First select a configure file.");
-        return;
+        result.status = CommandStatus::kRefused;
+        return result;
     }
     // The views are about to get new pictures; a detection still reading the old ones ends first.
-    waitForDetection();
+    joinDetection();
+    const bool quad = state_.modelCode > 200;
+    const std::optional<std::string> source =
+        quad ? ui_.chooseFile({"", "4VGA Image File(*.bmp)| All Files(*.*)|", "BMP"})
+             : ui_.chooseFolder(kImageLoadChooser, dataFolder_);
+    if (!source) {
+        result.status = CommandStatus::kCancelled;
+        return result;
+    }
+    const Stopwatch reading;
     std::array<Bitmap, kCameraCount> pictures;
-    const bool loaded = state_.modelCode > 200 ? loadQuad(pictures) : loadFourFiles(pictures);
-    if (!loaded) return;
+    if (!quad) dataFolder_ = *source;
+    result.status = quad ? readQuad(*source, pictures) : readFourFiles(pictures);
+    if (!result.done()) return result;
 
     {
         std::lock_guard lock(mutex_);
@@ -150,13 +185,21 @@ void Session::imageLoad() {
         }
         ui_.redrawImageView(c);
     }
+    result.read = reading.elapsed();
 
+    {
+        // The pass about to start is the one waitForDetection reports from now on.
+        std::lock_guard lock(mutex_);
+        lastDetection_ = DetectionResult{};
+    }
     try {
         detectionBusy_ = true;
         detection_ = std::thread(&Session::detect, this);
+        result.detectionStarted = true;
     } catch (const std::system_error&) {
         detectionBusy_ = false;
         error(ui_, "Thread creation failed.\n\nWait till threads are complete before main continues.");
+        result.status = CommandStatus::kFailed;
     }
     ui_.showImageViews();
 
@@ -165,18 +208,16 @@ void Session::imageLoad() {
         preview_.setImages(views_[kFront].image.pixels, views_[kLeft].image.pixels,
                            views_[kRight].image.pixels, views_[kRear].image.pixels);
     }
+    return result;
 }
 
-bool Session::loadFourFiles(std::array<Bitmap, kCameraCount>& pictures) {
-    const std::optional<std::string> folder = ui_.chooseFolder(kImageLoadChooser, dataFolder_);
-    if (!folder) return false;
-    dataFolder_ = *folder;
+CommandStatus Session::readFourFiles(std::array<Bitmap, kCameraCount>& pictures) {
     const std::filesystem::path root(dataFolder_);
     for (int c = 0; c < kCameraCount; ++c) {
         std::error_code ec;
         if (!std::filesystem::exists(root / kDefaultImageNames[c], ec)) {
             error(ui_, kMissingImage[c]);
-            return false;
+            return CommandStatus::kFailed;
         }
     }
     // The libraries take 24-bit pictures of the front camera's size; anything else is refused
@@ -186,38 +227,35 @@ bool Session::loadFourFiles(std::array<Bitmap, kCameraCount>& pictures) {
         std::optional<Bitmap> picture = readBitmap(root / kDefaultImageNames[c]);
         if (!picture || picture->bitsPerPixel != 24) {
             error(ui_, "Wrong Image Format !");
-            return false;
+            return CommandStatus::kFailed;
         }
         if (picture->width != front.width || picture->height != front.height) {
             error(ui_, "Wrong Image Size !");
-            return false;
+            return CommandStatus::kFailed;
         }
         pictures[c] = std::move(*picture);
     }
-    return true;
+    return CommandStatus::kDone;
 }
 
-bool Session::loadQuad(std::array<Bitmap, kCameraCount>& pictures) {
-    const std::optional<std::string> path =
-        ui_.chooseFile({"", "4VGA Image File(*.bmp)| All Files(*.*)|", "BMP"});
-    if (!path) return false;
-    const std::optional<Bitmap> whole = readBitmap(*path);
+CommandStatus Session::readQuad(const std::string& path, std::array<Bitmap, kCameraCount>& pictures) {
+    const std::optional<Bitmap> whole = readBitmap(path);
     if (!whole) {
         error(ui_, "Wrong Image Format !");
-        return false;
+        return CommandStatus::kFailed;
     }
     const int w = state_.cameras[kFront].width;
     const int h = state_.cameras[kFront].height;
     if (w <= 0 || h <= 0 || whole->width != 2 * w || whole->height != 2 * h) {
         error(ui_, "Wrong Image Size !");
-        return false;
+        return CommandStatus::kFailed;
     }
     // On screen: front top left, rear top right, left bottom left, right bottom right.
     pictures[kFront] = quadrant(*whole, 0, 0, w, h);
     pictures[kRear] = quadrant(*whole, w, 0, w, h);
     pictures[kLeft] = quadrant(*whole, 0, h, w, h);
     pictures[kRight] = quadrant(*whole, w, h, w, h);
-    return true;
+    return CommandStatus::kDone;
 }
 
 void Session::markImagesLoaded() {
@@ -234,6 +272,7 @@ void Session::putPointsIntoView(int camera) {
 }
 
 void Session::detect() {
+    const Stopwatch pass;
     const CameraParam& front = state_.cameras[kFront];
     const std::array<int32_t, 8> regions = searchRegions(front.width, front.height);
     for (int c = 0; c < kCameraCount; ++c) {
@@ -256,7 +295,7 @@ void Session::detect() {
         const int32_t result = pixels.empty() ? -1 : mzGetPatternIP(pixels.data(), &camera, regions.data());
         {
             std::lock_guard lock(mutex_);
-            detectionResults_[c] = result;
+            lastDetection_.cameras[c] = result;
             state_.imagePoints[c] = image;
             state_.cameras[c].pointCount = kPatternPointCount;
             putPointsIntoView(c);
@@ -267,22 +306,31 @@ void Session::detect() {
         }
         ui_.redrawImageView(c);
     }
+    {
+        std::lock_guard lock(mutex_);
+        lastDetection_.finished = true;
+        lastDetection_.time = pass.elapsed();
+    }
     detectionBusy_ = false;
 }
 
 // ---- Apply AVM ----
 
-void Session::applyAvm() {
+ApplyAvmResult Session::applyAvm() {
+    ApplyAvmResult result;
+    const MessageRecorder::Recording recording(ui_, result.messages);
     if (configPath_.empty()) {
         error(ui_, "First select a configure file.");
-        return;
+        result.status = CommandStatus::kRefused;
+        return result;
     }
     if (!imagesLoaded_) {
         error(ui_, "There are no images to stitch!");
-        return;
+        result.status = CommandStatus::kRefused;
+        return result;
     }
     // The points of a running detection would otherwise change under the calibration.
-    waitForDetection();
+    joinDetection();
     ui_.focusButton(Button::kSaveLut);
     ui_.setButtonLook(Button::kApplyAvm, ButtonLook::kDone);
     {
@@ -297,7 +345,8 @@ void Session::applyAvm() {
     ui_.showPreview();
     if (!preview_.hasEngine()) {
         viewApplied_ = false;
-        return;
+        result.status = CommandStatus::kFailed;
+        return result;
     }
     // Pictures loaded while no view could take them (an unsupported model before this one).
     if (!preview_.context().imagesPresent) {
@@ -305,17 +354,33 @@ void Session::applyAvm() {
         preview_.setImages(views_[kFront].image.pixels, views_[kLeft].image.pixels,
                            views_[kRight].image.pixels, views_[kRear].image.pixels);
     }
-    preview_.calibrate(true);
+    const Stopwatch calibrating;
+    const bool calibrated = preview_.calibrate(true);
+    result.calibrate = calibrating.elapsed();
+    result.calibration = preview_.lastCalibrationResult();
     preview_.clearParkingLineConfirmation();
+    // The view is rebuilt whatever the calibration found: the operator judges it in the preview.
+    const Stopwatch building;
     viewApplied_ = preview_.rebuild(preview_.viewType());
+    result.build = building.elapsed();
+    result.viewBuilt = viewApplied_;
+    result.status = calibrated && viewApplied_ ? CommandStatus::kDone : CommandStatus::kFailed;
+    return result;
 }
 
 // ---- Save LUT ----
 
-SaveReport Session::saveLut() {
-    waitForDetection();
+SaveResult Session::saveLut() {
+    joinDetection();
     SaveInputs inputs{state_, preview_, viewApplied_, dataFolder_, options_.saveDate};
-    return saveOutput(inputs, ui_);
+    std::vector<ShownMessage> shown;
+    SaveResult result;
+    {
+        const MessageRecorder::Recording recording(ui_, shown);
+        result = saveOutput(inputs, ui_);
+    }
+    result.messages = std::move(shown);
+    return result;
 }
 
 // ---- Marker editing ----
@@ -410,7 +475,7 @@ ImageView Session::imageView(int camera) const {
 
 int32_t Session::detectionResult(int camera) const {
     std::lock_guard lock(mutex_);
-    return detectionResults_.at(camera);
+    return lastDetection_.cameras.at(camera);
 }
 
 std::array<Point2F, kPatternPointCount> Session::patternPoints(int camera) const {

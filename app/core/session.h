@@ -14,6 +14,8 @@
 
 #include "app/core/bitmap.h"
 #include "app/core/calibration_state.h"
+#include "app/core/command_result.h"
+#include "app/core/message_recorder.h"
 #include "app/core/output_writer.h"
 #include "app/core/preview_context.h"
 #include "app/core/ui.h"
@@ -57,10 +59,12 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    void configLoad();
-    void imageLoad();
-    void applyAvm();
-    SaveReport saveLut();
+    // Each command shows its messages as before and also returns them, with how it ended and the
+    // times of its stages.
+    ConfigLoadResult configLoad();
+    ImageLoadResult imageLoad();
+    ApplyAvmResult applyAvm();
+    SaveResult saveLut();
 
     // Marker editing in the image view of a camera; positions in image pixels.
     void pointerDown(int camera, Point2F position);
@@ -68,8 +72,8 @@ public:
     void pointerUp(int camera);
     void arrowKey(int camera, ArrowKey key);
 
-    // Blocks until a running detection has finished.
-    void waitForDetection();
+    // Blocks until a running detection has finished; returns the last pass.
+    DetectionResult waitForDetection();
     bool detectionRunning() const { return detectionBusy_.load(); }
 
     ImageView imageView(int camera) const;
@@ -94,15 +98,16 @@ public:
     static std::array<Point2F, kPatternPointCount> defaultPatternPoints(int camera, int width, int height);
 
 private:
-    bool loadFourFiles(std::array<Bitmap, kCameraCount>& pictures);
-    bool loadQuad(std::array<Bitmap, kCameraCount>& pictures);
-    void afterConfigLoad();
+    CommandStatus readFourFiles(std::array<Bitmap, kCameraCount>& pictures);
+    CommandStatus readQuad(const std::string& path, std::array<Bitmap, kCameraCount>& pictures);
+    CommandStatus afterConfigLoad();
+    void joinDetection();
     void detect();
     void putPointsIntoView(int camera);
     void markImagesLoaded();
     static int hitTest(const Triangle& t, Point2F p);
 
-    Ui& ui_;
+    MessageRecorder ui_;
     SessionOptions options_;
     CalibrationState state_;
     Preview preview_;
@@ -113,7 +118,7 @@ private:
 
     mutable std::mutex mutex_;   // guards views_ and the pattern points of state_.cameras
     std::array<ImageView, kCameraCount> views_;
-    std::array<int32_t, kCameraCount> detectionResults_{1, 1, 1, 1};
+    DetectionResult lastDetection_;
     std::thread detection_;
     std::atomic<bool> detectionBusy_{false};
 };

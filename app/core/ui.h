@@ -39,6 +39,7 @@ struct FileChooserRequest {
     std::string defaultExtension;
 };
 
+// The session passes every call through its MessageRecorder: a call added here is added there too.
 class Ui {
 public:
     virtual ~Ui() = default;

@@ -8,15 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "app/core/command_result.h"
 #include "app/core/ui.h"
 
 namespace mz::core::test {
-
-struct ShownMessage {
-    std::string text;
-    std::string title;
-    MessageIcon icon;
-};
 
 class ScriptedUi : public Ui {
 public:

@@ -356,7 +356,7 @@ TEST(SaveTest, UnsupportedModelWritesNothingAndClaimsNothing) {
     TempDir out;
     run.session.calibration().modelCode = 166;
     run.ui.folderAnswers.push_back(out.path().string());
-    const SaveReport report = run.session.saveLut();
+    const SaveReport report = run.session.saveLut().files;
     EXPECT_EQ(run.ui.messageTexts(), Texts{"The model is not supported by Calibration Tool"});
     EXPECT_TRUE(report.written.empty());
     EXPECT_TRUE(fs::is_empty(out.path()));
@@ -369,7 +369,7 @@ TEST(SaveTest, ModelCode167WritesTheShortParameterName) {
     AppliedSession run(cfg);
     TempDir out;
     run.ui.folderAnswers.push_back(out.path().string() + "/");   // trailing separator
-    const SaveReport report = run.session.saveLut();
+    const SaveReport report = run.session.saveLut().files;
     EXPECT_EQ(run.ui.messageTexts(), Texts{"Output file saved successfully."});
     EXPECT_TRUE(fs::exists(out.path() / "Param/AVM2D_FULLParam.bin"));
     EXPECT_FALSE(fs::exists(out.path() / "Param/AVM2D_FULLTopParam.bin"));
@@ -402,7 +402,7 @@ TEST(SaveTest, UnwritableFilesAreReportedNotCalledASuccess) {
     TempDir out;
     test::writeBytes(out.path() / "Lut", {1, 2, 3});   // a file where the folder should go
     run.ui.folderAnswers.push_back(out.path().string());
-    const SaveReport report = run.session.saveLut();
+    const SaveReport report = run.session.saveLut().files;
     ASSERT_EQ(run.ui.messages().size(), 1u);
     const std::string text = run.ui.messages()[0].text;
     EXPECT_EQ(run.ui.messages()[0].icon, MessageIcon::kError);
@@ -436,6 +436,109 @@ TEST(SaveTest, PicturesTheTablesCannotAddressAreRefused) {
     EXPECT_NE(ui.messages()[0].text.find("FRONT camera picture (1100 x 48)"), std::string::npos);
     EXPECT_TRUE(ui.folderRequests().empty());
     EXPECT_TRUE(fs::is_empty(out.path()));
+}
+
+// ---- What the commands return ----
+
+const ShownMessage kFirstSelect{"First select a configure file.", kAppTitle, MessageIcon::kError};
+
+TEST(ResultTest, ClosedChoosersCancelAndChangeNothing) {
+    TempDir dir;
+    writeBlackImages(dir, 64, 48);
+    ScriptedUi ui;
+    Session session(ui, fixedDate());
+    EXPECT_EQ(session.configLoad().status, CommandStatus::kCancelled);
+    EXPECT_TRUE(session.configPath().empty());
+
+    ui.configAnswers.push_back(writeConfigTo(dir, smallConfig(64, 48)));
+    ASSERT_EQ(session.configLoad().status, CommandStatus::kDone);
+    const ImageLoadResult images = session.imageLoad();
+    EXPECT_EQ(images.status, CommandStatus::kCancelled);
+    EXPECT_FALSE(images.detectionStarted);
+    EXPECT_FALSE(session.imagesLoaded());
+
+    ui.folderAnswers.push_back(dir.path().string());
+    ASSERT_EQ(session.imageLoad().status, CommandStatus::kDone);
+    session.applyAvm();
+    ASSERT_TRUE(session.viewApplied());
+    ui.clearRecords();
+    const SaveResult saved = session.saveLut();
+    EXPECT_EQ(saved.status, CommandStatus::kCancelled);
+    EXPECT_TRUE(saved.messages.empty());
+    EXPECT_TRUE(saved.files.written.empty());
+    EXPECT_TRUE(ui.messages().empty());
+}
+
+TEST(ResultTest, GuardsRefuseWithTheMessageShown) {
+    ScriptedUi ui;
+    Session session(ui);
+    const ImageLoadResult images = session.imageLoad();
+    EXPECT_EQ(images.status, CommandStatus::kRefused);
+    EXPECT_EQ(images.messages, std::vector<ShownMessage>{kFirstSelect});
+    const ApplyAvmResult applied = session.applyAvm();
+    EXPECT_EQ(applied.status, CommandStatus::kRefused);
+    EXPECT_FALSE(applied.calibration.has_value());
+    EXPECT_FALSE(applied.viewBuilt);
+    const SaveResult saved = session.saveLut();
+    EXPECT_EQ(saved.status, CommandStatus::kRefused);
+    ASSERT_NE(saved.reason(), nullptr);
+    EXPECT_EQ(saved.reason()->text, "First click the \"Apply AVM\" button! ");
+
+    // A model the workflow does not take stays loaded, without views.
+    TempDir dir;
+    ConfigFile cfg = test::simulatedConfig();
+    cfg.model = "AVM 1.66";
+    ui.configAnswers.push_back(writeConfigTo(dir, cfg));
+    const ConfigLoadResult loaded = session.configLoad();
+    EXPECT_EQ(loaded.status, CommandStatus::kRefused);
+    EXPECT_EQ(loaded.messages, (std::vector<ShownMessage>{
+                                   {"The model is not supported by Calibration Tool", kAppTitle, MessageIcon::kInformation}}));
+    EXPECT_EQ(session.calibration().modelCode, 166);
+}
+
+// Failures carry every message the operator saw, in order, and what was done before the fault.
+TEST(ResultTest, FailuresCarryWhatTheOperatorSaw) {
+    TempDir dir;
+    ScriptedUi ui;
+    Session session(ui, fixedDate());
+    std::vector<uint8_t> bytes = encodeConfig(smallConfig(64, 48));
+    bytes[20] = 3;
+    test::writeBytes(dir.path() / "header.bin", bytes);
+    ui.configAnswers.push_back((dir.path() / "header.bin").string());
+    const ConfigLoadResult broken = session.configLoad();
+    EXPECT_EQ(broken.status, CommandStatus::kFailed);
+    EXPECT_EQ(broken.messages, ui.messages());
+    ASSERT_EQ(broken.messages.size(), 2u);
+    EXPECT_EQ(broken.reason()->text, "Config File error!");
+
+    ui.configAnswers.push_back(writeConfigTo(dir, smallConfig(64, 48)));
+    session.configLoad();
+    ui.folderAnswers.push_back(dir.path().string());
+    ui.clearRecords();
+    const ImageLoadResult missing = session.imageLoad();
+    EXPECT_EQ(missing.status, CommandStatus::kFailed);
+    EXPECT_EQ(missing.messages, ui.messages());
+    EXPECT_EQ(missing.reason()->text, "Could not read FRONT image file.");
+
+    // Points the rig cannot be solved from: the view is still built for the operator to judge.
+    writeBlackImages(dir, 64, 48);
+    ui.folderAnswers.push_back(dir.path().string());
+    session.imageLoad();
+    session.waitForDetection();
+    for (int c = 0; c < kCameraCount; ++c) {
+        std::array<Point2F, kPatternPointCount> same;
+        same.fill({20, 20});
+        session.setMarkers(c, same);
+    }
+    ui.clearRecords();
+    const ApplyAvmResult applied = session.applyAvm();
+    EXPECT_EQ(applied.status, CommandStatus::kFailed);
+    ASSERT_TRUE(applied.calibration.has_value());
+    EXPECT_LT(*applied.calibration, 0);
+    EXPECT_TRUE(applied.viewBuilt);
+    EXPECT_EQ(applied.messages, ui.messages());
+    ASSERT_EQ(applied.messages.size(), 1u);
+    EXPECT_EQ(applied.messages[0].title, "calibration error");
 }
 
 }  // namespace

@@ -82,7 +82,10 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     Session session(ui, options());
     EXPECT_EQ(ui.title(), "Untitled - Calibration Tool v1.2.3");
 
-    session.configLoad();
+    const ConfigLoadResult loaded = session.configLoad();
+    EXPECT_EQ(loaded.status, CommandStatus::kDone);
+    EXPECT_GT(loaded.read.count(), 0);
+    EXPECT_GT(loaded.viewSetup.count(), 0);
     EXPECT_TRUE(ui.messages().empty());
     EXPECT_EQ(ui.title(), "Model : AVM 1.65");
     EXPECT_EQ(ui.look(Button::kConfigLoad), ButtonLook::kDone);
@@ -93,8 +96,14 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     EXPECT_EQ(session.preview().viewList()[1], "AVM2D_FRONT");
     EXPECT_EQ(session.preview().currentEntry(), 0);
 
-    session.imageLoad();
-    session.waitForDetection();
+    const ImageLoadResult images = session.imageLoad();
+    EXPECT_EQ(images.status, CommandStatus::kDone);
+    EXPECT_TRUE(images.detectionStarted);
+    EXPECT_GT(images.read.count(), 0);
+    const DetectionResult detection = session.waitForDetection();
+    EXPECT_TRUE(detection.finished);
+    EXPECT_EQ(detection.cameras, (std::array<int32_t, kCameraCount>{0, 0, 0, 0}));
+    EXPECT_GT(detection.time.count(), 0);
     EXPECT_TRUE(ui.messages().empty());
     EXPECT_TRUE(session.imagesLoaded());
     EXPECT_EQ(ui.look(Button::kApplyAvm), ButtonLook::kReady);
@@ -113,7 +122,13 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
         EXPECT_EQ(session.detectionResult(c), 0);
     }
 
-    session.applyAvm();
+    const ApplyAvmResult applied = session.applyAvm();
+    EXPECT_EQ(applied.status, CommandStatus::kDone);
+    EXPECT_EQ(applied.calibration, 0);
+    EXPECT_TRUE(applied.viewBuilt);
+    EXPECT_GT(applied.calibrate.count(), 0);
+    EXPECT_GT(applied.build.count(), 0);
+    EXPECT_TRUE(applied.messages.empty());
     EXPECT_TRUE(ui.messages().empty()) << ui.messages()[0].text;
     EXPECT_TRUE(session.viewApplied());
     EXPECT_EQ(session.preview().lastCalibrationResult(), 0);
@@ -122,9 +137,14 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     const sim::Camera& frontTruth = rig_->cameras[sim::kFront];
     EXPECT_NEAR(front.posZ, frontTruth.position.z, 0.03 * frontTruth.position.z);
 
-    const SaveReport report = session.saveLut();
+    const SaveResult saved = session.saveLut();
+    const SaveReport& report = saved.files;
     ASSERT_EQ(ui.messageTexts(), std::vector<std::string>{"Output file saved successfully."});
     EXPECT_EQ(ui.messages()[0].icon, MessageIcon::kInformation);
+    EXPECT_EQ(saved.status, CommandStatus::kDone);
+    EXPECT_EQ(saved.messages, ui.messages());
+    EXPECT_TRUE(report.failed.empty());
+    EXPECT_GT(saved.write.count(), 0);
     EXPECT_EQ(ui.folderRequests()[1].title, "Data Save");
     EXPECT_EQ(ui.folderRequests()[1].label, "LUT File");
     EXPECT_EQ(ui.progressPositions().back(), 100.0);
@@ -156,6 +176,12 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     std::set<std::string> wanted;
     for (const auto& [path, _] : expected) wanted.insert(path);
     EXPECT_EQ(found, wanted);
+    std::set<std::string> reported;
+    for (const WrittenFile& f : report.written) {
+        reported.insert(f.path.generic_string());
+        EXPECT_EQ(f.identifier, expected[f.path.generic_string()].first) << f.path;
+    }
+    EXPECT_EQ(reported, wanted);
     EXPECT_EQ(report.written.size(), expected.size());
 
     for (const auto& [path, want] : expected) {

@@ -1,0 +1,77 @@
+// What a workflow command did: how it ended, what the operator was shown, and how long its stages
+// took. The command line and the windows decide by these, never by the texts of the messages.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/calibration_state.h"
+#include "app/core/ui.h"
+
+namespace mz::core {
+
+enum class CommandStatus {
+    kDone,        // ran to its end
+    kCancelled,   // the operator closed a chooser; nothing changed
+    kRefused,     // a guard stopped it: a step missing before it, or a model or version the workflow does not take
+    kFailed,      // it ran and fell short: an input unreadable, a view or a file not made, no calibration found
+};
+
+struct ShownMessage {
+    std::string text;
+    std::string title;
+    MessageIcon icon;
+
+    bool operator==(const ShownMessage&) const = default;
+};
+
+using Milliseconds = std::chrono::duration<double, std::milli>;
+
+class Stopwatch {
+public:
+    Milliseconds elapsed() const { return std::chrono::steady_clock::now() - start_; }
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+struct CommandResult {
+    CommandStatus status = CommandStatus::kDone;
+    std::vector<ShownMessage> messages;   // every message the command showed, in order
+
+    bool done() const { return status == CommandStatus::kDone; }
+    // The message that tells why: the last one with the error icon, else the last one; null when
+    // nothing was shown.
+    const ShownMessage* reason() const;
+};
+
+// Stage times leave out the time the operator spends in a chooser.
+struct ConfigLoadResult : CommandResult {
+    Milliseconds read{};        // the file into the records, one engine per view created
+    Milliseconds viewSetup{};   // the preview's views initialised (the stitched views' maps)
+};
+
+struct ImageLoadResult : CommandResult {
+    Milliseconds read{};   // the pictures read, checked and put into the image views
+    bool detectionStarted = false;
+};
+
+// One pass of the detection thread, as Session::waitForDetection returns it.
+struct DetectionResult {
+    bool finished = false;   // false while no pass has run to its end since the last Image Load
+    std::array<int32_t, kCameraCount> cameras{1, 1, 1, 1};   // the detector's result: 0 found, -1 not
+    Milliseconds time{};
+};
+
+struct ApplyAvmResult : CommandResult {
+    std::optional<int32_t> calibration;   // the library's result (0 or more: success); empty when it did not run
+    bool viewBuilt = false;
+    Milliseconds calibrate{};
+    Milliseconds build{};                 // the view shown in the preview, rebuilt
+};
+
+}  // namespace mz::core

@@ -1,0 +1,36 @@
+#include "app/core/message_recorder.h"
+
+namespace mz::core {
+
+void MessageRecorder::showMessage(const std::string& text, const std::string& title, MessageIcon icon) {
+    if (sink_) sink_->push_back({text, title, icon});
+    ui_.showMessage(text, title, icon);
+}
+
+std::optional<std::string> MessageRecorder::chooseConfiguration(const std::string& lastPath) {
+    return ui_.chooseConfiguration(lastPath);
+}
+
+std::optional<std::string> MessageRecorder::chooseFolder(const FolderChooserTexts& texts,
+                                                         const std::string& currentFolder) {
+    return ui_.chooseFolder(texts, currentFolder);
+}
+
+std::optional<std::string> MessageRecorder::chooseFile(const FileChooserRequest& request) {
+    return ui_.chooseFile(request);
+}
+
+void MessageRecorder::showProgress() { ui_.showProgress(); }
+void MessageRecorder::setProgressStatus(const std::string& text) { ui_.setProgressStatus(text); }
+void MessageRecorder::setProgressPosition(double percent) { ui_.setProgressPosition(percent); }
+void MessageRecorder::hideProgress() { ui_.hideProgress(); }
+void MessageRecorder::setTitle(const std::string& title) { ui_.setTitle(title); }
+void MessageRecorder::setButtonLook(Button button, ButtonLook look) { ui_.setButtonLook(button, look); }
+void MessageRecorder::focusButton(Button button) { ui_.focusButton(button); }
+void MessageRecorder::redrawImageView(int camera) { ui_.redrawImageView(camera); }
+void MessageRecorder::showImageViews() { ui_.showImageViews(); }
+void MessageRecorder::showPreview() { ui_.showPreview(); }
+void MessageRecorder::previewViewUpdated() { ui_.previewViewUpdated(); }
+void MessageRecorder::previewStateChanged() { ui_.previewStateChanged(); }
+
+}  // namespace mz::core
