@@ -1,6 +1,5 @@
 #include "app/cli/run_command.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,18 +22,11 @@ namespace mz::cli {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
 constexpr const char* kCameraKeys[core::kCameraCount] = {"front", "rear", "left", "right"};
 constexpr const char* kCameraNames[core::kCameraCount] = {"FRONT", "REAR", "LEFT", "RIGHT"};
 constexpr const char* kHalfKeys[2] = {"left", "right"};
-constexpr const char* kSaved = "Output file saved successfully.";
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 json pointsJson(const Point2F* p, int n) {
     json a = json::array();
     for (int i = 0; i < n; ++i) a.push_back({p[i].x, p[i].y});
@@ -196,25 +188,24 @@ private:
         return false;
     }
 
-    // The error message the workflow showed since `mark`, or `fallback`.
-    bool failShown(size_t mark, const std::string& fallback) {
-        const auto shown = ui_.lastErrorSince(mark);
-        return fail(shown ? shown->text : fallback);
+    // Why a command did not end as it should: what it showed the operator, or `fallback`.
+    bool failed(const core::CommandResult& result, const std::string& fallback) {
+        const core::ShownMessage* reason = result.reason();
+        return fail(reason ? reason->text : fallback);
     }
 
     bool steps() {
         core::CalibrationState& s = session_.calibration();
         core::Preview& preview = session_.preview();
 
-        const auto loadStart = Clock::now();
-        size_t mark = ui_.mark();
-        session_.configLoad();
+        const core::ConfigLoadResult loaded = session_.configLoad();
         record_.model = s.modelName;
         record_.modelCode = s.modelCode;
-        if (ui_.errorSince(mark)) return failShown(mark, "the configuration could not be loaded");
-        if (s.modelCode != 165 && s.modelCode != 167) {
+        record_.timings.load = (loaded.read + loaded.viewSetup).count();
+        if (loaded.status == core::CommandStatus::kRefused) {
             return fail("the model \"" + s.modelName + "\" is not supported by Calibration Tool");
         }
+        if (!loaded.done()) return failed(loaded, "the configuration could not be loaded");
         if (!preview.hasEngine()) return fail("the configuration has no stitched view that could be built");
         record_.configured = true;
         if (!o_.quad.empty() && s.modelCode <= 200) {
@@ -232,77 +223,37 @@ private:
         PointCorrections corrections;
         if (!o_.points.empty()) corrections = parsePointCorrections(readText(o_.points));
 
-        record_.timings.load = msSince(loadStart);
-
-        // Image Load starts the detection thread: reading the pictures counts toward detection.
-        const auto detectStart = Clock::now();
-        mark = ui_.mark();
-        session_.imageLoad();
-        if (ui_.errorSince(mark) || !session_.imagesLoaded()) return failShown(mark, "the pictures could not be loaded");
-        session_.waitForDetection();
-        record_.timings.detect = msSince(detectStart);
+        const core::ImageLoadResult images = session_.imageLoad();
+        if (!images.done()) return failed(images, "the pictures could not be loaded");
+        const core::DetectionResult detection = session_.waitForDetection();
+        record_.timings.detect = (images.read + detection.time).count();
+        record_.detection = detection.cameras;
         if (!applyCorrections(corrections)) return false;
 
-        // The preview settles the camera records before it calibrates and again before it
-        // rebuilds: those two moments split Apply AVM into its stages.
-        std::vector<Clock::time_point> settled;
-        Clock::time_point viewUpdated{};
-        mark = ui_.mark();
-        const auto applyStart = Clock::now();
-        {
-            // The hooks refer to this frame's clocks: they are taken out again however Apply AVM ends.
-            struct Restore {
-                Run& run;
-                ~Restore() {
-                    run.session_.preview().setCameraGuard([&r = run] { r.session_.waitForDetection(); });
-                    run.ui_.setViewUpdatedHook({});
-                }
-            } restore{*this};
-            preview.setCameraGuard([this, &settled] {
-                session_.waitForDetection();
-                settled.push_back(Clock::now());
-            });
-            ui_.setViewUpdatedHook([&viewUpdated] { viewUpdated = Clock::now(); });
-            session_.applyAvm();
-        }
-        const auto applyEnd = Clock::now();
-        const auto ms = [](Clock::time_point a, Clock::time_point b) {
-            return std::chrono::duration<double, std::milli>(b - a).count();
-        };
-        if (settled.size() >= 2 && viewUpdated >= settled[1]) {
-            record_.timings.calibrate = ms(applyStart, settled[1]);
-            record_.timings.build = ms(settled[1], viewUpdated);
-        } else {
-            record_.timings.calibrate = ms(applyStart, applyEnd);
-        }
-
+        const core::ApplyAvmResult applied = session_.applyAvm();
+        record_.timings.calibrate = applied.calibrate.count();
+        record_.timings.build = applied.build.count();
         record_.applied = true;
-        record_.calibrationResult = preview.lastCalibrationResult();
-        if (const auto shown = ui_.lastErrorSince(mark)) record_.calibrationMessage = shown->text;
-        if (preview.lastCalibrationResult() < 0) {
+        record_.calibrationResult = applied.calibration;
+        if (const core::ShownMessage* reason = applied.reason()) record_.calibrationMessage = reason->text;
+        if (applied.calibration.value_or(0) < 0) {
             // The view is rebuilt all the same (the operator would judge it), but tables of a rig
             // that did not fit are not written.
             return fail(record_.calibrationMessage ? *record_.calibrationMessage : "the calibration failed");
         }
-        if (!session_.viewApplied()) return failShown(mark, "the stitched view could not be built");
+        if (!applied.done()) return failed(applied, "the stitched view could not be built");
 
         if (!o_.snapshot.empty()) {
-            const auto start = Clock::now();
+            const core::Stopwatch snapshot;
             writeSnapshot(o_.snapshot, session_);
-            record_.timings.snapshot = msSince(start);
+            record_.timings.snapshot = snapshot.elapsed().count();
         }
 
         record_.outputFolder = o_.out.empty() ? o_.data : o_.out;
-        mark = ui_.mark();
-        const auto saveStart = Clock::now();
-        record_.saved = session_.saveLut();
-        record_.timings.save = msSince(saveStart);
-        bool savedOk = false;
-        for (size_t i = mark; i < ui_.messages().size(); ++i) savedOk |= ui_.messages()[i].text == kSaved;
-        if (!savedOk) {
-            if (ui_.errorSince(mark)) return failShown(mark, "");
-            return fail(ui_.messages().size() > mark ? ui_.messages().back().text : "the output files were not saved");
-        }
+        const core::SaveResult saved = session_.saveLut();
+        record_.saved = saved.files;
+        record_.timings.save = saved.write.count();
+        if (!saved.done()) return failed(saved, "the output files were not saved");
         return true;
     }
 
@@ -310,7 +261,6 @@ private:
         const CameraParam& front = session_.calibration().cameras[core::kFront];
         std::string missing;
         for (int c = 0; c < core::kCameraCount; ++c) {
-            record_.detection[c] = session_.detectionResult(c);
             auto points = session_.patternPoints(c);
             const auto defaults = core::Session::defaultPatternPoints(c, front.width, front.height);
             const auto found = corrections.find(c);

@@ -63,11 +63,6 @@ void TerminalUi::setProgressPosition(double percent) {
 
 void TerminalUi::hideProgress() { endBar(); }
 
-void TerminalUi::previewViewUpdated() {
-    ++viewUpdates_;
-    if (viewUpdatedHook_) viewUpdatedHook_();
-}
-
 void TerminalUi::drawBar() {
     if (!barVisible_) return;
     constexpr int kWidth = 30;
@@ -84,15 +79,6 @@ void TerminalUi::endBar() {
     std::fprintf(progress_, "\r\033[K");
     std::fflush(progress_);
     barVisible_ = false;
-}
-
-bool TerminalUi::errorSince(size_t mark) const { return lastErrorSince(mark).has_value(); }
-
-std::optional<ShownMessage> TerminalUi::lastErrorSince(size_t mark) const {
-    for (size_t i = messages_.size(); i > mark; --i) {
-        if (messages_[i - 1].icon == core::MessageIcon::kError) return messages_[i - 1];
-    }
-    return std::nullopt;
 }
 
 bool TerminalUi::shown(const std::string& text) const {

@@ -3,20 +3,16 @@
 #pragma once
 
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/core/command_result.h"
 #include "app/core/ui.h"
 
 namespace mz::cli {
 
-struct ShownMessage {
-    std::string text;
-    std::string title;
-    core::MessageIcon icon;
-};
+using core::ShownMessage;
 
 // What the choosers answer: the command line has already said everything the operator would pick.
 struct TerminalAnswers {
@@ -42,18 +38,10 @@ public:
     void hideProgress() override;
     void setTitle(const std::string& title) override { title_ = title; }
     void setButtonLook(core::Button, core::ButtonLook) override {}
-    void previewViewUpdated() override;
 
     const std::vector<ShownMessage>& messages() const { return messages_; }
-    // Messages shown with the error icon since the mark was taken.
-    size_t mark() const { return messages_.size(); }
-    bool errorSince(size_t mark) const;
-    std::optional<ShownMessage> lastErrorSince(size_t mark) const;
     bool shown(const std::string& text) const;
     const std::string& title() const { return title_; }
-    int viewUpdates() const { return viewUpdates_; }
-    // Called whenever the preview's view has been rebuilt (for the stage timings).
-    void setViewUpdatedHook(std::function<void()> hook) { viewUpdatedHook_ = std::move(hook); }
 
 private:
     void drawBar();
@@ -67,8 +55,6 @@ private:
     std::string status_;
     double percent_ = 0;
     std::string title_;
-    int viewUpdates_ = 0;
-    std::function<void()> viewUpdatedHook_;
     std::vector<ShownMessage> messages_;
 };
 

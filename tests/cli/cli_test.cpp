@@ -136,16 +136,15 @@ TEST(TerminalUi, AnswersChoosersFromTheCommandLineAndKeepsMessages) {
     EXPECT_EQ(ui.chooseFolder(core::kDataSaveChooser, "data"), "out");
     EXPECT_FALSE(ui.chooseFile({}).has_value());
 
-    const size_t mark = ui.mark();
     ui.showMessage("Output file saved successfully.", core::kAppTitle, core::MessageIcon::kInformation);
-    EXPECT_FALSE(ui.errorSince(mark));
     // The progress bar stays off a file that is not a terminal.
     ui.showProgress();
     ui.setProgressPosition(50);
     ui.hideProgress();
     ui.showMessage("Thread creation failed.\n\nWait", core::kAppTitle, core::MessageIcon::kError);
-    ASSERT_TRUE(ui.errorSince(mark));
-    EXPECT_EQ(ui.lastErrorSince(mark)->text, "Thread creation failed.\n\nWait");
+    ASSERT_EQ(ui.messages().size(), 2u);
+    EXPECT_EQ(ui.messages()[1].icon, core::MessageIcon::kError);
+    EXPECT_EQ(ui.messages()[1].text, "Thread creation failed.\n\nWait");
     EXPECT_TRUE(ui.shown("Output file saved successfully."));
 
     std::rewind(out);
