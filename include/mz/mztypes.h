@@ -287,7 +287,16 @@ MZ_STATIC_ASSERT(offsetof(SingleviewParam, overlayScale) == 18 * 4, "SingleviewP
 MZ_STATIC_ASSERT(offsetof(SingleviewParam, lutId) == 22 * 4, "SingleviewParam.lutId");
 MZ_STATIC_ASSERT(offsetof(SingleviewParam, camera) >= 23 * 4, "SingleviewParam.camera");
 MZ_STATIC_ASSERT(sizeof(CalibAdjust) == 6 * 4, "CalibAdjust");
+MZ_STATIC_ASSERT(offsetof(PgsParam, steerAngle) == 3 * 4, "PgsParam.steerAngle");
+MZ_STATIC_ASSERT(offsetof(PgsParam, vehicleLength) == 5 * 4, "PgsParam.vehicleLength");
+MZ_STATIC_ASSERT(offsetof(PgsParam, startOffset) == 7 * 4, "PgsParam.startOffset");
+MZ_STATIC_ASSERT(offsetof(PgsParam, segmentStart) == 9 * 4, "PgsParam.segmentStart");
+MZ_STATIC_ASSERT(offsetof(PgsParam, turnOffset) == 11 * 4, "PgsParam.turnOffset");
 MZ_STATIC_ASSERT(offsetof(PgsParam, maxPoints) == 14 * 4, "PgsParam.maxPoints");
+MZ_STATIC_ASSERT(offsetof(PgsParam, distance1) == 21 * 4, "PgsParam.distance1");
+MZ_STATIC_ASSERT(offsetof(PgsParam, points2) == 24 * 4, "PgsParam.points2");
+MZ_STATIC_ASSERT(offsetof(PgsParam, distance2) == 25 * 4, "PgsParam.distance2");
+MZ_STATIC_ASSERT(offsetof(PgsParam, points3) == 28 * 4, "PgsParam.points3");
 MZ_STATIC_ASSERT(offsetof(PgsParam, segmentCount) == 17 * 4, "PgsParam.segmentCount");
 MZ_STATIC_ASSERT(offsetof(PgsParam, points1) == 20 * 4, "PgsParam.points1");
 MZ_STATIC_ASSERT(offsetof(PgsParam, distance3) == 29 * 4, "PgsParam.distance3");

@@ -110,6 +110,38 @@ MZ_API int mzCheckLUTSourceSize(int width, int height);
 MZ_API void mzMakeTopviewParam(MultiviewParam* view, void* out, int* length);
 MZ_API void mzMakeFullTopviewParam(MultiviewParam* view, void* out, int* length);
 
+/* Parking-guide lines for one steering angle: the right line's points, then the left line's in
+ * reverse, for each of three distance segments, (-1, -1) after the first two; millimetres on the
+ * floor, x across the vehicle, y along it (negative behind the reference). points must hold
+ * maxPoints (x, y) pairs; on return maxPoints holds the number written. Returns 0, -5 for a null
+ * argument, -1 (nothing written) for maxPoints below 2, a steering angle of 90 degrees or more
+ * either way, a zero wheel base while steering, or a spacing or wheel base that is not a number.
+ * Straight lines (steerAngle 0) leave turnRadius at 0. */
+MZ_API int mzGetPGSWorldPoints(PgsParam* guide, float* points);
+/* Pixels of count guide points of mzGetPGSWorldPoints in a calibrated camera (four or more point
+ * pairs); separators and points that are not numbers come out as (-1, -1). Returns 0, -5 for a
+ * null argument, -1 when the camera has no point pairs to place the floor. */
+MZ_API int mzGetPGSWorldToImage(CameraParam* camera, const float* world, float* image, int count);
+
+/* The two corner and marker detectors take a picture of camera->width x camera->height pixels, three
+ * bytes each (blue, green, red) without row padding, and look in two fixed search rectangles of a
+ * 720 x 480 picture chosen by the layout code: 0 front, 1 rear, 2 left, 3 right camera (a
+ * rectangle is clipped to a smaller picture). A code outside 0..3 prints "Invalid mode". */
+#define MZ_DETECT_POINT_CAPACITY 50
+/* Twelve image points: outer corners of the left then the right target, then the corners of their
+ * holes. imagePoints and worldPoints must each hold MZ_DETECT_POINT_CAPACITY points: all of them
+ * are cleared to (0, 0) first; world points stay zero. A target not found gets (-1, -1) corners.
+ * Returns 0 when both targets were found, -1 when one was not (or the code or the camera's lens or
+ * size is unusable; nothing is written for the latter), -5 for a null argument. */
+MZ_API int mzDetectCorner(const uint8_t* picture, CameraParam* cam, int layoutCode);
+/* Six image points (three corners of the left then the right marker, in the calibration's order)
+ * and their world points, an equilateral triangle of side markerLength in each marker's own frame.
+ * rectangleList, when not null, replaces the table: x, y, width, height of the left then the right
+ * rectangle. Returns 1 when both markers were found, -1 when it ran but a marker was not found
+ * (its points are (-1, -1)) or the code is invalid, 0 (nothing written) for a null argument or a
+ * picture size that is not positive or cannot be held. */
+MZ_API int mzDetectMarker(const uint8_t* picture, CameraParam* cam, int layoutCode, const int32_t* rectangleList);
+
 MZ_EXTERN_C_END
 
 #endif
