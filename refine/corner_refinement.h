@@ -1,0 +1,59 @@
+// Sub-pixel refinement of the pattern corners on the camera picture itself: the outer edge of
+// each side of a dark frame is found along short profiles, the edge points are taken into the
+// ideal plane (where the sides are straight), each side is fitted as a line and the lines are
+// intersected. The detector's point stays wherever the picture does not support a better one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "mz/mztypes.h"
+
+namespace mz::refine {
+
+struct GreyImage {
+    int width = 0;
+    int height = 0;
+    std::vector<float> pixels;   // row-major, top row first
+};
+
+// Mean of the three channels of 24-bit rows padded to 4 bytes, top row first. An empty image
+// when the buffer is shorter than width x height pixels.
+GreyImage greyFromBgr(std::span<const uint8_t> rows, int width, int height);
+
+enum class CornerVerdict {
+    kRefined,       // moved to the intersection of the fitted sides
+    kMovedTooFar,   // the fit lies farther from the given point than a detector error can be
+    kPoorFit,       // a side's edge points do not lie on a line
+    kNoEdge,        // too few profiles found the frame's outer edge (uniform or cut-off picture)
+    kInvalidInput,  // not finite, outside the picture or a degenerate triangle
+    kNoPicture,     // the camera's picture was not there to refine on
+};
+
+const char* verdictName(CornerVerdict verdict);
+
+struct CornerRefinement {
+    Point2F given{};       // the detector's (or the operator's) point
+    Point2F refined{};     // the point to use: the given one unless the verdict is kRefined
+    float moved = 0;       // pixels between the fitted and the given point (0 when none was fitted)
+    float sideRms = 0;     // worst RMS distance, pixels, of the edge points from their two sides
+    CornerVerdict verdict = CornerVerdict::kInvalidInput;
+};
+
+// Farther than this from the given point a fitted corner is taken for another edge.
+inline constexpr float kMaxCornerMove = 3.0f;
+// Edge points of a straight side scatter by a few hundredths of a pixel on a clean picture.
+inline constexpr float kMaxSideRms = 0.5f;
+
+// Refines one triangle's three outer corners (pixels of the distorted picture).
+std::array<CornerRefinement, 3> refineTriangle(const GreyImage& image, const CameraParam& camera,
+                                               const std::array<Point2F, 3>& corners);
+
+// Distorted pixel to the ideal plane at focal length 1, through the inverse of the forward
+// polynomial (the lens the tables are built with); false outside its monotone range.
+bool pixelToUnitIdeal(const CameraParam& camera, double px, double py, double& ix, double& iy);
+void unitIdealToPixel(const CameraParam& camera, double ix, double iy, double& px, double& py);
+
+}  // namespace mz::refine

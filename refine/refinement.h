@@ -1,0 +1,41 @@
+// The two refinement stages that follow the pattern detector and the calibration library, and the
+// verdict on what they leave: the workflow runs them on every "Apply AVM" unless switched off.
+#pragma once
+
+#include <array>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "refine/corner_refinement.h"
+#include "refine/rig_refinement.h"
+
+namespace mz::refine {
+
+// Above these the corners do not fit one rig: most likely a point on the wrong corner.
+inline constexpr double kPoorRmsPx = 1.0;
+inline constexpr double kPoorCornerPx = 3.0;
+
+struct RefinementReport {
+    bool enabled = false;
+    bool ran = false;                 // a calibration has run since the report was reset
+    std::array<std::array<CornerRefinement, 6>, kRigCameras> corners{};
+    RigRefinementResult rig;
+    bool good = true;                 // "quality": "good" or "poor"
+    std::vector<std::string> warnings;   // what makes the quality poor, naming camera and corner
+    std::vector<std::string> notes;      // where a stage kept what it was given, and why
+    double cornerMs = 0;
+    double rigMs = 0;
+};
+
+inline constexpr const char* kRefineCameraNames[kRigCameras] = {"FRONT", "REAR", "LEFT", "RIGHT"};
+
+// Refines the six corners of every camera whose picture is given (24-bit rows padded to 4
+// bytes, the camera's width x height) in place; a camera without a picture keeps its points.
+void refineCorners(CameraParam* cameras, const std::array<std::span<const uint8_t>, kRigCameras>& pictures,
+                   RefinementReport& report);
+
+// Judges the figures of the rig in the records and words the warnings.
+void judge(RefinementReport& report);
+
+}  // namespace mz::refine

@@ -1,0 +1,63 @@
+// Joint refinement of the rig after the calibration library's: the four camera poses and the
+// floor pose of the four triangles (whose shape is known) together, by the reprojection error of
+// all 24 corners through each camera's lens, with a robust loss. Results go back into the same
+// record fields the calibration writes, in the same frame, so everything downstream is unchanged
+// in form. Also the quality figures of a solved rig, refined or not.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "mz/mztypes.h"
+
+namespace mz::refine {
+
+inline constexpr int kRigCameras = 4;
+inline constexpr int kRigTriangles = 4;
+
+// Which camera sees triangle T1..T4 in its left half (points 0-2) and which in its right half
+// (points 3-5); vertex v of a triangle is point v of the first and point 3 + v of the second.
+inline constexpr int kTriangleCameras[kRigTriangles][2] = {{0, 2}, {3, 0}, {1, 3}, {2, 1}};
+
+struct CameraFigures {
+    double rmsPx = 0;             // reprojection RMS of the camera's six corners
+    double worstPx = 0;           // the largest corner residual
+    int worstCorner = 0;          // its point index 0..5
+    std::array<double, 6> residualPx{};
+    double heightSigmaMm = -1;    // predicted standard deviation from the covariance; -1 unknown
+    double tiltSigmaDeg = -1;
+    double rollSigmaDeg = -1;
+};
+
+// A triangle both neighbouring cameras see: each camera's corners taken to the floor through
+// its own ground mapping (its world points), and how far apart the two cameras put each corner.
+struct SeamFigures {
+    int cameraA = 0;              // sees the triangle in its left half
+    int cameraB = 0;              // sees it in its right half
+    std::array<double, 3> gapMm{};
+    double maxGapMm = 0;
+};
+
+struct RigFigures {
+    std::array<CameraFigures, kRigCameras> cameras{};
+    std::array<SeamFigures, kRigTriangles> seams{};
+    double pixelSigma = 0;        // noise of one coordinate the covariance is scaled with
+};
+
+struct RigRefinementResult {
+    bool refined = false;         // false: the records keep the calibration library's results
+    std::string note;             // why not, when not
+    int iterations = 0;
+    RigFigures before;            // the calibration library's rig
+    RigFigures after;             // the rig in the records now (equal to before when not refined)
+};
+
+// Refines the poses of four solved camera records (front, rear, left, right; pointCount 6) in
+// place. `adjust` are the operator's adjustments the calibration was given (may be null): the
+// refined rig is levelled and centred as the calibration does, then adjusted the same way.
+RigRefinementResult refineRig(CameraParam* cameras, int patternShape, float markerLength, const CalibAdjust* adjust);
+
+// The quality figures of four solved records as they are, without changing them.
+RigFigures measureRig(const CameraParam* cameras, int patternShape, float markerLength);
+
+}  // namespace mz::refine

@@ -1,0 +1,151 @@
+// The refinement stages on simulated bays, whose truth is known: the lens and pose model against
+// the simulator's projection, corners on rendered pictures, the rig from the calibration
+// library's solution, and the inputs an operator or a broken picture can hand them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "refine/fisheye.h"
+#include "refine/refinement.h"
+#include "sim/render.h"
+#include "tests/refine/sim_bay.h"
+
+namespace mz::refine {
+namespace {
+
+using test::Bay;
+
+TEST(Fisheye, ProjectsTheFloorLikeTheSimulator) {
+    const Bay bay(3);
+    for (int k = 0; k < 4; ++k) {
+        const auto pose = bay.truePose(k);
+        const sim::CameraPoints points = sim::cameraPoints(bay.rig, k);
+        for (int i = 0; i < 6; ++i) {
+            double x, y;
+            ASSERT_TRUE(floorToPixel(bay.cams[k], pose.data(), points.floor[i].x, points.floor[i].y, &x, &y));
+            EXPECT_NEAR(x, points.image[i].x, 0.01) << "camera " << k << " point " << i;
+            EXPECT_NEAR(y, points.image[i].y, 0.01) << "camera " << k << " point " << i;
+        }
+    }
+}
+
+TEST(CornerRefinement, FindsTheTrueCornersFromPointsPixelsOff) {
+    const Bay bay(2);
+    for (int k : {0, 2}) {   // a front camera and a side camera, whose corners are the acute ones
+        const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
+        const GreyImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+        for (int half = 0; half < 2; ++half) {
+            std::array<Point2F, 3> given;
+            for (int v = 0; v < 3; ++v) {
+                const Point2F t = bay.image[k][3 * half + v];
+                given[v] = {t.x + 1.8f * std::cos(2.0f * v + half), t.y - 1.8f * std::sin(2.0f * v + half)};
+            }
+            const auto refined = refineTriangle(grey, bay.cams[k], given);
+            for (int v = 0; v < 3; ++v) {
+                const Point2F t = bay.image[k][3 * half + v];
+                EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << k << " " << half << " " << v;
+                EXPECT_LT(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), 0.45)
+                    << "camera " << k << " corner " << 3 * half + v;
+            }
+        }
+    }
+}
+
+TEST(CornerRefinement, KeepsTheGivenPointWhereThePictureOffersNoCorner) {
+    const Bay bay(2);
+    const CameraParam& cam = bay.cams[0];
+    const sim::Picture picture = sim::renderCamera(bay.rig, 0, 1);
+    const GreyImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+    const std::array<Point2F, 3> truth = {bay.image[0][0], bay.image[0][1], bay.image[0][2]};
+    const auto expectKept = [](const std::array<CornerRefinement, 3>& r, const std::array<Point2F, 3>& given,
+                               const char* what) {
+        for (int v = 0; v < 3; ++v) {
+            EXPECT_NE(r[v].verdict, CornerVerdict::kRefined) << what;
+            EXPECT_EQ(std::memcmp(&r[v].refined, &given[v], sizeof(Point2F)), 0) << what;
+        }
+    };
+    // An operator's click well off the frame: the floor has no straight dark edge there.
+    std::array<Point2F, 3> wrong = truth;
+    for (Point2F& p : wrong) p.y -= 40;
+    expectKept(refineTriangle(grey, cam, wrong), wrong, "off the frame");
+
+    GreyImage uniform = grey;
+    std::fill(uniform.pixels.begin(), uniform.pixels.end(), 128.0f);
+    expectKept(refineTriangle(uniform, cam, truth), truth, "uniform picture");
+
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::array<Point2F, 3> broken = {Point2F{nan, 10}, truth[1], truth[2]};
+    expectKept(refineTriangle(grey, cam, broken), broken, "not a number");
+    const std::array<Point2F, 3> huge = {Point2F{1e30f, -1e30f}, truth[1], truth[2]};
+    expectKept(refineTriangle(grey, cam, huge), huge, "far outside");
+    expectKept(refineTriangle(GreyImage{}, cam, truth), truth, "no picture");
+
+    // Half the triangle past the picture's edge: whatever comes back is inside and finite.
+    std::array<Point2F, 3> cut = truth;
+    for (Point2F& p : cut) p.x -= truth[0].x;
+    for (const CornerRefinement& r : refineTriangle(grey, cam, cut)) {
+        EXPECT_TRUE(std::isfinite(r.refined.x) && std::isfinite(r.refined.y));
+        if (r.verdict == CornerVerdict::kRefined) {
+            EXPECT_LE(r.moved, kMaxCornerMove);
+        }
+    }
+}
+
+TEST(RigRefinement, ReachesTheTruePosesFromTheLibrarysSolution) {
+    Bay bay(5);
+    ASSERT_EQ(bay.calibrate(), 0);
+    const RigFigures before = measureRig(bay.cams.data(), 0, 800);
+    const RigRefinementResult result = refineRig(bay.cams.data(), 0, 800, nullptr);
+    ASSERT_TRUE(result.refined) << result.note;
+    for (int k = 0; k < 4; ++k) {
+        const auto truth = bay.truePose(k);
+        const CameraParam& c = bay.cams[k];
+        EXPECT_NEAR(c.posZ, truth[kHeight], 0.001 * truth[kHeight]) << k;
+        EXPECT_NEAR(c.rotX, truth[kTilt], 0.02) << k;
+        EXPECT_NEAR(c.rotZ, truth[kRoll], 0.02) << k;
+        EXPECT_LT(result.after.cameras[k].rmsPx, 0.05) << k;
+        EXPECT_LT(result.after.cameras[k].rmsPx, before.cameras[k].rmsPx) << k;
+        EXPECT_GT(result.after.cameras[k].heightSigmaMm, 0) << k;
+        EXPECT_GT(result.after.cameras[k].tiltSigmaDeg, 0) << k;
+        // The frame of the library: front camera ahead, headings as it writes them.
+        const double turned = (c.rotY - bay.cams[0].rotY) - (truth[kHeading] - bay.truePose(0)[kHeading]);
+        EXPECT_NEAR(std::remainder(turned, 360.0), 0, 0.05) << k;
+    }
+    EXPECT_GT(bay.cams[0].posY, 0);
+    EXPECT_LT(bay.cams[1].posY, 0);
+    EXPECT_NEAR(bay.cams[0].posY + bay.cams[1].posY, 0, 0.01);
+    EXPECT_NEAR(bay.cams[2].posX + bay.cams[3].posX, 0, 0.01);
+    // What is left is the record's inverse polynomial, fitted to the forward one.
+    for (const SeamFigures& s : result.after.seams) EXPECT_LT(s.maxGapMm, 3.0);
+}
+
+TEST(RigRefinement, NamesAMisplacedCornerAndNeverWritesNonFiniteValues) {
+    Bay bay(5);
+    // The operator dropped the right camera's corner 4 well beside its triangle.
+    bay.image[3][3].x += 8;
+    ASSERT_EQ(bay.calibrate(), 0);
+    RefinementReport report;
+    report.enabled = true;
+    report.rig = refineRig(bay.cams.data(), 0, 800, nullptr);
+    judge(report);
+    EXPECT_FALSE(report.good);
+    ASSERT_FALSE(report.warnings.empty());
+    EXPECT_NE(report.warnings[0].find("RIGHT camera, corner 4"), std::string::npos) << report.warnings[0];
+
+    // A degenerate pose from the library: nothing refined, nothing changed.
+    Bay broken(5);
+    ASSERT_EQ(broken.calibrate(), 0);
+    broken.cams[1].posZ = std::numeric_limits<float>::quiet_NaN();
+    const auto kept = broken.cams;
+    const auto keptWorld = broken.world;
+    const RigRefinementResult result = refineRig(broken.cams.data(), 0, 800, nullptr);
+    EXPECT_FALSE(result.refined);
+    EXPECT_FALSE(result.note.empty());
+    EXPECT_EQ(std::memcmp(kept.data(), broken.cams.data(), sizeof kept), 0);
+    EXPECT_EQ(std::memcmp(keptWorld.data(), broken.world.data(), sizeof keptWorld), 0);
+}
+
+}  // namespace
+}  // namespace mz::refine
