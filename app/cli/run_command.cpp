@@ -1,5 +1,6 @@
 #include "app/cli/run_command.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +73,7 @@ struct RunRecord {
     bool applied = false;
     std::optional<int32_t> calibrationResult;
     std::optional<std::string> calibrationMessage;
+    std::optional<refine::RefinementReport> refinement;
     std::array<int32_t, core::kCameraCount> detection{1, 1, 1, 1};
     std::array<bool, core::kCameraCount> corrected{};
     std::array<std::array<bool, 2>, core::kCameraCount> lost{};   // halves the detector did not fill
@@ -80,6 +82,60 @@ struct RunRecord {
     std::string outputFolder;
     std::optional<std::string> error;
 };
+
+json optionalNumber(double v) { return v >= 0 && std::isfinite(v) ? json(v) : json(nullptr); }
+
+// The refinement stages' work beside the library's results, and the quality figures of the rig.
+json refinementJson(const refine::RefinementReport& r) {
+    json j;
+    j["enabled"] = r.enabled;
+    j["quality"] = r.good ? "good" : "poor";
+    j["warnings"] = r.warnings;
+    j["notes"] = r.notes;
+    j["rigRefined"] = r.rig.refined;
+    j["note"] = r.rig.note.empty() ? json(nullptr) : json(r.rig.note);
+    j["iterations"] = r.rig.iterations;
+    j["pixelSigma"] = r.rig.after.pixelSigma;
+    j["timings_ms"] = {{"corners", r.cornerMs}, {"rig", r.rigMs}};
+    json cameras = json::object();
+    for (int c = 0; c < core::kCameraCount; ++c) {
+        const refine::CameraFigures& after = r.rig.after.cameras[c];
+        const refine::CameraFigures& before = r.rig.before.cameras[c];
+        json k;
+        if (r.enabled) {
+            json corners = json::array();
+            for (const refine::CornerRefinement& p : r.corners[c]) {
+                corners.push_back({{"detected", {p.given.x, p.given.y}},
+                                   {"refined", {p.refined.x, p.refined.y}},
+                                   {"moved", p.moved},
+                                   {"sideRmsPx", p.sideRms},
+                                   {"verdict", refine::verdictName(p.verdict)}});
+            }
+            k["corners"] = corners;
+        }
+        k["rmsPx"] = after.rmsPx;
+        k["worstPx"] = after.worstPx;
+        k["worstCorner"] = after.worstCorner + 1;
+        k["residualsPx"] = after.residualPx;
+        k["heightSigmaMm"] = optionalNumber(after.heightSigmaMm);
+        k["tiltSigmaDeg"] = optionalNumber(after.tiltSigmaDeg);
+        k["rollSigmaDeg"] = optionalNumber(after.rollSigmaDeg);
+        k["before"] = {{"rmsPx", before.rmsPx}, {"worstPx", before.worstPx}};
+        cameras[kCameraKeys[c]] = k;
+    }
+    j["cameras"] = cameras;
+    json seams = json::array();
+    for (int t = 0; t < refine::kRigTriangles; ++t) {
+        const refine::SeamFigures& s = r.rig.after.seams[t];
+        seams.push_back({{"triangle", "T" + std::to_string(t + 1)},
+                         {"cameras", {kCameraKeys[s.cameraA], kCameraKeys[s.cameraB]}},
+                         {"gapMm", s.gapMm},
+                         {"maxGapMm", s.maxGapMm},
+                         {"beforeMaxGapMm", r.rig.before.seams[t].maxGapMm}});
+    }
+    j["seams"] = seams;
+    return j;
+}
 
 json reportJson(const RunRecord& r, core::Session& session) {
     json j;
@@ -112,6 +168,7 @@ json reportJson(const RunRecord& r, core::Session& session) {
         cameras[kCameraKeys[c]] = k;
     }
     j["cameras"] = cameras;
+    if (r.refinement) j["refinement"] = refinementJson(*r.refinement);
     json files = json::array();
     for (const core::WrittenFile& f : r.saved.written) {
         files.push_back({{"path", f.path.generic_string()}, {"id", f.identifier}, {"payloadBytes", f.payloadBytes}});
@@ -179,6 +236,7 @@ public:
             }
         }
         if (status == 0) printSummary();
+        warnAboutQuality();
         return status;
     }
 
@@ -230,11 +288,13 @@ private:
         record_.detection = detection.cameras;
         if (!applyCorrections(corrections)) return false;
 
+        preview.setRefinement(!o_.literal);
         const core::ApplyAvmResult applied = session_.applyAvm();
         record_.timings.calibrate = applied.calibrate.count();
         record_.timings.build = applied.build.count();
         record_.applied = true;
         record_.calibrationResult = applied.calibration;
+        record_.refinement = applied.refinement;
         if (const core::ShownMessage* reason = applied.reason()) record_.calibrationMessage = reason->text;
         if (applied.calibration.value_or(0) < 0) {
             // The view is rebuilt all the same (the operator would judge it), but tables of a rig
@@ -297,6 +357,7 @@ private:
                         cam.posZ, cam.rotX, cam.rotZ, cam.rotY);
         }
         std::printf("Calibration result %d\n", record_.calibrationResult.value_or(0));
+        printRefinement();
         int64_t total = 0;
         for (const core::WrittenFile& f : record_.saved.written) total += f.payloadBytes;
         std::printf("%zu files written below %s (%.1f MB of tables and masks):\n", record_.saved.written.size(),
@@ -311,6 +372,46 @@ private:
         if (!o_.report.empty()) std::printf("Report: %s\n", o_.report.c_str());
         if (!o_.snapshot.empty()) std::printf("Top view: %s\n", o_.snapshot.c_str());
         std::fflush(stdout);
+    }
+
+    void printRefinement() {
+        if (!record_.refinement) return;
+        const refine::RefinementReport& r = *record_.refinement;
+        std::printf("Refinement %s: corners %.1f ms, rig %.1f ms%s%s\n", r.enabled ? "on" : "off (--literal)",
+                    r.cornerMs, r.rigMs, r.rig.note.empty() ? "" : "; rig kept: ", r.rig.note.c_str());
+        std::printf("%-6s %8s %8s %8s %8s %9s %8s %8s\n", "camera", "rms px", "worst px", "corner", "before",
+                    "height mm", "tilt deg", "moved px");
+        for (int c = 0; c < core::kCameraCount; ++c) {
+            const refine::CameraFigures& f = r.rig.after.cameras[c];
+            double moved = 0;
+            for (const refine::CornerRefinement& p : r.corners[c]) moved = std::max(moved, double(p.moved));
+            std::printf("%-6s %8.2f %8.2f %8d %8.2f %9s %8s %8.2f\n", kCameraKeys[c], f.rmsPx, f.worstPx,
+                        f.worstCorner + 1, r.rig.before.cameras[c].rmsPx, sigmaText(f.heightSigmaMm, "%.1f").c_str(),
+                        sigmaText(f.tiltSigmaDeg, "%.3f").c_str(), moved);
+        }
+        std::printf("Seam gaps (mm, worst corner):");
+        for (int t = 0; t < refine::kRigTriangles; ++t) {
+            const refine::SeamFigures& s = r.rig.after.seams[t];
+            std::printf(" T%d %s/%s %.1f (before %.1f)%s", t + 1, kCameraKeys[s.cameraA], kCameraKeys[s.cameraB],
+                        s.maxGapMm, r.rig.before.seams[t].maxGapMm, t + 1 < refine::kRigTriangles ? "," : "\n");
+        }
+        for (const std::string& n : r.notes) std::printf("  note: %s\n", n.c_str());
+        std::printf("Quality: %s\n", r.good ? "good" : "poor");
+    }
+
+    static std::string sigmaText(double v, const char* format) {
+        if (!(v >= 0)) return "-";
+        char text[32];
+        std::snprintf(text, sizeof text, format, v);
+        return std::string("+-") + text;
+    }
+
+    // Poor figures do not stop the files being written; they end the run with a warning.
+    void warnAboutQuality() {
+        if (!record_.refinement || record_.refinement->good) return;
+        const refine::RefinementReport& r = *record_.refinement;
+        for (const std::string& w : r.warnings) std::fprintf(stderr, "calibration-cli run: warning: %s\n", w.c_str());
+        std::fprintf(stderr, "calibration-cli run: warning: the calibration quality is poor\n");
     }
 
     const RunOptions& o_;
@@ -375,6 +476,8 @@ void addRunCommand(CLI::App& app, RunOptions& o) {
     cmd->add_option("--report", o.report, "Write a JSON report of the run");
     cmd->add_option("--snapshot", o.snapshot, "Write the stitched top view as a bitmap");
     cmd->add_option("--quad", o.quad, "Four-quadrant picture (models above 200)")->check(CLI::ExistingFile);
+    cmd->add_flag("--literal", o.literal,
+                  "The detector's corners and the calibration library's rig as they come: no refinement");
 }
 
 int runRun(const RunOptions& options) {

@@ -23,6 +23,7 @@ struct RunOptions {
     std::string report;
     std::string snapshot;
     std::string quad;
+    bool literal = false;     // detector and calibration library alone, no refinement
 };
 
 void addRunCommand(CLI::App& app, RunOptions& options);

@@ -11,6 +11,7 @@
 
 #include "app/core/calibration_state.h"
 #include "app/core/ui.h"
+#include "refine/refinement.h"
 
 namespace mz::core {
 
@@ -72,6 +73,9 @@ struct ApplyAvmResult : CommandResult {
     bool viewBuilt = false;
     Milliseconds calibrate{};
     Milliseconds build{};                 // the view shown in the preview, rebuilt
+    // What the refinement stages did and the quality figures of the rig; empty when no
+    // calibration ran.
+    std::optional<refine::RefinementReport> refinement;
 };
 
 }  // namespace mz::core

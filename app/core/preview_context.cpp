@@ -1,6 +1,7 @@
 #include "app/core/preview_context.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -54,7 +55,7 @@ Preview::Preview(Ui& ui, CalibrationState& state) : ui_(ui), state_(state) {
     context_.stitchedOutput.assign(kPreviewBufferSize, 0);
     context_.singleOutput.assign(kPreviewBufferSize, 0);
     context_.calibration = mzMultiCalibCreate(0);
-    mzMultiCalibInit(context_.calibration, 0, 1000, 0);
+    initCalibration(0, 1000);
     enabled_.fill(true);
     setEnabled(PreviewControl::kApply, false);
     setEnabled(PreviewControl::kParkingLineAssistance, false);
@@ -143,7 +144,7 @@ bool Preview::initStitched(int slot) {
     }
     if (context_.stitchedParam && context_.calibration) {
         const CameraParam& front = state_.cameras[kFront];
-        mzMultiCalibInit(context_.calibration, front.patternShape, front.markerLength, 0);
+        initCalibration(front.patternShape, front.markerLength);
         return true;
     }
     return false;
@@ -190,9 +191,46 @@ void Preview::setImages(std::span<const uint8_t> front, std::span<const uint8_t>
     context_.imagesPresent = true;
 }
 
+void Preview::initCalibration(int32_t shape, int32_t size) {
+    mzMultiCalibInit(context_.calibration, shape, size, 0);
+    calibrationShape_ = shape;
+    calibrationSize_ = size;
+}
+
+int32_t Preview::solveRig() {
+    const int32_t result = mzMultiCalibApply(context_.calibration, state_.cameras.data(), &context_.adjust);
+    refine::RefinementReport& report = refinementReport_;
+    report.ran = true;
+    const auto start = std::chrono::steady_clock::now();
+    if (refinement_ && result >= 0) {
+        report.rig = refine::refineRig(state_.cameras.data(), calibrationShape_,
+                                       static_cast<float>(calibrationSize_), &context_.adjust);
+    } else {
+        report.rig = {};
+        report.rig.before = report.rig.after =
+            refine::measureRig(state_.cameras.data(), calibrationShape_, static_cast<float>(calibrationSize_));
+        if (refinement_) report.rig.note = "the calibration failed";
+    }
+    report.rigMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    refine::judge(report);
+    return result;
+}
+
 bool Preview::calibrate(bool showMessages) {
     settleCameras();
-    const int32_t result = mzMultiCalibApply(context_.calibration, state_.cameras.data(), &context_.adjust);
+    refinementReport_ = {};
+    refinementReport_.enabled = refinement_;
+    if (refinement_) {
+        const auto start = std::chrono::steady_clock::now();
+        std::array<std::span<const uint8_t>, 4> pictures;
+        if (context_.imagesPresent) {
+            for (int i = 0; i < 4; ++i) pictures[kContextCamera[i]] = context_.cameraImages[i];
+        }
+        refine::refineCorners(state_.cameras.data(), pictures, refinementReport_);
+        refinementReport_.cornerMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    }
+    const int32_t result = solveRig();
     lastCalibration_ = result;
     if (result >= 0) return true;
     if (showMessages) ui_.showMessage(calibrationFailureMessage(result), "calibration error", MessageIcon::kError);
@@ -287,7 +325,7 @@ void Preview::adjust(Adjustment adjustment) {
         break;
     }
     }
-    if (stitched) mzMultiCalibApply(context_.calibration, state_.cameras.data(), &context_.adjust);
+    if (stitched) solveRig();
     rebuildCurrent();
 }
 
@@ -313,8 +351,8 @@ void Preview::pressEnter(PreviewField field) {
     switch (field) {
     case PreviewField::kMarkerLength:
         if (context_.busy) return;
-        mzMultiCalibInit(context_.calibration, state_.cameras[kFront].patternShape, fields_.markerLength, 0);
-        mzMultiCalibApply(context_.calibration, state_.cameras.data(), &context_.adjust);
+        initCalibration(state_.cameras[kFront].patternShape, fields_.markerLength);
+        solveRig();
         rebuild(kStitchedViewType);
         return;
     case PreviewField::kOverallWidth:

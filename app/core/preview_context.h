@@ -16,6 +16,7 @@
 #include "app/core/calibration_state.h"
 #include "app/core/ui.h"
 #include "mz/mztypes.h"
+#include "refine/refinement.h"
 
 namespace mz::core {
 
@@ -123,6 +124,8 @@ public:
     // order front, left, right, rear.
     void setImages(std::span<const uint8_t> front, std::span<const uint8_t> left,
                    std::span<const uint8_t> right, std::span<const uint8_t> rear);
+    // Apply AVM's calibration: with refinement on, the corners are refined on the pictures first
+    // and the rig after the calibration library's.
     bool calibrate(bool showMessages);
     bool rebuild(int viewType);
     // Hands the stitched view of `slot` its car image as the whole stitching map.
@@ -144,6 +147,12 @@ public:
     void setLutVersionText(bool major, const std::string& text);
     void setDataVersion(int32_t major, int32_t minor);
 
+    // The refinement stages; on unless the caller asks for the detector's and the calibration library's results alone.
+    void setRefinement(bool on) { refinement_ = on; }
+    bool refinement() const { return refinement_; }
+    // What the last calibration's refinement did, and the quality figures of the rig it left.
+    const refine::RefinementReport& refinementReport() const { return refinementReport_; }
+
     bool hasEngine() const { return context_.stitchedHandle != nullptr; }
     // Result of the last calibration run by calibrate (0 or more: success); 1 before any.
     int32_t lastCalibrationResult() const { return lastCalibration_; }
@@ -162,6 +171,9 @@ public:
     std::span<const uint8_t> output(int& width, int& height) const;
 
 private:
+    void initCalibration(int32_t shape, int32_t size);
+    // The calibration proper, after any corner refinement: the operator's adjustments rerun it.
+    int32_t solveRig();
     bool initStitched(int slot);
     bool initSingle(int slot);
     void refillViewList();
@@ -191,6 +203,10 @@ private:
     std::optional<PlacedCarPicture> carPicture_;
     int32_t lastCalibration_ = 1;
     std::function<void()> cameraGuard_;
+    bool refinement_ = true;
+    refine::RefinementReport refinementReport_;
+    int32_t calibrationShape_ = 0;
+    int32_t calibrationSize_ = 1000;
 };
 
 }  // namespace mz::core

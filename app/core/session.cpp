@@ -358,6 +358,7 @@ ApplyAvmResult Session::applyAvm() {
     const bool calibrated = preview_.calibrate(true);
     result.calibrate = calibrating.elapsed();
     result.calibration = preview_.lastCalibrationResult();
+    result.refinement = preview_.refinementReport();
     preview_.clearParkingLineConfirmation();
     // The view is rebuilt whatever the calibration found: the operator judges it in the preview.
     const Stopwatch building;
