@@ -274,6 +274,13 @@ Picture renderCamera(const Rig& rig, int camera, int threads) {
     return pic;
 }
 
+std::vector<uint8_t> packedPixels(const Picture& pic) {
+    std::vector<uint8_t> out(static_cast<size_t>(pic.width) * pic.height * 3);
+    for (int y = 0; y < pic.height; ++y)
+        std::copy_n(pic.row(y), pic.width * 3, out.data() + static_cast<size_t>(y) * pic.width * 3);
+    return out;
+}
+
 Picture makeQuad(const Picture& front, const Picture& rear, const Picture& left,
                  const Picture& right) {
     const int w = front.width, h = front.height;

@@ -21,6 +21,9 @@ struct Picture {
     const uint8_t* row(int y) const { return bytes.data() + size_t(stride) * y; }
 };
 
+// The picture's pixels without row padding, as the detectors take them.
+std::vector<uint8_t> packedPixels(const Picture& picture);
+
 // Traces every pixel's rays (4x4 per pixel) to the floor, then blurs, darkens toward the edge of
 // the image circle and adds noise as the rig's options ask. Deterministic for a given rig,
 // whatever the thread count (0: all cores).

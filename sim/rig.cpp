@@ -1,5 +1,7 @@
 #include "sim/rig.h"
 
+#include "sim/fixed_bay.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -34,19 +36,6 @@ private:
 
 Vec2 rotate(Vec2 v, double a) {
     return {v.x * std::cos(a) - v.y * std::sin(a), v.x * std::sin(a) + v.y * std::cos(a)};
-}
-
-std::array<Vec2, 3> innerCorners(const Triangle& t) {
-    const Vec2 c{(t.corners[0].x + t.corners[1].x + t.corners[2].x) / 3,
-                 (t.corners[0].y + t.corners[1].y + t.corners[2].y) / 3};
-    const double side = std::hypot(t.corners[1].x - t.corners[0].x, t.corners[1].y - t.corners[0].y);
-    const double inradius = side / (2 * std::sqrt(3.0));
-    const double s = (inradius - t.band) / inradius;
-    std::array<Vec2, 3> inner;
-    for (int i = 0; i < 3; ++i) {
-        inner[i] = {c.x + (t.corners[i].x - c.x) * s, c.y + (t.corners[i].y - c.y) * s};
-    }
-    return inner;
 }
 
 struct Box {
@@ -94,35 +83,35 @@ double incidence(const Camera& cam, Vec2 p) {
     return std::acos(std::clamp(z / std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z), -1.0, 1.0));
 }
 
-// Thinnest on-screen width of the band, measured across each side at a few places along it.
-double minBandOnScreen(const Camera& cam, const Triangle& tri) {
-    const std::array<Vec2, 3> inner = innerCorners(tri);
-    double thinnest = 1e30;
-    for (int e = 0; e < 3; ++e) {
-        const Vec2 a = tri.corners[e], b = tri.corners[(e + 1) % 3];
-        const Vec2 ia = inner[e], ib = inner[(e + 1) % 3];
-        for (double t : {0.3, 0.5, 0.7}) {
-            // The inner side is parallel to the outer one; the point across from `t` on the outer
-            // side lies at the same fraction of the inner side only near the middle, which is
-            // where the sample points are.
-            const Vec2 o{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
-            const Vec2 i{ia.x + (ib.x - ia.x) * t, ia.y + (ib.y - ia.y) * t};
-            const Vec2 o2{a.x + (b.x - a.x) * (t + 0.01), a.y + (b.y - a.y) * (t + 0.01)};
-            Vec2 po, pi, po2;
-            if (!projectToPixel(cam, {o.x, o.y, 0}, po) || !projectToPixel(cam, {i.x, i.y, 0}, pi) ||
-                !projectToPixel(cam, {o2.x, o2.y, 0}, po2)) {
-                return 0;
-            }
-            const double ex = po2.x - po.x, ey = po2.y - po.y;
-            const double len = std::hypot(ex, ey);
-            if (len == 0) return 0;
-            thinnest = std::min(thinnest, std::abs(ex * (pi.y - po.y) - ey * (pi.x - po.x)) / len);
-        }
+}  // namespace
+
+std::array<Vec2, 3> innerCorners(const Triangle& t) {
+    const Vec2 c{(t.corners[0].x + t.corners[1].x + t.corners[2].x) / 3,
+                 (t.corners[0].y + t.corners[1].y + t.corners[2].y) / 3};
+    const double side = std::hypot(t.corners[1].x - t.corners[0].x, t.corners[1].y - t.corners[0].y);
+    const double inradius = side / (2 * std::sqrt(3.0));
+    const double s = (inradius - t.band) / inradius;
+    std::array<Vec2, 3> inner;
+    for (int i = 0; i < 3; ++i) {
+        inner[i] = {c.x + (t.corners[i].x - c.x) * s, c.y + (t.corners[i].y - c.y) * s};
     }
-    return thinnest;
+    return inner;
 }
 
-}  // namespace
+Triangle cornerTriangle(const RigOptions& options, int index, double gap, double axisDeg) {
+    const double sx[4] = {-1, 1, 1, -1}, sy[4] = {1, 1, -1, -1};
+    const double axis = axisDeg * kDeg, side = options.markerLength;
+    const Vec2 u{sx[index] * std::cos(axis), sy[index] * std::sin(axis)};
+    Triangle tri;
+    tri.corners[0] = {sx[index] * options.vehicleWidth / 2 + gap * u.x, sy[index] * options.vehicleLength / 2 + gap * u.y};
+    // Corner 1 then 2 counter-clockwise seen from above.
+    const Vec2 e1 = rotate(u, -30 * kDeg), e2 = rotate(u, 30 * kDeg);
+    const bool ccw = sx[index] * sy[index] < 0;
+    const Vec2 a = ccw ? e1 : e2, b = ccw ? e2 : e1;
+    tri.corners[1] = {tri.corners[0].x + side * a.x, tri.corners[0].y + side * a.y};
+    tri.corners[2] = {tri.corners[0].x + side * b.x, tri.corners[0].y + side * b.y};
+    return tri;
+}
 
 Mat3 cameraRotation(double headingDeg, double tiltDeg, double rollDeg) {
     const double h = headingDeg * kDeg, t = tiltDeg * kDeg, r = rollDeg * kDeg;
@@ -156,14 +145,43 @@ bool projectToPixel(const Camera& camera, const Vec3& p, Vec2& pixel) {
     return true;
 }
 
+double minBandOnScreen(const Camera& cam, const Triangle& tri) {
+    const std::array<Vec2, 3> inner = innerCorners(tri);
+    double thinnest = 1e30;
+    for (int e = 0; e < 3; ++e) {
+        const Vec2 a = tri.corners[e], b = tri.corners[(e + 1) % 3];
+        const Vec2 ia = inner[e], ib = inner[(e + 1) % 3];
+        for (double t : {0.3, 0.5, 0.7}) {
+            // The inner side is parallel to the outer one; the point across from `t` on the outer
+            // side lies at the same fraction of the inner side only near the middle, which is
+            // where the sample points are.
+            const Vec2 o{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+            const Vec2 i{ia.x + (ib.x - ia.x) * t, ia.y + (ib.y - ia.y) * t};
+            const Vec2 o2{a.x + (b.x - a.x) * (t + 0.01), a.y + (b.y - a.y) * (t + 0.01)};
+            Vec2 po, pi, po2;
+            if (!projectToPixel(cam, {o.x, o.y, 0}, po) || !projectToPixel(cam, {i.x, i.y, 0}, pi) ||
+                !projectToPixel(cam, {o2.x, o2.y, 0}, po2)) {
+                return 0;
+            }
+            const double ex = po2.x - po.x, ey = po2.y - po.y;
+            const double len = std::hypot(ex, ey);
+            if (len == 0) return 0;
+            thinnest = std::min(thinnest, std::abs(ex * (pi.y - po.y) - ey * (pi.x - po.x)) / len);
+        }
+    }
+    return thinnest;
+}
+
 CameraPoints cameraPoints(const Rig& rig, int camera) {
     CameraPoints out;
     const Camera& cam = rig.cameras.at(camera);
     for (int side = 0; side < 2; ++side) {
         const Triangle& tri = rig.triangles[kCameraTriangles[camera][side]];
-        std::array<Vec2, 3> px;
+        const std::array<Vec2, 3> hole = innerCorners(tri);
+        std::array<Vec2, 3> px, holePx;
         for (int i = 0; i < 3; ++i) {
             projectToPixel(cam, {tri.corners[i].x, tri.corners[i].y, 0}, px[i]);
+            projectToPixel(cam, {hole[i].x, hole[i].y, 0}, holePx[i]);
         }
         // Lowest on screen first, then clockwise on screen: with y pointing down, clockwise
         // turns make a positive cross product.
@@ -179,12 +197,14 @@ CameraPoints cameraPoints(const Rig& rig, int camera) {
         for (int i = 0; i < 3; ++i) {
             out.image[side * 3 + i] = px[order[i]];
             out.floor[side * 3 + i] = tri.corners[order[i]];
+            out.inner[side * 3 + i] = holePx[order[i]];
         }
     }
     return out;
 }
 
 std::vector<std::string> checkRig(const Rig& rig) {
+    if (rig.options.fixedLayout) return checkFixedRig(rig);
     std::vector<std::string> problems;
     const int w = rig.options.width, h = rig.options.height;
     for (int cam = 0; cam < 4; ++cam) {
@@ -242,6 +262,22 @@ std::vector<std::string> checkRig(const Rig& rig) {
     return problems;
 }
 
+CameraParam cameraRecord(const Camera& camera) {
+    const Lens& l = camera.lens;
+    CameraParam cam{};
+    cam.f = l.f;
+    cam.fx = l.fx;
+    cam.fy = l.fy;
+    cam.cx = l.cx;
+    cam.cy = l.cy;
+    cam.k1 = l.k[0], cam.k2 = l.k[1], cam.k3 = l.k[2], cam.k4 = l.k[3], cam.k5 = l.k[4];
+    cam.c0 = l.c[0], cam.c1 = l.c[1], cam.c2 = l.c[2], cam.c3 = l.c[3], cam.c4 = l.c[4];
+    cam.c5 = l.c[5], cam.c6 = l.c[6], cam.c7 = l.c[7], cam.c8 = l.c[8];
+    cam.width = l.width;
+    cam.height = l.height;
+    return cam;
+}
+
 void finishRig(Rig& rig) {
     const Lens lens = makeLens(rig.options.width, rig.options.height);
     for (Camera& cam : rig.cameras) {
@@ -259,26 +295,14 @@ Rig drawRig(const RigOptions& options) {
     rig.options = options;
     Draw draw(options.seed);
     const double halfW = options.vehicleWidth / 2, halfL = options.vehicleLength / 2;
-    const double side = options.markerLength;
     std::vector<std::string> problems;
     constexpr int kMaxAttempts = 1000;
     for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
-        // Each triangle's corner 0 sits on the diagonal out of its vehicle corner, the frame's
-        // axis pointing back at that corner.
-        const double sx[4] = {-1, 1, 1, -1}, sy[4] = {1, 1, -1, -1};
         for (int t = 0; t < 4; ++t) {
             const double gap = draw.uniform(250, 500);
-            const double axis = draw.uniform(40, 50) * kDeg;
-            const Vec2 u{sx[t] * std::cos(axis), sy[t] * std::sin(axis)};
-            Triangle& tri = rig.triangles[t];
-            tri.band = side / 10;
-            tri.corners[0] = {sx[t] * halfW + gap * u.x, sy[t] * halfL + gap * u.y};
-            // Corner 1 then 2 counter-clockwise seen from above.
-            const Vec2 e1 = rotate(u, -30 * kDeg), e2 = rotate(u, 30 * kDeg);
-            const bool ccw = sx[t] * sy[t] < 0;
-            const Vec2 a = ccw ? e1 : e2, b = ccw ? e2 : e1;
-            tri.corners[1] = {tri.corners[0].x + side * a.x, tri.corners[0].y + side * a.y};
-            tri.corners[2] = {tri.corners[0].x + side * b.x, tri.corners[0].y + side * b.y};
+            const double axis = draw.uniform(40, 50);
+            rig.triangles[t] = cornerTriangle(options, t, gap, axis);
+            rig.triangles[t].band = options.markerLength / 10;
         }
         Camera& front = rig.cameras[kFront];
         front.position = {draw.uniform(-50, 50), halfL + draw.uniform(0, 40), draw.uniform(600, 900)};

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "mz/mztypes.h"
 #include "sim/lens_model.h"
 
 namespace mz::sim {
@@ -66,6 +67,9 @@ struct RigOptions {
     bool quad = false;            // also write the four-quadrant picture
     double vehicleWidth = 1850;   // mm
     double vehicleLength = 4600;  // mm
+    // A plant's fixed bay (fixed_bay.h) instead of a drawn one: the triangles and camera poses
+    // put every target inside the search rectangles of the corner and marker detectors.
+    bool fixedLayout = false;
 };
 
 struct Camera {
@@ -91,6 +95,11 @@ struct Rig {
 
 Mat3 cameraRotation(double headingDeg, double tiltDeg, double rollDeg);
 
+// Triangle `index` (TriangleIndex) of the options' side length with corner 0 `gap` mm out of its
+// vehicle corner along an axis axisDeg from the vehicle's cross direction, pointing back at the
+// corner; band left at 0.
+Triangle cornerTriangle(const RigOptions& options, int index, double gap, double axisDeg);
+
 // Pixel of a floor point in a camera, through the camera record's lens; false when the point is
 // behind the camera or outside the image circle.
 bool projectToPixel(const Camera& camera, const Vec3& floorPoint, Vec2& pixel);
@@ -100,10 +109,18 @@ bool projectToPixel(const Camera& camera, const Vec3& floorPoint, Vec2& pixel);
 struct CameraPoints {
     std::array<Vec2, 6> image;
     std::array<Vec2, 6> floor;
+    std::array<Vec2, 6> inner;    // pixels of the hole's corners, each across from image[i]
 };
+
+// Thinnest on-screen width of a triangle's band, measured across each side at a few places.
+double minBandOnScreen(const Camera& camera, const Triangle& triangle);
+
+// Corners of a triangle's light hole, each across from the outer corner of the same index.
+std::array<Vec2, 3> innerCorners(const Triangle& t);
 CameraPoints cameraPoints(const Rig& rig, int camera);
 
-// Every reason the bay would not serve the detector fairly; empty when it passes. The first
+// Every reason the bay would not serve the detector fairly; empty when it passes. A fixed bay is
+// held to the fixed bay's own checks (checkFixedRig). The first
 // kind of problem (a frame leaving the lower three quarters of its half) is what the program's
 // search regions cannot tolerate; the others are the margins a careful operator keeps.
 std::vector<std::string> checkRig(const Rig& rig);
@@ -111,6 +128,9 @@ std::vector<std::string> checkRig(const Rig& rig);
 // Draws the random parts (camera poses, triangle placement) from the seed until the bay passes
 // checkRig. Throws std::runtime_error with the last problems when no draw passes.
 Rig drawRig(const RigOptions& options);
+
+// The camera record of a simulated camera's lens (no pose, no point arrays).
+CameraParam cameraRecord(const Camera& camera);
 
 // Builds the rig's derived parts (rotations, lenses) from explicit poses, for callers that lay out
 // a bay by hand. The result is not checked.

@@ -203,7 +203,14 @@ std::string truthJson(const Rig& rig) {
             {"imagePoints", image},
             {"worldPoints", floor},
         };
+        if (o.fixedLayout) {
+            json inner = json::array();
+            for (const Vec2& p : pts.inner) inner.push_back(point(p));
+            j["cameras"][kCameraNames[c]]["innerImagePoints"] = inner;
+            j["cameras"][kCameraNames[c]]["layoutCode"] = c;
+        }
     }
+    if (o.fixedLayout) j["layout"] = "fixed";
     j["attempts"] = rig.attempts;
     return j.dump(2) + "\n";
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace mz::detect {
 namespace {
@@ -41,27 +42,33 @@ size_t farthest(const std::vector<PixelPoint>& points, Measure measure) {
 }
 
 // Least-squares y = m x + k through the outline points near the side; sums in double, since
-// canvas coordinates run into the thousands and the normal equations cancel. A side whose points
-// share one column is the vertical line through it.
+// canvas coordinates run into the thousands and the normal equations cancel. A side steeper than
+// 45 degrees is fitted as x = m y + k instead: regressing y on x there follows the outline's
+// one-pixel jitter rather than the side, and a vertical side would divide by zero.
 bool fitSide(const std::vector<PixelPoint>& points, const PixelPoint& from, const PixelPoint& to, Line& line) {
-    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const bool steep = std::abs(to.y - from.y) > std::abs(to.x - from.x);
+    double n = 0, su = 0, sv = 0, suu = 0, suv = 0;
     for (const PixelPoint& p : points) {
         if (distanceToLine(p, from, to) >= kSideBand) continue;
+        const double u = steep ? p.y : p.x, v = steep ? p.x : p.y;
         n += 1;
-        sx += p.x;
-        sy += p.y;
-        sxx += static_cast<double>(p.x) * p.x;
-        sxy += static_cast<double>(p.x) * p.y;
+        su += u;
+        sv += v;
+        suu += u * u;
+        suv += u * v;
     }
     if (n < 2) return false;
-    const double den = n * sxx - sx * sx;
-    if (den == 0.0) {
-        line = {1.0, 0.0, sx / n};
-        return true;
+    const double den = n * suu - su * su;
+    // v = m u + k, or u constant when every point shares one u.
+    double a = 1.0, b = 0.0, c = su / n;
+    if (den != 0.0) {
+        const double m = (n * suv - su * sv) / den;
+        const double k = (suu * sv - su * suv) / den;
+        a = m;
+        b = -1.0;
+        c = -k;
     }
-    const double m = (n * sxy - sx * sy) / den;
-    const double k = (sxx * sy - sx * sxy) / den;
-    line = {m, -1.0, -k};
+    line = steep ? Line{b, a, c} : Line{a, b, c};
     return true;
 }
 

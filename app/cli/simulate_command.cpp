@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "sim/fixed_bay.h"
 #include "sim/rig.h"
 #include "sim/scene.h"
 
@@ -25,6 +26,12 @@ void addSimulateCommand(CLI::App& app, SimulateOptions& o) {
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
     cmd->add_flag("--quad", o.quad, "Also write the four-quadrant picture image/quad.bmp");
+    cmd->add_option("--layout", o.layout,
+                    "drawn: triangles and poses drawn from the seed for the workflow's detection; fixed: a "
+                    "plant's bay whose targets fall in the search rectangles of the corner and marker "
+                    "detectors (layout codes 0 front, 1 rear, 2 left, 3 right; 720x480 only)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"drawn", "fixed"}));
 }
 
 bool parseImageSize(const std::string& text, int& width, int& height) {
@@ -53,7 +60,7 @@ int runSimulate(const SimulateOptions& o) {
     options.noiseSigma = o.noise;
     options.quad = o.quad;
     const auto start = std::chrono::steady_clock::now();
-    const sim::Rig rig = sim::drawRig(options);
+    const sim::Rig rig = o.layout == "fixed" ? sim::fixedRig(options) : sim::drawRig(options);
     sim::writeScene(o.out, rig);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -18,6 +18,7 @@ struct SimulateOptions {
     double markerLength = 800;
     double noise = 2.0;
     bool quad = false;
+    std::string layout = "drawn";  // or "fixed": the plant's bay of the corner and marker detectors
 };
 
 void addSimulateCommand(CLI::App& app, SimulateOptions& options);

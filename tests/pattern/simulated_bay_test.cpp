@@ -15,31 +15,6 @@
 namespace mz::pattern {
 namespace {
 
-CameraParam recordOf(const sim::Camera& camera) {
-    const sim::Lens& l = camera.lens;
-    CameraParam cam{};
-    cam.f = l.f;
-    cam.fx = l.fx;
-    cam.fy = l.fy;
-    cam.cx = l.cx;
-    cam.cy = l.cy;
-    cam.k1 = l.k[0], cam.k2 = l.k[1], cam.k3 = l.k[2], cam.k4 = l.k[3], cam.k5 = l.k[4];
-    cam.c0 = l.c[0], cam.c1 = l.c[1], cam.c2 = l.c[2], cam.c3 = l.c[3], cam.c4 = l.c[4];
-    cam.c5 = l.c[5], cam.c6 = l.c[6], cam.c7 = l.c[7], cam.c8 = l.c[8];
-    cam.width = l.width;
-    cam.height = l.height;
-    return cam;
-}
-
-// The detector takes rows without padding.
-std::vector<uint8_t> packed(const sim::Picture& pic) {
-    std::vector<uint8_t> out(static_cast<size_t>(pic.width) * pic.height * 3);
-    for (int y = 0; y < pic.height; ++y) {
-        std::copy_n(pic.row(y), pic.width * 3, out.data() + static_cast<size_t>(y) * pic.width * 3);
-    }
-    return out;
-}
-
 struct Tally {
     std::vector<double> distance;
     std::vector<double> outward;       // along the centroid-to-corner direction; positive outward
@@ -78,9 +53,9 @@ void detectBay(const sim::RigOptions& options, Tally& tally) {
                                   std::to_string(options.width) + "x" + std::to_string(options.height) +
                                   " noise " + std::to_string(options.noiseSigma);
         SCOPED_TRACE(where);
-        const std::vector<uint8_t> picture = packed(sim::renderCamera(rig, c, 2));
+        const std::vector<uint8_t> picture = sim::packedPixels(sim::renderCamera(rig, c, 2));
         const sim::CameraPoints truth = sim::cameraPoints(rig, c);
-        CameraParam cam = recordOf(rig.cameras[c]);
+        CameraParam cam = sim::cameraRecord(rig.cameras[c]);
         Point2F points[6];
         std::fill(std::begin(points), std::end(points), Point2F{-1.0f, -1.0f});
         cam.imagePoints = points;
