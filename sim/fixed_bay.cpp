@@ -26,22 +26,6 @@ constexpr double kCanvasWidth = 3000, kCanvasHeight = 1800;
 double sq(double v) { return v * v; }
 double over(double v) { return v > 0 ? v : 0; }
 
-struct Box {
-    double x0 = 1e30, y0 = 1e30, x1 = -1e30, y1 = -1e30;
-    void add(Vec2 p) {
-        x0 = std::min(x0, p.x);
-        y0 = std::min(y0, p.y);
-        x1 = std::max(x1, p.x);
-        y1 = std::max(y1, p.y);
-    }
-    Box shrunk(double m) const { return {x0 + m, y0 + m, x1 - m, y1 - m}; }
-    // Squared distances by which `inner` sticks out of this box.
-    double excess(const Box& inner) const {
-        return sq(over(x0 - inner.x0)) + sq(over(inner.x1 - x1)) + sq(over(y0 - inner.y0)) + sq(over(inner.y1 - y1));
-    }
-    bool contains(const Box& inner) const { return excess(inner) == 0; }
-};
-
 // Where the corner detector's perspective canvas puts a picture point: the record's inverse
 // polynomial, as the detector evaluates it.
 Vec2 toCanvas(const Lens& l, Vec2 p) {

@@ -38,18 +38,6 @@ Vec2 rotate(Vec2 v, double a) {
     return {v.x * std::cos(a) - v.y * std::sin(a), v.x * std::sin(a) + v.y * std::cos(a)};
 }
 
-struct Box {
-    double x0 = 1e30, y0 = 1e30, x1 = -1e30, y1 = -1e30;
-    void add(Vec2 p) {
-        x0 = std::min(x0, p.x);
-        y0 = std::min(y0, p.y);
-        x1 = std::max(x1, p.x);
-        y1 = std::max(y1, p.y);
-    }
-    double width() const { return x1 - x0; }
-    double height() const { return y1 - y0; }
-};
-
 // On-screen bounding box of a triangle's outline (its sides bend under the fisheye); false when
 // part of it is outside the usable field.
 bool outlineBox(const Camera& cam, const std::array<Vec2, 3>& corners, Box& box) {

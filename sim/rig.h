@@ -25,6 +25,7 @@
 //    the lowest corner on screen first, then the other two clockwise as seen on screen.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -44,6 +45,26 @@ struct Vec3 {
 };
 
 using Mat3 = std::array<std::array<double, 3>, 3>;
+
+// Bounding box of points on screen (or on a detector's canvas).
+struct Box {
+    double x0 = 1e30, y0 = 1e30, x1 = -1e30, y1 = -1e30;
+    void add(Vec2 p) {
+        x0 = std::min(x0, p.x);
+        y0 = std::min(y0, p.y);
+        x1 = std::max(x1, p.x);
+        y1 = std::max(y1, p.y);
+    }
+    double width() const { return x1 - x0; }
+    double height() const { return y1 - y0; }
+    Box shrunk(double m) const { return {x0 + m, y0 + m, x1 - m, y1 - m}; }
+    // Sum of the squared distances by which `inner` sticks out of this box.
+    double excess(const Box& inner) const {
+        auto out = [](double v) { return v > 0 ? v * v : 0.0; };
+        return out(x0 - inner.x0) + out(inner.x1 - x1) + out(y0 - inner.y0) + out(inner.y1 - y1);
+    }
+    bool contains(const Box& inner) const { return excess(inner) == 0; }
+};
 
 enum CameraIndex { kFront = 0, kRear = 1, kLeft = 2, kRight = 3 };
 enum TriangleIndex { kT1FrontLeft = 0, kT2FrontRight = 1, kT3RearRight = 2, kT4RearLeft = 3 };
