@@ -494,6 +494,11 @@ void Preview::placeCarPicture(int left, int top, int width, int height) {
     carPicture_->height = height;
 }
 
+void Preview::removeCarPicture() {
+    carPicture_.reset();
+    ui_.previewStateChanged();
+}
+
 void Preview::applyCarImage() {
     if (!carPicture_ || carPicture_->picture.pixels.empty()) {
         ui_.showMessage("Please select the car image. !!", kAppTitle, MessageIcon::kWarning);

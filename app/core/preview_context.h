@@ -142,6 +142,8 @@ public:
     void setShowOverlayBlend(bool on);
     void loadCarImage();
     void placeCarPicture(int left, int top, int width, int height);
+    // The operator took the picture off the canvas: "Apply" then has nothing to put in.
+    void removeCarPicture();
     void applyCarImage();
     void parkingLineAssistance();
     void setLutVersionText(bool major, const std::string& text);

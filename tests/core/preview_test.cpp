@@ -203,6 +203,15 @@ TEST_F(PreviewTest, CarPictureIsPlacedThenApplied) {
     preview().applyCarImage();
     EXPECT_FALSE(preview().carPicture());
     EXPECT_FALSE(preview().enabled(PreviewControl::kApply));
+
+    // Taken off the canvas before "Apply": nothing goes into the view, the operator is told so.
+    ui_.fileAnswers.push_back((dir_.path() / "car.dat").string());
+    preview().loadCarImage();
+    preview().removeCarPicture();
+    ui_.clearRecords();
+    preview().applyCarImage();
+    EXPECT_EQ(ui_.messageTexts(), std::vector<std::string>{"Please select the car image. !!"});
+    EXPECT_FALSE(preview().enabled(PreviewControl::kApply));
 }
 
 TEST_F(PreviewTest, OverlayPictureOfTheParkingLineView) {
