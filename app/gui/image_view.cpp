@@ -1,0 +1,171 @@
+#include "app/gui/image_view.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "app/gui/pictures.h"
+
+namespace mz::gui {
+
+namespace {
+
+// The picture as the libraries hold it (top row first, padded rows), without a copy of the pixels.
+QImage wrap(const core::Bitmap& image) {
+    return QImage(image.pixels.data(), image.width, image.height, image.stride(), QImage::Format_BGR888);
+}
+
+}  // namespace
+
+ImageView::ImageView(core::Session& session, int camera, QWidget* parent)
+    : QWidget(parent), session_(session), camera_(camera) {
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setMinimumSize(160, 110);
+    setObjectName(QString("imageView%1").arg(camera));
+}
+
+Point2F ImageView::toImage(QPointF w) const {
+    if (imageSize_.isEmpty() || width() <= 0 || height() <= 0) return {0, 0};
+    return {static_cast<float>(w.x() * imageSize_.width() / width()),
+            static_cast<float>(w.y() * imageSize_.height() / height())};
+}
+
+QPointF ImageView::toWidget(Point2F i) const {
+    if (imageSize_.isEmpty()) return {0, 0};
+    return {i.x * width() / static_cast<double>(imageSize_.width()),
+            i.y * height() / static_cast<double>(imageSize_.height())};
+}
+
+void ImageView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const core::ImageView view = session_.imageView(camera_);
+    magnifier_ = QRect();
+    if (view.image.pixels.empty() || view.image.width <= 0 || view.image.height <= 0) {
+        imageSize_ = QSize();
+        paintPlaceholder(p, rect(), QString::fromStdString(view.caption));
+        return;
+    }
+    imageSize_ = QSize(view.image.width, view.image.height);
+    const QImage image = wrap(view.image);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(rect(), image);
+    paintMarkers(p, view);
+    paintCaption(p, rect(), QString::fromStdString(view.caption));
+    if (hasFocus()) {
+        p.setPen(QPen(QColor(0x3a, 0x6e, 0xb4), 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(rect().adjusted(1, 1, -1, -1));
+    }
+    paintMagnifier(p, image, view);
+}
+
+void ImageView::paintMarkers(QPainter& p, const core::ImageView& view) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    QFont font("Arial");
+    font.setBold(true);
+    // 20 points on the picture at its own size; the view may show it smaller.
+    font.setPointSizeF(std::max(6.0, 20.0 * width() / std::max(1, imageSize_.width())));
+    p.setFont(font);
+    const QFontMetrics metrics(font);
+    for (int t = 0; t < 2; ++t) {
+        const core::Triangle& tri = view.triangles[t];
+        QPolygonF outline;
+        for (const Point2F& v : tri) outline << toWidget(v);
+        p.setPen(QPen(QColor(0, 0, 255), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawPolygon(outline);
+        for (int v = 0; v < 3; ++v) {
+            const QPointF c = outline[v];
+            const bool dragged = view.dragging && view.currentTriangle == t && view.selectedVertex == v;
+            p.setPen(QPen(dragged ? QColor(255, 0, 0) : QColor(255, 255, 0), dragged ? 2 : 1));
+            p.drawLine(c + QPointF(-10, 0), c + QPointF(10, 0));
+            p.drawLine(c + QPointF(0, -10), c + QPointF(0, 10));
+            const QString label = QString::number(3 * t + v + 1);
+            QRectF box(0, 0, metrics.horizontalAdvance(label) + 6, metrics.height());
+            box.moveCenter(c + QPointF(20, -20));
+            p.setPen(QPen(Qt::black, 1));
+            p.setBrush(QColor(255, 255, 255, 200));
+            p.drawRect(box);
+            p.drawText(box, Qt::AlignCenter, label);
+        }
+    }
+    p.restore();
+}
+
+void ImageView::paintMagnifier(QPainter& p, const QImage& image, const core::ImageView& view) {
+    int t = -1, v = -1;
+    if (view.dragging && view.currentTriangle >= 0 && view.selectedVertex >= 0) {
+        t = view.currentTriangle;
+        v = view.selectedVertex;
+    } else if (view.highlightedTriangle >= 0 && view.highlightedVertex >= 0) {
+        t = view.highlightedTriangle;
+        v = view.highlightedVertex;
+    }
+    if (t < 0 || v < 0 || pointer_.x() < 0) return;
+    const Point2F centre = view.triangles[t][v];
+    const int half = kMagnifiedPixels / 2;
+    const QRect source(static_cast<int>(std::floor(centre.x)) - half, static_cast<int>(std::floor(centre.y)) - half,
+                       kMagnifiedPixels, kMagnifiedPixels);
+    // Beside the pointer, or on its other side when the view would cut it off.
+    QRect box(pointer_ + QPoint(16, 16), QSize(kMagnifierSize, kMagnifierSize));
+    if (box.right() >= width()) box.moveRight(pointer_.x() - 16);
+    if (box.bottom() >= height()) box.moveBottom(pointer_.y() - 16);
+    p.save();
+    p.fillRect(box, Qt::black);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.drawImage(box, image.copy(source));   // pixels outside the picture come out black
+    const double cell = static_cast<double>(kMagnifierSize) / kMagnifiedPixels;
+    const QPointF mark = QPointF(box.topLeft()) + QPointF((centre.x - source.x()) * cell, (centre.y - source.y()) * cell);
+    p.setPen(QPen(view.dragging ? QColor(255, 0, 0) : QColor(255, 255, 0), 1));
+    p.drawLine(mark + QPointF(-cell * 3, 0), mark + QPointF(cell * 3, 0));
+    p.drawLine(mark + QPointF(0, -cell * 3), mark + QPointF(0, cell * 3));
+    p.setPen(QPen(Qt::white, 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(box);
+    p.restore();
+    magnifier_ = box;
+}
+
+void ImageView::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() != Qt::LeftButton || imageSize_.isEmpty()) return;
+    pointer_ = event->position().toPoint();
+    session_.pointerDown(camera_, toImage(event->position()));
+}
+
+void ImageView::mouseMoveEvent(QMouseEvent* event) {
+    if (imageSize_.isEmpty()) return;
+    pointer_ = event->position().toPoint();
+    session_.pointerMove(camera_, toImage(event->position()));
+}
+
+void ImageView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || imageSize_.isEmpty()) return;
+    session_.pointerUp(camera_);
+}
+
+void ImageView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) Q_EMIT doubleClicked(camera_);
+}
+
+void ImageView::leaveEvent(QEvent*) {
+    pointer_ = {-1, -1};
+    update();
+}
+
+void ImageView::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Up: session_.arrowKey(camera_, core::ArrowKey::kUp); return;
+    case Qt::Key_Down: session_.arrowKey(camera_, core::ArrowKey::kDown); return;
+    case Qt::Key_Left: session_.arrowKey(camera_, core::ArrowKey::kLeft); return;
+    case Qt::Key_Right: session_.arrowKey(camera_, core::ArrowKey::kRight); return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape: return;   // the view keeps them: no default button fires from here
+    default: QWidget::keyPressEvent(event);
+    }
+}
+
+}  // namespace mz::gui

@@ -1,0 +1,198 @@
+#include "app/gui/main_window.h"
+
+#include <QContextMenuEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include "app/gui/choosers.h"
+#include "app/gui/image_view.h"
+#include "app/gui/pictures.h"
+#include "app/gui/preview_window.h"
+#include "app/gui/qt_ui.h"
+
+namespace mz::gui {
+
+namespace {
+
+constexpr const char* kViewModeEntries[core::kCameraCount] = {"Front", "Rear", "Left", "Right"};
+constexpr const char* kCameraNames[core::kCameraCount] = {"Front", "Rear", "Left", "Right"};
+
+}  // namespace
+
+// ---- PictureButton ----
+
+PictureButton::PictureButton(core::Button button, QWidget* parent) : QAbstractButton(parent), button_(button) {
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_Hover);
+}
+
+void PictureButton::setLook(core::ButtonLook look) {
+    look_ = look;
+    update();
+}
+
+QSize PictureButton::sizeHint() const { return dialogUnits(*this, 56, 36); }
+
+void PictureButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    paintButtonPicture(p, rect(), button_, look_, isDown() || hovered_, hasFocus());
+}
+
+void PictureButton::enterEvent(QEnterEvent* event) {
+    hovered_ = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void PictureButton::leaveEvent(QEvent* event) {
+    hovered_ = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+// ---- MainWindow ----
+
+MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) : QWidget(parent), ui_(ui) {
+    setObjectName("mainWindow");
+    ui_.setDialogParent(this);
+    connect(&ui_, &QtUi::titleChanged, this, &QWidget::setWindowTitle);
+    connect(&ui_, &QtUi::buttonLookChanged, this, [this](int b, int look) {
+        buttons_[b]->setLook(static_cast<core::ButtonLook>(look));
+    });
+    connect(&ui_, &QtUi::buttonFocusRequested, this, [this](int b) { buttons_[b]->setFocus(); });
+    // The detection thread reports here: the queue brings its reports to this window's thread.
+    connect(&ui_, &QtUi::imageViewChanged, this, [this](int camera) {
+        if (camera >= 0 && camera < core::kCameraCount) views_[camera]->update();
+        updateStatus();
+    }, Qt::QueuedConnection);
+    connect(&ui_, &QtUi::imageViewsShown, this, [this] {
+        for (ImageView* v : views_) v->update();
+        updateStatus();
+    });
+
+    // Wired before the session starts: its constructor already sets the title.
+    session_ = std::make_unique<core::Session>(ui_, options);
+
+    auto* top = new QHBoxLayout;
+    for (int b = 0; b < 5; ++b) {
+        buttons_[b] = new PictureButton(static_cast<core::Button>(b));
+        buttons_[b]->setObjectName(QString("button%1").arg(b));
+        top->addWidget(buttons_[b]);
+        connect(buttons_[b], &QAbstractButton::clicked, this, [this, b] { command(static_cast<core::Button>(b)); });
+    }
+    top->addStretch(1);
+    status_ = new QLabel;
+    status_->setObjectName("status");
+    status_->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    status_->setWordWrap(true);
+    status_->setMinimumWidth(dialogUnits(*this, 110, 0).width());
+    top->addWidget(status_);
+
+    grid_ = new QGridLayout;
+    grid_->setSpacing(4);
+    for (int c = 0; c < core::kCameraCount; ++c) {
+        views_[c] = new ImageView(*session_, c);
+        grid_->addWidget(views_[c], c / 2, c % 2);
+        connect(views_[c], &ImageView::doubleClicked, this, &MainWindow::toggleEnlarged);
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(grid_, 1);
+    resize(dialogUnits(*this, 451, 327));
+
+    preview_ = new PreviewWindow(*session_, ui_, this);
+    updateStatus();
+}
+
+MainWindow::~MainWindow() {
+    // The preview draws from the session: it goes first, then the session ends its detection.
+    delete preview_;
+    preview_ = nullptr;
+    session_.reset();
+}
+
+void MainWindow::command(core::Button button) {
+    switch (button) {
+    case core::Button::kConfigLoad: session_->configLoad(); break;
+    case core::Button::kImageLoad: session_->imageLoad(); break;
+    case core::Button::kApplyAvm: session_->applyAvm(); break;
+    case core::Button::kSaveLut: session_->saveLut(); break;
+    case core::Button::kExit: close(); return;
+    }
+    updateStatus();
+}
+
+void MainWindow::updateStatus() {
+    QString text;
+    if (session_->configPath().empty()) {
+        text = "No configuration loaded";
+    } else {
+        const core::CalibrationState& s = session_->calibration();
+        text = QString("%1\n").arg(QString::fromStdString(s.modelName));
+        if (session_->detectionRunning()) {
+            text += "Detecting the patterns...";
+        } else if (session_->imagesLoaded()) {
+            QStringList found;
+            for (int c = 0; c < core::kCameraCount; ++c) {
+                const int32_t r = session_->detectionResult(c);
+                found << QString("%1 %2").arg(kCameraNames[c], r == 0 ? "found" : r < 0 ? "NOT FOUND" : "-");
+            }
+            text += found.join(", ");
+        }
+    }
+    status_->setText(text);
+}
+
+void MainWindow::toggleEnlarged(int camera) {
+    if (enlarged_ == camera) {
+        enlarged_ = -1;
+        for (int c = 0; c < core::kCameraCount; ++c) {
+            placeInGrid(c, 1);
+            views_[c]->show();
+        }
+        return;
+    }
+    enlarged_ = camera;
+    for (int c = 0; c < core::kCameraCount; ++c) {
+        if (c == camera) continue;
+        views_[c]->hide();
+        placeInGrid(c, 1);
+    }
+    placeInGrid(camera, 2);
+    views_[camera]->show();
+    views_[camera]->raise();
+    views_[camera]->setFocus();
+}
+
+void MainWindow::placeInGrid(int camera, int span) {
+    grid_->removeWidget(views_[camera]);
+    if (span == 1) grid_->addWidget(views_[camera], camera / 2, camera % 2);
+    else grid_->addWidget(views_[camera], 0, 0, span, span);
+}
+
+void MainWindow::bringForward(int camera) {
+    if (enlarged_ >= 0 && enlarged_ != camera) toggleEnlarged(camera);
+    views_[camera]->raise();
+    views_[camera]->setFocus();
+}
+
+void MainWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    paintBackground(p, rect());
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+    if (!session_->imagesLoaded()) return;
+    QMenu menu(this);
+    menu.setTitle("View Mode");
+    for (int c = 0; c < core::kCameraCount; ++c) {
+        menu.addAction(kViewModeEntries[c], this, [this, c] { bringForward(c); });
+    }
+    menu.exec(event->globalPos());
+}
+
+}  // namespace mz::gui

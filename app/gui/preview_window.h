@@ -1,0 +1,66 @@
+// "Preview": the view canvas and the controls that adjust the calibration and the view settings.
+// Every control forwards to the core's preview; values and enabled states come back from it.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <map>
+
+#include "app/core/session.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QToolButton;
+
+namespace mz::gui {
+
+class ColourButton;
+class QtUi;
+class ViewCanvas;
+
+class PreviewWindow : public QWidget {
+    Q_OBJECT
+public:
+    PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent = nullptr);
+
+    ViewCanvas* canvas() const { return canvas_; }
+    QToolButton* adjustmentButton(core::Adjustment a) const { return adjust_[static_cast<int>(a)]; }
+    QLineEdit* field(core::PreviewField f) const { return fields_.at(f); }
+    QComboBox* maskType() const { return maskType_; }
+    QListWidget* viewList() const { return viewList_; }
+    QPushButton* loadCarImageButton() const { return loadCar_; }
+    QPushButton* applyButton() const { return apply_; }
+    QPushButton* parkingLineButton() const { return parkingLine_; }
+    QCheckBox* overlayBlend() const { return overlayBlend_; }
+    ColourButton* colourButton() const { return colour_; }
+    QLineEdit* lutVersion(bool major) const { return major ? lutMajor_ : lutMinor_; }
+
+    // The controls as the core's state says: values, enabled controls, view list.
+    void refresh();
+
+private:
+    QLineEdit* addField(core::PreviewField f, core::PreviewControl control);
+    void bring();
+
+    core::Session& session_;
+    QtUi& ui_;
+    ViewCanvas* canvas_;
+    std::array<QToolButton*, 8> adjust_{};
+    std::map<core::PreviewField, QLineEdit*> fields_;
+    std::map<QWidget*, core::PreviewControl> controls_;
+    QComboBox* maskType_;
+    QListWidget* viewList_;
+    QPushButton* loadCar_;
+    QPushButton* apply_;
+    QPushButton* parkingLine_;
+    QCheckBox* overlayBlend_;
+    ColourButton* colour_;
+    QLineEdit* lutMajor_;
+    QLineEdit* lutMinor_;
+};
+
+}  // namespace mz::gui

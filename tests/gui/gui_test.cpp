@@ -1,0 +1,352 @@
+// The windows of the desktop program on a simulated bay, driven with the mouse and the keyboard.
+// Dialogs and message boxes are answered in place by the dialog runner, never in a modal loop.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <deque>
+
+#include "app/gui/choosers.h"
+#include "app/gui/image_view.h"
+#include "app/gui/main_window.h"
+#include "app/gui/preview_window.h"
+#include "app/gui/qt_ui.h"
+#include "app/gui/view_canvas.h"
+
+namespace mz::gui {
+namespace {
+
+struct Shown {
+    QString text;
+    QString title;
+    QMessageBox::Icon icon;
+};
+
+// Plays the operator at every dialog: fills the chooser from the queue and presses its button.
+class Operator {
+public:
+    std::deque<QString> configs, folders, files;
+    std::vector<Shown> messages;
+
+    int operator()(QDialog& dialog) {
+        if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+            messages.push_back({box->text(), box->windowTitle(), box->icon()});
+            return QMessageBox::Ok;
+        }
+        if (auto* config = qobject_cast<ConfigLoadDialog*>(&dialog)) {
+            if (configs.empty()) return QDialog::Rejected;
+            config->pathField()->setText(take(configs));
+            QTest::mouseClick(config->loadButton(), Qt::LeftButton);
+            return config->result();
+        }
+        if (auto* chooser = qobject_cast<FolderChooser*>(&dialog)) {
+            if (folders.empty()) return QDialog::Rejected;
+            chooser->folderField()->setText(take(folders));
+            QTest::mouseClick(chooser->confirmButton(), Qt::LeftButton);
+            return chooser->result();
+        }
+        if (auto* files = qobject_cast<QFileDialog*>(&dialog)) {
+            if (this->files.empty()) return QDialog::Rejected;
+            files->selectFile(take(this->files));
+            return QDialog::Accepted;
+        }
+        return QDialog::Rejected;
+    }
+    bool shown(const QString& text) const {
+        return std::any_of(messages.begin(), messages.end(), [&](const Shown& m) { return m.text == text; });
+    }
+
+private:
+    static QString take(std::deque<QString>& q) {
+        QString s = q.front();
+        q.pop_front();
+        return s;
+    }
+};
+
+// A picture shows when its pixels are not all alike.
+bool varied(const QImage& image, const QRect& area) {
+    const QRect r = area.intersected(image.rect());
+    if (r.isEmpty()) return false;
+    const QRgb first = image.pixel(r.topLeft());
+    int differing = 0;
+    for (int y = r.top(); y <= r.bottom(); y += 3) {
+        for (int x = r.left(); x <= r.right(); x += 3) differing += image.pixel(x, y) != first;
+    }
+    return differing > r.width() * r.height() / 90;
+}
+
+QByteArray outputHash(const core::Preview& preview) {
+    int w = 0, h = 0;
+    const auto out = preview.output(w, h);
+    return QCryptographicHash::hash(QByteArrayView(out.data(), static_cast<qsizetype>(out.size())),
+                                    QCryptographicHash::Sha1);
+}
+
+void screenshot(QWidget& w, const char* name) {
+    const QByteArray dir = qgetenv("MZ_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) QVERIFY(w.grab().save(QDir(dir).filePath(name)));
+}
+
+int run(const QStringList& args, QString* output = nullptr) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(MZ_CLI, args);
+    if (!p.waitForFinished(120000)) return -1;
+    if (output) *output = QString::fromUtf8(p.readAll());
+    return p.exitCode();
+}
+
+class GuiTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(temp_.isValid());
+        bay_ = temp_.filePath("bay");
+        QString out;
+        QCOMPARE(run({"simulate", "--out", bay_, "--seed", "1"}, &out), 0);
+    }
+
+    void progressCaptionAndStoredPlace();
+    void failuresReachTheOperator();
+    void wholeCalibrationWithTheMouse();
+
+private:
+    QTemporaryDir temp_;
+    QString bay_;
+};
+
+void GuiTest::progressCaptionAndStoredPlace() {
+    QSettings().remove("Settings");
+    {
+        ProgressWindow progress("Data Save");
+        progress.setPosition(50);
+        QCOMPARE(progress.windowTitle(), QString("Data Save [50%]"));
+        progress.setPosition(50.2);
+        QCOMPARE(progress.captionWrites(), 1);
+        progress.setPosition(66.6);
+        QCOMPARE(progress.windowTitle(), QString("Data Save [67%]"));
+        progress.show();
+        progress.move(40, 50);
+        QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
+        QVERIFY(progress.cancelled());
+        QVERIFY(!progress.isVisible());
+    }
+    QCOMPARE(QSettings().value("Settings/X").toInt(), 40);
+    QCOMPARE(QSettings().value("Settings/Y").toInt(), 50);
+    ProgressWindow again("Data Save");
+    QCOMPARE(again.pos(), QPoint(40, 50));
+    // Off the screen (a monitor that is gone): centred instead.
+    QSettings().setValue("Settings/X", 100000);
+    ProgressWindow centred("Data Save");
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(std::abs(centred.geometry().center().x() - screen.center().x()) <= 1);
+}
+
+void GuiTest::failuresReachTheOperator() {
+    QtUi ui;
+    Operator op;
+    ui.setDialogRunner(std::ref(op));
+    MainWindow window(ui);
+    window.show();
+    QTest::mouseClick(window.button(core::Button::kImageLoad), Qt::LeftButton);
+    QCOMPARE(op.messages.size(), size_t{1});
+    QCOMPARE(op.messages[0].text, QString("First select a configure file."));
+    QCOMPARE(op.messages[0].title, QString(core::kAppTitle));
+    QCOMPARE(op.messages[0].icon, QMessageBox::Critical);
+
+    const QString damaged = temp_.filePath("damaged.bin");
+    QFile file(damaged);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(300, '\x5a'));
+    file.close();
+    op.configs.push_back(damaged);
+    QTest::mouseClick(window.button(core::Button::kConfigLoad), Qt::LeftButton);
+    QVERIFY(op.shown("Config File error!"));
+    QCOMPARE(op.messages.back().icon, QMessageBox::Critical);
+    QCOMPARE(window.button(core::Button::kConfigLoad)->look(), core::ButtonLook::kInitial);
+}
+
+void GuiTest::wholeCalibrationWithTheMouse() {
+    QElapsedTimer clock;
+    clock.start();
+    QtUi ui;
+    Operator op;
+    ui.setDialogRunner(std::ref(op));
+    MainWindow window(ui);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    qInfo("main window shown after %lld ms", static_cast<long long>(clock.elapsed()));
+    QVERIFY(window.windowTitle().startsWith("Untitled - Calibration Tool v"));
+    core::Session& session = window.session();
+
+    op.configs.push_back(QDir(bay_).filePath("Config.bin"));
+    QTest::mouseClick(window.button(core::Button::kConfigLoad), Qt::LeftButton);
+    QVERIFY(window.windowTitle().startsWith("Model : "));
+    QCOMPARE(window.button(core::Button::kConfigLoad)->look(), core::ButtonLook::kDone);
+
+    op.folders.push_back(bay_);
+    QTest::mouseClick(window.button(core::Button::kImageLoad), Qt::LeftButton);
+    session.waitForDetection();
+    QTRY_VERIFY(window.statusText()->text().contains("Front found"));
+    QCOMPARE(window.button(core::Button::kApplyAvm)->look(), core::ButtonLook::kReady);
+    for (int c = 0; c < core::kCameraCount; ++c) QCOMPARE(session.detectionResult(c), 0);
+    const QImage mainShot = window.grab().toImage();
+    QVERIFY(varied(mainShot, window.imageView(0)->geometry()));
+    screenshot(window, "main-window.png");
+
+    // Drag the front camera's first corner; it moves by the dragged amount in picture pixels.
+    ImageView* view = window.imageView(0);
+    const Point2F before = session.imageView(0).triangles[0][0];
+    const QPoint grab = view->toWidget(before).toPoint();
+    const QPoint delta(9, -6);
+    const Point2F expected{before.x + (view->toImage(grab + delta).x - view->toImage(grab).x),
+                           before.y + (view->toImage(grab + delta).y - view->toImage(grab).y)};
+    QTest::mousePress(view, Qt::LeftButton, {}, grab);
+    QTest::mouseMove(view, grab + QPoint(4, -2));
+    QTest::mouseMove(view, grab + delta);
+    QVERIFY(session.imageView(0).dragging);
+    view->grab();
+    QVERIFY(!view->magnifierRect().isEmpty());
+    QCOMPARE(view->magnifierRect().size(), QSize(kMagnifierSize, kMagnifierSize));
+    screenshot(*view, "image-view-dragging.png");
+    QTest::mouseRelease(view, Qt::LeftButton, {}, grab + delta);
+    Point2F moved = session.imageView(0).triangles[0][0];
+    QVERIFY(std::abs(moved.x - expected.x) < 1e-3f && std::abs(moved.y - expected.y) < 1e-3f);
+    QTest::keyClick(view, Qt::Key_Right);
+    QCOMPARE(session.imageView(0).triangles[0][0].x, moved.x + 1);
+
+    // Apply AVM: the preview comes up on the stitched full top view.
+    clock.restart();
+    QTest::mouseClick(window.button(core::Button::kApplyAvm), Qt::LeftButton);
+    PreviewWindow* preview = window.preview();
+    QVERIFY(QTest::qWaitForWindowExposed(preview));
+    const QImage first = preview->canvas()->grab().toImage();
+    qInfo("preview shown %lld ms after Apply AVM", static_cast<long long>(clock.elapsed()));
+    QVERIFY(session.viewApplied());
+    QVERIFY(varied(first, preview->canvas()->viewRect()));
+    QCOMPARE(session.patternPoints(0)[0].x, moved.x + 1);
+    QCOMPARE(preview->viewList()->currentRow(), 0);
+    screenshot(*preview, "preview.png");
+
+    // The buttons change the shown view; UP and DOWN cancel out, so the files stay comparable.
+    const QByteArray applied = outputHash(session.preview());
+    QTest::mouseClick(preview->adjustmentButton(core::Adjustment::kUp), Qt::LeftButton);
+    QVERIFY(outputHash(session.preview()) != applied);
+    QTest::mouseClick(preview->adjustmentButton(core::Adjustment::kDown), Qt::LeftButton);
+    QCOMPARE(outputHash(session.preview()), applied);
+    // Mask type: "Blending Auto" offers the width field, "Predefined" takes it away again.
+    preview->maskType()->setCurrentIndex(0);
+    Q_EMIT preview->maskType()->activated(0);
+    QVERIFY(preview->field(core::PreviewField::kOverallWidth)->isEnabled());
+    QVERIFY(outputHash(session.preview()) != applied);
+    preview->maskType()->setCurrentIndex(4);
+    Q_EMIT preview->maskType()->activated(4);
+    QVERIFY(!preview->field(core::PreviewField::kOverallWidth)->isEnabled());
+    QCOMPARE(outputHash(session.preview()), applied);
+
+    // Save LUT into a folder of our own: the same files as calibration-cli with the same points.
+    const QString guiOut = temp_.filePath("gui-out");
+    QVERIFY(QDir().mkpath(guiOut));
+    op.folders.push_back(guiOut);
+    QTest::mouseClick(window.button(core::Button::kSaveLut), Qt::LeftButton);
+    QVERIFY(op.shown("Output file saved successfully."));
+    QVERIFY(ui.progressWindow() && !ui.progressWindow()->isVisible());
+    QCOMPARE(ui.progressWindow()->windowTitle(), QString("%1 [100%]").arg(core::kAppTitle));
+
+    QString points = "{";
+    const char* keys[] = {"front", "rear", "left", "right"};
+    for (int c = 0; c < core::kCameraCount; ++c) {
+        const auto p = session.patternPoints(c);
+        points += QString("%1\"%2\": [").arg(c ? ", " : "", keys[c]);
+        for (int i = 0; i < core::kPatternPointCount; ++i) {
+            points += QString("%1[%2, %3]").arg(i ? ", " : "").arg(p[i].x, 0, 'g', 9).arg(p[i].y, 0, 'g', 9);
+        }
+        points += "]";
+    }
+    points += "}";
+    QFile pointsFile(temp_.filePath("points.json"));
+    QVERIFY(pointsFile.open(QIODevice::WriteOnly));
+    pointsFile.write(points.toUtf8());
+    pointsFile.close();
+    const QString cliOut = temp_.filePath("cli-out");
+    QString log;
+    QCOMPARE(run({"run", "--config", QDir(bay_).filePath("Config.bin"), "--data", bay_, "--out", cliOut, "--points",
+                  pointsFile.fileName()}, &log), 0);
+    int compared = 0;
+    for (QDirIterator it(cliOut, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        const QString relative = QDir(cliOut).relativeFilePath(path);
+        QFile a(path), b(QDir(guiOut).filePath(relative));
+        QVERIFY2(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly), qPrintable(relative));
+        QByteArray x = a.readAll(), y = b.readAll();
+        QCOMPARE(x.size(), y.size());
+        // The header's date words and its checksum follow the clock; everything else must agree.
+        for (int i : {4, 5, 6, 7, 30, 31}) x[i] = y[i] = 0;
+        QVERIFY2(x == y, qPrintable(relative));
+        ++compared;
+    }
+    QCOMPARE(compared, 23);
+
+    // A car picture (not with the predefined mask): loaded, dragged across the canvas, applied.
+    preview->maskType()->setCurrentIndex(0);
+    Q_EMIT preview->maskType()->activated(0);
+    const QString car = temp_.filePath("car.bmp");
+    QImage carPicture(60, 120, QImage::Format_RGB888);
+    carPicture.fill(QColor(200, 30, 30));
+    QVERIFY(carPicture.save(car, "BMP"));
+    op.files.push_back(car);
+    QTest::mouseClick(preview->loadCarImageButton(), Qt::LeftButton);
+    QVERIFY(session.preview().carPicture().has_value());
+    QVERIFY(preview->applyButton()->isEnabled());
+    ViewCanvas* canvas = preview->canvas();
+    const QPoint inside = canvas->toCanvas(QPointF(30, 60)).toPoint();
+    QTest::mousePress(canvas, Qt::LeftButton, {}, inside);
+    QVERIFY(canvas->itemSelected());
+    QTest::mouseMove(canvas, inside + QPoint(20, 10));
+    QTest::mouseMove(canvas, inside + QPoint(80, 40));
+    QTest::mouseRelease(canvas, Qt::LeftButton, {}, inside + QPoint(80, 40));
+    const QPointF shift = canvas->toView(inside + QPoint(80, 40)) - canvas->toView(inside);
+    QVERIFY(std::abs(session.preview().carPicture()->left - shift.x()) <= 1);
+    QVERIFY(std::abs(session.preview().carPicture()->top - shift.y()) <= 1);
+    const QByteArray withoutCar = outputHash(session.preview());
+    QTest::mouseClick(preview->applyButton(), Qt::LeftButton);
+    QVERIFY(!session.preview().carPicture());
+    QVERIFY(!preview->applyButton()->isEnabled());
+    QVERIFY(outputHash(session.preview()) != withoutCar);
+    QVERIFY(varied(preview->grab().toImage(), preview->canvas()->geometry()));
+}
+
+}  // namespace
+}  // namespace mz::gui
+
+int main(int argc, char** argv) {
+    // The stored progress-window place goes to a folder of the test's own.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName("Ovantis");
+    QApplication::setApplicationName("Calibration Tool Test");
+    mz::gui::GuiTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "gui_test.moc"
