@@ -15,7 +15,7 @@ seed=1
 
 echo "== build ($build, Release)"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMZ_BUILD_TESTS=OFF -DMZ_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target calibration-cli -j "$jobs"
+cmake --build "$build" --target calibration-cli calibration -j "$jobs"
 cli="$build/app/cli/calibration-cli"
 
 echo "== simulate the sample bay (seed $seed) into $sample"
@@ -44,3 +44,6 @@ echo "Stitched top view:   $sample/topview.bmp"
 echo "Output tree:         $sample/out/ ($(for d in Lut Osd Param; do
   printf '%s/ %s files  ' "$d" "$(find "$sample/out/$d" -type f 2>/dev/null | wc -l)"; done))"
 echo "Check the files:     $cli inspect $sample/out/*/*.bin"
+echo
+echo "== the desktop program on the sample bay (needs a display)"
+echo "$build/app/gui/calibration --config $sample/Config.bin --data $sample"

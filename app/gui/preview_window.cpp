@@ -49,8 +49,6 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
       lutMajor_(new QLineEdit), lutMinor_(new QLineEdit) {
     setObjectName("preview");
     setWindowTitle("Preview");
-    core::Preview& preview = session_.preview();
-
     // Adjustments: the arrows in a cross, zoom and rotation beside them.
     auto* moves = new QGridLayout;
     const QPoint cells[8] = {{1, 0}, {1, 2}, {0, 1}, {2, 1}, {3, 0}, {3, 2}, {4, 0}, {4, 2}};
@@ -132,17 +130,22 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     auto* views = new QGroupBox("Select a View");
     auto* viewsLayout = new QVBoxLayout(views);
     viewList_->setObjectName("viewList");
+    viewList_->setMaximumHeight(dialogUnits(*this, 0, 80).height());
     viewsLayout->addWidget(viewList_);
     connect(viewList_, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0) session_.preview().selectView(row);
     });
 
     auto* panel = new QWidget;
-    auto* panelLayout = new QVBoxLayout(panel);
-    for (QWidget* w : std::initializer_list<QWidget*>{views, moveBox, vehicle, property, version, parking}) {
-        panelLayout->addWidget(w);
-    }
-    panelLayout->addStretch();
+    auto* panelLayout = new QHBoxLayout(panel);
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    for (QWidget* w : {views, moveBox, vehicle}) left->addWidget(w);
+    for (QWidget* w : {property, version, parking}) right->addWidget(w);
+    left->addStretch();
+    right->addStretch();
+    panelLayout->addLayout(left);
+    panelLayout->addLayout(right);
     auto* scroll = new QScrollArea;
     scroll->setWidget(panel);
     scroll->setWidgetResizable(true);
@@ -157,7 +160,6 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     connect(&ui_, &QtUi::previewShown, this, &PreviewWindow::bring);
     connect(&ui_, &QtUi::previewViewChanged, canvas_, qOverload<>(&QWidget::update));
     connect(&ui_, &QtUi::previewStateUpdated, this, &PreviewWindow::refresh);
-    (void)preview;
     refresh();
 }
 
