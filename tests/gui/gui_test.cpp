@@ -9,6 +9,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -127,6 +130,7 @@ private Q_SLOTS:
     void progressCaptionAndStoredPlace();
     void failuresReachTheOperator();
     void wholeCalibrationWithTheMouse();
+    void lostTriangleIsPlacedByHand();
 
 private:
     QTemporaryDir temp_;
@@ -332,6 +336,89 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(!preview->applyButton()->isEnabled());
     QVERIFY(outputHash(session.preview()) != withoutCar);
     QVERIFY(varied(preview->grab().toImage(), preview->canvas()->geometry()));
+}
+
+// Paints the lower three quarters of the left half of a bottom-up 24-bit bitmap with the floor's
+// grey: the left triangle is gone.
+void hideLeftTriangle(const QString& path) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray b = file.readAll();
+    auto word = [&b](int at) {
+        return static_cast<int32_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8 |
+                                    static_cast<uint8_t>(b[at + 2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24);
+    };
+    const int offset = word(10), w = word(18), h = word(22);
+    QVERIFY(h > 0);
+    const int stride = (w * 3 + 3) & ~3;
+    for (int y = h / 4; y < h; ++y) {
+        char* row = b.data() + offset + (h - 1 - y) * stride;
+        for (int x = 0; x < w / 2; ++x) {
+            row[3 * x] = char(200);
+            row[3 * x + 1] = char(195);
+            row[3 * x + 2] = char(190);
+        }
+    }
+    file.seek(0);
+    file.write(b);
+}
+
+void GuiTest::lostTriangleIsPlacedByHand() {
+    const QString hidden = temp_.filePath("hidden");
+    QVERIFY(QDir().mkpath(hidden + "/image"));
+    for (const char* name : {"Config.bin", "truth.json", "image/front.bmp", "image/rear.bmp", "image/left.bmp",
+                             "image/right.bmp"}) {
+        QVERIFY(QFile::copy(QDir(bay_).filePath(name), QDir(hidden).filePath(name)));
+    }
+    hideLeftTriangle(QDir(hidden).filePath("image/front.bmp"));
+    QFile truthFile(QDir(hidden).filePath("truth.json"));
+    QVERIFY(truthFile.open(QIODevice::ReadOnly));
+    const QJsonArray truth =
+        QJsonDocument::fromJson(truthFile.readAll()).object()["cameras"].toObject()["front"].toObject()["imagePoints"].toArray();
+    QCOMPARE(truth.size(), 6);
+
+    QtUi ui;
+    Operator op;
+    ui.setDialogRunner(std::ref(op));
+    MainWindow window(ui);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    core::Session& session = window.session();
+    op.configs.push_back(QDir(hidden).filePath("Config.bin"));
+    QTest::mouseClick(window.button(core::Button::kConfigLoad), Qt::LeftButton);
+    op.folders.push_back(hidden);
+    QTest::mouseClick(window.button(core::Button::kImageLoad), Qt::LeftButton);
+    session.waitForDetection();
+    QTRY_VERIFY(window.statusText()->text().contains("Right found"));
+    // Detection left the lost triangle where the configuration put it.
+    const auto defaults = core::Session::defaultPatternPoints(0, 720, 480);
+    QCOMPARE(session.imageView(0).triangles[0][0].x, defaults[0].x);
+    QCOMPARE(session.imageView(0).triangles[0][0].y, defaults[0].y);
+
+    // Enlarged, the view shows the picture at about its own size: finer work for the hand.
+    ImageView* view = window.imageView(0);
+    QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(window.enlargedView(), 0);
+    QVERIFY(!window.imageView(1)->isVisible());
+    QTRY_VERIFY(view->width() > window.imageView(1)->width());
+    for (int v = 0; v < 3; ++v) {
+        const Point2F from = session.imageView(0).triangles[0][v];
+        const Point2F to{static_cast<float>(truth[v].toArray()[0].toDouble()),
+                         static_cast<float>(truth[v].toArray()[1].toDouble())};
+        const QPoint press = view->toWidget(from).toPoint();
+        QTest::mousePress(view, Qt::LeftButton, {}, press);
+        QTest::mouseMove(view, view->toWidget(to).toPoint());
+        QTest::mouseRelease(view, Qt::LeftButton, {}, view->toWidget(to).toPoint());
+        const Point2F placed = session.imageView(0).triangles[0][v];
+        QVERIFY2(std::hypot(placed.x - to.x, placed.y - to.y) < 2.5f, qPrintable(QString("corner %1").arg(v + 1)));
+    }
+    QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(window.enlargedView(), -1);
+
+    QTest::mouseClick(window.button(core::Button::kApplyAvm), Qt::LeftButton);
+    QVERIFY(session.preview().lastCalibrationResult() >= 0);
+    QVERIFY(session.viewApplied());
+    QVERIFY(!op.shown(QString::fromStdString(core::calibrationFailureMessage(-1))));
 }
 
 }  // namespace
