@@ -24,6 +24,7 @@
 #include <QToolButton>
 
 #include <deque>
+#include <memory>
 
 #include "app/gui/choosers.h"
 #include "app/gui/image_view.h"
@@ -80,6 +81,27 @@ private:
         QString s = q.front();
         q.pop_front();
         return s;
+    }
+};
+
+// The program as it starts, its dialogs answered by the operator above.
+struct Desk {
+    Operator op;
+    QtUi ui;
+    std::unique_ptr<MainWindow> window;
+    Desk() {
+        ui.setDialogRunner(std::ref(op));
+        window = std::make_unique<MainWindow>(ui);
+        window->show();
+    }
+    // "Config Load" and "Image Load" on a bay folder, up to the end of detection.
+    void loadBay(const QString& folder) {
+        op.configs.push_back(QDir(folder).filePath("Config.bin"));
+        QTest::mouseClick(window->button(core::Button::kConfigLoad), Qt::LeftButton);
+        op.folders.push_back(folder);
+        QTest::mouseClick(window->button(core::Button::kImageLoad), Qt::LeftButton);
+        window->session().waitForDetection();
+        QTRY_VERIFY(window->statusText()->text().contains("Right "));
     }
 };
 
@@ -165,11 +187,9 @@ void GuiTest::progressCaptionAndStoredPlace() {
 }
 
 void GuiTest::failuresReachTheOperator() {
-    QtUi ui;
-    Operator op;
-    ui.setDialogRunner(std::ref(op));
-    MainWindow window(ui);
-    window.show();
+    Desk desk;
+    Operator& op = desk.op;
+    MainWindow& window = *desk.window;
     QTest::mouseClick(window.button(core::Button::kImageLoad), Qt::LeftButton);
     QCOMPARE(op.messages.size(), size_t{1});
     QCOMPARE(op.messages[0].text, QString("First select a configure file."));
@@ -191,25 +211,19 @@ void GuiTest::failuresReachTheOperator() {
 void GuiTest::wholeCalibrationWithTheMouse() {
     QElapsedTimer clock;
     clock.start();
-    QtUi ui;
-    Operator op;
-    ui.setDialogRunner(std::ref(op));
-    MainWindow window(ui);
-    window.show();
+    Desk desk;
+    Operator& op = desk.op;
+    QtUi& ui = desk.ui;
+    MainWindow& window = *desk.window;
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     qInfo("main window shown after %lld ms", static_cast<long long>(clock.elapsed()));
     QVERIFY(window.windowTitle().startsWith("Untitled - Calibration Tool v"));
     core::Session& session = window.session();
 
-    op.configs.push_back(QDir(bay_).filePath("Config.bin"));
-    QTest::mouseClick(window.button(core::Button::kConfigLoad), Qt::LeftButton);
+    desk.loadBay(bay_);
     QVERIFY(window.windowTitle().startsWith("Model : "));
     QCOMPARE(window.button(core::Button::kConfigLoad)->look(), core::ButtonLook::kDone);
-
-    op.folders.push_back(bay_);
-    QTest::mouseClick(window.button(core::Button::kImageLoad), Qt::LeftButton);
-    session.waitForDetection();
-    QTRY_VERIFY(window.statusText()->text().contains("Front found"));
+    QVERIFY(window.statusText()->text().contains("Front found"));
     QCOMPARE(window.button(core::Button::kApplyAvm)->look(), core::ButtonLook::kReady);
     for (int c = 0; c < core::kCameraCount; ++c) QCOMPARE(session.detectionResult(c), 0);
     const QImage mainShot = window.grab().toImage();
@@ -377,19 +391,10 @@ void GuiTest::lostTriangleIsPlacedByHand() {
         QJsonDocument::fromJson(truthFile.readAll()).object()["cameras"].toObject()["front"].toObject()["imagePoints"].toArray();
     QCOMPARE(truth.size(), 6);
 
-    QtUi ui;
-    Operator op;
-    ui.setDialogRunner(std::ref(op));
-    MainWindow window(ui);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Desk desk;
+    MainWindow& window = *desk.window;
     core::Session& session = window.session();
-    op.configs.push_back(QDir(hidden).filePath("Config.bin"));
-    QTest::mouseClick(window.button(core::Button::kConfigLoad), Qt::LeftButton);
-    op.folders.push_back(hidden);
-    QTest::mouseClick(window.button(core::Button::kImageLoad), Qt::LeftButton);
-    session.waitForDetection();
-    QTRY_VERIFY(window.statusText()->text().contains("Right found"));
+    desk.loadBay(hidden);
     // Detection left the lost triangle where the configuration put it.
     const auto defaults = core::Session::defaultPatternPoints(0, 720, 480);
     QCOMPARE(session.imageView(0).triangles[0][0].x, defaults[0].x);
@@ -418,7 +423,7 @@ void GuiTest::lostTriangleIsPlacedByHand() {
     QTest::mouseClick(window.button(core::Button::kApplyAvm), Qt::LeftButton);
     QVERIFY(session.preview().lastCalibrationResult() >= 0);
     QVERIFY(session.viewApplied());
-    QVERIFY(!op.shown(QString::fromStdString(core::calibrationFailureMessage(-1))));
+    QVERIFY(!desk.op.shown(QString::fromStdString(core::calibrationFailureMessage(-1))));
 }
 
 }  // namespace
