@@ -21,6 +21,14 @@ namespace {
 constexpr const char* kViewModeEntries[core::kCameraCount] = {"Front", "Rear", "Left", "Right"};
 constexpr const char* kCameraNames[core::kCameraCount] = {"Front", "Rear", "Left", "Right"};
 
+// "Apply AVM: done (calibrate 0.1 ms, build 40 ms)"; the times only when the command ran through.
+QString outcome(const char* command, const core::CommandResult& result, const QString& times) {
+    static const char* const kStatus[] = {"done", "cancelled", "refused", "failed"};
+    QString line = QString("%1: %2").arg(command, kStatus[static_cast<int>(result.status)]);
+    if (result.done()) line += " (" + times + ")";
+    return line;
+}
+
 }  // namespace
 
 // ---- PictureButton ----
@@ -117,10 +125,30 @@ MainWindow::~MainWindow() {
 
 void MainWindow::command(core::Button button) {
     switch (button) {
-    case core::Button::kConfigLoad: session_->configLoad(); break;
-    case core::Button::kImageLoad: session_->imageLoad(); break;
-    case core::Button::kApplyAvm: session_->applyAvm(); break;
-    case core::Button::kSaveLut: session_->saveLut(); break;
+    case core::Button::kConfigLoad: {
+        const core::ConfigLoadResult r = session_->configLoad();
+        lastCommand_ = outcome("Config Load", r, QString("read %1 ms").arg(r.read.count(), 0, 'f', 0));
+        break;
+    }
+    case core::Button::kImageLoad: {
+        const core::ImageLoadResult r = session_->imageLoad();
+        lastCommand_ = outcome("Image Load", r, QString("read %1 ms").arg(r.read.count(), 0, 'f', 0));
+        break;
+    }
+    case core::Button::kApplyAvm: {
+        const core::ApplyAvmResult r = session_->applyAvm();
+        lastCommand_ = outcome("Apply AVM", r, QString("calibrate %1 ms, build %2 ms")
+                                                   .arg(r.calibrate.count(), 0, 'f', 1)
+                                                   .arg(r.build.count(), 0, 'f', 0));
+        break;
+    }
+    case core::Button::kSaveLut: {
+        const core::SaveResult r = session_->saveLut();
+        lastCommand_ = outcome("Save LUT", r, QString("%1 files in %2 ms")
+                                                  .arg(r.files.written.size())
+                                                  .arg(r.write.count(), 0, 'f', 0));
+        break;
+    }
     case core::Button::kExit: close(); return;
     }
     updateStatus();
@@ -144,6 +172,7 @@ void MainWindow::updateStatus() {
             text += found.join(", ");
         }
     }
+    if (!lastCommand_.isEmpty()) text += "\n" + lastCommand_;
     status_->setText(text);
 }
 

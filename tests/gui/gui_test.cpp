@@ -204,6 +204,7 @@ void GuiTest::failuresReachTheOperator() {
     op.configs.push_back(damaged);
     QTest::mouseClick(window.button(core::Button::kConfigLoad), Qt::LeftButton);
     QVERIFY(op.shown("Config File error!"));
+    QVERIFY(window.statusText()->text().contains("Config Load: failed"));
     QCOMPARE(op.messages.back().icon, QMessageBox::Critical);
     QCOMPARE(window.button(core::Button::kConfigLoad)->look(), core::ButtonLook::kInitial);
 }
@@ -259,6 +260,7 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     const QImage first = preview->canvas()->grab().toImage();
     qInfo("preview shown %lld ms after Apply AVM", static_cast<long long>(clock.elapsed()));
     QVERIFY(session.viewApplied());
+    QVERIFY(window.statusText()->text().contains("Apply AVM: done"));
     QVERIFY(varied(first, preview->canvas()->viewRect()));
     QCOMPARE(session.patternPoints(0)[0].x, moved.x + 1);
     QCOMPARE(preview->viewList()->currentRow(), 0);
@@ -286,6 +288,7 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     op.folders.push_back(guiOut);
     QTest::mouseClick(window.button(core::Button::kSaveLut), Qt::LeftButton);
     QVERIFY(op.shown("Output file saved successfully."));
+    QVERIFY(window.statusText()->text().contains("Save LUT: done (23 files"));
     QVERIFY(ui.progressWindow() && !ui.progressWindow()->isVisible());
     QCOMPARE(ui.progressWindow()->windowTitle(), QString("%1 [100%]").arg(core::kAppTitle));
 
