@@ -2,13 +2,13 @@
 #include <benchmark/benchmark.h>
 
 #include "mz/mzcalib.h"
-#include "tests/calib/synthetic_rig.h"
+#include "testing/synthetic_rig.h"
 
 namespace {
 
-void applyFourCameras(benchmark::State& state, const mz::calib::test::RigOptions& options) {
-    mz::calib::test::SyntheticRig rig;
-    mz::calib::test::makeRig(rig, options);
+void applyFourCameras(benchmark::State& state, const mztest::RigOptions& options) {
+    mztest::SyntheticRig rig;
+    mztest::makeRig(rig, options);
     CalibHandle* handle = mzMultiCalibCreate(0);
     mzMultiCalibInit(handle, options.shape, options.markerSize, 0);
     for (auto _ : state) {

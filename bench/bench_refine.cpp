@@ -7,7 +7,7 @@
 
 #include "refine/refinement.h"
 #include "sim/render.h"
-#include "tests/refine/sim_bay.h"
+#include "testing/refine_bay.h"
 
 namespace {
 

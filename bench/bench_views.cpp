@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "mz/mzview.h"
-#include "tests/views/view_rig.h"
+#include "testing/view_rig.h"
 
 namespace {
 

@@ -1,17 +1,45 @@
 # Helpers shared by the rooms of the build.
 
-# mz_add_library(NAME SOURCES src... [DEFINITIONS def...])
-# Builds NAME_obj (an object library that tests may link to reach internal code) and the shared
-# library NAME from it. Calls inside the library bind to the library's own definitions
-# (-Bsymbolic-functions), so two libraries that export the same names never call each other.
+# The public C headers (mz/...): the one include path every room may use.
+add_library(mzheaders INTERFACE)
+target_include_directories(mzheaders INTERFACE ${MZ_INCLUDE_DIR})
+
+# mz_room_include_dir(OUT ROOM)
+# A folder of the build that holds only ROOM (a link to its sources), so "ROOM/x.h" is reachable
+# from exactly the targets that put it on their include path, that is, those that link the room's
+# target. The project root on an include path would open every room to everybody.
+function(mz_room_include_dir out room)
+  string(REPLACE "/" "_" key ${room})
+  set(dir ${PROJECT_BINARY_DIR}/rooms/${key})
+  get_filename_component(parent ${dir}/${room} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${room} ${dir}/${room} SYMBOLIC)
+  set(${out} ${dir} PARENT_SCOPE)
+endfunction()
+
+# mz_room_headers(TARGET SCOPE ROOM...)
+# Puts the headers of each ROOM on TARGET's include path, PUBLIC for the rooms whose headers its
+# users include, PRIVATE for the rooms only its own sources include.
+function(mz_room_headers target scope)
+  foreach(room ${ARGN})
+    mz_room_include_dir(dir ${room})
+    target_include_directories(${target} ${scope} ${dir})
+  endforeach()
+endfunction()
+
+# mz_add_library(NAME SOURCES src... ROOMS room... [DEFINITIONS def...])
+# Builds NAME_obj (an object library that tests may link to reach internal code, and with it the
+# headers of ROOMS) and the shared library NAME from it, whose users see only the public headers.
+# Calls inside the library bind to the library's own definitions (-Bsymbolic-functions), so two
+# libraries that export the same names never call each other.
 function(mz_add_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEFINITIONS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;ROOMS;DEFINITIONS" ${ARGN})
   add_library(${name}_obj OBJECT ${ARG_SOURCES})
-  target_include_directories(${name}_obj PUBLIC ${MZ_INCLUDE_DIR} ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name}_obj PUBLIC mzheaders)
+  mz_room_headers(${name}_obj PUBLIC ${ARG_ROOMS})
   target_compile_definitions(${name}_obj PUBLIC ${ARG_DEFINITIONS})
   add_library(${name} SHARED)
-  target_link_libraries(${name} PRIVATE ${name}_obj)
-  target_include_directories(${name} PUBLIC ${MZ_INCLUDE_DIR})
+  target_link_libraries(${name} PRIVATE ${name}_obj PUBLIC mzheaders)
   target_link_options(${name} PRIVATE -Wl,-Bsymbolic-functions -Wl,--no-undefined
     -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map)
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/exports.map)
@@ -20,14 +48,15 @@ function(mz_add_library name)
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
 endfunction()
 
-# mz_add_gtest(NAME LABEL label SOURCES src... LIBS lib...)
+# mz_add_gtest(NAME [LABEL label] SOURCES src... LIBS lib...)
+# A test reaches the shared test helpers (tests/...) and the headers of what it links.
 function(mz_add_gtest name)
   cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_LABEL)
     set(ARG_LABEL unit)
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
-  target_include_directories(${name} PRIVATE ${MZ_INCLUDE_DIR} ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} mzheaders GTest::gtest GTest::gtest_main)
+  mz_room_headers(${name} PRIVATE tests)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${ARG_LABEL})
 endfunction()

@@ -8,8 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/core/atomic_file.h"
-#include "app/core/config_writer.h"
+#include "format/atomic_file.h"
+#include "format/config_writer.h"
 #include "mz/mzgeometry.h"
 
 namespace mz::sim {
@@ -76,14 +76,14 @@ std::vector<TopView> topViews(const Rig& rig) {
     return views;
 }
 
-core::ConfigFile buildConfig(const Rig& rig) {
-    core::ConfigFile cfg;
+format::ConfigFile buildConfig(const Rig& rig) {
+    format::ConfigFile cfg;
     cfg.model = rig.options.model;
     cfg.parkingGuideLevel = 2;
     for (int i = 0; i < 4; ++i) {
         const Lens& lens = rig.cameras[i].lens;
-        core::ConfigCamera cam;
-        cam.type = static_cast<uint8_t>(core::kRecordFrontCamera + i);
+        format::ConfigCamera cam;
+        cam.type = static_cast<uint8_t>(format::kRecordFrontCamera + i);
         cam.f = lens.f;
         cam.fx = lens.fx;
         cam.fy = lens.fy;
@@ -99,8 +99,8 @@ core::ConfigFile buildConfig(const Rig& rig) {
     int32_t nextId = 1;
     for (int slot = 0; slot < 3; ++slot) {
         const ViewSpec& s = kTopViews[slot];
-        core::ConfigMultiview mv;
-        mv.type = static_cast<uint8_t>(core::kRecordMultiview0 + slot);
+        format::ConfigMultiview mv;
+        mv.type = static_cast<uint8_t>(format::kRecordMultiview0 + slot);
         mv.name = s.name;
         mv.flags = s.flags;
         mv.width = s.width;
@@ -116,8 +116,8 @@ core::ConfigFile buildConfig(const Rig& rig) {
         ++nextId;
         cfg.multiviews.push_back(mv);
 
-        core::ConfigCarImage car;
-        car.type = static_cast<uint8_t>(core::kRecordCarImage0 + slot);
+        format::ConfigCarImage car;
+        car.type = static_cast<uint8_t>(format::kRecordCarImage0 + slot);
         car.pixels = makeCarMask(views[slot]).bytes;
         cfg.carImages.push_back(std::move(car));
     }
@@ -125,7 +125,7 @@ core::ConfigFile buildConfig(const Rig& rig) {
     // identifier plus 16: single views start past the parameter file so no two files share one.
     nextId = std::max(nextId, cfg.multiviews[0].lutIds[0] + 16);
     for (const SingleSpec& s : kSingleViews) {
-        core::ConfigSingleview sv;
+        format::ConfigSingleview sv;
         sv.type = s.type;
         sv.viewIndex = s.viewIndex;
         sv.fileName = s.fileName;
@@ -239,23 +239,23 @@ void writeScene(const std::filesystem::path& dir, const Rig& rig, int threads) {
         for (const std::string& p : problems) message += "\n  " + p;
         throw std::runtime_error(message);
     }
-    const core::ConfigFile config = buildConfig(rig);
-    const std::vector<uint8_t> configBytes = core::encodeConfig(config);
+    const format::ConfigFile config = buildConfig(rig);
+    const std::vector<uint8_t> configBytes = format::encodeConfig(config);
     std::array<Picture, 4> pictures;
     for (int c = 0; c < 4; ++c) pictures[c] = renderCamera(rig, c, threads);
 
     std::filesystem::create_directories(dir / "image");
-    core::writeFileAtomically(dir / "Config.bin", configBytes);
+    format::writeFileAtomically(dir / "Config.bin", configBytes);
     for (int c = 0; c < 4; ++c) {
-        core::writeFileAtomically(dir / "image" / (std::string(kCameraNames[c]) + ".bmp"),
+        format::writeFileAtomically(dir / "image" / (std::string(kCameraNames[c]) + ".bmp"),
                                   encodeBmp(pictures[c]));
     }
     if (rig.options.quad) {
-        core::writeFileAtomically(dir / "image" / "quad.bmp",
+        format::writeFileAtomically(dir / "image" / "quad.bmp",
                                   encodeBmp(makeQuad(pictures[kFront], pictures[kRear],
                                                      pictures[kLeft], pictures[kRight])));
     }
-    core::writeFileAtomically(dir / "truth.json", truthJson(rig));
+    format::writeFileAtomically(dir / "truth.json", truthJson(rig));
 }
 
 }  // namespace mz::sim

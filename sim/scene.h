@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/config_model.h"
+#include "format/config_model.h"
 #include "sim/car_mask.h"
 #include "sim/render.h"
 #include "sim/rig.h"
@@ -18,7 +18,7 @@ std::vector<TopView> topViews(const Rig& rig);
 
 // The configuration of the simulated installation: the four lenses, the stitched views with
 // their predefined masks, and a few single views.
-core::ConfigFile buildConfig(const Rig& rig);
+format::ConfigFile buildConfig(const Rig& rig);
 
 // truth.json's text: conventions, vehicle, triangles, and per camera pose, lens and corners.
 std::string truthJson(const Rig& rig);

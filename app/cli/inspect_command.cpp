@@ -8,7 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "app/core/flash_data.h"
+#include "format/flash_data.h"
 
 namespace mz::cli {
 
@@ -52,7 +52,7 @@ int fromBcd(uint16_t bcd) {
 
 FlashFileInfo decodeFlashFile(std::span<const uint8_t> bytes) {
     FlashFileInfo f;
-    if (bytes.size() < static_cast<size_t>(core::kFlashHeaderSize)) {
+    if (bytes.size() < static_cast<size_t>(format::kFlashHeaderSize)) {
         f.problems.push_back("shorter than the 32-byte header (" + std::to_string(bytes.size()) + " bytes)");
         return f;
     }
@@ -76,7 +76,7 @@ FlashFileInfo decodeFlashFile(std::span<const uint8_t> bytes) {
                       f.expectedHeaderChecksum);
         f.problems.push_back(text);
     }
-    if (f.headerLength != core::kFlashHeaderSize) {
+    if (f.headerLength != format::kFlashHeaderSize) {
         f.problems.push_back("header length " + std::to_string(f.headerLength) + ", expected 32");
     }
     bool zeros = true;
@@ -85,16 +85,16 @@ FlashFileInfo decodeFlashFile(std::span<const uint8_t> bytes) {
     if (f.year < 0 || f.month < 0 || f.day < 0) f.problems.push_back("the date is not in decimal digits");
     if (f.major < 0 || f.minor < 0) f.problems.push_back("the version is not in decimal digits");
 
-    const uint64_t expectedSize = core::flashFileSize(f.payloadLength);
+    const uint64_t expectedSize = format::flashFileSize(f.payloadLength);
     if (bytes.size() != expectedSize) {
         f.problems.push_back("file holds " + std::to_string(bytes.size()) + " bytes, the header's payload length needs " +
                              std::to_string(expectedSize));
     }
     // Whatever the size says, every complete block present is checked.
-    size_t pos = core::kFlashHeaderSize;
+    size_t pos = format::kFlashHeaderSize;
     uint64_t remaining = f.payloadLength;
     while (remaining > 0) {
-        const size_t block = static_cast<size_t>(std::min<uint64_t>(remaining, core::kFlashBlockSize));
+        const size_t block = static_cast<size_t>(std::min<uint64_t>(remaining, format::kFlashBlockSize));
         if (pos + block + 1 > bytes.size()) break;
         uint8_t sum8 = 0;
         for (size_t i = 0; i < block; ++i) sum8 = static_cast<uint8_t>(sum8 + bytes[pos + i]);
@@ -106,7 +106,7 @@ FlashFileInfo decodeFlashFile(std::span<const uint8_t> bytes) {
     if (!f.badBlocks.empty()) {
         std::string text = std::to_string(f.badBlocks.size()) + " block checksum(s) wrong, first at block " +
                            std::to_string(f.badBlocks.front()) + " (payload byte " +
-                           std::to_string(f.badBlocks.front() * core::kFlashBlockSize) + ")";
+                           std::to_string(f.badBlocks.front() * format::kFlashBlockSize) + ")";
         f.problems.push_back(text);
     }
     return f;

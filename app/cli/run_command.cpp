@@ -15,8 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/terminal_ui.h"
-#include "app/core/atomic_file.h"
 #include "app/core/session.h"
+#include "format/atomic_file.h"
 #include "mz/mzview.h"
 
 namespace mz::cli {
@@ -204,7 +204,7 @@ void writeSnapshot(const std::string& path, core::Session& session) {
     int size = 0;
     std::unique_ptr<uint8_t, decltype(&std::free)> bmp(mzImageToBmp(&image, &size), &std::free);
     if (!bmp || size <= 0) throw std::runtime_error("the stitched view cannot be encoded as a bitmap");
-    core::writeFileAtomically(path, std::span<const uint8_t>(bmp.get(), static_cast<size_t>(size)));
+    format::writeFileAtomically(path, std::span<const uint8_t>(bmp.get(), static_cast<size_t>(size)));
 }
 
 std::string readText(const std::string& path) {
@@ -229,7 +229,7 @@ public:
         if (record_.error) std::fprintf(stderr, "calibration-cli run: %s\n", record_.error->c_str());
         if (!o_.report.empty()) {
             try {
-                core::writeFileAtomically(o_.report, reportJson(record_, session_).dump(2) + "\n");
+                format::writeFileAtomically(o_.report, reportJson(record_, session_).dump(2) + "\n");
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "calibration-cli run: cannot write the report %s: %s\n", o_.report.c_str(), e.what());
                 status = 1;

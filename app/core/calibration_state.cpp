@@ -52,15 +52,15 @@ int cameraOfViewIndex(int32_t viewIndex) {
     return -1;
 }
 
-int32_t singleviewIndex(const std::array<uint8_t, kSingleviewPayloadSize>& raw) {
+int32_t singleviewIndex(const std::array<uint8_t, format::kSingleviewPayloadSize>& raw) {
     int32_t v;
     std::memcpy(&v, raw.data(), 4);
     return v;
 }
 
-std::string singleviewFileName(const std::array<uint8_t, kSingleviewPayloadSize>& raw) {
+std::string singleviewFileName(const std::array<uint8_t, format::kSingleviewPayloadSize>& raw) {
     const char* text = reinterpret_cast<const char*>(raw.data() + 4);
-    return std::string(text, strnlen(text, kLutFileNameField - 1));
+    return std::string(text, strnlen(text, format::kLutFileNameField - 1));
 }
 
 }  // namespace mz::core

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/config_model.h"
+#include "format/config_model.h"
 #include "mz/mztypes.h"
 
 namespace mz::core {
@@ -34,7 +34,7 @@ struct CalibrationState {
     // The single-view count of a configuration that loaded (0 to 10).
     int singleviewCount() const;
 
-    std::array<uint8_t, kConfigHeaderSize> header{};
+    std::array<uint8_t, format::kConfigHeaderSize> header{};
     std::string modelName;
     int32_t modelCode = -1;
 
@@ -50,15 +50,15 @@ struct CalibrationState {
     std::array<int32_t, 4> singleviewHeader{};
     std::array<ViewHandle, kSingleviewSlots> singleviewHandles{};
     std::array<SingleviewParam, kSingleviewSlots> singleviews{};
-    std::array<std::array<uint8_t, kSingleviewPayloadSize>, kSingleviewSlots> singleviewRaw{};
+    std::array<std::array<uint8_t, format::kSingleviewPayloadSize>, kSingleviewSlots> singleviewRaw{};
 };
 
 // The camera a single view of record type 40 to 49 shows.
 int cameraOfSingleviewType(int type);
 // The view index stored at the start of a single view's raw record.
-int32_t singleviewIndex(const std::array<uint8_t, kSingleviewPayloadSize>& raw);
+int32_t singleviewIndex(const std::array<uint8_t, format::kSingleviewPayloadSize>& raw);
 // The look-up-table file name of a single view's raw record (offset 4, at most 19 characters).
-std::string singleviewFileName(const std::array<uint8_t, kSingleviewPayloadSize>& raw);
+std::string singleviewFileName(const std::array<uint8_t, format::kSingleviewPayloadSize>& raw);
 
 // Names of the view indices 0 to 9 and the look-up-table files that belong to them.
 inline constexpr const char* kSingleviewNames[kSingleviewSlots] = {

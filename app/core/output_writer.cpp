@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "app/core/atomic_file.h"
+#include "format/atomic_file.h"
 #include "mz/mzview.h"
 
 namespace mz::core {
@@ -26,7 +26,7 @@ bool safeFileName(const std::string& name) {
 
 class FileSink {
 public:
-    FileSink(const std::filesystem::path& folder, const FlashDate& date, int32_t major, int32_t minor,
+    FileSink(const std::filesystem::path& folder, const format::FlashDate& date, int32_t major, int32_t minor,
              SaveReport& report)
         : folder_(folder), date_(date), major_(major), minor_(minor), report_(report) {}
 
@@ -44,7 +44,7 @@ public:
             return;
         }
         try {
-            writeFileAtomically(folder_ / relative, encodeFlashData(payload, identifier, date_, major_, minor_));
+            format::writeFileAtomically(folder_ / relative, format::encodeFlashData(payload, identifier, date_, major_, minor_));
             report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
         } catch (const std::exception&) {
             report_.failed.push_back(relative.string());
@@ -53,7 +53,7 @@ public:
 
 private:
     std::filesystem::path folder_;
-    FlashDate date_;
+    format::FlashDate date_;
     int32_t major_;
     int32_t minor_;
     SaveReport& report_;
@@ -64,7 +64,7 @@ std::vector<uint8_t> sized(int length) { return std::vector<uint8_t>(static_cast
 }  // namespace
 
 bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, int maskFormat,
-                    const FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report) {
+                    const format::FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report) {
     if (folder.empty()) return false;
     FileSink sink(folder, date, major, minor, report);
     ui.setProgressStatus("Saving the view files....");
@@ -136,7 +136,7 @@ bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, in
     return true;
 }
 
-void writeParamFile(const std::filesystem::path& folder, CalibrationState& s, const FlashDate& date,
+void writeParamFile(const std::filesystem::path& folder, CalibrationState& s, const format::FlashDate& date,
                     int32_t major, int32_t minor, Ui& ui, SaveReport& report) {
     ui.setProgressStatus("Saving the Param file....");
     ui.setProgressPosition(0);
@@ -200,7 +200,7 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
     if (!folder) return stop(CommandStatus::kCancelled);
     in.dataFolder = *folder;
 
-    const FlashDate date = in.date ? *in.date : localDate();
+    const format::FlashDate date = in.date ? *in.date : format::localDate();
     const Stopwatch writing;
     ui.showProgress();
     if (!supported) {

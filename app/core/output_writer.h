@@ -9,9 +9,9 @@
 
 #include "app/core/calibration_state.h"
 #include "app/core/command_result.h"
-#include "app/core/flash_data.h"
 #include "app/core/preview_context.h"
 #include "app/core/ui.h"
+#include "format/flash_data.h"
 
 namespace mz::core {
 
@@ -24,7 +24,7 @@ struct SaveInputs {
     Preview& preview;
     bool viewApplied;
     std::string& dataFolder;                // offered to the chooser, then remembered
-    std::optional<FlashDate> date = {};     // the local date when empty
+    std::optional<format::FlashDate> date = {};     // the local date when empty
 };
 
 // One file of a save: where it went (relative to the folder) and what it holds.
@@ -50,8 +50,8 @@ SaveResult saveOutput(SaveInputs& inputs, Ui& ui);
 
 // The files themselves, below `folder`; used by saveOutput once the guards passed.
 bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& state, int maskFormat,
-                    const FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report);
-void writeParamFile(const std::filesystem::path& folder, CalibrationState& state, const FlashDate& date,
+                    const format::FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report);
+void writeParamFile(const std::filesystem::path& folder, CalibrationState& state, const format::FlashDate& date,
                     int32_t major, int32_t minor, Ui& ui, SaveReport& report);
 
 }  // namespace mz::core

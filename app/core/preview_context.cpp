@@ -32,7 +32,7 @@ int32_t parseInteger(const std::string& text) {
 
 bool fitsPreview(int32_t width, int32_t height) {
     return width > 0 && height > 0 &&
-           paddedImageSize(width, height) <= static_cast<int64_t>(kPreviewBufferSize);
+           format::paddedImageSize(width, height) <= static_cast<int64_t>(kPreviewBufferSize);
 }
 
 std::string viewName(const MultiviewParam& mv) {
@@ -86,7 +86,7 @@ void Preview::forgetViews() {
 
 int Preview::stitchedCount() const { return std::min<int>(header_[21], kMultiviewSlots); }
 
-void Preview::setHeader(const std::array<uint8_t, kConfigHeaderSize>& header) {
+void Preview::setHeader(const std::array<uint8_t, format::kConfigHeaderSize>& header) {
     header_ = header;
     const bool guides = header[23] >= 2;
     setEnabled(PreviewControl::kParkingLineAssistance, guides);
@@ -180,7 +180,7 @@ void Preview::setImages(std::span<const uint8_t> front, std::span<const uint8_t>
     // Room for the largest camera record: an engine reads a picture by its camera's size.
     int64_t room = 0;
     for (const CameraParam& cam : state_.cameras) {
-        if (cam.width > 0 && cam.height > 0) room = std::max(room, paddedImageSize(cam.width, cam.height));
+        if (cam.width > 0 && cam.height > 0) room = std::max(room, format::paddedImageSize(cam.width, cam.height));
     }
     const std::span<const uint8_t> sources[4] = {front, left, right, rear};
     for (int i = 0; i < 4; ++i) {
@@ -468,7 +468,7 @@ void Preview::setShowOverlayBlend(bool on) {
 void Preview::loadCarImage() {
     const std::optional<std::string> path = ui_.chooseFile({"BMP file", "BMP file(*.bmp)|*.bmp|", "bmp"});
     if (!path) return;
-    std::optional<Bitmap> picture = readBitmapFile(*path);
+    std::optional<format::Bitmap> picture = format::readBitmapFile(*path);
     if (!picture) return;
     // The stitched view takes 24-bit pixels only; any other depth would hand it garbage.
     if (picture->bitsPerPixel != 24) {
@@ -525,7 +525,7 @@ void Preview::parkingLineAssistance() {
     const std::optional<std::string> path =
         ui_.chooseFile({"", "bmp Files (*.bmp)|*.bmp|All Files (*.*)|*.*||", "bmp"});
     if (!path) return;
-    const std::optional<Bitmap> picture = readBitmap(*path);
+    const std::optional<format::Bitmap> picture = format::readBitmap(*path);
     if (!picture || picture->bitsPerPixel != 24) {
         ui_.showMessage("This image format is not supported.", kAppTitle, MessageIcon::kError);
         return;

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/core/bitmap.h"
 #include "app/core/calibration_state.h"
 #include "app/core/ui.h"
+#include "format/bitmap.h"
 #include "mz/mztypes.h"
 #include "refine/refinement.h"
 
@@ -69,7 +69,7 @@ struct PreviewFields {
 
 // A car picture placed on the canvas, waiting for "Apply".
 struct PlacedCarPicture {
-    Bitmap picture;
+    format::Bitmap picture;
     int left = 0;
     int top = 0;
     int width = 0;
@@ -116,7 +116,7 @@ public:
     // be filling on its own thread: the session waits for it there.
     void setCameraGuard(std::function<void()> guard) { cameraGuard_ = std::move(guard); }
 
-    void setHeader(const std::array<uint8_t, kConfigHeaderSize>& header);
+    void setHeader(const std::array<uint8_t, format::kConfigHeaderSize>& header);
     // Makes stitched view `slot` current; false when it has no engine or does not fit the preview.
     bool initStitchedView(int slot);
     bool initSingleViews();
@@ -192,7 +192,7 @@ private:
     Ui& ui_;
     CalibrationState& state_;
     PreviewContext context_;
-    std::array<uint8_t, kConfigHeaderSize> header_{};
+    std::array<uint8_t, format::kConfigHeaderSize> header_{};
     int32_t major_ = 1;
     int32_t minor_ = 0;
     std::vector<std::string> viewList_;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "app/core/config_reader.h"
+#include "app/core/config_loader.h"
 #include "app/core/output_writer.h"
 #include "mz/mzpattern.h"
 #include "mz/mzview.h"
@@ -23,7 +23,7 @@ void error(Ui& ui, const char* text) { ui.showMessage(text, kAppTitle, MessageIc
 
 // The detector reads rows of exactly 3 x width bytes: the padded rows of a view are handed over
 // without their padding, at the size of the camera record (zeros where the picture is smaller).
-std::vector<uint8_t> detectorPixels(const Bitmap& image, int width, int height) {
+std::vector<uint8_t> detectorPixels(const format::Bitmap& image, int width, int height) {
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     std::vector<uint8_t> out(rowBytes * height, 0);
     const size_t copy = std::min(rowBytes, static_cast<size_t>(image.width) * 3);
@@ -34,8 +34,8 @@ std::vector<uint8_t> detectorPixels(const Bitmap& image, int width, int height) 
 }
 
 // A w x h quadrant at (x0, y0) of a picture.
-Bitmap quadrant(const Bitmap& whole, int x0, int y0, int w, int h) {
-    Bitmap part;
+format::Bitmap quadrant(const format::Bitmap& whole, int x0, int y0, int w, int h) {
+    format::Bitmap part;
     part.width = w;
     part.height = h;
     part.bitsPerPixel = whole.bitsPerPixel;
@@ -168,7 +168,7 @@ ImageLoadResult Session::imageLoad() {
         return result;
     }
     const Stopwatch reading;
-    std::array<Bitmap, kCameraCount> pictures;
+    std::array<format::Bitmap, kCameraCount> pictures;
     if (!quad) dataFolder_ = *source;
     result.status = quad ? readQuad(*source, pictures) : readFourFiles(pictures);
     if (!result.done()) return result;
@@ -211,7 +211,7 @@ ImageLoadResult Session::imageLoad() {
     return result;
 }
 
-CommandStatus Session::readFourFiles(std::array<Bitmap, kCameraCount>& pictures) {
+CommandStatus Session::readFourFiles(std::array<format::Bitmap, kCameraCount>& pictures) {
     const std::filesystem::path root(dataFolder_);
     for (int c = 0; c < kCameraCount; ++c) {
         std::error_code ec;
@@ -224,7 +224,7 @@ CommandStatus Session::readFourFiles(std::array<Bitmap, kCameraCount>& pictures)
     // before a view changes.
     const CameraParam& front = state_.cameras[kFront];
     for (int c = 0; c < kCameraCount; ++c) {
-        std::optional<Bitmap> picture = readBitmap(root / kDefaultImageNames[c]);
+        std::optional<format::Bitmap> picture = format::readBitmap(root / kDefaultImageNames[c]);
         if (!picture || picture->bitsPerPixel != 24) {
             error(ui_, "Wrong Image Format !");
             return CommandStatus::kFailed;
@@ -238,8 +238,8 @@ CommandStatus Session::readFourFiles(std::array<Bitmap, kCameraCount>& pictures)
     return CommandStatus::kDone;
 }
 
-CommandStatus Session::readQuad(const std::string& path, std::array<Bitmap, kCameraCount>& pictures) {
-    const std::optional<Bitmap> whole = readBitmap(path);
+CommandStatus Session::readQuad(const std::string& path, std::array<format::Bitmap, kCameraCount>& pictures) {
+    const std::optional<format::Bitmap> whole = format::readBitmap(path);
     if (!whole) {
         error(ui_, "Wrong Image Format !");
         return CommandStatus::kFailed;

@@ -12,13 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/bitmap.h"
 #include "app/core/calibration_state.h"
 #include "app/core/command_result.h"
 #include "app/core/message_recorder.h"
 #include "app/core/output_writer.h"
 #include "app/core/preview_context.h"
 #include "app/core/ui.h"
+#include "format/bitmap.h"
 
 namespace mz::core {
 
@@ -33,7 +33,7 @@ using Triangle = std::array<Point2F, 3>;
 // precision; the window rounds them only to draw.
 struct ImageView {
     std::string caption;
-    Bitmap image;                          // top row first, rows padded to 4 bytes
+    format::Bitmap image;                          // top row first, rows padded to 4 bytes
     std::array<Triangle, 2> triangles{};   // the left and the right pattern
     int currentTriangle = -1;
     int selectedVertex = -1;               // vertex of the current triangle under the operator's hand
@@ -47,7 +47,7 @@ enum class ArrowKey { kUp, kDown, kLeft, kRight };
 
 struct SessionOptions {
     std::array<uint16_t, 3> programVersion{0, 1, 0};   // major, minor, build
-    std::optional<FlashDate> saveDate;                  // the local date when empty
+    std::optional<format::FlashDate> saveDate;                  // the local date when empty
 };
 
 // The triangles are edited from the user-interface thread and replaced by the detection thread:
@@ -98,8 +98,8 @@ public:
     static std::array<Point2F, kPatternPointCount> defaultPatternPoints(int camera, int width, int height);
 
 private:
-    CommandStatus readFourFiles(std::array<Bitmap, kCameraCount>& pictures);
-    CommandStatus readQuad(const std::string& path, std::array<Bitmap, kCameraCount>& pictures);
+    CommandStatus readFourFiles(std::array<format::Bitmap, kCameraCount>& pictures);
+    CommandStatus readQuad(const std::string& path, std::array<format::Bitmap, kCameraCount>& pictures);
     CommandStatus afterConfigLoad();
     void joinDetection();
     void detect();

@@ -11,7 +11,7 @@ namespace mz::gui {
 namespace {
 
 // The picture as the libraries hold it (top row first, padded rows), without a copy of the pixels.
-QImage wrap(const core::Bitmap& image) {
+QImage wrap(const format::Bitmap& image) {
     return QImage(image.pixels.data(), image.width, image.height, image.stride(), QImage::Format_BGR888);
 }
 

@@ -27,7 +27,7 @@ QDialogButtonBox* okCancel(QDialog& dialog) {
     return box;
 }
 
-QImage wrap(const core::Bitmap& b) {
+QImage wrap(const format::Bitmap& b) {
     return QImage(b.pixels.data(), b.width, b.height, b.stride(), QImage::Format_BGR888);
 }
 

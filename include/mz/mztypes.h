@@ -3,8 +3,8 @@
  *
  * The field order of every record is an interface: the program, the three libraries and the
  * display-unit tooling all read these records through the same layout. Never reorder, never
- * insert; unused words keep their place. The layout is checked in tests/geometry/layout_test.cpp
- * and by the static assertions at the end of this header.
+ * insert; unused words keep their place. The static assertions at the end of this header check
+ * the layout wherever it is included (tests/geometry/headers_c.c includes it as C).
  *
  * Valid C and C++.
  */

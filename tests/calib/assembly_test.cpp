@@ -6,7 +6,7 @@
 #include "calib/camera_solver.h"
 #include "calib/lens_table.h"
 #include "calib/rig_assembly.h"
-#include "tests/calib/synthetic_rig.h"
+#include "testing/synthetic_rig.h"
 
 namespace mz::calib {
 namespace {
@@ -48,8 +48,8 @@ struct SolvedRig {
     LocalView views[kCameraCount];
 
     explicit SolvedRig(uint32_t seed) {
-        test::SyntheticRig rig;
-        test::makeRig(rig, {.seed = seed});
+        mztest::SyntheticRig rig;
+        mztest::makeRig(rig, {.seed = seed});
         for (int k = 0; k < kCameraCount; ++k) {
             copyLens(builtInLens(), lens[k], rows[k]);
             lensFromCamera(lens[k], rig.cameras[k]);

@@ -7,9 +7,14 @@
 
 #include "mz/mzcalib.h"
 #include "tests/calib/rig_metrics.h"
-#include "tests/calib/synthetic_rig.h"
+#include "testing/synthetic_rig.h"
 
 namespace mz::calib::test {
+
+using mztest::makeRig;
+using mztest::RigOptions;
+using mztest::SyntheticRig;
+using mztest::TruePose;
 namespace {
 
 struct Handle {

@@ -5,7 +5,7 @@
 
 #include "calib/camera_solver.h"
 #include "calib/lens_table.h"
-#include "tests/calib/synthetic_rig.h"
+#include "testing/synthetic_rig.h"
 
 namespace mz::calib {
 namespace {
@@ -109,8 +109,8 @@ TEST(Solve, CameraWithoutLensIsLeftAlone) {
 }
 
 TEST(Solve, RecoversHeightTiltAndRollOfEveryRigCamera) {
-    test::SyntheticRig rig;
-    test::makeRig(rig, {.seed = 3});
+    mztest::SyntheticRig rig;
+    mztest::makeRig(rig, {.seed = 3});
     for (int k = 0; k < kCameraCount; ++k) {
         Block b;
         lensFromCamera(b.lens, rig.cameras[k]);
@@ -121,7 +121,7 @@ TEST(Solve, RecoversHeightTiltAndRollOfEveryRigCamera) {
             EXPECT_TRUE(finite(ray));
             EXPECT_NEAR(ray.x * ray.x + ray.y * ray.y + ray.z * ray.z, 1.0f, 1e-5f);
         }
-        const test::TruePose& t = rig.truth[k];
+        const mztest::TruePose& t = rig.truth[k];
         EXPECT_NEAR(b.camera.height, t.height, 0.01 * t.height) << k;
         EXPECT_NEAR(b.camera.rotX, t.tilt, 0.5) << k;
         EXPECT_NEAR(b.camera.rotZ, t.roll, 0.5) << k;

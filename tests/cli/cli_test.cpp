@@ -8,7 +8,7 @@
 #include "app/cli/inspect_command.h"
 #include "app/cli/run_command.h"
 #include "app/cli/terminal_ui.h"
-#include "app/core/flash_data.h"
+#include "format/flash_data.h"
 
 namespace mz::cli {
 namespace {
@@ -68,7 +68,7 @@ std::vector<uint8_t> payloadOf(size_t n) {
 
 TEST(FlashDecoder, ReadsBackWhatTheWriterWrote) {
     for (size_t n : {size_t{0}, size_t{1}, size_t{1023}, size_t{1024}, size_t{1025}, size_t{70000}}) {
-        const auto file = core::encodeFlashData(payloadOf(n), 0x10023, {2026, 12, 6}, 12, 34);
+        const auto file = format::encodeFlashData(payloadOf(n), 0x10023, {2026, 12, 6}, 12, 34);
         const FlashFileInfo f = decodeFlashFile(file);
         EXPECT_TRUE(f.problems.empty()) << n << ": " << (f.problems.empty() ? "" : f.problems[0]);
         EXPECT_EQ(f.identifier, 0x0023);   // the low 16 bits
@@ -83,7 +83,7 @@ TEST(FlashDecoder, ReadsBackWhatTheWriterWrote) {
 }
 
 TEST(FlashDecoder, FindsEveryKindOfDamage) {
-    const auto sound = core::encodeFlashData(payloadOf(3000), 1, {2026, 1, 1}, 1, 0);
+    const auto sound = format::encodeFlashData(payloadOf(3000), 1, {2026, 1, 1}, 1, 0);
 
     auto flipped = sound;
     flipped[32 + 1025 + 10] ^= 0x01;   // payload byte of block 1

@@ -1,8 +1,8 @@
 // The preview's adjustments, settings and view selection on the simulated bay.
 #include <gtest/gtest.h>
 
-#include "app/core/config_writer.h"
 #include "app/core/session.h"
+#include "format/config_writer.h"
 #include "tests/core/core_test_util.h"
 #include "tests/core/scripted_ui.h"
 
@@ -15,8 +15,8 @@ using test::TempDir;
 
 class PreviewTest : public ::testing::Test {
 protected:
-    void start(const ConfigFile& cfg = test::simulatedConfig()) {
-        writeConfigFile(dir_.path() / "Config.bin", cfg);
+    void start(const format::ConfigFile& cfg = test::simulatedConfig()) {
+        format::writeConfigFile(dir_.path() / "Config.bin", cfg);
         ui_.configAnswers.push_back((dir_.path() / "Config.bin").string());
         ui_.folderAnswers.push_back(test::simulatedBay().string());
         session_.configLoad();

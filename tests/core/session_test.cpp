@@ -5,8 +5,8 @@
 #include <iterator>
 #include <random>
 
-#include "app/core/config_writer.h"
 #include "app/core/session.h"
+#include "format/config_writer.h"
 #include "tests/core/core_test_util.h"
 #include "tests/core/scripted_ui.h"
 
@@ -18,16 +18,16 @@ using test::ScriptedUi;
 using test::TempDir;
 using Texts = std::vector<std::string>;
 
-std::string writeConfigTo(const TempDir& dir, const ConfigFile& cfg, const char* name = "Config.bin") {
+std::string writeConfigTo(const TempDir& dir, const format::ConfigFile& cfg, const char* name = "Config.bin") {
     const fs::path path = dir.path() / name;
-    writeConfigFile(path, cfg);
+    format::writeConfigFile(path, cfg);
     return path.string();
 }
 
 // A small installation of w x h cameras with black pictures in `dir`/image.
-ConfigFile smallConfig(int w, int h) {
-    ConfigFile cfg = test::simulatedConfig();
-    for (ConfigCamera& cam : cfg.cameras) {
+format::ConfigFile smallConfig(int w, int h) {
+    format::ConfigFile cfg = test::simulatedConfig();
+    for (format::ConfigCamera& cam : cfg.cameras) {
         cam.width = w;
         cam.height = h;
         cam.cx = w / 2.0f;
@@ -39,7 +39,7 @@ ConfigFile smallConfig(int w, int h) {
     cfg.multiviews[0].height = 48;
     cfg.multiviews[0].centreX = 32;
     cfg.multiviews[0].centreY = 24;
-    cfg.carImages[0].pixels.assign(static_cast<size_t>(paddedImageSize(64, 48)), 0);
+    cfg.carImages[0].pixels.assign(static_cast<size_t>(format::paddedImageSize(64, 48)), 0);
     cfg.singleviews.clear();
     return cfg;
 }
@@ -52,7 +52,7 @@ void writeBlackImages(const TempDir& dir, int w, int h) {
 
 SessionOptions fixedDate() {
     SessionOptions o;
-    o.saveDate = FlashDate{2026, 12, 6};
+    o.saveDate = format::FlashDate{2026, 12, 6};
     return o;
 }
 
@@ -62,7 +62,7 @@ struct AppliedSession {
     ScriptedUi ui;
     Session session{ui, fixedDate()};
 
-    explicit AppliedSession(const ConfigFile& cfg = test::simulatedConfig()) {
+    explicit AppliedSession(const format::ConfigFile& cfg = test::simulatedConfig()) {
         ui.configAnswers.push_back(writeConfigTo(dir, cfg));
         ui.folderAnswers.push_back(test::simulatedBay().string());
         session.configLoad();
@@ -104,7 +104,7 @@ TEST(SessionTest, ConfigurationChooserAndReaderFailures) {
     session.configLoad();
     EXPECT_EQ(ui.configRequests().back(), (dir.path() / "missing.bin").string());
 
-    std::vector<uint8_t> bytes = encodeConfig(test::simulatedConfig());
+    std::vector<uint8_t> bytes = format::encodeConfig(test::simulatedConfig());
     bytes[20] = 3;
     test::writeBytes(dir.path() / "header.bin", bytes);
     ui.clearRecords();
@@ -118,8 +118,8 @@ TEST(SessionTest, ConfigurationChooserAndReaderFailures) {
 // "Config Load" of damaged files goes on to set up the views: sizes, counts and lengths set to
 // extreme values must end in a message or a refused view, never in a crash or a huge allocation.
 TEST(SessionTest, ConfigLoadSurvivesDamagedFiles) {
-    ConfigFile cfg = smallConfig(64, 48);
-    for (ConfigSingleview sv : test::simulatedConfig().singleviews) {
+    format::ConfigFile cfg = smallConfig(64, 48);
+    for (format::ConfigSingleview sv : test::simulatedConfig().singleviews) {
         if (cfg.singleviews.size() == 2) break;
         sv.width = 32;
         sv.height = 24;
@@ -127,7 +127,7 @@ TEST(SessionTest, ConfigLoadSurvivesDamagedFiles) {
         sv.centreY = 12;
         cfg.singleviews.push_back(sv);
     }
-    const std::vector<uint8_t> good = encodeConfig(cfg);
+    const std::vector<uint8_t> good = format::encodeConfig(cfg);
     const int32_t extremes[] = {0, -1, INT32_MAX, INT32_MIN, 0x10000, 100000, 0x4F000000, 0x7F800000};
     std::mt19937 rng(7);
     TempDir dir;
@@ -171,7 +171,7 @@ TEST(SessionTest, ApplyAvmNeedsImages) {
 
 TEST(SessionTest, UnsupportedModelStaysLoadedWithoutViews) {
     TempDir dir;
-    ConfigFile cfg = test::simulatedConfig();
+    format::ConfigFile cfg = test::simulatedConfig();
     cfg.model = "AVM 1.66";
     ScriptedUi ui;
     Session session(ui);
@@ -195,7 +195,7 @@ TEST(SessionTest, ReloadAfterApplyDropsTheReleasedEngines) {
     run.session.applyAvm();
     EXPECT_TRUE(run.session.viewApplied());
 
-    ConfigFile cfg = test::simulatedConfig();
+    format::ConfigFile cfg = test::simulatedConfig();
     cfg.model = "AVM 1.66";
     run.ui.configAnswers.push_back(writeConfigTo(run.dir, cfg, "other.bin"));
     run.session.configLoad();
@@ -208,10 +208,10 @@ TEST(SessionTest, ReloadAfterApplyDropsTheReleasedEngines) {
 
 TEST(SessionTest, OversizedViewIsRefusedAndTheOthersGoOn) {
     TempDir dir;
-    ConfigFile cfg = test::simulatedConfig();
+    format::ConfigFile cfg = test::simulatedConfig();
     cfg.multiviews[1].width = 1400;
     cfg.multiviews[1].height = 900;
-    cfg.carImages[1].pixels.assign(static_cast<size_t>(paddedImageSize(1400, 900)), 0);
+    cfg.carImages[1].pixels.assign(static_cast<size_t>(format::paddedImageSize(1400, 900)), 0);
     ScriptedUi ui;
     Session session(ui);
     ui.configAnswers.push_back(writeConfigTo(dir, cfg));
@@ -269,7 +269,7 @@ TEST(SessionTest, ArrowKeysKeepTheTriangleInsideTheImage) {
 
 TEST(SessionTest, FourQuadrantPicture) {
     TempDir dir;
-    ConfigFile cfg = smallConfig(40, 30);
+    format::ConfigFile cfg = smallConfig(40, 30);
     cfg.model = "AVM 2.50";
     ScriptedUi ui;
     Session session(ui);
@@ -294,7 +294,7 @@ TEST(SessionTest, FourQuadrantPicture) {
     EXPECT_EQ(ui.fileRequests()[0].defaultExtension, "BMP");
     const int origin[4][2] = {{0, 0}, {40, 0}, {0, 30}, {40, 30}};   // front, rear, left, right
     for (int c = 0; c < 4; ++c) {
-        const Bitmap image = session.imageView(c).image;
+        const format::Bitmap image = session.imageView(c).image;
         ASSERT_EQ(image.width, 40);
         ASSERT_EQ(image.height, 30);
         for (int y : {0, 29}) {
@@ -363,7 +363,7 @@ TEST(SaveTest, UnsupportedModelWritesNothingAndClaimsNothing) {
 }
 
 TEST(SaveTest, ModelCode167WritesTheShortParameterName) {
-    ConfigFile cfg = test::simulatedConfig();
+    format::ConfigFile cfg = test::simulatedConfig();
     cfg.model = "AVM 1.67";
     cfg.singleviews.resize(1);
     AppliedSession run(cfg);
@@ -379,7 +379,7 @@ TEST(SaveTest, ModelCode167WritesTheShortParameterName) {
 }
 
 TEST(SaveTest, IdentifiersDecideWhichFilesExist) {
-    ConfigFile cfg = test::simulatedConfig();
+    format::ConfigFile cfg = test::simulatedConfig();
     cfg.multiviews[0].lutIds = {0, 0, 0, 0};     // no tables, still a mask with identifier 1
     cfg.multiviews[0].lutIds[0] = -15;           // and no parameter file for model 165
     cfg.singleviews[2].lutId = 0;                // Rearvw: overlay flag set, but not exported
@@ -486,7 +486,7 @@ TEST(ResultTest, GuardsRefuseWithTheMessageShown) {
 
     // A model the workflow does not take stays loaded, without views.
     TempDir dir;
-    ConfigFile cfg = test::simulatedConfig();
+    format::ConfigFile cfg = test::simulatedConfig();
     cfg.model = "AVM 1.66";
     ui.configAnswers.push_back(writeConfigTo(dir, cfg));
     const ConfigLoadResult loaded = session.configLoad();
@@ -501,7 +501,7 @@ TEST(ResultTest, FailuresCarryWhatTheOperatorSaw) {
     TempDir dir;
     ScriptedUi ui;
     Session session(ui, fixedDate());
-    std::vector<uint8_t> bytes = encodeConfig(smallConfig(64, 48));
+    std::vector<uint8_t> bytes = format::encodeConfig(smallConfig(64, 48));
     bytes[20] = 3;
     test::writeBytes(dir.path() / "header.bin", bytes);
     ui.configAnswers.push_back((dir.path() / "header.bin").string());

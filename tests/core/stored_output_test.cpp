@@ -90,7 +90,7 @@ TEST_P(StoredOutput, SampleBayGivesTheStoredBytes) {
     ui.folderAnswers.push_back(out.path().string());
     SessionOptions options;
     options.programVersion = {1, 0, 0};
-    options.saveDate = FlashDate{2026, 12, 8};
+    options.saveDate = format::FlashDate{2026, 12, 8};
     Session session(ui, options);
 
     session.configLoad();

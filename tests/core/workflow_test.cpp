@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/core/config_writer.h"
 #include "app/core/session.h"
+#include "format/config_writer.h"
 #include "sim/scene.h"
 #include "tests/core/core_test_util.h"
 #include "tests/core/scripted_ui.h"
@@ -68,7 +68,7 @@ protected:
     SessionOptions options() {
         SessionOptions o;
         o.programVersion = {1, 2, 3};
-        o.saveDate = FlashDate{2026, 12, 6};
+        o.saveDate = format::FlashDate{2026, 12, 6};
         return o;
     }
 };
@@ -150,16 +150,16 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     EXPECT_EQ(ui.progressPositions().back(), 100.0);
 
     // The file table, from the configuration the simulator wrote.
-    const ConfigFile cfg = sim::buildConfig(*rig_);
+    const format::ConfigFile cfg = sim::buildConfig(*rig_);
     std::map<std::string, std::pair<int32_t, int64_t>> expected;   // path -> identifier, payload
-    for (const ConfigMultiview& mv : cfg.multiviews) {
+    for (const format::ConfigMultiview& mv : cfg.multiviews) {
         const char* suffix[4] = {"Front.bin", "Rear.bin", "Left.bin", "Right.bin"};
         for (int c = 0; c < 4; ++c) {
             if (mv.lutIds[c] > 0) expected["Lut/" + mv.name + suffix[c]] = {mv.lutIds[c], int64_t{mv.width} * mv.height * 4};
         }
         expected["Lut/" + mv.name + "Cmask.bin"] = {mv.lutIds[3] + 1, -1};
     }
-    for (const ConfigSingleview& sv : cfg.singleviews) {
+    for (const format::ConfigSingleview& sv : cfg.singleviews) {
         if (sv.lutId <= 0) continue;
         expected["Lut/" + sv.fileName] = {sv.lutId, int64_t{sv.width} * sv.height * 4};
         if (sv.flags & 0x2000) {

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "mz/mzgeometry.h"
-#include "tests/geometry/geometry_test_util.h"
+#include "testing/geometry_fixtures.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "geometry/matrix.h"
 #include "mz/mzgeometry.h"
-#include "tests/geometry/geometry_test_util.h"
+#include "testing/geometry_fixtures.h"
 
 namespace {
 

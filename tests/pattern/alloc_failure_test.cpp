@@ -6,7 +6,7 @@
 #include <new>
 
 #include "mz/mzpattern.h"
-#include "tests/pattern/pattern_test_util.h"
+#include "testing/frame_picture.h"
 
 namespace {
 // Counts down while armed; the request that finds it at zero fails.
@@ -36,11 +36,11 @@ void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
-namespace mz::pattern::testing {
+namespace mztest {
 namespace {
 
 TEST(GetPatternIP, EveryAllocationFailureLeavesTheRecordUntouched) {
-    const CameraParam cam = makeCamera(720, 480);
+    const CameraParam cam = makeEquidistant(720, 480);
     Picture pic(cam);
     pic.drawFrame({Pixel{190.5, 410.25}, Pixel{120.25, 290.75}, Pixel{265.5, 300.5}});
     pic.drawFrame({Pixel{505.5, 400.5}, Pixel{470.25, 270.75}, Pixel{610.75, 330.25}});
@@ -66,4 +66,4 @@ TEST(GetPatternIP, EveryAllocationFailureLeavesTheRecordUntouched) {
 }
 
 }  // namespace
-}  // namespace mz::pattern::testing
+}  // namespace mztest

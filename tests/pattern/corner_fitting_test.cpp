@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "pattern/corner_fitting.h"
-#include "tests/pattern/pattern_test_util.h"
+#include "testing/frame_picture.h"
 
 namespace mz::pattern {
 namespace {

@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "mz/mzpattern.h"
-#include "tests/pattern/pattern_test_util.h"
+#include "testing/frame_picture.h"
 
-namespace mz::pattern::testing {
+namespace mztest {
 namespace {
 
 constexpr int kW = 720;
@@ -43,7 +43,7 @@ void expectUntouched(const Record& rec) {
 }
 
 TEST(GetPatternIP, FindsBothTrianglesInOrder) {
-    const CameraParam cam = makeCamera(kW, kH);
+    const CameraParam cam = makeEquidistant(kW, kH);
     Picture pic = bothTriangles(cam);
     const auto rects = programRectangles(kW, kH);
     for (int noisy = 0; noisy < 2; ++noisy) {
@@ -59,7 +59,7 @@ TEST(GetPatternIP, FindsBothTrianglesInOrder) {
 }
 
 TEST(GetPatternIP, OnlyTheFoundHalfIsWritten) {
-    const CameraParam cam = makeCamera(kW, kH);
+    const CameraParam cam = makeEquidistant(kW, kH);
     Picture pic(cam);
     pic.drawFrame(kLeftTriangle);
     const auto rects = programRectangles(kW, kH);
@@ -71,7 +71,7 @@ TEST(GetPatternIP, OnlyTheFoundHalfIsWritten) {
 }
 
 TEST(GetPatternIP, FailuresLeaveTheRecordUntouched) {
-    const CameraParam cam = makeCamera(kW, kH);
+    const CameraParam cam = makeEquidistant(kW, kH);
     const Picture blank(cam);
     const auto rects = programRectangles(kW, kH);
     Record rec(cam);
@@ -97,7 +97,7 @@ TEST(GetPatternIP, FailuresLeaveTheRecordUntouched) {
 }
 
 TEST(GetPatternIP, NullArguments) {
-    const CameraParam cam = makeCamera(kW, kH);
+    const CameraParam cam = makeEquidistant(kW, kH);
     const Picture pic = bothTriangles(cam);
     const auto rects = programRectangles(kW, kH);
     Record rec(cam);
@@ -111,7 +111,7 @@ TEST(GetPatternIP, NullArguments) {
 }
 
 TEST(GetPatternIP, RectanglesOutsideThePictureAreClipped) {
-    const CameraParam cam = makeCamera(kW, kH);
+    const CameraParam cam = makeEquidistant(kW, kH);
     const Picture pic = bothTriangles(cam);
     {
         const std::array<int32_t, 8> rects = {-40, kH / 4, kW / 2 + 40, kH, kW / 2, kH / 4, kW, 2 * kH};
@@ -129,7 +129,7 @@ TEST(GetPatternIP, RectanglesOutsideThePictureAreClipped) {
 }
 
 TEST(GetPatternIP, StoredCornersKeepTheMargin) {
-    const CameraParam cam = makeCamera(kW, kH, 400.0f);  // the picture's corners stay below 90 degrees
+    const CameraParam cam = makeEquidistant(kW, kH, 400.0f);  // the picture's corners stay below 90 degrees
     Picture pic(cam);
     // Outer corners 3 pixels from the bottom edge and 5 from the left one, clear of the border.
     const std::array<Pixel, 3> low = {Pixel{40.5, 473.5}, Pixel{5.5, 380.5}, Pixel{120.5, 400.5}};
@@ -144,7 +144,7 @@ TEST(GetPatternIP, StoredCornersKeepTheMargin) {
 TEST(GetPatternIP, GivesUpOnOutlinesWithoutStraightSides) {
     // With a huge ideal-plane focal length neighbouring outline points lie far apart there, so no
     // line gathers ten supporters: the side search must end and report the half as not found.
-    CameraParam cam = makeCamera(kW, kH);
+    CameraParam cam = makeEquidistant(kW, kH);
     const Picture pic = bothTriangles(cam);
     cam.f = 250000.0f;
     const auto rects = programRectangles(kW, kH);
@@ -154,7 +154,7 @@ TEST(GetPatternIP, GivesUpOnOutlinesWithoutStraightSides) {
 }
 
 TEST(GetPatternIP, RandomStateCarriesOverPerThread) {
-    const CameraParam cam = makeCamera(kW, kH);
+    const CameraParam cam = makeEquidistant(kW, kH);
     Picture pic = bothTriangles(cam);
     pic.addNoise(5, 6.0);
     const auto rects = programRectangles(kW, kH);
@@ -179,4 +179,4 @@ TEST(GetPatternIP, RandomStateCarriesOverPerThread) {
 }
 
 }  // namespace
-}  // namespace mz::pattern::testing
+}  // namespace mztest

@@ -7,7 +7,7 @@
 #include "pattern/binarize.h"
 #include "pattern/labelling.h"
 #include "pattern/pattern_detection.h"
-#include "tests/pattern/pattern_test_util.h"
+#include "testing/frame_picture.h"
 
 namespace mz::pattern {
 namespace {
@@ -177,20 +177,20 @@ TEST(Binarize, OutsideTheRectanglesIsForegroundAndTheRightRectangleWins) {
     EXPECT_EQ(b.at(70, 35), 0);
 }
 
-using testing::Picture;
-using testing::Pixel;
+using mztest::Picture;
+using mztest::Pixel;
 
 GreyImage binaryLeftHalf(const Picture& pic) {
     const int w = pic.width(), h = pic.height();
     GreyImage grey(w, h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) grey.at(x, y) = pic.grey(x, y);
-    const auto r = testing::programRectangles(w, h);
+    const auto r = mztest::programRectangles(w, h);
     return binarizeRegions(grey, {r[0], r[1], r[2], r[3]}, {r[4], r[5], r[6], r[7]}).crop(0, 0, w / 2, h);
 }
 
 TEST(HalfSearch, OfEqualWindowsTheLowerLabelWins) {
-    const CameraParam cam = testing::makeCamera(720, 480);
+    const CameraParam cam = mztest::makeEquidistant(720, 480);
     Picture pic(cam);
     const std::array<Pixel, 3> upper = {Pixel{100, 250}, Pixel{60, 180}, Pixel{140, 180}};
     const std::array<Pixel, 3> lower = {Pixel{250, 420}, Pixel{210, 350}, Pixel{290, 350}};
@@ -210,7 +210,7 @@ TEST(HalfSearch, OfEqualWindowsTheLowerLabelWins) {
 }
 
 TEST(HalfSearch, TheLargestWindowWinsWhateverItsLabel) {
-    const CameraParam cam = testing::makeCamera(720, 480);
+    const CameraParam cam = mztest::makeEquidistant(720, 480);
     Picture pic(cam);
     pic.drawFrame({Pixel{100, 230}, Pixel{70, 175}, Pixel{130, 175}});
     pic.drawFrame({Pixel{230, 430}, Pixel{160, 310}, Pixel{300, 310}});
@@ -220,7 +220,7 @@ TEST(HalfSearch, TheLargestWindowWinsWhateverItsLabel) {
 }
 
 TEST(HalfSearch, BlobsWithoutALargeClearHoleAreNoCandidates) {
-    const CameraParam cam = testing::makeCamera(720, 480);
+    const CameraParam cam = mztest::makeEquidistant(720, 480);
     Picture pic(cam);
     pic.fillRect(100, 250, 30, 30, 40);                                       // solid
     pic.drawFrame({Pixel{250, 430}, Pixel{200, 340}, Pixel{300, 340}}, 0.3);  // hole too small

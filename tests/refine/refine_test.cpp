@@ -10,7 +10,7 @@
 #include "refine/fisheye.h"
 #include "refine/refinement.h"
 #include "sim/render.h"
-#include "tests/refine/sim_bay.h"
+#include "testing/refine_bay.h"
 
 namespace mz::refine {
 namespace {

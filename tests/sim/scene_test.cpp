@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "app/core/config_writer.h"
+#include "format/config_writer.h"
 #include "mz/mzpattern.h"
 #include "sim/car_mask.h"
 #include "sim/render.h"
@@ -137,7 +137,7 @@ TEST(CarMask, CarriesZoneCodesSharesAndTheVehicle) {
     EXPECT_EQ(r.y0, 164);
     EXPECT_EQ(r.y1, 396);
     const Picture m = makeCarMask(v);
-    ASSERT_EQ(m.bytes.size(), static_cast<size_t>(core::paddedImageSize(400, 480)));
+    ASSERT_EQ(m.bytes.size(), static_cast<size_t>(format::paddedImageSize(400, 480)));
     auto code = [&](int x, int y) {
         const uint8_t* p = m.row(y) + 3 * x;
         return std::array<int, 3>{p[0], p[1], p[2]};
@@ -181,7 +181,7 @@ TEST(CarMask, FullTopViewIsStoredWithTheFrontFacingLeft) {
 
 TEST(Scene, ConfigurationDescribesTheInstallation) {
     const Rig rig = drawRig(RigOptions{});
-    const core::ConfigFile cfg = buildConfig(rig);
+    const format::ConfigFile cfg = buildConfig(rig);
     EXPECT_EQ(cfg.model, "AVM 1.65");
     ASSERT_EQ(cfg.cameras.size(), 4u);
     EXPECT_EQ(cfg.cameras[3].type, 13);
@@ -190,12 +190,12 @@ TEST(Scene, ConfigurationDescribesTheInstallation) {
     ASSERT_EQ(cfg.carImages.size(), 3u);
     const char* names[3] = {"AVM2D_FULL", "AVM2D_FRONT", "AVM2D_REAR"};
     for (int i = 0; i < 3; ++i) {
-        const core::ConfigMultiview& mv = cfg.multiviews[i];
+        const format::ConfigMultiview& mv = cfg.multiviews[i];
         EXPECT_EQ(mv.name, names[i]);
         EXPECT_LE(mv.width, 1280);
         EXPECT_LE(mv.height, 800);
         EXPECT_EQ(cfg.carImages[i].pixels.size(),
-                  static_cast<size_t>(core::paddedImageSize(mv.width, mv.height)));
+                  static_cast<size_t>(format::paddedImageSize(mv.width, mv.height)));
         for (int32_t id : mv.lutIds) EXPECT_GT(id, 0);
     }
     EXPECT_EQ(cfg.multiviews[0].flags & 0x8000u, 0x8000u);
@@ -206,12 +206,12 @@ TEST(Scene, ConfigurationDescribesTheInstallation) {
     // their OSD masks (identifier + 16).
     std::set<int32_t> ids;
     auto unique = [&ids](int32_t id) { EXPECT_TRUE(ids.insert(id).second) << "identifier " << id; };
-    for (const core::ConfigMultiview& mv : cfg.multiviews) {
+    for (const format::ConfigMultiview& mv : cfg.multiviews) {
         for (int32_t id : mv.lutIds) unique(id);
         unique(mv.lutIds[3] + 1);
     }
     unique(cfg.multiviews[0].lutIds[0] + 15);
-    for (const core::ConfigSingleview& sv : cfg.singleviews) {
+    for (const format::ConfigSingleview& sv : cfg.singleviews) {
         overlays += (sv.flags & 0x2000u) != 0;
         EXPECT_GT(sv.lutId, 0);
         unique(sv.lutId);

@@ -1,0 +1,122 @@
+#include "format/bitmap.h"
+
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace mz::format {
+
+namespace {
+
+constexpr size_t kFileHeaderSize = 14;
+constexpr uint32_t kMinInfoHeaderSize = 40;
+// Far beyond any camera; keeps a forged header from asking for gigabytes.
+constexpr int64_t kMaxSide = 16384;
+
+uint16_t u16At(std::span<const uint8_t> b, size_t off) {
+    return static_cast<uint16_t>(b[off] | (b[off + 1] << 8));
+}
+
+uint32_t u32At(std::span<const uint8_t> b, size_t off) {
+    uint32_t v;
+    std::memcpy(&v, b.data() + off, 4);
+    return v;
+}
+
+int32_t i32At(std::span<const uint8_t> b, size_t off) {
+    int32_t v;
+    std::memcpy(&v, b.data() + off, 4);
+    return v;
+}
+
+}  // namespace
+
+bool hasBitmapExtension(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    if (name.size() < 4) return false;
+    std::string ext = name.substr(name.size() - 4);
+    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return ext == ".BMP";
+}
+
+std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> b) {
+    if (b.size() < kFileHeaderSize + kMinInfoHeaderSize || b[0] != 'B' || b[1] != 'M') return {};
+    const uint32_t dataOffset = u32At(b, 10);
+    const uint32_t infoSize = u32At(b, 14);
+    if (infoSize < kMinInfoHeaderSize || kFileHeaderSize + infoSize > b.size()) return {};
+    const int64_t width = i32At(b, 18);
+    const int64_t rawHeight = i32At(b, 22);
+    const int bits = u16At(b, 28);
+    const uint32_t compression = u32At(b, 30);
+    uint32_t colours = u32At(b, 46);
+    const bool topDown = rawHeight < 0;
+    const int64_t height = topDown ? -rawHeight : rawHeight;
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return {};
+    if (compression != 0) return {};
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return {};
+
+    std::vector<uint8_t> palette;  // B, G, R per entry
+    if (bits <= 8) {
+        const uint32_t maxColours = 1u << bits;
+        if (colours == 0 || colours > maxColours) colours = maxColours;
+        const size_t paletteOffset = kFileHeaderSize + infoSize;
+        if (paletteOffset + size_t{colours} * 4 > b.size()) return {};
+        palette.resize(size_t{maxColours} * 3, 0);
+        for (uint32_t i = 0; i < colours; ++i) {
+            for (int c = 0; c < 3; ++c) palette[i * 3 + c] = b[paletteOffset + i * 4 + c];
+        }
+    }
+
+    const size_t fileStride = ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
+    if (dataOffset > b.size() || fileStride * height > b.size() - dataOffset) return {};
+
+    Bitmap bmp;
+    bmp.width = static_cast<int>(width);
+    bmp.height = static_cast<int>(height);
+    bmp.bitsPerPixel = bits;
+    bmp.pixels.assign(static_cast<size_t>(bmp.stride()) * bmp.height, 0);
+    for (int y = 0; y < bmp.height; ++y) {
+        const int fileRow = topDown ? y : bmp.height - 1 - y;
+        const uint8_t* src = b.data() + dataOffset + fileStride * fileRow;
+        uint8_t* dst = bmp.pixels.data() + static_cast<size_t>(bmp.stride()) * y;
+        if (bits == 24) {
+            std::memcpy(dst, src, static_cast<size_t>(bmp.width) * 3);
+            continue;
+        }
+        const int perByte = 8 / bits;
+        const int mask = (1 << bits) - 1;
+        for (int x = 0; x < bmp.width; ++x) {
+            const int shift = 8 - bits * (x % perByte + 1);
+            const int index = (src[x / perByte] >> shift) & mask;
+            std::memcpy(dst + 3 * x, palette.data() + 3 * index, 3);
+        }
+    }
+    return bmp;
+}
+
+std::optional<Bitmap> readBitmap(const std::filesystem::path& path) {
+    if (!hasBitmapExtension(path)) return {};
+    return readBitmapFile(path);
+}
+
+std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return {};
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                     std::istreambuf_iterator<char>());
+    if (file.bad()) return {};
+    return decodeBitmap(bytes);
+}
+
+std::vector<uint8_t> unpaddedPixels(const Bitmap& bitmap) {
+    const size_t rowBytes = static_cast<size_t>(bitmap.width) * 3;
+    std::vector<uint8_t> out(rowBytes * bitmap.height);
+    for (int y = 0; y < bitmap.height; ++y) {
+        std::memcpy(out.data() + rowBytes * y, bitmap.row(y), rowBytes);
+    }
+    return out;
+}
+
+}  // namespace mz::format

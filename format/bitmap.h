@@ -1,0 +1,37 @@
+// Reader of bitmap files: camera pictures, the four-quadrant picture, car and overlay pictures.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace mz::format {
+
+// A picture as the libraries take it: 24-bit rows of blue, green, red, padded to a multiple of 4
+// bytes, top row first. Palette pictures are expanded; bitsPerPixel keeps the file's depth.
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    int bitsPerPixel = 0;
+    std::vector<uint8_t> pixels;
+
+    int stride() const { return (width * 3 + 3) & ~3; }
+    const uint8_t* row(int y) const { return pixels.data() + static_cast<size_t>(stride()) * y; }
+};
+
+// Whether a file name ends in ".BMP", in any case.
+bool hasBitmapExtension(const std::filesystem::path& path);
+
+// Uncompressed 1-, 4-, 8- and 24-bit pictures, stored bottom-up or top-down. Empty for anything
+// else: a name without the ".BMP" ending, a file that cannot be read, a broken or truncated file.
+std::optional<Bitmap> readBitmap(const std::filesystem::path& path);
+std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> file);
+// As readBitmap, whatever the file's name (the picture choosers of the preview).
+std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path);
+
+// The pixels of the picture without row padding (3 x width bytes a row), top row first.
+std::vector<uint8_t> unpaddedPixels(const Bitmap& bitmap);
+
+}  // namespace mz::format

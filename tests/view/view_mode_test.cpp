@@ -1,0 +1,137 @@
+// View-mode map, view-mode point and overlay map.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "mz/mzgeometry.h"
+#include "testing/view_rig.h"
+
+namespace {
+
+struct Map {
+    int w, h;
+    std::vector<float> data;
+    std::vector<float*> rows;
+    Map(int width, int height) : w(width), h(height), data(2 * width * height, 5.0f), rows(height) {
+        for (int i = 0; i < h; ++i) rows[i] = data.data() + 2 * w * i;
+    }
+    float x(int col, int row) const { return data[2 * (row * w + col)]; }
+    float y(int col, int row) const { return data[2 * (row * w + col) + 1]; }
+};
+
+SingleviewParam plainView(CameraParam* cam, int w, int h) {
+    SingleviewParam v{};
+    v.scaleX = 1;
+    v.scaleY = 1;
+    v.width = w;
+    v.height = h;
+    v.centreX = static_cast<float>(w) / 2;
+    v.centreY = static_cast<float>(h) / 2;
+    v.overlayScale = 10;
+    v.camera = cam;
+    v.vehicleLength = 4600;
+    return v;
+}
+
+TEST(ViewModeMap, SplitBandColumns) {
+    auto rig = mztest::makeViewRig(200, 300, 30, 0, 0);
+    SingleviewParam v = plainView(&rig->cameras[1], 200, 10);
+    v.flags = MZ_SV_SPLIT | MZ_SV_LENS;
+    v.bandWidth = 5.0f;  // B = 6, Q = 2
+    v.centreX = 100;
+    Map m(200, 10);
+    mzGetviewModeLUT(720, 480, m.rows.data(), &v);
+    for (int col = 90; col <= 110; ++col) {
+        const bool band = (col >= 102 && col <= 105) || (col >= 94 && col <= 97);
+        EXPECT_EQ(band, m.x(col, 5) == -1.0f && m.y(col, 5) == -1.0f) << col;
+    }
+    // Without a lens or panorama step nothing splits the picture.
+    v.flags = MZ_SV_SPLIT;
+    mzGetviewModeLUT(720, 480, m.rows.data(), &v);
+    EXPECT_NE(-1.0f, m.x(103, 5));
+}
+
+TEST(ViewModeMap, SourceEdgesAndPrincipalPoint) {
+    auto rig = mztest::makeViewRig(200, 300, 30, 0, 0);
+    SingleviewParam v = plainView(&rig->cameras[1], 10, 3);
+    v.centreX = 0;
+    v.centreY = 0;
+    Map m(10, 3);
+    // Column j reads camera x = cx + j = 360 + j: x = 365 is the source width itself.
+    mzGetviewModeLUT(365, 480, m.rows.data(), &v);
+    EXPECT_FLOAT_EQ(364.0f, m.x(4, 0));
+    EXPECT_EQ(-1.0f, m.x(5, 0));
+    EXPECT_EQ(-1.0f, m.y(5, 0));
+    v.offsetX = 360;  // column 0 reads x = 0
+    mzGetviewModeLUT(720, 480, m.rows.data(), &v);
+    EXPECT_EQ(0.0f, m.x(0, 0));
+
+    // With the lens model the view centre is the principal point exactly.
+    v = plainView(&rig->cameras[1], 11, 11);
+    v.flags = MZ_SV_LENS;
+    v.tiltX = 3;
+    v.centreX = 5;
+    v.centreY = 5;
+    Map lens(11, 11);
+    mzGetviewModeLUT(720, 480, lens.rows.data(), &v);
+    EXPECT_EQ(360.0f, lens.x(5, 5));
+    EXPECT_EQ(240.0f, lens.y(5, 5));
+}
+
+TEST(ViewModePoint, InvertsTheMapWithoutShear) {
+    auto rig = mztest::makeViewRig(200, 300, 30, 0, 0);
+    for (const uint32_t flags : {0u, MZ_SV_FLIP_H | MZ_SV_FLIP_V, unsigned(MZ_SV_LENS)}) {
+        SCOPED_TRACE(flags);
+        SingleviewParam v = plainView(&rig->cameras[1], 64, 48);
+        v.flags = flags;
+        v.rotation = 30;
+        v.scaleX = flags & MZ_SV_LENS ? 1.0f : 2.0f;
+        v.scaleY = flags & MZ_SV_LENS ? 1.0f : 0.5f;
+        v.offsetX = 3;
+        v.offsetY = -2;
+        Map m(64, 48);
+        mzGetviewModeLUT(720, 480, m.rows.data(), &v);
+        for (const auto& p : {std::pair{10, 7}, std::pair{40, 30}, std::pair{63, 0}}) {
+            const float cam[2] = {m.x(p.first, p.second), m.y(p.first, p.second)};
+            ASSERT_NE(-1.0f, cam[0]);
+            float view[2] = {0, 0};
+            mzGetViewModePoint(cam, view, &v);
+            EXPECT_NEAR(p.first, view[0], 0.01f);
+            EXPECT_NEAR(p.second, view[1], 0.01f);
+        }
+    }
+    // The principal point itself stays on the axis with the lens model.
+    SingleviewParam v = plainView(&rig->cameras[1], 64, 48);
+    v.flags = MZ_SV_LENS;
+    const float centre[2] = {360, 240};
+    float view[2] = {0, 0};
+    mzGetViewModePoint(centre, view, &v);
+    EXPECT_FLOAT_EQ(32.0f, view[0]);
+    EXPECT_FLOAT_EQ(24.0f, view[1]);
+}
+
+TEST(OverlayMap, GroundUnderTheViewAndNothingBehindTheCamera) {
+    auto rig = mztest::makeViewRig(200, 300, 30, 0, 0);
+    // The rear camera's whole picture: its top rows look over the horizon.
+    SingleviewParam v = plainView(&rig->cameras[1], 720, 480);
+    Map m(720, 480);
+    mzGetOverlayLUT(4000, 4000, m.rows.data(), &v);
+    EXPECT_EQ(-1.0f, m.x(360, 0));
+    EXPECT_EQ(-1.0f, m.y(360, 0));
+    // A floor point seen by the camera lands where its ground position says: x / 10 + 2000 and
+    // y / 10 - 230.
+    const Point2F floor = rig->world[1][0];
+    const Point2F pixel = rig->image[1][0];
+    const int col = static_cast<int>(std::lround(pixel.x)), row = static_cast<int>(std::lround(pixel.y));
+    // One camera pixel spans a few centimetres of floor there.
+    EXPECT_NEAR(floor.x / 10 + 2000, m.x(col, row), 8.0f);
+    EXPECT_NEAR(floor.y / 10 - 230, m.y(col, row), 8.0f);
+
+    // A camera without four point pairs has no ground plane.
+    rig->cameras[1].pointCount = 3;
+    mzGetOverlayLUT(4000, 4000, m.rows.data(), &v);
+    for (size_t i = 0; i < m.data.size(); ++i) ASSERT_EQ(-1.0f, m.data[i]);
+}
+
+}  // namespace
