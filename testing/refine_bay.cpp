@@ -9,19 +9,8 @@ Bay::Bay(uint64_t seed) {
     options.seed = seed;
     rig = sim::drawRig(options);
     for (int k = 0; k < 4; ++k) {
-        const sim::Lens& l = rig.cameras[k].lens;
         CameraParam& c = cams[k];
-        c.f = l.f;
-        c.fx = l.fx;
-        c.fy = l.fy;
-        c.cx = l.cx;
-        c.cy = l.cy;
-        float* poly = &c.k1;   // k1..k5 and c0..c8 follow one another in the record
-        for (int i = 0; i < 5; ++i) poly[i] = l.k[i];
-        for (int i = 0; i < 9; ++i) poly[5 + i] = l.c[i];
-        c.width = l.width;
-        c.height = l.height;
-        c.patternShape = 0;
+        c = sim::cameraRecord(rig.cameras[k]);
         c.markerLength = static_cast<int32_t>(rig.options.markerLength);
         c.pointCount = 6;
         c.imagePoints = image[k].data();

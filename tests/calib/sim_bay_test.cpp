@@ -40,19 +40,8 @@ struct SimBay {
         options.height = height;
         rig = sim::drawRig(options);
         for (int k = 0; k < 4; ++k) {
-            const sim::Lens& lens = rig.cameras[k].lens;
             CameraParam& c = cameras[k];
-            c.f = lens.f;
-            c.fx = lens.fx;
-            c.fy = lens.fy;
-            c.cx = lens.cx;
-            c.cy = lens.cy;
-            float* k5 = &c.k1;
-            for (int i = 0; i < 5; ++i) k5[i] = lens.k[i];
-            float* c9 = &c.c0;
-            for (int i = 0; i < 9; ++i) c9[i] = lens.c[i];
-            c.width = lens.width;
-            c.height = lens.height;
+            c = sim::cameraRecord(rig.cameras[k]);
             c.markerLength = static_cast<int32_t>(options.markerLength);
             c.pointCount = 6;
             c.imagePoints = image[k].data();

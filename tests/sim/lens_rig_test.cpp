@@ -12,25 +12,6 @@ namespace {
 
 constexpr double kDeg = std::numbers::pi / 180;
 
-CameraParam record(const Lens& l) {
-    CameraParam cam{};
-    cam.f = l.f;
-    cam.fx = l.fx;
-    cam.fy = l.fy;
-    cam.cx = l.cx;
-    cam.cy = l.cy;
-    cam.k1 = l.k[0];
-    cam.k2 = l.k[1];
-    cam.k3 = l.k[2];
-    cam.k4 = l.k[3];
-    cam.k5 = l.k[4];
-    float* c = &cam.c0;
-    for (int i = 0; i < 9; ++i) c[i] = l.c[i];
-    cam.width = l.width;
-    cam.height = l.height;
-    return cam;
-}
-
 TEST(Lens, FollowsTheWideTableAndItsPitches) {
     const Lens lens = makeLens(720, 480);
     EXPECT_NEAR(lens.fx, 1 / 0.004437, 1e-3);
@@ -68,7 +49,7 @@ TEST(Lens, ProjectionIsTheCameraRecordsForwardModel) {
     const Rig rig = drawRig(options);
     for (int c = 0; c < 4; ++c) {
         const Camera& cam = rig.cameras[c];
-        const CameraParam rec = record(cam.lens);
+        const CameraParam rec = cameraRecord(cam);
         for (const Triangle& tri : rig.triangles) {
             for (const Vec2& corner : tri.corners) {
                 Vec2 px;

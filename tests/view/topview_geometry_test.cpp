@@ -42,22 +42,8 @@ struct Bay {
         height = 2 * static_cast<int>(std::ceil((extentY + 300) / kMmPerPixel));
         for (int c = 0; c < 4; ++c) {
             pictures[c] = renderCamera(rig, c);
-            const Lens& lens = rig.cameras[c].lens;
             CameraParam& cam = cameras[c];
-            cam.f = lens.f;
-            cam.fx = lens.fx;
-            cam.fy = lens.fy;
-            cam.cx = lens.cx;
-            cam.cy = lens.cy;
-            cam.k1 = lens.k[0];
-            cam.k2 = lens.k[1];
-            cam.k3 = lens.k[2];
-            cam.k4 = lens.k[3];
-            cam.k5 = lens.k[4];
-            float* cs[9] = {&cam.c0, &cam.c1, &cam.c2, &cam.c3, &cam.c4, &cam.c5, &cam.c6, &cam.c7, &cam.c8};
-            for (int k = 0; k < 9; ++k) *cs[k] = lens.c[k];
-            cam.width = lens.width;
-            cam.height = lens.height;
+            cam = cameraRecord(rig.cameras[c]);
             const CameraPoints truth = cameraPoints(rig, c);
             for (int i = 0; i < 6; ++i) {
                 image[c][i] = {static_cast<float>(truth.image[i].x), static_cast<float>(truth.image[i].y)};
