@@ -70,7 +70,7 @@ void BM_MakeBinView(benchmark::State& state) {
 }
 
 void BM_MakeBinMaskYCbCr(benchmark::State& state) {
-    const int stride = (3 * kOutWidth + 3) & ~3;
+    const int stride = MZ_ROW_STRIDE24(kOutWidth);
     std::vector<uint8_t> mask(static_cast<size_t>(stride) * kOutHeight);
     std::mt19937 rng(2);
     const uint8_t keys[4][2] = {{0, 0}, {255, 0}, {255, 255}, {0, 255}};

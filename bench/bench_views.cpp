@@ -40,7 +40,7 @@ BENCHMARK(BM_MultiviewInit)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 void BM_MultiviewInitAfterApply(benchmark::State& state) {
     auto rig = topRig(state);
     Pictures pics;
-    std::vector<uint8_t> out(static_cast<size_t>((1280 * 3 + 3) & ~3) * 800);
+    std::vector<uint8_t> out(static_cast<size_t>(MZ_ROW_STRIDE24(1280)) * 800);
     ViewHandle h = mzMultiviewCreate(0);
     mzMultiviewInit(h, &rig->param);
     for (auto _ : state) {
@@ -56,7 +56,7 @@ BENCHMARK(BM_MultiviewInitAfterApply)->Arg(0)->Arg(1)->Unit(benchmark::kMillisec
 void BM_MultiviewApply(benchmark::State& state) {
     auto rig = topRig(state);
     Pictures pics;
-    std::vector<uint8_t> out(static_cast<size_t>((1280 * 3 + 3) & ~3) * 800);
+    std::vector<uint8_t> out(static_cast<size_t>(MZ_ROW_STRIDE24(1280)) * 800);
     ViewHandle h = mzMultiviewCreate(0);
     mzMultiviewInit(h, &rig->param);
     for (auto _ : state) {

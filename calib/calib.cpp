@@ -95,8 +95,8 @@ int32_t applyState(CalibHandle* handle, CameraParam* records, const CalibAdjust*
         }
     }
     // The side height offset persists: an apply without adjustment still uses the last one.
-    cameras[2].height += state.adjust[kSideHeightOffset];
-    cameras[3].height += state.adjust[kSideHeightOffset];
+    cameras[MZ_CAMERA_LEFT].height += state.adjust[kSideHeightOffset];
+    cameras[MZ_CAMERA_RIGHT].height += state.adjust[kSideHeightOffset];
 
     const float residual = assemble(cameras);
     const int32_t result = residual > kMaxAssemblyResidual ? -1 - worst : 0;

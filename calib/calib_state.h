@@ -7,7 +7,7 @@
 
 namespace mz::calib {
 
-inline constexpr int kCameraCount = 4;
+inline constexpr int kCameraCount = MZ_CAMERA_COUNT;  // front, rear, left, right
 inline constexpr int kPointCount = 6;
 inline constexpr int kRegistrySize = 16;
 inline constexpr int kLensNameSize = 32;

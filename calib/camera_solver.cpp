@@ -5,10 +5,11 @@
 #include <iterator>
 #include <limits>
 
+#include "geometry/angles.h"
+
 namespace mz::calib {
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 // 0.1 degree in radians, single precision.
 constexpr float kStepAngle = 0.001745329238474369f;
@@ -60,7 +61,7 @@ Point3F rayOfPoint(const CalibCamera& camera, Point2F point) {
     const float du = lens.pitchX * (u + a);
     const float dv = lens.pitchY * (v - b);
     const float rho = std::sqrt(du * du + dv * dv);
-    const float theta = incidenceAngle(lens, rho) * kPi / 180.0f;
+    const float theta = radians(incidenceAngle(lens, rho));
     const float phi = (u == 0.0f && v == 0.0f) ? 0.0f : std::atan2(lens.pitchY * v, lens.pitchX * u);
     const Point3F ray = {std::cos(phi) * std::sin(theta), std::sin(phi) * std::sin(theta), -std::cos(theta)};
     // A record with a zero focal scale gives infinite pitches; its rays carry no direction and
@@ -198,8 +199,8 @@ float solveCamera(CalibCamera& camera, int cameraIndex) {
     DescentResult result = descend(camera, cameraIndex, kFirstStart);
     if (result.residual > kRetryResidual) result = descend(camera, cameraIndex, kSecondStart);
     camera.height = result.m;
-    camera.rotX = result.rotX * 180.0f / kPi;
-    camera.rotZ = result.rotZ * 180.0f / kPi;
+    camera.rotX = degrees(result.rotX);
+    camera.rotZ = degrees(result.rotZ);
     return result.residual;
 }
 

@@ -1,6 +1,7 @@
 #include "calib/lens_table.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <iterator>
@@ -8,40 +9,28 @@
 #include <fstream>
 #include <string>
 
+#include "geometry/angles.h"
+#include "geometry/lens_model.h"
+
 namespace mz::calib {
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
+// The built-in table in single precision, whole degrees 0..112 and their radii. Past 104 degrees
+// the radius falls again; the ray lookup never reaches that part because it searches from row 0
+// upward. Not const because a LensTable points at rows it may own; this one is only read.
+constexpr std::array<LensRow, kBuiltInRows> builtInRows() {
+    std::array<LensRow, kBuiltInRows> rows{};
+    for (int i = 0; i < kBuiltInRows; ++i)
+        rows[i] = {static_cast<float>(i), static_cast<float>(lens::kBuiltInRadii[i])};
+    return rows;
+}
+static_assert(kBuiltInRows == lens::kBuiltInRowCount);
 
-// Radii of the built-in table for the whole degrees 0..112. Past 104 degrees the radius falls
-// again; the ray lookup never reaches that part because it searches from row 0 upward.
-LensRow kWide20Rows[kBuiltInRows] = {
-    {0, 0},          {1, 0.013991f},  {2, 0.027987f},  {3, 0.041991f},  {4, 0.056007f},
-    {5, 0.070039f},  {6, 0.084092f},  {7, 0.09817f},   {8, 0.112276f},  {9, 0.126416f},
-    {10, 0.140592f}, {11, 0.154809f}, {12, 0.169072f}, {13, 0.183384f}, {14, 0.197749f},
-    {15, 0.212172f}, {16, 0.226657f}, {17, 0.241208f}, {18, 0.255828f}, {19, 0.270522f},
-    {20, 0.285294f}, {21, 0.300149f}, {22, 0.315089f}, {23, 0.330119f}, {24, 0.345244f},
-    {25, 0.360466f}, {26, 0.375791f}, {27, 0.391221f}, {28, 0.40676f},  {29, 0.422413f},
-    {30, 0.438183f}, {31, 0.454074f}, {32, 0.470089f}, {33, 0.486231f}, {34, 0.502504f},
-    {35, 0.518912f}, {36, 0.535457f}, {37, 0.552142f}, {38, 0.56897f},  {39, 0.585944f},
-    {40, 0.603066f}, {41, 0.62034f},  {42, 0.637765f}, {43, 0.655346f}, {44, 0.673083f},
-    {45, 0.690978f}, {46, 0.709031f}, {47, 0.727244f}, {48, 0.745618f}, {49, 0.764152f},
-    {50, 0.782846f}, {51, 0.8017f},   {52, 0.820713f}, {53, 0.839883f}, {54, 0.859209f},
-    {55, 0.878687f}, {56, 0.898316f}, {57, 0.918091f}, {58, 0.938009f}, {59, 0.958066f},
-    {60, 0.978254f}, {61, 0.99857f},  {62, 1.019005f}, {63, 1.039552f}, {64, 1.060204f},
-    {65, 1.08095f},  {66, 1.101781f}, {67, 1.122685f}, {68, 1.143651f}, {69, 1.164665f},
-    {70, 1.185713f}, {71, 1.20678f},  {72, 1.22785f},  {73, 1.248903f}, {74, 1.269922f},
-    {75, 1.290885f}, {76, 1.311771f}, {77, 1.332556f}, {78, 1.353215f}, {79, 1.373722f},
-    {80, 1.394048f}, {81, 1.414162f}, {82, 1.434033f}, {83, 1.453627f}, {84, 1.472907f},
-    {85, 1.491837f}, {86, 1.510374f}, {87, 1.528478f}, {88, 1.546102f}, {89, 1.563199f},
-    {90, 1.579721f}, {91, 1.595613f}, {92, 1.610822f}, {93, 1.625288f}, {94, 1.63895f},
-    {95, 1.651746f}, {96, 1.663606f}, {97, 1.674462f}, {98, 1.684238f}, {99, 1.692857f},
-    {100, 1.700239f}, {101, 1.706299f}, {102, 1.710947f}, {103, 1.714092f}, {104, 1.715635f},
-    {105, 1.715477f}, {106, 1.713511f}, {107, 1.709627f}, {108, 1.70371f},  {109, 1.695641f},
-    {110, 1.685294f}, {111, 1.67254f},  {112, 1.657243f},
-};
+std::array<LensRow, kBuiltInRows> kWide20Rows = builtInRows();
 
-const LensTable kWide20 = {720, 480, 0.004437f, 0.004868f, kBuiltInRows, kWide20Rows, {}};
+const LensTable kWide20 = {lens::kBuiltInWidth, lens::kBuiltInHeight,
+                           static_cast<float>(lens::kBuiltInPitchX), static_cast<float>(lens::kBuiltInPitchY),
+                           kBuiltInRows, kWide20Rows.data(), {}};
 
 bool sameName(const char* a, const char* b) {
     for (;; ++a, ++b) {
@@ -141,20 +130,13 @@ void lensFromCamera(LensTable& table, const CameraParam& camera) {
     table.height = camera.height;
     table.pitchX = 1.0f / camera.fx;
     table.pitchY = 1.0f / camera.fy;
+    const auto k = lens::forwardCoefficients(camera);
     for (int32_t i = 0; i < table.rowCount; ++i) {
-        const float t = static_cast<float>(i) * kPi / 180.0f;
-        const float t2 = t * t;
-        const float t3 = t2 * t;
-        const float t5 = t3 * t2;
-        const float t7 = t5 * t2;
-        const float t9 = t7 * t2;
         table.rows[i].angle = static_cast<float>(i);
-        table.rows[i].radius =
-            camera.k1 * t + camera.k2 * t3 + camera.k3 * t5 + camera.k4 * t7 + camera.k5 * t9;
+        table.rows[i].radius = lens::radiusOfAngle(k.data(), radians(static_cast<float>(i)));
     }
-    const float coeff[9] = {camera.c0, camera.c1, camera.c2, camera.c3, camera.c4,
-                            camera.c5, camera.c6, camera.c7, camera.c8};
-    std::copy(coeff, coeff + 9, table.coeff);
+    const auto coeff = lens::inverseCoefficients(camera);
+    std::copy(coeff.begin(), coeff.end(), table.coeff);
 }
 
 }  // namespace mz::calib

@@ -4,15 +4,13 @@
 #include <cmath>
 #include <limits>
 
+#include "geometry/angles.h"
+
 namespace mz::calib {
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 constexpr float kSmallestStep = 0.001f;
-
-float radians(float deg) { return deg * kPi / 180.0f; }
-float degrees(float rad) { return rad * 180.0f / kPi; }
 
 Point2F rotate(Point2F p, float rad) {
     const float c = std::cos(rad);
@@ -191,8 +189,8 @@ void turnAndCentre(CalibCamera (&cameras)[kCameraCount], float angleDeg) {
         camera.posX = p.x;
         camera.posY = p.y;
     }
-    const float cx = (cameras[3].posX + cameras[2].posX) / 2.0f;
-    const float cy = (cameras[0].posY + cameras[1].posY) / 2.0f;
+    const float cx = (cameras[MZ_CAMERA_RIGHT].posX + cameras[MZ_CAMERA_LEFT].posX) / 2.0f;
+    const float cy = (cameras[MZ_CAMERA_FRONT].posY + cameras[MZ_CAMERA_REAR].posY) / 2.0f;
     for (CalibCamera& camera : cameras) {
         camera.posX -= cx;
         camera.posY -= cy;

@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "mz/mztypes.h"
+
 namespace mz::format {
 
 // A picture as the libraries take it: 24-bit rows of blue, green, red, padded to a multiple of 4
@@ -17,7 +19,7 @@ struct Bitmap {
     int bitsPerPixel = 0;
     std::vector<uint8_t> pixels;
 
-    int stride() const { return (width * 3 + 3) & ~3; }
+    int stride() const { return MZ_ROW_STRIDE24(width); }
     const uint8_t* row(int y) const { return pixels.data() + static_cast<size_t>(stride()) * y; }
 };
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "mz/mztypes.h"
+
 namespace mz::format {
 
 inline constexpr int kConfigHeaderSize = 24;
@@ -105,7 +107,7 @@ struct ConfigFile {
 
 // Byte size of a 24-bit picture with rows padded to a multiple of 4 bytes.
 inline int64_t paddedImageSize(int32_t width, int32_t height) {
-    return ((int64_t{width} * 3 + 3) & ~int64_t{3}) * height;
+    return MZ_ROW_STRIDE24(int64_t{width}) * height;
 }
 
 }  // namespace mz::format

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/angles.h"
 #include "geometry/matrix.h"
 #include "mz/mzgeometry.h"
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+constexpr double kPi = mz::kPi<double>;
 
 // asin of a value that rounding may have pushed just past +-1: such a value means +-90 degrees.
 double safeAsin(double v)

@@ -3,6 +3,7 @@
 // from these numbers and the display unit replays them.
 #include <cmath>
 
+#include "geometry/lens_model.h"
 #include "geometry/matrix.h"
 #include "mz/mzgeometry.h"
 
@@ -10,33 +11,12 @@
 #define MZ_LIMIT_INCIDENCE_ANGLE 1
 #endif
 
-namespace {
-
-// Angle of incidence (radians) from the inverse polynomial; u, v are the normalised offsets.
-float incidenceAngle(const CameraParam* cam, float x, float y, float* u, float* v, float* rho)
-{
-    *u = (x - cam->cx) / cam->fx;
-    *v = (y - cam->cy) / cam->fy;
-    *rho = std::sqrt(*u * *u + *v * *v);
-    const float c[9] = {cam->c0, cam->c1, cam->c2, cam->c3, cam->c4,
-                        cam->c5, cam->c6, cam->c7, cam->c8};
-    float theta = c[0];
-    float power = 1.0f;
-    for (int i = 1; i < 9; ++i) {
-        power *= *rho;
-        theta += c[i] * power;
-    }
-    return theta;
-}
-
-} // namespace
-
 void mzGetFOV(const CameraParam* cam, float x, float y, float* angleDeg)
 {
     if (!cam || !angleDeg)
         return;
     float u, v, rho;
-    const float theta = incidenceAngle(cam, x, y, &u, &v, &rho);
+    const float theta = mz::lens::incidenceAngle(*cam, x, y, u, v, rho);
     *angleDeg = static_cast<float>(theta * 57.29578);
 }
 
@@ -45,7 +25,7 @@ void mzFeatureUndistortion(const Point2F* distorted, Point2F* ideal, const Camer
     if (!distorted || !ideal || !cam)
         return;
     float u, v, rho;
-    float theta = incidenceAngle(cam, distorted->x, distorted->y, &u, &v, &rho);
+    float theta = mz::lens::incidenceAngle(*cam, distorted->x, distorted->y, u, v, rho);
 #if MZ_LIMIT_INCIDENCE_ANGLE
     if (static_cast<double>(theta) > 4870.1413)
         theta = 4870.141f;
@@ -64,24 +44,7 @@ void mzFeatureDistortion(const Point2F* ideal, Point2F* distorted, const CameraP
 {
     if (!ideal || !distorted || !cam)
         return;
-    const float u = ideal->x / cam->f;
-    const float v = ideal->y / cam->f;
-    const float r = std::sqrt(u * u + v * v);
-    if (r == 0.0f) {
-        distorted->x = cam->cx;
-        distorted->y = cam->cy;
-        return;
-    }
-    const float t = std::atan(r);
-    const float t2 = t * t;
-    const float t3 = t2 * t;
-    const float t5 = t3 * t2;
-    const float t7 = t5 * t2;
-    const float t9 = t7 * t2;
-    const float rho = cam->k1 * t + cam->k2 * t3 + cam->k3 * t5 + cam->k4 * t7 + cam->k5 * t9;
-    const float s = rho / r;
-    distorted->x = s * u * cam->fx + cam->cx;
-    distorted->y = s * v * cam->fy + cam->cy;
+    mz::lens::pixelOfRay(*cam, ideal->x / cam->f, ideal->y / cam->f, distorted->x, distorted->y);
 }
 
 Point3F mzImageToWorld(Point2F pixel, const CameraParam* cam, const Matrix* imageToWorld)

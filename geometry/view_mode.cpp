@@ -5,14 +5,14 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "geometry/angles.h"
 #include "geometry/image.h"
+#include "geometry/lens_model.h"
 #include "geometry/matrix.h"
 #include "mz/mzgeometry.h"
 
 namespace mz {
 namespace {
-
-constexpr float kDegToRad = 3.14159265358979f / 180.0f;
 
 // The per-call constants of the affine and keystone steps.
 struct Affine {
@@ -26,14 +26,14 @@ struct Affine {
 // the overlay map; a zero size would give an infinite tilt, so it tilts nothing instead.
 Affine makeAffine(const SingleviewParam& v, int tiltHeight, int tiltWidth) {
     Affine a;
-    const float rot = v.rotation * kDegToRad;
+    const float rot = v.rotation * kDegToRad<float>;
     a.cosR = std::cos(rot);
     a.sinR = std::sin(rot);
     a.ax = ((v.flags & MZ_SV_FLIP_H) ? -1.0f : 1.0f) / v.scaleX;
     a.ay = ((v.flags & MZ_SV_FLIP_V) ? -1.0f : 1.0f) / v.scaleY;
     a.keystone = v.tiltX != 0.0f || v.tiltY != 0.0f;
-    if (tiltHeight > 0) a.kx = 2.0f * std::tan(v.tiltX * kDegToRad) / static_cast<float>(tiltHeight);
-    if (tiltWidth > 0) a.ky = 2.0f * std::tan(v.tiltY * kDegToRad) / static_cast<float>(tiltWidth);
+    if (tiltHeight > 0) a.kx = 2.0f * std::tan(v.tiltX * kDegToRad<float>) / static_cast<float>(tiltHeight);
+    if (tiltWidth > 0) a.ky = 2.0f * std::tan(v.tiltY * kDegToRad<float>) / static_cast<float>(tiltWidth);
     return a;
 }
 
@@ -95,15 +95,6 @@ struct SplitRule {
     }
 };
 
-inline float forwardPolynomial(const CameraParam& c, float t) {
-    const float t2 = t * t;
-    const float t3 = t2 * t;
-    const float t5 = t3 * t2;
-    const float t7 = t5 * t2;
-    const float t9 = t7 * t2;
-    return c.k1 * t + c.k2 * t3 + c.k3 * t5 + c.k4 * t7 + c.k5 * t9;
-}
-
 // Wide panorama step; `spread` applies the horizontal stretch of a split view's outer parts.
 inline void panoramaStep(const SingleviewParam& v, const CameraParam& c, bool spread, float* X, float* Y) {
     const float wa = v.wideAngle;
@@ -132,9 +123,9 @@ inline void lensStep(const SingleviewParam& v, const CameraParam& c, int side, f
         r = r / d;
         s = s / d;
     }
-    const float rho = std::sqrt(r * r + s * s);
+    const float rho = lens::planeRadius(r, s);
     const float theta = std::atan(rho);
-    const float radius = forwardPolynomial(c, theta);
+    const float radius = lens::radiusOfAngle(lens::forwardCoefficients(c).data(), theta);
     if (rho != 0.0f) {
         *X = c.fx * r * radius / rho;
         *Y = c.fy * s * radius / rho;
@@ -257,14 +248,8 @@ MZ_API void mzGetViewModePoint(const float* cameraPoint, float* viewPoint, Singl
     if (v.flags & MZ_SV_LENS) {
         const float q = n / c.fx;
         const float r = m / c.fy;
-        const float rho = std::sqrt(q * q + r * r);
-        const float coeff[9] = {c.c0, c.c1, c.c2, c.c3, c.c4, c.c5, c.c6, c.c7, c.c8};
-        float theta = coeff[0];
-        float power = 1.0f;
-        for (int k = 1; k < 9; ++k) {
-            power *= rho;
-            theta += coeff[k] * power;
-        }
+        const float rho = mz::lens::planeRadius(q, r);
+        const float theta = mz::lens::angleOfRadius(mz::lens::inverseCoefficients(c).data(), rho);
         const float t = c.f * std::tan(theta);
         // The principal point has no direction; it stays on the optical axis.
         if (rho != 0.0f) {
@@ -287,8 +272,8 @@ MZ_API void mzGetViewModePoint(const float* cameraPoint, float* viewPoint, Singl
         }
     }
     if (v.tiltX != 0.0f || v.tiltY != 0.0f) {
-        const float o = c.width > 0 ? 2.0f * std::tan(v.tiltY * mz::kDegToRad) / static_cast<float>(c.width) : 0.0f;
-        const float p = c.height > 0 ? 2.0f * std::tan(v.tiltX * mz::kDegToRad) / static_cast<float>(c.height) : 0.0f;
+        const float o = c.width > 0 ? 2.0f * std::tan(v.tiltY * mz::kDegToRad<float>) / static_cast<float>(c.width) : 0.0f;
+        const float p = c.height > 0 ? 2.0f * std::tan(v.tiltX * mz::kDegToRad<float>) / static_cast<float>(c.height) : 0.0f;
         const float d = (m * o - 1.0f) * (n * p - 1.0f) - m * p * n * o;
         n = n / d;
         m = m / d;
@@ -297,7 +282,7 @@ MZ_API void mzGetViewModePoint(const float* cameraPoint, float* viewPoint, Singl
     const float w = m + n * v.shearY;
     const float sx = ((v.flags & MZ_SV_FLIP_H) ? -1.0f : 1.0f) * v.scaleX;
     const float sy = ((v.flags & MZ_SV_FLIP_V) ? -1.0f : 1.0f) * v.scaleY;
-    const float rot = v.rotation * mz::kDegToRad;
+    const float rot = v.rotation * mz::kDegToRad<float>;
     const float cosR = std::cos(rot), sinR = std::sin(rot);
     viewPoint[0] = sx * cosR * u - sy * sinR * w + v.offsetX + v.centreX;
     viewPoint[1] = sy * cosR * w + sx * sinR * u + v.offsetY + v.centreY;

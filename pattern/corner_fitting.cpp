@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/angles.h"
 #include "mz/mzgeometry.h"
 
 namespace mz::pattern {
@@ -263,7 +264,7 @@ float angleToward(const Point2F& centre, const Point2F& p) {
     if (dx == 0.0f) {
         return dy > 0.0f ? 90.0f : 270.0f;
     }
-    float a = std::atan2(dy, dx) * (180.0f / 3.14159265358979f);
+    float a = std::atan2(dy, dx) * kRadToDeg<float>;
     if (a < 0.0f) {
         a += 360.0f;
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/angles.h"
+#include "geometry/lens_model.h"
 #include "refine/fisheye.h"
 
 namespace mz::refine {
@@ -20,7 +22,7 @@ constexpr double kSideStart = 0.15;
 constexpr double kSideEnd = 0.85;
 constexpr int kPasses = 3;
 // Beyond this incidence angle the ideal plane stretches too much for a line fit.
-constexpr double kMaxIncidence = 85.0 * M_PI / 180.0;
+constexpr double kMaxIncidence = radians(85.0);
 
 struct Vec {
     double x = 0, y = 0;
@@ -202,7 +204,7 @@ bool pixelToUnitIdeal(const CameraParam& cam, double px, double py, double& ix, 
     double theta = k[0] != 0 ? rho / k[0] : rho;
     for (int i = 0; i < 30; ++i) {
         const double t2 = theta * theta;
-        const double value = theta * (k[0] + t2 * (k[1] + t2 * (k[2] + t2 * (k[3] + t2 * k[4])))) - rho;
+        const double value = lens::radiusOfAngleNested(k, theta) - rho;
         const double slope = k[0] + t2 * (3 * k[1] + t2 * (5 * k[2] + t2 * (7 * k[3] + t2 * 9 * k[4])));
         if (!(slope > 0)) return false;
         const double step = value / slope;
@@ -293,7 +295,7 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
 GreyImage greyFromBgr(std::span<const uint8_t> rows, int width, int height) {
     GreyImage img;
     if (width <= 0 || height <= 0) return img;
-    const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+    const size_t stride = MZ_ROW_STRIDE24(static_cast<size_t>(width));
     if (rows.size() < stride * height) return img;
     img.width = width;
     img.height = height;

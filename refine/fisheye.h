@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "geometry/angles.h"
+#include "geometry/lens_model.h"
 #include "mz/mztypes.h"
 
 namespace mz::refine {
@@ -24,9 +26,7 @@ void distortIdeal(const CameraParam& cam, const T& ix, const T& iy, T* px, T* py
         return;
     }
     const T r = sqrt(r2);
-    const T t = atan(r);
-    const T t2 = t * t;
-    const T rho = t * (T(cam.k1) + t2 * (T(cam.k2) + t2 * (T(cam.k3) + t2 * (T(cam.k4) + t2 * T(cam.k5)))));
+    const T rho = lens::radiusOfAngleNested(lens::forwardCoefficients(cam).data(), atan(r));
     const T s = rho / r;
     *px = s * u * T(cam.fx) + T(cam.cx);
     *py = s * v * T(cam.fy) + T(cam.cy);
@@ -41,7 +41,7 @@ template <typename T>
 void floorToRay(const T* pose, const T& wx, const T& wy, T ray[3]) {
     using std::cos;
     using std::sin;
-    const T deg = T(M_PI / 180.0);
+    const T deg = T(kDegToRad<double>);
     const T a = pose[kTilt] * deg, b = pose[kRoll] * deg, h = pose[kHeading] * deg;
     const T dx = wx - pose[kPosX], dy = wy - pose[kPosY], up = -pose[kHeight];
     // Undo the heading, then the tilt, then the roll.

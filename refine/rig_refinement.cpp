@@ -6,6 +6,7 @@
 
 #include <ceres/ceres.h>
 
+#include "geometry/angles.h"
 #include "mz/mzgeometry.h"
 #include "refine/fisheye.h"
 
@@ -17,7 +18,7 @@ using Pose = std::array<double, kPoseSize>;
 using TrianglePose = std::array<double, 3>;   // x, y on the floor (y toward the front), turn (radians)
 using Vertices = std::array<std::array<double, 2>, 3>;
 
-constexpr double kDeg = M_PI / 180.0;
+constexpr double kDeg = kDegToRad<double>;
 // Residuals above this many pixels count less and less (a corner on the wrong edge).
 constexpr double kRobustScalePx = 1.0;
 constexpr int kMaxIterations = 100;

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
+
+#include "geometry/angles.h"
 
 namespace mz::sim {
 
@@ -58,7 +59,7 @@ Picture makeCarMask(const TopView& view) {
     const int wk = view.rotated ? view.height : view.width;
     const int hk = view.rotated ? view.width : view.height;
     const VehicleRect v = vehicleRect(view);
-    const double deg = 180 / std::numbers::pi;
+    const double deg = kRadToDeg<double>;
     // Share of the side camera in a corner, from the angle off the driving axis.
     auto share = [&](double across, double along) {
         const double a = std::atan2(across, along) * deg;

@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <numbers>
 #include <stdexcept>
 
+#include "geometry/angles.h"
+#include "geometry/lens_model.h"
 #include "view/detection_rects.h"
 
 namespace mz::sim {
 namespace {
 
-constexpr double kDeg = std::numbers::pi / 180.0;
+constexpr double kDeg = kDegToRad<double>;
 constexpr int kSamples = 32;           // per side of a triangle's outline
 constexpr double kMarkerMargin = 6;    // picture pixels kept free inside a marker rectangle
 constexpr double kCanvasMargin = 40;   // canvas pixels kept free inside a corner window
@@ -29,15 +30,11 @@ double over(double v) { return v > 0 ? v : 0; }
 // Where the corner detector's perspective canvas puts a picture point: the record's inverse
 // polynomial, as the detector evaluates it.
 Vec2 toCanvas(const Lens& l, Vec2 p) {
-    const double u = (p.x - l.cx) / l.fx, v = (p.y - l.cy) / l.fy;
+    double u, v;
+    lens::normalisedOffset(l, p.x, p.y, u, v);
     const double rho = std::hypot(u, v);
     if (rho == 0) return {kCanvasWidth / 2, kCanvasHeight / 2};
-    double theta = l.c[0], power = 1;
-    for (int i = 1; i < 9; ++i) {
-        power *= rho;
-        theta += l.c[i] * power;
-    }
-    const double t = std::tan(theta);
+    const double t = std::tan(lens::angleOfRadius(l.c.data(), rho));
     return {l.fx * t * u / rho + kCanvasWidth / 2, l.fy * t * v / rho + kCanvasHeight / 2};
 }
 

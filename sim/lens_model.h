@@ -22,13 +22,9 @@ struct Lens {
 // and have square pixels.
 Lens makeLens(int width, int height);
 
-// Normalised distorted radius of an incidence angle (radians), in double on the stored floats.
+// Normalised distorted radius of an incidence angle (radians), in double on the stored floats
+// (the nested form of geometry/lens_model.h).
 double lensRadius(const Lens& lens, double theta);
-
-// Least-squares fits used to build the lens; exposed for the tests.
-std::array<double, 5> fitForwardPolynomial(const std::vector<double>& thetas,
-                                           const std::vector<double>& radii);
-std::array<double, 9> fitInversePolynomial(const Lens& lens, double maxTheta);
 
 // Fast inverse of the forward polynomial, by a dense table: angle (radians) from radius.
 class RadiusToAngle {

@@ -7,6 +7,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "geometry/angles.h"
+#include "geometry/lens_model.h"
+
 namespace mz::sim {
 
 namespace {
@@ -80,8 +83,9 @@ public:
 
     Hit trace(double px, double py, double& hx, double& hy, double& elevation) const {
         const Lens& lens = cam_.lens;
-        const double u = (px - lens.cx) / lens.fx, v = (py - lens.cy) / lens.fy;
-        const double rho = std::sqrt(u * u + v * v);
+        double u, v;
+        mz::lens::normalisedOffset(lens, px, py, u, v);
+        const double rho = mz::lens::planeRadius(u, v);
         if (rho > inverse_.maxRadius()) return kOutside;
         double s, c;
         inverse_.sinCos(rho, s, c);
@@ -237,7 +241,7 @@ void blur(std::vector<float>& img, int width, int height, double sigma, int thre
 double gaussian(uint64_t h) {
     const double u1 = (static_cast<double>(h >> 40) + 1) * 0x1.0p-24;
     const double u2 = static_cast<double>(h & 0xFFFFFF) * 0x1.0p-24;
-    return std::sqrt(-2 * std::log(u1)) * std::cos(2 * 3.14159265358979323846 * u2);
+    return std::sqrt(-2 * std::log(u1)) * std::cos(2 * kPi<double> * u2);
 }
 
 }  // namespace

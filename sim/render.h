@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "mz/mztypes.h"
 #include "sim/rig.h"
 
 namespace mz::sim {
@@ -16,7 +17,7 @@ struct Picture {
     std::vector<uint8_t> bytes;
 
     Picture() = default;
-    Picture(int w, int h) : width(w), height(h), stride((w * 3 + 3) & ~3), bytes(size_t(stride) * h) {}
+    Picture(int w, int h) : width(w), height(h), stride(MZ_ROW_STRIDE24(w)), bytes(size_t(stride) * h) {}
     uint8_t* row(int y) { return bytes.data() + size_t(stride) * y; }
     const uint8_t* row(int y) const { return bytes.data() + size_t(stride) * y; }
 };

@@ -4,15 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <random>
 #include <stdexcept>
+
+#include "geometry/angles.h"
 
 namespace mz::sim {
 
 namespace {
 
-constexpr double kDeg = std::numbers::pi / 180.0;
+constexpr double kDeg = kDegToRad<double>;
 constexpr const char* kTriangleNames[4] = {"T1 (front-left)", "T2 (front-right)",
                                            "T3 (rear-right)", "T4 (rear-left)"};
 // A frame must stay inside the field with room to spare; past 90 degrees the ideal plane of the

@@ -66,7 +66,7 @@ struct Box {
     bool contains(const Box& inner) const { return excess(inner) == 0; }
 };
 
-enum CameraIndex { kFront = 0, kRear = 1, kLeft = 2, kRight = 3 };
+enum CameraIndex { kFront = MZ_CAMERA_FRONT, kRear = MZ_CAMERA_REAR, kLeft = MZ_CAMERA_LEFT, kRight = MZ_CAMERA_RIGHT };
 enum TriangleIndex { kT1FrontLeft = 0, kT2FrontRight = 1, kT3RearRight = 2, kT4RearLeft = 3 };
 
 inline constexpr const char* kCameraNames[4] = {"front", "rear", "left", "right"};

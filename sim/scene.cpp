@@ -10,6 +10,7 @@
 
 #include "format/atomic_file.h"
 #include "format/config_writer.h"
+#include "geometry/angles.h"
 #include "mz/mzgeometry.h"
 
 namespace mz::sim {
@@ -198,7 +199,7 @@ std::string truthJson(const Rig& rig) {
             {"rotation", rotation},
             {"lens", {{"f", l.f}, {"fx", l.fx}, {"fy", l.fy}, {"cx", l.cx}, {"cy", l.cy},
                       {"k", l.k}, {"c", l.c}, {"width", l.width}, {"height", l.height},
-                      {"fieldOfView", 2 * l.maxAngle * 180 / 3.14159265358979323846}}},
+                      {"fieldOfView", degrees(2 * l.maxAngle)}}},
             {"triangles", {triNames[kCameraTriangles[c][0]], triNames[kCameraTriangles[c][1]]}},
             {"imagePoints", image},
             {"worldPoints", floor},

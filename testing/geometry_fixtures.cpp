@@ -1,7 +1,9 @@
 #include "testing/geometry_fixtures.h"
 
+#include <algorithm>
 #include <cmath>
-#include <utility>
+
+#include "geometry/lens_fit.h"
 
 namespace mztest {
 
@@ -20,7 +22,10 @@ CameraParam makeFisheye(float f)
     cam.k5 = 0.00001f;
     cam.width = 720;
     cam.height = 480;
-    fitInversePolynomial(cam, 1.66);
+    const auto c = mz::lens::fitInversePolynomial(mz::lens::forwardCoefficients(cam).data(), 1.66);
+    float* out[9] = {&cam.c0, &cam.c1, &cam.c2, &cam.c3, &cam.c4, &cam.c5, &cam.c6, &cam.c7, &cam.c8};
+    for (int i = 0; i < 9; ++i)
+        *out[i] = static_cast<float>(c[i]);
     return cam;
 }
 
@@ -37,46 +42,6 @@ CameraParam makeEquidistant(int width, int height, float focal)
     cam.width = width;
     cam.height = height;
     return cam;
-}
-
-void fitInversePolynomial(CameraParam& cam, double thetaMax)
-{
-    constexpr int kTerms = 9;
-    constexpr int kSamples = 400;
-    long double ata[kTerms][kTerms + 1] = {};
-    for (int s = 0; s <= kSamples; ++s) {
-        const double t = thetaMax * s / kSamples;
-        const double rho = cam.k1 * t + cam.k2 * std::pow(t, 3) + cam.k3 * std::pow(t, 5) +
-                           cam.k4 * std::pow(t, 7) + cam.k5 * std::pow(t, 9);
-        long double p[kTerms];
-        p[0] = 1.0L;
-        for (int i = 1; i < kTerms; ++i)
-            p[i] = p[i - 1] * rho;
-        for (int i = 0; i < kTerms; ++i) {
-            for (int j = 0; j < kTerms; ++j)
-                ata[i][j] += p[i] * p[j];
-            ata[i][kTerms] += p[i] * t;
-        }
-    }
-    for (int col = 0; col < kTerms; ++col) {
-        int pivot = col;
-        for (int r = col + 1; r < kTerms; ++r)
-            if (std::fabs(ata[r][col]) > std::fabs(ata[pivot][col]))
-                pivot = r;
-        for (int c = 0; c <= kTerms; ++c)
-            std::swap(ata[col][c], ata[pivot][c]);
-        for (int r = 0; r < kTerms; ++r) {
-            if (r == col)
-                continue;
-            const long double factor = ata[r][col] / ata[col][col];
-            for (int c = col; c <= kTerms; ++c)
-                ata[r][c] -= factor * ata[col][c];
-        }
-    }
-    float* c[kTerms] = {&cam.c0, &cam.c1, &cam.c2, &cam.c3, &cam.c4,
-                        &cam.c5, &cam.c6, &cam.c7, &cam.c8};
-    for (int i = 0; i < kTerms; ++i)
-        *c[i] = static_cast<float>(ata[i][kTerms] / ata[i][i]);
 }
 
 Mat3::Mat3() : v{}, rows{v[0], v[1], v[2]}, m{rows, 3, 3} {}

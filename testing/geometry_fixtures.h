@@ -8,15 +8,13 @@
 namespace mztest {
 
 // A 720x480 fisheye of about 190 degrees with non-square pixels, its inverse polynomial fitted
-// to the forward one by least squares. The point arrays are left empty (count 0).
+// to the forward one by least squares (geometry/lens_fit.h). The point arrays are left empty
+// (count 0).
 CameraParam makeFisheye(float f = 300.0f);
 
 // Equidistant lens (radius = angle): k1 = 1, c1 = 1, everything else 0, so the forward and
 // inverse polynomials are exact inverses.
 CameraParam makeEquidistant(int width, int height, float focal = 250.0f);
-
-// Fits c0..c8 of cam to its forward polynomial k1..k5 over angles 0..thetaMax (radians).
-void fitInversePolynomial(CameraParam& cam, double thetaMax);
 
 // Row-major 3x3 helpers for Matrix records that live on the stack of a test.
 struct Mat3 {

@@ -4,11 +4,13 @@
 #include <random>
 #include <stdexcept>
 
+#include "geometry/angles.h"
+#include "geometry/lens_model.h"
+
 namespace mztest {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kRad = kPi / 180.0;
+constexpr double kRad = mz::kDegToRad<double>;
 
 // Forward polynomial fitted to the built-in table (within 1e-6 up to 100 degrees).
 constexpr double kK[5] = {0.8016080130636054, 0.12877562057305025, 0.001572763071366671,
@@ -18,15 +20,6 @@ constexpr double kK[5] = {0.8016080130636054, 0.12877562057305025, 0.00157276307
 // in its left and right half.
 constexpr int kLeftHalf[4] = {0, 2, 3, 1};
 constexpr int kRightHalf[4] = {1, 3, 0, 2};
-
-double radiusOf(double theta) {
-    double t2 = theta * theta, p = theta, r = 0;
-    for (double k : kK) {
-        r += k * p;
-        p *= t2;
-    }
-    return r;
-}
 
 }  // namespace
 
@@ -46,7 +39,7 @@ Point2F projectFloor(const SyntheticRig& rig, int k, double x, double y) {
     const double n = std::sqrt(rx * rx + ry * ry + rz * rz);
     const double theta = std::acos(-rz / n);
     const double phi = std::atan2(ry, rx);
-    const double rho = radiusOf(theta);
+    const double rho = mz::lens::radiusOfAngle(kK, theta);
     return {static_cast<float>(cam.cx + cam.fx * rho * std::cos(phi)),
             static_cast<float>(cam.cy - cam.fy * rho * std::sin(phi))};
 }

@@ -2,12 +2,12 @@
 
 #include <cmath>
 
+#include "geometry/angles.h"
 #include "testing/geometry_fixtures.h"
 
 namespace mztest {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr float kPixelsPerRadian = 200.0f;
 
 using Vec = std::array<double, 3>;
@@ -18,7 +18,7 @@ Vec cross(const Vec& a, const Vec& b) {
 
 // Camera looking along heading (ground direction hx, hy) tilted down by tiltDeg; z is up.
 void pose(ViewRig& rig, int c, double x, double y, double height, double hx, double hy, double tiltDeg) {
-    const double t = tiltDeg * kPi / 180.0;
+    const double t = mz::radians(tiltDeg);
     const Vec forward = {std::cos(t) * hx, std::cos(t) * hy, -std::sin(t)};
     // The picture's right is the heading turned a quarter clockwise seen from above; with y toward
     // the rear that is (-hy, hx).
@@ -95,7 +95,7 @@ std::unique_ptr<ViewRig> makeViewRig(int width, int height, float mmPerPixel, ui
 }
 
 std::vector<uint8_t> noisePicture(int width, int height, uint32_t seed) {
-    const int stride = (width * 3 + 3) & ~3;
+    const int stride = MZ_ROW_STRIDE24(width);
     std::vector<uint8_t> picture(static_cast<size_t>(stride) * height, 0);
     uint32_t s = seed * 2654435761u + 1;
     for (int y = 0; y < height; ++y)

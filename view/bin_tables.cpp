@@ -124,7 +124,7 @@ void buildMask(int width, int height, const uint8_t* mask, uint8_t* dst, int* ou
         setLen(outLen, 0);
         return;
     }
-    const std::size_t stride = (3 * static_cast<std::size_t>(width) + 3) & ~std::size_t{3};
+    const std::size_t stride = MZ_ROW_STRIDE24(static_cast<std::size_t>(width));
     const std::size_t rowBytes = static_cast<std::size_t>(wordBytes) * width;
     uint8_t* field[2] = {dst, dst + evenFieldBytes(height, rowBytes)};
     for (int i = 0; i < height; ++i) {
@@ -198,7 +198,7 @@ MZ_API void mzMakeBinMaskRGB16(int width, int height, const uint8_t* mask, uint8
 }
 
 MZ_API void mzMakeBinMaskRGB24Len(int width, int height, int* len) {
-    if (len != nullptr) *len = mz::validSize(width, height) ? ((3 * width + 3) & ~3) * height : 0;
+    if (len != nullptr) *len = mz::validSize(width, height) ? MZ_ROW_STRIDE24(width) * height : 0;
 }
 
 MZ_API void mzMakeBinMaskRGB24(int width, int height, const uint8_t* mask, uint8_t* dst, int* outLen) {
@@ -206,7 +206,7 @@ MZ_API void mzMakeBinMaskRGB24(int width, int height, const uint8_t* mask, uint8
         mz::setLen(outLen, 0);
         return;
     }
-    const std::size_t bytes = ((3 * static_cast<std::size_t>(width) + 3) & ~std::size_t{3}) * height;
+    const std::size_t bytes = MZ_ROW_STRIDE24(static_cast<std::size_t>(width)) * height;
     std::memcpy(dst, mask, bytes);
     mz::setLen(outLen, static_cast<int64_t>(bytes));
 }

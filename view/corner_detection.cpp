@@ -7,6 +7,7 @@
 #include <exception>
 #include <vector>
 
+#include "geometry/lens_model.h"
 #include "mz/mzview.h"
 #include "view/detection_rects.h"
 #include "view/target_shapes.h"
@@ -24,34 +25,12 @@ struct Window {
     int x0 = 0, y0 = 0, width = 0, height = 0;
 };
 
-float inverseAngle(const CameraParam& cam, float rho) {
-    const float c[9] = {cam.c0, cam.c1, cam.c2, cam.c3, cam.c4, cam.c5, cam.c6, cam.c7, cam.c8};
-    float theta = c[0];
-    float power = 1.0f;
-    for (int i = 1; i < 9; ++i) {
-        power *= rho;
-        theta += c[i] * power;
-    }
-    return theta;
-}
-
-float forwardRadius(const CameraParam& cam, float theta) {
-    const float t2 = theta * theta;
-    const float t3 = t2 * theta;
-    const float t5 = t3 * t2;
-    const float t7 = t5 * t2;
-    const float t9 = t7 * t2;
-    return cam.k1 * theta + cam.k2 * t3 + cam.k3 * t5 + cam.k4 * t7 + cam.k5 * t9;
-}
-
 // Distorted pixel of a canvas point (whole canvas coordinates).
 Point2F canvasToPicture(const CameraParam& cam, float canvasX, float canvasY) {
-    const float u = (canvasX - kCanvasCentreX) / cam.fx;
-    const float v = (canvasY - kCanvasCentreY) / cam.fy;
-    const float r = std::sqrt(u * u + v * v);
-    if (r == 0.0f) return {cam.cx, cam.cy};
-    const float rho = forwardRadius(cam, std::atan(r));
-    return {rho / r * u * cam.fx + cam.cx, rho / r * v * cam.fy + cam.cy};
+    Point2F pixel;
+    lens::pixelOfRay(cam, (canvasX - kCanvasCentreX) / cam.fx, (canvasY - kCanvasCentreY) / cam.fy,
+                     pixel.x, pixel.y);
+    return pixel;
 }
 
 // Rounds half away from zero and clamps to 0..limit - 1; false only for a value that is not a
@@ -67,12 +46,11 @@ bool canvasWindow(const CameraParam& cam, const SearchRect& rect, Window& window
     int x0 = kCanvasWidth, y0 = kCanvasHeight, x1 = -1, y1 = -1;
     for (const int col : {rect.x, rect.x + rect.width - 1}) {
         for (const int row : {rect.y, rect.y + rect.height - 1}) {
-            const float u = (static_cast<float>(col) - cam.cx) / cam.fx;
-            const float v = (static_cast<float>(row) - cam.cy) / cam.fy;
-            const float rho = std::sqrt(u * u + v * v);
+            float u, v, rho;
+            const float theta = lens::incidenceAngle(cam, static_cast<float>(col), static_cast<float>(row), u, v, rho);
             float cx = kCanvasCentreX, cy = kCanvasCentreY;
             if (rho != 0.0f) {
-                const float t = std::tan(inverseAngle(cam, rho));
+                const float t = std::tan(theta);
                 cx = cam.fx * t * u / rho + kCanvasCentreX;
                 cy = cam.fy * t * v / rho + kCanvasCentreY;
             }

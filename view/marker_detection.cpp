@@ -7,6 +7,7 @@
 #include <exception>
 #include <vector>
 
+#include "geometry/angles.h"
 #include "mz/mzview.h"
 #include "view/detection_rects.h"
 #include "view/marker_detection.h"
@@ -190,7 +191,7 @@ float directionValue(float ax, float ay, float bx, float by) {
     const float dy = ay - by, dx = ax - bx;
     if (dy == 0.0f) return dx >= 0.0f ? 0.0f : 180.0f;
     if (dx == 0.0f) return dy < 0.0f ? 90.0f : 270.0f;
-    const float a = std::atan(dy / dx) * (180.0f / 3.14159265358979f);
+    const float a = std::atan(dy / dx) * kRadToDeg<float>;
     if (dy < 0.0f && dx > 0.0f) return -a;
     if (dy > 0.0f && dx > 0.0f) return 360.0f - a;
     if (dx < 0.0f) return 180.0f - a;

@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "geometry/angles.h"
 #include "mz/mzview.h"
 
 namespace mz::guide {
 namespace {
 
-constexpr double kDegToRad = 0.017453292519943295;
 constexpr Point2F kSeparator = {-1.0f, -1.0f};
 
 struct Segment {
@@ -53,7 +53,7 @@ int mzGetPGSWorldPoints(PgsParam* guide, float* points) {
         return -1;
     float radius = 0.0f;
     if (g.steerAngle != 0) {
-        radius = static_cast<float>(g.wheelBase / std::tan(-g.steerAngle * kDegToRad));
+        radius = static_cast<float>(g.wheelBase / std::tan(-g.steerAngle * mz::kDegToRad<double>));
         // A zero wheel base turns on the spot: no radius the curves could follow.
         if (radius == 0.0f || !finite(radius)) return -1;
     }

@@ -45,8 +45,6 @@ struct Palette {
     }
 };
 
-std::size_t rowBytes(int width) { return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}; }
-
 bool sameSize(const ImageBuffer* image, int width, int height) {
     return image != nullptr && image->width == width && image->height == height;
 }
@@ -202,12 +200,12 @@ private:
     int lutLength() const { return map_ == nullptr ? 0 : mapWidth_ * mapHeight_ * 4; }
 
     static void copyIn(ImageBuffer* image, const uint8_t* data) {
-        const std::size_t bytes = rowBytes(image->width);
+        const std::size_t bytes = MZ_ROW_STRIDE24(static_cast<std::size_t>(image->width));
         for (int i = 0; i < image->height; ++i) std::memcpy(image->rows[i], data + bytes * i, bytes);
     }
 
     static void copyOut(const ImageBuffer* image, uint8_t* data) {
-        const std::size_t bytes = rowBytes(image->width);
+        const std::size_t bytes = MZ_ROW_STRIDE24(static_cast<std::size_t>(image->width));
         for (int i = 0; i < image->height; ++i) std::memcpy(data + bytes * i, image->rows[i], bytes);
     }
 

@@ -14,14 +14,22 @@
 #include <cstdint>
 #include <vector>
 
+#include "mz/mztypes.h"
+
 namespace mz {
 
 // Camera numbers of the maps, layers and plans (the record order).
-enum StitchCamera { kFront = 0, kRear = 1, kLeft = 2, kRight = 3, kCameraCount = 4 };
+enum StitchCamera {
+    kFront = MZ_CAMERA_FRONT,
+    kRear = MZ_CAMERA_REAR,
+    kLeft = MZ_CAMERA_LEFT,
+    kRight = MZ_CAMERA_RIGHT,
+    kCameraCount = MZ_CAMERA_COUNT
+};
 
 constexpr uint8_t kNoSourceFill[3] = {0, 0, 255};
 
-inline std::size_t rowBytes(int width) { return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}; }
+inline std::size_t rowBytes(int width) { return MZ_ROW_STRIDE24(static_cast<std::size_t>(width)); }
 
 enum class Interp { kNearest, kBilinear, kBicubic };
 

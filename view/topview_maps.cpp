@@ -3,14 +3,14 @@
 #include <cmath>
 #include <new>
 
+#include "geometry/angles.h"
+#include "geometry/lens_model.h"
 #include "geometry/matrix.h"
 #include "mz/mzview.h"
 #include "view/topview_engine.h"
 
 namespace mz {
 namespace {
-
-constexpr float kDegToRad = 3.14159265358979f / 180.0f;
 
 struct Ray {
     float x, y, z;
@@ -20,17 +20,12 @@ struct Ray {
 // tilt, roll, heading), through the inverse lens polynomial.
 Point2F groundOfPixel(const CameraParam& cam, Point2F pixel, const float* delta) {
     const float posX = cam.posX + delta[0], posY = cam.posY + delta[1], height = cam.posZ + delta[2];
-    const float tilt = (cam.rotX + delta[3]) * kDegToRad, roll = (cam.rotZ + delta[4]) * kDegToRad;
-    const float heading = (cam.rotY + delta[5]) * kDegToRad;
+    const float tilt = (cam.rotX + delta[3]) * kDegToRad<float>;
+    const float roll = (cam.rotZ + delta[4]) * kDegToRad<float>;
+    const float heading = (cam.rotY + delta[5]) * kDegToRad<float>;
     const float u = (pixel.x - cam.cx) / cam.fx;
     const float v = (cam.cy - pixel.y) / cam.fy;  // up the picture
-    const float rho = std::sqrt(u * u + v * v);
-    const float coeff[9] = {cam.c0, cam.c1, cam.c2, cam.c3, cam.c4, cam.c5, cam.c6, cam.c7, cam.c8};
-    float theta = coeff[0], power = 1.0f;
-    for (int k = 1; k < 9; ++k) {
-        power *= rho;
-        theta += coeff[k] * power;
-    }
+    const float theta = lens::angleOfRadius(lens::inverseCoefficients(cam).data(), lens::planeRadius(u, v));
     const float phi = (u == 0.0f && v == 0.0f) ? 0.0f : std::atan2(v, u);
     const Ray ray = {std::cos(phi) * std::sin(theta), std::sin(phi) * std::sin(theta), -std::cos(theta)};
     // Ground in the camera's own frame; a ray that never reaches the ground lands under the
@@ -81,24 +76,8 @@ void TopView::buildMap(int c, const CameraParam& cam, float mmPerPixel) {
             const float w = h[2][0] * X + h[2][1] * Y + h[2][2];
             const float u = a / w / cam.f;
             const float v = b / w / cam.f;
-            const float rho = std::sqrt(u * u + v * v);
             float x, y;
-            if (rho != 0.0f) {
-                const float t = std::atan(rho);
-                const float t2 = t * t;
-                const float t3 = t2 * t;
-                const float t5 = t3 * t2;
-                const float t7 = t5 * t2;
-                const float t9 = t7 * t2;
-                const float r = cam.k1 * t + cam.k2 * t3 + cam.k3 * t5 + cam.k4 * t7 + cam.k5 * t9;
-                const float s = r / rho;
-                x = s * u * cam.fx + cam.cx;
-                y = s * v * cam.fy + cam.cy;
-            } else {
-                // On the optical axis: the principal point (the ratio r / rho has no value there).
-                x = cam.cx;
-                y = cam.cy;
-            }
+            lens::pixelOfRay(cam, u, v, x, y);
             if (x >= 0.0f && x < sw && y >= 0.0f && y < sh) {
                 out[0] = x;
                 out[1] = y;

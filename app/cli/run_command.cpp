@@ -187,7 +187,7 @@ json reportJson(const RunRecord& r, core::Session& session) {
 void writeSnapshot(const std::string& path, core::Session& session) {
     int width = 0, height = 0;
     const std::span<const uint8_t> pixels = session.preview().output(width, height);
-    const int stride = (width * 3 + 3) & ~3;
+    const int stride = MZ_ROW_STRIDE24(width);
     if (width <= 0 || height <= 0 || pixels.size() < static_cast<size_t>(stride) * height) {
         throw std::runtime_error("the stitched view has no picture to save");
     }

@@ -13,12 +13,12 @@
 
 namespace mz::core {
 
-inline constexpr int kCameraCount = 4;       // front, rear, left, right
+inline constexpr int kCameraCount = MZ_CAMERA_COUNT;  // front, rear, left, right
 inline constexpr int kMultiviewSlots = 3;
 inline constexpr int kSingleviewSlots = 10;
 inline constexpr int kPatternPointCount = 6;
 
-enum CameraSlot { kFront = 0, kRear = 1, kLeft = 2, kRight = 3 };
+enum CameraSlot { kFront = MZ_CAMERA_FRONT, kRear = MZ_CAMERA_REAR, kLeft = MZ_CAMERA_LEFT, kRight = MZ_CAMERA_RIGHT };
 
 struct CalibrationState {
     CalibrationState();

@@ -13,6 +13,7 @@
 #include <QSpinBox>
 
 #include "app/gui/qt_ui.h"
+#include "mz/mztypes.h"
 
 namespace mz::gui {
 
@@ -144,7 +145,7 @@ void ViewCanvas::paintEvent(QPaintEvent*) {
     int w = 0, h = 0;
     const std::span<const uint8_t> pixels = preview.output(w, h);
     const QRect target = viewRect();
-    const int stride = (w * 3 + 3) & ~3;
+    const int stride = MZ_ROW_STRIDE24(w);
     if (preview.currentEntry() < 0 || !preview.context().imagesPresent || target.isEmpty() ||
         pixels.size() < static_cast<size_t>(stride) * h) {
         p.setPen(QColor(0x90, 0x96, 0xa0));

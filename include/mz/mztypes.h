@@ -17,6 +17,20 @@
 
 MZ_EXTERN_C_BEGIN
 
+/* Camera order everywhere: records, LUT camera numbers, calibration results. (Only the picture
+ * arguments of mzMultiviewApply and the preview's copies run front, left, right, rear.) */
+enum {
+    MZ_CAMERA_FRONT = 0,
+    MZ_CAMERA_REAR = 1,
+    MZ_CAMERA_LEFT = 2,
+    MZ_CAMERA_RIGHT = 3,
+    MZ_CAMERA_COUNT = 4
+};
+
+/* Bytes of one row of a 24-bit picture: three bytes a pixel, padded to a multiple of 4 bytes.
+ * Computed in the type of `width`. */
+#define MZ_ROW_STRIDE24(width) (((width) * 3 + 3) & ~3)
+
 /* (-1, -1) marks a missing point in point arrays and look-up tables throughout the system. */
 typedef struct Point2F {
     float x;
@@ -270,6 +284,7 @@ MZ_STATIC_ASSERT(offsetof(CameraParam, originX) == 29 * 4, "CameraParam.originX"
 MZ_STATIC_ASSERT(offsetof(CameraParam, pointCount) == 33 * 4, "CameraParam.pointCount");
 MZ_STATIC_ASSERT(offsetof(CameraParam, imagePoints) >= 34 * 4, "CameraParam.imagePoints");
 MZ_STATIC_ASSERT(offsetof(ImageBuffer, stride) == 5 * 4, "ImageBuffer.stride");
+MZ_STATIC_ASSERT(MZ_ROW_STRIDE24(721) == 2164, "MZ_ROW_STRIDE24");
 MZ_STATIC_ASSERT(offsetof(ImageBuffer, rows) >= 7 * 4, "ImageBuffer.rows");
 MZ_STATIC_ASSERT(offsetof(MultiviewParam, vehicleWidth) == 3 * 4, "MultiviewParam.vehicleWidth");
 MZ_STATIC_ASSERT(offsetof(MultiviewParam, frontFov) == 8 * 4, "MultiviewParam.frontFov");

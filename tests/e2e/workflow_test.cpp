@@ -22,7 +22,7 @@ void hideLeftTriangle(const std::filesystem::path& bmp) {
     const int32_t w = int32_t(file[18] | file[19] << 8 | file[20] << 16 | uint32_t(file[21]) << 24);
     const int32_t h = int32_t(file[22] | file[23] << 8 | file[24] << 16 | uint32_t(file[25]) << 24);
     ASSERT_GT(h, 0) << "expects a bottom-up bitmap";
-    const size_t stride = (size_t(w) * 3 + 3) & ~size_t{3};
+    const size_t stride = MZ_ROW_STRIDE24(size_t(w));
     for (int y = h / 4; y < h; ++y) {
         uint8_t* row = file.data() + offset + size_t(h - 1 - y) * stride;
         for (int x = 0; x < w / 2; ++x) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <random>
 
+#include "geometry/angles.h"
 #include "mz/mzgeometry.h"
 #include "testing/geometry_fixtures.h"
 
@@ -10,7 +11,7 @@ namespace {
 
 using mztest::Mat3;
 
-constexpr double kDeg = 3.141592653589793 / 180.0;
+constexpr double kDeg = mz::kDegToRad<double>;
 
 struct Pose {
     double x, y, z;       // camera centre; z < 0 (the camera looks along +z at the floor z = 0)

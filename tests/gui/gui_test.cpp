@@ -32,6 +32,7 @@
 #include "app/gui/preview_window.h"
 #include "app/gui/qt_ui.h"
 #include "app/gui/view_canvas.h"
+#include "mz/mztypes.h"
 
 namespace mz::gui {
 namespace {
@@ -368,7 +369,7 @@ void hideLeftTriangle(const QString& path) {
     };
     const int offset = word(10), w = word(18), h = word(22);
     QVERIFY(h > 0);
-    const int stride = (w * 3 + 3) & ~3;
+    const int stride = MZ_ROW_STRIDE24(w);
     for (int y = h / 4; y < h; ++y) {
         char* row = b.data() + offset + (h - 1 - y) * stride;
         for (int x = 0; x < w / 2; ++x) {

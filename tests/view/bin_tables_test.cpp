@@ -114,7 +114,7 @@ TEST(BinView, DecodesBackToTheMap) {
 
 // A mask image with its rows padded to 4 bytes.
 Bytes maskOf(int width, const std::vector<std::vector<uint8_t>>& rows) {
-    const size_t stride = (3 * width + 3) & ~3;
+    const size_t stride = MZ_ROW_STRIDE24(width);
     Bytes mask(stride * rows.size(), 0xEE);
     for (size_t r = 0; r < rows.size(); ++r) std::memcpy(&mask[r * stride], rows[r].data(), 3 * width);
     return mask;

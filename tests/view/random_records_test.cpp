@@ -11,7 +11,7 @@
 
 namespace {
 
-int stride(int width) { return (width * 3 + 3) & ~3; }
+int stride(int width) { return MZ_ROW_STRIDE24(width); }
 
 struct RandomRecords {
     std::mt19937 rng;

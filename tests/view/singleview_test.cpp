@@ -18,7 +18,7 @@ struct Handle {
     ~Handle() { mzSingleviewRelease(&h); }
 };
 
-int stride(int width) { return (width * 3 + 3) & ~3; }
+int stride(int width) { return MZ_ROW_STRIDE24(width); }
 
 SingleviewParam rearView(mztest::ViewRig& rig, int w, int h) {
     SingleviewParam v{};

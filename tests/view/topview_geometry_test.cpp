@@ -128,7 +128,7 @@ TEST(TopviewGeometry, DarkFramesLieOnTheTrueFloorTriangles) {
                 ASSERT_EQ(0, mzMultiviewSetImage(h, mask.width, mask.height, mask.bytes.data(), MZ_MV_IMAGE_COPY, 0, 0,
                                                  0, 0));
             }
-            const int stride = (p.width * 3 + 3) & ~3;
+            const int stride = MZ_ROW_STRIDE24(p.width);
             std::vector<uint8_t> out(static_cast<size_t>(stride) * p.height);
             ASSERT_EQ(0, mzMultiviewApply(h, b.pictures[0].bytes.data(), b.pictures[2].bytes.data(),
                                           b.pictures[3].bytes.data(), b.pictures[1].bytes.data(), out.data()));

@@ -19,15 +19,15 @@ namespace {
 using mztest::makeViewRig;
 using mztest::noisePicture;
 
-constexpr int kFront = 0, kRear = 1, kLeft = 2, kRight = 3;
-constexpr int kSrcStride = (720 * 3 + 3) & ~3;
+constexpr int kFront = MZ_CAMERA_FRONT, kRear = MZ_CAMERA_REAR, kLeft = MZ_CAMERA_LEFT, kRight = MZ_CAMERA_RIGHT;
+constexpr int kSrcStride = MZ_ROW_STRIDE24(720);
 
 struct Handle {
     ViewHandle h = mzMultiviewCreate(0);
     ~Handle() { mzMultiviewRelease(&h); }
 };
 
-int stride(int width) { return (width * 3 + 3) & ~3; }
+int stride(int width) { return MZ_ROW_STRIDE24(width); }
 
 // The straightforward engine: every camera remapped over the whole view with mzRemap into a layer
 // that persists between calls, then stitched pixel by pixel and turned for 0x8000.
