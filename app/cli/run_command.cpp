@@ -467,7 +467,7 @@ PointCorrections parsePointCorrections(const std::string& text) {
 void addRunCommand(CLI::App& app, RunOptions& o) {
     CLI::App* cmd = app.add_subcommand("run", "Calibrate one data folder and save the output files");
     cmd->add_option("--config", o.config, "Config.bin of the vehicle")->required()->check(CLI::ExistingFile);
-    cmd->add_option("--data", o.data, "Data folder with image/front.bmp, rear, left, right")
+    cmd->add_option("--data", o.data, "Data folder with image/front.bmp, rear, left, right (or .png, .jpg when no .bmp is there)")
         ->required()
         ->check(CLI::ExistingDirectory);
     cmd->add_option("--out", o.out, "Folder for Lut/, Osd/ and Param/ (default: the data folder)");

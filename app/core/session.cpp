@@ -7,6 +7,7 @@
 
 #include "app/core/config_loader.h"
 #include "app/core/output_writer.h"
+#include "format/picture.h"
 #include "mz/mzpattern.h"
 #include "mz/mzview.h"
 
@@ -213,18 +214,39 @@ ImageLoadResult Session::imageLoad() {
 
 CommandStatus Session::readFourFiles(std::array<format::Bitmap, kCameraCount>& pictures) {
     const std::filesystem::path root(dataFolder_);
+    // "image/front.bmp" when it is there, else the PNG or JPEG picture of the same name.
+    std::array<std::filesystem::path, kCameraCount> files;
     for (int c = 0; c < kCameraCount; ++c) {
-        std::error_code ec;
-        if (!std::filesystem::exists(root / kDefaultImageNames[c], ec)) {
+        const std::filesystem::path bitmap = root / kDefaultImageNames[c];
+        std::optional<std::filesystem::path> found =
+            format::findPicture(bitmap.parent_path(), bitmap.stem().string());
+        if (!found) {
             error(ui_, kMissingImage[c]);
             return CommandStatus::kFailed;
         }
+        files[c] = std::move(*found);
     }
     // The libraries take 24-bit pictures of the front camera's size; anything else is refused
     // before a view changes.
     const CameraParam& front = state_.cameras[kFront];
     for (int c = 0; c < kCameraCount; ++c) {
-        std::optional<format::Bitmap> picture = format::readBitmap(root / kDefaultImageNames[c]);
+        std::optional<format::Bitmap> picture;
+        if (format::hasBitmapExtension(files[c])) {
+            picture = format::readBitmap(files[c]);
+        } else {
+            // Pictures from other sources say what is wrong with them; a bitmap keeps its short message.
+            format::PictureRead read = format::readPicture(files[c]);
+            if (!read.picture) {
+                error(ui_, ("Wrong Image Format !\n\n" + files[c].filename().string() + ": " + read.problem).c_str());
+                return CommandStatus::kFailed;
+            }
+            if (read.picture->bitsPerPixel != 24) {
+                error(ui_, ("Wrong Image Format !\n\n" + files[c].filename().string() +
+                            ": the picture is not in colour (24 bits a pixel)").c_str());
+                return CommandStatus::kFailed;
+            }
+            picture = std::move(read.picture);
+        }
         if (!picture || picture->bitsPerPixel != 24) {
             error(ui_, "Wrong Image Format !");
             return CommandStatus::kFailed;

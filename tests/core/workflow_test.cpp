@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "app/core/session.h"
+#include "format/bitmap.h"
 #include "format/config_writer.h"
+#include "testing/encoded_pictures.h"
 #include "sim/scene.h"
 #include "tests/core/core_test_util.h"
 #include "tests/core/scripted_ui.h"
@@ -348,6 +350,49 @@ TEST_F(WorkflowTest, ImageLoadFailuresKeepWhatWasLoaded) {
     session.imageLoad();
     EXPECT_TRUE(ui.messages().empty());
     EXPECT_EQ(session.imageView(kFront).image.pixels, frontBefore);
+}
+
+// Cameras that give PNG or JPEG pictures: the same pixels reach the views as from bitmaps, and
+// a damaged file says what is wrong with it.
+TEST_F(WorkflowTest, ImageLoadTakesPngAndJpegWhenNoBitmapIsThere) {
+    TempDir data;
+    fs::create_directories(data.path() / "image");
+    const auto packed = [](const format::Bitmap& b) { return format::unpaddedPixels(b); };
+    std::array<format::Bitmap, kCameraCount> bitmaps;
+    for (int c = 0; c < kCameraCount; ++c) {
+        bitmaps[c] = *format::readBitmap(bayPath() / kDefaultImageNames[c]);
+        const fs::path stem = (data.path() / kDefaultImageNames[c]).replace_extension();
+        if (c == kRear) {
+            fs::copy_file(bayPath() / kDefaultImageNames[c], data.path() / kDefaultImageNames[c]);
+        } else if (c == kRight) {
+            test::writeBytes(stem.string() + ".jpg", mztest::encodeJpeg(bitmaps[c].width, bitmaps[c].height, 3,
+                                                                        packed(bitmaps[c]), 100));
+        } else {
+            test::writeBytes(stem.string() + ".png",
+                             mztest::encodePng(bitmaps[c].width, bitmaps[c].height, 3, packed(bitmaps[c])));
+        }
+    }
+    ScriptedUi ui;
+    ui.configAnswers.push_back((bayPath() / "Config.bin").string());
+    Session session(ui, options());
+    session.configLoad();
+    ui.folderAnswers.push_back(data.path().string());
+    session.imageLoad();
+    session.waitForDetection();
+    ASSERT_TRUE(session.imagesLoaded()) << ::testing::PrintToString(ui.messageTexts());
+    for (int c : {kFront, kRear, kLeft}) EXPECT_EQ(session.imageView(c).image.pixels, bitmaps[c].pixels) << c;
+    EXPECT_EQ(session.imageView(kRight).image.pixels.size(), bitmaps[kRight].pixels.size());
+
+    std::vector<uint8_t> damaged = test::readBytes(data.path() / "image/left.png");
+    damaged.resize(damaged.size() / 3);
+    test::writeBytes(data.path() / "image/left.png", damaged);
+    ui.clearRecords();
+    ui.folderAnswers.push_back(data.path().string());
+    session.imageLoad();
+    ASSERT_EQ(ui.messageTexts().size(), 1u);
+    EXPECT_EQ(ui.messageTexts()[0].rfind("Wrong Image Format !\n\nleft.png: the PNG file is damaged", 0), 0u)
+        << ui.messageTexts()[0];
+    EXPECT_EQ(session.imageView(kLeft).image.pixels, bitmaps[kLeft].pixels);
 }
 
 }  // namespace

@@ -1,0 +1,172 @@
+#include "format/picture.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <jpeglib.h>
+#include <png.h>
+
+namespace mz::format {
+
+namespace {
+
+constexpr int64_t kMaxSide = 16384;
+// A few hundred bytes of a compressed file can claim any size: the pixel memory is bounded
+// before it is taken (64 million pixels is 192 MB of rows, far beyond any camera).
+constexpr int64_t kMaxPixels = int64_t{64} << 20;
+
+std::string sizeProblem(int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0) return "the picture has no pixels";
+    if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels) {
+        return "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
+               " pixels, more than this program takes (at most 16384 a side and 64 million in all)";
+    }
+    return {};
+}
+
+PictureRead refused(std::string problem) { return PictureRead{std::nullopt, std::move(problem)}; }
+
+// ---- JPEG ----
+
+// libjpeg reports fatal errors through a callback that must not return: it jumps back into
+// decodeJpegInto, whose own state all lives in the caller's frame.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    char firstMessage[JMSG_LENGTH_MAX];
+};
+
+struct JpegDecoder {
+    jpeg_decompress_struct info;
+    JpegErrors errors;
+};
+
+[[noreturn]] void onJpegError(j_common_ptr info) {
+    auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+    (*info->err->format_message)(info, errors->firstMessage);
+    std::longjmp(errors->jump, 1);
+}
+
+// Warnings (corrupt data, a file cut short) are counted by libjpeg; the first one is kept to
+// tell the user, nothing goes to the terminal.
+void onJpegMessage(j_common_ptr info) {
+    auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+    if (errors->firstMessage[0] == '\0') (*info->err->format_message)(info, errors->firstMessage);
+}
+
+bool decodeJpegInto(JpegDecoder& d, std::span<const uint8_t> file, Bitmap& out, std::string& problem) {
+    d.info.err = jpeg_std_error(&d.errors.manager);
+    d.errors.manager.error_exit = onJpegError;
+    d.errors.manager.output_message = onJpegMessage;
+    d.errors.firstMessage[0] = '\0';
+    if (setjmp(d.errors.jump) != 0) {
+        problem = std::string("the JPEG file is damaged (") + d.errors.firstMessage + ")";
+        jpeg_destroy_decompress(&d.info);
+        return false;
+    }
+    jpeg_create_decompress(&d.info);
+    jpeg_mem_src(&d.info, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&d.info, TRUE);
+    problem = sizeProblem(d.info.image_width, d.info.image_height);
+    if (problem.empty() && d.info.jpeg_color_space != JCS_GRAYSCALE && d.info.jpeg_color_space != JCS_YCbCr &&
+        d.info.jpeg_color_space != JCS_RGB) {
+        problem = "the JPEG picture is neither colour (RGB) nor grey-scale (CMYK pictures are not taken)";
+    }
+    if (!problem.empty()) {
+        jpeg_destroy_decompress(&d.info);
+        return false;
+    }
+    out.width = static_cast<int>(d.info.image_width);
+    out.height = static_cast<int>(d.info.image_height);
+    out.bitsPerPixel = d.info.jpeg_color_space == JCS_GRAYSCALE ? 8 : 24;
+    out.pixels.assign(static_cast<size_t>(out.stride()) * out.height, 0);
+    d.info.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&d.info);
+    while (d.info.output_scanline < d.info.output_height) {
+        JSAMPROW row = out.pixels.data() + static_cast<size_t>(out.stride()) * d.info.output_scanline;
+        jpeg_read_scanlines(&d.info, &row, 1);
+    }
+    jpeg_finish_decompress(&d.info);
+    const bool warned = d.errors.manager.num_warnings > 0;
+    jpeg_destroy_decompress(&d.info);
+    if (warned) {
+        problem = std::string("the JPEG file is damaged (") + d.errors.firstMessage + ")";
+        return false;
+    }
+    return true;
+}
+
+std::string lowerExtension(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+}  // namespace
+
+PictureRead decodePng(std::span<const uint8_t> file) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) {
+        return refused(std::string("the PNG file is damaged (") + image.message + ")");
+    }
+    std::string problem = sizeProblem(image.width, image.height);
+    if (!problem.empty()) {
+        png_image_free(&image);
+        return refused(std::move(problem));
+    }
+    Bitmap out;
+    out.width = static_cast<int>(image.width);
+    out.height = static_cast<int>(image.height);
+    const bool colour = (image.format & PNG_FORMAT_FLAG_COLOR) != 0;
+    const bool palette = (image.format & PNG_FORMAT_FLAG_COLORMAP) != 0;
+    out.bitsPerPixel = colour && !palette ? 24 : 8;
+    out.pixels.assign(static_cast<size_t>(out.stride()) * out.height, 0);
+    image.format = PNG_FORMAT_BGR;
+    // A transparent picture is laid on black, the colour of nothing seen.
+    const png_color black{0, 0, 0};
+    if (!png_image_finish_read(&image, &black, out.pixels.data(), out.stride(), nullptr)) {
+        return refused(std::string("the PNG file is damaged (") + image.message + ")");
+    }
+    return PictureRead{std::move(out), {}};
+}
+
+PictureRead decodeJpeg(std::span<const uint8_t> file) {
+    JpegDecoder decoder;
+    Bitmap out;
+    std::string problem;
+    if (!decodeJpegInto(decoder, file, out, problem)) return refused(std::move(problem));
+    return PictureRead{std::move(out), {}};
+}
+
+PictureRead readPicture(const std::filesystem::path& path) {
+    const std::string ext = lowerExtension(path);
+    if (ext == ".bmp") {
+        std::optional<Bitmap> bitmap = readBitmap(path);
+        if (!bitmap) return refused("the bitmap file is damaged or of a kind this program does not read");
+        return PictureRead{std::move(bitmap), {}};
+    }
+    const bool png = ext == ".png";
+    if (!png && ext != ".jpg" && ext != ".jpeg") return refused("the file is neither BMP, PNG nor JPEG");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return refused("the file cannot be opened");
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return refused("the file cannot be read");
+    return png ? decodePng(bytes) : decodeJpeg(bytes);
+}
+
+std::optional<std::filesystem::path> findPicture(const std::filesystem::path& folder, const std::string& stem) {
+    static constexpr const char* kEndings[] = {".bmp", ".BMP", ".png", ".PNG", ".jpg", ".JPG", ".jpeg", ".JPEG"};
+    for (const char* ending : kEndings) {
+        std::filesystem::path candidate = folder / (stem + ending);
+        std::error_code ec;
+        if (std::filesystem::exists(candidate, ec)) return candidate;
+    }
+    return std::nullopt;
+}
+
+}  // namespace mz::format
