@@ -110,6 +110,28 @@ std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path) {
     return decodeBitmap(bytes);
 }
 
+std::vector<uint8_t> encodeBitmap(const Bitmap& bitmap) {
+    const size_t stride = static_cast<size_t>(bitmap.stride());
+    const size_t imageSize = stride * bitmap.height;
+    const size_t offset = kFileHeaderSize + kMinInfoHeaderSize;
+    std::vector<uint8_t> out(offset + imageSize, 0);
+    const auto put32 = [&out](size_t at, uint32_t v) { std::memcpy(out.data() + at, &v, 4); };
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(2, static_cast<uint32_t>(out.size()));
+    put32(10, static_cast<uint32_t>(offset));
+    put32(14, kMinInfoHeaderSize);
+    put32(18, static_cast<uint32_t>(bitmap.width));
+    put32(22, static_cast<uint32_t>(bitmap.height));
+    out[26] = 1;   // planes
+    out[28] = 24;  // bits a pixel
+    put32(34, static_cast<uint32_t>(imageSize));
+    for (int y = 0; y < bitmap.height; ++y) {
+        std::memcpy(out.data() + offset + stride * (bitmap.height - 1 - y), bitmap.row(y), stride);
+    }
+    return out;
+}
+
 std::vector<uint8_t> unpaddedPixels(const Bitmap& bitmap) {
     const size_t rowBytes = static_cast<size_t>(bitmap.width) * 3;
     std::vector<uint8_t> out(rowBytes * bitmap.height);

@@ -33,6 +33,10 @@ std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> file);
 // As readBitmap, whatever the file's name (the picture choosers of the preview).
 std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path);
 
+// A 24-bit bottom-up bitmap file of the picture (whatever its bitsPerPixel says: the pixels are
+// always 24-bit rows).
+std::vector<uint8_t> encodeBitmap(const Bitmap& bitmap);
+
 // The pixels of the picture without row padding (3 x width bytes a row), top row first.
 std::vector<uint8_t> unpaddedPixels(const Bitmap& bitmap);
 

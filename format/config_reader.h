@@ -63,6 +63,13 @@ RigPlacement decodeRigPlacement(const uint8_t* payload);
 // are not part of it.
 void decodeSingleview(const uint8_t* payload, SingleviewParam& view);
 
+// The whole file as the model holds it, for the tools that show or rewrite a configuration. Unlike
+// the workflow's loader this is strict, so that what it returns encodes to the same bytes: a count
+// the header cannot mean, a record type outside its section, a payload of another length than its
+// record's (a car image: than its view's picture), a file that ends early or goes on past the last
+// record each throw std::invalid_argument naming the byte offset.
+ConfigFile decodeConfig(std::span<const uint8_t> bytes);
+
 // The whole file; false when it cannot be read.
 bool readFileBytes(const std::filesystem::path& path, std::vector<uint8_t>& bytes);
 

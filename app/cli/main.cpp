@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/cli/config_command.h"
 #include "app/cli/inspect_command.h"
 #include "app/cli/run_command.h"
 #include "app/cli/simulate_command.h"
@@ -18,11 +19,14 @@ int main(int argc, char** argv) {
     mz::cli::addSimulateCommand(app, simulate);
     mz::cli::InspectOptions inspect;
     mz::cli::addInspectCommand(app, inspect);
+    mz::cli::ConfigOptions config;
+    CLI::App* configCommand = mz::cli::addConfigCommand(app, config);
     CLI11_PARSE(app, argc, argv);
     try {
         if (app.got_subcommand("run")) return mz::cli::runRun(run);
         if (app.got_subcommand("simulate")) return mz::cli::runSimulate(simulate);
         if (app.got_subcommand("inspect")) return mz::cli::runInspect(inspect);
+        if (app.got_subcommand("config")) return mz::cli::runConfig(*configCommand, config);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "calibration-cli: %s\n", e.what());
         return 1;
