@@ -6,7 +6,9 @@
 #include <CLI/CLI.hpp>
 
 #include "app/cli/config_command.h"
+#include "app/cli/detect_command.h"
 #include "app/cli/inspect_command.h"
+#include "app/cli/parking_guide_command.h"
 #include "app/cli/run_command.h"
 #include "app/cli/simulate_command.h"
 
@@ -21,12 +23,18 @@ int main(int argc, char** argv) {
     mz::cli::addInspectCommand(app, inspect);
     mz::cli::ConfigOptions config;
     CLI::App* configCommand = mz::cli::addConfigCommand(app, config);
+    mz::cli::DetectOptions detect;
+    mz::cli::addDetectCommand(app, detect);
+    mz::cli::ParkingGuideOptions guide;
+    mz::cli::addParkingGuideCommand(app, guide);
     CLI11_PARSE(app, argc, argv);
     try {
         if (app.got_subcommand("run")) return mz::cli::runRun(run);
         if (app.got_subcommand("simulate")) return mz::cli::runSimulate(simulate);
         if (app.got_subcommand("inspect")) return mz::cli::runInspect(inspect);
         if (app.got_subcommand("config")) return mz::cli::runConfig(*configCommand, config);
+        if (app.got_subcommand("detect")) return mz::cli::runDetect(detect);
+        if (app.got_subcommand("parking-guide")) return mz::cli::runParkingGuide(guide);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "calibration-cli: %s\n", e.what());
         return 1;

@@ -5,7 +5,9 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "app/cli/detect_command.h"
 #include "app/cli/inspect_command.h"
+#include "app/cli/parking_guide_command.h"
 #include "app/cli/run_command.h"
 #include "app/cli/terminal_ui.h"
 #include "format/flash_data.h"
@@ -64,6 +66,22 @@ std::vector<uint8_t> payloadOf(size_t n) {
     std::vector<uint8_t> p(n);
     for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(i * 7 + 3);
     return p;
+}
+
+TEST(DetectAndGuideArguments, RangesAndCodesOrRefusals) {
+    EXPECT_EQ(parseLayoutCodes("3,2,1,0"), (std::array<int, 4>{3, 2, 1, 0}));
+    for (const char* bad : {"", "0,1,2", "0,1,2,3,", "0,1,2,3,0", "0,1,2,4", "0,1,-1,3", "0,,2,3", "00,1,2,3"}) {
+        EXPECT_THROW(parseLayoutCodes(bad), std::invalid_argument) << bad;
+    }
+    EXPECT_EQ(parseSteerRange("-35:35:5").size(), 15u);
+    EXPECT_EQ(parseSteerRange("-35:35:5").back(), 35);
+    EXPECT_EQ(parseSteerRange("0"), std::vector<int>{0});
+    EXPECT_EQ(parseSteerRange("-89:89:178"), (std::vector<int>{-89, 89}));
+    EXPECT_EQ(parseSteerRange("-10:10:25"), std::vector<int>{-10});
+    for (const char* bad : {"", "90", "-90:0:5", "0:90:5", "5:-5:1", "0:10:0", "0:10:-1", "0:10", "0:10:5:1", "a:b:c",
+                            "1.5", "0:10:", "99999999999"}) {
+        EXPECT_THROW(parseSteerRange(bad), std::invalid_argument) << bad;
+    }
 }
 
 TEST(FlashDecoder, ReadsBackWhatTheWriterWrote) {

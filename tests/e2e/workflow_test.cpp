@@ -1,8 +1,12 @@
 // calibration-cli as an operator meets it: a lost triangle, the corrections that replace it, the
-// data version, and inspect on the files a run wrote.
+// data version, inspect on the files a run wrote, the detectors and the parking guide.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
+
+#include "sim/rig.h"
 
 #include "tests/e2e/e2e_util.h"
 
@@ -158,6 +162,123 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     EXPECT_NE(flipped.status, 0);
     EXPECT_NE(flipped.output.find("header checksum"), std::string::npos) << flipped.output;
     removeFolder(out);
+}
+
+// The guide lines a calibrated rear camera places must lie where the true rear camera sees those
+// floor points; the straight lines must run at half the vehicle width either side.
+TEST_F(Workflow, ParkingGuideLinesLieWhereTheTrueRearCameraSeesThem) {
+    const std::filesystem::path out = freshFolder("guide");
+    const CommandResult run = runCli(runArgs(out));
+    ASSERT_EQ(run.status, 0) << run.output;
+    const CommandResult guide =
+        runCli({"parking-guide", "--config", (dir_ / "Config.bin").string(), "--report", (out / "report.json").string(),
+                "--data", dir_.string(), "--steer", "-30:30:30", "--draw", "-30", "--out", (out / "guide").string()});
+    ASSERT_EQ(guide.status, 0) << guide.output;
+    const nlohmann::json j = readJson(out / "guide" / "parking_guide.json");
+    ASSERT_EQ(j["angles"].size(), 3u);
+    EXPECT_EQ(j["drawn"]["view"], "VIEW_REAR");
+    EXPECT_GT(std::filesystem::file_size(out / "guide" / "parking_guide_-30.bmp"), 100000u);
+
+    // The calibration's floor frame (y towards the rear) is its own: it is laid onto the true floor
+    // through the rear camera's six corners before the true camera looks at the guide points.
+    sim::RigOptions options;
+    options.seed = 3;
+    const sim::Rig rig = sim::drawRig(options);
+    const sim::CameraPoints corners = sim::cameraPoints(rig, sim::kRear);
+    const nlohmann::json report = readJson(out / "report.json");
+    std::array<sim::Vec2, 6> calibrated;
+    sim::Vec2 mc{0, 0}, mt{0, 0};
+    for (int i = 0; i < 6; ++i) {
+        const nlohmann::json& w = report["cameras"]["rear"]["worldPoints"][i];
+        calibrated[i] = {w[0].get<double>(), -w[1].get<double>()};
+        mc = {mc.x + calibrated[i].x / 6, mc.y + calibrated[i].y / 6};
+        mt = {mt.x + corners.floor[i].x / 6, mt.y + corners.floor[i].y / 6};
+    }
+    double sin = 0, cos = 0;
+    for (int i = 0; i < 6; ++i) {
+        const sim::Vec2 p = {calibrated[i].x - mc.x, calibrated[i].y - mc.y};
+        const sim::Vec2 q = {corners.floor[i].x - mt.x, corners.floor[i].y - mt.y};
+        sin += p.x * q.y - p.y * q.x;
+        cos += p.x * q.x + p.y * q.y;
+    }
+    const double turn = std::atan2(sin, cos);
+    auto onTrueFloor = [&](double x, double y) {
+        const double dx = x - mc.x, dy = y - mc.y;
+        return sim::Vec3{mt.x + std::cos(turn) * dx - std::sin(turn) * dy, mt.y + std::sin(turn) * dx + std::cos(turn) * dy,
+                         0};
+    };
+    const sim::Camera& rear = rig.cameras[sim::kRear];
+    double worst = 0;
+    size_t compared = 0;
+    for (const nlohmann::json& angle : j["angles"]) {
+        const nlohmann::json& floor = angle["floor"];
+        const nlohmann::json& picture = angle["picture"];
+        ASSERT_EQ(floor.size(), 62u);
+        for (size_t i = 0; i < floor.size(); ++i) {
+            const double x = floor[i][0], y = floor[i][1];
+            if (x == -1 && y == -1) continue;
+            if (angle["steerAngle"] == 0) {
+                EXPECT_NEAR(std::fabs(x), 925.0, 1e-3);
+                EXPECT_LE(y, -2300.0 + 1e-3) << "straight lines start at the rear bumper";
+            }
+            sim::Vec2 truth;
+            if (!sim::projectToPixel(rear, onTrueFloor(x, y), truth)) continue;
+            worst = std::max(worst, std::hypot(picture[i][0].get<double>() - truth.x, picture[i][1].get<double>() - truth.y));
+            ++compared;
+        }
+    }
+    std::printf("FIGURES parking guide: %zu points, worst %.2f px from the true rear camera\n", compared, worst);
+    EXPECT_GT(compared, 150u);
+    EXPECT_LT(worst, 1.0);
+
+    const CommandResult refused = runCli({"parking-guide", "--config", (dir_ / "Config.bin").string(), "--report",
+                                          (out / "report.json").string(), "--steer", "-90:90:10"});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.output.find("within -89..89"), std::string::npos) << refused.output;
+    removeFolder(out);
+}
+
+// Each detector through the command line on a plant's fixed bay: the layout codes reach the
+// right cameras, and the marker detector's points and world triangles come back in the JSON.
+TEST(FixedBay, DetectFindsEveryMarkerNearItsTrueCorners) {
+    const std::filesystem::path dir = freshFolder("fixed");
+    const CommandResult simulated = runCli({"simulate", "--out", dir.string(), "--layout", "fixed"});
+    ASSERT_EQ(simulated.status, 0) << simulated.output;
+    const std::vector<std::string> base = {"detect", "--config", (dir / "Config.bin").string(), "--data", dir.string()};
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--method", "marker", "--json", (dir / "marker.json").string()});
+    const CommandResult marker = runCli(args);
+    ASSERT_EQ(marker.status, 0) << marker.output;
+    const nlohmann::json found = readJson(dir / "marker.json");
+    const nlohmann::json truth = readJson(dir / "truth.json");
+    for (const char* camera : {"front", "rear", "left", "right"}) {
+        SCOPED_TRACE(camera);
+        const nlohmann::json& k = found["cameras"][camera];
+        EXPECT_TRUE(k["found"]["left"].get<bool>() && k["found"]["right"].get<bool>());
+        for (int i = 0; i < 6; ++i) {
+            // The nearest true corner of the same target.
+            double best = 1e9;
+            const int side = i / 3;
+            for (int t = 3 * side; t < 3 * side + 3; ++t) {
+                const nlohmann::json& p = truth["cameras"][camera]["imagePoints"][t];
+                best = std::min(best, std::hypot(k["imagePoints"][i][0].get<double>() - p[0].get<double>(),
+                                                 k["imagePoints"][i][1].get<double>() - p[1].get<double>()));
+            }
+            EXPECT_LT(best, 12.0) << "point " << i;
+            const nlohmann::json& w = k["worldPoints"];
+            const int next = 3 * side + (i + 1) % 3;
+            EXPECT_NEAR(std::hypot(w[i][0].get<double>() - w[next][0].get<double>(),
+                                   w[i][1].get<double>() - w[next][1].get<double>()),
+                        800.0, 0.1);
+        }
+    }
+
+    args = base;
+    args.insert(args.end(), {"--method", "corner", "--layout-codes", "0,1,2,7"});
+    const CommandResult refused = runCli(args);
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.output.find("--layout-codes"), std::string::npos) << refused.output;
+    removeFolder(dir);
 }
 
 }  // namespace
