@@ -15,6 +15,7 @@
 #include "app/core/parking_guide_run.h"
 #include "app/core/session.h"
 #include "format/atomic_file.h"
+#include "format/picture.h"
 
 namespace mz::cli {
 
@@ -232,14 +233,17 @@ int runParkingGuide(const ParkingGuideOptions& o) {
     if (o.draw) {
         const std::filesystem::path data =
             o.data.empty() ? std::filesystem::path(o.config).parent_path() : std::filesystem::path(o.data);
-        const std::filesystem::path picturePath = data / core::kDefaultImageNames[core::kRear];
-        const std::optional<format::Bitmap> picture = format::readBitmap(picturePath);
-        if (!picture) {
-            throw std::runtime_error("cannot read the rear picture " + picturePath.string() +
-                                     " (a 24-bit bitmap of the camera's size; give its folder with --data)");
+        const std::filesystem::path bitmap = data / core::kDefaultImageNames[core::kRear];
+        const std::optional<std::filesystem::path> found =
+            format::findPicture(bitmap.parent_path(), bitmap.stem().string());
+        if (!found) {
+            throw std::runtime_error("no rear picture " + bitmap.string() +
+                                     " (nor a .png or .jpg of that name); give its data folder with --data");
         }
+        const format::PictureRead picture = format::readPicture(*found);
+        if (!picture.picture) throw std::runtime_error("the rear picture " + found->string() + ": " + picture.problem);
         const core::GuideLines lines = core::guideLines(settings, *o.draw, rear);
-        const core::GuidePicture drawn = core::drawGuide(state, *picture, lines);
+        const core::GuidePicture drawn = core::drawGuide(state, *picture.picture, lines);
         const std::filesystem::path path = out / angleFileName(*o.draw);
         core::writeBitmapFile(path, drawn.image);
         j["drawn"] = {{"steerAngle", *o.draw}, {"view", drawn.view}, {"path", path.generic_string()}};

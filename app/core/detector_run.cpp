@@ -7,6 +7,7 @@
 #include "app/core/config_loader.h"
 #include "app/core/session.h"
 #include "format/bitmap.h"
+#include "format/picture.h"
 #include "mz/mzpattern.h"
 #include "mz/mzview.h"
 
@@ -19,19 +20,28 @@ constexpr Point2F kMissing = {-1.0f, -1.0f};
 
 std::string sizeText(int width, int height) { return std::to_string(width) + "x" + std::to_string(height); }
 
-format::Bitmap readPicture(const std::filesystem::path& path, int camera, const CameraParam& cam) {
-    const std::string who = std::string(kCameraWords[camera]) + " camera picture " + path.string();
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) throw std::runtime_error(who + ": no such file");
-    std::optional<format::Bitmap> picture = format::readBitmap(path);
-    const std::string needed = "24-bit uncompressed bitmaps of the camera's size, " + sizeText(cam.width, cam.height) +
-                               ", are needed";
-    if (!picture) throw std::runtime_error(who + ": not a bitmap that can be read; " + needed);
-    if (picture->bitsPerPixel != 24 || picture->width != cam.width || picture->height != cam.height) {
-        throw std::runtime_error(who + " is a " + std::to_string(picture->bitsPerPixel) + "-bit picture of " +
-                                 sizeText(picture->width, picture->height) + "; " + needed);
+// The camera's picture "image/<name>": the bitmap, or else a PNG or JPEG picture of that name.
+format::Bitmap readCameraPicture(const std::filesystem::path& dataFolder, int camera, const CameraParam& cam,
+                                 std::filesystem::path& path) {
+    const std::filesystem::path bitmap = dataFolder / kDefaultImageNames[camera];
+    path = bitmap;
+    const std::string whose = std::string(kCameraWords[camera]) + " camera picture ";
+    const std::optional<std::filesystem::path> found = format::findPicture(bitmap.parent_path(), bitmap.stem().string());
+    if (!found) throw std::runtime_error(whose + bitmap.string() + ": no such file (nor a .png or .jpg of that name)");
+    path = *found;
+    format::PictureRead read = format::readPicture(path);
+    const std::string needed =
+        "24-bit pictures of the camera's size, " + sizeText(cam.width, cam.height) + ", are needed";
+    if (!read.picture) {
+        throw std::runtime_error(whose + path.string() + ": " + (read.problem.empty() ? "cannot be read" : read.problem) +
+                                 "; " + needed);
     }
-    return std::move(*picture);
+    const format::Bitmap& p = *read.picture;
+    if (p.bitsPerPixel != 24 || p.width != cam.width || p.height != cam.height) {
+        throw std::runtime_error(whose + path.string() + " is a " + std::to_string(p.bitsPerPixel) + "-bit picture of " +
+                                 sizeText(p.width, p.height) + "; " + needed);
+    }
+    return std::move(*read.picture);
 }
 
 bool holdsPoints(const Point2F* p) {
@@ -123,8 +133,7 @@ DetectorRun runDetector(const std::filesystem::path& config, const std::filesyst
     // Every picture is read before any detector runs, so a bad file fails fast.
     std::array<format::Bitmap, kCameraCount> pictures;
     for (int c = 0; c < kCameraCount; ++c) {
-        run.pictures[c] = dataFolder / kDefaultImageNames[c];
-        pictures[c] = readPicture(run.pictures[c], c, state.cameras[c]);
+        pictures[c] = readCameraPicture(dataFolder, c, state.cameras[c], run.pictures[c]);
     }
     for (int c = 0; c < kCameraCount; ++c) {
         run.cameras[c] = detectOne(method, state.cameras[c], pictures[c], layoutCodes[c], state.cameras[kFront]);

@@ -38,9 +38,10 @@ struct DetectorRun {
 };
 
 // Reads the configuration (its messages go to ui, as at "Config Load") and the four pictures
-// DATA/image/front.bmp, rear, left, right, each a 24-bit bitmap of its camera's size, and runs the
-// detector on each. layoutCodes (front, rear, left, right) choose the search rectangles of the
-// corner and marker detectors and must lie in 0..3. Throws std::runtime_error naming the file or
+// DATA/image/front.bmp, rear, left, right (or PNG or JPEG pictures of those names, as "Image Load"
+// takes them), each a 24-bit picture of its camera's size, and runs the detector on each.
+// layoutCodes (front, rear, left, right) choose the search rectangles of the corner and marker
+// detectors and must lie in 0..3. Throws std::runtime_error naming the file or
 // value that could not be used; nothing is detected then.
 DetectorRun runDetector(const std::filesystem::path& config, const std::filesystem::path& dataFolder,
                         DetectorMethod method, const std::array<int, kCameraCount>& layoutCodes, Ui& ui);
