@@ -2,7 +2,9 @@
 // overlay and the display unit's look-up table and OSD mask.
 #include "view/singleview.h"
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <unordered_map>
 
@@ -83,6 +85,14 @@ public:
         referenceWidth_ = kDefaultReferenceWidth;
 
         if (!sameSize(source_.get(), cam.width, cam.height)) source_ = zeroedImage(cam.width, cam.height);
+        // The maps and the overlay layer are a function of the two records and the overlay picture:
+        // when none of them changed since the last Init they are kept as they are.
+        const InitKey key = initKey(*view);
+        if (keyValid_ && key == key_) {
+            ready_ = true;
+            return;
+        }
+        keyValid_ = false;
         if (view->width != mapWidth_ || view->height != mapHeight_ || map_ == nullptr) {
             freeFloatRows(map_, mapHeight_);
             map_ = nullptr;
@@ -102,6 +112,8 @@ public:
         }
         viewModeMap(source_->width, source_->height, map_, *view);
         ready_ = true;
+        key_ = key;
+        keyValid_ = true;
     }
 
     void apply(const uint8_t* source, uint8_t* output) {
@@ -180,6 +192,7 @@ public:
     }
 
     void setImage(int width, int height, const uint8_t* image, int clear) {
+        keyValid_ = false;  // the overlay layer is made again at the next Init
         if (clear != 0) {
             if (overlay_) clearRows(overlay_->rows, overlay_->height, static_cast<std::size_t>(overlay_->stride));
             return;
@@ -197,6 +210,19 @@ public:
     }
 
 private:
+    // The bytes of the view record and of its camera's record, pointers left out.
+    using InitKey = std::array<unsigned char, sizeof(SingleviewParam) + sizeof(CameraParam)>;
+    static InitKey initKey(const SingleviewParam& view) {
+        InitKey key{};
+        std::memcpy(key.data(), &view, sizeof view);
+        std::memcpy(key.data() + sizeof view, view.camera, sizeof(CameraParam));
+        auto clear = [&](std::size_t offset) { std::memset(key.data() + offset, 0, sizeof(void*)); };
+        clear(offsetof(SingleviewParam, camera));
+        clear(sizeof view + offsetof(CameraParam, imagePoints));
+        clear(sizeof view + offsetof(CameraParam, worldPoints));
+        return key;
+    }
+
     int lutLength() const { return map_ == nullptr ? 0 : mapWidth_ * mapHeight_ * 4; }
 
     static void copyIn(ImageBuffer* image, const uint8_t* data) {
@@ -265,6 +291,8 @@ private:
     ImageBufferPtr overlay_;
     ImageBufferPtr overlayLayer_;
     std::vector<uint8_t> mask_;
+    InitKey key_{};
+    bool keyValid_ = false;  // map_ and overlayLayer_ are what an Init with key_ makes
     float** map_ = nullptr;
     int mapWidth_ = 0;
     int mapHeight_ = 0;

@@ -52,7 +52,6 @@ void TopView::build(MultiviewParam* param) {
     lineWidth_ = param->lineWidth;
     blendMode_ = param->blendMode;
 
-    retireMaps();
     buildMaps(*param);
     // "Predefined": the stitching map is what SetImage's copy mode loaded.
     if (blendMode_ != 4) {
@@ -73,6 +72,7 @@ void TopView::build(MultiviewParam* param) {
 void TopView::apply(const uint8_t* front, const uint8_t* left, const uint8_t* right, const uint8_t* rear,
                     uint8_t* output) {
     if (maps_[0].empty() || sourceWidth_ == 0 || sourceHeight_ == 0) return;
+    ensurePlan();
     const uint8_t* images[kCameraCount] = {front, rear, left, right};
     for (int c = 0; c < kCameraCount; ++c) {
         if (images[c] != nullptr) {
@@ -104,6 +104,8 @@ void TopView::allocate(int workW, int workH) {
         compactValid_[c] = false;
         layer_[c] = Layer::kZero;
     }
+    mapKeyValid_.fill(false);
+    planStale_ = false;
     blend_.assign(3 * n, 0);
     vehicle_.assign(3 * n, 0);
     plan_.clear();
@@ -121,6 +123,8 @@ void TopView::reset() {
         compactValid_[c] = false;
         layer_[c] = Layer::kZero;
     }
+    mapKeyValid_.fill(false);
+    planStale_ = false;
     std::vector<uint8_t>().swap(blend_);
     std::vector<uint8_t>().swap(vehicle_);
     plan_.release();
@@ -157,9 +161,11 @@ void TopView::refreshCompact(int c) {
     compactValid_[c] = true;
 }
 
-// Before Init replaces the maps: a layer defined by the current map keeps that map aside.
-void TopView::retireMaps() {
+// Before Init replaces the maps of the stale cameras: a layer defined by the current map keeps that
+// map aside.
+void TopView::retireMaps(const std::array<bool, kCameraCount>& stale) {
     for (int c = 0; c < kCameraCount; ++c) {
+        if (!stale[c]) continue;
         if (layer_[c] == Layer::kCurrentMap) {
             std::swap(maps_[c], oldMaps_[c]);
             layer_[c] = Layer::kOldMap;
@@ -182,10 +188,20 @@ void TopView::storeLayers() {
     }
 }
 
+// The plan is made when the next Apply needs it, not at every change: an engine initialised only to
+// hand out its tables (Save LUT) never pays for it. Everything the plan is made from (maps, stitching
+// map, sizes, flags) changes only together with a call of buildPlan, so the plan comes out the same.
 void TopView::buildPlan() {
     compactValid_.fill(false);
+    plan_.clear();
+    planStale_ = true;
+}
+
+void TopView::ensurePlan() {
+    if (!planStale_) return;
     buildStitchPlan(view(), blend_.data(), {maps_[0].data(), maps_[1].data(), maps_[2].data(), maps_[3].data()},
                     source(), interp(), (flags_ & MZ_MV_SHOW_BLEND) != 0, plan_);
+    planStale_ = false;
 }
 
 bool TopView::internals(TopviewInternals* out) const {

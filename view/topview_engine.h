@@ -74,12 +74,17 @@ private:
     Interp interp() const;
 
     void buildPlan();
+    void ensurePlan();
     void sampleInto(int c);
     void refreshCompact(int c);
-    void retireMaps();
+    void retireMaps(const std::array<bool, kCameraCount>& stale);
     void storeLayers();
 
     // ---- maps (topview_maps.cpp) ----
+    // Everything a camera's map is computed from, bit for bit: its homography, its lens, the
+    // source and working sizes, the vehicle centre and the ground scale.
+    using MapKey = std::array<uint32_t, 9 + 19 + 7>;
+    MapKey mapKey(int c, const CameraParam& cam, float mmPerPixel) const;
     void buildMaps(const MultiviewParam& param);
     void buildMap(int c, const CameraParam& cam, float mmPerPixel);
 
@@ -110,11 +115,14 @@ private:
     VehicleRect rect_;
     std::array<std::vector<float>, kCameraCount> maps_;
     std::array<std::vector<float>, kCameraCount> oldMaps_;    // the map an old layer was made with
+    std::array<MapKey, kCameraCount> mapKey_{};
+    std::array<bool, kCameraCount> mapKeyValid_{};            // maps_[c] is the map of mapKey_[c]
     std::array<std::vector<uint8_t>, kCameraCount> sources_;  // each camera's last picture
     std::array<Layer, kCameraCount> layer_{};
     std::array<Interp, kCameraCount> layerInterp_{};
     std::array<std::vector<uint8_t>, kCameraCount> stored_;   // working orientation, kStored only
     StitchPlan plan_;
+    bool planStale_ = false;  // plan_ is to be made again before it is used
     std::array<std::vector<uint8_t>, kCameraCount> compact_;  // the layer at the plan's pixels
     std::array<bool, kCameraCount> compactValid_{};
     std::vector<uint8_t> blend_;    // working orientation, no padding

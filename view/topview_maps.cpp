@@ -1,7 +1,11 @@
 // The top view's coordinate maps (every working pixel through the ground homography and the lens)
 // and the pose adjustment that rebuilds them from moved world points.
 #include <cmath>
+#include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "geometry/angles.h"
 #include "geometry/lens_model.h"
@@ -47,7 +51,9 @@ Point2F groundOfPixel(const CameraParam& cam, Point2F pixel, const float* delta)
 }  // namespace
 
 void TopView::buildMaps(const MultiviewParam& param) {
-    // Front, left, right, rear: the order in which the homographies have always been built.
+    // Front, left, right, rear: the order in which the homographies have always been built (a
+    // failing estimate prints, so the order shows).
+    std::array<bool, kCameraCount> stale{};
     for (const int c : {kFront, kLeft, kRight, kRear}) {
         const CameraParam& cam = param.cameras[c];
         MatrixPtr h(3, 3);
@@ -59,8 +65,53 @@ void TopView::buildMaps(const MultiviewParam& param) {
         mzGetHomography(h.get(), &cam, 0);
         for (int r = 0; r < 3; ++r)
             for (int k = 0; k < 3; ++k) homography_[c][r][k] = h[r][k];
-        buildMap(c, cam, param.mmPerPixel);
+        // A map is a function of its key alone: one whose key has not changed since it was built
+        // is kept as it is, and so is the layer made with it.
+        const MapKey key = mapKey(c, cam, param.mmPerPixel);
+        stale[c] = !mapKeyValid_[c] || key != mapKey_[c];
+        mapKey_[c] = key;
     }
+    retireMaps(stale);
+    std::vector<int> work;
+    for (int c = 0; c < kCameraCount; ++c) {
+        if (stale[c]) work.push_back(c);
+        mapKeyValid_[c] = false;  // until its map is whole
+    }
+    // The maps of different cameras share nothing: two go side by side on a second thread. Each
+    // map is computed exactly as on one thread, so the bytes do not depend on the split.
+    const std::size_t half = work.size() / 2;
+    std::thread helper;
+    if (half > 0) {
+        try {
+            helper = std::thread([&] {
+                for (std::size_t k = 0; k < half; ++k) buildMap(work[k], param.cameras[work[k]], param.mmPerPixel);
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: this one builds them all.
+        }
+    }
+    for (std::size_t k = helper.joinable() ? half : 0; k < work.size(); ++k)
+        buildMap(work[k], param.cameras[work[k]], param.mmPerPixel);
+    if (helper.joinable()) helper.join();
+    mapKeyValid_.fill(true);
+}
+
+TopView::MapKey TopView::mapKey(int c, const CameraParam& cam, float mmPerPixel) const {
+    MapKey key{};
+    std::size_t n = 0;
+    auto put = [&](auto value) { std::memcpy(&key[n++], &value, 4); };
+    for (const auto& row : homography_[c])
+        for (float v : row) put(v);
+    // The lens: focal lengths, principal point and both polynomials (f .. c8, in record order).
+    for (const float* v = &cam.f; v <= &cam.c8; ++v) put(*v);
+    put(sourceWidth_);
+    put(sourceHeight_);
+    put(workWidth_);
+    put(workHeight_);
+    put(ox_);
+    put(oy_);
+    put(mmPerPixel);
+    return key;
 }
 
 void TopView::buildMap(int c, const CameraParam& cam, float mmPerPixel) {
@@ -101,7 +152,6 @@ void TopView::adjustCameraPose(MultiviewParam* param, const float* delta, int ca
         }
     }
     guarded([&] {
-        retireMaps();
         buildMaps(*param);
         buildPlan();
     });

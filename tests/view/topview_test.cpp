@@ -489,6 +489,28 @@ TEST(TopviewSetImage, PlacementInRotatedOutputLandsWhereTheDisplaySaysAndSaveIma
 
 // ---- pose adjustment ----
 
+// Init keeps the map of a camera whose records did not change; a moved camera gets a new one. Every
+// table and the stitched picture then equal those of an engine initialised afresh.
+TEST(TopviewInit, KeptAndRebuiltMapsEqualAFreshEngine) {
+    Pictures pics;
+    auto rig = makeViewRig(200, 300, 30.0f, 1, 0);
+    Handle kept;
+    ASSERT_EQ(0, mzMultiviewInit(kept.h, &rig->param));
+    applyEngine(kept.h, rig->param, pics.all);
+    rig->cameras[kLeft].cx += 3.0f;
+    rig->world[kRear][0].x += 40.0f;
+    ASSERT_EQ(0, mzMultiviewInit(kept.h, &rig->param));
+    Handle fresh;
+    ASSERT_EQ(0, mzMultiviewInit(fresh.h, &rig->param));
+    for (int c = 0; c < 4; ++c) {
+        std::vector<uint8_t> a(200 * 300 * 4), b(a.size());
+        ASSERT_EQ(0, mzMultiviewGetLUT(kept.h, a.data(), static_cast<int>(a.size()), c));
+        ASSERT_EQ(0, mzMultiviewGetLUT(fresh.h, b.data(), static_cast<int>(b.size()), c));
+        EXPECT_EQ(a, b) << "camera " << c;
+    }
+    EXPECT_EQ(applyEngine(fresh.h, rig->param, pics.all), applyEngine(kept.h, rig->param, pics.all));
+}
+
 TEST(TopviewAdjust, ZeroDeltaReproducesTheWorldPointsAndAShiftMovesThem) {
     auto rig = makeViewRig(200, 300, 30.0f, 0, 0);
     CameraParam& front = rig->cameras[kFront];
