@@ -36,4 +36,8 @@ bool projectGround(const ViewRig& rig, int camera, double x, double y, double* p
 // A 720x480 BGR picture (rows padded to 4 bytes) of deterministic noise.
 std::vector<uint8_t> noisePicture(int width, int height, uint32_t seed);
 
+// A look-up table of mzMakeBinView (even field rows first, then the odd field) decoded back into
+// source positions; mode as given to the packer. Missing entries come back as (-1, -1).
+std::vector<Point2F> decodeLut(const std::vector<uint8_t>& lut, int w, int h, int mode);
+
 }  // namespace mztest

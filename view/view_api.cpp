@@ -6,9 +6,8 @@
 namespace mz {
 namespace {
 
-// Multi-view kinds 1 and 2 (bowl views) are not built yet: their entries stay empty.
 const ViewOps* const kSingleviewKinds[1] = {&kSingleviewOps};
-const ViewOps* const kMultiviewKinds[3] = {&kTopviewOps, nullptr, nullptr};
+const ViewOps* const kMultiviewKinds[3] = {&kTopviewOps, &kBowlview1Ops, &kBowlview2Ops};
 
 using CreateFn = ViewHandle (*)();
 

@@ -14,6 +14,8 @@ namespace mz {
 // Operations tables of the kinds built so far (static data of the library).
 extern const ViewOps kSingleviewOps;
 extern const ViewOps kTopviewOps;
+extern const ViewOps kBowlview1Ops;
+extern const ViewOps kBowlview2Ops;
 
 // A slot holds an untyped function pointer; each exported wrapper casts it back to the slot's own
 // type (void (*)(void) converts to and from every function pointer type).

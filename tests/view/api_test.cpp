@@ -8,13 +8,20 @@
 
 namespace {
 
-TEST(ViewHandles, OnlyBuiltKindsCanBeCreated) {
+TEST(ViewHandles, OnlyKnownKindsCanBeCreated) {
     EXPECT_EQ(nullptr, mzSingleviewCreate(1));
     EXPECT_EQ(nullptr, mzSingleviewCreate(-1));
     EXPECT_EQ(nullptr, mzMultiviewCreate(3));
-    // The bowl views are not built yet.
-    EXPECT_EQ(nullptr, mzMultiviewCreate(1));
-    EXPECT_EQ(nullptr, mzMultiviewCreate(2));
+    // The two bowl views share every slot but create, Init, Apply and SetImage.
+    ViewHandle bowl1 = mzMultiviewCreate(1);
+    ViewHandle bowl2 = mzMultiviewCreate(2);
+    ASSERT_NE(nullptr, bowl1);
+    ASSERT_NE(nullptr, bowl2);
+    EXPECT_NE(nullptr, bowl2->engine);
+    EXPECT_EQ(bowl1->ops->slot[MZ_OP_GET_LUT], bowl2->ops->slot[MZ_OP_GET_LUT]);
+    EXPECT_NE(bowl1->ops->slot[MZ_OP_CREATE], bowl2->ops->slot[MZ_OP_CREATE]);
+    EXPECT_EQ(0, mzMultiviewRelease(&bowl1));
+    EXPECT_EQ(0, mzMultiviewRelease(&bowl2));
     ViewHandle single = mzSingleviewCreate(0);
     ViewHandle multi = mzMultiviewCreate(0);
     ASSERT_NE(nullptr, single);

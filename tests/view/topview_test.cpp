@@ -16,6 +16,7 @@
 
 namespace {
 
+using mztest::decodeLut;
 using mztest::makeViewRig;
 using mztest::noisePicture;
 
@@ -305,25 +306,6 @@ TEST(TopviewBlend, KeyColouredVehicleShowsACamera) {
 // ---- exports ----
 
 // Decodes a display-unit table (even rows, then odd rows) back into x, y per output pixel.
-std::vector<Point2F> decodeLut(const std::vector<uint8_t>& lut, int w, int h, int mode) {
-    std::vector<Point2F> out(static_cast<size_t>(w) * h);
-    const int even = (h + 1) / 2;
-    for (int r = 0; r < h; ++r) {
-        const int fieldRow = r % 2 == 0 ? r / 2 : even + r / 2;
-        for (int c = 0; c < w; ++c) {
-            const uint8_t* e = &lut[4 * (static_cast<size_t>(fieldRow) * w + c)];
-            const int16_t X = static_cast<int16_t>(e[0] | e[1] << 8), Y = static_cast<int16_t>(e[2] | e[3] << 8);
-            if (X == -1 && Y == -1) {
-                out[r * w + c] = {-1, -1};
-                continue;
-            }
-            const float y = mode == 0 ? Y / 32.0f : (r % 2 == 0 ? Y / 32.0f : Y / 32.0f + 1.0f);
-            out[r * w + c] = {static_cast<uint16_t>(X) / 64.0f, y};
-        }
-    }
-    return out;
-}
-
 TEST(TopviewExport, LutDecodesToTheMapTurnedWithTheOutput) {
     for (const uint32_t flags : {0u, 1u, 0x8000u, 0x8001u}) {
         SCOPED_TRACE(flags);
