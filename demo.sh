@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the built-in sample bay: installs what is missing (Debian, apt-get), builds
 # calibration-cli in Release, renders the simulated bay (fixed seed) into build/sample/, calibrates
-# it and writes every output file. A second run reuses the build.
+# it, writes every output file and renders the bowl view. A second run reuses the build.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -37,10 +37,16 @@ if [ "$status" -ne 0 ]; then
 fi
 
 echo
+echo "== bowl view (virtual camera behind and above the vehicle)"
+"$cli" bowl --config "$sample/Config.bin" --data "$sample" --report "$sample/report.json" \
+  --out "$sample/out" --picture "$sample/bowl.bmp"
+
+echo
 echo "== outputs"
 echo "Pictures and Config.bin of the bay: $sample/image/, $sample/Config.bin (truth: $sample/truth.json)"
 echo "Report:              $sample/report.json"
 echo "Stitched top view:   $sample/topview.bmp"
+echo "Bowl view:           $sample/bowl.bmp (other places: $cli bowl --help, --preset)"
 echo "Output tree:         $sample/out/ ($(for d in Lut Osd Param; do
   printf '%s/ %s files  ' "$d" "$(find "$sample/out/$d" -type f 2>/dev/null | wc -l)"; done))"
 echo "Check the files:     $cli inspect $sample/out/*/*.bin"

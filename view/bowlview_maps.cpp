@@ -1,6 +1,7 @@
 // The bowl views' geometry: every real camera's pose from its point pairs, the bowl mesh, and per
 // camera the coordinate and weight maps, drawn quad by quad through one homography per quad.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <new>
 
@@ -147,61 +148,77 @@ void BowlView::buildMap(int c, const CameraParam& cam, const CameraParam& virt) 
     if (!hm) throw std::bad_alloc();
     auto at = [](int ring, int point) { return ring * kBowlRingPoints + point; };
 
+    // The quads to draw, in drawing order: ring by ring, point by point.
+    std::vector<std::array<int, 4>> quads;
     for (int r = 0; r + 1 < kBowlRings; ++r) {
         for (int p = 0; p + 1 < kBowlRingPoints; ++p) {
             if (!ahead[at(r, p)] || (r > 0 && !ahead[at(r - 1, p)]) || !ahead[at(r + 1, p)] ||
                 !ahead[at(r, p + 1)] || (p > 0 && !ahead[at(r, p - 1)]))
                 continue;
-            const int corner[4] = {at(r, p), at(r, p + 1), at(r + 1, p + 1), at(r + 1, p)};
+            const std::array<int, 4> corner = {at(r, p), at(r, p + 1), at(r + 1, p + 1), at(r + 1, p)};
             if (!usable[corner[0]] || !usable[corner[1]] || !usable[corner[2]] || !usable[corner[3]]) continue;
             bool inView = false;
             for (int j = 1; j < 4; ++j)
                 inView = inView || (within(viewPix[corner[j]].x, width_) && within(viewPix[corner[j]].y, height_));
-            if (!inView) continue;
-            Point2F from[4], to[4];
-            float x0 = viewPix[corner[0]].x, x1 = x0, y0 = viewPix[corner[0]].y, y1 = y0;
-            for (int j = 0; j < 4; ++j) {
-                from[j] = viewPix[corner[j]];
-                to[j] = camPix[corner[j]];
-                x0 = std::min(x0, from[j].x);
-                x1 = std::max(x1, from[j].x);
-                y0 = std::min(y0, from[j].y);
-                y1 = std::max(y1, from[j].y);
-            }
-            // The quads around the bowl's centre are triangles (their inner corners coincide):
-            // they get the affine map of their three corners.
-            if (from[2].x == from[3].x && from[2].y == from[3].y) {
-                mzGetHomography2D3P(from, to, 3, hm.get());
-            } else {
-                mzGetHomography2D(from, to, 4, hm.get());
-            }
-            float h[3][3];
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j) h[i][j] = hm[i][j];
-            const int colEnd = boxEdge(x1, width_), rowEnd = boxEdge(y1, height_);
-            for (int m = boxEdge(y0, height_); m <= rowEnd; ++m) {
-                const float fm = static_cast<float>(m);
-                for (int l = boxEdge(x0, width_); l <= colEnd; ++l) {
-                    const float fl = static_cast<float>(l);
-                    const float W = h[2][0] * fl + h[2][1] * fm + h[2][2];
-                    if (!(W > 0.0f)) continue;
-                    const float X = h[0][0] * fl + h[0][1] * fm + h[0][2];
-                    const float Y = h[1][0] * fl + h[1][1] * fm + h[1][2];
-                    const float u = (X / W - own.cx) / own.fx;
-                    const float v = (Y / W - own.cy) / own.fy;
-                    const float rho = std::sqrt(u * u + v * v);
-                    const float theta = std::atan(rho);
-                    float sx = own.cx, sy = own.cy;
-                    if (rho > 0.0f) {
-                        const float radius = lens::radiusOfAngle(coefficients, theta);
-                        sx = u / rho * radius * own.fx + own.cx;
-                        sy = v / rho * radius * own.fy + own.cy;
-                    }
-                    if (!within(sx, sw) || !within(sy, sh)) continue;
-                    const std::size_t i = static_cast<std::size_t>(m) * width_ + l;
+            if (inView) quads.push_back(corner);
+        }
+    }
+
+    // A later quad overwrites an earlier one. Drawn from the last back, a pixel is final once a
+    // quad wrote its map entry and its weight; earlier quads skip it, and the result is the same.
+    enum : uint8_t { kMapDone = 1, kWeightDone = 2 };
+    std::vector<uint8_t> done(n, 0);
+    for (auto q = quads.rbegin(); q != quads.rend(); ++q) {
+        Point2F from[4], to[4];
+        float x0 = viewPix[(*q)[0]].x, x1 = x0, y0 = viewPix[(*q)[0]].y, y1 = y0;
+        for (int j = 0; j < 4; ++j) {
+            from[j] = viewPix[(*q)[j]];
+            to[j] = camPix[(*q)[j]];
+            x0 = std::min(x0, from[j].x);
+            x1 = std::max(x1, from[j].x);
+            y0 = std::min(y0, from[j].y);
+            y1 = std::max(y1, from[j].y);
+        }
+        // The quads around the bowl's centre are triangles (their inner corners coincide): they
+        // get the affine map of their three corners.
+        if (from[2].x == from[3].x && from[2].y == from[3].y) {
+            mzGetHomography2D3P(from, to, 3, hm.get());
+        } else {
+            mzGetHomography2D(from, to, 4, hm.get());
+        }
+        float h[3][3];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) h[i][j] = hm[i][j];
+        const int colEnd = boxEdge(x1, width_), rowEnd = boxEdge(y1, height_);
+        for (int m = boxEdge(y0, height_); m <= rowEnd; ++m) {
+            const float fm = static_cast<float>(m);
+            for (int l = boxEdge(x0, width_); l <= colEnd; ++l) {
+                const std::size_t i = static_cast<std::size_t>(m) * width_ + l;
+                if (done[i] == (kMapDone | kWeightDone)) continue;
+                const float fl = static_cast<float>(l);
+                const float W = h[2][0] * fl + h[2][1] * fm + h[2][2];
+                if (!(W > 0.0f)) continue;
+                const float X = h[0][0] * fl + h[0][1] * fm + h[0][2];
+                const float Y = h[1][0] * fl + h[1][1] * fm + h[1][2];
+                const float u = (X / W - own.cx) / own.fx;
+                const float v = (Y / W - own.cy) / own.fy;
+                const float rho = std::sqrt(u * u + v * v);
+                const float theta = std::atan(rho);
+                float sx = own.cx, sy = own.cy;
+                if (rho > 0.0f) {
+                    const float radius = lens::radiusOfAngle(coefficients, theta);
+                    sx = u / rho * radius * own.fx + own.cx;
+                    sy = v / rho * radius * own.fy + own.cy;
+                }
+                if (!within(sx, sw) || !within(sy, sh)) continue;
+                if (!(done[i] & kMapDone)) {
                     map[2 * i] = sx;
                     map[2 * i + 1] = sy;
-                    if (theta < halfFov) weight[i] = blend <= halfFov - theta ? 1.0f : (halfFov - theta) / blend;
+                    done[i] |= kMapDone;
+                }
+                if (!(done[i] & kWeightDone) && theta < halfFov) {
+                    weight[i] = blend <= halfFov - theta ? 1.0f : (halfFov - theta) / blend;
+                    done[i] |= kWeightDone;
                 }
             }
         }

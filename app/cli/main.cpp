@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/cli/bowl_command.h"
 #include "app/cli/config_command.h"
 #include "app/cli/detect_command.h"
 #include "app/cli/inspect_command.h"
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
     mz::cli::addDetectCommand(app, detect);
     mz::cli::ParkingGuideOptions guide;
     mz::cli::addParkingGuideCommand(app, guide);
+    mz::cli::BowlOptions bowl;
+    mz::cli::addBowlCommand(app, bowl);
     CLI11_PARSE(app, argc, argv);
     try {
         if (app.got_subcommand("run")) return mz::cli::runRun(run);
@@ -35,6 +38,7 @@ int main(int argc, char** argv) {
         if (app.got_subcommand("config")) return mz::cli::runConfig(*configCommand, config);
         if (app.got_subcommand("detect")) return mz::cli::runDetect(detect);
         if (app.got_subcommand("parking-guide")) return mz::cli::runParkingGuide(guide);
+        if (app.got_subcommand("bowl")) return mz::cli::runBowl(bowl);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "calibration-cli: %s\n", e.what());
         return 1;

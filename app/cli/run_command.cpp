@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "app/cli/picture_file.h"
 #include "app/cli/terminal_ui.h"
 #include "app/core/session.h"
 #include "format/atomic_file.h"
@@ -187,24 +188,7 @@ json reportJson(const RunRecord& r, core::Session& session) {
 void writeSnapshot(const std::string& path, core::Session& session) {
     int width = 0, height = 0;
     const std::span<const uint8_t> pixels = session.preview().output(width, height);
-    const int stride = MZ_ROW_STRIDE24(width);
-    if (width <= 0 || height <= 0 || pixels.size() < static_cast<size_t>(stride) * height) {
-        throw std::runtime_error("the stitched view has no picture to save");
-    }
-    std::vector<uint8_t*> rows(static_cast<size_t>(height));
-    for (int y = 0; y < height; ++y) rows[y] = const_cast<uint8_t*>(pixels.data()) + static_cast<size_t>(stride) * y;
-    ImageBuffer image{};
-    image.headerSize = 32;
-    image.channels = 3;
-    image.width = width;
-    image.height = height;
-    image.stride = stride;
-    image.imageSize = stride * height;
-    image.rows = rows.data();
-    int size = 0;
-    std::unique_ptr<uint8_t, decltype(&std::free)> bmp(mzImageToBmp(&image, &size), &std::free);
-    if (!bmp || size <= 0) throw std::runtime_error("the stitched view cannot be encoded as a bitmap");
-    format::writeFileAtomically(path, std::span<const uint8_t>(bmp.get(), static_cast<size_t>(size)));
+    writeBitmapFile(path, width, height, pixels, "the stitched view");
 }
 
 std::string readText(const std::string& path) {

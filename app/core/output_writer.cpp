@@ -18,50 +18,36 @@ std::string viewName(const MultiviewParam& mv) {
     return std::string(mv.name, strnlen(mv.name, sizeof mv.name));
 }
 
+std::vector<uint8_t> sized(int length) { return std::vector<uint8_t>(static_cast<size_t>(std::max(length, 0)), 0); }
+
 // Names come from the configuration: one that could leave its folder is not written.
 bool safeFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\\') == std::string::npos;
 }
 
-class FileSink {
-public:
-    FileSink(const std::filesystem::path& folder, const format::FlashDate& date, int32_t major, int32_t minor,
-             SaveReport& report)
-        : folder_(folder), date_(date), major_(major), minor_(minor), report_(report) {}
-
-    void makeDirectory(const char* name) {
-        std::error_code ec;
-        std::filesystem::create_directories(folder_ / name, ec);
-        if (ec) report_.failed.push_back(std::string(name) + " (" + ec.message() + ")");
-    }
-
-    void write(const char* directory, const std::string& name, const std::vector<uint8_t>& payload,
-               int32_t identifier) {
-        const std::filesystem::path relative = std::filesystem::path(directory) / name;
-        if (!safeFileName(name)) {
-            report_.failed.push_back(relative.string() + " (not a plain file name)");
-            return;
-        }
-        try {
-            format::writeFileAtomically(folder_ / relative, format::encodeFlashData(payload, identifier, date_, major_, minor_));
-            report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
-        } catch (const std::exception&) {
-            report_.failed.push_back(relative.string());
-        }
-    }
-
-private:
-    std::filesystem::path folder_;
-    format::FlashDate date_;
-    int32_t major_;
-    int32_t minor_;
-    SaveReport& report_;
-};
-
-std::vector<uint8_t> sized(int length) { return std::vector<uint8_t>(static_cast<size_t>(std::max(length, 0)), 0); }
-
 }  // namespace
+
+void FileSink::makeDirectory(const char* name) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder_ / name, ec);
+    if (ec) report_.failed.push_back(std::string(name) + " (" + ec.message() + ")");
+}
+
+void FileSink::write(const char* directory, const std::string& name, const std::vector<uint8_t>& payload,
+                     int32_t identifier) {
+    const std::filesystem::path relative = std::filesystem::path(directory) / name;
+    if (!safeFileName(name)) {
+        report_.failed.push_back(relative.string() + " (not a plain file name)");
+        return;
+    }
+    try {
+        format::writeFileAtomically(folder_ / relative, format::encodeFlashData(payload, identifier, date_, major_, minor_));
+        report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
+    } catch (const std::exception&) {
+        report_.failed.push_back(relative.string());
+    }
+}
 
 bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, int maskFormat,
                     const format::FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report) {

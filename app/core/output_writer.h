@@ -44,6 +44,26 @@ struct SaveResult : CommandResult {
     Milliseconds write{};   // from the progress window's opening to its closing
 };
 
+// Writes payloads in the flash data container below a folder and notes each file in the report;
+// a file that cannot be written is noted as failed and the save goes on.
+class FileSink {
+public:
+    FileSink(const std::filesystem::path& folder, const format::FlashDate& date, int32_t major, int32_t minor,
+             SaveReport& report)
+        : folder_(folder), date_(date), major_(major), minor_(minor), report_(report) {}
+
+    void makeDirectory(const char* name);
+    // A name that could leave its directory is not written.
+    void write(const char* directory, const std::string& name, const std::vector<uint8_t>& payload, int32_t identifier);
+
+private:
+    std::filesystem::path folder_;
+    format::FlashDate date_;
+    int32_t major_;
+    int32_t minor_;
+    SaveReport& report_;
+};
+
 // The whole command with its guards, chooser, progress and messages. Returns how it ended and
 // what was written; the caller collects the messages.
 SaveResult saveOutput(SaveInputs& inputs, Ui& ui);

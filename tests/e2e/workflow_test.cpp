@@ -281,5 +281,46 @@ TEST(FixedBay, DetectFindsEveryMarkerNearItsTrueCorners) {
     removeFolder(dir);
 }
 
+
+TEST_F(Workflow, BowlViewOfTheCalibratedBay) {
+    const std::filesystem::path out = freshFolder("bowl");
+    ASSERT_EQ(runCli(runArgs(out)).status, 0);
+    const std::vector<std::string> bowl = {"bowl", "--config", (dir_ / "Config.bin").string(), "--data", dir_.string(),
+                                           "--report", (out / "report.json").string(), "--out", (out / "bowl").string()};
+    std::vector<std::string> args = bowl;
+    args.insert(args.end(), {"--preset", "front-left", "--size", "640x360", "--kind", "1"});
+    const CommandResult r = runCli(args);
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("Bowl view: " + (out / "bowl" / "bowl-front-left.bmp").string()), std::string::npos)
+        << r.output;
+    EXPECT_EQ(std::filesystem::file_size(out / "bowl" / "bowl-front-left.bmp"), 54u + 640u * 3u * 360u);
+    std::vector<std::string> inspect = {"inspect", "--json"};
+    for (const char* f : {"Front", "Rear", "Left", "Right", "Cmask"})
+        inspect.push_back((out / "bowl" / "Lut" / (std::string("AVM3D_BOWL") + f + ".bin")).string());
+    const CommandResult sound = runCli(inspect);
+    ASSERT_EQ(sound.status, 0) << sound.output;
+    const nlohmann::json decoded = nlohmann::json::parse(sound.output);
+    ASSERT_EQ(decoded.size(), 5u);
+    EXPECT_EQ(decoded[0]["id"], 201);
+    EXPECT_EQ(decoded[0]["payloadBytes"], 640 * 360 * 4);
+    EXPECT_EQ(decoded[4]["id"], 205);
+    EXPECT_EQ(decoded[4]["payloadBytes"], 640 * 360 * 2);
+
+    // Wrong values are named before anything is written.
+    for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
+             {"--preset", "sideways"}, {"--eye", "1,2"}, {"--bowl", "1,0,1,1"}, {"--eye", "0,0,0", "--look-at", "0,0,0"}}) {
+        args = bowl;
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), {"--picture", (out / "never.bmp").string()});
+        const CommandResult bad = runCli(args);
+        EXPECT_NE(bad.status, 0) << extra[0];
+        EXPECT_NE(bad.output.find(extra[0] == "--look-at" || extra[1] == "0,0,0" ? "same point" : extra[0]),
+                  std::string::npos)
+            << bad.output;
+        EXPECT_FALSE(std::filesystem::exists(out / "never.bmp"));
+    }
+    removeFolder(out);
+}
+
 }  // namespace
 }  // namespace mz::e2e
