@@ -17,6 +17,7 @@
 #include "app/core/bowl_view.h"
 #include "app/core/config_loader.h"
 #include "format/bitmap.h"
+#include "format/picture.h"
 #include "mz/mzview.h"
 
 namespace mz::cli {
@@ -170,9 +171,14 @@ int runBowl(const BowlOptions& o) {
     std::array<format::Bitmap, core::kCameraCount> pictures;
     std::array<const uint8_t*, core::kCameraCount> pixels{};
     for (int c = 0; c < core::kCameraCount; ++c) {
-        const std::filesystem::path path = std::filesystem::path(o.data) / "image" / (std::string(kCameraKeys[c]) + ".bmp");
-        std::optional<format::Bitmap> picture = format::readBitmap(path);
-        if (!picture) throw std::runtime_error("cannot read the picture " + path.string());
+        const std::filesystem::path folder = std::filesystem::path(o.data) / "image";
+        const std::optional<std::filesystem::path> found = format::findPicture(folder, kCameraKeys[c]);
+        if (!found) throw std::runtime_error("no picture " + (folder / kCameraKeys[c]).string() + ".bmp (or .png, .jpg)");
+        const std::filesystem::path& path = *found;
+        format::PictureRead read = format::readPicture(path);
+        std::optional<format::Bitmap>& picture = read.picture;
+        if (!picture) throw std::runtime_error("cannot read the picture " + path.string() + ": " + read.problem);
+        if (picture->bitsPerPixel != 24) throw std::runtime_error(path.string() + " is not a 24-bit colour picture");
         if (picture->width != front.width || picture->height != front.height)
             throw std::runtime_error(path.string() + " is " + std::to_string(picture->width) + "x" +
                                      std::to_string(picture->height) + ", the cameras of Config.bin take " +
