@@ -83,11 +83,11 @@ void rotation(const CameraParam& v, double r[3][3]) {
             for (int k = 0; k < 3; ++k) r[i][j] += t[i][k] * rz[k][j];
 }
 
-// The view pixel of a floor point.
-void viewPixel(const CameraParam& v, double gx, double gy, double* x, double* y) {
+// The view pixel of a record-frame point (z down).
+void viewPixel(const CameraParam& v, double gx, double gy, double* x, double* y, double gz = 0) {
     double r[3][3];
     rotation(v, r);
-    const double d[3] = {gx - v.posX, gy - v.posY, -v.posZ};
+    const double d[3] = {gx - v.posX, gy - v.posY, gz - v.posZ};
     double p[3];
     for (int i = 0; i < 3; ++i) p[i] = r[i][0] * d[0] + r[i][1] * d[1] + r[i][2] * d[2];
     *x = p[0] / p[2] * v.fx + v.cx;
@@ -147,6 +147,55 @@ TEST(BowlviewGeometry, FloorSeenThroughEveryCameraIsWhereTheTopViewPutsIt) {
             EXPECT_LT(worst, 1.0);
         }
     }
+}
+
+// The wall stands up: a point of the far wall, 0.4 to 1.9 m above the floor, is where the true
+// camera sees a point at that height (the rig's frame has z up).
+TEST(BowlviewGeometry, FarWallShowsWhatTheCamerasSeeAtItsHeight) {
+    auto b = makeBowlRig(320, 200, 0, kEyeBehind, kCentre);
+    Handle h(2);
+    ASSERT_EQ(0, mzMultiviewInit(h.h, &b->param));
+    mz::BowlviewInternals in;
+    ASSERT_TRUE(mz::bowlviewInternals(h.h, &in));
+    const mztest::ViewRig& rig = *b->rig;
+    int checked = 0;
+    double worst = 0;
+    for (int c = 0; c < 4; ++c)
+        for (int k = 3; k <= 20; ++k)
+            for (int i = 0; i < mz::kBowlRingPoints; ++i) {
+                const float* q = in.mesh + 3 * (k * mz::kBowlRingPoints + i);
+                if (q[1] > -3000) continue;  // the front half, across the bowl from the eye
+                double x = 0, y = 0;
+                viewPixel(b->cameras[4], q[0], q[1], &x, &y, q[2]);
+                if (!(x >= 0 && y >= 0 && x < in.width - 1 && y < in.height - 1)) continue;
+                // The map between the four pixels around the point, where all four have a source.
+                const int l = static_cast<int>(x), m = static_cast<int>(y);
+                const double fx = x - l, fy = y - m;
+                double s[2] = {0, 0};
+                bool whole = true;
+                for (int n = 0; n < 4; ++n) {
+                    const float* e = in.maps[c] + 2 * ((m + n / 2) * in.width + l + n % 2);
+                    const double w = (n % 2 ? fx : 1 - fx) * (n / 2 ? fy : 1 - fy);
+                    whole = whole && e[0] >= 0;
+                    s[0] += w * e[0];
+                    s[1] += w * e[1];
+                }
+                if (!whole) continue;
+                // The true camera's pixel of the wall point, through the rig's exact lens.
+                const auto& r = rig.rotation[c];
+                const double d[3] = {q[0] - rig.position[c][0], q[1] - rig.position[c][1], -q[2] - rig.position[c][2]};
+                double p[3];
+                for (int j = 0; j < 3; ++j) p[j] = r[j][0] * d[0] + r[j][1] * d[1] + r[j][2] * d[2];
+                if (p[2] <= 0) continue;
+                const double lateral = std::hypot(p[0], p[1]), theta = std::atan2(lateral, p[2]);
+                const CameraParam& cam = rig.cameras[c];
+                const double px = cam.cx + cam.fx * p[0] * theta / lateral, py = cam.cy + cam.fy * p[1] * theta / lateral;
+                worst = std::max(worst, std::hypot(px - s[0], py - s[1]));
+                ++checked;
+            }
+    std::printf("%d wall points, worst %.2f camera pixels\n", checked, worst);
+    EXPECT_GT(checked, 50);
+    EXPECT_LT(worst, 1.5);
 }
 
 TEST(BowlviewGeometry, FlatBowlAndUncoveredPixels) {
