@@ -149,6 +149,10 @@ bool detectTarget(const CameraParam& cam, const Plane& grey, const SearchRect& r
     Plane hole(region.width, region.height);
     for (size_t i = 0; i < hole.px.size(); ++i) hole.px[i] = region.px[i] == 0 ? 255 : 0;
     dropEdgeRegions(hole);
+    // Light specks enclosed by the band (dirt, a glint, a pixel of floor pinched off where the
+    // outer boundary is jagged) stay dark here too; one of them taken for a corner would throw
+    // the hole's lines off by many pixels. The hole is the largest of what stays.
+    if (!keepLargest(hole)) return false;
     Point2F holeCorners[3];
     if (!cornersInPicture(cam, win, hole, holeCorners)) return false;
     for (int i = 0; i < 3; ++i) {

@@ -2,6 +2,7 @@
 // unusable input without writing outside the caller's arrays.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string>
@@ -203,6 +204,33 @@ TEST(CornerDetection, RefusesUnusableInputAndClearsTheFiftyPoints) {
     c.cam.height = 300;
     EXPECT_EQ(mzDetectCorner(tiny.data(), &c.cam, 0), -1);
     for (int i = 0; i < 12; ++i) EXPECT_TRUE(std::isfinite(c.image[i].x) && std::isfinite(c.image[i].y));
+}
+
+// A light speck in the dark band (dirt, a glint) also stays enclosed when the region is inverted;
+// the hole's corners must still be those of the hole. (The speck lies beyond the hole's lower left
+// corner, where it would be taken for that corner.)
+TEST(CornerDetection, ASpeckInTheBandDoesNotMoveTheHoleCorners) {
+    Picture pic;
+    const std::array<Pt, 3> outer = {{{50, 345}, {85, 285}, {125, 340}}};
+    constexpr double kHoleScale = 0.45;
+    pic.ring(outer, kHoleScale);
+    for (int y = 338; y <= 339; ++y)
+        for (int x = 57; x <= 58; ++x)
+            for (int c = 0; c < 3; ++c) pic.bytes[(static_cast<size_t>(y) * pic.width + x) * 3 + c] = 200;
+    Camera c;
+    ASSERT_EQ(mzDetectCorner(pic.bytes.data(), &c.cam, 0), -1) << "only the left rectangle holds a target";
+    const Pt m = {(outer[0].x + outer[1].x + outer[2].x) / 3, (outer[0].y + outer[1].y + outer[2].y) / 3};
+    for (int i = 0; i < 3; ++i) {
+        double nearest = 1e9, nearestOuter = 1e9;
+        for (const Pt& t : outer) {
+            const Pt h = {m.x + (t.x - m.x) * kHoleScale, m.y + (t.y - m.y) * kHoleScale};
+            nearest = std::min(nearest, std::hypot(c.image[6 + i].x - h.x, c.image[6 + i].y - h.y));
+            nearestOuter = std::min(nearestOuter, std::hypot(c.image[i].x - t.x, c.image[i].y - t.y));
+        }
+        // Straight on the picture, the sides bend on the detector's canvas: about a pixel.
+        EXPECT_LT(nearestOuter, 2.0) << "outer corner " << i;
+        EXPECT_LT(nearest, 2.0) << "hole corner " << i;
+    }
 }
 
 }  // namespace

@@ -70,12 +70,12 @@ TEST(FixedBay, BothDetectorsFindEveryCornerOfEveryCamera) {
     std::printf("corner detection, outer corners: %s\n", summary(corner).c_str());
     std::printf("corner detection, hole corners: %s\n", summary(hole).c_str());
     std::printf("marker detection: %s\n", summary(marker).c_str());
-    // Outlines run through the centres of boundary pixels, half a pixel inside each edge. Seen at
-    // a grazing angle a hole becomes a sliver whose two long sides both lie within the line fit's
-    // band, and the marker detector fits straight lines to sides the lens has bent: both are far
-    // looser than the outer corners of the perspective canvas.
+    // The marker detector fits straight lines to sides the lens bends (up to 5 px from straight on
+    // this bay) and intersects them at tips as sharp as 15 degrees on the side cameras, where a
+    // pixel of sideways error moves the corner six or seven pixels. Holes are small slivers at such
+    // angles. Both are far looser than the outer corners of the perspective canvas.
     for (const double d : corner) EXPECT_LT(d, 2.0);
-    for (const double d : hole) EXPECT_LT(d, 25.0);
+    for (const double d : hole) EXPECT_LT(d, 8.0);
     for (const double d : marker) EXPECT_LT(d, 12.0);
 }
 
