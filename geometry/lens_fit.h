@@ -3,6 +3,7 @@
 // by the simulator to make its lenses and by tests to make theirs; the libraries only evaluate.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -85,6 +86,59 @@ std::array<double, 9> fitInversePolynomial(const C* k, double maxTheta) {
     std::array<double, 9> c{};
     for (int j = 0; j < 8; ++j) c[j + 1] = x[j];
     return c;
+}
+
+// c0..c8 of the inverse polynomial that keeps the pixel round trip (radius -> angle -> radius)
+// closest to exact over the radii 0..maxRho, for lenses whose forward polynomial flattens near
+// the edge of the picture, where an even spread of angles leaves the outer radii poorly fitted.
+// The angle error at a radius costs what it moves the radius back (times dr/dtheta); weights are
+// then raised where the error is largest (Lawson's iteration), which approaches the smallest
+// worst error. thetaOfRho gives the exact angle of a radius. c0 stays 0.
+template <typename ThetaOfRho, typename DerivativeAt>
+std::array<double, 9> fitInverseForRoundTrip(double maxRho, ThetaOfRho thetaOfRho, DerivativeAt slope,
+                                             int iterations = 30) {
+    const int samples = 600;
+    std::vector<double> rhos, thetas, scale;
+    for (int i = 1; i <= samples; ++i) {
+        const double rho = maxRho * i / samples;
+        rhos.push_back(rho);
+        thetas.push_back(thetaOfRho(rho));
+        scale.push_back(slope(thetas.back()));
+    }
+    std::vector<double> weight(rhos.size(), 1.0);
+    std::array<double, 9> best{};
+    double bestWorst = INFINITY;
+    for (int it = 0; it < iterations; ++it) {
+        std::vector<std::vector<double>> a;
+        std::vector<double> b;
+        for (size_t i = 0; i < rhos.size(); ++i) {
+            const double w = std::sqrt(weight[i]) * scale[i];
+            std::vector<double> row(8);
+            double p = rhos[i];
+            for (int j = 0; j < 8; ++j, p *= rhos[i]) row[j] = w * p;
+            a.push_back(row);
+            b.push_back(w * thetas[i]);
+        }
+        const std::vector<double> x = solveLeastSquares(a, b);
+        std::array<double, 9> c{};
+        for (int j = 0; j < 8; ++j) c[j + 1] = x[j];
+        double worst = 0, total = 0;
+        std::vector<double> error(rhos.size());
+        for (size_t i = 0; i < rhos.size(); ++i) {
+            error[i] = std::fabs(angleOfRadius(c.data(), rhos[i]) - thetas[i]) * scale[i];
+            worst = std::max(worst, error[i]);
+        }
+        if (worst < bestWorst) {
+            bestWorst = worst;
+            best = c;
+        }
+        for (size_t i = 0; i < rhos.size(); ++i) {
+            weight[i] *= error[i] + 1e-12 * worst;
+            total += weight[i];
+        }
+        for (double& w : weight) w /= total;
+    }
+    return best;
 }
 
 }  // namespace mz::lens

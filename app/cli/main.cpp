@@ -10,6 +10,7 @@
 #include "app/cli/detect_command.h"
 #include "app/cli/inspect_command.h"
 #include "app/cli/parking_guide_command.h"
+#include "app/cli/lens_command.h"
 #include "app/cli/run_command.h"
 #include "app/cli/simulate_command.h"
 
@@ -30,11 +31,14 @@ int main(int argc, char** argv) {
     mz::cli::addParkingGuideCommand(app, guide);
     mz::cli::BowlOptions bowl;
     mz::cli::addBowlCommand(app, bowl);
+    mz::cli::LensOptions lens;
+    mz::cli::addLensCommand(app, lens);
     CLI11_PARSE(app, argc, argv);
     try {
         if (app.got_subcommand("run")) return mz::cli::runRun(run);
         if (app.got_subcommand("simulate")) return mz::cli::runSimulate(simulate);
         if (app.got_subcommand("inspect")) return mz::cli::runInspect(inspect);
+        if (app.got_subcommand("lens")) return mz::cli::runLens(lens);
         if (app.got_subcommand("config")) return mz::cli::runConfig(*configCommand, config);
         if (app.got_subcommand("detect")) return mz::cli::runDetect(detect);
         if (app.got_subcommand("parking-guide")) return mz::cli::runParkingGuide(guide);

@@ -1,0 +1,93 @@
+#include "format/opencv_storage.h"
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <yaml-cpp/yaml.h>
+
+namespace mz::format {
+
+namespace {
+
+std::vector<double> numbers(const YAML::Node& seq, const std::string& name) {
+    std::vector<double> out;
+    for (const YAML::Node& v : seq) {
+        if (!v.IsScalar()) throw std::runtime_error(name + ": data holds something that is not a number");
+        try {
+            out.push_back(v.as<double>());
+        } catch (const YAML::Exception&) {
+            throw std::runtime_error(name + ": \"" + v.Scalar() + "\" is not a number");
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::map<std::string, StoredMatrix> parseOpencvYaml(const std::string& original) {
+    if (original.find("<?xml") != std::string::npos || original.find("<opencv_storage>") != std::string::npos) {
+        throw std::runtime_error(
+            "this is OpenCV's XML storage; write the calibration as YAML (cv::FileStorage with a .yaml name)");
+    }
+    // OpenCV's first line "%YAML:1.0" is not a directive YAML parsers take; it becomes a comment
+    // so that line numbers in messages stay right.
+    std::string text = original;
+    if (text.rfind("%YAML", 0) == 0) text[0] = '#';
+    YAML::Node root;
+    try {
+        root = YAML::Load(text);
+    } catch (const YAML::Exception& e) {
+        throw std::runtime_error(std::string("not readable YAML: ") + e.what());
+    }
+    if (!root.IsMap()) throw std::runtime_error("not an OpenCV file storage (no top-level map)");
+    std::map<std::string, StoredMatrix> out;
+    for (const auto& entry : root) {
+        const std::string name = entry.first.as<std::string>();
+        const YAML::Node& v = entry.second;
+        StoredMatrix m;
+        if (v.IsMap() && v["data"]) {
+            if (!v["rows"] || !v["cols"]) throw std::runtime_error(name + ": a matrix without rows or cols");
+            try {
+                m.rows = v["rows"].as<int>();
+                m.cols = v["cols"].as<int>();
+            } catch (const YAML::Exception&) {
+                throw std::runtime_error(name + ": rows and cols must be whole numbers");
+            }
+            if (!v["data"].IsSequence()) throw std::runtime_error(name + ": data must be a list");
+            m.data = numbers(v["data"], name);
+            if (m.rows < 0 || m.cols < 0 || static_cast<size_t>(m.rows) * m.cols != m.data.size()) {
+                throw std::runtime_error(name + ": " + std::to_string(m.rows) + " x " + std::to_string(m.cols) +
+                                         " matrix with " + std::to_string(m.data.size()) + " numbers");
+            }
+        } else if (v.IsSequence()) {
+            m.data = numbers(v, name);
+            m.rows = static_cast<int>(m.data.size());
+            m.cols = 1;
+        } else if (v.IsScalar()) {
+            try {
+                m.data = {v.as<double>()};
+            } catch (const YAML::Exception&) {
+                continue;  // a text entry
+            }
+            m.rows = m.cols = 1;
+        } else {
+            continue;
+        }
+        out[name] = std::move(m);
+    }
+    return out;
+}
+
+std::map<std::string, StoredMatrix> readOpencvYaml(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error(path.string() + ": cannot be read");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    try {
+        return parseOpencvYaml(text);
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error(path.string() + ": " + e.what());
+    }
+}
+
+}  // namespace mz::format
