@@ -41,6 +41,15 @@ inline uint8_t roundCubic(__int128 v) {
     return static_cast<uint8_t>(r > 255 ? 255 : r);
 }
 
+// Camera p's pixels towards camera q's by the per-pixel shares (of 256); tinted pixels go reddish.
+inline void blendRun(const uint8_t* p, const uint8_t* q, const uint8_t* share, uint32_t count, bool tint, uint8_t* d) {
+    for (uint32_t n = 0; n < count; ++n, p += 3, q += 3, d += 3) {
+        const int w = share[n];
+        for (int ch = 0; ch < 3; ++ch) d[ch] = static_cast<uint8_t>(((q[ch] - p[ch]) * w + p[ch] * 256) >> 8);
+        if (tint) d[2] = static_cast<uint8_t>((w + d[2]) >> 1);
+    }
+}
+
 void buildRuns(const StitchView& view, StitchPlan& plan) {
     plan.runs.clear();
     plan.rowRuns.assign(1, 0);
@@ -109,10 +118,16 @@ Sample makeSample(const float* map, Interp mode, std::size_t work, SourceSize so
 }
 
 void samplePicture(const uint8_t* src, int sourceWidth, Interp mode, const std::vector<Sample>& samples, uint8_t* d) {
+    sampleRun(src, sourceWidth, mode, samples.data(), samples.size(), d);
+}
+
+void sampleRun(const uint8_t* src, int sourceWidth, Interp mode, const Sample* first, std::size_t count, uint8_t* d) {
     const int stride = static_cast<int>(rowBytes(sourceWidth));
+    const Sample* const end = first + count;
     switch (mode) {
         case Interp::kNearest:
-            for (const Sample& s : samples) {
+            for (const Sample* it = first; it != end; ++it) {
+                const Sample& s = *it;
                 std::memcpy(d, s.src < 0 ? kNoSourceFill : src + s.src, 3);
                 d += 3;
             }
@@ -120,7 +135,8 @@ void samplePicture(const uint8_t* src, int sourceWidth, Interp mode, const std::
         case Interp::kBilinear:
             // The remap's two-step sum, expanded into four corner weights (the same integer),
             // with blue and red side by side in 32-bit lanes: no lane exceeds 255 * 2^20.
-            for (const Sample& s : samples) {
+            for (const Sample* it = first; it != end; ++it) {
+                const Sample& s = *it;
                 if (s.src < 0) {
                     std::memcpy(d, kNoSourceFill, 3);
                 } else {
@@ -144,7 +160,8 @@ void samplePicture(const uint8_t* src, int sourceWidth, Interp mode, const std::
             break;
         case Interp::kBicubic: {
             const CubicWeights& t = cubicWeights();
-            for (const Sample& s : samples) {
+            for (const Sample* it = first; it != end; ++it) {
+                const Sample& s = *it;
                 if (s.src < 0) {
                     std::memcpy(d, kNoSourceFill, 3);
                     d += 3;
@@ -249,16 +266,45 @@ void stitch(const StitchPlan& plan, int outWidth, const std::array<const uint8_t
                 constant += bytes;
                 d += bytes;
             } else {
-                const uint8_t* p = next[run.p];
-                const uint8_t* q = next[run.q];
-                for (uint32_t n = 0; n < run.count; ++n, p += 3, q += 3, d += 3) {
-                    const int w = *share++;
-                    for (int ch = 0; ch < 3; ++ch) d[ch] = static_cast<uint8_t>(((q[ch] - p[ch]) * w + p[ch] * 256) >> 8);
-                    if (run.kind == kBlendTint) d[2] = static_cast<uint8_t>((w + d[2]) >> 1);
-                }
+                blendRun(next[run.p], next[run.q], share, run.count, run.kind == kBlendTint, d);
+                share += run.count;
+                d += bytes;
                 next[run.p] += bytes;
                 next[run.q] += bytes;
             }
+        }
+    }
+}
+
+void stitchPictures(const StitchPlan& plan, int outWidth, const std::array<const uint8_t*, kCameraCount>& pictures,
+                    int sourceWidth, Interp mode, uint8_t* output) {
+    const std::size_t stride = rowBytes(outWidth);
+    std::array<const Sample*, kCameraCount> next;
+    for (int c = 0; c < kCameraCount; ++c) next[c] = plan.samples[c].data();
+    // A blend samples both cameras into two short rows first; a run never leaves its output row.
+    std::vector<uint8_t> rowP(3 * static_cast<std::size_t>(outWidth)), rowQ(rowP.size());
+    const uint8_t* share = plan.blendShares.data();
+    const uint8_t* constant = plan.constants.data();
+    for (std::size_t r = 0; r + 1 < plan.rowRuns.size(); ++r) {
+        uint8_t* d = output + stride * r;
+        for (uint32_t k = plan.rowRuns[r]; k < plan.rowRuns[r + 1]; ++k) {
+            const StitchRun& run = plan.runs[k];
+            const std::size_t bytes = 3 * static_cast<std::size_t>(run.count);
+            if (run.kind == kCopy) {
+                sampleRun(pictures[run.p], sourceWidth, mode, next[run.p], run.count, d);
+                next[run.p] += run.count;
+            } else if (run.kind == kConstant) {
+                std::memcpy(d, constant, bytes);
+                constant += bytes;
+            } else {
+                sampleRun(pictures[run.p], sourceWidth, mode, next[run.p], run.count, rowP.data());
+                sampleRun(pictures[run.q], sourceWidth, mode, next[run.q], run.count, rowQ.data());
+                blendRun(rowP.data(), rowQ.data(), share, run.count, run.kind == kBlendTint, d);
+                share += run.count;
+                next[run.p] += run.count;
+                next[run.q] += run.count;
+            }
+            d += bytes;
         }
     }
 }

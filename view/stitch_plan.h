@@ -95,6 +95,7 @@ Sample makeSample(const float* map, Interp mode, std::size_t work, SourceSize so
 
 // Samples a picture at precomputed positions into consecutive 3-byte pixels.
 void samplePicture(const uint8_t* src, int sourceWidth, Interp mode, const std::vector<Sample>& samples, uint8_t* d);
+void sampleRun(const uint8_t* src, int sourceWidth, Interp mode, const Sample* first, std::size_t count, uint8_t* d);
 
 // The plan for stitching codes `blend` (3 bytes per working pixel, no padding) over the cameras'
 // maps (2 floats per working pixel). With `tint`, blended pixels show reddish.
@@ -108,6 +109,12 @@ std::vector<std::size_t> plannedPixels(const StitchView& view, const StitchPlan&
 // rowBytes(outWidth).
 void stitch(const StitchPlan& plan, int outWidth, const std::array<const uint8_t*, kCameraCount>& compact,
             uint8_t* output);
+
+// The same stitch straight from the four pictures (source rows of rowBytes(sourceWidth)): every run
+// samples its cameras as it goes, with no compact layers in between. The bytes equal sampling every
+// camera with samplePicture and stitching the results.
+void stitchPictures(const StitchPlan& plan, int outWidth, const std::array<const uint8_t*, kCameraCount>& pictures,
+                    int sourceWidth, Interp mode, uint8_t* output);
 
 }  // namespace mz
 

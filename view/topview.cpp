@@ -74,6 +74,22 @@ void TopView::apply(const uint8_t* front, const uint8_t* left, const uint8_t* ri
     if (maps_[0].empty() || sourceWidth_ == 0 || sourceHeight_ == 0) return;
     ensurePlan();
     const uint8_t* images[kCameraCount] = {front, rear, left, right};
+    // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
+    const bool show = output != nullptr && plan_.complete(outHeight()) && param_->width == outWidth() &&
+                      param_->height == outHeight();
+    if (show && front != nullptr && left != nullptr && right != nullptr && rear != nullptr) {
+        // Four new pictures: stitched straight from them. The layers are sampled again from the kept
+        // pictures only if a later Apply leaves a camera out.
+        for (int c = 0; c < kCameraCount; ++c) {
+            std::memcpy(sources_[c].data(), images[c], sources_[c].size());
+            layer_[c] = Layer::kCurrentMap;
+            layerInterp_[c] = interp();
+            compactValid_[c] = false;
+        }
+        stitchPictures(plan_, outWidth(), {sources_[0].data(), sources_[1].data(), sources_[2].data(), sources_[3].data()},
+                       sourceWidth_, interp(), output);
+        return;
+    }
     for (int c = 0; c < kCameraCount; ++c) {
         if (images[c] != nullptr) {
             std::memcpy(sources_[c].data(), images[c], sources_[c].size());
@@ -85,9 +101,7 @@ void TopView::apply(const uint8_t* front, const uint8_t* left, const uint8_t* ri
             refreshCompact(c);
         }
     }
-    // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
-    if (output != nullptr && plan_.complete(outHeight()) && param_->width == outWidth() &&
-        param_->height == outHeight())
+    if (show)
         stitch(plan_, outWidth(), {compact_[0].data(), compact_[1].data(), compact_[2].data(), compact_[3].data()},
                output);
 }
