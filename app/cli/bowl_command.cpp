@@ -210,9 +210,11 @@ int runBowl(const BowlOptions& o) {
 
     const core::BowlEye& e = request.eye;
     const core::BowlShape& s = request.shape;
+    // Whole millimetres, without the sign of a rounded-away -0.
+    auto mm = [](double v) { return std::round(v) + 0.0; };
     std::printf("Bowl view, kind %d, %dx%d: eye %.0f,%.0f,%.0f looking at %.0f,%.0f,%.0f, field of view %.0f deg\n",
-                request.kind, view.width, view.height, e.eye.x, e.eye.y, e.eye.z, e.target.x, e.target.y, e.target.z,
-                e.fovDeg);
+                request.kind, view.width, view.height, mm(e.eye.x), mm(e.eye.y), mm(e.eye.z), mm(e.target.x),
+                mm(e.target.y), mm(e.target.z), e.fovDeg);
     std::printf("Bowl %.0f,%.0f,%.0f,%.0f: floor ellipse %.0f x %.0f mm, wall %.0f mm high\n", s.wallX, s.wallY,
                 s.height, s.floorY, 2.0 * s.wallX / s.wallY * s.floorY, 2.0 * s.floorY, s.height);
     std::printf("Timings (ms): init %.1f, apply %.1f\n", view.initMs, view.applyMs);
