@@ -143,6 +143,23 @@ void BowlView::apply(const uint8_t* front, const uint8_t* left, const uint8_t* r
                      uint8_t* output) {
     if (maps_[0].empty() || sourceWidth_ == 0 || sourceHeight_ == 0) return;
     const uint8_t* images[kCameraCount] = {front, rear, left, right};
+    // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
+    const bool show = output != nullptr && plan_.complete(height_) && param_->width == width_ && param_->height == height_;
+    if (show && front != nullptr && left != nullptr && right != nullptr && rear != nullptr) {
+        // Four new pictures: stitched straight from them; the layers are sampled from the kept
+        // pictures only if a later Apply leaves a camera out.
+        for (int c = 0; c < kCameraCount; ++c) {
+            std::memcpy(sources_[c].data(), images[c], sources_[c].size());
+            std::vector<uint8_t>().swap(stored_[c]);
+            layer_[c] = Layer::kCurrent;
+            layerInterp_[c] = interp();
+            compactValid_[c] = false;
+        }
+        stitchPictures(plan_, width_, {sources_[0].data(), sources_[1].data(), sources_[2].data(), sources_[3].data()},
+                       sourceWidth_, interp(), output);
+        showBlend(output);
+        return;
+    }
     for (int c = 0; c < kCameraCount; ++c) {
         if (images[c] != nullptr) {
             std::memcpy(sources_[c].data(), images[c], sources_[c].size());
@@ -155,9 +172,12 @@ void BowlView::apply(const uint8_t* front, const uint8_t* left, const uint8_t* r
             refreshCompact(c);
         }
     }
-    // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
-    if (output == nullptr || !plan_.complete(height_) || param_->width != width_ || param_->height != height_) return;
+    if (!show) return;
     stitch(plan_, width_, {compact_[0].data(), compact_[1].data(), compact_[2].data(), compact_[3].data()}, output);
+    showBlend(output);
+}
+
+void BowlView::showBlend(uint8_t* output) const {
     if (kind_ == 1 && (flags_ & MZ_MV_SHOW_BLEND) != 0) {
         // Every pixel's red leans toward its code's third byte: the blend zones show.
         const std::size_t stride = rowBytes(width_);

@@ -84,6 +84,7 @@ private:
     void buildPlan();
     void sampleInto(int c);
     void refreshCompact(int c);
+    void showBlend(uint8_t* output) const;
     Interp interp() const { return (flags_ & 1u) ? Interp::kBilinear : Interp::kNearest; }
     StitchView view() const { return {width_, height_, false}; }
     std::size_t pixelCount() const { return view().pixelCount(); }
