@@ -12,6 +12,7 @@
 #include "geometry/view_mode.h"
 #include "mz/mzview.h"
 #include "view/dump_files.h"
+#include "view/stitch_plan.h"
 #include "view/view_engine.h"
 
 namespace mz {
@@ -21,7 +22,6 @@ namespace {
 constexpr float kDefaultReferenceWidth = 800.0f;
 constexpr float kOsdWidth = 720.0f;
 constexpr float kOverlayScale = 10.0f;  // mm per overlay pixel, whatever the record says
-constexpr uint8_t kNoSourceFill[3] = {0, 0, 255};
 constexpr uint8_t kBlack[3] = {0, 0, 0};
 
 struct Palette {
@@ -111,6 +111,7 @@ public:
             mzRemap(overlay_.get(), overlayLayer_.get(), map_, MZ_REMAP_NEAREST, kBlack);
         }
         viewModeMap(source_->width, source_->height, map_, *view);
+        samples_.clear();  // made again by the next Apply
         ready_ = true;
         key_ = key;
         keyValid_ = true;
@@ -118,8 +119,20 @@ public:
 
     void apply(const uint8_t* source, uint8_t* output) {
         if (ready_ && source != nullptr && source_->width > 0 && source_->height > 0) {
-            copyIn(source_.get(), source);
-            mzRemap(source_.get(), output_.get(), map_, static_cast<int>(flags_ & 3u), kNoSourceFill);
+            // The remap through precomputed source offsets and weights, read straight from the
+            // caller's picture: the same bytes as remapping a copy of it through the map.
+            const Interp mode = (flags_ & MZ_REMAP_BICUBIC)    ? Interp::kBicubic
+                                : (flags_ & MZ_REMAP_BILINEAR) ? Interp::kBilinear
+                                                               : Interp::kNearest;
+            const SourceSize size = {source_->width, source_->height};
+            const std::size_t w = static_cast<std::size_t>(mapWidth_);
+            if (samples_.empty()) {
+                samples_.resize(w * static_cast<std::size_t>(mapHeight_));
+                for (int r = 0; r < mapHeight_; ++r)
+                    for (std::size_t c = 0; c < w; ++c) samples_[r * w + c] = makeSample(map_[r], mode, c, size);
+            }
+            for (int r = 0; r < mapHeight_; ++r)
+                sampleRun(source, size.width, mode, &samples_[r * w], w, output_->rows[r]);
             if (flags_ & MZ_SV_OVERLAY) drawOverlay();
         }
         // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
@@ -286,7 +299,8 @@ private:
     bool ready_ = false;
     uint32_t flags_ = 0;
     SingleviewParam* view_ = nullptr;
-    ImageBufferPtr source_;
+    ImageBufferPtr source_;               // only its size is used: Apply reads the caller's picture
+    std::vector<Sample> samples_;         // per view pixel, where Apply reads; empty until needed
     ImageBufferPtr output_;
     ImageBufferPtr overlay_;
     ImageBufferPtr overlayLayer_;
