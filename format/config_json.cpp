@@ -23,6 +23,9 @@ using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::strin
 using InJson = nlohmann::ordered_json;
 
 constexpr const char* kCameraNames[4] = {"front", "rear", "left", "right"};
+// The lens fields: the forward polynomial k1..k5 and the inverse one c0..c8.
+constexpr const char* kForwardNames[5] = {"k1", "k2", "k3", "k4", "k5"};
+constexpr const char* kInverseNames[9] = {"c0", "c1", "c2", "c3", "c4", "c5", "c6", "c7", "c8"};
 constexpr int32_t kMaxViewSide = 4096;
 
 // One JSON object being read, with its pointer for the messages.
@@ -121,8 +124,8 @@ ConfigCamera readCamera(const Fields& f) {
     cam.fy = f.number("fy");
     cam.cx = f.number("cx");
     cam.cy = f.number("cy");
-    for (int i = 0; i < 5; ++i) cam.k[i] = f.number("k" + std::to_string(i + 1));
-    for (int i = 0; i < 9; ++i) cam.c[i] = f.number("c" + std::to_string(i));
+    for (int i = 0; i < 5; ++i) cam.k[i] = f.number(kForwardNames[i]);
+    for (int i = 0; i < 9; ++i) cam.c[i] = f.number(kInverseNames[i]);
     cam.width = static_cast<int32_t>(f.integer("width", 1, kMaxCameraSide));
     cam.height = static_cast<int32_t>(f.integer("height", 1, kMaxCameraSide));
     cam.extra1 = f.has("extra1") ? f.number("extra1") : 0.0f;
@@ -234,8 +237,8 @@ std::string configToJson(const ConfigFile& config, const std::vector<std::string
         c["fy"] = cam.fy;
         c["cx"] = cam.cx;
         c["cy"] = cam.cy;
-        for (int i = 0; i < 5; ++i) c["k" + std::to_string(i + 1)] = cam.k[i];
-        for (int i = 0; i < 9; ++i) c["c" + std::to_string(i)] = cam.c[i];
+        for (int i = 0; i < 5; ++i) c[kForwardNames[i]] = cam.k[i];
+        for (int i = 0; i < 9; ++i) c[kInverseNames[i]] = cam.c[i];
         c["width"] = cam.width;
         c["height"] = cam.height;
         c["extra1"] = cam.extra1;
