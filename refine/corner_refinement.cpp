@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include <Eigen/Dense>
+#include <cstdio>
+#include <cstdlib>
+
 #include "geometry/angles.h"
 #include "geometry/lens_model.h"
 #include "refine/fisheye.h"
@@ -21,6 +25,7 @@ constexpr double kMinEdgeSlope = 6.0;
 constexpr double kSideStart = 0.15;
 constexpr double kSideEnd = 0.85;
 constexpr int kPasses = 3;
+constexpr int kModelPasses = 2;
 // Beyond this incidence angle the ideal plane stretches too much for a line fit.
 constexpr double kMaxIncidence = radians(85.0);
 
@@ -58,6 +63,7 @@ struct Line {
     double rmsPixels = 0;
     int used = 0;
     bool ok = false;
+    double modelRms = 0;   // grey levels left by the strip model, when it ran
 };
 
 // Where the picture brightens from the dark frame to the floor along the profile (outward), in
@@ -148,6 +154,24 @@ Vec toPixel(const CameraParam& cam, Vec ideal) {
     return p;
 }
 
+// Across a side at the ideal point q (direction `along`, `normal` pointing outward): the pixel,
+// the unit pixel direction square to the side's image pointing outward, and how many pixels one
+// ideal unit across the side makes there. Far off axis the lens squeezes the picture more along
+// the radius than around it, so the image of the ideal normal is no longer square to the side.
+bool acrossSide(const CameraParam& cam, Vec q, Vec along, Vec normal, Vec& pixel, Vec& outward, double& scale) {
+    constexpr double eps = 1e-4;
+    pixel = toPixel(cam, q);
+    const Vec ft = (1.0 / eps) * (toPixel(cam, q + eps * along) - pixel);
+    const Vec fn = (1.0 / eps) * (toPixel(cam, q + eps * normal) - pixel);
+    const double det = ft.x * fn.y - ft.y * fn.x;
+    const double length = norm(ft);
+    if (!finite(pixel) || !finite(ft) || !finite(fn) || !(std::abs(det) > 0) || !(length > 0)) return false;
+    outward = (1.0 / length) * Vec{ft.y, -ft.x};
+    if (dot(outward, fn) < 0) outward = -1.0 * outward;
+    scale = std::abs(det) / length;
+    return true;
+}
+
 // The outer side from corner a to corner b, the third corner lying inside.
 std::vector<EdgePoint> sideEdgePoints(const GreyImage& img, const CameraParam& cam, Vec a, Vec b, Vec inner,
                                       int& tried) {
@@ -159,15 +183,13 @@ std::vector<EdgePoint> sideEdgePoints(const GreyImage& img, const CameraParam& c
     const double pixelLength = norm(toPixel(cam, b) - toPixel(cam, a));
     const int count = std::clamp(static_cast<int>(pixelLength / 2), 6, 40);
     tried = count;
-    const double eps = 1e-3 * norm(along);
+    const Vec unitAlong = (1.0 / norm(along)) * along;
     for (int i = 0; i < count; ++i) {
         const double t = kSideStart + (kSideEnd - kSideStart) * (i + 0.5) / count;
         const Vec q = a + t * along;
-        const Vec middle = toPixel(cam, q);
-        const Vec across = toPixel(cam, q + eps * normal) - middle;
-        const double scale = norm(across) / eps;
-        if (!finite(middle) || !(scale > 0)) continue;
-        const Vec outward = (1.0 / norm(across)) * across;
+        Vec middle, outward;
+        double scale;
+        if (!acrossSide(cam, q, unitAlong, normal, middle, outward, scale)) continue;
         double offset = 0;
         if (!outerEdge(img, middle, outward, offset)) continue;
         Vec ideal;
@@ -176,6 +198,350 @@ std::vector<EdgePoint> sideEdgePoints(const GreyImage& img, const CameraParam& c
         points.push_back({ideal, scale});
     }
     return points;
+}
+
+// The frame's edge along one side, fitted to the picture's own pixels rather than to
+// interpolated profiles: every pixel of a strip along the side is explained by a blurred step
+// from the floor to the dark band (and, where the band is thin on screen, a second step back to
+// the light hole), the step lying on a line of the ideal plane. Interpolating the picture and
+// taking the steepest point of a profile shifts an edge by up to a tenth of a pixel depending on
+// its slant and sub-pixel phase; the model has no such preference.
+struct StripPixel {
+    double value;
+    double d;       // signed ideal distance from the current line, outward positive
+    double u;       // place along the side, -1 at the start of the strip, 1 at its end
+    double scale;   // pixels per ideal unit across the side here
+};
+
+constexpr double kStripOutside = 4.0;   // pixels of floor beyond the edge
+constexpr double kStripInside = 4.0;    // pixels of band (or band and hole) inside it
+constexpr double kMaxInnerModel = 9.0;  // bands wider on screen are taken as plain dark
+constexpr double kThinBand = 4.0;       // pixels: below it darkness and blur come from another side
+constexpr double kTipClearance = 3.0;   // pixels from another side's edge
+constexpr int kModelIterations = 8;
+constexpr double kModelHuber = 8.0;     // grey levels: floor grain and glints count less
+constexpr double kMaxModelRms = 8.0;    // grey levels a fitted strip may leave
+constexpr double kLevelSlack = 20.0;    // grey levels a fitted level may lie outside 0..255
+
+double normalCdf(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
+double normalPdf(double x) { return std::exp(-0.5 * x * x) / std::sqrt(2 * kPi<double>); }
+
+// Band width across the side on screen, pixels, from the profiles' inner edges; 0 when unknown.
+double bandOnScreen(const GreyImage& img, const CameraParam& cam, const Line& line, Vec a, Vec b, Vec outwardNormal) {
+    std::vector<double> widths;
+    const Vec along = b - a;
+    for (int i = 0; i < 9; ++i) {
+        const double t = kSideStart + (kSideEnd - kSideStart) * (i + 0.5) / 9;
+        Vec q = a + t * along;
+        q = q - dot(q - line.point, outwardNormal) * outwardNormal;
+        Vec middle, outward;
+        double scale;
+        if (!acrossSide(cam, q, line.direction, outwardNormal, middle, outward, scale)) continue;
+        // Inward from the edge: the steepest rise from the band to the hole.
+        double best = 0, at = 0;
+        bool have = false;
+        for (double r = 0.5; r <= 2 * kMaxInnerModel; r += 0.25) {
+            double v0, v1;
+            const Vec p0 = middle - (r - 0.5) * outward, p1 = middle - (r + 0.5) * outward;
+            if (!sample(img, p0.x, p0.y, v0) || !sample(img, p1.x, p1.y, v1)) break;
+            const double rise = v1 - v0;
+            if (!have || rise > best) {
+                best = rise;
+                at = r;
+                have = true;
+            }
+        }
+        if (have && best >= kMinEdgeSlope) widths.push_back(at);
+    }
+    if (widths.size() < 3) return 0;
+    std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
+    return widths[widths.size() / 2];
+}
+
+double sideBand(const GreyImage& img, const CameraParam& cam, const Line& line, Vec a, Vec b, Vec inner) {
+    Vec normal{-line.direction.y, line.direction.x};
+    if (dot(inner - line.point, normal) > 0) normal = -1.0 * normal;
+    return bandOnScreen(img, cam, line, a, b, normal);
+}
+
+// The band's darkness and the picture's blur, the same along all three sides of a frame.
+struct StripLevels {
+    double dark = 0;
+    double sigma = 0;
+    double bandPixels = 0;   // the band's width on screen
+};
+
+// Refits one side's line from the strip's pixels; false (the line unchanged) when the model does
+// not settle.
+bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec a, Vec b, Vec inner, double band,
+                  const Line& before, double bandBefore, const Line& after, double bandAfter, const StripLevels* fixed,
+                  double bandGuess, StripLevels& found) {
+    Vec normal{-line.direction.y, line.direction.x};
+    if (dot(inner - line.point, normal) > 0) normal = -1.0 * normal;
+    const Vec dir = line.direction;
+    // The strip's ends on the current line.
+    const double ua = dot(a - line.point, dir), ub = dot(b - line.point, dir);
+    const double u0 = std::min(ua, ub) + kSideStart * std::abs(ub - ua);
+    const double u1 = std::min(ua, ub) + kSideEnd * std::abs(ub - ua);
+    const Vec origin = line.point + (0.5 * (u0 + u1)) * dir;
+    const double half = 0.5 * (u1 - u0);
+    if (!(half > 0)) return false;
+
+    const bool innerEdge = band > 0 && band < kMaxInnerModel;
+    const double insideReach = innerEdge ? band + kStripInside : (band > 0 ? std::min(band - 1.5, kStripInside) : 2.0);
+    if (!(insideReach >= 1.5)) return false;
+
+    // How many pixels one ideal unit across the side makes, along the strip.
+    constexpr int kScaleSamples = 17;
+    std::array<double, kScaleSamples> scales{};
+    std::array<Vec, kScaleSamples> middles{}, outwards{};
+    for (int i = 0; i < kScaleSamples; ++i) {
+        const Vec q = origin + (half * (2.0 * i / (kScaleSamples - 1) - 1)) * dir;
+        if (!acrossSide(cam, q, dir, normal, middles[i], outwards[i], scales[i])) return false;
+    }
+    auto scaleAt = [&](double u) {   // u from -1 to 1
+        const double f = std::clamp((u + 1) / 2, 0.0, 1.0) * (kScaleSamples - 1);
+        const int i = std::min(static_cast<int>(f), kScaleSamples - 2);
+        return scales[i] + (f - i) * (scales[i + 1] - scales[i]);
+    };
+
+    // The strip's pixels, marked by walking along the side and across it on screen.
+    double x0 = 1e30, y0 = 1e30, x1 = -1e30, y1 = -1e30;
+    double pixelLength = 0;
+    for (int i = 0; i < kScaleSamples; ++i) {
+        if (i > 0) pixelLength += norm(middles[i] - middles[i - 1]);
+        for (double reach : {kStripOutside + 1, -(insideReach + 1)}) {
+            const Vec pp = middles[i] + reach * outwards[i];
+            x0 = std::min(x0, pp.x);
+            y0 = std::min(y0, pp.y);
+            x1 = std::max(x1, pp.x);
+            y1 = std::max(y1, pp.y);
+        }
+    }
+    const int ix0 = std::max(0, static_cast<int>(std::floor(x0) - 1));
+    const int iy0 = std::max(0, static_cast<int>(std::floor(y0) - 1));
+    const int ix1 = std::min(img.width - 1, static_cast<int>(std::ceil(x1) + 1));
+    const int iy1 = std::min(img.height - 1, static_cast<int>(std::ceil(y1) + 1));
+    if (ix1 < ix0 || iy1 < iy0 || ix1 - ix0 > 800 || iy1 - iy0 > 800) return false;
+    const int boxW = ix1 - ix0 + 1;
+    std::vector<uint8_t> marked(static_cast<size_t>(boxW) * (iy1 - iy0 + 1), 0);
+    const int steps = std::max(8, static_cast<int>(2 * pixelLength));
+    for (int i = 0; i <= steps; ++i) {
+        const double f = static_cast<double>(i) / steps * (kScaleSamples - 1);
+        const int k = std::min(static_cast<int>(f), kScaleSamples - 2);
+        const Vec m = middles[k] + (f - k) * (middles[k + 1] - middles[k]);
+        const Vec o = outwards[k] + (f - k) * (outwards[k + 1] - outwards[k]);
+        for (double r = -(insideReach + 1); r <= kStripOutside + 1; r += 0.5) {
+            const int x = static_cast<int>(std::lround(m.x + r * o.x)), y = static_cast<int>(std::lround(m.y + r * o.y));
+            if (x >= ix0 && x <= ix1 && y >= iy0 && y <= iy1) marked[static_cast<size_t>(y - iy0) * boxW + (x - ix0)] = 1;
+        }
+    }
+
+    // Near the tips the other two sides' edges come close: inside the frame, pixels within reach
+    // of another side's band (or its outer edge) stay out. Distances to another side are taken on
+    // screen, to its image between its corners.
+    const Vec centre = (1.0 / 3) * (a + b + inner);
+    auto inwardOf = [&](const Line& l) {
+        Vec nn{-l.direction.y, l.direction.x};
+        if (dot(centre - l.point, nn) < 0) nn = -1.0 * nn;
+        return nn;
+    };
+    const Vec inBefore = inwardOf(before), inAfter = inwardOf(after);
+    const double clearBefore = (bandBefore > 0 ? bandBefore : kMaxInnerModel) + kTipClearance;
+    const double clearAfter = (bandAfter > 0 ? bandAfter : kMaxInnerModel) + kTipClearance;
+    constexpr int kOutline = 33;
+    auto outline = [&](Vec from, Vec to) {
+        std::array<Vec, kOutline> points;
+        for (int i = 0; i < kOutline; ++i) points[i] = toPixel(cam, from + (static_cast<double>(i) / (kOutline - 1)) * (to - from));
+        return points;
+    };
+    // Side `before` ends at corner a (from the third corner), `after` starts at b.
+    const std::array<Vec, kOutline> outlineBefore = outline(inner, a), outlineAfter = outline(b, inner);
+    auto screenDistance = [](const std::array<Vec, kOutline>& points, Vec p) {
+        double best = 1e30;
+        for (int i = 0; i + 1 < kOutline; ++i) {
+            const Vec e = points[i + 1] - points[i];
+            const double len2 = dot(e, e);
+            const double t = len2 > 0 ? std::clamp(dot(p - points[i], e) / len2, 0.0, 1.0) : 0.0;
+            best = std::min(best, norm(p - (points[i] + t * e)));
+        }
+        return best;
+    };
+
+    std::vector<StripPixel> strip;
+    for (int y = iy0; y <= iy1; ++y) {
+        for (int x = ix0; x <= ix1; ++x) {
+            if (!marked[static_cast<size_t>(y - iy0) * boxW + (x - ix0)]) continue;
+            Vec ideal;
+            if (!pixelToUnitIdeal(cam, x, y, ideal.x, ideal.y)) continue;
+            const double u = dot(ideal - origin, dir) / half;
+            if (std::abs(u) > 1) continue;
+            const double d = dot(ideal - origin, normal);
+            const double scale = scaleAt(u);
+            const double s = d * scale;
+            if (s > kStripOutside || s < -insideReach) continue;
+            if (s < 0) {
+                const Vec pixel{static_cast<double>(x), static_cast<double>(y)};
+                const bool outsideBefore = dot(ideal - before.point, inBefore) < 0;
+                const bool outsideAfter = dot(ideal - after.point, inAfter) < 0;
+                if (outsideBefore || outsideAfter || screenDistance(outlineBefore, pixel) < clearBefore ||
+                    screenDistance(outlineAfter, pixel) < clearAfter)
+                    continue;
+            }
+            strip.push_back({img.pixels[static_cast<size_t>(y) * img.width + x], d, u, scale});
+        }
+    }
+    if (strip.size() < 40) return false;
+
+    // Parameters: the edge's offset and turn (ideal units), blur, band, floor outside (level,
+    // slope and bend along the side), then the band's width (offset and turn) and the hole.
+    enum { kE0, kE1, kSigma, kDark, kL0, kL1, kL2, kG0, kG1, kHole, kAll };
+    const int n = innerEdge ? kAll : kG0;
+    Eigen::VectorXd p = Eigen::VectorXd::Zero(n);
+    {
+        // Starting levels: the floor from the pixels clear outside, the band from the darkest
+        // inside, the hole like the floor unless pixels clear inside the band say otherwise.
+        double light = 0, hole = 0;
+        int nl = 0, nh = 0;
+        std::vector<double> inside;
+        for (const StripPixel& q : strip) {
+            const double s = q.d * q.scale;
+            if (s > 1.5) {
+                light += q.value;
+                ++nl;
+            } else if (s < -0.5) {
+                inside.push_back(q.value);
+                if (innerEdge && s < -band - 1.5) {
+                    hole += q.value;
+                    ++nh;
+                }
+            }
+        }
+        if (nl == 0 || inside.empty()) return false;
+        std::nth_element(inside.begin(), inside.begin() + inside.size() / 10, inside.end());
+        p[kSigma] = fixed ? fixed->sigma : 0.8;
+        p[kDark] = fixed ? fixed->dark : inside[inside.size() / 10];
+        p[kL0] = light / nl;
+        if (innerEdge) {
+            const double meanScale = strip[strip.size() / 2].scale;
+            p[kG0] = (bandGuess > 0 ? bandGuess : band) / meanScale;
+            p[kHole] = nh > 0 ? hole / nh : p[kL0];
+        }
+    }
+    auto model = [&](const StripPixel& q, const Eigen::VectorXd& v, Eigen::VectorXd* jac) {
+        const double edge = v[kE0] + v[kE1] * q.u;
+        const double so = q.scale * (q.d - edge) / v[kSigma];
+        const double light = v[kL0] + v[kL1] * q.u + v[kL2] * q.u * q.u;
+        const double co = normalCdf(so), po = normalPdf(so);
+        double value = v[kDark] + (light - v[kDark]) * co;
+        if (jac) {
+            jac->setZero();
+            const double dso = (light - v[kDark]) * po / v[kSigma];   // per pixel of offset
+            (*jac)[kE0] = -dso * q.scale;
+            (*jac)[kE1] = -dso * q.scale * q.u;
+            (*jac)[kSigma] = -(light - v[kDark]) * po * so / v[kSigma];
+            (*jac)[kDark] = 1 - co;
+            (*jac)[kL0] = co;
+            (*jac)[kL1] = co * q.u;
+            (*jac)[kL2] = co * q.u * q.u;
+        }
+        if (innerEdge) {
+            const double si = q.scale * (q.d - edge + v[kG0] + v[kG1] * q.u) / v[kSigma];
+            const double ci = normalCdf(si), pi = normalPdf(si);
+            // From the hole to the band, then the band to the floor.
+            value = v[kHole] + (v[kDark] - v[kHole]) * ci + (light - v[kDark]) * co;
+            if (jac) {
+                const double dsi = (v[kDark] - v[kHole]) * pi / v[kSigma];
+                (*jac)[kE0] += -dsi * q.scale;
+                (*jac)[kE1] += -dsi * q.scale * q.u;
+                (*jac)[kG0] = dsi * q.scale;
+                (*jac)[kG1] = dsi * q.scale * q.u;
+                (*jac)[kSigma] += -(v[kDark] - v[kHole]) * pi * si / v[kSigma];
+                (*jac)[kDark] = ci - co;
+                (*jac)[kHole] = 1 - ci;
+            }
+        }
+        return value;
+    };
+    Eigen::VectorXd jac(n);
+    double lambda = 1e-3;
+    auto cost = [&](const Eigen::VectorXd& v) {
+        double c = 0;
+        for (const StripPixel& q : strip) {
+            const double r = std::abs(q.value - model(q, v, nullptr));
+            c += r <= kModelHuber ? r * r : 2 * kModelHuber * r - kModelHuber * kModelHuber;
+        }
+        return c;
+    };
+    double current = cost(p);
+    for (int it = 0; it < kModelIterations; ++it) {
+        Eigen::MatrixXd h = Eigen::MatrixXd::Zero(n, n);
+        Eigen::VectorXd g = Eigen::VectorXd::Zero(n);
+        for (const StripPixel& q : strip) {
+            const double r = q.value - model(q, p, &jac);
+            const double w = std::abs(r) <= kModelHuber ? 1.0 : kModelHuber / std::abs(r);
+            h.noalias() += w * jac * jac.transpose();
+            g.noalias() += w * r * jac;
+        }
+        if (fixed) {
+            for (int k : {static_cast<int>(kSigma), static_cast<int>(kDark)}) {
+                h.row(k).setZero();
+                h.col(k).setZero();
+                h(k, k) = 1;
+                g[k] = 0;
+            }
+        }
+        bool stepped = false, converged = false;
+        for (int tries = 0; tries < 6 && !stepped; ++tries) {
+            Eigen::MatrixXd damped = h;
+            damped.diagonal() *= 1 + lambda;
+            const Eigen::VectorXd step = damped.ldlt().solve(g);
+            if (!step.allFinite()) return false;
+            Eigen::VectorXd next = p + step;
+            next[kSigma] = std::clamp(next[kSigma], 0.2, 3.0);
+            const double c = cost(next);
+            if (c <= current) {
+                p = next;
+                current = c;
+                lambda = std::max(lambda / 10, 1e-6);
+                stepped = true;
+                converged = std::max(std::abs(step[kE0]), std::abs(step[kE1])) * strip[strip.size() / 2].scale < 1e-3;
+            } else {
+                lambda *= 10;
+            }
+        }
+        if (!stepped || converged) break;
+    }
+    // The edge may move by a few pixels at most; farther it found another edge.
+    const double meanScale = strip[strip.size() / 2].scale;
+    if (!(std::abs(p[kE0]) * meanScale < 3 && std::abs(p[kE1]) * meanScale < 3)) return false;
+    if (!(p[kDark] + 2 * kMinEdgeSlope < p[kL0])) return false;
+    // Levels outside what a picture can hold, or a band wider than the strip, mean the model
+    // explained the strip some other way.
+    auto level = [](double v) { return v > -kLevelSlack && v < 255 + kLevelSlack; };
+    if (!level(p[kDark]) || !level(p[kL0])) return false;
+    if (innerEdge && (!level(p[kHole]) || !(p[kG0] > 0) || !(p[kG0] * meanScale < insideReach - 1))) return false;
+    double sum = 0;
+    for (const StripPixel& q : strip) {
+        const double r = q.value - model(q, p, nullptr);
+        sum += r * r;
+    }
+    const Vec start = origin + (-half) * dir + p[kE0] * normal - p[kE1] * normal;
+    const Vec end = origin + half * dir + p[kE0] * normal + p[kE1] * normal;
+    Line fitted = line;
+    fitted.point = 0.5 * (start + end);
+    fitted.direction = (1.0 / norm(end - start)) * (end - start);
+    if (!finite(fitted.point) || !finite(fitted.direction)) return false;
+    fitted.modelRms = std::sqrt(sum / static_cast<double>(strip.size()));
+    if (std::getenv("MZ_DEBUG_MODEL")) std::printf("    side band %.2f inner %d n %zu rms %.2f e0 %.4f e1 %.4f px sigma %.2f dark %.0f light %.0f g %.2f hole %.0f\n", band, innerEdge, strip.size(), fitted.modelRms, p[kE0] * meanScale, p[kE1] * meanScale, p[kSigma], p[kDark], p[kL0], innerEdge ? p[kG0] * meanScale : 0.0, innerEdge ? p[kHole] : 0.0);
+    // A model that does not explain the strip (another edge in it, a band misjudged) keeps the
+    // profiles' line.
+    if (!(fitted.modelRms <= kMaxModelRms)) return false;
+    found.dark = p[kDark];
+    found.sigma = p[kSigma];
+    found.bandPixels = innerEdge ? p[kG0] * meanScale : band;
+    line = fitted;
+    return true;
 }
 
 }  // namespace
@@ -258,6 +624,7 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
             }
         }
         if (failure != CornerVerdict::kRefined) break;
+        if (std::getenv("MZ_DEBUG_MODEL")) for (int i = 0; i < 3; ++i) std::printf("   profile side %d used %d rms %.3f\n", i, sides[i].used, sides[i].rmsPixels);
         std::array<Vec, 3> next;
         for (int i = 0; i < 3; ++i) {
             // Corner i joins the side ending there and the side starting there.
@@ -268,6 +635,46 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
         for (int i = 0; i < 3; ++i) change = std::max(change, norm(toPixel(cam, next[i]) - toPixel(cam, current[i])));
         current = next;
         if (change < 0.01) break;
+    }
+    // The sides found, each is refitted on its strip of pixels and the corners intersected again.
+    for (int pass = 0; pass < kModelPasses && failure == CornerVerdict::kRefined; ++pass) {
+        bool moved = false;
+        std::array<double, 3> bands;
+        for (int s = 0; s < 3; ++s) bands[s] = sideBand(img, cam, sides[s], current[s], current[(s + 1) % 3], current[(s + 2) % 3]);
+        std::array<Line, 3> fitted = sides;
+        std::array<StripLevels, 3> levels;
+        std::array<bool, 3> ok{};
+        auto fit = [&](int s, const StripLevels* fixed, double bandGuess) {
+            fitted[s] = sides[s];
+            ok[s] = fitSideModel(img, cam, fitted[s], current[s], current[(s + 1) % 3], current[(s + 2) % 3], bands[s],
+                                 sides[(s + 2) % 3], bands[(s + 2) % 3], sides[(s + 1) % 3], bands[(s + 1) % 3], fixed,
+                                 bandGuess, levels[s]);
+        };
+        for (int s = 0; s < 3; ++s) fit(s, nullptr, 0);
+        // A band only a few pixels wide on screen leaves its darkness and the blur to be traded
+        // against its width: those sides take both from the side whose band is widest.
+        int widest = -1;
+        for (int s = 0; s < 3; ++s) {
+            if (ok[s] && (widest < 0 || levels[s].bandPixels > levels[widest].bandPixels)) widest = s;
+        }
+        if (widest >= 0 && levels[widest].bandPixels >= kThinBand) {
+            const StripLevels reference = levels[widest];
+            for (int s = 0; s < 3; ++s) {
+                if (s != widest && !(levels[s].bandPixels >= kThinBand)) fit(s, &reference, levels[s].bandPixels);
+            }
+        }
+        for (int s = 0; s < 3; ++s) {
+            if (ok[s]) {
+                sides[s] = fitted[s];
+                moved = true;
+            }
+        }
+        if (!moved) break;
+        std::array<Vec, 3> next;
+        bool meet = true;
+        for (int i = 0; i < 3; ++i) meet = meet && intersect(sides[(i + 2) % 3], sides[i], next[i]);
+        if (!meet) break;
+        current = next;
     }
     for (int i = 0; i < 3; ++i) {
         CornerRefinement& r = out[i];

@@ -87,7 +87,7 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     }
 
     std::vector<double> corner;
-    double height = 0, tilt = 0, roll = 0;
+    double height = 0, tilt = 0, roll = 0, heading = 0, distance = 0;
     for (int k = 0; k < 4; ++k) {
         const nlohmann::json& cam = report["cameras"][kCameras[k]];
         const sim::CameraPoints points = sim::cameraPoints(rig, k);
@@ -103,6 +103,20 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
         tilt = std::max(tilt, std::abs(cam["rotX"].get<double>() - t.tiltDeg));
         // The solver turns its roll the other way round from the simulator.
         roll = std::max(roll, std::abs(cam["rotZ"].get<double>() + t.rollDeg));
+        // Headings and positions only relative to one another: the floor's own turn and origin
+        // are the calibration's choice. The records count heading the other way round.
+        const nlohmann::json& front = report["cameras"][kCameras[0]];
+        const double turned = (cam["rotY"].get<double>() - front["rotY"].get<double>()) -
+                              (rig.cameras[0].headingDeg - t.headingDeg);
+        heading = std::max(heading, std::abs(std::remainder(turned, 360.0)));
+        for (int j = 0; j < k; ++j) {
+            const nlohmann::json& other = report["cameras"][kCameras[j]];
+            const sim::Vec3 a = t.position, b = rig.cameras[j].position;
+            const double found = std::hypot(cam["posX"].get<double>() - other["posX"].get<double>(),
+                                            cam["posY"].get<double>() - other["posY"].get<double>(),
+                                            cam["posZ"].get<double>() - other["posZ"].get<double>());
+            distance = std::max(distance, std::abs(found - std::hypot(a.x - b.x, a.y - b.y, a.z - b.z)));
+        }
     }
     const Distribution corners = distribution(corner);
     if (c.literal) {
@@ -118,6 +132,8 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     EXPECT_LT(height, 0.05);
     EXPECT_LT(tilt, 2.0);
     EXPECT_LT(roll, 2.0);
+    EXPECT_LT(heading, 2.0);
+    EXPECT_LT(distance, 100.0);
 
     // The full-screen top view (720 x 480 entries) of the simulated configuration.
     auto seamOf = [&](const std::filesystem::path& out, size_t& unseen) {
@@ -149,10 +165,11 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
         seamTrue = seamOf(dir / "exact", unseenTrue);
     }
     const char* mode = c.literal ? "literal" : "refined";
-    std::printf("FIGURES %-8s %-7s seed %2llu | corner px median %.2f max %.2f | height %% %.2f tilt %.2f roll %.2f deg"
-                " | seam mm median %.1f p95 %.1f max %.1f (%zu pairs, %zu off the floor) | %d halves placed by hand\n",
-                size.c_str(), mode, static_cast<unsigned long long>(c.seed), corners.median, corners.max, 100 * height, tilt,
-                roll, seam.median, seam.p95, seam.max, seam.count, unseen, lostHalves);
+    std::printf("FIGURES %-8s %-7s seed %2llu | corner px median %.2f p95 %.2f max %.2f | height %% %.2f tilt %.2f roll %.2f"
+                " heading %.2f deg distance %.1f mm | seam mm median %.1f p95 %.1f max %.1f (%zu pairs, %zu off the floor)"
+                " | %d halves placed by hand\n",
+                size.c_str(), mode, static_cast<unsigned long long>(c.seed), corners.median, corners.p95, corners.max,
+                100 * height, tilt, roll, heading, distance, seam.median, seam.p95, seam.max, seam.count, unseen, lostHalves);
     if (tables) {
         std::printf("FIGURES %-8s %-7s seed %2llu | true corners: seam mm median %.1f p95 %.1f max %.1f\n",
                     size.c_str(), mode, static_cast<unsigned long long>(c.seed), seamTrue.median, seamTrue.p95, seamTrue.max);

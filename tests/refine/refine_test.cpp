@@ -46,7 +46,7 @@ TEST(CornerRefinement, FindsTheTrueCornersFromPointsPixelsOff) {
             for (int v = 0; v < 3; ++v) {
                 const Point2F t = bay.image[k][3 * half + v];
                 EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << k << " " << half << " " << v;
-                EXPECT_LT(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), 0.45)
+                EXPECT_LT(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), 0.15)
                     << "camera " << k << " corner " << 3 * half + v;
             }
         }
