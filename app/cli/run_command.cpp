@@ -82,6 +82,8 @@ struct RunRecord {
     Timings timings;
     std::string outputFolder;
     std::optional<std::string> error;
+    bool survey = false;
+    std::array<size_t, core::kCameraCount> surveyPairs{};
 };
 
 json optionalNumber(double v) { return v >= 0 && std::isfinite(v) ? json(v) : json(nullptr); }
@@ -141,6 +143,7 @@ json refinementJson(const refine::RefinementReport& r) {
 json reportJson(const RunRecord& r, core::Session& session) {
     json j;
     j["config"] = {{"model", r.model}, {"modelCode", r.modelCode}};
+    j["mode"] = r.survey ? "survey" : "pattern";
     j["calibration"] = {{"result", r.calibrationResult ? json(*r.calibrationResult) : json(nullptr)},
                         {"message", r.calibrationMessage ? json(*r.calibrationMessage) : json(nullptr)}};
     json cameras = json::object();
@@ -148,6 +151,27 @@ json reportJson(const RunRecord& r, core::Session& session) {
     for (int c = 0; c < core::kCameraCount; ++c) {
         const CameraParam& cam = s.cameras[c];
         json k;
+        if (r.survey) {
+            // The surveyed pairs stand in the pattern's place: picture points, world points as
+            // the calibration stores them (x, -y), and how well the pose reproduces them.
+            const int n = static_cast<int>(r.surveyPairs[c]);
+            k["surveyPairs"] = n;
+            k["imagePoints"] = pointsJson(s.surveyImagePoints[c].data(), n);
+            if (r.applied) {
+                const core::SurveyPose& pose = session.surveyPoses()[c];
+                k["worldPoints"] = pointsJson(s.surveyWorldPoints[c].data(), n);
+                k["reprojectionRmsPx"] = pose.rmsPx;
+                k["reprojectionWorstPx"] = pose.worstPx;
+                k["posX"] = cam.posX;
+                k["posY"] = cam.posY;
+                k["posZ"] = cam.posZ;
+                k["rotX"] = cam.rotX;
+                k["rotY"] = cam.rotY;
+                k["rotZ"] = cam.rotZ;
+            }
+            cameras[kCameraKeys[c]] = k;
+            continue;
+        }
         k["detection"] = r.detection[c];
         k["corrected"] = r.corrected[c];
         json lost = json::array();
@@ -201,7 +225,7 @@ std::string readText(const std::string& path) {
 
 class Run {
 public:
-    Run(const RunOptions& o, TerminalUi& ui) : o_(o), ui_(ui), session_(ui) {}
+    Run(const RunOptions& o, TerminalUi& ui) : o_(o), ui_(ui), session_(ui, sessionOptions(o)) {}
 
     int execute() {
         int status = 1;
@@ -225,6 +249,27 @@ public:
     }
 
 private:
+    static core::SessionOptions sessionOptions(const RunOptions& o) {
+        core::SessionOptions options;
+        options.detectOnLoad = o.survey.empty();
+        return options;
+    }
+
+    // The surveyed run: the pictures, then the pairs in the pattern's place.
+    bool surveySteps(const core::Survey& survey) {
+        record_.survey = true;
+        for (int c = 0; c < core::kCameraCount; ++c) record_.surveyPairs[c] = survey[c].size();
+        const core::ImageLoadResult images = session_.imageLoad();
+        if (!images.done()) return failed(images, "the pictures could not be loaded");
+        record_.timings.detect = images.read.count();
+        const core::ApplyAvmResult applied = session_.applySurvey(survey);
+        record_.timings.calibrate = applied.calibrate.count();
+        record_.timings.build = applied.build.count();
+        if (!applied.done()) return failed(applied, "the stitched view could not be built");
+        record_.applied = true;
+        return true;
+    }
+
     bool fail(const std::string& why) {
         if (!record_.error) record_.error = why;
         return false;
@@ -261,6 +306,25 @@ private:
             }
             preview.setDataVersion(major, minor);
         }
+        if (!o_.survey.empty()) {
+            if (!o_.points.empty()) return fail("--points corrects detected triangles; a --survey run has none");
+            core::Survey survey;
+            try {
+                survey = core::parseSurvey(readText(o_.survey));
+            } catch (const std::runtime_error& e) {
+                return fail(o_.survey + ": " + e.what());
+            }
+            // Checked before the pictures are read, so a bad file fails fast and names every fault.
+            const std::vector<std::string> problems = core::checkSurvey(survey, s.cameras);
+            if (!problems.empty()) {
+                std::string text = o_.survey + ": the surveyed points cannot be used:";
+                for (const std::string& p : problems) text += "\n  " + p;
+                return fail(text);
+            }
+            if (!surveySteps(survey)) return false;
+            return snapshotAndSave();
+        }
+
         // Corrections are read before anything heavy runs, so a broken file fails fast.
         PointCorrections corrections;
         if (!o_.points.empty()) corrections = parsePointCorrections(readText(o_.points));
@@ -286,7 +350,10 @@ private:
             return fail(record_.calibrationMessage ? *record_.calibrationMessage : "the calibration failed");
         }
         if (!applied.done()) return failed(applied, "the stitched view could not be built");
+        return snapshotAndSave();
+    }
 
+    bool snapshotAndSave() {
         if (!o_.snapshot.empty()) {
             const core::Stopwatch snapshot;
             writeSnapshot(o_.snapshot, session_);
@@ -332,15 +399,24 @@ private:
     void printSummary() {
         core::CalibrationState& s = session_.calibration();
         std::printf("\nModel %s (code %d)\n", record_.model.c_str(), record_.modelCode);
-        std::printf("%-6s %-9s %9s %9s %8s %7s %7s %8s\n", "camera", "detection", "posX mm", "posY mm", "height",
-                    "tilt", "roll", "heading");
+        std::printf("%s\n", record_.survey ? "Mode: surveyed points (no detection, no pattern calibration)"
+                                             : "Mode: triangle pattern");
+        std::printf("%-6s %-9s %9s %9s %8s %7s %7s %8s%s\n", "camera", record_.survey ? "pairs" : "detection",
+                    "posX mm", "posY mm", "height", "tilt", "roll", "heading", record_.survey ? "   rms px  worst px" : "");
         for (int c = 0; c < core::kCameraCount; ++c) {
             const CameraParam& cam = s.cameras[c];
+            if (record_.survey) {
+                const core::SurveyPose& pose = session_.surveyPoses()[c];
+                std::printf("%-6s %-9zu %9.1f %9.1f %8.1f %7.2f %7.2f %8.2f %8.3f %9.3f\n", kCameraKeys[c],
+                            record_.surveyPairs[c], cam.posX, cam.posY, cam.posZ, cam.rotX, cam.rotZ, cam.rotY,
+                            pose.rmsPx, pose.worstPx);
+                continue;
+            }
             const char* how = record_.corrected[c] ? "corrected" : record_.detection[c] >= 0 ? "found" : "missing";
             std::printf("%-6s %-9s %9.1f %9.1f %8.1f %7.2f %7.2f %8.2f\n", kCameraKeys[c], how, cam.posX, cam.posY,
                         cam.posZ, cam.rotX, cam.rotZ, cam.rotY);
         }
-        std::printf("Calibration result %d\n", record_.calibrationResult.value_or(0));
+        if (!record_.survey) std::printf("Calibration result %d\n", record_.calibrationResult.value_or(0));
         printRefinement();
         int64_t total = 0;
         for (const core::WrittenFile& f : record_.saved.written) total += f.payloadBytes;
@@ -460,6 +536,10 @@ void addRunCommand(CLI::App& app, RunOptions& o) {
     cmd->add_option("--report", o.report, "Write a JSON report of the run");
     cmd->add_option("--snapshot", o.snapshot, "Write the stitched top view as a bitmap");
     cmd->add_option("--quad", o.quad, "Four-quadrant picture (models above 200)")->check(CLI::ExistingFile);
+    cmd->add_option("--survey", o.survey,
+                    "JSON of surveyed floor points per camera, {\"front\": [{\"image\": [x, y], \"floor\": [x_mm, "
+                    "y_mm]}, ...], ...} (4 to 50 pairs each; x right, y front): no detection, no triangle calibration")
+        ->check(CLI::ExistingFile);
     cmd->add_flag("--literal", o.literal,
                   "The detector's corners and the calibration library's rig as they come: no refinement");
 }

@@ -24,6 +24,7 @@ struct RunOptions {
     std::string snapshot;
     std::string quad;
     bool literal = false;     // detector and calibration library alone, no refinement
+    std::string survey;       // surveyed floor points: no detection, no pattern calibration
 };
 
 void addRunCommand(CLI::App& app, RunOptions& options);

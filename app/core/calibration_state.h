@@ -17,6 +17,8 @@ inline constexpr int kCameraCount = MZ_CAMERA_COUNT;  // front, rear, left, righ
 inline constexpr int kMultiviewSlots = 3;
 inline constexpr int kSingleviewSlots = 10;
 inline constexpr int kPatternPointCount = 6;
+// Surveyed point pairs a camera may have instead of the pattern's six (the homography takes 50).
+inline constexpr int kMaxSurveyPairs = 50;
 
 enum CameraSlot { kFront = MZ_CAMERA_FRONT, kRear = MZ_CAMERA_REAR, kLeft = MZ_CAMERA_LEFT, kRight = MZ_CAMERA_RIGHT };
 
@@ -41,6 +43,8 @@ struct CalibrationState {
     std::array<CameraParam, kCameraCount> cameras{};
     std::array<std::array<Point2F, kPatternPointCount>, kCameraCount> imagePoints{};
     std::array<std::array<Point2F, kPatternPointCount>, kCameraCount> worldPoints{};
+    std::array<std::array<Point2F, kMaxSurveyPairs>, kCameraCount> surveyImagePoints{};
+    std::array<std::array<Point2F, kMaxSurveyPairs>, kCameraCount> surveyWorldPoints{};
 
     std::array<ViewHandle, kMultiviewSlots> multiviewHandles{};
     std::array<MultiviewParam, kMultiviewSlots> multiviews{};

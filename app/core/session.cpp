@@ -193,6 +193,15 @@ ImageLoadResult Session::imageLoad() {
         std::lock_guard lock(mutex_);
         lastDetection_ = DetectionResult{};
     }
+    if (!options_.detectOnLoad) {
+        ui_.showImageViews();
+        if (preview_.hasEngine()) {
+            std::lock_guard lock(mutex_);
+            preview_.setImages(views_[kFront].image.pixels, views_[kLeft].image.pixels,
+                               views_[kRight].image.pixels, views_[kRear].image.pixels);
+        }
+        return result;
+    }
     try {
         detectionBusy_ = true;
         detection_ = std::thread(&Session::detect, this);
@@ -353,6 +362,10 @@ ApplyAvmResult Session::applyAvm() {
     }
     // The points of a running detection would otherwise change under the calibration.
     joinDetection();
+    if (surveyApplied_) {
+        usePatternPoints(state_);
+        surveyApplied_ = false;
+    }
     ui_.focusButton(Button::kSaveLut);
     ui_.setButtonLook(Button::kApplyAvm, ButtonLook::kDone);
     {
@@ -388,6 +401,54 @@ ApplyAvmResult Session::applyAvm() {
     result.build = building.elapsed();
     result.viewBuilt = viewApplied_;
     result.status = calibrated && viewApplied_ ? CommandStatus::kDone : CommandStatus::kFailed;
+    return result;
+}
+
+ApplyAvmResult Session::applySurvey(const Survey& survey) {
+    ApplyAvmResult result;
+    const MessageRecorder::Recording recording(ui_, result.messages);
+    if (configPath_.empty()) {
+        error(ui_, "First select a configure file.");
+        result.status = CommandStatus::kRefused;
+        return result;
+    }
+    if (!imagesLoaded_) {
+        error(ui_, "There are no images to stitch!");
+        result.status = CommandStatus::kRefused;
+        return result;
+    }
+    joinDetection();
+    const std::vector<std::string> problems = checkSurvey(survey, state_.cameras);
+    if (!problems.empty()) {
+        std::string text = "The surveyed points cannot be used:";
+        for (const std::string& p : problems) text += "\n" + p;
+        error(ui_, text.c_str());
+        result.status = CommandStatus::kRefused;
+        return result;
+    }
+    ui_.focusButton(Button::kSaveLut);
+    ui_.setButtonLook(Button::kApplyAvm, ButtonLook::kDone);
+    ui_.showPreview();
+    if (!preview_.hasEngine()) {
+        viewApplied_ = false;
+        result.status = CommandStatus::kFailed;
+        return result;
+    }
+    if (!preview_.context().imagesPresent) {
+        std::lock_guard lock(mutex_);
+        preview_.setImages(views_[kFront].image.pixels, views_[kLeft].image.pixels,
+                           views_[kRight].image.pixels, views_[kRear].image.pixels);
+    }
+    const Stopwatch calibrating;
+    applySurveyToCameras(state_, survey, surveyPoses_);
+    surveyApplied_ = true;
+    result.calibrate = calibrating.elapsed();
+    preview_.clearParkingLineConfirmation();
+    const Stopwatch building;
+    viewApplied_ = preview_.rebuild(preview_.viewType());
+    result.build = building.elapsed();
+    result.viewBuilt = viewApplied_;
+    result.status = viewApplied_ ? CommandStatus::kDone : CommandStatus::kFailed;
     return result;
 }
 

@@ -17,6 +17,7 @@
 #include "app/core/message_recorder.h"
 #include "app/core/output_writer.h"
 #include "app/core/preview_context.h"
+#include "app/core/survey.h"
 #include "app/core/ui.h"
 #include "format/bitmap.h"
 
@@ -46,6 +47,8 @@ struct ImageView {
 enum class ArrowKey { kUp, kDown, kLeft, kRight };
 
 struct SessionOptions {
+    // Image Load starts the pattern detection; a run from surveyed points has no use for it.
+    bool detectOnLoad = true;
     std::array<uint16_t, 3> programVersion{0, 1, 0};   // major, minor, build
     std::optional<format::FlashDate> saveDate;                  // the local date when empty
 };
@@ -64,6 +67,12 @@ public:
     ConfigLoadResult configLoad();
     ImageLoadResult imageLoad();
     ApplyAvmResult applyAvm();
+    // "Apply AVM" from surveyed floor points: the pairs become the cameras' point pairs and give
+    // their poses; no pattern calibration runs (calibration stays empty in the result). Checked
+    // pairs only: anything checkSurvey names is refused with its messages.
+    ApplyAvmResult applySurvey(const Survey& survey);
+    const std::array<SurveyPose, kCameraCount>& surveyPoses() const { return surveyPoses_; }
+    bool surveyApplied() const { return surveyApplied_; }
     SaveResult saveLut();
 
     // Marker editing in the image view of a camera; positions in image pixels.
@@ -115,6 +124,8 @@ private:
     std::string dataFolder_;
     bool imagesLoaded_ = false;
     bool viewApplied_ = false;
+    bool surveyApplied_ = false;
+    std::array<SurveyPose, kCameraCount> surveyPoses_{};
 
     mutable std::mutex mutex_;   // guards views_ and the pattern points of state_.cameras
     std::array<ImageView, kCameraCount> views_;
