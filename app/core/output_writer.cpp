@@ -42,7 +42,9 @@ void FileSink::write(const char* directory, const std::string& name, const std::
         return;
     }
     try {
-        format::writeFileAtomically(folder_ / relative, format::encodeFlashData(payload, identifier, date_, major_, minor_));
+        const std::vector<uint8_t> file = format::encodeFlashData(payload, identifier, date_, major_, minor_);
+        if (staging_) staging_->stage(folder_ / relative, file);
+        else format::writeFileAtomically(folder_ / relative, file);
         report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
     } catch (const std::exception&) {
         report_.failed.push_back(relative.string());
@@ -50,9 +52,10 @@ void FileSink::write(const char* directory, const std::string& name, const std::
 }
 
 bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, int maskFormat,
-                    const format::FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report) {
+                    const format::FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report,
+                    format::StagedFiles* staging) {
     if (folder.empty()) return false;
-    FileSink sink(folder, date, major, minor, report);
+    FileSink sink(folder, date, major, minor, report, staging);
     ui.setProgressStatus("Saving the view files....");
     ui.setProgressPosition(0);
 
@@ -123,7 +126,7 @@ bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, in
 }
 
 void writeParamFile(const std::filesystem::path& folder, CalibrationState& s, const format::FlashDate& date,
-                    int32_t major, int32_t minor, Ui& ui, SaveReport& report) {
+                    int32_t major, int32_t minor, Ui& ui, SaveReport& report, format::StagedFiles* staging) {
     ui.setProgressStatus("Saving the Param file....");
     ui.setProgressPosition(0);
     MultiviewParam& mv = s.multiviews[0];
@@ -132,7 +135,7 @@ void writeParamFile(const std::filesystem::path& folder, CalibrationState& s, co
     const int32_t id = static_cast<int32_t>(static_cast<uint32_t>(front) + (full ? 15u : 5u));
     const bool wanted = full ? id != 0 : front != 0;
     if (wanted) {
-        FileSink sink(folder, date, major, minor, report);
+        FileSink sink(folder, date, major, minor, report, staging);
         sink.makeDirectory("Param");
         std::vector<uint8_t> buffer(kParamBufferSize, 0);
         int length = 0;
@@ -195,10 +198,20 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
         return stop(CommandStatus::kRefused);
     }
     const std::filesystem::path root(in.dataFolder);
-    if (!writeViewFiles(root, s, kStitchedMaskFormat, date, major, minor, ui, report)) {
+    format::StagedFiles staging;
+    if (!writeViewFiles(root, s, kStitchedMaskFormat, date, major, minor, ui, report, &staging)) {
         report.failed.push_back("the output folder (no folder chosen)");
     } else {
-        writeParamFile(root, s, date, major, minor, ui, report);
+        writeParamFile(root, s, date, major, minor, ui, report, &staging);
+    }
+    bool partlyPlaced = false;
+    if (report.failed.empty()) {
+        try {
+            staging.commit();
+        } catch (const std::exception& e) {
+            report.failed.push_back(e.what());
+            partlyPlaced = staging.placed() > 0;
+        }
     }
     ui.setProgressPosition(100);
     ui.hideProgress();
@@ -206,6 +219,14 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
     if (!report.failed.empty()) {
         std::string text = "These output files could not be saved:";
         for (const std::string& f : report.failed) text += "\n" + f;
+        if (partlyPlaced) {
+            text += "\nThe files before it were put in place, the others keep what they had: save again.";
+            report.written.resize(staging.placed());
+        } else {
+            staging.abandon();
+            text += "\nNo file of this save was put in place: the folder keeps the files it had.";
+            report.written.clear();
+        }
         ui.showMessage(text, kAppTitle, MessageIcon::kError);
         return stop(CommandStatus::kFailed);
     }

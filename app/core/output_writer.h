@@ -11,6 +11,7 @@
 #include "app/core/command_result.h"
 #include "app/core/preview_context.h"
 #include "app/core/ui.h"
+#include "format/atomic_file.h"
 #include "format/flash_data.h"
 
 namespace mz::core {
@@ -45,12 +46,13 @@ struct SaveResult : CommandResult {
 };
 
 // Writes payloads in the flash data container below a folder and notes each file in the report;
-// a file that cannot be written is noted as failed and the save goes on.
+// a file that cannot be written is noted as failed and the save goes on. With a staging set the
+// files only go under temporary names until the set is committed.
 class FileSink {
 public:
     FileSink(const std::filesystem::path& folder, const format::FlashDate& date, int32_t major, int32_t minor,
-             SaveReport& report)
-        : folder_(folder), date_(date), major_(major), minor_(minor), report_(report) {}
+             SaveReport& report, format::StagedFiles* staging = nullptr)
+        : folder_(folder), date_(date), major_(major), minor_(minor), report_(report), staging_(staging) {}
 
     void makeDirectory(const char* name);
     // A name that could leave its directory is not written.
@@ -62,16 +64,20 @@ private:
     int32_t major_;
     int32_t minor_;
     SaveReport& report_;
+    format::StagedFiles* staging_;
 };
 
 // The whole command with its guards, chooser, progress and messages. Returns how it ended and
-// what was written; the caller collects the messages.
+// what was written; the caller collects the messages. The files of one save go in place together
+// once every one of them is on disk: a save that fails (or is killed) part-way leaves the folder
+// with the files it had, never a mix of two calibrations' tables.
 SaveResult saveOutput(SaveInputs& inputs, Ui& ui);
 
 // The files themselves, below `folder`; used by saveOutput once the guards passed.
 bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& state, int maskFormat,
-                    const format::FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report);
+                    const format::FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report,
+                    format::StagedFiles* staging = nullptr);
 void writeParamFile(const std::filesystem::path& folder, CalibrationState& state, const format::FlashDate& date,
-                    int32_t major, int32_t minor, Ui& ui, SaveReport& report);
+                    int32_t major, int32_t minor, Ui& ui, SaveReport& report, format::StagedFiles* staging = nullptr);
 
 }  // namespace mz::core

@@ -3,9 +3,11 @@
 
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <random>
 
 #include "app/core/session.h"
+#include "format/atomic_file.h"
 #include "format/config_writer.h"
 #include "tests/core/core_test_util.h"
 #include "tests/core/scripted_ui.h"
@@ -409,11 +411,64 @@ TEST(SaveTest, UnwritableFilesAreReportedNotCalledASuccess) {
     EXPECT_NE(text.find("could not be saved"), std::string::npos);
     EXPECT_NE(text.find("Lut/AVM2D_FULLFront.bin"), std::string::npos);
     EXPECT_EQ(text.find("Param/"), std::string::npos);
-    // What could be written was written, whole.
-    EXPECT_TRUE(fs::exists(out.path() / "Param/AVM2D_FULLTopParam.bin"));
+    // One save's files go in place together or not at all: the folder must not mix two sets.
+    EXPECT_NE(text.find("No file of this save was put in place"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out.path() / "Param/AVM2D_FULLTopParam.bin"));
     EXPECT_FALSE(report.failed.empty());
+    EXPECT_TRUE(report.written.empty());
     for (const auto& entry : fs::recursive_directory_iterator(out.path())) {
         EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+    }
+}
+
+// A disk that fails at any step of any file of a save over an earlier save: the failure names the
+// file, the earlier set stays whole (all of it until the renames begin), and nothing is left over.
+TEST(SaveTest, AFailingDiskLeavesTheEarlierSetWhole) {
+    AppliedSession run;
+    TempDir out, fresh;
+    auto snapshot = [](const fs::path& root) {
+        std::map<std::string, std::vector<uint8_t>> files;
+        for (const auto& e : fs::recursive_directory_iterator(root))
+            if (e.is_regular_file()) files[fs::relative(e.path(), root).generic_string()] = test::readBytes(e.path());
+        return files;
+    };
+    run.ui.folderAnswers.push_back(out.path().string());
+    ASSERT_TRUE(run.session.saveLut().done());
+    const auto earlier = snapshot(out.path());
+    run.session.preview().setDataVersion(2, 0);
+    int steps = 0;
+    format::setWriteFaultHook([&](format::WriteStep, const fs::path&) { return ++steps < 0; });
+    run.ui.folderAnswers.push_back(fresh.path().string());
+    ASSERT_TRUE(run.session.saveLut().done());
+    const auto later = snapshot(fresh.path());
+    ASSERT_EQ(later.size(), earlier.size());
+    const int renames = static_cast<int>(later.size());
+    ASSERT_EQ(steps, 6 * renames);
+
+    for (const int failAt : {0, 3, steps / 2 + 4, steps - renames - 1, steps - renames, steps - 1}) {
+        SCOPED_TRACE(failAt);
+        int step = 0;
+        format::setWriteFaultHook([&](format::WriteStep, const fs::path&) { return step++ == failAt; });
+        run.ui.clearRecords();
+        run.ui.folderAnswers.push_back(out.path().string());
+        const SaveResult result = run.session.saveLut();
+        format::setWriteFaultHook({});
+        EXPECT_EQ(result.status, CommandStatus::kFailed);
+        ASSERT_EQ(run.ui.messages().size(), 1u);
+        EXPECT_NE(run.ui.messages()[0].text.find(".bin"), std::string::npos) << run.ui.messages()[0].text;
+        const auto now = snapshot(out.path());
+        ASSERT_EQ(now.size(), earlier.size()) << "no temporary may be left behind";
+        size_t placed = 0;
+        for (const auto& [name, bytes] : now) {
+            EXPECT_TRUE(bytes == earlier.at(name) || bytes == later.at(name)) << name;
+            placed += bytes == later.at(name) && bytes != earlier.at(name);
+        }
+        if (failAt < steps - renames) {
+            EXPECT_EQ(placed, 0u);
+        }
+        EXPECT_EQ(result.files.written.size(), placed);
+        // Put the earlier set back for the next round.
+        for (const auto& [name, bytes] : earlier) test::writeBytes(out.path() / name, bytes);
     }
 }
 
