@@ -2,7 +2,7 @@
 
 # The public C headers (mz/...): the one include path every room may use.
 add_library(mzheaders INTERFACE)
-target_include_directories(mzheaders INTERFACE ${MZ_INCLUDE_DIR})
+target_include_directories(mzheaders INTERFACE $<BUILD_INTERFACE:${MZ_INCLUDE_DIR}>)
 
 # mz_room_include_dir(OUT ROOM)
 # A folder of the build that holds only ROOM (a link to its sources), so "ROOM/x.h" is reachable
