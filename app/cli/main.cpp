@@ -8,6 +8,7 @@
 #include "app/cli/bowl_command.h"
 #include "app/cli/config_command.h"
 #include "app/cli/detect_command.h"
+#include "app/cli/folded_output.h"
 #include "app/cli/inspect_command.h"
 #include "app/cli/parking_guide_command.h"
 #include "app/cli/lens_command.h"
@@ -33,7 +34,25 @@ int main(int argc, char** argv) {
     mz::cli::addBowlCommand(app, bowl);
     mz::cli::LensOptions lens;
     mz::cli::addLensCommand(app, lens);
-    CLI11_PARSE(app, argc, argv);
+    // Every failure exits with 1, a wrong command line included.
+    bool known = false;
+    std::string names;
+    for (const CLI::App* sub : app.get_subcommands({})) {
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+        known = known || (argc > 1 && sub->get_name() == argv[1]);
+    }
+    if (argc > 1 && argv[1][0] != '-' && !known) {
+        std::fprintf(stderr, "calibration-cli: unknown subcommand \"%s\"; the subcommands are %s (--help)\n", argv[1],
+                     names.c_str());
+        return 1;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);
+        return status == 0 ? 0 : 1;
+    }
+    const mz::cli::FoldedStdout folded;
     try {
         if (app.got_subcommand("run")) return mz::cli::runRun(run);
         if (app.got_subcommand("simulate")) return mz::cli::runSimulate(simulate);
@@ -47,5 +66,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "calibration-cli: %s\n", e.what());
         return 1;
     }
-    return 2;
+    return 1;
 }

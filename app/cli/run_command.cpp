@@ -227,12 +227,18 @@ class Run {
 public:
     Run(const RunOptions& o, TerminalUi& ui) : o_(o), ui_(ui), session_(ui, sessionOptions(o)) {}
 
-    int execute() {
+    // earlyError: why the run cannot start (an output folder that cannot be made); the report
+    // asked for is written all the same, saying so.
+    int execute(const std::optional<std::string>& earlyError = std::nullopt) {
         int status = 1;
-        try {
-            status = steps() ? 0 : 1;
-        } catch (const std::exception& e) {
-            fail(e.what());
+        if (earlyError) {
+            fail(*earlyError);
+        } else {
+            try {
+                status = steps() ? 0 : 1;
+            } catch (const std::exception& e) {
+                fail(e.what());
+            }
         }
         if (record_.error) std::fprintf(stderr, "calibration-cli run: %s\n", record_.error->c_str());
         if (!o_.report.empty()) {
@@ -303,6 +309,10 @@ private:
             int major = 0, minor = 0;
             if (!parseLutVersion(o_.lutVersion, major, minor)) {
                 return fail("--lut-version must be MAJOR.MINOR, e.g. 1.0, not \"" + o_.lutVersion + "\"");
+            }
+            if (major > 99 || minor > 99) {
+                return fail("--lut-version " + o_.lutVersion +
+                            ": each number must lie in 0..99, the two decimal digits a file's version holds");
             }
             preview.setDataVersion(major, minor);
         }
@@ -550,17 +560,15 @@ int runRun(const RunOptions& options) {
     answers.imageFolder = options.data;
     answers.saveFolder = options.out.empty() ? options.data : options.out;
     if (!options.quad.empty()) answers.quadPicture = options.quad;
+    std::optional<std::string> earlyError;
     if (!options.out.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(options.out, ec);
-        if (ec) {
-            std::fprintf(stderr, "calibration-cli run: cannot create %s: %s\n", options.out.c_str(), ec.message().c_str());
-            return 1;
-        }
+        if (ec) earlyError = "cannot create the output folder " + options.out + ": " + ec.message();
     }
     TerminalUi ui(answers, stdout, stderr);
     Run run(options, ui);
-    return run.execute();
+    return run.execute(earlyError);
 }
 
 }  // namespace mz::cli

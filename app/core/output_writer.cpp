@@ -166,7 +166,9 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
     }
     const int32_t major = in.preview.dataMajor();
     const int32_t minor = in.preview.dataMinor();
-    if ((major == 0 && minor == 0) || (major > 1000 && minor > 1000)) {
+    // Each number is written as two decimal digits: a larger (or negative) one would wrap.
+    const bool unwritable = major < 0 || minor < 0 || major > 99 || minor > 99;
+    if ((major == 0 && minor == 0) || (major > 1000 && minor > 1000) || unwritable) {
         ui.showMessage("FlashData Version is incorrect. Please check this", kAppTitle, MessageIcon::kInformation);
         return stop(CommandStatus::kRefused);
     }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/cli/detect_command.h"
+#include "app/cli/folded_output.h"
 #include "app/cli/inspect_command.h"
 #include "app/cli/parking_guide_command.h"
 #include "app/cli/run_command.h"
@@ -82,6 +83,20 @@ TEST(DetectAndGuideArguments, RangesAndCodesOrRefusals) {
                             "1.5", "0:10:", "99999999999"}) {
         EXPECT_THROW(parseSteerRange(bad), std::invalid_argument) << bad;
     }
+}
+
+TEST(LineFolder, ARunOfOneLineBecomesOneLineWithItsCount) {
+    std::string out;
+    auto emit = [&out](const std::string& t) { out += t; };
+    LineFolder f;
+    for (int i = 0; i < 72; ++i) f.line("Singular Matrix!\n", emit);
+    f.line("[information] saved\n", emit);
+    f.line("a\n", emit);
+    f.line("a\n", emit);
+    f.flush(emit);
+    f.line("a\n", emit);   // after a pause it is shown again, on its own
+    f.flush(emit);
+    EXPECT_EQ(out, "Singular Matrix! (72 times)\n[information] saved\na (2 times)\na\n");
 }
 
 TEST(FlashDecoder, ReadsBackWhatTheWriterWrote) {

@@ -332,15 +332,19 @@ TEST(SaveTest, GuardsStopBeforeTheChooser) {
     run.session.saveLut();
     preview.setDataVersion(1001, 1001);
     run.session.saveLut();
-    EXPECT_EQ(run.ui.messageTexts(), (Texts{"FlashData Version is incorrect. Please check this",
-                                            "FlashData Version is incorrect. Please check this"}));
+    // Each number is written as two decimal digits: 100 would wrap to 00.
+    preview.setDataVersion(100, 5);
+    run.session.saveLut();
+    preview.setDataVersion(1, -1);
+    run.session.saveLut();
+    EXPECT_EQ(run.ui.messageTexts(), Texts(4, "FlashData Version is incorrect. Please check this"));
     EXPECT_EQ(run.ui.messages()[0].icon, MessageIcon::kInformation);
     EXPECT_TRUE(run.ui.folderRequests().empty());
 
-    // One number above 1000 alone passes; the chooser closed writes nothing and says nothing.
+    // The largest version the files hold passes; the chooser closed writes nothing and says nothing.
     run.ui.clearRecords();
-    preview.setLutVersionText(true, "1001");
-    preview.setLutVersionText(false, "0");
+    preview.setLutVersionText(true, "99");
+    preview.setLutVersionText(false, "99");
     run.session.saveLut();
     EXPECT_TRUE(run.ui.messages().empty());
     ASSERT_EQ(run.ui.folderRequests().size(), 1u);

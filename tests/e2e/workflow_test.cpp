@@ -121,6 +121,25 @@ TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("FlashData Version is incorrect. Please check this"), std::string::npos) << r.output;
     EXPECT_FALSE(std::filesystem::exists(out / "Lut"));
+
+    // A version the files' two digits cannot hold is refused, not wrapped.
+    args = runArgs(out);
+    args.insert(args.end(), {"--lut-version", "100.0"});
+    r = runCli(args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("0..99"), std::string::npos) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(out / "Lut"));
+
+    // An output folder that cannot be made still gets the report that was asked for.
+    {
+        std::ofstream(out / "blocker") << "a file where a folder should go";
+    }
+    r = runCli({"run", "--config", (dir_ / "Config.bin").string(), "--data", dir_.string(), "--out",
+                (out / "blocker" / "out").string(), "--report", (out / "report.json").string()});
+    EXPECT_EQ(r.status, 1);
+    const nlohmann::json report = readJson(out / "report.json");
+    EXPECT_FALSE(report["ok"].get<bool>());
+    EXPECT_NE(report["error"].get<std::string>().find("cannot create the output folder"), std::string::npos);
     removeFolder(out);
 }
 
