@@ -4,9 +4,11 @@
 
 namespace mz::refine::test {
 
-Bay::Bay(uint64_t seed) {
+Bay::Bay(uint64_t seed, int width, int height) {
     sim::RigOptions options;
     options.seed = seed;
+    options.width = width;
+    options.height = height;
     rig = sim::drawRig(options);
     for (int k = 0; k < 4; ++k) {
         CameraParam& c = cams[k];

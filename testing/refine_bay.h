@@ -17,7 +17,7 @@ struct Bay {
     std::array<std::array<Point2F, 6>, 4> image{};
     std::array<std::array<Point2F, 6>, 4> world{};
 
-    explicit Bay(uint64_t seed);
+    explicit Bay(uint64_t seed, int width = 720, int height = 480);
     Bay(const Bay&) = delete;
     Bay& operator=(const Bay&) = delete;
 

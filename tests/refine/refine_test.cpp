@@ -53,6 +53,34 @@ TEST(CornerRefinement, FindsTheTrueCornersFromPointsPixelsOff) {
     }
 }
 
+// The side cameras see the frames edge-on: bands two pixels wide on screen and corners of a few
+// degrees, where a model of the band could trade its darkness against its width.
+TEST(CornerRefinement, FindsAcuteCornersOfThinBands) {
+    for (const auto& [seed, camera] : {std::pair{3, 3}, std::pair{11, 2}}) {
+        const Bay bay(seed, 640, 480);
+        const sim::Picture picture = sim::renderCamera(bay.rig, camera, 1);
+        const GreyImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+        for (int half = 0; half < 2; ++half) {
+            // Where the detector put them on one of these bays, and a shift of all three.
+            using Offsets = std::array<Point2F, 3>;
+            for (const Offsets& offset : {Offsets{{{0.24f, 0.26f}, {-1.14f, -1.33f}, {-0.2f, -0.1f}}},
+                                          Offsets{{{0.7f, -0.5f}, {0.7f, -0.5f}, {0.7f, -0.5f}}}}) {
+                std::array<Point2F, 3> given;
+                for (int v = 0; v < 3; ++v) {
+                    given[v] = {bay.image[camera][3 * half + v].x + offset[v].x, bay.image[camera][3 * half + v].y + offset[v].y};
+                }
+                const auto refined = refineTriangle(grey, bay.cams[camera], given);
+                for (int v = 0; v < 3; ++v) {
+                    const Point2F t = bay.image[camera][3 * half + v];
+                    EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined);
+                    EXPECT_LT(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), 0.3)
+                        << "seed " << seed << " camera " << camera << " corner " << 3 * half + v;
+                }
+            }
+        }
+    }
+}
+
 TEST(CornerRefinement, KeepsTheGivenPointWhereThePictureOffersNoCorner) {
     const Bay bay(2);
     const CameraParam& cam = bay.cams[0];
