@@ -363,9 +363,10 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
             const Vec e = points[i + 1] - points[i];
             const double len2 = dot(e, e);
             const double t = len2 > 0 ? std::clamp(dot(p - points[i], e) / len2, 0.0, 1.0) : 0.0;
-            best = std::min(best, norm(p - (points[i] + t * e)));
+            const Vec off = p - (points[i] + t * e);
+            best = std::min(best, dot(off, off));
         }
-        return best;
+        return std::sqrt(best);
     };
 
     std::vector<StripPixel> strip;

@@ -189,6 +189,9 @@ std::vector<BayCase> cases() {
     for (const auto& size : {std::pair{720, 480}, std::pair{640, 480}}) {
         for (uint64_t seed = 1; seed <= literalSeeds; ++seed) all.push_back({size.first, size.second, seed, true});
     }
+    if (std::getenv("MZ_E2E_LITERAL_SWEEP")) {
+        for (uint64_t seed = 1; seed <= 4; ++seed) all.push_back({1280, 720, seed, true});
+    }
     return all;
 }
 
