@@ -143,6 +143,25 @@ TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
     removeFolder(out);
 }
 
+TEST_F(Workflow, ConfigShowThenBuildGivesTheSameBytesAndABadFieldWritesNothing) {
+    const std::filesystem::path out = freshFolder("config");
+    CommandResult r = runCli({"config", "show", (dir_ / "Config.bin").string(), "--json", "--out",
+                              (out / "vehicle.json").string()});
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = runCli({"config", "build", (out / "vehicle.json").string(), "--out", (out / "Config.bin").string()});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(readBytes(out / "Config.bin"), readBytes(dir_ / "Config.bin"));
+
+    nlohmann::json j = readJson(out / "vehicle.json");
+    j["multiviews"][1].erase("mmPerPixel");
+    std::ofstream(out / "broken.json") << j.dump();
+    r = runCli({"config", "build", (out / "broken.json").string(), "--out", (out / "Broken.bin").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("/multiviews/1/mmPerPixel: missing"), std::string::npos) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(out / "Broken.bin"));
+    removeFolder(out);
+}
+
 TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     const std::filesystem::path out = freshFolder("inspect");
     std::vector<std::string> args = runArgs(out);
