@@ -312,7 +312,7 @@ ConfigFile configFromJson(const std::string& text, const std::filesystem::path& 
     InJson root;
     try {
         root = InJson::parse(text);
-    } catch (const InJson::parse_error& e) {
+    } catch (const InJson::exception& e) {  // a syntax fault, or a number beyond a double
         throw ConfigJsonError("", std::string("invalid JSON: ") + e.what());
     }
     const Fields top(root, "");

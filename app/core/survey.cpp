@@ -69,7 +69,7 @@ Survey parseSurvey(const std::string& text) {
     nlohmann::json root;
     try {
         root = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& e) {
+    } catch (const nlohmann::json::exception& e) {  // a syntax fault, or a number beyond a double
         throw std::runtime_error(std::string("not JSON: ") + e.what());
     }
     if (!root.is_object()) throw std::runtime_error("must be an object of cameras (\"front\", \"rear\", \"left\", \"right\")");

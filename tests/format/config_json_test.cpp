@@ -94,6 +94,10 @@ TEST(ConfigJson, EveryRefusalNamesItsField) {
         EXPECT_EQ(e.pointer(), "");
         EXPECT_NE(std::string(e.what()).find("invalid JSON"), std::string::npos);
     }
+    // A number beyond a double is a fault of the text too, not an escaping exception.
+    std::string huge = s.json;
+    huge.replace(huge.find("\"f\": ") + 5, 0, "1e999, \"g\": ");
+    EXPECT_THROW(configFromJson(huge, s.dir.path()), ConfigJsonError);
 }
 
 TEST(ConfigJson, StrictReaderRefusesWhatCouldNotComeBackTheSame) {
