@@ -126,8 +126,15 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     } else {
         EXPECT_TRUE(report["refinement"]["enabled"].get<bool>());
         EXPECT_EQ(report["refinement"]["quality"], "good") << report["refinement"]["warnings"].dump();
-        EXPECT_LE(corners.max, 1.0);
-        EXPECT_LE(corners.median, 0.2);
+        // The accuracy the refinement is built for, on every seed.
+        EXPECT_LE(corners.median, 0.10);
+        EXPECT_LE(corners.p95, 0.30);
+        EXPECT_LE(corners.max, 0.6);
+        EXPECT_LT(height, 0.005);
+        EXPECT_LT(tilt, 0.15);
+        EXPECT_LT(roll, 0.15);
+        EXPECT_LT(heading, 0.2);
+        EXPECT_LT(distance, 10.0);
     }
     EXPECT_LT(height, 0.05);
     EXPECT_LT(tilt, 2.0);
@@ -150,6 +157,11 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
         seam = seamOf(dir / "out", unseen);
         EXPECT_GT(seam.count, 10000u);
         EXPECT_LT(seam.p95, 150.0);
+        if (!c.literal) {
+            EXPECT_LE(seam.median, 5.0);
+            EXPECT_LE(seam.p95, 15.0);
+            EXPECT_LE(seam.max, 30.0);
+        }
 
         // The same run with every corner at its true pixel: what the calibration alone leaves.
         nlohmann::json exact = nlohmann::json::object();
