@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string>
 
+#include "format/file_read.h"
+
 namespace mz::format {
 
 namespace {
@@ -102,11 +104,8 @@ std::optional<Bitmap> readBitmap(const std::filesystem::path& path) {
 }
 
 std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return {};
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                     std::istreambuf_iterator<char>());
-    if (file.bad()) return {};
+    std::vector<uint8_t> bytes;
+    if (!readWholeFile(path, kMaxPictureFileBytes, bytes).empty()) return {};
     return decodeBitmap(bytes);
 }
 

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "format/file_read.h"
+
 namespace mz::format {
 
 namespace {
@@ -258,10 +260,7 @@ ConfigFile decodeConfig(std::span<const uint8_t> bytes) {
 }
 
 bool readFileBytes(const std::filesystem::path& path, std::vector<uint8_t>& bytes) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+    return readWholeFile(path, kMaxConfigFileBytes, bytes).empty();
 }
 
 }  // namespace mz::format

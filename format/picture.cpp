@@ -9,6 +9,8 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include "format/file_read.h"
+
 namespace mz::format {
 
 namespace {
@@ -152,10 +154,9 @@ PictureRead readPicture(const std::filesystem::path& path) {
     }
     const bool png = ext == ".png";
     if (!png && ext != ".jpg" && ext != ".jpeg") return refused("the file is neither BMP, PNG nor JPEG");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return refused("the file cannot be opened");
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return refused("the file cannot be read");
+    std::vector<uint8_t> bytes;
+    const std::string problem = readWholeFile(path, kMaxPictureFileBytes, bytes);
+    if (!problem.empty()) return refused("the file " + problem);
     return png ? decodePng(bytes) : decodeJpeg(bytes);
 }
 

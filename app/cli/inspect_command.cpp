@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "format/file_read.h"
 #include "format/flash_data.h"
 
 namespace mz::cli {
@@ -122,12 +123,12 @@ int runInspect(const InspectOptions& o) {
     int status = 0;
     nlohmann::json all = nlohmann::json::array();
     for (const std::string& path : o.files) {
-        std::ifstream in(path, std::ios::binary);
+        std::vector<uint8_t> bytes;
+        const std::string problem = format::readWholeFile(path, format::kMaxFlashFileBytes, bytes);
         FlashFileInfo f;
-        if (!in) {
-            f.problems.push_back("cannot be read");
+        if (!problem.empty()) {
+            f.problems.push_back(problem);
         } else {
-            const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             f = decodeFlashFile(bytes);
         }
         if (!f.problems.empty()) status = 1;

@@ -284,7 +284,8 @@ private:
     // Why a command did not end as it should: what it showed the operator, or `fallback`.
     bool failed(const core::CommandResult& result, const std::string& fallback) {
         const core::ShownMessage* reason = result.reason();
-        return fail(reason ? reason->text : fallback);
+        const std::string why = reason ? reason->text : fallback;
+        return fail(result.detail.empty() ? why : why + " (" + result.detail + ")");
     }
 
     bool steps() {

@@ -43,6 +43,9 @@ private:
 struct CommandResult {
     CommandStatus status = CommandStatus::kDone;
     std::vector<ShownMessage> messages;   // every message the command showed, in order
+    // What went wrong beyond the message shown (its text is fixed): the camera, the file, what
+    // would be needed. Empty when there is nothing to add.
+    std::string detail;
 
     bool done() const { return status == CommandStatus::kDone; }
     // The message that tells why: the last one with the error icon, else the last one; null when

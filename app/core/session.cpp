@@ -22,6 +22,24 @@ constexpr const char* kMissingImage[kCameraCount] = {
 
 void error(Ui& ui, const char* text) { ui.showMessage(text, kAppTitle, MessageIcon::kError); }
 
+constexpr const char* kCameraWords[kCameraCount] = {"FRONT", "REAR", "LEFT", "RIGHT"};
+
+// Why a picture file gave no picture, as far as can be told without reading it again.
+std::string unreadablePicture(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (!ec && status.type() == std::filesystem::file_type::directory) return "is a folder";
+    if (!ec && status.type() != std::filesystem::file_type::regular) return "is not a regular file (a device or a pipe)";
+    return "is not a picture this program reads (uncompressed BMP, PNG or JPEG)";
+}
+
+std::string pictureDetail(int camera, const std::filesystem::path& file, const std::string& problem,
+                          const CameraParam& front) {
+    return std::string(kCameraWords[camera]) + " camera: " + file.string() + " " + problem +
+           "; 24-bit colour pictures of the front camera's size, " + std::to_string(front.width) + "x" +
+           std::to_string(front.height) + ", are needed";
+}
+
 // The detector reads rows of exactly 3 x width bytes: the padded rows of a view are handed over
 // without their padding, at the size of the camera record (zeros where the picture is smaller).
 std::vector<uint8_t> detectorPixels(const format::Bitmap& image, int width, int height) {
@@ -171,7 +189,7 @@ ImageLoadResult Session::imageLoad() {
     const Stopwatch reading;
     std::array<format::Bitmap, kCameraCount> pictures;
     if (!quad) dataFolder_ = *source;
-    result.status = quad ? readQuad(*source, pictures) : readFourFiles(pictures);
+    result.status = quad ? readQuad(*source, pictures, result.detail) : readFourFiles(pictures, result.detail);
     if (!result.done()) return result;
 
     {
@@ -221,7 +239,7 @@ ImageLoadResult Session::imageLoad() {
     return result;
 }
 
-CommandStatus Session::readFourFiles(std::array<format::Bitmap, kCameraCount>& pictures) {
+CommandStatus Session::readFourFiles(std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail) {
     const std::filesystem::path root(dataFolder_);
     // "image/front.bmp" when it is there, else the PNG or JPEG picture of the same name.
     std::array<std::filesystem::path, kCameraCount> files;
@@ -231,6 +249,7 @@ CommandStatus Session::readFourFiles(std::array<format::Bitmap, kCameraCount>& p
             format::findPicture(bitmap.parent_path(), bitmap.stem().string());
         if (!found) {
             error(ui_, kMissingImage[c]);
+            detail = std::string(kCameraWords[c]) + " camera: no " + bitmap.string() + " (nor a .png or .jpg of that name)";
             return CommandStatus::kFailed;
         }
         files[c] = std::move(*found);
@@ -247,21 +266,30 @@ CommandStatus Session::readFourFiles(std::array<format::Bitmap, kCameraCount>& p
             format::PictureRead read = format::readPicture(files[c]);
             if (!read.picture) {
                 error(ui_, ("Wrong Image Format !\n\n" + files[c].filename().string() + ": " + read.problem).c_str());
+                detail = pictureDetail(c, files[c], read.problem, front);
                 return CommandStatus::kFailed;
             }
             if (read.picture->bitsPerPixel != 24) {
                 error(ui_, ("Wrong Image Format !\n\n" + files[c].filename().string() +
                             ": the picture is not in colour (24 bits a pixel)").c_str());
+                detail = pictureDetail(c, files[c], "is not in colour", front);
                 return CommandStatus::kFailed;
             }
             picture = std::move(read.picture);
         }
         if (!picture || picture->bitsPerPixel != 24) {
             error(ui_, "Wrong Image Format !");
+            detail = pictureDetail(c, files[c],
+                                   picture ? "is a " + std::to_string(picture->bitsPerPixel) + "-bit picture"
+                                           : unreadablePicture(files[c]),
+                                   front);
             return CommandStatus::kFailed;
         }
         if (picture->width != front.width || picture->height != front.height) {
             error(ui_, "Wrong Image Size !");
+            detail = pictureDetail(c, files[c],
+                                   "is " + std::to_string(picture->width) + "x" + std::to_string(picture->height),
+                                   front);
             return CommandStatus::kFailed;
         }
         pictures[c] = std::move(*picture);
@@ -269,16 +297,22 @@ CommandStatus Session::readFourFiles(std::array<format::Bitmap, kCameraCount>& p
     return CommandStatus::kDone;
 }
 
-CommandStatus Session::readQuad(const std::string& path, std::array<format::Bitmap, kCameraCount>& pictures) {
+CommandStatus Session::readQuad(const std::string& path, std::array<format::Bitmap, kCameraCount>& pictures,
+                                std::string& detail) {
     const std::optional<format::Bitmap> whole = format::readBitmap(path);
-    if (!whole) {
-        error(ui_, "Wrong Image Format !");
-        return CommandStatus::kFailed;
-    }
     const int w = state_.cameras[kFront].width;
     const int h = state_.cameras[kFront].height;
+    const std::string needed = "; a 24-bit bitmap of twice the camera size, " + std::to_string(2 * w) + "x" +
+                               std::to_string(2 * h) + ", is needed";
+    if (!whole) {
+        error(ui_, "Wrong Image Format !");
+        detail = "the four-quadrant picture " + path + " " + unreadablePicture(path) + needed;
+        return CommandStatus::kFailed;
+    }
     if (w <= 0 || h <= 0 || whole->width != 2 * w || whole->height != 2 * h) {
         error(ui_, "Wrong Image Size !");
+        detail = "the four-quadrant picture " + path + " is " + std::to_string(whole->width) + "x" +
+                 std::to_string(whole->height) + needed;
         return CommandStatus::kFailed;
     }
     // On screen: front top left, rear top right, left bottom left, right bottom right.

@@ -107,8 +107,9 @@ public:
     static std::array<Point2F, kPatternPointCount> defaultPatternPoints(int camera, int width, int height);
 
 private:
-    CommandStatus readFourFiles(std::array<format::Bitmap, kCameraCount>& pictures);
-    CommandStatus readQuad(const std::string& path, std::array<format::Bitmap, kCameraCount>& pictures);
+    CommandStatus readFourFiles(std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail);
+    CommandStatus readQuad(const std::string& path, std::array<format::Bitmap, kCameraCount>& pictures,
+                           std::string& detail);
     CommandStatus afterConfigLoad();
     void joinDetection();
     void detect();

@@ -202,6 +202,34 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     removeFolder(out);
 }
 
+// A folder or a device where a file should be is named at once, with the camera and what is
+// needed; inspect goes on to the other files.
+TEST_F(Workflow, FoldersAndDevicesWhereFilesShouldBeAreNamedAtOnce) {
+    const std::filesystem::path bay = freshFolder("folders");
+    std::filesystem::copy(dir_, bay, std::filesystem::copy_options::recursive);
+    std::filesystem::remove(bay / "image" / "left.bmp");
+    std::filesystem::create_directory(bay / "image" / "left.bmp");
+    CommandResult r = runCli({"run", "--config", (bay / "Config.bin").string(), "--data", bay.string(), "--report",
+                              (bay / "report.json").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Wrong Image Format !"), std::string::npos) << r.output;
+    const std::string error = readJson(bay / "report.json")["error"];
+    EXPECT_NE(error.find("LEFT camera"), std::string::npos) << error;
+    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+    EXPECT_NE(error.find("720x480"), std::string::npos) << error;
+
+    r = runCli({"run", "--config", "/dev/zero", "--data", dir_.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("Config File error!"), std::string::npos) << r.output;
+
+    r = runCli({"inspect", "/dev/zero", bay.string(), (bay / "Config.bin").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("is not a regular file"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("is a folder"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Config.bin"), std::string::npos) << "the third file is still inspected";
+    removeFolder(bay);
+}
+
 // The guide lines a calibrated rear camera places must lie where the true rear camera sees those
 // floor points; the straight lines must run at half the vehicle width either side.
 TEST_F(Workflow, ParkingGuideLinesLieWhereTheTrueRearCameraSeesThem) {
