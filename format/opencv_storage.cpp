@@ -4,6 +4,9 @@
 #include <iterator>
 #include <stdexcept>
 
+#include <sstream>
+
+#include <tinyxml2.h>
 #include <yaml-cpp/yaml.h>
 
 namespace mz::format {
@@ -25,11 +28,69 @@ std::vector<double> numbers(const YAML::Node& seq, const std::string& name) {
 
 }  // namespace
 
-std::map<std::string, StoredMatrix> parseOpencvYaml(const std::string& original) {
-    if (original.find("<?xml") != std::string::npos || original.find("<opencv_storage>") != std::string::npos) {
-        throw std::runtime_error(
-            "this is OpenCV's XML storage; write the calibration as YAML (cv::FileStorage with a .yaml name)");
+namespace {
+
+bool looksLikeXml(const std::string& text) {
+    const size_t start = text.find_first_not_of(" \t\r\n");
+    return start != std::string::npos && text[start] == '<';
+}
+
+// Numbers apart by blanks, as OpenCV writes them in XML; false when anything else is there.
+bool blankSeparatedNumbers(const char* text, std::vector<double>& out) {
+    std::istringstream in(text ? text : "");
+    in.imbue(std::locale::classic());
+    std::string word;
+    while (in >> word) {
+        size_t used = 0;
+        try {
+            out.push_back(std::stod(word, &used));
+        } catch (const std::exception&) {
+            return false;
+        }
+        if (used != word.size()) return false;
     }
+    return true;
+}
+
+}  // namespace
+
+std::map<std::string, StoredMatrix> parseOpencvXml(const std::string& text) {
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
+        throw std::runtime_error(std::string("not readable XML: ") + (doc.ErrorStr() ? doc.ErrorStr() : "?"));
+    }
+    const tinyxml2::XMLElement* root = doc.FirstChildElement("opencv_storage");
+    if (!root) throw std::runtime_error("not an OpenCV file storage (no <opencv_storage>)");
+    std::map<std::string, StoredMatrix> out;
+    for (const tinyxml2::XMLElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        const std::string name = e->Name();
+        StoredMatrix m;
+        if (const tinyxml2::XMLElement* data = e->FirstChildElement("data")) {
+            const tinyxml2::XMLElement* rows = e->FirstChildElement("rows");
+            const tinyxml2::XMLElement* cols = e->FirstChildElement("cols");
+            if (!rows || !cols || rows->QueryIntText(&m.rows) != tinyxml2::XML_SUCCESS ||
+                cols->QueryIntText(&m.cols) != tinyxml2::XML_SUCCESS) {
+                throw std::runtime_error(name + ": a matrix without whole numbers of rows and cols");
+            }
+            if (!blankSeparatedNumbers(data->GetText(), m.data)) {
+                throw std::runtime_error(name + ": data holds something that is not a number");
+            }
+            if (m.rows < 0 || m.cols < 0 || static_cast<size_t>(m.rows) * m.cols != m.data.size()) {
+                throw std::runtime_error(name + ": " + std::to_string(m.rows) + " x " + std::to_string(m.cols) +
+                                         " matrix with " + std::to_string(m.data.size()) + " numbers");
+            }
+        } else if (!e->FirstChildElement() && blankSeparatedNumbers(e->GetText(), m.data) && !m.data.empty()) {
+            m.rows = static_cast<int>(m.data.size());
+            m.cols = 1;
+        } else {
+            continue;  // a text entry or a nested map
+        }
+        out[name] = std::move(m);
+    }
+    return out;
+}
+
+std::map<std::string, StoredMatrix> parseOpencvYaml(const std::string& original) {
     // OpenCV's first line "%YAML:1.0" is not a directive YAML parsers take; it becomes a comment
     // so that line numbers in messages stay right.
     std::string text = original;
@@ -79,12 +140,12 @@ std::map<std::string, StoredMatrix> parseOpencvYaml(const std::string& original)
     return out;
 }
 
-std::map<std::string, StoredMatrix> readOpencvYaml(const std::filesystem::path& path) {
+std::map<std::string, StoredMatrix> readOpencvStorage(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error(path.string() + ": cannot be read");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     try {
-        return parseOpencvYaml(text);
+        return looksLikeXml(text) ? parseOpencvXml(text) : parseOpencvYaml(text);
     } catch (const std::runtime_error& e) {
         throw std::runtime_error(path.string() + ": " + e.what());
     }

@@ -3,13 +3,13 @@
 # for SECONDS (default 60), starting from the seeds in fuzz/corpus/TARGET. The inputs it finds go
 # to build/fuzz/corpus/TARGET (kept between runs, not in the repository); a crash leaves its
 # input as build/fuzz/crash-*.
-#   scripts/fuzz.sh [SECONDS] [TARGET...]      targets: picture opencv_yaml config
+#   scripts/fuzz.sh [SECONDS] [TARGET...]      targets: picture opencv_storage config
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(picture opencv_yaml config)
+[ ${#targets[@]} -eq 0 ] && targets=(picture opencv_storage config)
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMZ_SANITIZE=ON \
   -DMZ_BUILD_FUZZ=ON -DMZ_BUILD_TESTS=OFF -DMZ_BUILD_BENCH=OFF -DMZ_BUILD_GUI=OFF >/dev/null
 for t in "${targets[@]}"; do

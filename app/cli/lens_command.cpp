@@ -25,7 +25,7 @@ void addLensCommand(CLI::App& app, LensOptions& o) {
         "import", "Print a camera's lens fields (f, fx, fy, cx, cy, k1..k5, c0..c8, width, height) for config "
                   "build's JSON, with the inverse polynomial fitted and its round-trip error");
     import->add_option("--opencv-fisheye", o.opencvFisheye,
-                       "YAML file of cv::fisheye::calibrate: camera_matrix, dist_coeffs, resolution")
+                       "OpenCV file storage (YAML or XML) of cv::fisheye::calibrate: camera_matrix, dist_coeffs, resolution")
         ->required()
         ->check(CLI::ExistingFile);
     import->add_option("--name", o.name, "Camera of the record: front, rear, left or right")
@@ -33,7 +33,7 @@ void addLensCommand(CLI::App& app, LensOptions& o) {
 }
 
 int runLens(const LensOptions& o) {
-    const core::ImportedLens lens = core::importOpencvFisheye(format::readOpencvYaml(o.opencvFisheye));
+    const core::ImportedLens lens = core::importOpencvFisheye(format::readOpencvStorage(o.opencvFisheye));
     std::fprintf(stderr,
                  "%s: %d x %d, field up to %.1f degrees (%.1f %% of the picture lies beyond it); inverse "
                  "polynomial round trip over the field: worst %.4f px, rms %.4f px (goal %.2f px)\n",

@@ -19,7 +19,7 @@ std::string storage(const std::string& k, const std::string& d, const std::strin
 
 TEST(LensImport, RealRigLensesKeepTheirForwardModelAndFitTheInverseOverTheField) {
     for (const char* camera : {"front", "back", "left", "right"}) {
-        const auto entries = format::readOpencvYaml(kRig / "yaml" / (std::string(camera) + ".yaml"));
+        const auto entries = format::readOpencvStorage(kRig / "yaml" / (std::string(camera) + ".yaml"));
         const ImportedLens lens = importOpencvFisheye(entries);
         const auto& k = entries.at("camera_matrix").data;
         const auto& d = entries.at("dist_coeffs").data;
@@ -54,10 +54,27 @@ TEST(LensImport, MildLensMeetsTheGoalOverTheWholePicture) {
     EXPECT_LE(lens.maxError, kLensFitGoal);
 }
 
+TEST(LensImport, XmlStorageReadsAsTheYamlOne) {
+    const std::string xml =
+        "<?xml version=\"1.0\"?>\n<opencv_storage>\n<camera_matrix type_id=\"opencv-matrix\">\n  <rows>3</rows>\n"
+        "  <cols>3</cols>\n  <dt>d</dt>\n  <data>\n    700. 0. 640. 0. 700. 360. 0. 0. 1.</data></camera_matrix>\n"
+        "<dist_coeffs type_id=\"opencv-matrix\">\n  <rows>4</rows>\n  <cols>1</cols>\n  <dt>d</dt>\n  <data>\n"
+        "    1.0000000000000000e-02 -2.0000000000000000e-03 0. 0.</data></dist_coeffs>\n"
+        "<image_width>1280</image_width>\n<image_height>720</image_height>\n<note>calibrated</note>\n"
+        "</opencv_storage>\n";
+    const ImportedLens fromXml = importOpencvFisheye(format::parseOpencvXml(xml));
+    const ImportedLens fromYaml = importOpencvFisheye(format::parseOpencvYaml(
+        storage("700., 0., 640., 0., 700., 360., 0., 0., 1.", "0.01, -0.002, 0., 0.", "1280, 720")));
+    EXPECT_EQ(fromXml.k, fromYaml.k);
+    EXPECT_EQ(fromXml.c, fromYaml.c);
+    EXPECT_EQ(fromXml.width, 1280);
+    EXPECT_EQ(fromXml.cx, fromYaml.cx);
+}
+
 TEST(LensImport, RefusalsNameWhatIsWrong) {
     const auto refusal = [](const std::string& text) -> std::string {
         try {
-            importOpencvFisheye(format::parseOpencvYaml(text));
+            importOpencvFisheye(text.find('<') == 0 ? format::parseOpencvXml(text) : format::parseOpencvYaml(text));
         } catch (const std::runtime_error& e) {
             return e.what();
         }
@@ -69,7 +86,8 @@ TEST(LensImport, RefusalsNameWhatIsWrong) {
               std::string::npos);
     EXPECT_NE(refusal(storage(k, "0, 0, 0, 0", "960, 0")).find("resolution"), std::string::npos);
     EXPECT_NE(refusal("%YAML:1.0\ncamera_matrix: [1, 2\n").find("YAML"), std::string::npos);
-    EXPECT_NE(refusal("<?xml version=\"1.0\"?>\n<opencv_storage></opencv_storage>\n").find("XML"), std::string::npos);
+    EXPECT_NE(refusal("<?xml version=\"1.0\"?>\n<opencv_storage><camera_matrix>").find("not readable XML"),
+              std::string::npos);
     std::string noCoefficients = storage(k, "0, 0, 0, 0", "960, 640");
     noCoefficients.replace(noCoefficients.find("dist_coeffs"), 11, "distortion");
     EXPECT_NE(refusal(noCoefficients).find("no dist_coeffs"), std::string::npos);

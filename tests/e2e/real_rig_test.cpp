@@ -26,7 +26,7 @@ constexpr int kCanvasW = 1200, kCanvasH = 1600;
 class PublishedCamera {
 public:
     PublishedCamera(const fs::path& yaml, int index) : index_(index) {
-        const auto m = format::readOpencvYaml(yaml);
+        const auto m = format::readOpencvStorage(yaml);
         const auto& k = m.at("camera_matrix").data;
         fx_ = k[0], fy_ = k[4], cx_ = k[2], cy_ = k[5];
         d_ = m.at("dist_coeffs").data;
