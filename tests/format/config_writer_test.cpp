@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <string>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -187,7 +189,7 @@ TEST(ConfigWriter, RefusesWhatTheLayoutCannotHold) {
 }
 
 TEST(AtomicFile, WritesWholeAndLeavesNoTemporary) {
-    const auto dir = std::filesystem::temp_directory_path() / "mz_format_atomic_test";
+    const auto dir = std::filesystem::temp_directory_path() / ("mz_format_atomic_test_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     writeConfigFile(dir / "Config.bin", smallConfig());

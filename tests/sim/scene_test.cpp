@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <string>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -209,7 +211,7 @@ TEST(Scene, ConfigurationDescribesTheInstallation) {
 }
 
 TEST(Scene, WritesTheSameBytesTwiceAndRefusesABadBay) {
-    const auto base = std::filesystem::temp_directory_path() / "mz_sim_scene_test";
+    const auto base = std::filesystem::temp_directory_path() / ("mz_sim_scene_test_" + std::to_string(::getpid()));
     std::filesystem::remove_all(base);
     RigOptions o;
     o.seed = 4;
