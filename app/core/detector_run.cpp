@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/core/command_result.h"
+#include "app/core/config_check.h"
 #include "app/core/config_loader.h"
 #include "app/core/session.h"
 #include "format/bitmap.h"
@@ -114,6 +115,9 @@ void loadConfigurationOrThrow(const std::filesystem::path& config, CalibrationSt
     }
     if (!loadConfiguration(config, state, ui)) {
         throw std::runtime_error("the configuration " + config.string() + " cannot be used: Config File error!");
+    }
+    if (const std::string problem = configurationProblem(state); !problem.empty()) {
+        throw std::runtime_error("the configuration " + config.string() + " cannot be used: " + problem);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "app/core/config_check.h"
 #include "app/core/config_loader.h"
 #include "app/core/output_writer.h"
 #include "format/picture.h"
@@ -24,7 +25,8 @@ void error(Ui& ui, const char* text) { ui.showMessage(text, kAppTitle, MessageIc
 
 constexpr const char* kCameraWords[kCameraCount] = {"FRONT", "REAR", "LEFT", "RIGHT"};
 
-// Why a picture file gave no picture, as far as can be told without reading it again.
+// Why a picture file gave no picture (or a configuration no records), as far as can be told
+// without reading it again.
 std::string unreadablePicture(const std::filesystem::path& path) {
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(path, ec);
@@ -124,6 +126,16 @@ ConfigLoadResult Session::configLoad() {
     const bool read = loadConfiguration(configPath_, state_, ui_, [this] { preview_.forgetViews(); });
     result.read = reading.elapsed();
     if (!read) {
+        error(ui_, "Config File error!");
+        const std::string problem = unreadablePicture(configPath_);
+        result.detail = configPath_ + " " +
+                        (problem.rfind("is not a picture", 0) == 0 ? "does not follow the Config.bin layout" : problem);
+        result.status = CommandStatus::kFailed;
+        return result;
+    }
+    // The layout held, but the engines could not make sense of every value.
+    result.detail = configurationProblem(state_);
+    if (!result.detail.empty()) {
         error(ui_, "Config File error!");
         result.status = CommandStatus::kFailed;
         return result;

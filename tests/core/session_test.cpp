@@ -1,7 +1,9 @@
 // The guards and failure rows of the main window's commands and of "Save LUT".
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <random>
@@ -157,6 +159,38 @@ TEST(SessionTest, ConfigLoadSurvivesDamagedFiles) {
     session.configLoad();
     EXPECT_TRUE(ui.messageTexts().empty());
     EXPECT_EQ(session.calibration().modelCode, 165);
+}
+
+// Values the layout does not guard but the engines depend on: refused at Config Load with the
+// record and the field named, before any view is set up.
+TEST(SessionTest, ConfigLoadNamesTheRecordAndFieldOfAnUnusableValue) {
+    using Edit = std::function<void(format::ConfigFile&)>;
+    const std::pair<Edit, const char*> cases[] = {
+        {[](format::ConfigFile& c) { c.cameras[2].fx = 0; }, "camera record 12 (LEFT): fx is 0"},
+        {[](format::ConfigFile& c) { c.cameras[0].k[0] = std::nanf(""); }, "camera record 10 (FRONT): k1 is not a number"},
+        {[](format::ConfigFile& c) { c.cameras[1].k = {}; }, "camera record 11 (REAR): k1..k5 are all 0"},
+        {[](format::ConfigFile& c) { c.multiviews[0].mmPerPixel = 0; }, "(AVM2D_FULL): the ground scale (mm per pixel) is 0"},
+        {[](format::ConfigFile& c) { c.singleviews[1].width = 0; }, "single view record 2 (Frontfv.bin): width is 0"},
+        {[](format::ConfigFile& c) { c.singleviews[1].height = 100000; }, "height is 100000"},
+        {[](format::ConfigFile& c) { c.singleviews[1].lutId = c.singleviews[0].lutId; },
+         "is given to both Lut/Frontvw.bin and Lut/Frontfv.bin"},
+        {[](format::ConfigFile& c) { c.singleviews[0].lutId = c.multiviews[0].lutIds[2] + 0x10000; },
+         "is given to both Lut/AVM2D_FULLLeft.bin and Lut/Frontvw.bin"},
+    };
+    TempDir dir;
+    for (const auto& [edit, expected] : cases) {
+        SCOPED_TRACE(expected);
+        format::ConfigFile cfg = test::simulatedConfig();
+        edit(cfg);
+        ScriptedUi ui;
+        Session session(ui);
+        ui.configAnswers.push_back(writeConfigTo(dir, cfg));
+        const ConfigLoadResult result = session.configLoad();
+        EXPECT_EQ(result.status, CommandStatus::kFailed);
+        EXPECT_EQ(ui.messageTexts(), Texts{"Config File error!"});
+        EXPECT_NE(result.detail.find(expected), std::string::npos) << result.detail;
+        EXPECT_FALSE(session.preview().hasEngine() && session.viewApplied());
+    }
 }
 
 TEST(SessionTest, ApplyAvmNeedsImages) {
@@ -372,6 +406,9 @@ TEST(SaveTest, ModelCode167WritesTheShortParameterName) {
     format::ConfigFile cfg = test::simulatedConfig();
     cfg.model = "AVM 1.67";
     cfg.singleviews.resize(1);
+    // The simulator numbers its files for model 165; for 167 the parameter file (front + 5) would
+    // take the second view's front identifier.
+    cfg.multiviews[0].lutIds[0] = 30;
     AppliedSession run(cfg);
     TempDir out;
     run.ui.folderAnswers.push_back(out.path().string() + "/");   // trailing separator
