@@ -17,6 +17,12 @@ namespace mz::sim {
 
 namespace {
 
+// The number after the model name's first blank times 100, truncated ("AVM 1.67" is 167).
+int modelCode(const std::string& model) {
+    const size_t blank = model.find(' ');
+    return blank == std::string::npos ? 0 : static_cast<int>(std::strtod(model.c_str() + blank + 1, nullptr) * 100.0);
+}
+
 constexpr uint32_t kBilinear = 0x0001;
 constexpr uint32_t kFullTopView = 0x8000;
 constexpr uint32_t kLensOn = 0x0020;
@@ -115,6 +121,9 @@ format::ConfigFile buildConfig(const Rig& rig) {
         // The four tables, then the mask, which takes the right camera's identifier plus one.
         for (int32_t& id : mv.lutIds) id = nextId++;
         ++nextId;
+        // Model 1.67 names its parameter file after the first view's front identifier plus 5,
+        // right after that view's mask: the next view starts past it.
+        if (slot == 0 && modelCode(cfg.model) == 167) nextId = mv.lutIds[0] + 6;
         cfg.multiviews.push_back(mv);
 
         format::ConfigCarImage car;

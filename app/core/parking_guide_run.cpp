@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <memory>
 #include <stdexcept>
 
 #include "format/atomic_file.h"
@@ -160,12 +158,7 @@ GuidePicture drawGuide(CalibrationState& state, const format::Bitmap& rearPictur
 }
 
 void writeBitmapFile(const std::filesystem::path& path, const format::Bitmap& image) {
-    format::Bitmap copy = image;
-    PictureRows rows(copy);
-    int size = 0;
-    std::unique_ptr<uint8_t, decltype(&std::free)> bmp(mzImageToBmp(&rows.buffer, &size), &std::free);
-    if (!bmp || size <= 0) throw std::runtime_error("the picture for " + path.string() + " cannot be encoded");
-    format::writeFileAtomically(path, std::span<const uint8_t>(bmp.get(), static_cast<size_t>(size)));
+    format::writeFileAtomically(path, format::encodeBitmap(image));
 }
 
 }  // namespace mz::core
