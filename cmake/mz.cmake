@@ -40,8 +40,12 @@ function(mz_add_library name)
   target_compile_definitions(${name}_obj PUBLIC ${ARG_DEFINITIONS})
   add_library(${name} SHARED)
   target_link_libraries(${name} PRIVATE ${name}_obj PUBLIC mzheaders)
-  target_link_options(${name} PRIVATE -Wl,-Bsymbolic-functions -Wl,--no-undefined
+  target_link_options(${name} PRIVATE -Wl,-Bsymbolic-functions
     -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map)
+  # clang leaves the sanitizer runtimes out of shared libraries: the programs bring them.
+  if(NOT MZ_BUILD_FUZZ)
+    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+  endif()
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/exports.map)
   set_target_properties(${name} PROPERTIES
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}

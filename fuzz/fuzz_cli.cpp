@@ -1,0 +1,82 @@
+// calibration-cli's command line and its text arguments. The first byte picks the surface:
+// 0 the argument parser of every subcommand (arguments separated by NUL bytes; nothing is run),
+// 1 the --points JSON text, 2 the --lut-version and --image-size texts.
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "app/cli/bowl_command.h"
+#include "app/cli/config_command.h"
+#include "app/cli/detect_command.h"
+#include "app/cli/inspect_command.h"
+#include "app/cli/lens_command.h"
+#include "app/cli/parking_guide_command.h"
+#include "app/cli/run_command.h"
+#include "app/cli/simulate_command.h"
+
+namespace {
+
+void parseArguments(const std::string& text) {
+    std::vector<std::string> args{"calibration-cli"};
+    std::string::size_type start = 0;
+    while (start <= text.size() && args.size() < 64) {
+        const auto end = text.find('\0', start);
+        args.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    // The same commands as the program's own main.
+    CLI::App app{"fuzz"};
+    app.require_subcommand(1);
+    mz::cli::RunOptions run;
+    mz::cli::addRunCommand(app, run);
+    mz::cli::SimulateOptions simulate;
+    mz::cli::addSimulateCommand(app, simulate);
+    mz::cli::InspectOptions inspect;
+    mz::cli::addInspectCommand(app, inspect);
+    mz::cli::ConfigOptions config;
+    mz::cli::addConfigCommand(app, config);
+    mz::cli::DetectOptions detect;
+    mz::cli::addDetectCommand(app, detect);
+    mz::cli::ParkingGuideOptions guide;
+    mz::cli::addParkingGuideCommand(app, guide);
+    mz::cli::BowlOptions bowl;
+    mz::cli::addBowlCommand(app, bowl);
+    mz::cli::LensOptions lens;
+    mz::cli::addLensCommand(app, lens);
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::Error&) {
+        // the program prints these and exits with their code
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    switch (data[0] % 3) {
+    case 0:
+        parseArguments(text);
+        break;
+    case 1:
+        try {
+            (void)mz::cli::parsePointCorrections(text);
+        } catch (const std::runtime_error&) {
+        }
+        break;
+    default: {
+        int a = 0, b = 0;
+        (void)mz::cli::parseLutVersion(text, a, b);
+        (void)mz::cli::parseImageSize(text, a, b);
+        break;
+    }
+    }
+    return 0;
+}
