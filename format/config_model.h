@@ -105,9 +105,14 @@ struct ConfigFile {
     std::vector<ConfigSingleview> singleviews;
 };
 
-// Byte size of a 24-bit picture with rows padded to a multiple of 4 bytes.
+// Byte size of a 24-bit picture with rows padded to a multiple of 4 bytes. Sizes read from a
+// file can be anything: a product beyond 64 bits saturates (to the largest value, or the smallest
+// for a negative product) instead of wrapping round to a size that some record might match.
 inline int64_t paddedImageSize(int32_t width, int32_t height) {
-    return MZ_ROW_STRIDE24(int64_t{width}) * height;
+    int64_t bytes = 0;
+    if (__builtin_mul_overflow(MZ_ROW_STRIDE24(int64_t{width}), int64_t{height}, &bytes))
+        return (width < 0) != (height < 0) ? INT64_MIN : INT64_MAX;
+    return bytes;
 }
 
 }  // namespace mz::format
