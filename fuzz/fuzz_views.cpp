@@ -34,9 +34,10 @@ void stitched(mzfuzz::Input& in, unsigned kind) {
     ViewHandle h = mzMultiviewCreate(kind);
     if (!h) __builtin_trap();
     mzMultiviewInit(h, &mv);
-    // Every camera picture has its own camera's size; the output holds either orientation.
+    // Every camera picture has the front camera's size, as the workflow makes sure (the engines
+    // take the size from the front camera); the output holds either orientation.
     std::vector<std::vector<uint8_t>> src;
-    for (int c = 0; c < 4; ++c) src.push_back(in.picture(pictureBytes(cams[c].width, cams[c].height)));
+    for (int c = 0; c < 4; ++c) src.push_back(in.picture(pictureBytes(cams[0].width, cams[0].height)));
     std::vector<uint8_t> out(std::max(pictureBytes(mv.width, mv.height), pictureBytes(mv.height, mv.width)));
     mzMultiviewApply(h, src[0].data(), src[2].data(), src[3].data(), src[1].data(), out.data());
     for (int c = 0; c < 4; ++c) {
