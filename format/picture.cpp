@@ -59,19 +59,39 @@ void onJpegMessage(j_common_ptr info) {
     if (errors->firstMessage[0] == '\0') (*info->err->format_message)(info, errors->firstMessage);
 }
 
+// The libjpeg calls run behind the error jump in functions of their own that hold no C++ object:
+// a jump out of libjpeg skips no destructor and finds no local changed since setjmp.
+bool jpegReadHeader(JpegDecoder& d, const uint8_t* data, unsigned long size) {
+    if (setjmp(d.errors.jump) != 0) return false;
+    jpeg_create_decompress(&d.info);
+    jpeg_mem_src(&d.info, data, size);
+    jpeg_read_header(&d.info, TRUE);
+    return true;
+}
+
+bool jpegReadRows(JpegDecoder& d, uint8_t* pixels, size_t stride) {
+    if (setjmp(d.errors.jump) != 0) return false;
+    d.info.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&d.info);
+    while (d.info.output_scanline < d.info.output_height) {
+        JSAMPROW row = pixels + stride * d.info.output_scanline;
+        jpeg_read_scanlines(&d.info, &row, 1);
+    }
+    jpeg_finish_decompress(&d.info);
+    return true;
+}
+
 bool decodeJpegInto(JpegDecoder& d, std::span<const uint8_t> file, Bitmap& out, std::string& problem) {
     d.info.err = jpeg_std_error(&d.errors.manager);
     d.errors.manager.error_exit = onJpegError;
     d.errors.manager.output_message = onJpegMessage;
     d.errors.firstMessage[0] = '\0';
-    if (setjmp(d.errors.jump) != 0) {
+    auto damaged = [&] {
         problem = std::string("the JPEG file is damaged (") + d.errors.firstMessage + ")";
         jpeg_destroy_decompress(&d.info);
         return false;
-    }
-    jpeg_create_decompress(&d.info);
-    jpeg_mem_src(&d.info, file.data(), static_cast<unsigned long>(file.size()));
-    jpeg_read_header(&d.info, TRUE);
+    };
+    if (!jpegReadHeader(d, file.data(), static_cast<unsigned long>(file.size()))) return damaged();
     problem = sizeProblem(d.info.image_width, d.info.image_height);
     if (problem.empty() && d.info.jpeg_color_space != JCS_GRAYSCALE && d.info.jpeg_color_space != JCS_YCbCr &&
         d.info.jpeg_color_space != JCS_RGB) {
@@ -85,13 +105,7 @@ bool decodeJpegInto(JpegDecoder& d, std::span<const uint8_t> file, Bitmap& out, 
     out.height = static_cast<int>(d.info.image_height);
     out.bitsPerPixel = d.info.jpeg_color_space == JCS_GRAYSCALE ? 8 : 24;
     out.pixels.assign(static_cast<size_t>(out.stride()) * out.height, 0);
-    d.info.out_color_space = JCS_EXT_BGR;
-    jpeg_start_decompress(&d.info);
-    while (d.info.output_scanline < d.info.output_height) {
-        JSAMPROW row = out.pixels.data() + static_cast<size_t>(out.stride()) * d.info.output_scanline;
-        jpeg_read_scanlines(&d.info, &row, 1);
-    }
-    jpeg_finish_decompress(&d.info);
+    if (!jpegReadRows(d, out.pixels.data(), static_cast<size_t>(out.stride()))) return damaged();
     const bool warned = d.errors.manager.num_warnings > 0;
     jpeg_destroy_decompress(&d.info);
     if (warned) {
