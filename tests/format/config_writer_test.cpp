@@ -188,6 +188,17 @@ TEST(ConfigWriter, RefusesWhatTheLayoutCannotHold) {
     EXPECT_NO_THROW(encodeConfig(cfg));
 }
 
+// Sizes read from a damaged file: a product beyond 64 bits must not wrap round to a small size
+// that a car-picture record could match.
+TEST(ConfigModel, PictureSizeSaturatesInsteadOfWrapping) {
+    EXPECT_EQ(paddedImageSize(721, 3), 2164 * 3);
+    EXPECT_EQ(paddedImageSize(0, 480), 0);
+    EXPECT_EQ(paddedImageSize(INT32_MAX, INT32_MAX), INT64_MAX);
+    EXPECT_EQ(paddedImageSize(INT32_MIN, INT32_MIN), INT64_MAX);
+    EXPECT_EQ(paddedImageSize(INT32_MAX, INT32_MIN), INT64_MIN);
+    EXPECT_EQ(paddedImageSize(-5, 2), -24);  // small negative sizes as before
+}
+
 TEST(AtomicFile, WritesWholeAndLeavesNoTemporary) {
     const auto dir = std::filesystem::temp_directory_path() / ("mz_format_atomic_test_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
