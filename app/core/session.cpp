@@ -396,13 +396,7 @@ void Session::detect() {
 ApplyAvmResult Session::applyAvm() {
     ApplyAvmResult result;
     const MessageRecorder::Recording recording(ui_, result.messages);
-    if (configPath_.empty()) {
-        error(ui_, "First select a configure file.");
-        result.status = CommandStatus::kRefused;
-        return result;
-    }
-    if (!imagesLoaded_) {
-        error(ui_, "There are no images to stitch!");
+    if (!readyToApply()) {
         result.status = CommandStatus::kRefused;
         return result;
     }
@@ -423,43 +417,24 @@ ApplyAvmResult Session::applyAvm() {
             }
         }
     }
-    ui_.showPreview();
-    if (!preview_.hasEngine()) {
-        viewApplied_ = false;
+    if (!openPreview()) {
         result.status = CommandStatus::kFailed;
         return result;
-    }
-    // Pictures loaded while no view could take them (an unsupported model before this one).
-    if (!preview_.context().imagesPresent) {
-        std::lock_guard lock(mutex_);
-        preview_.setImages(views_[kFront].image.pixels, views_[kLeft].image.pixels,
-                           views_[kRight].image.pixels, views_[kRear].image.pixels);
     }
     const Stopwatch calibrating;
     const bool calibrated = preview_.calibrate(true);
     result.calibrate = calibrating.elapsed();
     result.calibration = preview_.lastCalibrationResult();
     result.refinement = preview_.refinementReport();
-    preview_.clearParkingLineConfirmation();
     // The view is rebuilt whatever the calibration found: the operator judges it in the preview.
-    const Stopwatch building;
-    viewApplied_ = preview_.rebuild(preview_.viewType());
-    result.build = building.elapsed();
-    result.viewBuilt = viewApplied_;
-    result.status = calibrated && viewApplied_ ? CommandStatus::kDone : CommandStatus::kFailed;
+    rebuildAfterApply(result, calibrated);
     return result;
 }
 
 ApplyAvmResult Session::applySurvey(const Survey& survey) {
     ApplyAvmResult result;
     const MessageRecorder::Recording recording(ui_, result.messages);
-    if (configPath_.empty()) {
-        error(ui_, "First select a configure file.");
-        result.status = CommandStatus::kRefused;
-        return result;
-    }
-    if (!imagesLoaded_) {
-        error(ui_, "There are no images to stitch!");
+    if (!readyToApply()) {
         result.status = CommandStatus::kRefused;
         return result;
     }
@@ -474,28 +449,52 @@ ApplyAvmResult Session::applySurvey(const Survey& survey) {
     }
     ui_.focusButton(Button::kSaveLut);
     ui_.setButtonLook(Button::kApplyAvm, ButtonLook::kDone);
-    ui_.showPreview();
-    if (!preview_.hasEngine()) {
-        viewApplied_ = false;
+    if (!openPreview()) {
         result.status = CommandStatus::kFailed;
         return result;
-    }
-    if (!preview_.context().imagesPresent) {
-        std::lock_guard lock(mutex_);
-        preview_.setImages(views_[kFront].image.pixels, views_[kLeft].image.pixels,
-                           views_[kRight].image.pixels, views_[kRear].image.pixels);
     }
     const Stopwatch calibrating;
     applySurveyToCameras(state_, survey, surveyPoses_);
     surveyApplied_ = true;
     result.calibrate = calibrating.elapsed();
+    rebuildAfterApply(result, true);
+    return result;
+}
+
+bool Session::readyToApply() {
+    if (configPath_.empty()) {
+        error(ui_, "First select a configure file.");
+        return false;
+    }
+    if (!imagesLoaded_) {
+        error(ui_, "There are no images to stitch!");
+        return false;
+    }
+    return true;
+}
+
+bool Session::openPreview() {
+    ui_.showPreview();
+    if (!preview_.hasEngine()) {
+        viewApplied_ = false;
+        return false;
+    }
+    // Pictures loaded while no view could take them (an unsupported model before this one).
+    if (!preview_.context().imagesPresent) {
+        std::lock_guard lock(mutex_);
+        preview_.setImages(views_[kFront].image.pixels, views_[kLeft].image.pixels,
+                           views_[kRight].image.pixels, views_[kRear].image.pixels);
+    }
+    return true;
+}
+
+void Session::rebuildAfterApply(ApplyAvmResult& result, bool calibrated) {
     preview_.clearParkingLineConfirmation();
     const Stopwatch building;
     viewApplied_ = preview_.rebuild(preview_.viewType());
     result.build = building.elapsed();
     result.viewBuilt = viewApplied_;
-    result.status = viewApplied_ ? CommandStatus::kDone : CommandStatus::kFailed;
-    return result;
+    result.status = calibrated && viewApplied_ ? CommandStatus::kDone : CommandStatus::kFailed;
 }
 
 // ---- Save LUT ----

@@ -111,6 +111,10 @@ private:
     CommandStatus readQuad(const std::string& path, std::array<format::Bitmap, kCameraCount>& pictures,
                            std::string& detail);
     CommandStatus afterConfigLoad();
+    // Apply AVM and its surveyed form: the guards, the preview with the pictures, the rebuilt view.
+    bool readyToApply();
+    bool openPreview();
+    void rebuildAfterApply(ApplyAvmResult& result, bool calibrated);
     void joinDetection();
     void detect();
     void putPointsIntoView(int camera);
