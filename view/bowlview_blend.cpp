@@ -13,21 +13,12 @@
 
 #include "geometry/image.h"
 #include "mz/mzview.h"
+#include "view/blend_codes.h"
 #include "view/bowlview.h"
 
 namespace mz {
 namespace {
 
-constexpr int kPlacedBorder = 2;
-
-bool keyByte(uint8_t v) { return v >= 1 && v <= 254; }
-bool opaque(const uint8_t* p) { return keyByte(p[0]) && keyByte(p[1]) && keyByte(p[2]); }
-
-void put(uint8_t* p, uint8_t b0, uint8_t b1, uint8_t b2) {
-    p[0] = b0;
-    p[1] = b1;
-    p[2] = b2;
-}
 
 using Vec3 = std::array<float, 3>;
 
@@ -87,23 +78,23 @@ void BowlView::rebuildBlend(const MultiviewParam& param) {
             if ((f || b) && (lf || rt)) {
                 const float w = weights_[f ? kFront : kRear][i];
                 if (w >= 1.0f) {
-                    put(p, f ? 0 : 255, f ? 0 : 255, 0);
+                    putCode(p, f ? 0 : 255, f ? 0 : 255, 0);
                 } else if (w < 0.0f) {
-                    put(p, lf ? 255 : 0, lf ? 0 : 255, 0);
+                    putCode(p, lf ? 255 : 0, lf ? 0 : 255, 0);
                 } else {
                     const float share = std::round((1.0f - w) * 255.0f);
-                    put(p, f ? 0 : 255, lf ? 0 : 255, static_cast<uint8_t>(std::clamp(share, 1.0f, 254.0f)));
+                    putCode(p, f ? 0 : 255, lf ? 0 : 255, static_cast<uint8_t>(std::clamp(share, 1.0f, 254.0f)));
                 }
             } else if (f) {
-                put(p, 0, 0, 0);
+                putCode(p, 0, 0, 0);
             } else if (b) {
-                put(p, 255, 255, 0);
+                putCode(p, 255, 255, 0);
             } else if (lf) {
-                put(p, 255, 0, 0);
+                putCode(p, 255, 0, 0);
             } else if (rt) {
-                put(p, 0, 255, 0);
+                putCode(p, 0, 255, 0);
             } else {
-                put(p, vb, vg, vr);
+                putCode(p, vb, vg, vr);
             }
         }
     }

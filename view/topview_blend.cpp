@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mz/mzview.h"
+#include "view/blend_codes.h"
 #include "view/topview_engine.h"
 
 namespace mz {
@@ -13,20 +14,10 @@ namespace {
 
 constexpr float kDegToRadCoarse = 0.017453f;  // the blend geometry's own constant
 constexpr float kInv255 = 0.003921569f;
-constexpr int kPlacedBorder = 2;
-
-bool keyByte(uint8_t v) { return v >= 1 && v <= 254; }
-bool opaque(const uint8_t* p) { return keyByte(p[0]) && keyByte(p[1]) && keyByte(p[2]); }
-
-void put(uint8_t* p, uint8_t b0, uint8_t b1, uint8_t b2) {
-    p[0] = b0;
-    p[1] = b1;
-    p[2] = b2;
-}
 
 // Corner codes: bytes 0 and 1 name the corner, byte 2 is the side camera's share.
 void cornerCode(uint8_t* p, bool frontCorner, bool leftCorner, uint8_t share) {
-    put(p, frontCorner ? 0 : 255, leftCorner ? 0 : 255, share);
+    putCode(p, frontCorner ? 0 : 255, leftCorner ? 0 : 255, share);
 }
 
 uint8_t shareByte(float share) {
@@ -107,13 +98,13 @@ void TopView::writeBandsAndSides() {
         for (int col = 0; col < workWidth_; ++col) {
             const bool left = col < k.x0, right = col >= k.x1;
             if (left || right) {
-                if (row >= k.y0 && row < k.y1) put(code(col, row), left ? 255 : 0, left ? 0 : 255, 0);
+                if (row >= k.y0 && row < k.y1) putCode(code(col, row), left ? 255 : 0, left ? 0 : 255, 0);
             } else if (row < k.y0) {
-                put(code(col, row), 0, 0, 0);
+                putCode(code(col, row), 0, 0, 0);
             } else if (row >= k.y1) {
-                put(code(col, row), 255, 255, 0);
+                putCode(code(col, row), 255, 255, 0);
             } else {
-                put(code(col, row), vb, vg, vr);
+                putCode(code(col, row), vb, vg, vr);
             }
         }
 }
@@ -204,9 +195,9 @@ void TopView::blendLines(bool pure) {
         if (!pure) {
             cornerCode(p, front, left, inside ? 1 : 255);
         } else if (inside) {
-            put(p, front ? 0 : 255, front ? 0 : 255, 0);  // the front or rear camera
+            putCode(p, front ? 0 : 255, front ? 0 : 255, 0);  // the front or rear camera
         } else {
-            put(p, left ? 255 : 0, left ? 0 : 255, 0);  // the side camera
+            putCode(p, left ? 255 : 0, left ? 0 : 255, 0);  // the side camera
         }
     });
     drawSeams(pure, tF, tR, x0m, y1m);
