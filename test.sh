@@ -14,8 +14,9 @@ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMZ_WERROR=
 cmake --build build/test -j "$jobs"
 
 echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+# -O1, as the sanitizers advise: every check stays and the unit tests take minutes less than at -O0.
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMZ_WERROR=ON -DMZ_SANITIZE=ON \
-  -DMZ_BUILD_BENCH=OFF -DMZ_BUILD_GUI=OFF
+  -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DMZ_BUILD_BENCH=OFF -DMZ_BUILD_GUI=OFF
 cmake --build build/asan -j "$jobs"
 
 status=0
