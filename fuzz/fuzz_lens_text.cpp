@@ -12,11 +12,19 @@
 
 namespace {
 
-// One file per process, in the temporary folder, rewritten for every input.
-const std::filesystem::path& scratchFile() {
-    static const std::filesystem::path path =
+// One file per process, in the temporary folder, rewritten for every input and removed at exit.
+struct ScratchFile {
+    std::filesystem::path path =
         std::filesystem::temp_directory_path() / ("mz-fuzz-lens-" + std::to_string(getpid()) + ".txt");
-    return path;
+    ~ScratchFile() {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+};
+
+const std::filesystem::path& scratchFile() {
+    static const ScratchFile file;
+    return file.path;
 }
 
 }  // namespace
