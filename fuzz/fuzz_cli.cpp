@@ -8,14 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/cli/bowl_command.h"
-#include "app/cli/config_command.h"
-#include "app/cli/detect_command.h"
-#include "app/cli/inspect_command.h"
-#include "app/cli/lens_command.h"
-#include "app/cli/parking_guide_command.h"
-#include "app/cli/run_command.h"
-#include "app/cli/simulate_command.h"
+#include "app/cli/command_line.h"
 
 namespace {
 
@@ -32,23 +25,8 @@ void parseArguments(const std::string& text) {
     for (auto& a : args) argv.push_back(a.data());
     // The same commands as the program's own main.
     CLI::App app{"fuzz"};
-    app.require_subcommand(1);
-    mz::cli::RunOptions run;
-    mz::cli::addRunCommand(app, run);
-    mz::cli::SimulateOptions simulate;
-    mz::cli::addSimulateCommand(app, simulate);
-    mz::cli::InspectOptions inspect;
-    mz::cli::addInspectCommand(app, inspect);
-    mz::cli::ConfigOptions config;
-    mz::cli::addConfigCommand(app, config);
-    mz::cli::DetectOptions detect;
-    mz::cli::addDetectCommand(app, detect);
-    mz::cli::ParkingGuideOptions guide;
-    mz::cli::addParkingGuideCommand(app, guide);
-    mz::cli::BowlOptions bowl;
-    mz::cli::addBowlCommand(app, bowl);
-    mz::cli::LensOptions lens;
-    mz::cli::addLensCommand(app, lens);
+    mz::cli::CommandLine commands;
+    commands.addTo(app);
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::Error&) {
