@@ -5,6 +5,8 @@
 #   scripts/fuzz.sh list                                     the targets
 #   scripts/fuzz.sh seeds                                    regenerate the seeds of fuzz/corpus made by
 #                                                            fuzz/seed_maker.cpp
+#   scripts/fuzz.sh campaign [TARGET...]                     every target (or those named) in turn, each
+#                                                            until 10 million executions or one hour
 #
 # The clang build lives in build/fuzz; a target's growing corpus in build/fuzz/corpus/TARGET (seeded
 # from fuzz/corpus/TARGET), what it finds in build/fuzz/findings/TARGET. A finding belongs under
@@ -17,7 +19,7 @@ source scripts/packages.sh
 targets=(picture opencv_storage config config_bin config_load config_json bitmap flash_data lens_text pattern detect views multicalib cli)
 
 usage() {
-    sed -n '4,7p' "$0" | sed 's/^# //'
+    sed -n '4,9p' "$0" | sed 's/^# //'
     exit 2
 }
 
@@ -39,6 +41,16 @@ seeds)
     exit 0
     ;;
 esac
+
+if [ "$1" = campaign ]; then
+    shift
+    [ $# -gt 0 ] || set -- "${targets[@]}"
+    status=0
+    for t in "$@"; do
+        "$0" "$t" "${MZ_FUZZ_SECONDS:-3600}" -runs="${MZ_FUZZ_RUNS:-10000000}" || status=1
+    done
+    exit $status
+fi
 
 [ $# -ge 2 ] || usage
 target=$1

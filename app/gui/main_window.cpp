@@ -26,6 +26,9 @@ QString outcome(const char* command, const core::CommandResult& result, const QS
     static const char* const kStatus[] = {"done", "cancelled", "refused", "failed"};
     QString line = QString("%1: %2").arg(command, kStatus[static_cast<int>(result.status)]);
     if (result.done()) line += " (" + times + ")";
+    // The message box keeps its fixed text; what went wrong in particular (camera, file, field)
+    // stays on view here.
+    if (!result.detail.empty()) line += "\n" + QString::fromStdString(result.detail);
     return line;
 }
 
