@@ -7,6 +7,7 @@
 
 #include "mz/mzview.h"
 #include "testing/view_rig.h"
+#include "view/stitch_plan.h"
 
 namespace {
 
@@ -61,19 +62,33 @@ void BM_MultiviewOneCameraInitAndApply(benchmark::State& state) {
 }
 BENCHMARK(BM_MultiviewOneCameraInitAndApply)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-void BM_MultiviewApply(benchmark::State& state) {
-    auto rig = topRig(state);
+// Args: orientation (as above) and blend mode (0 automatic, 1 by field of view, 2 lines over
+// blended corners, 3 lines between pure cameras). The first Apply makes the stitching plan.
+void applyBench(benchmark::State& state, bool vector) {
+    const bool rotated = state.range(0) != 0;
+    auto rig = mztest::makeViewRig(1280, 800, 12.0f, MZ_MV_BILINEAR | (rotated ? MZ_MV_ROTATED : 0u),
+                                   static_cast<int>(state.range(1)));
     Pictures pics;
     std::vector<uint8_t> out(static_cast<size_t>(MZ_ROW_STRIDE24(1280)) * 800);
     ViewHandle h = mzMultiviewCreate(0);
     mzMultiviewInit(h, &rig->param);
+    applyAll(h, pics, out.data());
+    const bool on = mz::setVectorSampling(vector);
+    if (vector && !on) state.SkipWithError("no vector sampling on this processor");
     for (auto _ : state) {
         applyAll(h, pics, out.data());
         benchmark::DoNotOptimize(out.data());
     }
+    mz::setVectorSampling(true);
     mzMultiviewRelease(&h);
 }
-BENCHMARK(BM_MultiviewApply)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_MultiviewApply(benchmark::State& state) { applyBench(state, true); }
+BENCHMARK(BM_MultiviewApply)->ArgsProduct({{0, 1}, {0, 1, 2, 3}})->Unit(benchmark::kMillisecond);
+
+// The same with the plain (one pixel at a time) sampling, for comparison.
+void BM_MultiviewApplyPlain(benchmark::State& state) { applyBench(state, false); }
+BENCHMARK(BM_MultiviewApplyPlain)->ArgsProduct({{0, 1}, {0}})->Unit(benchmark::kMillisecond);
 
 SingleviewParam rearView(mztest::ViewRig& rig) {
     SingleviewParam v{};

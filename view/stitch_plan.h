@@ -97,6 +97,10 @@ Sample makeSample(const float* map, Interp mode, std::size_t work, SourceSize so
 void samplePicture(const uint8_t* src, int sourceWidth, Interp mode, const std::vector<Sample>& samples, uint8_t* d);
 void sampleRun(const uint8_t* src, int sourceWidth, Interp mode, const Sample* first, std::size_t count, uint8_t* d);
 
+// Bilinear sampling runs on the processor's vector instructions where it has them (the bytes are the
+// same); tests and benchmarks can turn that off. Returns whether it is on now.
+bool setVectorSampling(bool enabled);
+
 // The plan for stitching codes `blend` (3 bytes per working pixel, no padding) over the cameras'
 // maps (2 floats per working pixel). With `tint`, blended pixels show reddish.
 void buildStitchPlan(const StitchView& view, const uint8_t* blend, const std::array<const float*, kCameraCount>& maps,
