@@ -223,8 +223,16 @@ __attribute__((target("ssse3"))) void blendRunVector(const uint8_t* pictureP, co
         storeOne(blendWords<kTint>(oneWords(pictureP, stride, *p), oneWords(pictureQ, stride, *q), _mm_set1_epi16(*share)), d);
 }
 
+bool processorHasSsse3() {
+    static const bool has = [] {
+        __builtin_cpu_init();  // also when the first Apply comes from a static constructor
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return has;
+}
+
 bool& vectorSampling() {
-    static bool enabled = __builtin_cpu_supports("ssse3");
+    static bool enabled = processorHasSsse3();
     return enabled;
 }
 #endif
@@ -298,7 +306,7 @@ Sample makeSample(const float* map, Interp mode, std::size_t work, SourceSize so
 
 bool setVectorSampling(bool enabled) {
 #if MZ_STITCH_SSSE3
-    vectorSampling() = enabled && __builtin_cpu_supports("ssse3");
+    vectorSampling() = enabled && processorHasSsse3();
     return vectorSampling();
 #else
     (void)enabled;
