@@ -16,10 +16,11 @@ struct Pictures {
                                  mztest::noisePicture(720, 480, 3), mztest::noisePicture(720, 480, 4)};
 };
 
-// Arg 0: front up (1280 wide); arg 1: the full top view, output turned so the front faces left.
-std::unique_ptr<mztest::ViewRig> topRig(const benchmark::State& state) {
+// First argument 0: front up (1280 wide); 1: the full top view, output turned so the front faces
+// left. blendMode: 0 automatic, 1 by field of view, 2 and 3 seam lines.
+std::unique_ptr<mztest::ViewRig> topRig(const benchmark::State& state, int blendMode = 0) {
     const bool rotated = state.range(0) != 0;
-    return mztest::makeViewRig(1280, 800, 12.0f, MZ_MV_BILINEAR | (rotated ? MZ_MV_ROTATED : 0u), 0);
+    return mztest::makeViewRig(1280, 800, 12.0f, MZ_MV_BILINEAR | (rotated ? MZ_MV_ROTATED : 0u), blendMode);
 }
 
 void applyAll(ViewHandle h, const Pictures& pics, uint8_t* out) {
@@ -27,9 +28,10 @@ void applyAll(ViewHandle h, const Pictures& pics, uint8_t* out) {
 }
 
 // A whole Init: the ground scale changes every time, so all four maps are computed again. The
-// stitching plan is made by the next Apply, not here.
+// stitching plan is made by the next Apply, not here. Second argument: the blend mode. Init works
+// on two threads: the CPU column is the whole process's.
 void BM_MultiviewInit(benchmark::State& state) {
-    auto rig = topRig(state);
+    auto rig = topRig(state, static_cast<int>(state.range(1)));
     const size_t before = mallinfo2().uordblks;
     ViewHandle h = mzMultiviewCreate(0);
     mzMultiviewInit(h, &rig->param);
@@ -41,7 +43,11 @@ void BM_MultiviewInit(benchmark::State& state) {
     }
     mzMultiviewRelease(&h);
 }
-BENCHMARK(BM_MultiviewInit)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MultiviewInit)
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3}})
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The preview after one adjustment button: one camera moved, Init (the other three maps are kept)
 // and the Apply that shows it, which makes the stitching plan.
@@ -60,7 +66,12 @@ void BM_MultiviewOneCameraInitAndApply(benchmark::State& state) {
     }
     mzMultiviewRelease(&h);
 }
-BENCHMARK(BM_MultiviewOneCameraInitAndApply)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MultiviewOneCameraInitAndApply)
+    ->Arg(0)
+    ->Arg(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Args: orientation (as above) and blend mode (0 automatic, 1 by field of view, 2 lines over
 // blended corners, 3 lines between pure cameras). The first Apply makes the stitching plan.
@@ -116,7 +127,7 @@ void BM_SingleviewInit(benchmark::State& state) {
     }
     mzSingleviewRelease(&h);
 }
-BENCHMARK(BM_SingleviewInit)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SingleviewInit)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_SingleviewApply(benchmark::State& state) {
     auto rig = mztest::makeViewRig(200, 300, 30, 0, 0);

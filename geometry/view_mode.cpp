@@ -3,11 +3,14 @@
 #include "geometry/view_mode.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "geometry/angles.h"
 #include "geometry/image.h"
 #include "geometry/lens_model.h"
+#include "geometry/map_rows.h"
 #include "geometry/matrix.h"
 #include "mz/mzgeometry.h"
 
@@ -154,6 +157,22 @@ void viewModeMap(int sourceWidth, int sourceHeight, float** rows, const Singlevi
     const bool panorama = (view.flags & MZ_SV_PANORAMA) && view.wideAngle != 0.0f;
     const bool lens = (view.flags & MZ_SV_LENS) != 0;
     const float sw = static_cast<float>(sourceWidth), sh = static_cast<float>(sourceHeight);
+    if (lens && !panorama) {
+        // The common view, a lens and no panorama: several pixels at a time.
+        std::vector<int32_t> sides;
+        if (split.on) {
+            sides.resize(static_cast<std::size_t>(view.width));
+            for (int j = 0; j < view.width; ++j) {
+                const Split s = split.at(j);
+                sides[j] = s.band ? 2 : s.beyond ? (s.left ? -1 : 1) : 0;
+            }
+        }
+        const LensViewJob job = {&cam,    view.centreX, view.centreY, view.offsetX, view.offsetY, view.shearX,
+                                 view.shearY, view.wideAngle, a.cosR, a.sinR, a.ax, a.ay, a.kx, a.ky, a.keystone,
+                                 split.on ? sides.data() : nullptr, sw, sh, view.width, rows};
+        lensViewRows(job, 0, view.height);
+        return;
+    }
     for (int i = 0; i < view.height; ++i) {
         float* out = rows[i];
         for (int j = 0; j < view.width; ++j, out += 2) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "view/topview_engine.h"
+#include "view/two_threads.h"
 #include "view/view_engine.h"
 
 namespace mz {
@@ -55,15 +56,9 @@ void TopView::build(MultiviewParam* param) {
     buildMaps(*param);
     // "Predefined": the stitching map is what SetImage's copy mode loaded.
     if (blendMode_ != 4) {
-        std::fill(blend_.begin(), blend_.end(), uint8_t{0});
         rect_ = vehicleRect(*param, workWidth_, workHeight_, ox_, oy_);
-        switch (blendMode_) {
-            case 0: blendAuto(); break;
-            case 1: blendFov(); break;
-            case 2:
-            case 3: blendLines(blendMode_ == 3); break;
-            default: break;
-        }
+        inTwoHalves(workHeight_, [&](int first, int last) { blendRows(first, last); });
+        if (blendMode_ == 2 || blendMode_ == 3) drawSeams(blendMode_ == 3);
         mergeVehicle();
     }
     buildPlan();

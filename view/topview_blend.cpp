@@ -89,12 +89,25 @@ void TopView::changeImage(int width, int height, const uint8_t* image, unsigned 
     buildPlan();
 }
 
-// Bands, sides and the vehicle area; corners are left to the caller's rule.
-void TopView::writeBandsAndSides() {
+// Rows first..last-1 of the stitching map in the current blend mode: zero, then the mode's codes.
+void TopView::blendRows(int first, int last) {
+    const std::size_t rowBytes = 3 * static_cast<std::size_t>(workWidth_);
+    std::fill(blend_.begin() + rowBytes * first, blend_.begin() + rowBytes * last, uint8_t{0});
+    switch (blendMode_) {
+        case 0: blendAuto(first, last); break;
+        case 1: blendFov(first, last); break;
+        case 2:
+        case 3: blendLines(blendMode_ == 3, first, last); break;
+        default: break;
+    }
+}
+
+// Bands, sides and the vehicle area of rows first..last-1; corners are left to the caller's rule.
+void TopView::writeBandsAndSides(int first, int last) {
     const VehicleRect& k = rect_;
     const uint8_t vb = static_cast<uint8_t>(colour_ >> 16), vg = static_cast<uint8_t>(colour_ >> 8),
                   vr = static_cast<uint8_t>(colour_);
-    for (int row = 0; row < workHeight_; ++row)
+    for (int row = first; row < last; ++row)
         for (int col = 0; col < workWidth_; ++col) {
             const bool left = col < k.x0, right = col >= k.x1;
             if (left || right) {
@@ -136,11 +149,12 @@ float TopView::weight(int c, int col, int row) const {
     return v * falloff;
 }
 
-// f(col, row, front, left) for every pixel of the four corners, where two cameras meet.
+// f(col, row, front, left) for every pixel of the four corners in rows first..last-1, where two
+// cameras meet.
 template <class F>
-void TopView::forEachCornerPixel(F f) const {
+void TopView::forEachCornerPixel(int first, int last, F f) const {
     const VehicleRect& k = rect_;
-    for (int row = 0; row < workHeight_; ++row) {
+    for (int row = first; row < last; ++row) {
         const bool front = row < k.y0, rear = row >= k.y1;
         if (!front && !rear) continue;
         for (int col = 0; col < workWidth_; ++col) {
@@ -150,9 +164,9 @@ void TopView::forEachCornerPixel(F f) const {
     }
 }
 
-void TopView::blendAuto() {
-    writeBandsAndSides();
-    forEachCornerPixel([&](int col, int row, bool front, bool left) {
+void TopView::blendAuto(int first, int last) {
+    writeBandsAndSides(first, last);
+    forEachCornerPixel(first, last, [&](int col, int row, bool front, bool left) {
         const float wF = weight(kFront, col, row), wL = weight(kLeft, col, row);
         const float wR = weight(kRight, col, row), wB = weight(kRear, col, row);
         const float s = wF + wL + wR + wB + kInv255;
@@ -161,12 +175,12 @@ void TopView::blendAuto() {
     });
 }
 
-void TopView::blendFov() {
-    writeBandsAndSides();
+void TopView::blendFov(int first, int last) {
+    writeBandsAndSides(first, last);
     const VehicleRect& k = rect_;
     const float tF = std::tan((90.0f - frontFov_ / 2.0f) * kDegToRadCoarse);
     const float tR = std::tan((90.0f - rearFov_ / 2.0f) * kDegToRadCoarse);
-    forEachCornerPixel([&](int col, int row, bool front, bool left) {
+    forEachCornerPixel(first, last, [&](int col, int row, bool front, bool left) {
         const float halfFov = (front ? frontFov_ : rearFov_) / 2.0f;
         const Corner corner = {static_cast<float>(left ? k.x0 : k.x1), static_cast<float>(front ? k.y0 : k.y1)};
         uint8_t share = 255;
@@ -182,13 +196,14 @@ void TopView::blendFov() {
     });
 }
 
-void TopView::blendLines(bool pure) {
-    writeBandsAndSides();
+// The wedges of the seam-line modes; the seams themselves are drawn over them afterwards.
+void TopView::blendLines(bool pure, int first, int last) {
+    writeBandsAndSides(first, last);
     const VehicleRect& k = rect_;
     const float tF = std::tan((90.0f - frontFov_ / 2.0f) * kDegToRadCoarse);
     const float tR = std::tan((90.0f - rearFov_ / 2.0f) * kDegToRadCoarse);
     const int x0m = k.x0 - lineWidth_ + 1, y1m = k.y1 - lineWidth_ + 1;
-    forEachCornerPixel([&](int col, int row, bool front, bool left) {
+    forEachCornerPixel(first, last, [&](int col, int row, bool front, bool left) {
         const Corner corner = {static_cast<float>(left ? x0m : k.x1), static_cast<float>(front ? k.y0 : y1m)};
         const bool inside = insideWedge(front, left, col, row, corner, tF, tR);
         uint8_t* p = code(col, row);
@@ -200,11 +215,13 @@ void TopView::blendLines(bool pure) {
             putCode(p, left ? 255 : 0, left ? 0 : 255, 0);  // the side camera
         }
     });
-    drawSeams(pure, tF, tR, x0m, y1m);
 }
 
-void TopView::drawSeams(bool pure, float tF, float tR, int x0m, int y1m) {
+void TopView::drawSeams(bool pure) {
     const VehicleRect& k = rect_;
+    const float tF = std::tan((90.0f - frontFov_ / 2.0f) * kDegToRadCoarse);
+    const float tR = std::tan((90.0f - rearFov_ / 2.0f) * kDegToRadCoarse);
+    const int x0m = k.x0 - lineWidth_ + 1, y1m = k.y1 - lineWidth_ + 1;
     const int W = workWidth_, H = workHeight_;
     const int xr = pure ? k.x1 : k.x1 - 1;
     std::vector<uint8_t*> rows(H);

@@ -86,19 +86,22 @@ private:
     using MapKey = std::array<uint32_t, 9 + 19 + 7>;
     MapKey mapKey(int c, const CameraParam& cam, float mmPerPixel) const;
     void buildMaps(const MultiviewParam& param);
-    void buildMap(int c, const CameraParam& cam, float mmPerPixel);
+    void buildMapRows(int c, const CameraParam& cam, float mmPerPixel, int first, int last);
 
     // ---- stitching map (topview_blend.cpp) ----
     void changeImage(int width, int height, const uint8_t* image, unsigned mode, int x, int y, int w, int h);
     uint8_t* code(int col, int row) { return &blend_[3 * (static_cast<std::size_t>(row) * workWidth_ + col)]; }
-    void writeBandsAndSides();
+    // The blend modes' codes row by row (rows first..last-1), on two threads; the seams of modes 2
+    // and 3 are drawn afterwards over the whole map.
+    void blendRows(int first, int last);
+    void writeBandsAndSides(int first, int last);
     float weight(int c, int col, int row) const;
     template <class F>
-    void forEachCornerPixel(F f) const;
-    void blendAuto();
-    void blendFov();
-    void blendLines(bool pure);
-    void drawSeams(bool pure, float tF, float tR, int x0m, int y1m);
+    void forEachCornerPixel(int first, int last, F f) const;
+    void blendAuto(int first, int last);
+    void blendFov(int first, int last);
+    void blendLines(bool pure, int first, int last);
+    void drawSeams(bool pure);
     void mergeVehicle();
     ImageBufferPtr workingPicture(int width, int height, const uint8_t* image) const;
 

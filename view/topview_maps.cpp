@@ -3,15 +3,15 @@
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "geometry/angles.h"
 #include "geometry/lens_model.h"
+#include "geometry/map_rows.h"
 #include "geometry/matrix.h"
 #include "mz/mzview.h"
 #include "view/topview_engine.h"
+#include "view/two_threads.h"
 
 namespace mz {
 namespace {
@@ -77,22 +77,12 @@ void TopView::buildMaps(const MultiviewParam& param) {
         if (stale[c]) work.push_back(c);
         mapKeyValid_[c] = false;  // until its map is whole
     }
-    // The maps of different cameras share nothing: two go side by side on a second thread. Each
-    // map is computed exactly as on one thread, so the bytes do not depend on the split.
-    const std::size_t half = work.size() / 2;
-    std::thread helper;
-    if (half > 0) {
-        try {
-            helper = std::thread([&] {
-                for (std::size_t k = 0; k < half; ++k) buildMap(work[k], param.cameras[work[k]], param.mmPerPixel);
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: this one builds them all.
-        }
+    // Every row of a map stands alone: the rows of the stale maps go half to a second thread.
+    if (!work.empty()) {
+        inTwoHalves(workHeight_, [&](int first, int last) {
+            for (const int c : work) buildMapRows(c, param.cameras[c], param.mmPerPixel, first, last);
+        });
     }
-    for (std::size_t k = helper.joinable() ? half : 0; k < work.size(); ++k)
-        buildMap(work[k], param.cameras[work[k]], param.mmPerPixel);
-    if (helper.joinable()) helper.join();
     mapKeyValid_.fill(true);
 }
 
@@ -114,30 +104,21 @@ TopView::MapKey TopView::mapKey(int c, const CameraParam& cam, float mmPerPixel)
     return key;
 }
 
-void TopView::buildMap(int c, const CameraParam& cam, float mmPerPixel) {
-    const auto& h = homography_[c];
-    const float sw = static_cast<float>(sourceWidth_), sh = static_cast<float>(sourceHeight_);
-    float* out = maps_[c].data();
-    for (int row = 0; row < workHeight_; ++row) {
-        const float Y = (static_cast<float>(row) - oy_) * mmPerPixel;
-        for (int col = 0; col < workWidth_; ++col, out += 2) {
-            const float X = (static_cast<float>(col) - ox_) * mmPerPixel;
-            const float a = h[0][0] * X + h[0][1] * Y + h[0][2];
-            const float b = h[1][0] * X + h[1][1] * Y + h[1][2];
-            const float w = h[2][0] * X + h[2][1] * Y + h[2][2];
-            const float u = a / w / cam.f;
-            const float v = b / w / cam.f;
-            float x, y;
-            lens::pixelOfRay(cam, u, v, x, y);
-            if (x >= 0.0f && x < sw && y >= 0.0f && y < sh) {
-                out[0] = x;
-                out[1] = y;
-            } else {
-                out[0] = -1.0f;
-                out[1] = -1.0f;
-            }
-        }
-    }
+// Rows first..last-1 of camera c's map: the ground point of every working pixel through the
+// homography and the lens, (-1, -1) where it falls outside the picture.
+void TopView::buildMapRows(int c, const CameraParam& cam, float mmPerPixel, int first, int last) {
+    GroundMapJob job{};
+    for (int r = 0; r < 3; ++r)
+        for (int k = 0; k < 3; ++k) job.h[r][k] = homography_[c][r][k];
+    job.cam = &cam;
+    job.mmPerPixel = mmPerPixel;
+    job.ox = ox_;
+    job.oy = oy_;
+    job.sourceWidth = static_cast<float>(sourceWidth_);
+    job.sourceHeight = static_cast<float>(sourceHeight_);
+    job.width = workWidth_;
+    job.map = maps_[c].data();
+    groundMapRows(job, first, last);
 }
 
 void TopView::adjustCameraPose(MultiviewParam* param, const float* delta, int camera) {

@@ -7,9 +7,13 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "geometry/image.h"
+#include "geometry/lens_model.h"
+#include "geometry/matrix.h"
+#include "mz/mzgeometry.h"
 #include "mz/mzview.h"
 #include "testing/view_rig.h"
 #include "view/topview.h"
@@ -491,6 +495,44 @@ TEST(TopviewInit, KeptAndRebuiltMapsEqualAFreshEngine) {
         EXPECT_EQ(a, b) << "camera " << c;
     }
     EXPECT_EQ(applyEngine(fresh.h, rig->param, pics.all), applyEngine(kept.h, rig->param, pics.all));
+}
+
+// Every map entry is the working pixel's ground point through the camera's homography and the
+// one-pixel lens form, whatever the orientation, ground scale or view width (one not a multiple of
+// four included): the engine computes several pixels at a time and on two threads.
+TEST(TopviewInit, MapsEqualTheOnePixelLensForm) {
+    for (const auto& [width, height, rotated] : {std::tuple{200, 300, false}, std::tuple{203, 141, true}}) {
+        auto rig = makeViewRig(width, height, 27.5f, rotated ? MZ_MV_ROTATED : 0u, 1);
+        rig->cameras[kRight].k3 = 0.004f;  // a lens of its own
+        Handle h;
+        ASSERT_EQ(0, mzMultiviewInit(h.h, &rig->param));
+        mz::TopviewInternals in;
+        ASSERT_TRUE(mz::topviewInternals(h.h, &in));
+        const float ox = rotated ? static_cast<float>(height) - rig->param.centreY : rig->param.centreX;
+        const float oy = rotated ? rig->param.centreX : rig->param.centreY;
+        const float mm = rig->param.mmPerPixel;
+        for (int c = 0; c < 4; ++c) {
+            const CameraParam& cam = rig->cameras[c];
+            MatrixPtr hm(3, 3);
+            for (int r = 0; r < 3; ++r)
+                for (int k = 0; k < 3; ++k) hm[r][k] = 0.0f;
+            mzGetHomography(hm.get(), &cam, 0);
+            int wrong = 0;
+            for (int row = 0; row < in.workHeight; ++row)
+                for (int col = 0; col < in.workWidth; ++col) {
+                    const float Y = (static_cast<float>(row) - oy) * mm, X = (static_cast<float>(col) - ox) * mm;
+                    const float a = hm[0][0] * X + hm[0][1] * Y + hm[0][2];
+                    const float b = hm[1][0] * X + hm[1][1] * Y + hm[1][2];
+                    const float w = hm[2][0] * X + hm[2][1] * Y + hm[2][2];
+                    float x, y;
+                    mz::lens::pixelOfRay(cam, a / w / cam.f, b / w / cam.f, x, y);
+                    if (!(x >= 0.0f && x < 720.0f && y >= 0.0f && y < 480.0f)) x = y = -1.0f;
+                    const float* m = in.maps[c] + 2 * (static_cast<size_t>(row) * in.workWidth + col);
+                    if (std::memcmp(m, &x, 4) != 0 || std::memcmp(m + 1, &y, 4) != 0) ++wrong;
+                }
+            EXPECT_EQ(0, wrong) << "camera " << c << ", " << width << " x " << height;
+        }
+    }
 }
 
 TEST(TopviewAdjust, ZeroDeltaReproducesTheWorldPointsAndAShiftMovesThem) {

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
+#include "geometry/angles.h"
 #include "mz/mzgeometry.h"
 #include "testing/view_rig.h"
 
@@ -77,6 +80,98 @@ TEST(ViewModeMap, SourceEdgesAndPrincipalPoint) {
     mzGetviewModeLUT(720, 480, lens.rows.data(), &v);
     EXPECT_EQ(360.0f, lens.x(5, 5));
     EXPECT_EQ(240.0f, lens.y(5, 5));
+}
+
+// The lens view map, one pixel at a time as it has always been defined: shift, rotation, scale and
+// flips, shear, keystone, the split sides' division, the forward lens polynomial. The library
+// computes four pixels at a time; every entry must be these bits.
+void onePixelLensMap(const SingleviewParam& v, int sw, int sh, std::vector<float>& out) {
+    const CameraParam& c = *v.camera;
+    const float rot = v.rotation * mz::kDegToRad<float>;
+    const float cosR = std::cos(rot), sinR = std::sin(rot);
+    const float ax = ((v.flags & MZ_SV_FLIP_H) ? -1.0f : 1.0f) / v.scaleX;
+    const float ay = ((v.flags & MZ_SV_FLIP_V) ? -1.0f : 1.0f) / v.scaleY;
+    const bool keystone = v.tiltX != 0.0f || v.tiltY != 0.0f;
+    const float kx = 2.0f * std::tan(v.tiltX * mz::kDegToRad<float>) / static_cast<float>(c.height);
+    const float ky = 2.0f * std::tan(v.tiltY * mz::kDegToRad<float>) / static_cast<float>(c.width);
+    const int b0 = static_cast<int>(std::lround(v.bandWidth));
+    const int b = b0 % 2 != 0 ? b0 + 1 : b0, q = b - 4, centre = static_cast<int>(std::trunc(v.centreX));
+    out.assign(2 * static_cast<size_t>(v.width) * v.height, 0.0f);
+    for (int i = 0; i < v.height; ++i)
+        for (int j = 0; j < v.width; ++j) {
+            const float m = (static_cast<float>(j) - v.centreX) - v.offsetX;
+            const float n = (static_cast<float>(i) - v.centreY) - v.offsetY;
+            const float xp = ax * (cosR * m + sinR * n), yp = ay * (cosR * n - sinR * m);
+            float x = xp - v.shearX * yp, y = yp - v.shearY * xp;
+            if (keystone) {
+                const float k = y * ky + x * kx + 1.0f;
+                x = x / k;
+                y = y / k;
+            }
+            bool band = false, beyond = false;
+            const bool left = j < centre;
+            if (v.flags & MZ_SV_SPLIT) {
+                const int u = std::abs(j - centre);
+                band = left ? q < u && u <= b : q <= u && u < b;
+                beyond = left ? u > b : u >= b;
+            }
+            float r = x / c.f, s = y / c.f;
+            if (beyond) {
+                const float d = left ? 1.0f + v.wideAngle * r : 1.0f - v.wideAngle * r;
+                r = r / d;
+                s = s / d;
+            }
+            const float rho = std::sqrt(r * r + s * s);
+            const float t = std::atan(rho), t2 = t * t, t3 = t2 * t, t5 = t3 * t2, t7 = t5 * t2, t9 = t7 * t2;
+            const float radius = c.k1 * t + c.k2 * t3 + c.k3 * t5 + c.k4 * t7 + c.k5 * t9;
+            const float X = rho != 0.0f ? c.fx * r * radius / rho : 0.0f;
+            const float Y = rho != 0.0f ? c.fy * s * radius / rho : 0.0f;
+            const float px = c.cx + X, py = c.cy + Y;
+            const bool inside = !band && px >= 0.0f && px < static_cast<float>(sw) && py >= 0.0f &&
+                                py < static_cast<float>(sh);
+            out[2 * (static_cast<size_t>(i) * v.width + j)] = inside ? px : -1.0f;
+            out[2 * (static_cast<size_t>(i) * v.width + j) + 1] = inside ? py : -1.0f;
+        }
+}
+
+TEST(ViewModeMap, LensMapEqualsTheOnePixelSteps) {
+    auto rig = mztest::makeViewRig(200, 300, 30, 0, 0);
+    CameraParam& cam = rig->cameras[1];
+    cam.k2 = -0.03f;
+    cam.k4 = 0.0007f;
+    struct Case {
+        uint32_t flags;
+        float rotation, scaleX, scaleY, shearX, shearY, tiltX, tiltY, offsetX, wideAngle, bandWidth;
+        int width;
+    };
+    const Case cases[] = {
+        {MZ_SV_LENS, 0, 1.2f, 1.2f, 0, 0, 0, 0, 0, 0, 0, 800},
+        {MZ_SV_LENS | MZ_SV_FLIP_H, 12.5f, 0.9f, 1.4f, 0.1f, -0.05f, 0, 0, 7.5f, 0, 0, 203},
+        {MZ_SV_LENS | MZ_SV_FLIP_V, -30, 1.0f, 1.0f, 0, 0, 8, -5, -3, 0, 0, 161},
+        {MZ_SV_LENS | MZ_SV_SPLIT, 0, 1.1f, 1.1f, 0, 0, 0, 0, 0, 0.4f, 9.0f, 322},
+        {MZ_SV_LENS | MZ_SV_SPLIT, 3, 0.8f, 0.8f, 0.02f, 0, 2, 0, 0, -0.7f, 4.0f, 97},
+    };
+    for (const Case& k : cases) {
+        SingleviewParam v = plainView(&cam, k.width, 90);
+        v.flags = k.flags;
+        v.rotation = k.rotation;
+        v.scaleX = k.scaleX;
+        v.scaleY = k.scaleY;
+        v.shearX = k.shearX;
+        v.shearY = k.shearY;
+        v.tiltX = k.tiltX;
+        v.tiltY = k.tiltY;
+        v.offsetX = k.offsetX;
+        v.wideAngle = k.wideAngle;
+        v.bandWidth = k.bandWidth;
+        Map m(k.width, 90);
+        mzGetviewModeLUT(700, 470, m.rows.data(), &v);
+        std::vector<float> want;
+        onePixelLensMap(v, 700, 470, want);
+        int wrong = 0;
+        for (size_t i = 0; i < want.size(); ++i) wrong += std::memcmp(&want[i], &m.data[i], 4) != 0;
+        EXPECT_EQ(0, wrong) << "flags " << k.flags << ", width " << k.width;
+    }
 }
 
 TEST(ViewModePoint, InvertsTheMapWithoutShear) {
