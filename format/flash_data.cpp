@@ -1,5 +1,7 @@
 #include "format/flash_data.h"
 
+#include <algorithm>
+#include <cstring>
 #include <ctime>
 
 namespace mz::format {
@@ -23,6 +25,13 @@ uint16_t toBcd(int64_t value, int digits) {
 
 std::vector<uint8_t> encodeFlashData(std::span<const uint8_t> payload, int32_t identifier,
                                      const FlashDate& date, int32_t major, int32_t minor) {
+    std::vector<uint8_t> out;
+    encodeFlashData(payload, identifier, date, major, minor, out);
+    return out;
+}
+
+void encodeFlashData(std::span<const uint8_t> payload, int32_t identifier, const FlashDate& date, int32_t major,
+                     int32_t minor, std::vector<uint8_t>& out) {
     const uint32_t length = static_cast<uint32_t>(payload.size());
     uint16_t words[16] = {};
     words[0] = static_cast<uint16_t>(identifier);
@@ -36,23 +45,22 @@ std::vector<uint8_t> encodeFlashData(std::span<const uint8_t> payload, int32_t i
     for (int i = 0; i < 7; ++i) sum += words[i];
     words[15] = static_cast<uint16_t>(sum);
 
-    std::vector<uint8_t> out;
-    out.reserve(flashFileSize(length));
+    out.resize(flashFileSize(length));
+    uint8_t* d = out.data();
     for (uint16_t w : words) {
-        out.push_back(static_cast<uint8_t>(w));
-        out.push_back(static_cast<uint8_t>(w >> 8));
+        *d++ = static_cast<uint8_t>(w);
+        *d++ = static_cast<uint8_t>(w >> 8);
     }
-    uint8_t blockSum = 0;
-    for (size_t i = 1; i <= payload.size(); ++i) {
-        const uint8_t b = payload[i - 1];
-        out.push_back(b);
-        blockSum = static_cast<uint8_t>(blockSum + b);
-        if (i % kFlashBlockSize == 0 || i == payload.size()) {
-            out.push_back(blockSum);
-            blockSum = 0;
-        }
+    // The payload in blocks, each followed by the byte sum of its bytes (the last block may be short).
+    for (size_t start = 0; start < payload.size(); start += kFlashBlockSize) {
+        const size_t n = std::min<size_t>(kFlashBlockSize, payload.size() - start);
+        const uint8_t* p = payload.data() + start;
+        std::memcpy(d, p, n);
+        d += n;
+        uint32_t blockSum = 0;
+        for (size_t i = 0; i < n; ++i) blockSum += p[i];
+        *d++ = static_cast<uint8_t>(blockSum);
     }
-    return out;
 }
 
 }  // namespace mz::format

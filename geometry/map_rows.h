@@ -24,14 +24,17 @@ struct GroundMapJob {
     float* map;  // rows of `width` (x, y) pairs, one after another
 };
 
-// A single view with the lens step and no panorama: shift, rotation, scale and flips, shear,
-// keystone, the split sides' division, the lens. columnSide (per column, null without a split): 0
-// nothing, -1 or 1 divided as the left or right side, 2 in the blank band.
+// A single view: shift, rotation, scale and flips, shear, keystone, then the panorama step
+// (without a split: its stretch of the split's sides is not done here) and the lens step with the
+// split sides' division. columnSide (per column, null without a split): 0 nothing, -1 or 1 divided
+// as the left or right side, 2 in the band, blank where a panorama or lens step runs.
 struct LensViewJob {
     const CameraParam* cam;
     float centreX, centreY, offsetX, offsetY, shearX, shearY, wideAngle;
     float cosR, sinR, ax, ay, kx, ky;
     bool keystone;
+    bool panorama, lens;
+    float halfTan;  // tan(wideAngle / 2), for the panorama step
     const int32_t* columnSide;
     float sourceWidth, sourceHeight;
     int width;

@@ -61,25 +61,38 @@ static void lensRows(const LensViewJob& job, int first, int last) {
                 X = X / q;
                 Y = Y / q;
             }
-            // The lens step, divided on the split's sides.
-            V r = X / cam.f;
-            V s = Y / cam.f;
-            I band{};
-            if (job.columnSide != nullptr) {
-                I side{};
+            I side{};
+            if (job.columnSide != nullptr)
                 for (int k = 0; k < count; ++k) side[k] = job.columnSide[col + k];
-                const I left = side == -1, right = side == 1;
-                band = side == 2;
-                const V d = left ? 1.0f + job.wideAngle * r : (right ? 1.0f - job.wideAngle * r : splat<V>(1.0f));
-                const I divided = left | right;
-                r = divided ? r / d : r;
-                s = divided ? s / d : s;
+            if (job.panorama) {
+                const V r = X / cam.f;
+                const V w = Y / cam.f;
+                const V len = sqrt(r * r + w * w);
+                const V s = atan(2.0f * len * job.halfTan) / job.wideAngle / len;
+                const I axis = len == 0.0f;
+                X = axis ? splat<V>(0.0f) : cam.f * r * s;
+                Y = axis ? splat<V>(0.0f) : cam.f * w * s;
             }
-            const V rho = sqrt(r * r + s * s);
-            const V radius = radiusOfAngle(cam, atan(rho));
-            const I axis = rho == 0.0f;
-            X = axis ? splat<V>(0.0f) : cam.fx * r * radius / rho;
-            Y = axis ? splat<V>(0.0f) : cam.fy * s * radius / rho;
+            if (job.lens) {
+                // The lens step, divided on the split's sides.
+                V r = X / cam.f;
+                V s = Y / cam.f;
+                if (job.columnSide != nullptr) {
+                    const I left = side == -1, right = side == 1;
+                    const V d =
+                        left ? 1.0f + job.wideAngle * r : (right ? 1.0f - job.wideAngle * r : splat<V>(1.0f));
+                    const I divided = left | right;
+                    r = divided ? r / d : r;
+                    s = divided ? s / d : s;
+                }
+                const V rho = sqrt(r * r + s * s);
+                const V radius = radiusOfAngle(cam, atan(rho));
+                const I axis = rho == 0.0f;
+                X = axis ? splat<V>(0.0f) : cam.fx * r * radius / rho;
+                Y = axis ? splat<V>(0.0f) : cam.fy * s * radius / rho;
+            }
+            // The band is blank only where a panorama or lens step split the picture.
+            const I band = (job.panorama || job.lens) ? I(side == 2) : I{};
             V x = cam.cx + X;
             V y = cam.cy + Y;
             const I keep = ~band & (x >= 0.0f) & (x < job.sourceWidth) & (y >= 0.0f) & (y < job.sourceHeight);

@@ -157,8 +157,9 @@ void viewModeMap(int sourceWidth, int sourceHeight, float** rows, const Singlevi
     const bool panorama = (view.flags & MZ_SV_PANORAMA) && view.wideAngle != 0.0f;
     const bool lens = (view.flags & MZ_SV_LENS) != 0;
     const float sw = static_cast<float>(sourceWidth), sh = static_cast<float>(sourceHeight);
-    if (lens && !panorama) {
-        // The common view, a lens and no panorama: several pixels at a time.
+    if (!(panorama && split.on)) {
+        // Every view but a split panorama (its sides' stretch takes a tangent per pixel): several
+        // pixels at a time.
         std::vector<int32_t> sides;
         if (split.on) {
             sides.resize(static_cast<std::size_t>(view.width));
@@ -167,9 +168,30 @@ void viewModeMap(int sourceWidth, int sourceHeight, float** rows, const Singlevi
                 sides[j] = s.band ? 2 : s.beyond ? (s.left ? -1 : 1) : 0;
             }
         }
-        const LensViewJob job = {&cam,    view.centreX, view.centreY, view.offsetX, view.offsetY, view.shearX,
-                                 view.shearY, view.wideAngle, a.cosR, a.sinR, a.ax, a.ay, a.kx, a.ky, a.keystone,
-                                 split.on ? sides.data() : nullptr, sw, sh, view.width, rows};
+        LensViewJob job{};
+        job.cam = &cam;
+        job.centreX = view.centreX;
+        job.centreY = view.centreY;
+        job.offsetX = view.offsetX;
+        job.offsetY = view.offsetY;
+        job.shearX = view.shearX;
+        job.shearY = view.shearY;
+        job.wideAngle = view.wideAngle;
+        job.cosR = a.cosR;
+        job.sinR = a.sinR;
+        job.ax = a.ax;
+        job.ay = a.ay;
+        job.kx = a.kx;
+        job.ky = a.ky;
+        job.keystone = a.keystone;
+        job.panorama = panorama;
+        job.lens = lens;
+        job.halfTan = std::tan(view.wideAngle / 2.0f);
+        job.columnSide = split.on ? sides.data() : nullptr;
+        job.sourceWidth = sw;
+        job.sourceHeight = sh;
+        job.width = view.width;
+        job.rows = rows;
         lensViewRows(job, 0, view.height);
         return;
     }

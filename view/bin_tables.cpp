@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "mz/mzview.h"
+#include "view/bin_tables.h"
 
 namespace mz {
 namespace {
@@ -88,9 +89,10 @@ void setLen(int* outLen, int64_t len) {
     if (outLen != nullptr) *outLen = static_cast<int>(len);
 }
 
-template <class Entry>
-void buildView(int width, int height, const Point2F* map, uint8_t* dst, int* outLen, int mode, Entry entry) {
-    if (!validSize(width, height) || map == nullptr || dst == nullptr || (mode != 0 && mode != 1)) {
+// at(row, col) gives the map's pair of table entry (col, row).
+template <class At, class Entry>
+void buildViewFrom(int width, int height, At at, uint8_t* dst, int* outLen, int mode, Entry entry) {
+    if (!validSize(width, height) || dst == nullptr || (mode != 0 && mode != 1)) {
         setLen(outLen, 0);
         return;
     }
@@ -99,10 +101,27 @@ void buildView(int width, int height, const Point2F* map, uint8_t* dst, int* out
     for (int i = 0; i < height; ++i) {
         const bool odd = (i & 1) != 0;
         uint8_t*& out = field[odd];
-        const Point2F* m = map + static_cast<std::size_t>(i) * width;
-        for (int j = 0; j < width; ++j, out += 4) entry(out, m[j], odd, mode);
+        for (int j = 0; j < width; ++j, out += 4) entry(out, at(i, j), odd, mode);
     }
     setLen(outLen, 4 * static_cast<int64_t>(width) * height);
+}
+
+template <class Entry>
+void buildView(int width, int height, const Point2F* map, uint8_t* dst, int* outLen, int mode, Entry entry) {
+    if (map == nullptr) {
+        setLen(outLen, 0);
+        return;
+    }
+    buildViewFrom(
+        width, height, [map, width](int i, int j) { return map[static_cast<std::size_t>(i) * width + j]; }, dst,
+        outLen, mode, entry);
+}
+
+void fullEntry(uint8_t* p, Point2F m, bool odd, int mode) {
+    if (isMissing(m.x, m.y))
+        putMissing(p);
+    else
+        putCoordinate(p, m.x, m.y, odd, mode);
 }
 
 // Key colours (blue and green each 0 or 255) carry a region code in the blue/green pattern and a
@@ -159,17 +178,32 @@ void buildPoints(const CameraParam* cameras, uint8_t* dst, int* outLen, bool wor
 }
 
 }  // namespace
+
+void makeBinViewStrided(int width, int height, const float* base, std::ptrdiff_t colStep, std::ptrdiff_t rowStep,
+                        uint8_t* dst, int mode) {
+    if (base == nullptr) return;
+    buildViewFrom(
+        width, height,
+        [=](int i, int j) {
+            const float* p = base + 2 * (i * rowStep + j * colStep);
+            return Point2F{p[0], p[1]};
+        },
+        dst, nullptr, mode, fullEntry);
+}
+
+void makeBinViewRows(int width, int height, const float* const* rows, uint8_t* dst, int mode) {
+    if (rows == nullptr) return;
+    buildViewFrom(
+        width, height, [rows](int i, int j) { return Point2F{rows[i][2 * j], rows[i][2 * j + 1]}; }, dst, nullptr,
+        mode, fullEntry);
+}
+
 }  // namespace mz
 
 extern "C" {
 
 MZ_API void mzMakeBinView(int width, int height, const Point2F* map, uint8_t* dst, int* outLen, int mode) {
-    mz::buildView(width, height, map, dst, outLen, mode, [](uint8_t* p, Point2F m, bool odd, int md) {
-        if (mz::isMissing(m.x, m.y))
-            mz::putMissing(p);
-        else
-            mz::putCoordinate(p, m.x, m.y, odd, md);
-    });
+    mz::buildView(width, height, map, dst, outLen, mode, mz::fullEntry);
 }
 
 MZ_API void mzMakeBinViewHalf(int width, int height, const Point2F* map, uint8_t* dst, int* outLen, int mode) {

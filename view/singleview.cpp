@@ -11,6 +11,7 @@
 #include "geometry/image.h"
 #include "geometry/view_mode.h"
 #include "mz/mzview.h"
+#include "view/bin_tables.h"
 #include "view/dump_files.h"
 #include "view/stitch_plan.h"
 #include "view/view_engine.h"
@@ -101,10 +102,13 @@ public:
             if (map_ == nullptr) throw std::bad_alloc();
             mapWidth_ = view->width;
             mapHeight_ = view->height;
-            output_ = zeroedImage(mapWidth_, mapHeight_);
-            overlayLayer_ = zeroedImage(mapWidth_, mapHeight_);
+            // The picture and the overlay layer come zeroed when first needed: an engine that only
+            // hands out its table (Save LUT) never has them.
+            output_.reset();
+            overlayLayer_.reset();
         }
         if (overlay_ && (flags_ & MZ_SV_OVERLAY)) {
+            if (!overlayLayer_) overlayLayer_ = zeroedImage(mapWidth_, mapHeight_);
             SingleviewParam ground = *view;
             ground.overlayScale = kOverlayScale;
             overlayMap(overlay_->width, overlay_->height, map_, ground);
@@ -118,6 +122,7 @@ public:
     }
 
     void apply(const uint8_t* source, uint8_t* output) {
+        if (map_ != nullptr && !output_) output_ = zeroedImage(mapWidth_, mapHeight_);
         if (ready_ && source != nullptr && source_->width > 0 && source_->height > 0) {
             // The remap through precomputed source offsets and weights, read straight from the
             // caller's picture: the same bytes as remapping a copy of it through the map.
@@ -133,7 +138,7 @@ public:
             }
             for (int r = 0; r < mapHeight_; ++r)
                 sampleRun(source, size.width, mode, &samples_[r * w], w, output_->rows[r]);
-            if (flags_ & MZ_SV_OVERLAY) drawOverlay();
+            if ((flags_ & MZ_SV_OVERLAY) && overlayLayer_) drawOverlay();
         }
         // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
         if (output != nullptr && output_ && view_ != nullptr && output_->width == view_->width &&
@@ -147,11 +152,7 @@ public:
 
     void getLut(void* buffer, int length) const {
         if (buffer == nullptr || map_ == nullptr || length != lutLength() || length == 0) return;
-        std::vector<Point2F> pairs(static_cast<std::size_t>(mapWidth_) * mapHeight_);
-        for (int i = 0; i < mapHeight_; ++i)
-            std::memcpy(&pairs[static_cast<std::size_t>(i) * mapWidth_], map_[i], sizeof(Point2F) * mapWidth_);
-        mzMakeBinView(mapWidth_, mapHeight_, pairs.data(), static_cast<uint8_t*>(buffer), nullptr,
-                      static_cast<int>(flags_ & 1u));
+        makeBinViewRows(mapWidth_, mapHeight_, map_, static_cast<uint8_t*>(buffer), static_cast<int>(flags_ & 1u));
     }
 
     void saveLut(const char* path) const {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mz/mzview.h"
+#include "view/bin_tables.h"
 #include "view/dump_files.h"
 #include "view/topview_engine.h"
 
@@ -16,14 +17,15 @@ void TopView::getLutLen(int* length, int /*camera: every camera's table has the 
 void TopView::getLut(void* buffer, int length, int camera) const {
     if (buffer == nullptr || camera < 0 || camera >= kCameraCount || maps_[0].empty()) return;
     if (length != lutLength()) return;
-    std::vector<Point2F> pairs(pixelCount());
+    // Straight from the map: output (x, y) is working (x, y), or working (Wk - 1 - y, x) turned.
     const float* map = maps_[camera].data();
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        const std::size_t w = workIndex(i);
-        pairs[i] = {map[2 * w], map[2 * w + 1]};
-    }
-    mzMakeBinView(outWidth(), outHeight(), pairs.data(), static_cast<uint8_t*>(buffer), nullptr,
-                  static_cast<int>(flags_ & 1u));
+    const std::ptrdiff_t wk = workWidth_;
+    if (rotated_)
+        makeBinViewStrided(outWidth(), outHeight(), map + 2 * (wk - 1), wk, -1, static_cast<uint8_t*>(buffer),
+                           static_cast<int>(flags_ & 1u));
+    else
+        makeBinViewStrided(outWidth(), outHeight(), map, 1, wk, static_cast<uint8_t*>(buffer),
+                           static_cast<int>(flags_ & 1u));
 }
 
 void TopView::saveLut(const char* path, int camera) const {

@@ -18,7 +18,11 @@ std::string viewName(const MultiviewParam& mv) {
     return std::string(mv.name, strnlen(mv.name, sizeof mv.name));
 }
 
-std::vector<uint8_t> sized(int length) { return std::vector<uint8_t>(static_cast<size_t>(std::max(length, 0)), 0); }
+// A zeroed payload of `length` bytes in `buffer`, whose storage the files of a save share.
+std::vector<uint8_t>& sized(std::vector<uint8_t>& buffer, int length) {
+    buffer.assign(static_cast<size_t>(std::max(length, 0)), 0);
+    return buffer;
+}
 
 // Names come from the configuration: one that could leave its folder is not written.
 bool safeFileName(const std::string& name) {
@@ -42,9 +46,9 @@ void FileSink::write(const char* directory, const std::string& name, const std::
         return;
     }
     try {
-        const std::vector<uint8_t> file = format::encodeFlashData(payload, identifier, date_, major_, minor_);
-        if (staging_) staging_->stage(folder_ / relative, file);
-        else format::writeFileAtomically(folder_ / relative, file);
+        format::encodeFlashData(payload, identifier, date_, major_, minor_, file_);
+        if (staging_) staging_->stage(folder_ / relative, file_);
+        else format::writeFileAtomically(folder_ / relative, file_);
         report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
     } catch (const std::exception&) {
         report_.failed.push_back(relative.string());
@@ -68,6 +72,7 @@ bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, in
         ++done;
     };
 
+    std::vector<uint8_t> payload;
     sink.makeDirectory("Lut");
     for (int slot = 0; slot < stitched; ++slot) {
         ViewHandle h = s.multiviewHandles[slot];
@@ -80,14 +85,14 @@ bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, in
             if (mv.lutId[cam] <= 0) continue;
             int length = 0;
             mzMultiviewGetLUTLen(h, &length, cam);
-            std::vector<uint8_t> lut = sized(length);
+            std::vector<uint8_t>& lut = sized(payload, length);
             mzMultiviewGetLUT(h, lut.data(), static_cast<int>(lut.size()), cam);
             sink.write("Lut", name + kCameraSuffix[cam], lut, mv.lutId[cam]);
         }
         step();
         int length = 0;
         mzMultiviewGetMaskLen(h, &length, maskFormat);
-        std::vector<uint8_t> mask = sized(length);
+        std::vector<uint8_t>& mask = sized(payload, length);
         mzMultiviewGetMask(h, mask.data(), static_cast<int>(mask.size()), maskFormat);
         sink.write("Lut", name + "Cmask.bin", mask, mv.maskId);
     }
@@ -101,7 +106,7 @@ bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, in
         if (sv.lutId <= 0) continue;
         int length = 0;
         mzSingleviewGetLUTLen(h, &length);
-        std::vector<uint8_t> lut = sized(length);
+        std::vector<uint8_t>& lut = sized(payload, length);
         mzSingleviewGetLUT(h, lut.data(), static_cast<int>(lut.size()));
         sink.write("Lut", singleviewFileName(s.singleviewRaw[slot]), lut, sv.lutId);
     }
@@ -117,7 +122,7 @@ bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, in
         const std::string base = lutName.size() >= 4 ? lutName.substr(0, lutName.size() - 4) : std::string();
         int length = 0;
         mzSingleviewGetMaskLen(h, &length, kOsdReferenceWidth);
-        std::vector<uint8_t> mask = sized(length);
+        std::vector<uint8_t>& mask = sized(payload, length);
         mzSingleviewGetMask(h, mask.data(), static_cast<int>(mask.size()));
         const int32_t id = static_cast<int32_t>(static_cast<uint32_t>(sv.lutId) + 16u);
         sink.write("Osd", base.empty() ? std::string() : base + "OSD.bin", mask, id);

@@ -65,6 +65,7 @@ private:
     int32_t minor_;
     SaveReport& report_;
     format::StagedFiles* staging_;
+    std::vector<uint8_t> file_;  // the encoded file, storage shared by the files of the sink
 };
 
 // The whole command with its guards, chooser, progress and messages. Returns how it ended and

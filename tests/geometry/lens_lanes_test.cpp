@@ -135,7 +135,18 @@ TEST(LensLanes, BothFormsOfTheMapsAgree) {
         rowsB[i] = b.data() + 2 * width * i;
     }
     mz::LensViewJob lens = {&cam, 101.0f, 18.0f, 2.5f, -1.0f, 0.05f, -0.02f, 0.3f, 0.97f, 0.24f, 0.8f, -0.9f,
-                            0.001f, -0.002f, true, sides.data(), 700.0f, 470.0f, width, rowsA.data()};
+                            0.001f, -0.002f, true, false, true, 0.0f, sides.data(), 700.0f, 470.0f, width,
+                            rowsA.data()};
+    mz::lensViewRowsSse(lens, 0, height);
+    lens.rows = rowsB.data();
+    mz::lensViewRowsAvx2(lens, 0, height);
+    EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(float)));
+    // A panorama.
+    lens.columnSide = nullptr;
+    lens.panorama = true;
+    lens.wideAngle = 1.9f;
+    lens.halfTan = std::tan(1.9f / 2.0f);
+    lens.rows = rowsA.data();
     mz::lensViewRowsSse(lens, 0, height);
     lens.rows = rowsB.data();
     mz::lensViewRowsAvx2(lens, 0, height);

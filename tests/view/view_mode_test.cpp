@@ -82,8 +82,9 @@ TEST(ViewModeMap, SourceEdgesAndPrincipalPoint) {
     EXPECT_EQ(240.0f, lens.y(5, 5));
 }
 
-// The lens view map, one pixel at a time as it has always been defined: shift, rotation, scale and
-// flips, shear, keystone, the split sides' division, the forward lens polynomial. The library
+// The view map, one pixel at a time as it has always been defined: shift, rotation, scale and
+// flips, shear, keystone, the panorama step (unsplit), the split sides' division, the forward lens
+// polynomial. The library
 // computes four pixels at a time; every entry must be these bits.
 void onePixelLensMap(const SingleviewParam& v, int sw, int sh, std::vector<float>& out) {
     const CameraParam& c = *v.camera;
@@ -115,26 +116,36 @@ void onePixelLensMap(const SingleviewParam& v, int sw, int sh, std::vector<float
                 band = left ? q < u && u <= b : q <= u && u < b;
                 beyond = left ? u > b : u >= b;
             }
-            float r = x / c.f, s = y / c.f;
-            if (beyond) {
-                const float d = left ? 1.0f + v.wideAngle * r : 1.0f - v.wideAngle * r;
-                r = r / d;
-                s = s / d;
+            if ((v.flags & MZ_SV_PANORAMA) && v.wideAngle != 0.0f) {  // never split here
+                const float halfTan = std::tan(v.wideAngle / 2.0f);
+                const float pr = x / c.f, pw = y / c.f, len = std::sqrt(pr * pr + pw * pw);
+                const float ps = std::atan(2.0f * len * halfTan) / v.wideAngle / len;
+                x = len != 0.0f ? c.f * pr * ps : 0.0f;
+                y = len != 0.0f ? c.f * pw * ps : 0.0f;
             }
-            const float rho = std::sqrt(r * r + s * s);
-            const float t = std::atan(rho), t2 = t * t, t3 = t2 * t, t5 = t3 * t2, t7 = t5 * t2, t9 = t7 * t2;
-            const float radius = c.k1 * t + c.k2 * t3 + c.k3 * t5 + c.k4 * t7 + c.k5 * t9;
-            const float X = rho != 0.0f ? c.fx * r * radius / rho : 0.0f;
-            const float Y = rho != 0.0f ? c.fy * s * radius / rho : 0.0f;
-            const float px = c.cx + X, py = c.cy + Y;
-            const bool inside = !band && px >= 0.0f && px < static_cast<float>(sw) && py >= 0.0f &&
+            if (v.flags & MZ_SV_LENS) {
+                float r = x / c.f, s = y / c.f;
+                if (beyond) {
+                    const float d = left ? 1.0f + v.wideAngle * r : 1.0f - v.wideAngle * r;
+                    r = r / d;
+                    s = s / d;
+                }
+                const float rho = std::sqrt(r * r + s * s);
+                const float t = std::atan(rho), t2 = t * t, t3 = t2 * t, t5 = t3 * t2, t7 = t5 * t2, t9 = t7 * t2;
+                const float radius = c.k1 * t + c.k2 * t3 + c.k3 * t5 + c.k4 * t7 + c.k5 * t9;
+                x = rho != 0.0f ? c.fx * r * radius / rho : 0.0f;
+                y = rho != 0.0f ? c.fy * s * radius / rho : 0.0f;
+            }
+            const bool stepped = (v.flags & MZ_SV_LENS) || ((v.flags & MZ_SV_PANORAMA) && v.wideAngle != 0.0f);
+            const float px = c.cx + x, py = c.cy + y;
+            const bool inside = !(band && stepped) && px >= 0.0f && px < static_cast<float>(sw) && py >= 0.0f &&
                                 py < static_cast<float>(sh);
             out[2 * (static_cast<size_t>(i) * v.width + j)] = inside ? px : -1.0f;
             out[2 * (static_cast<size_t>(i) * v.width + j) + 1] = inside ? py : -1.0f;
         }
 }
 
-TEST(ViewModeMap, LensMapEqualsTheOnePixelSteps) {
+TEST(ViewModeMap, LensAndPanoramaMapsEqualTheOnePixelSteps) {
     auto rig = mztest::makeViewRig(200, 300, 30, 0, 0);
     CameraParam& cam = rig->cameras[1];
     cam.k2 = -0.03f;
@@ -150,6 +161,10 @@ TEST(ViewModeMap, LensMapEqualsTheOnePixelSteps) {
         {MZ_SV_LENS | MZ_SV_FLIP_V, -30, 1.0f, 1.0f, 0, 0, 8, -5, -3, 0, 0, 161},
         {MZ_SV_LENS | MZ_SV_SPLIT, 0, 1.1f, 1.1f, 0, 0, 0, 0, 0, 0.4f, 9.0f, 322},
         {MZ_SV_LENS | MZ_SV_SPLIT, 3, 0.8f, 0.8f, 0.02f, 0, 2, 0, 0, -0.7f, 4.0f, 97},
+        {MZ_SV_LENS | MZ_SV_PANORAMA, 0, 1.0f, 1.0f, 0, 0, 0, 0, 0, 2.6f, 0, 721},
+        {MZ_SV_LENS | MZ_SV_PANORAMA | MZ_SV_FLIP_H, 5, 0.7f, 1.3f, 0, 0.1f, -4, 6, 2, 1.2f, 0, 150},
+        {MZ_SV_PANORAMA, 0, 1.0f, 1.0f, 0, 0, 0, 0, 0, 2.0f, 0, 90},
+        {MZ_SV_SPLIT, 10, 2.0f, 2.0f, 0, 0, 0, 0, 0, 0.4f, 9.0f, 98},
     };
     for (const Case& k : cases) {
         SingleviewParam v = plainView(&cam, k.width, 90);
