@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "geometry/lens_lanes.h"
 #include "mz/mzview.h"
 #include "view/bin_tables.h"
 
@@ -124,6 +125,74 @@ void fullEntry(uint8_t* p, Point2F m, bool odd, int mode) {
         putCoordinate(p, m.x, m.y, odd, mode);
 }
 
+// Four entries of a 1/64-pixel table (mode 1) at once, where every one is missing or lies in
+// [0, 2^22) on both axes: the float steps of putCoordinate lane by lane, the integer ones in 32
+// bits (exact there). Returns false, writing nothing, for any other group.
+bool putFourFine(uint8_t* p, lanes::F4 x, lanes::F4 y, bool oddRow) {
+    using lanes::F4;
+    using lanes::I4;
+    const I4 missing = (x > -2.0f) & (x <= -1.0f) & (y == -1.0f);
+    const I4 simple = (x >= 0.0f) & (x < 0x1p22f) & (y >= 0.0f) & (y < 0x1p22f);
+    const I4 usable = missing | simple;
+    if (!(usable[0] & usable[1] & usable[2] & usable[3])) return false;
+    const I4 X = __builtin_convertvector(x * 64.0f + 0.5f, I4);
+    const I4 yi = __builtin_convertvector(y, I4);
+    const I4 yiOdd = (yi & 1) != 0;
+    const I4 halfRow = yi >> 1;
+    F4 v;
+    if (!oddRow) {
+        const F4 base = __builtin_convertvector(yiOdd ? yi - 1 : yi, F4);
+        v = __builtin_convertvector(halfRow, F4) + (y - base) * 0.5f;
+    } else {
+        const I4 b = yiOdd ? yi : (yi == 0 ? I4{} : yi - 1);
+        const I4 q = yiOdd ? halfRow : halfRow - 1;
+        v = __builtin_convertvector(q, F4) + (y - __builtin_convertvector(b, F4)) * 0.5f;
+    }
+    const F4 scaled = v * 64.0f;
+    const I4 Y = __builtin_convertvector(scaled >= 0.0f ? scaled + 0.5f : scaled - 0.5f, I4);
+    for (int k = 0; k < 4; ++k, p += 4) {
+        if (missing[k]) {
+            putMissing(p);
+            continue;
+        }
+        p[0] = static_cast<uint8_t>(X[k]);
+        p[1] = static_cast<uint8_t>(X[k] >> 8);
+        p[2] = static_cast<uint8_t>(Y[k]);
+        p[3] = static_cast<uint8_t>(Y[k] >> 8);
+    }
+    return true;
+}
+
+// mzMakeBinView's table of the map at(row, col), four entries at a time where they allow it.
+template <class At>
+void buildFullView(int width, int height, At at, uint8_t* dst, int* outLen, int mode) {
+    if (!validSize(width, height) || dst == nullptr || (mode != 0 && mode != 1)) {
+        setLen(outLen, 0);
+        return;
+    }
+    const std::size_t rowBytes = 4 * static_cast<std::size_t>(width);
+    uint8_t* field[2] = {dst, dst + evenFieldBytes(height, rowBytes)};
+    for (int i = 0; i < height; ++i) {
+        const bool odd = (i & 1) != 0;
+        uint8_t*& out = field[odd];
+        int j = 0;
+        if (mode == 1) {
+            for (; j + 4 <= width; j += 4, out += 16) {
+                lanes::F4 x, y;
+                for (int k = 0; k < 4; ++k) {
+                    const Point2F m = at(i, j + k);
+                    x[k] = m.x;
+                    y[k] = m.y;
+                }
+                if (putFourFine(out, x, y, odd)) continue;
+                for (int k = 0; k < 4; ++k) fullEntry(out + 4 * k, {x[k], y[k]}, odd, mode);
+            }
+        }
+        for (; j < width; ++j, out += 4) fullEntry(out, at(i, j), odd, mode);
+    }
+    setLen(outLen, 4 * static_cast<int64_t>(width) * height);
+}
+
 // Key colours (blue and green each 0 or 255) carry a region code in the blue/green pattern and a
 // blend share in red; -1 for any other colour.
 int keyCode(uint8_t b, uint8_t g) {
@@ -182,20 +251,20 @@ void buildPoints(const CameraParam* cameras, uint8_t* dst, int* outLen, bool wor
 void makeBinViewStrided(int width, int height, const float* base, std::ptrdiff_t colStep, std::ptrdiff_t rowStep,
                         uint8_t* dst, int mode) {
     if (base == nullptr) return;
-    buildViewFrom(
+    buildFullView(
         width, height,
         [=](int i, int j) {
             const float* p = base + 2 * (i * rowStep + j * colStep);
             return Point2F{p[0], p[1]};
         },
-        dst, nullptr, mode, fullEntry);
+        dst, nullptr, mode);
 }
 
 void makeBinViewRows(int width, int height, const float* const* rows, uint8_t* dst, int mode) {
     if (rows == nullptr) return;
-    buildViewFrom(
+    buildFullView(
         width, height, [rows](int i, int j) { return Point2F{rows[i][2 * j], rows[i][2 * j + 1]}; }, dst, nullptr,
-        mode, fullEntry);
+        mode);
 }
 
 }  // namespace mz
@@ -203,7 +272,13 @@ void makeBinViewRows(int width, int height, const float* const* rows, uint8_t* d
 extern "C" {
 
 MZ_API void mzMakeBinView(int width, int height, const Point2F* map, uint8_t* dst, int* outLen, int mode) {
-    mz::buildView(width, height, map, dst, outLen, mode, mz::fullEntry);
+    if (map == nullptr) {
+        mz::setLen(outLen, 0);
+        return;
+    }
+    mz::buildFullView(
+        width, height, [map, width](int i, int j) { return map[static_cast<std::size_t>(i) * width + j]; }, dst,
+        outLen, mode);
 }
 
 MZ_API void mzMakeBinViewHalf(int width, int height, const Point2F* map, uint8_t* dst, int* outLen, int mode) {

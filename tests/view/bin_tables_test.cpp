@@ -71,6 +71,38 @@ TEST(BinView, MissingEntriesInBothWidths) {
     EXPECT_EQ(s16(&half[2]), 704);   // y as in the full-width table
 }
 
+// Rows are packed four entries at a time where all four allow it; any mix of ordinary, missing,
+// negative, huge and NaN positions gives the entries a one-entry table gives (width 1 packs one by
+// one).
+TEST(BinView, EntriesPackedTogetherEqualEntriesPackedAlone) {
+    std::mt19937 random(3);
+    const float odd[] = {-1.0f, -1.5f, -0.0f, 0.0f, -3.0f, 4194303.5f, 4194304.0f, 1e9f, NAN, INFINITY, 0.49999997f,
+                         1.0f, 2.9999998f};
+    const int width = 63, height = 6;
+    std::vector<Point2F> map(width * height);
+    for (size_t i = 0; i < map.size(); ++i) {
+        const int kind = static_cast<int>(random() % 8);
+        if (kind == 0) map[i] = {-1.0f, -1.0f};
+        else if (kind == 1) map[i] = {odd[random() % 13], odd[random() % 13]};
+        else map[i] = {std::uniform_real_distribution<float>(0, 720)(random), std::uniform_real_distribution<float>(0, 480)(random)};
+    }
+    for (const int mode : {0, 1}) {
+        Bytes table(4 * map.size());
+        mzMakeBinView(width, height, map.data(), table.data(), nullptr, mode);
+        for (int row = 0; row < height; ++row)
+            for (int col = 0; col < width; ++col) {
+                // A 1 x 2 table holds the entry in an even row first, in an odd row second.
+                const Point2F pair[2] = {map[row * width + col], map[row * width + col]};
+                uint8_t alone[8];
+                mzMakeBinView(1, 2, pair, alone, nullptr, mode);
+                const uint8_t* want = alone + 4 * (row % 2);
+                ASSERT_EQ(0, std::memcmp(want, at(table, width, height, row, col, 4), 4))
+                    << "mode " << mode << ", (" << map[row * width + col].x << ", " << map[row * width + col].y
+                    << ") in row " << row;
+            }
+    }
+}
+
 TEST(BinView, FieldOrderAndUnsupportedMode) {
     const int width = 2, height = 5;
     std::vector<Point2F> map;
