@@ -2,6 +2,7 @@
 // it must supply, in output order, and per output pixel, the stitching step, packed into runs.
 #include "view/stitch_plan.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -365,6 +366,31 @@ void sampleRun(const uint8_t* src, int sourceWidth, Interp mode, const Sample* f
     }
 }
 
+namespace {
+
+// The stitching step of one stitching code.
+StitchOp stitchOpOf(const uint8_t* code, bool tint) {
+    const uint8_t b0 = code[0], b1 = code[1], b2 = code[2];
+    const bool pureB0 = b0 == 0 || b0 == 255, pureB1 = b1 == 0 || b1 == 255;
+    if (!pureB0 || !pureB1) return {kConstant, b0, b1, b2};
+    // The camera that a zero share shows, and the pair that a share blends.
+    int only, from, to;
+    if (b1 == 0) {
+        only = b0 == 0 ? kFront : kLeft;
+        from = b0 == 0 ? kFront : kRear;
+        to = kLeft;
+    } else {
+        only = b0 == 0 ? kRight : kRear;
+        from = b0 == 0 ? kFront : kRear;
+        to = kRight;
+    }
+    if (b2 == 0) return {kCopy, static_cast<uint8_t>(only), 0, 0};
+    return {static_cast<uint8_t>(tint && b2 < 255 ? kBlendTint : kBlend), static_cast<uint8_t>(from),
+            static_cast<uint8_t>(to), b2};
+}
+
+}  // namespace
+
 void buildStitchPlan(const StitchView& view, const uint8_t* blend, const std::array<const float*, kCameraCount>& maps,
                      SourceSize source, Interp mode, bool tint, StitchPlan& plan) {
     plan.rowRuns.clear();  // no stitching until the plan is whole
@@ -373,44 +399,51 @@ void buildStitchPlan(const StitchView& view, const uint8_t* blend, const std::ar
     const std::size_t workW = static_cast<std::size_t>(view.workWidth);
     const std::size_t outW = static_cast<std::size_t>(view.outWidth());
     const std::size_t outH = static_cast<std::size_t>(view.outHeight());
-    std::size_t i = 0;
-    for (std::size_t y = 0; y < outH; ++y) {
-        for (std::size_t x = 0; x < outW; ++x, ++i) {
-            // Without rotation output pixel i is working pixel i; with rotation (x, y) is the working
-            // pixel (Wk - 1 - y, x).
-            const std::size_t w = view.rotated ? x * workW + (workW - 1 - y) : i;
-            const uint8_t b0 = blend[3 * w], b1 = blend[3 * w + 1], b2 = blend[3 * w + 2];
-            StitchOp op;
-            const bool pureB0 = b0 == 0 || b0 == 255, pureB1 = b1 == 0 || b1 == 255;
-            if (!pureB0 || !pureB1) {
-                op = {kConstant, b0, b1, b2};
-            } else {
-                // The camera that a zero share shows, and the pair that a share blends.
-                int only, from, to;
-                if (b1 == 0) {
-                    only = b0 == 0 ? kFront : kLeft;
-                    from = b0 == 0 ? kFront : kRear;
-                    to = kLeft;
-                } else {
-                    only = b0 == 0 ? kRight : kRear;
-                    from = b0 == 0 ? kFront : kRear;
-                    to = kRight;
-                }
-                if (b2 == 0) {
-                    op = {kCopy, static_cast<uint8_t>(only), 0, 0};
-                } else {
-                    op = {static_cast<uint8_t>(tint && b2 < 255 ? kBlendTint : kBlend), static_cast<uint8_t>(from),
-                          static_cast<uint8_t>(to), b2};
-                }
-            }
+    if (!view.rotated) {
+        // Output pixel i is working pixel i.
+        for (std::size_t i = 0; i < view.pixelCount(); ++i) {
+            const StitchOp op = stitchOpOf(blend + 3 * i, tint);
             plan.ops[i] = op;
-            if (op.kind == kCopy) {
-                plan.samples[op.p].push_back(makeSample(maps[op.p], mode, w, source));
-            } else if (op.kind != kConstant) {
-                plan.samples[op.p].push_back(makeSample(maps[op.p], mode, w, source));
-                plan.samples[op.q].push_back(makeSample(maps[op.q], mode, w, source));
-            }
+            if (op.kind == kConstant) continue;
+            plan.samples[op.p].push_back(makeSample(maps[op.p], mode, i, source));
+            if (op.kind != kCopy) plan.samples[op.q].push_back(makeSample(maps[op.q], mode, i, source));
         }
+        buildRuns(view, plan);
+        return;
+    }
+    // Turned: output (x, y) is working (Wk - 1 - y, x), so an output row runs down a working column.
+    // The output is taken in bands of rows, column by column across a band (working memory row by
+    // row); each row's samples still land in output order, at places counted before they are made.
+    constexpr std::size_t kBand = 16;
+    std::array<std::array<std::size_t, kCameraCount>, kBand> next{};
+    for (std::size_t y0 = 0; y0 < outH; y0 += kBand) {
+        const std::size_t rows = std::min(kBand, outH - y0);
+        std::array<std::array<std::size_t, kCameraCount>, kBand> count{};
+        for (std::size_t x = 0; x < outW; ++x)
+            for (std::size_t r = 0; r < rows; ++r) {
+                const std::size_t y = y0 + r, w = x * workW + (workW - 1 - y);
+                const StitchOp op = stitchOpOf(blend + 3 * w, tint);
+                plan.ops[y * outW + x] = op;
+                if (op.kind == kConstant) continue;
+                ++count[r][op.p];
+                if (op.kind != kCopy) ++count[r][op.q];
+            }
+        for (int c = 0; c < kCameraCount; ++c) {
+            std::size_t end = plan.samples[c].size();
+            for (std::size_t r = 0; r < rows; ++r) {
+                next[r][c] = end;
+                end += count[r][c];
+            }
+            plan.samples[c].resize(end);
+        }
+        for (std::size_t x = 0; x < outW; ++x)
+            for (std::size_t r = 0; r < rows; ++r) {
+                const std::size_t y = y0 + r, w = x * workW + (workW - 1 - y);
+                const StitchOp& op = plan.ops[y * outW + x];
+                if (op.kind == kConstant) continue;
+                plan.samples[op.p][next[r][op.p]++] = makeSample(maps[op.p], mode, w, source);
+                if (op.kind != kCopy) plan.samples[op.q][next[r][op.q]++] = makeSample(maps[op.q], mode, w, source);
+            }
     }
     buildRuns(view, plan);
 }
