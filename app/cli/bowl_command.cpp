@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "app/cli/camera_keys.h"
 #include "app/cli/picture_file.h"
 #include "app/cli/run_command.h"
 #include "app/cli/simulate_command.h"
@@ -25,8 +26,6 @@ namespace mz::cli {
 namespace {
 
 using nlohmann::json;
-
-constexpr const char* kCameraKeys[core::kCameraCount] = {"front", "rear", "left", "right"};
 
 std::string presetNames() {
     std::string names;

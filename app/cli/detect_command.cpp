@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "app/cli/camera_keys.h"
 #include "app/cli/terminal_ui.h"
 #include "app/core/detector_run.h"
 #include "format/atomic_file.h"
@@ -16,7 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kCameraKeys[core::kCameraCount] = {"front", "rear", "left", "right"};
 constexpr const char* kSideKeys[2] = {"left", "right"};
 
 json pointsJson(const std::vector<Point2F>& points, size_t first, size_t count) {

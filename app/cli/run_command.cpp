@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "app/cli/camera_keys.h"
 #include "app/cli/picture_file.h"
 #include "app/cli/terminal_ui.h"
 #include "app/core/session.h"
@@ -26,7 +27,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kCameraKeys[core::kCameraCount] = {"front", "rear", "left", "right"};
 constexpr const char* kCameraNames[core::kCameraCount] = {"FRONT", "REAR", "LEFT", "RIGHT"};
 constexpr const char* kHalfKeys[2] = {"left", "right"};
 json pointsJson(const Point2F* p, int n) {
