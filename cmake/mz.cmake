@@ -52,6 +52,20 @@ function(mz_add_library name)
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
 endfunction()
 
+# mz_unity_build(TARGET [BATCH n])
+# With MZ_UNITY_BUILD, TARGET's sources are compiled in batches of n (default 8) files, one
+# translation unit per batch. Names at file scope (anonymous namespaces, statics) must then differ
+# between the files of a target.
+function(mz_unity_build target)
+  cmake_parse_arguments(ARG "" "BATCH" "" ${ARGN})
+  if(MZ_UNITY_BUILD)
+    if(NOT ARG_BATCH)
+      set(ARG_BATCH 8)
+    endif()
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${ARG_BATCH})
+  endif()
+endfunction()
+
 # mz_add_gtest(NAME [LABEL label] SOURCES src... LIBS lib...)
 # A test reaches the shared test helpers (tests/...) and the headers of what it links.
 function(mz_add_gtest name)
@@ -62,5 +76,6 @@ function(mz_add_gtest name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} mzheaders GTest::gtest GTest::gtest_main)
   mz_room_headers(${name} PRIVATE tests)
+  mz_unity_build(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${ARG_LABEL})
 endfunction()
