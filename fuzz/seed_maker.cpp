@@ -3,6 +3,7 @@
 // makes OUTPUT_FOLDER/<target>/<seed> for every target. The pictures are scaled down and the views
 // made small, so that the seeds stay small and every input runs quickly.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -161,6 +162,42 @@ void configSeeds(const mz::sim::Rig& rig, const std::string& tag) {
     put("flash_data", tag + "-config.bin", mz::format::encodeFlashData(bin, 0x4001, {2026, 12, 8}, 1, 0));
 }
 
+// Surveyed points: the bay's four camera records, then the JSON of a grid of floor points ahead of
+// each camera and the pixels it sees them at.
+void surveySeed(const mz::sim::Rig& rig, const std::string& tag) {
+    Bytes seed;
+    std::string text = "{";
+    for (int c = 0; c < 4; ++c) {
+        const mz::sim::Camera& camera = rig.cameras[c];
+        CameraParam record = mz::sim::cameraRecord(camera);
+        record.width -= 1;  // the target adds one
+        record.height -= 1;
+        seed.insert(seed.end(), reinterpret_cast<const uint8_t*>(&record),
+                    reinterpret_cast<const uint8_t*>(&record) + offsetof(CameraParam, imagePoints));
+        const double heading = camera.headingDeg * M_PI / 180;
+        const double ax = std::sin(heading), ay = std::cos(heading);
+        text += std::string(c ? ", " : "") + "\"" + mz::sim::kCameraNames[c] + "\": [";
+        bool first = true;
+        for (double along : {1200.0, 2000.0, 3000.0}) {
+            for (double across : {-1500.0, 0.0, 1500.0}) {
+                const mz::sim::Vec3 p{camera.position.x + ax * along + ay * across,
+                                      camera.position.y + ay * along - ax * across, 0};
+                mz::sim::Vec2 pixel;
+                if (!mz::sim::projectToPixel(camera, p, pixel)) continue;
+                char pair[160];
+                std::snprintf(pair, sizeof pair, "%s{\"image\": [%.3f, %.3f], \"floor\": [%.1f, %.1f]}",
+                              first ? "" : ", ", pixel.x, pixel.y, p.x, p.y);
+                text += pair;
+                first = false;
+            }
+        }
+        text += "]";
+    }
+    text += "}";
+    seed.insert(seed.end(), text.begin(), text.end());
+    put("survey", tag + ".in", seed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -178,6 +215,8 @@ int main(int argc, char** argv) {
         const mz::sim::Rig fixed = mz::sim::fixedRig(fixedOptions);
         configSeeds(rig, "drawn");
         configSeeds(fixed, "fixed");
+        surveySeed(rig, "drawn");
+        surveySeed(fixed, "fixed");
 
         // Pictures: the front camera of the drawn bay, small, in every bit depth and both row orders.
         const mz::sim::Picture front = mz::sim::renderCamera(rig, mz::sim::kFront);

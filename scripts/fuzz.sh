@@ -16,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 
-targets=(picture opencv_storage config config_bin config_load config_json bitmap flash_data lens_text pattern detect views multicalib cli)
+targets=(picture opencv_storage config config_bin config_load config_json bitmap flash_data lens_text pattern detect views multicalib cli survey)
 
 usage() {
     sed -n '4,9p' "$0" | sed 's/^# //'
