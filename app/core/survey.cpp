@@ -114,8 +114,15 @@ std::vector<std::string> checkSurvey(const Survey& survey, const std::array<Came
             const std::array<float, 9> c9{cam.c0, cam.c1, cam.c2, cam.c3, cam.c4, cam.c5, cam.c6, cam.c7, cam.c8};
             const double theta = degrees(lens::angleOfRadius(c9.data(), std::hypot(u, v)));
             if (!(theta < kMaxIncidenceDeg)) {
-                problems.push_back(which + ": the picture point looks " + std::to_string(static_cast<int>(theta)) +
-                                   " degrees off the lens axis, beyond the 89 degrees a floor point can be seen at.");
+                // A lens polynomial can overflow, or give no number at all, far out in the picture.
+                if (std::isfinite(theta)) {
+                    problems.push_back(which + ": the picture point looks " +
+                                       std::to_string(static_cast<int>(std::min(theta, 1e6))) +
+                                       " degrees off the lens axis, beyond the 89 degrees a floor point can be seen at.");
+                } else {
+                    problems.push_back(which + ": the camera's lens record gives no angle for the picture point; a "
+                                               "floor point must lie within 89 degrees of the lens axis.");
+                }
             }
             for (size_t j = 0; j < i; ++j) {
                 const Point2F q = pairs[j].image;

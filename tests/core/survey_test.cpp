@@ -83,6 +83,11 @@ TEST(Survey, UnusablePairsAreNamed) {
                                        (s[kRear][0].floor.y + s[kRear][2].floor.y) / 2};
               }).find("REAR: the surveyed floor points lie on one line (or three of the four do)"),
               std::string::npos);
+    // A lens record that gives no angle (an overflowing polynomial, here a NaN) is named, not
+    // turned into a number of degrees.
+    cameras[kLeft].c0 = std::nanf("");
+    EXPECT_EQ(problems([](Survey&) {}), "LEFT pair 1: the camera's lens record gives no angle for the picture point; "
+                                        "a floor point must lie within 89 degrees of the lens axis.");
 
     EXPECT_THROW(parseSurvey(R"({"frnt": []})"), std::runtime_error);
     EXPECT_THROW(parseSurvey(R"({"front": [{"image": [1, 2]}]})"), std::runtime_error);
