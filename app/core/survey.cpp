@@ -101,6 +101,7 @@ std::vector<std::string> checkSurvey(const Survey& survey, const std::array<Came
             continue;
         }
         const CameraParam& cam = cameras[c];
+        const size_t earlier = problems.size();
         for (size_t i = 0; i < n; ++i) {
             const Point2F p = pairs[i].image;
             const std::string which = name + " pair " + std::to_string(i + 1);
@@ -160,6 +161,22 @@ std::vector<std::string> checkSurvey(const Survey& survey, const std::array<Came
             problems.push_back(name + ": the surveyed floor points lie on one line" +
                                std::string(n == 4 ? " (or three of the four do)" : "") +
                                "; spread them over the floor the camera sees.");
+        }
+        // Pairs that pass every check above can still leave no pose when the lens record turns
+        // the picture points into rays that do not spread (a lens polynomial that is flat or
+        // overflows): say so here rather than fail while the rig is built.
+        if (problems.size() == earlier) {
+            bool posed = false;
+            try {
+                const SurveyPose p = surveyPose(cam, pairs);
+                posed = std::isfinite(p.posX) && std::isfinite(p.posY) && std::isfinite(p.posZ) &&
+                        std::isfinite(p.rotX) && std::isfinite(p.rotY) && std::isfinite(p.rotZ);
+            } catch (const std::runtime_error&) {
+            }
+            if (!posed) {
+                problems.push_back(name + ": the camera's lens record turns the surveyed picture points into "
+                                          "directions from which no pose can be found; check its lens fields.");
+            }
         }
     }
     return problems;

@@ -88,6 +88,14 @@ TEST(Survey, UnusablePairsAreNamed) {
     cameras[kLeft].c0 = std::nanf("");
     EXPECT_EQ(problems([](Survey&) {}), "LEFT pair 1: the camera's lens record gives no angle for the picture point; "
                                         "a floor point must lie within 89 degrees of the lens axis.");
+    // A flat angle polynomial sends every picture point along the axis: no pose, said before the
+    // rig is built.
+    cameras[kLeft].c0 = 0;
+    for (float* k : {&cameras[kLeft].c1, &cameras[kLeft].c2, &cameras[kLeft].c3, &cameras[kLeft].c4,
+                     &cameras[kLeft].c5, &cameras[kLeft].c6, &cameras[kLeft].c7, &cameras[kLeft].c8})
+        *k = 0;
+    EXPECT_EQ(problems([](Survey&) {}), "LEFT: the camera's lens record turns the surveyed picture points into "
+                                        "directions from which no pose can be found; check its lens fields.");
 
     EXPECT_THROW(parseSurvey(R"({"frnt": []})"), std::runtime_error);
     EXPECT_THROW(parseSurvey(R"({"front": [{"image": [1, 2]}]})"), std::runtime_error);
