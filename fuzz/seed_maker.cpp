@@ -174,22 +174,14 @@ void surveySeed(const mz::sim::Rig& rig, const std::string& tag) {
         record.height -= 1;
         seed.insert(seed.end(), reinterpret_cast<const uint8_t*>(&record),
                     reinterpret_cast<const uint8_t*>(&record) + offsetof(CameraParam, imagePoints));
-        const double heading = camera.headingDeg * M_PI / 180;
-        const double ax = std::sin(heading), ay = std::cos(heading);
         text += std::string(c ? ", " : "") + "\"" + mz::sim::kCameraNames[c] + "\": [";
         bool first = true;
-        for (double along : {1200.0, 2000.0, 3000.0}) {
-            for (double across : {-1500.0, 0.0, 1500.0}) {
-                const mz::sim::Vec3 p{camera.position.x + ax * along + ay * across,
-                                      camera.position.y + ay * along - ax * across, 0};
-                mz::sim::Vec2 pixel;
-                if (!mz::sim::projectToPixel(camera, p, pixel)) continue;
-                char pair[160];
-                std::snprintf(pair, sizeof pair, "%s{\"image\": [%.3f, %.3f], \"floor\": [%.1f, %.1f]}",
-                              first ? "" : ", ", pixel.x, pixel.y, p.x, p.y);
-                text += pair;
-                first = false;
-            }
+        for (const mz::sim::SurveyPoint& p : mz::sim::surveyGrid(camera)) {
+            char pair[160];
+            std::snprintf(pair, sizeof pair, "%s{\"image\": [%.3f, %.3f], \"floor\": [%.1f, %.1f]}",
+                          first ? "" : ", ", p.pixel.x, p.pixel.y, p.floor.x, p.floor.y);
+            text += pair;
+            first = false;
         }
         text += "]";
     }

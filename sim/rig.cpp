@@ -134,6 +134,21 @@ bool projectToPixel(const Camera& camera, const Vec3& p, Vec2& pixel) {
     return true;
 }
 
+std::vector<SurveyPoint> surveyGrid(const Camera& camera) {
+    std::vector<SurveyPoint> points;
+    const double heading = radians(camera.headingDeg);  // clockwise from +y
+    const Vec2 ahead{std::sin(heading), std::cos(heading)}, side{ahead.y, -ahead.x};
+    for (double along : {1200.0, 2000.0, 3000.0}) {
+        for (double across : {-1500.0, 0.0, 1500.0}) {
+            const Vec3 p{camera.position.x + ahead.x * along + side.x * across,
+                         camera.position.y + ahead.y * along + side.y * across, 0};
+            Vec2 pixel;
+            if (projectToPixel(camera, p, pixel)) points.push_back({pixel, {p.x, p.y}});
+        }
+    }
+    return points;
+}
+
 double minBandOnScreen(const Camera& cam, const Triangle& tri) {
     const std::array<Vec2, 3> inner = innerCorners(tri);
     double thinnest = 1e30;

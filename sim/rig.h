@@ -125,6 +125,14 @@ Triangle cornerTriangle(const RigOptions& options, int index, double gap, double
 // behind the camera or outside the image circle.
 bool projectToPixel(const Camera& camera, const Vec3& floorPoint, Vec2& pixel);
 
+// What a surveyor would measure for a camera: floor points on a grid 1.2 to 3 m ahead of it and up
+// to 1.5 m to either side, each with the pixel the camera sees it at (points it cannot see left out).
+struct SurveyPoint {
+    Vec2 pixel;
+    Vec2 floor;
+};
+std::vector<SurveyPoint> surveyGrid(const Camera& camera);
+
 // The six corners of a camera's two triangles in the system's point order, and their floor
 // positions in the same order.
 struct CameraPoints {

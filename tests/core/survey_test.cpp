@@ -14,21 +14,12 @@
 namespace mz::core {
 namespace {
 
-// Floor points on a grid ahead of a simulated camera and the pixels the camera sees them at.
+// The simulator's survey of a camera as the survey reader would hand it on.
 std::vector<SurveyPair> surveyOf(const sim::Camera& camera) {
     std::vector<SurveyPair> pairs;
-    const double heading = camera.headingDeg * M_PI / 180;  // clockwise from +y
-    const sim::Vec2 ahead{std::sin(heading), std::cos(heading)}, side{ahead.y, -ahead.x};
-    for (double along : {1200.0, 2000.0, 3000.0}) {
-        for (double across : {-1500.0, 0.0, 1500.0}) {
-            const sim::Vec3 p{camera.position.x + ahead.x * along + side.x * across,
-                              camera.position.y + ahead.y * along + side.y * across, 0};
-            sim::Vec2 pixel;
-            if (!sim::projectToPixel(camera, p, pixel)) continue;
-            pairs.push_back({{static_cast<float>(pixel.x), static_cast<float>(pixel.y)},
-                             {static_cast<float>(p.x), static_cast<float>(p.y)}});
-        }
-    }
+    for (const sim::SurveyPoint& p : sim::surveyGrid(camera))
+        pairs.push_back({{static_cast<float>(p.pixel.x), static_cast<float>(p.pixel.y)},
+                         {static_cast<float>(p.floor.x), static_cast<float>(p.floor.y)}});
     return pairs;
 }
 
