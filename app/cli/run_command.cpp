@@ -17,8 +17,10 @@
 #include "app/cli/camera_keys.h"
 #include "app/cli/picture_file.h"
 #include "app/cli/terminal_ui.h"
+#include "app/core/output_writer.h"
 #include "app/core/session.h"
 #include "format/atomic_file.h"
+#include "format/bitmap.h"
 #include "mz/mzview.h"
 
 namespace mz::cli {
@@ -276,6 +278,20 @@ private:
         return true;
     }
 
+    // The --overlay picture, read and handed to the single views before anything heavy runs.
+    bool setOverlay() {
+        const std::optional<format::Bitmap> picture = format::readBitmapFile(o_.overlay);
+        if (!picture) return fail(o_.overlay + ": not a bitmap file that can be read; --overlay needs a 24-bit uncompressed bitmap");
+        if (picture->bitsPerPixel != 24) {
+            return fail(o_.overlay + ": This image format is not supported. (" + std::to_string(picture->bitsPerPixel) +
+                        "-bit; --overlay needs a 24-bit uncompressed bitmap)");
+        }
+        if (core::setOverlayPicture(session_.calibration(), *picture) == 0) {
+            std::printf("note: --overlay is not used: no single view of the configuration writes an OSD mask\n");
+        }
+        return true;
+    }
+
     bool fail(const std::string& why) {
         if (!record_.error) record_.error = why;
         return false;
@@ -317,6 +333,7 @@ private:
             }
             preview.setDataVersion(major, minor);
         }
+        if (!o_.overlay.empty() && !setOverlay()) return false;
         if (!o_.survey.empty()) {
             if (!o_.points.empty()) return fail("--points corrects detected triangles; a --survey run has none");
             core::Survey survey;
@@ -437,6 +454,12 @@ private:
             std::printf("  %-28s id %4d  %9lld bytes\n", f.path.generic_string().c_str(), f.identifier,
                         static_cast<long long>(f.payloadBytes));
         }
+        const bool emptyMask = std::any_of(record_.saved.written.begin(), record_.saved.written.end(), [](const auto& f) {
+            return f.payloadBytes == 0 && f.path.begin() != f.path.end() && *f.path.begin() == "Osd";
+        });
+        if (emptyMask && o_.overlay.empty()) {
+            std::printf("note: the OSD masks are empty: give the single views their overlay picture with --overlay\n");
+        }
         const Timings& t = record_.timings;
         std::printf("Timings (ms): load %.0f, detect %.0f, calibrate %.1f, build %.0f, save %.0f\n", t.load, t.detect,
                     t.calibrate, t.build, t.save);
@@ -550,6 +573,10 @@ void addRunCommand(CLI::App& app, RunOptions& o) {
     cmd->add_option("--survey", o.survey,
                     "JSON of surveyed floor points per camera, {\"front\": [{\"image\": [x, y], \"floor\": [x_mm, "
                     "y_mm]}, ...], ...} (4 to 50 pairs each; x right, y front): no detection, no triangle calibration")
+        ->check(CLI::ExistingFile);
+    cmd->add_option("--overlay", o.overlay,
+                    "Overlay picture (24-bit bitmap, e.g. parking guide lines on the floor) of the single views that "
+                    "write an OSD mask; without it their masks are empty")
         ->check(CLI::ExistingFile);
     cmd->add_flag("--literal", o.literal,
                   "The detector's corners and the calibration library's rig as they come: no refinement");

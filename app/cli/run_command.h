@@ -25,6 +25,7 @@ struct RunOptions {
     std::string quad;
     bool literal = false;     // detector and calibration library alone, no refinement
     std::string survey;       // surveyed floor points: no detection, no pattern calibration
+    std::string overlay;      // overlay picture of the single views that write an OSD mask
 };
 
 void addRunCommand(CLI::App& app, RunOptions& options);

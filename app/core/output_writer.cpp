@@ -130,6 +130,19 @@ bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, in
     return true;
 }
 
+int setOverlayPicture(CalibrationState& s, const format::Bitmap& picture) {
+    int taken = 0;
+    for (int slot = 0; slot < s.singleviewCount(); ++slot) {
+        ViewHandle h = s.singleviewHandles[slot];
+        SingleviewParam& sv = s.singleviews[slot];
+        if (!h || sv.lutId <= 0 || !(sv.flags & MZ_SV_OVERLAY)) continue;
+        mzSingleviewSetImage(h, picture.width, picture.height, picture.pixels.data(), 0);
+        mzSingleviewInit(h, &sv);
+        ++taken;
+    }
+    return taken;
+}
+
 void writeParamFile(const std::filesystem::path& folder, CalibrationState& s, const format::FlashDate& date,
                     int32_t major, int32_t minor, Ui& ui, SaveReport& report, format::StagedFiles* staging) {
     ui.setProgressStatus("Saving the Param file....");

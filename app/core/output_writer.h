@@ -12,6 +12,7 @@
 #include "app/core/preview_context.h"
 #include "app/core/ui.h"
 #include "format/atomic_file.h"
+#include "format/bitmap.h"
 #include "format/flash_data.h"
 
 namespace mz::core {
@@ -73,6 +74,11 @@ private:
 // once every one of them is on disk: a save that fails (or is killed) part-way leaves the folder
 // with the files it had, never a mix of two calibrations' tables.
 SaveResult saveOutput(SaveInputs& inputs, Ui& ui);
+
+// Gives a 24-bit overlay picture (for example parking guide lines drawn on the floor) to every single
+// view that writes an OSD mask, as "Parking Line Assistance" gives one to the shown view; without it
+// their masks are empty. Returns how many views took it.
+int setOverlayPicture(CalibrationState& state, const format::Bitmap& picture);
 
 // The files themselves, below `folder`; used by saveOutput once the guards passed.
 bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& state, int maskFormat,

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <numeric>
 
+#include "sim/render.h"
 #include "sim/rig.h"
+#include "sim/scene.h"
 
 #include "tests/e2e/e2e_util.h"
 
@@ -199,6 +202,39 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     flipped = runCli({"inspect", mask.string()});
     EXPECT_NE(flipped.status, 0);
     EXPECT_NE(flipped.output.find("header checksum"), std::string::npos) << flipped.output;
+    removeFolder(out);
+}
+
+// The rear view asks for an OSD mask: empty without an overlay picture, the overlay's lines (at the
+// OSD's width, 720/800 of the view's) with one; a file that is not a bitmap stops the run at once.
+TEST_F(Workflow, OverlayPictureFillsTheOsdMask) {
+    const std::filesystem::path out = freshFolder("overlay");
+    sim::Picture lines(400, 600);
+    for (int y = 0; y < lines.height; ++y)
+        for (int x = 0; x < lines.width; ++x)
+            if (y % 100 < 8 || std::abs(x - 200) > 150) lines.row(y)[3 * x + 2] = 255;
+    writeBytes(out / "lines.bmp", sim::encodeBmp(lines));
+    std::vector<std::string> args = runArgs(out);
+    args.insert(args.end(), {"--overlay", (out / "lines.bmp").string()});
+    const CommandResult run = runCli(args);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("the OSD masks are empty"), std::string::npos) << run.output;
+    const std::vector<uint8_t> mask = flashPayload(readBytes(out / "Osd" / "RearvwOSD.bin"));
+    ASSERT_EQ(mask.size() % 2, 0u);
+    std::array<size_t, 256> count{};
+    for (size_t i = 0; i < mask.size(); i += 2) count[mask[i]] += 1 + mask[i + 1];
+    const size_t pixels = std::accumulate(count.begin(), count.end(), size_t(0));
+    const size_t lit = pixels - *std::max_element(count.begin(), count.end());
+    EXPECT_EQ(pixels, 648u * 480u);
+    EXPECT_GT(lit, 10000u) << "the lines";
+    EXPECT_LT(lit, pixels / 4) << "the space between them";
+
+    args = runArgs(out / "refused");
+    args.insert(args.end(), {"--overlay", (dir_ / "Config.bin").string()});
+    const CommandResult refused = runCli(args);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("--overlay needs a 24-bit uncompressed bitmap"), std::string::npos) << refused.output;
+    EXPECT_FALSE(std::filesystem::exists(out / "refused" / "Lut"));
     removeFolder(out);
 }
 
