@@ -114,7 +114,9 @@ int pointsInPicture(const std::vector<Point2F>& points, int width, int height) {
     return n;
 }
 
-std::string angleFileName(int angle) { return "parking_guide_" + std::to_string(angle) + ".bmp"; }
+std::string angleFileName(int angle, const char* kind = "") {
+    return "parking_guide_" + std::string(kind) + std::to_string(angle) + ".bmp";
+}
 
 }  // namespace
 
@@ -149,7 +151,9 @@ void addParkingGuideCommand(CLI::App& app, ParkingGuideOptions& o) {
         "segments each (right line, then the left line back), (-1, -1) between segments and for points\n"
         "the camera cannot place. --draw ANGLE also writes OUT/parking_guide_ANGLE.bmp: the configuration's\n"
         "rear single view (or the rear picture when there is none) made from DATA/image/rear.bmp with the\n"
-        "lines drawn, the nearest segment red, then yellow, then green. The rear camera's calibration comes\n"
+        "lines drawn, the nearest segment red, then yellow, then green. --overlay ANGLE writes\n"
+        "OUT/parking_guide_overlay_ANGLE.bmp: the lines on the floor as the overlay picture of run --overlay\n"
+        "(10 mm a pixel, centred across the vehicle, row 0 at the rear bumper). The rear camera's calibration comes\n"
         "from the report of calibration-cli run; vehicle width and length from Config.bin.");
     cmd->add_option("--config", o.config, "Config.bin of the vehicle")->required()->check(CLI::ExistingFile);
     cmd->add_option("--report", o.report, "report.json of a calibration-cli run on this vehicle")
@@ -159,6 +163,8 @@ void addParkingGuideCommand(CLI::App& app, ParkingGuideOptions& o) {
         ->capture_default_str();
     cmd->add_option("--out", o.out, "Folder for the JSON file and the picture (default: the report's folder)");
     cmd->add_option("--draw", o.draw, "Draw the lines of this steering angle over the rear view");
+    cmd->add_option("--overlay", o.overlay,
+                    "Write the lines of this steering angle as the overlay picture of run --overlay");
     cmd->add_option("--data", o.data, "Data folder holding image/rear.bmp for --draw (default: the folder of Config.bin)");
     cmd->add_option("--wheel-base", o.wheelBase, "Wheel base, mm")->capture_default_str()->check(CLI::PositiveNumber);
     cmd->add_option("--line-spacing", o.lineSpacing, "Distance between the two lines, mm (default: vehicle width)")
@@ -176,8 +182,10 @@ void addParkingGuideCommand(CLI::App& app, ParkingGuideOptions& o) {
 
 int runParkingGuide(const ParkingGuideOptions& o) {
     const std::vector<int> angles = parseSteerRange(o.steer);
-    if (o.draw && (*o.draw < -kMaxSteer || *o.draw > kMaxSteer)) {
-        throw std::invalid_argument("--draw must be a steering angle within -89..89 degrees");
+    for (const auto& [name, angle] : {std::pair{"--draw", o.draw}, std::pair{"--overlay", o.overlay}}) {
+        if (angle && (*angle < -kMaxSteer || *angle > kMaxSteer)) {
+            throw std::invalid_argument(std::string(name) + " must be a steering angle within -89..89 degrees");
+        }
     }
     core::GuideSettings settings;
     settings.wheelBase = static_cast<float>(o.wheelBase);
@@ -248,6 +256,13 @@ int runParkingGuide(const ParkingGuideOptions& o) {
         core::writeBitmapFile(path, drawn.image);
         j["drawn"] = {{"steerAngle", *o.draw}, {"view", drawn.view}, {"path", path.generic_string()}};
         std::printf("Drawn: %s (%s, steering %d deg)\n", path.string().c_str(), drawn.view.c_str(), *o.draw);
+    }
+    if (o.overlay) {
+        const core::GuideLines lines = core::guideLines(settings, *o.overlay, rear);
+        const std::filesystem::path path = out / angleFileName(*o.overlay, "overlay_");
+        core::writeBitmapFile(path, core::guideOverlay(settings, lines));
+        j["overlay"] = {{"steerAngle", *o.overlay}, {"path", path.generic_string()}};
+        std::printf("Overlay: %s (steering %d deg; give it to run --overlay)\n", path.string().c_str(), *o.overlay);
     }
     const std::filesystem::path jsonPath = out / "parking_guide.json";
     format::writeFileAtomically(jsonPath, j.dump(2) + "\n");

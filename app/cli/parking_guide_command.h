@@ -19,6 +19,7 @@ struct ParkingGuideOptions {
     std::string out;             // the report's folder when empty
     std::string steer = "-35:35:5";
     std::optional<int> draw;
+    std::optional<int> overlay;  // steering angle of the overlay picture for run --overlay
     double wheelBase = 2700;
     double lineSpacing = 0;      // the configuration's vehicle width when 0
     int vehicleLength = 0;       // the configuration's when 0

@@ -12,6 +12,7 @@ namespace mz::core {
 namespace {
 
 constexpr int kLineDot = 2;
+constexpr int kOverlayDot = 10;   // painted lines 10 cm wide
 // Colour words of mzDrawLineBresenham: bits 16-23 blue, 8-15 green, 0-7 red.
 constexpr uint32_t kSegmentColours[3] = {0x0000FFu, 0x00FFFFu, 0x00FF00u};   // red, yellow, green
 constexpr int kMaxViewSide = 4096;
@@ -34,6 +35,23 @@ struct PictureRows {
         buffer.rows = rows.data();
     }
 };
+
+// Joins consecutive points of a segment (`floor` marks the separators): along the right line,
+// across its far end (the distance mark) and back along the left line; nearest segment red, then
+// yellow, then green.
+void drawSegments(format::Bitmap& image, const std::vector<Point2F>& points, const std::vector<Point2F>& floor,
+                  int dot) {
+    PictureRows rows(image);
+    int segment = 0;
+    for (size_t i = 0; i + 1 < points.size(); ++i) {
+        if (missing(floor[i])) ++segment;
+        const Point2F a = points[i], b = points[i + 1];
+        if (missing(a) || missing(b)) continue;
+        mzDrawLineBresenham(&rows.buffer, static_cast<int>(std::lround(a.x)), static_cast<int>(std::lround(a.y)),
+                            static_cast<int>(std::lround(b.x)), static_cast<int>(std::lround(b.y)),
+                            kSegmentColours[std::min(segment, 2)], dot);
+    }
+}
 
 // The first single view of the rear camera that can be shown, or -1.
 int rearSingleView(const CalibrationState& state) {
@@ -142,19 +160,31 @@ GuidePicture drawGuide(CalibrationState& state, const format::Bitmap& rearPictur
             p = std::isfinite(view[0]) && std::isfinite(view[1]) ? Point2F{view[0], view[1]} : Point2F{-1.0f, -1.0f};
         }
     }
-    PictureRows rows(out.image);
-    // Within a segment consecutive points are joined: along the right line, across its far end
-    // (the distance mark) and back along the left line.
-    int segment = 0;
-    for (size_t i = 0; i + 1 < points.size(); ++i) {
-        if (missing(lines.floor[i])) ++segment;
-        const Point2F a = points[i], b = points[i + 1];
-        if (missing(a) || missing(b)) continue;
-        mzDrawLineBresenham(&rows.buffer, static_cast<int>(std::lround(a.x)), static_cast<int>(std::lround(a.y)),
-                            static_cast<int>(std::lround(b.x)), static_cast<int>(std::lround(b.y)),
-                            kSegmentColours[std::min(segment, 2)], kLineDot);
-    }
+    drawSegments(out.image, points, lines.floor, kLineDot);
     return out;
+}
+
+format::Bitmap guideOverlay(const GuideSettings& settings, const GuideLines& lines) {
+    constexpr float kScale = kOverlayMmPerPixel;
+    constexpr int kMargin = 2 * kOverlayDot;
+    const float back = settings.vehicleLength * 0.5f;
+    float halfWidth = 0, depth = 0;
+    for (const Point2F& p : lines.floor) {
+        if (missing(p)) continue;
+        halfWidth = std::max(halfWidth, std::fabs(p.x) / kScale);
+        depth = std::max(depth, (-p.y - back) / kScale);
+    }
+    format::Bitmap image;
+    image.width = std::min(2 * (static_cast<int>(std::ceil(halfWidth)) + kMargin), kMaxViewSide);
+    image.height = std::min(static_cast<int>(std::ceil(depth)) + kMargin, kMaxViewSide);
+    image.bitsPerPixel = 24;
+    image.pixels.assign(static_cast<size_t>(image.stride()) * image.height, 0);
+    std::vector<Point2F> points = lines.floor;
+    for (Point2F& p : points) {
+        if (!missing(p)) p = {p.x / kScale + image.width / 2, (-p.y - back) / kScale};
+    }
+    drawSegments(image, points, lines.floor, kOverlayDot);
+    return image;
 }
 
 void writeBitmapFile(const std::filesystem::path& path, const format::Bitmap& image) {

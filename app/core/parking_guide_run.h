@@ -56,6 +56,12 @@ struct GuidePicture {
 // red, then yellow, then green. Throws std::runtime_error when the picture or view cannot serve.
 GuidePicture drawGuide(CalibrationState& state, const format::Bitmap& rearPicture, const GuideLines& lines);
 
+// The lines on the floor as a single view's overlay picture ("Parking Line Assistance", run
+// --overlay): kOverlayMmPerPixel mm a pixel, centred across the vehicle, row 0 half the vehicle's
+// length behind its centre, rows growing rearward; black but for the lines, coloured as drawGuide's.
+inline constexpr int kOverlayMmPerPixel = 10;   // the scale the view engine lays every overlay at
+format::Bitmap guideOverlay(const GuideSettings& settings, const GuideLines& lines);
+
 // A 24-bit bitmap file, written whole or not at all. Throws std::runtime_error naming the path.
 void writeBitmapFile(const std::filesystem::path& path, const format::Bitmap& image);
 

@@ -5,11 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <numeric>
+#include <optional>
 
-#include "sim/render.h"
+#include "format/bitmap.h"
 #include "sim/rig.h"
-#include "sim/scene.h"
 
 #include "tests/e2e/e2e_util.h"
 
@@ -205,35 +204,60 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     removeFolder(out);
 }
 
-// The rear view asks for an OSD mask: empty without an overlay picture, the overlay's lines (at the
-// OSD's width, 720/800 of the view's) with one; a file that is not a bitmap stops the run at once.
-TEST_F(Workflow, OverlayPictureFillsTheOsdMask) {
+// The rear view asks for an OSD mask: empty without an overlay picture; with the parking guide's
+// overlay picture, its lines lie where the guide draws them into the rear view (the mask is at the
+// OSD's width, 720/800 of the view's). A file that is not a bitmap stops the run at once.
+TEST_F(Workflow, GuideOverlayInTheOsdMaskLiesOnTheDrawnLines) {
     const std::filesystem::path out = freshFolder("overlay");
-    sim::Picture lines(400, 600);
-    for (int y = 0; y < lines.height; ++y)
-        for (int x = 0; x < lines.width; ++x)
-            if (y % 100 < 8 || std::abs(x - 200) > 150) lines.row(y)[3 * x + 2] = 255;
-    writeBytes(out / "lines.bmp", sim::encodeBmp(lines));
-    std::vector<std::string> args = runArgs(out);
-    args.insert(args.end(), {"--overlay", (out / "lines.bmp").string()});
-    const CommandResult run = runCli(args);
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output.find("the OSD masks are empty"), std::string::npos) << run.output;
-    const std::vector<uint8_t> mask = flashPayload(readBytes(out / "Osd" / "RearvwOSD.bin"));
-    ASSERT_EQ(mask.size() % 2, 0u);
-    std::array<size_t, 256> count{};
-    for (size_t i = 0; i < mask.size(); i += 2) count[mask[i]] += 1 + mask[i + 1];
-    const size_t pixels = std::accumulate(count.begin(), count.end(), size_t(0));
-    const size_t lit = pixels - *std::max_element(count.begin(), count.end());
-    EXPECT_EQ(pixels, 648u * 480u);
-    EXPECT_GT(lit, 10000u) << "the lines";
-    EXPECT_LT(lit, pixels / 4) << "the space between them";
+    CommandResult r = runCli(runArgs(out));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("note: the OSD masks are empty"), std::string::npos) << r.output;
+    EXPECT_TRUE(flashPayload(readBytes(out / "Osd" / "RearvwOSD.bin")).empty());
+    r = runCli({"parking-guide", "--config", (dir_ / "Config.bin").string(), "--report", (out / "report.json").string(),
+                "--data", dir_.string(), "--steer", "20", "--draw", "20", "--overlay", "20"});
+    ASSERT_EQ(r.status, 0) << r.output;
+
+    std::vector<std::string> args = runArgs(out / "with");
+    args.insert(args.end(), {"--overlay", (out / "parking_guide_overlay_20.bmp").string()});
+    r = runCli(args);
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("the OSD masks are empty"), std::string::npos) << r.output;
+    const std::vector<uint8_t> units = flashPayload(readBytes(out / "with" / "Osd" / "RearvwOSD.bin"));
+    std::vector<uint8_t> mask;
+    for (size_t i = 0; i + 1 < units.size(); i += 2) mask.insert(mask.end(), 1 + size_t(units[i + 1]), units[i]);
+    constexpr int kMaskWidth = 648, kHeight = 480;
+    ASSERT_EQ(mask.size(), size_t(kMaskWidth) * kHeight);
+    const uint8_t background = mask[0];
+    const size_t lit = mask.size() - size_t(std::count(mask.begin(), mask.end(), background));
+    EXPECT_LT(lit, mask.size() / 10) << "the lines, not the space between them";
+
+    const std::optional<format::Bitmap> drawn = format::readBitmap(out / "parking_guide_20.bmp");
+    ASSERT_TRUE(drawn && drawn->width == 720 && drawn->height == kHeight);
+    size_t linePixels = 0, onTheMask = 0;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < drawn->width; ++x) {
+            const uint8_t* p = drawn->row(y) + 3 * x;
+            const bool line = (p[0] == 0 && p[1] == 0 && p[2] == 255) || (p[0] == 0 && p[1] == 255);
+            if (!line) continue;
+            ++linePixels;
+            const int mx = x * kMaskWidth / 720;
+            bool near = false;
+            for (int dy = -2; dy <= 2 && !near; ++dy)
+                for (int dx = -2; dx <= 2 && !near; ++dx) {
+                    const int u = mx + dx, v = y + dy;
+                    near = u >= 0 && u < kMaskWidth && v >= 0 && v < kHeight && mask[size_t(v) * kMaskWidth + u] != background;
+                }
+            onTheMask += near;
+        }
+    }
+    EXPECT_GT(linePixels, 500u);
+    EXPECT_GE(onTheMask, linePixels * 95 / 100) << linePixels;
 
     args = runArgs(out / "refused");
     args.insert(args.end(), {"--overlay", (dir_ / "Config.bin").string()});
-    const CommandResult refused = runCli(args);
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.output.find("--overlay needs a 24-bit uncompressed bitmap"), std::string::npos) << refused.output;
+    r = runCli(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("--overlay needs a 24-bit uncompressed bitmap"), std::string::npos) << r.output;
     EXPECT_FALSE(std::filesystem::exists(out / "refused" / "Lut"));
     removeFolder(out);
 }
