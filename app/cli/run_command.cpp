@@ -86,6 +86,7 @@ struct RunRecord {
     std::optional<std::string> error;
     bool survey = false;
     std::array<size_t, core::kCameraCount> surveyPairs{};
+    std::optional<std::string> overlay;   // the picture the OSD masks were drawn from
 };
 
 json optionalNumber(double v) { return v >= 0 && std::isfinite(v) ? json(v) : json(nullptr); }
@@ -146,6 +147,7 @@ json reportJson(const RunRecord& r, core::Session& session) {
     json j;
     j["config"] = {{"model", r.model}, {"modelCode", r.modelCode}};
     j["mode"] = r.survey ? "survey" : "pattern";
+    j["overlay"] = r.overlay ? json(*r.overlay) : json(nullptr);
     j["calibration"] = {{"result", r.calibrationResult ? json(*r.calibrationResult) : json(nullptr)},
                         {"message", r.calibrationMessage ? json(*r.calibrationMessage) : json(nullptr)}};
     json cameras = json::object();
@@ -288,6 +290,8 @@ private:
         }
         if (core::setOverlayPicture(session_.calibration(), *picture) == 0) {
             std::printf("note: --overlay is not used: no single view of the configuration writes an OSD mask\n");
+        } else {
+            record_.overlay = o_.overlay;
         }
         return true;
     }

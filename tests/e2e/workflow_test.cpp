@@ -222,6 +222,7 @@ TEST_F(Workflow, GuideOverlayInTheOsdMaskLiesOnTheDrawnLines) {
     r = runCli(args);
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output.find("the OSD masks are empty"), std::string::npos) << r.output;
+    EXPECT_EQ(readJson(out / "with" / "report.json")["overlay"], args.back());
     const std::vector<uint8_t> units = flashPayload(readBytes(out / "with" / "Osd" / "RearvwOSD.bin"));
     std::vector<uint8_t> mask;
     for (size_t i = 0; i + 1 < units.size(); i += 2) mask.insert(mask.end(), 1 + size_t(units[i + 1]), units[i]);
