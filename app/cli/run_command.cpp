@@ -459,7 +459,7 @@ private:
                         static_cast<long long>(f.payloadBytes));
         }
         const bool emptyMask = std::any_of(record_.saved.written.begin(), record_.saved.written.end(), [](const auto& f) {
-            return f.payloadBytes == 0 && f.path.begin() != f.path.end() && *f.path.begin() == "Osd";
+            return f.payloadBytes == 0 && f.path.parent_path() == "Osd";
         });
         if (emptyMask && o_.overlay.empty()) {
             std::printf("note: the OSD masks are empty: give the single views their overlay picture with --overlay\n");

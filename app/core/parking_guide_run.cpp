@@ -168,20 +168,22 @@ format::Bitmap guideOverlay(const GuideSettings& settings, const GuideLines& lin
     constexpr float kScale = kOverlayMmPerPixel;
     constexpr int kMargin = 2 * kOverlayDot;
     const float back = settings.vehicleLength * 0.5f;
+    // Overlay pixels about the vehicle's axis first; the picture's size follows from them.
+    std::vector<Point2F> points = lines.floor;
     float halfWidth = 0, depth = 0;
-    for (const Point2F& p : lines.floor) {
+    for (Point2F& p : points) {
         if (missing(p)) continue;
-        halfWidth = std::max(halfWidth, std::fabs(p.x) / kScale);
-        depth = std::max(depth, (-p.y - back) / kScale);
+        p = {p.x / kScale, (-p.y - back) / kScale};
+        halfWidth = std::max(halfWidth, std::fabs(p.x));
+        depth = std::max(depth, p.y);
     }
     format::Bitmap image;
     image.width = std::min(2 * (static_cast<int>(std::ceil(halfWidth)) + kMargin), kMaxViewSide);
     image.height = std::min(static_cast<int>(std::ceil(depth)) + kMargin, kMaxViewSide);
     image.bitsPerPixel = 24;
     image.pixels.assign(static_cast<size_t>(image.stride()) * image.height, 0);
-    std::vector<Point2F> points = lines.floor;
-    for (Point2F& p : points) {
-        if (!missing(p)) p = {p.x / kScale + image.width / 2, (-p.y - back) / kScale};
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (!missing(lines.floor[i])) points[i].x += image.width / 2;
     }
     drawSegments(image, points, lines.floor, kOverlayDot);
     return image;
