@@ -2,10 +2,9 @@
 // map (BlendMap) that says which camera or pair of cameras supplies every top-view pixel, and the
 // stitching of four camera pictures through a plan (view/stitch_plan.h).
 //
-// Init (and every change of the stitching map) turns the maps and the BlendMap into the plan. A
-// camera left out of a later Apply keeps its layer: it is sampled again from its last picture with
-// the map that was current when that picture came (kept aside when Init replaces the maps), so the
-// result stays bit-identical to remapping every picture over the whole view.
+// Init (and every change of the stitching map) turns the maps and the BlendMap into the plan. The
+// cameras' layers are kept in a LayerCache (view/layer_cache.h); a map that Init replaces while a
+// layer still depends on it is handed to the cache first.
 //
 // The members are defined by section: topview.cpp (life cycle, Apply, the operations table),
 // topview_maps.cpp (coordinate maps and pose adjustment), topview_blend.cpp (stitching map and
@@ -20,15 +19,12 @@
 
 #include "geometry/image.h"
 #include "mz/mztypes.h"
+#include "view/layer_cache.h"
 #include "view/stitch_plan.h"
 #include "view/topview.h"
 #include "view/vehicle_rect.h"
 
 namespace mz {
-
-// What a camera's layer holds: nothing yet (zero), its last picture through the current map or
-// through the map that Init replaced, or a stored copy.
-enum class Layer { kZero, kCurrentMap, kOldMap, kStored };
 
 class TopView {
 public:
@@ -72,13 +68,12 @@ private:
     // vehicle's front faces left, output(x, y) = working(Wk - 1 - y, x).
     std::size_t workIndex(std::size_t i) const { return view().workIndex(i); }
     Interp interp() const;
+    LayerFrame frame() const {
+        return {view(), source(), {maps_[0].data(), maps_[1].data(), maps_[2].data(), maps_[3].data()}, interp()};
+    }
 
-    void buildPlan();
-    void ensurePlan();
-    void sampleInto(int c);
-    void refreshCompact(int c);
+    void buildPlan() { layers_.planChanged(); }
     void retireMaps(const std::array<bool, kCameraCount>& stale);
-    void storeLayers();
 
     // ---- maps (topview_maps.cpp) ----
     // Everything a camera's map is computed from, bit for bit: its homography, its lens, the
@@ -117,17 +112,9 @@ private:
     float ox_ = 0, oy_ = 0;
     VehicleRect rect_;
     std::array<std::vector<float>, kCameraCount> maps_;
-    std::array<std::vector<float>, kCameraCount> oldMaps_;    // the map an old layer was made with
     std::array<MapKey, kCameraCount> mapKey_{};
-    std::array<bool, kCameraCount> mapKeyValid_{};            // maps_[c] is the map of mapKey_[c]
-    std::array<std::vector<uint8_t>, kCameraCount> sources_;  // each camera's last picture
-    std::array<Layer, kCameraCount> layer_{};
-    std::array<Interp, kCameraCount> layerInterp_{};
-    std::array<std::vector<uint8_t>, kCameraCount> stored_;   // working orientation, kStored only
-    StitchPlan plan_;
-    bool planStale_ = false;  // plan_ is to be made again before it is used
-    std::array<std::vector<uint8_t>, kCameraCount> compact_;  // the layer at the plan's pixels
-    std::array<bool, kCameraCount> compactValid_{};
+    std::array<bool, kCameraCount> mapKeyValid_{};  // maps_[c] is the map of mapKey_[c]
+    LayerCache layers_;
     std::vector<uint8_t> blend_;    // working orientation, no padding
     std::vector<uint8_t> vehicle_;  // the placed vehicle picture, working orientation
     std::array<std::array<std::array<float, 3>, 3>, kCameraCount> homography_{};
