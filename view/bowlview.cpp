@@ -1,4 +1,4 @@
-// The bowl views' life cycle: Init, the camera layers, Apply through the stitching plan, the
+// The bowl views' life cycle: Init, Apply through the cameras' layers (view/layer_cache.h), the
 // exports, and the operations tables of kinds 1 and 2.
 #include "view/bowlview.h"
 
@@ -33,13 +33,12 @@ void BowlView::build(MultiviewParam* param) {
     if (param->width != width_ || param->height != height_ || maps_[0].empty()) {
         allocate(param->width, param->height);
     } else {
-        storeLayers();  // their maps (and perhaps their pictures) are about to change
+        layers_.storeLayers(frame());  // their maps (and perhaps their pictures) are about to change
     }
     if (front.width != sourceWidth_ || front.height != sourceHeight_) {
         sourceWidth_ = std::max(front.width, 0);
         sourceHeight_ = std::max(front.height, 0);
-        const std::size_t bytes = rowBytes(sourceWidth_) * static_cast<std::size_t>(sourceHeight_);
-        for (auto& s : sources_) s.assign(bytes, 0);
+        layers_.resetPictures({sourceWidth_, sourceHeight_});
     }
     flags_ = param->flags;
     cameras[kCameraCount].cx = param->centreX;
@@ -74,14 +73,10 @@ void BowlView::allocate(int width, int height) {
     for (int c = 0; c < kCameraCount; ++c) {
         maps_[c].assign(2 * n, 0.0f);
         weights_[c].assign(n, 0.0f);
-        std::vector<uint8_t>().swap(stored_[c]);
-        compact_[c].clear();
-        compactValid_[c] = false;
-        layer_[c] = Layer::kZero;
     }
+    layers_.clear();
     blend_.assign(3 * n, 0);
     vehicle_.assign(3 * n, 0);
-    plan_.clear();
 }
 
 void BowlView::reset() {
@@ -91,90 +86,26 @@ void BowlView::reset() {
     for (int c = 0; c < kCameraCount; ++c) {
         std::vector<float>().swap(maps_[c]);
         std::vector<float>().swap(weights_[c]);
-        std::vector<uint8_t>().swap(sources_[c]);
-        std::vector<uint8_t>().swap(stored_[c]);
-        std::vector<uint8_t>().swap(compact_[c]);
-        compactValid_[c] = false;
-        layer_[c] = Layer::kZero;
     }
+    layers_.release();
     std::vector<uint8_t>().swap(blend_);
     std::vector<uint8_t>().swap(vehicle_);
-    plan_.release();
 }
 
-// A layer made from a picture through the current map is computed over the whole view and kept.
-void BowlView::storeLayers() {
-    const SourceSize source = {sourceWidth_, sourceHeight_};
-    for (int c = 0; c < kCameraCount; ++c) {
-        if (layer_[c] != Layer::kCurrent) continue;
-        std::vector<Sample> samples(pixelCount());
-        for (std::size_t w = 0; w < samples.size(); ++w) samples[w] = makeSample(maps_[c].data(), layerInterp_[c], w, source);
-        stored_[c].resize(3 * pixelCount());
-        samplePicture(sources_[c].data(), sourceWidth_, layerInterp_[c], samples, stored_[c].data());
-        layer_[c] = Layer::kStored;
-        compactValid_[c] = false;
-    }
-}
-
+// Made at once (Init and SetImage pay for it, Apply never does).
 void BowlView::buildPlan() {
-    compactValid_.fill(false);
-    buildStitchPlan(view(), blend_.data(), {maps_[0].data(), maps_[1].data(), maps_[2].data(), maps_[3].data()},
-                    {sourceWidth_, sourceHeight_}, interp(), false, plan_);
-}
-
-void BowlView::sampleInto(int c) {
-    compact_[c].resize(3 * plan_.samples[c].size());
-    samplePicture(sources_[c].data(), sourceWidth_, interp(), plan_.samples[c], compact_[c].data());
-}
-
-// The layer of a camera left out of Apply, at the pixels the plan needs now.
-void BowlView::refreshCompact(int c) {
-    compact_[c].assign(3 * plan_.samples[c].size(), 0);
-    if (layer_[c] == Layer::kCurrent) {
-        sampleInto(c);
-    } else if (layer_[c] == Layer::kStored) {
-        const std::vector<std::size_t> pixels = plannedPixels(view(), plan_, c);
-        for (std::size_t k = 0; k < pixels.size(); ++k) std::memcpy(&compact_[c][3 * k], &stored_[c][3 * pixels[k]], 3);
-    }
-    compactValid_[c] = true;
+    layers_.planChanged();
+    layers_.ensurePlan(frame(), blend_.data(), false);
 }
 
 void BowlView::apply(const uint8_t* front, const uint8_t* left, const uint8_t* right, const uint8_t* rear,
                      uint8_t* output) {
     if (maps_[0].empty() || sourceWidth_ == 0 || sourceHeight_ == 0) return;
-    const uint8_t* images[kCameraCount] = {front, rear, left, right};
     // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
-    const bool show = output != nullptr && plan_.complete(height_) && param_->width == width_ && param_->height == height_;
-    if (show && front != nullptr && left != nullptr && right != nullptr && rear != nullptr) {
-        // Four new pictures: stitched straight from them; the layers are sampled from the kept
-        // pictures only if a later Apply leaves a camera out.
-        for (int c = 0; c < kCameraCount; ++c) {
-            std::memcpy(sources_[c].data(), images[c], sources_[c].size());
-            std::vector<uint8_t>().swap(stored_[c]);
-            layer_[c] = Layer::kCurrent;
-            layerInterp_[c] = interp();
-            compactValid_[c] = false;
-        }
-        stitchPictures(plan_, width_, {sources_[0].data(), sources_[1].data(), sources_[2].data(), sources_[3].data()},
-                       sourceWidth_, interp(), output);
-        showBlend(output);
-        return;
-    }
-    for (int c = 0; c < kCameraCount; ++c) {
-        if (images[c] != nullptr) {
-            std::memcpy(sources_[c].data(), images[c], sources_[c].size());
-            std::vector<uint8_t>().swap(stored_[c]);
-            layer_[c] = Layer::kCurrent;
-            layerInterp_[c] = interp();
-            sampleInto(c);
-            compactValid_[c] = true;
-        } else if (!compactValid_[c]) {
-            refreshCompact(c);
-        }
-    }
-    if (!show) return;
-    stitch(plan_, width_, {compact_[0].data(), compact_[1].data(), compact_[2].data(), compact_[3].data()}, output);
-    showBlend(output);
+    const bool show =
+        output != nullptr && layers_.planComplete(height_) && param_->width == width_ && param_->height == height_;
+    layers_.apply({front, rear, left, right}, frame(), show ? output : nullptr);
+    if (show) showBlend(output);
 }
 
 void BowlView::showBlend(uint8_t* output) const {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "mz/mztypes.h"
+#include "view/layer_cache.h"
 #include "view/stitch_plan.h"
 
 namespace mz {
@@ -72,21 +73,18 @@ public:
     bool internals(BowlviewInternals* out) const;
 
 private:
-    // A camera's layer (its last picture through a map): none yet, through the current map, or
-    // computed over the whole view before Init replaced the map or the picture size.
-    enum class Layer { kZero, kCurrent, kStored };
-
     // ---- life cycle (bowlview.cpp) ----
     void build(MultiviewParam* param);
     void allocate(int width, int height);
     void reset();
-    void storeLayers();
     void buildPlan();
-    void sampleInto(int c);
-    void refreshCompact(int c);
     void showBlend(uint8_t* output) const;
     Interp interp() const { return (flags_ & 1u) ? Interp::kBilinear : Interp::kNearest; }
     StitchView view() const { return {width_, height_, false}; }
+    LayerFrame frame() const {
+        return {view(), {sourceWidth_, sourceHeight_},
+                {maps_[0].data(), maps_[1].data(), maps_[2].data(), maps_[3].data()}, interp()};
+    }
     std::size_t pixelCount() const { return view().pixelCount(); }
     int maskLength(int format) const;
     std::vector<uint8_t> paddedBlend() const;
@@ -115,13 +113,8 @@ private:
     std::array<std::vector<float>, kCameraCount> weights_;
     std::vector<uint8_t> blend_;    // no padding
     std::vector<uint8_t> vehicle_;  // the placed vehicle picture
-    std::array<std::vector<uint8_t>, kCameraCount> sources_;
-    std::array<Layer, kCameraCount> layer_{};
-    std::array<Interp, kCameraCount> layerInterp_{};
-    std::array<std::vector<uint8_t>, kCameraCount> stored_;
-    StitchPlan plan_;
-    std::array<std::vector<uint8_t>, kCameraCount> compact_;
-    std::array<bool, kCameraCount> compactValid_{};
+    // Every Init stores the layers before it replaces the maps: no layer is ever made with an old map.
+    LayerCache layers_;
 };
 
 }  // namespace mz
