@@ -9,6 +9,7 @@
 #include "calib/camera_solver.h"
 #include "calib/lens_table.h"
 #include "calib/rig_assembly.h"
+#include "geometry/camera_pose.h"
 #include "mz/mzcalib.h"
 
 namespace mz::calib {
@@ -116,12 +117,9 @@ int32_t applyState(CalibHandle* handle, CameraParam* records, const CalibAdjust*
             const Point2F p = groundPoint(camera, camera.rays[j]);
             record.worldPoints[j] = {finiteOrZero(p.x), finiteOrZero(-p.y)};
         }
-        record.posX = finiteOrZero(camera.posX);
-        record.posY = finiteOrZero(camera.posY);
-        record.posZ = finiteOrZero(camera.height);
-        record.rotX = finiteOrZero(camera.rotX);
-        record.rotZ = finiteOrZero(camera.rotZ);
-        record.rotY = finiteOrZero(camera.rotY);
+        PoseValues<float> pose = poseValues<float>(camera);
+        for (float& v : pose) v = finiteOrZero(v);
+        setPoseValues(record, pose);
     }
     return result;
 }

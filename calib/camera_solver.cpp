@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "geometry/angles.h"
+#include "geometry/camera_pose.h"
 
 namespace mz::calib {
 namespace {
@@ -20,8 +21,6 @@ struct Turn {
     float cosine;
     float sine;
 };
-
-float asinClamped(float v) { return std::asin(std::clamp(v, -1.0f, 1.0f)); }
 
 }  // namespace
 
@@ -63,7 +62,9 @@ Point3F rayOfPoint(const CalibCamera& camera, Point2F point) {
     const float rho = std::sqrt(du * du + dv * dv);
     const float theta = radians(incidenceAngle(lens, rho));
     const float phi = (u == 0.0f && v == 0.0f) ? 0.0f : std::atan2(lens.pitchY * v, lens.pitchX * u);
-    const Point3F ray = {std::cos(phi) * std::sin(theta), std::sin(phi) * std::sin(theta), -std::cos(theta)};
+    float r[3];
+    CameraPose<float>::rayOfAngles(theta, phi, r);
+    const Point3F ray = {r[0], r[1], r[2]};
     // A record with a zero focal scale gives infinite pitches; its rays carry no direction and
     // the zero ray is the one the residual and the ground projection know to skip.
     if (!std::isfinite(ray.x) || !std::isfinite(ray.y) || !std::isfinite(ray.z)) return {0, 0, 0};
@@ -122,28 +123,22 @@ DescentResult descend(const CalibCamera& camera, int cameraIndex, float m0) {
         return true;
     };
 
+    // Turns the normal one step in the plane of its components p and q, both ways; true when it
+    // moved.
+    auto turnIn = [&](float Plane::*p, float Plane::*q) {
+        Plane minus = plane;
+        minus.*p = plane.*p * c + plane.*q * s;
+        minus.*q = plane.*q * c - plane.*p * s;
+        Plane plus = plane;
+        plus.*p = plane.*p * c - plane.*q * s;
+        plus.*q = plane.*q * c + plane.*p * s;
+        return step(plane, minus, plus, residualOf(minus), residualOf(plus));
+    };
+
     for (int round = 0; round < kMaxRounds;) {
         bool changed = false;
-        for (;;) {
-            Plane minus = plane;
-            minus.nx = plane.nx * c + plane.ny * s;
-            minus.ny = plane.ny * c - plane.nx * s;
-            Plane plus = plane;
-            plus.nx = plane.nx * c - plane.ny * s;
-            plus.ny = plane.ny * c + plane.nx * s;
-            if (!step(plane, minus, plus, residualOf(minus), residualOf(plus))) break;
-            changed = true;
-        }
-        for (;;) {
-            Plane minus = plane;
-            minus.ny = plane.ny * c + plane.nz * s;
-            minus.nz = plane.nz * c - plane.ny * s;
-            Plane plus = plane;
-            plus.ny = plane.ny * c - plane.nz * s;
-            plus.nz = plane.nz * c + plane.ny * s;
-            if (!step(plane, minus, plus, residualOf(minus), residualOf(plus))) break;
-            changed = true;
-        }
+        while (turnIn(&Plane::nx, &Plane::ny)) changed = true;  // the roll
+        while (turnIn(&Plane::ny, &Plane::nz)) changed = true;  // the tilt
         for (;;) {
             Plane up = plane;
             up.m = plane.m + 1.0f;
@@ -182,14 +177,7 @@ DescentResult descend(const CalibCamera& camera, int cameraIndex, float m0) {
     result.m = plane.m;
     result.residual = r;
     const float planar = std::sqrt(plane.nx * plane.nx + plane.ny * plane.ny);
-    result.rotZ = planar == 0.0f ? 0.0f : asinClamped(plane.nx / planar);
-    const float qx = std::sin(result.rotZ);
-    const float qy = std::cos(result.rotZ);
-    const float wx = qy * plane.nz;
-    const float wy = -qx * plane.nz;
-    const float wz = qx * plane.ny - qy * plane.nx;
-    result.rotX = asinClamped(std::sqrt(wx * wx + wy * wy + wz * wz));
-    if (plane.nz * qy < 0.0f) result.rotX = -result.rotX;
+    tiltAndRollOfNormal(plane.nx, plane.ny, plane.nz, planar, result.rotX, result.rotZ);
     return result;
 }
 

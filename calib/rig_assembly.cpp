@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "geometry/angles.h"
+#include "geometry/camera_pose.h"
 
 namespace mz::calib {
 namespace {
@@ -40,29 +41,26 @@ bool finite(Point2F p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 }  // namespace
 
 Point2F groundLocal(const Point3F& ray, float height, float rotXDeg, float rotZDeg) {
-    const float a = radians(rotXDeg);
-    const float b = radians(rotZDeg);
-    const float yUp = ray.x * std::sin(b) + ray.y * std::cos(b);
-    const float xAhead = -ray.z;
-    if (a - std::atan2(yUp, xAhead) <= 0.0f) return {0.0f, 0.0f};
-    const float denominator = std::cos(a) * yUp - std::sin(a) * xAhead;
-    // Only a zero ray (no direction) gets here with nothing to divide by.
-    if (denominator == 0.0f) return {0.0f, 0.0f};
-    const float k = -height / denominator;
-    const Point2F p = {(ray.x * std::cos(b) - ray.y * std::sin(b)) * k, (std::sin(a) * yUp + std::cos(a) * xAhead) * k};
-    return finite(p) ? p : Point2F{0.0f, 0.0f};
+    const auto pose = CameraPose<float>::ofDegrees({0.0f, 0.0f, height, rotXDeg, rotZDeg, 0.0f},
+                                                   [](float deg) { return radians(deg); });
+    const float r[3] = {ray.x, ray.y, ray.z};
+    Point2F p;
+    pose.localFloorOfRay(r, p.x, p.y);
+    return p;
 }
 
 Point2F groundPoint(const CalibCamera& camera, const Point3F& ray) {
-    const Point2F local = groundLocal(ray, camera.height, camera.rotX, camera.rotZ);
-    return add(Point2F{camera.posX, camera.posY}, rotate(local, radians(camera.rotY)));
+    const PoseValues<float> v = poseValues<float>(camera);
+    const Point2F local = groundLocal(ray, v[kHeight], v[kTilt], v[kRoll]);
+    // The rig adds the turned offset as a whole (not term by term as CameraPose::floorOfLocal
+    // does): the calibrated poses were made that way.
+    return add(Point2F{v[kPosX], v[kPosY]}, rotate(local, radians(v[kHeading])));
 }
 
 LocalView localView(const CalibCamera& camera) {
     LocalView view{};
-    for (int i = 0; i < kPointCount; ++i) {
-        view.points[i] = groundLocal(camera.rays[i], camera.height, camera.rotX, camera.rotZ);
-    }
+    const PoseValues<float> v = poseValues<float>(camera);
+    for (int i = 0; i < kPointCount; ++i) view.points[i] = groundLocal(camera.rays[i], v[kHeight], v[kTilt], v[kRoll]);
     const float third = 1.0f / 3.0f;
     const Point2F* p = view.points;
     view.a = {(p[0].x + p[1].x + p[2].x) * third, (p[0].y + p[1].y + p[2].y) * third};

@@ -29,9 +29,10 @@ namespace mz {
 inline constexpr int kBowlRings = 51;
 inline constexpr int kBowlRingPoints = 61;
 
-// A camera record as a pinhole camera: R = Rx(-rotX) Ry(-rotY) Rz(-rotZ) (degrees in the record),
-// a camera point is R (Q - position) and its pixel (X / Z fx + cx, Y / Z fy + cy). The position
-// includes the offset of the frame the pose was solved in (a real camera's world origin).
+// A camera record as a pinhole camera, in the bowl's reading of the pose (geometry/camera_pose.h):
+// R = Rx(-rotX) Ry(-rotY) Rz(-rotZ), a point of the pinhole frame is R (Q - position) and its
+// pixel (X / Z fx + cx, Y / Z fy + cy). The position includes the offset of the frame the pose was
+// solved in (a real camera's world origin).
 struct Pinhole {
     float r[3][3];
     float px, py, pz;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "geometry/angles.h"
+#include "geometry/camera_pose.h"
 #include "geometry/lens_model.h"
 #include "geometry/matrix.h"
 #include "mz/mzgeometry.h"
@@ -32,18 +33,9 @@ int boxEdge(float v, int limit) {
 }  // namespace
 
 Pinhole pinholeOf(const CameraParam& cam, float offsetX, float offsetY) {
-    const float a = -cam.rotX * kDegToRad<float>, b = -cam.rotY * kDegToRad<float>, g = -cam.rotZ * kDegToRad<float>;
-    const float ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
-    const float cg = std::cos(g), sg = std::sin(g);
-    const float rx[3][3] = {{1, 0, 0}, {0, ca, -sa}, {0, sa, ca}};
-    const float ry[3][3] = {{cb, 0, sb}, {0, 1, 0}, {-sb, 0, cb}};
-    const float rz[3][3] = {{cg, -sg, 0}, {sg, cg, 0}, {0, 0, 1}};
-    float xy[3][3];
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) xy[i][j] = rx[i][0] * ry[0][j] + rx[i][1] * ry[1][j] + rx[i][2] * ry[2][j];
+    const std::array<float, 3> euler = eulerAngles<float>(cam);
     Pinhole p{};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) p.r[i][j] = xy[i][0] * rz[0][j] + xy[i][1] * rz[1][j] + xy[i][2] * rz[2][j];
+    eulerRotation(-euler[0] * kDegToRad<float>, -euler[1] * kDegToRad<float>, -euler[2] * kDegToRad<float>, p.r);
     p.px = cam.posX + offsetX;
     p.py = cam.posY + offsetY;
     p.pz = cam.posZ;
@@ -63,15 +55,12 @@ void BowlView::solvePoses(CameraParam* cameras) const {
         MatrixPtr h(3, 3);
         if (!h) throw std::bad_alloc();
         mzGetHomography(h.get(), &cam, 0);
-        float x = 0, y = 0, z = 0, ax = 0, ay = 0, az = 0;
-        mzGetCameraPosition(h.get(), cam.f, &x, &y, &z, &ax, &ay, &az);
-        if (!(finite(x) && finite(y) && finite(z) && finite(ax) && finite(ay) && finite(az))) continue;
-        cam.posX = x;
-        cam.posY = y;
-        cam.posZ = z;
-        cam.rotX = ax;
-        cam.rotY = ay;
-        cam.rotZ = az;
+        CameraParam solved = cam;
+        solved.posX = solved.posY = solved.posZ = solved.rotX = solved.rotY = solved.rotZ = 0;
+        mzGetCameraPosition(h.get(), cam.f, &solved.posX, &solved.posY, &solved.posZ, &solved.rotX, &solved.rotY,
+                            &solved.rotZ);
+        const PoseValues<float> all = poseValues<float>(solved);  // the six fields, whatever their reading
+        if (std::all_of(all.begin(), all.end(), finite)) cam = solved;
     }
 }
 
@@ -118,8 +107,9 @@ void BowlView::buildMap(int c, const CameraParam& cam, const CameraParam& virt) 
     const int points = kBowlRings * kBowlRingPoints;
     const Pinhole own = pinholeOf(cam, cam.originX, cam.originY);
     const Pinhole eye = pinholeOf(virt, 0.0f, 0.0f);
-    const float tilt = cam.rotX * kDegToRad<float>, turn = cam.rotZ * kDegToRad<float>;
-    const float axis[3] = {std::sin(turn) * std::sin(tilt), -std::cos(turn) * std::sin(tilt), std::cos(tilt)};
+    const std::array<float, 3> euler = eulerAngles<float>(cam);
+    float axis[3];
+    eulerAxis(euler[0] * kDegToRad<float>, euler[2] * kDegToRad<float>, axis);
     std::vector<Point2F> camPix(points), viewPix(points);
     std::vector<uint8_t> ahead(points), usable(points);
     for (int k = 0; k < points; ++k) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "geometry/angles.h"
+#include "geometry/camera_pose.h"
 #include "geometry/lens_model.h"
 #include "geometry/map_rows.h"
 #include "geometry/matrix.h"
@@ -16,36 +17,21 @@
 namespace mz {
 namespace {
 
-struct Ray {
-    float x, y, z;
-};
-
-// The ground point under a picture point for the camera's pose plus delta (position, height,
-// tilt, roll, heading), through the inverse lens polynomial.
+// The ground point under a picture point for the camera's pose plus delta (in record order),
+// through the inverse lens polynomial.
 Point2F groundOfPixel(const CameraParam& cam, Point2F pixel, const float* delta) {
-    const float posX = cam.posX + delta[0], posY = cam.posY + delta[1], height = cam.posZ + delta[2];
-    const float tilt = (cam.rotX + delta[3]) * kDegToRad<float>;
-    const float roll = (cam.rotZ + delta[4]) * kDegToRad<float>;
-    const float heading = (cam.rotY + delta[5]) * kDegToRad<float>;
+    PoseValues<float> moved = poseValues<float>(cam);
+    for (int i = 0; i < kPoseSize; ++i) moved[i] += delta[i];
+    const auto pose = CameraPose<float>::ofDegrees(moved, [](float deg) { return deg * kDegToRad<float>; });
     const float u = (pixel.x - cam.cx) / cam.fx;
     const float v = (cam.cy - pixel.y) / cam.fy;  // up the picture
     const float theta = lens::angleOfRadius(lens::inverseCoefficients(cam).data(), lens::planeRadius(u, v));
     const float phi = (u == 0.0f && v == 0.0f) ? 0.0f : std::atan2(v, u);
-    const Ray ray = {std::cos(phi) * std::sin(theta), std::sin(phi) * std::sin(theta), -std::cos(theta)};
-    // Ground in the camera's own frame; a ray that never reaches the ground lands under the
-    // camera.
-    const float yUp = ray.x * std::sin(roll) + ray.y * std::cos(roll);
-    const float xAhead = -ray.z;
-    Point2F local = {0.0f, 0.0f};
-    const float denominator = std::cos(tilt) * yUp - std::sin(tilt) * xAhead;
-    if (tilt - std::atan2(yUp, xAhead) > 0.0f && denominator != 0.0f) {
-        const float k = -height / denominator;
-        local = {(ray.x * std::cos(roll) - ray.y * std::sin(roll)) * k,
-                 (std::sin(tilt) * yUp + std::cos(tilt) * xAhead) * k};
-        if (!std::isfinite(local.x) || !std::isfinite(local.y)) local = {0.0f, 0.0f};
-    }
-    const float c = std::cos(heading), s = std::sin(heading);
-    return {posX + local.x * c - local.y * s, posY + local.x * s + local.y * c};
+    float ray[3];
+    CameraPose<float>::rayOfAngles(theta, phi, ray);
+    Point2F ground;
+    pose.floorOfRay(ray, ground.x, ground.y);
+    return ground;
 }
 
 }  // namespace
