@@ -1,12 +1,12 @@
 // The camera record's forward fisheye model (floor to camera to ideal plane to distorted pixel),
 // templated on the scalar so that Ceres can differentiate it. The pose is the one the rig
-// calibration writes: position on the floor (y toward the vehicle's front) and height, tilt,
-// roll and heading in degrees.
+// calibration writes (geometry/camera_pose.h), as a parameter block of six values in record order.
 #pragma once
 
 #include <cmath>
 
 #include "geometry/angles.h"
+#include "geometry/camera_pose.h"
 #include "geometry/lens_model.h"
 #include "mz/mztypes.h"
 
@@ -32,26 +32,18 @@ void distortIdeal(const CameraParam& cam, const T& ix, const T& iy, T* px, T* py
     *py = s * v * T(cam.fy) + T(cam.cy);
 }
 
-// Camera pose in record order: posX, posY, posZ (height), rotX (tilt), rotZ (roll), rotY
-// (heading), angles in degrees.
-enum PoseIndex { kPosX = 0, kPosY, kHeight, kTilt, kRoll, kHeading, kPoseSize };
+// The pose of a parameter block in record order (geometry/camera_pose.h), angles in degrees.
+template <typename T>
+CameraPose<T> poseOfBlock(const T* pose) {
+    return CameraPose<T>::ofDegrees({pose[kPosX], pose[kPosY], pose[kHeight], pose[kTilt], pose[kRoll], pose[kHeading]},
+                                    [](const T& deg) { return deg * T(kDegToRad<double>); });
+}
 
-// Floor point (x, y, 0) to the camera's ray: x right, y up the picture, z backward out of the lens.
+// Floor point (x, y, 0) to the camera's ray in the lens frame: x right, y up the picture, z
+// backward out of the lens.
 template <typename T>
 void floorToRay(const T* pose, const T& wx, const T& wy, T ray[3]) {
-    using std::cos;
-    using std::sin;
-    const T deg = T(kDegToRad<double>);
-    const T a = pose[kTilt] * deg, b = pose[kRoll] * deg, h = pose[kHeading] * deg;
-    const T dx = wx - pose[kPosX], dy = wy - pose[kPosY], up = -pose[kHeight];
-    // Undo the heading, then the tilt, then the roll.
-    const T side = dx * cos(h) + dy * sin(h);
-    const T ahead = -dx * sin(h) + dy * cos(h);
-    const T yl = sin(a) * ahead + cos(a) * up;
-    const T forward = cos(a) * ahead - sin(a) * up;
-    ray[0] = side * cos(b) + yl * sin(b);
-    ray[1] = -side * sin(b) + yl * cos(b);
-    ray[2] = -forward;
+    poseOfBlock(pose).floorToRay(wx, wy, ray);
 }
 
 // Floor point to distorted pixel; false behind the camera.

@@ -33,9 +33,7 @@ struct Rig {
 
 bool finite(double v) { return std::isfinite(v); }
 
-Pose poseOf(const CameraParam& cam) {
-    return {cam.posX, cam.posY, cam.posZ, cam.rotX, cam.rotZ, cam.rotY};
-}
+Pose poseOf(const CameraParam& cam) { return poseValues<double>(cam); }
 
 // The records' world points are stored with y toward the rear.
 std::array<double, 2> floorPoint(const CameraParam& cam, int i) {
@@ -231,32 +229,19 @@ void fixFrame(Rig& rig, const CalibAdjust* adjust) {
 bool pixelToFloor(const CameraParam& cam, const Pose& pose, Point2F pixel, double& x, double& y) {
     Point2F ideal;
     mzFeatureUndistortion(&pixel, &ideal, &cam);
-    const double rx = ideal.x, ry = -static_cast<double>(ideal.y), rz = -static_cast<double>(cam.f);
-    const double a = pose[kTilt] * kDeg, b = pose[kRoll] * kDeg, h = pose[kHeading] * kDeg;
-    const double xl = rx * std::cos(b) - ry * std::sin(b);
-    const double yl = rx * std::sin(b) + ry * std::cos(b);
-    const double forward = -rz;
-    const double ahead = std::sin(a) * yl + std::cos(a) * forward;
-    const double up = std::cos(a) * yl - std::sin(a) * forward;
+    const auto p = CameraPose<double>::ofDegrees(pose, [](double deg) { return deg * kDeg; });
+    const double ray[3] = {ideal.x, -static_cast<double>(ideal.y), -static_cast<double>(cam.f)};
+    double side, lift, forward, ahead, up;
+    p.unroll(ray, side, lift, forward);
+    p.untilt(lift, forward, ahead, up);
     if (!(up < 0)) return false;
-    const double k = -pose[kHeight] / up;
-    const double lx = xl * k, ly = ahead * k;
-    x = pose[kPosX] + lx * std::cos(h) - ly * std::sin(h);
-    y = pose[kPosY] + lx * std::sin(h) + ly * std::cos(h);
+    const double k = -p.height / up;
+    p.floorOfLocal(side * k, ahead * k, x, y);
     return finite(x) && finite(y);
 }
 
 void writeBack(CameraParam* cams, const Rig& rig) {
-    for (int k = 0; k < kRigCameras; ++k) {
-        CameraParam& c = cams[k];
-        const Pose& p = rig.poses[k];
-        c.posX = static_cast<float>(p[kPosX]);
-        c.posY = static_cast<float>(p[kPosY]);
-        c.posZ = static_cast<float>(p[kHeight]);
-        c.rotX = static_cast<float>(p[kTilt]);
-        c.rotZ = static_cast<float>(p[kRoll]);
-        c.rotY = static_cast<float>(p[kHeading]);
-    }
+    for (int k = 0; k < kRigCameras; ++k) setPoseValues(cams[k], rig.poses[k]);
     for (int t = 0; t < kRigTriangles; ++t) {
         for (int side = 0; side < 2; ++side) {
             const int k = kTriangleCameras[t][side];
