@@ -89,6 +89,16 @@ struct RunRecord {
     std::optional<std::string> overlay;   // the picture the OSD masks were drawn from
 };
 
+// The record's pose fields under their own names.
+void putPose(json& k, const CameraParam& cam) {
+    k["posX"] = cam.posX;
+    k["posY"] = cam.posY;
+    k["posZ"] = cam.posZ;
+    k["rotX"] = cam.rotX;
+    k["rotY"] = cam.rotY;
+    k["rotZ"] = cam.rotZ;
+}
+
 json optionalNumber(double v) { return v >= 0 && std::isfinite(v) ? json(v) : json(nullptr); }
 
 // The refinement stages' work beside the library's results, and the quality figures of the rig.
@@ -166,12 +176,7 @@ json reportJson(const RunRecord& r, core::Session& session) {
                 k["worldPoints"] = pointsJson(s.surveyWorldPoints[c].data(), n);
                 k["reprojectionRmsPx"] = pose.rmsPx;
                 k["reprojectionWorstPx"] = pose.worstPx;
-                k["posX"] = cam.posX;
-                k["posY"] = cam.posY;
-                k["posZ"] = cam.posZ;
-                k["rotX"] = cam.rotX;
-                k["rotY"] = cam.rotY;
-                k["rotZ"] = cam.rotZ;
+                putPose(k, cam);
             }
             cameras[kCameraKeys[c]] = k;
             continue;
@@ -187,12 +192,7 @@ json reportJson(const RunRecord& r, core::Session& session) {
         k["imagePoints"] = pointsJson(image.data(), core::kPatternPointCount);
         if (r.applied) {
             k["worldPoints"] = pointsJson(s.worldPoints[c].data(), core::kPatternPointCount);
-            k["posX"] = cam.posX;
-            k["posY"] = cam.posY;
-            k["posZ"] = cam.posZ;
-            k["rotX"] = cam.rotX;
-            k["rotY"] = cam.rotY;
-            k["rotZ"] = cam.rotZ;
+            putPose(k, cam);
         }
         cameras[kCameraKeys[c]] = k;
     }

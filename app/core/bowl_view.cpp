@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "geometry/camera_pose.h"
 #include "mz/mzview.h"
 
 namespace mz::core {
@@ -24,9 +25,9 @@ RecordPoint toRecord(const VehiclePoint& p, float originX, float originY) {
     return {originX + p.x, originY - p.y, -p.z};
 }
 
-// The virtual camera: R = Rx(-rotX) Rz(-rotZ) (rotY 0) turns the ground frame so that the camera
-// looks from `eye` at `target` with the picture's rows level; straight down, the vehicle's front
-// is up.
+// The virtual camera, in the bowl's reading of the pose (geometry/camera_pose.h): R = Rx(-rotX)
+// Rz(-rotZ) (rotY 0) turns the ground frame so that the camera looks from `eye` at `target` with
+// the picture's rows level; straight down, the vehicle's front is up.
 CameraParam virtualCamera(const BowlEye& e, int width, float originX, float originY) {
     const RecordPoint eye = toRecord(e.eye, originX, originY), target = toRecord(e.target, originX, originY);
     double d[3] = {target.x - eye.x, target.y - eye.y, target.z - eye.z};
@@ -38,9 +39,10 @@ CameraParam virtualCamera(const BowlEye& e, int width, float originX, float orig
     cam.posX = static_cast<float>(eye.x);
     cam.posY = static_cast<float>(eye.y);
     cam.posZ = static_cast<float>(eye.z);
-    cam.rotX = static_cast<float>(std::acos(std::clamp(d[2], -1.0, 1.0)) * 180 / kPi);
-    const bool level = std::hypot(d[0], d[1]) < 1e-9;
-    cam.rotZ = level ? 0.0f : static_cast<float>(-std::atan2(-d[0], -d[1]) * 180 / kPi);
+    double down = 0, turn = 0;
+    eulerOfAxis(d, down, turn);
+    cam.rotX = static_cast<float>(down * 180 / kPi);
+    cam.rotZ = static_cast<float>(turn * 180 / kPi);
     cam.rotY = 0;
     cam.fx = cam.fy = static_cast<float>(width / 2.0 / std::tan(e.fovDeg / 2 * kPi / 180));
     cam.originX = originX;

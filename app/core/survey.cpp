@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "geometry/camera_pose.h"
 #include "geometry/lens_fit.h"
 #include "mz/mzgeometry.h"
 
@@ -168,9 +169,8 @@ std::vector<std::string> checkSurvey(const Survey& survey, const std::array<Came
         if (problems.size() == earlier) {
             bool posed = false;
             try {
-                const SurveyPose p = surveyPose(cam, pairs);
-                posed = std::isfinite(p.posX) && std::isfinite(p.posY) && std::isfinite(p.posZ) &&
-                        std::isfinite(p.rotX) && std::isfinite(p.rotY) && std::isfinite(p.rotZ);
+                const PoseValues<double> v = poseValues<double>(surveyPose(cam, pairs));
+                posed = std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
             } catch (const std::runtime_error&) {
             }
             if (!posed) {
@@ -225,16 +225,12 @@ SurveyPose surveyPose(const CameraParam& cam, const std::vector<SurveyPair>& pai
     pose.posX = centre.x;
     pose.posY = centre.y;
     pose.posZ = centre.z;
-    // Tilt and roll as the calibration reads them off the floor's normal in the camera frame
-    // (its roll turns the other way round from the downward normal's); heading from the optical
-    // axis on the floor.
+    // Tilt and roll as the calibration reads them off the floor's normal: the downward normal in
+    // the pinhole frame is the lens frame's upward one with x negated, hence the roll's sign.
+    // Heading from the optical axis on the floor.
     const Vec3 down = scaled(r3, -1);
-    const double planar = std::hypot(down.x, down.y);
-    const double roll = planar == 0 ? 0 : std::asin(std::clamp(down.x / planar, -1.0, 1.0));
-    const double qx = std::sin(roll), qy = std::cos(roll);
-    const Vec3 w{qy * down.z, -qx * down.z, qx * down.y - qy * down.x};
-    double tilt = std::asin(std::clamp(std::sqrt(dot(w, w)), 0.0, 1.0));
-    if (down.z * qy < 0) tilt = -tilt;
+    double tilt = 0, roll = 0;
+    tiltAndRollOfNormal(down.x, down.y, down.z, std::hypot(down.x, down.y), tilt, roll);
     const Vec3 axis{r1.z, r2.z, r3.z};
     pose.rotX = degrees(tilt);
     pose.rotZ = -degrees(roll);
@@ -269,12 +265,7 @@ void applySurveyToCameras(CalibrationState& state, const Survey& survey, std::ar
         cam.worldPoints = state.surveyWorldPoints[c].data();
         cam.pointCount = static_cast<int32_t>(pairs.size());
         poses[c] = surveyPose(cam, pairs);
-        cam.posX = static_cast<float>(poses[c].posX);
-        cam.posY = static_cast<float>(poses[c].posY);
-        cam.posZ = static_cast<float>(poses[c].posZ);
-        cam.rotX = static_cast<float>(poses[c].rotX);
-        cam.rotY = static_cast<float>(poses[c].rotY);
-        cam.rotZ = static_cast<float>(poses[c].rotZ);
+        setPoseValues(cam, poseValues<double>(poses[c]));
     }
 }
 
