@@ -2,9 +2,11 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 #include <jpeglib.h>
 #include <png.h>
@@ -78,6 +80,33 @@ bool jpegReadRows(JpegDecoder& d, uint8_t* pixels, size_t stride) {
         jpeg_read_scanlines(&d.info, &row, 1);
     }
     jpeg_finish_decompress(&d.info);
+    return true;
+}
+
+struct JpegEncoder {
+    jpeg_compress_struct info;
+    JpegErrors errors;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+};
+
+bool jpegCompress(JpegEncoder& e, int width, int height, int stride, const uint8_t* pixels, int quality) {
+    if (setjmp(e.errors.jump) != 0) return false;
+    jpeg_create_compress(&e.info);
+    jpeg_mem_dest(&e.info, &e.buffer, &e.size);
+    e.info.image_width = static_cast<JDIMENSION>(width);
+    e.info.image_height = static_cast<JDIMENSION>(height);
+    e.info.input_components = 3;
+    e.info.in_color_space = JCS_EXT_BGR;
+    // The defaults halve the colour both ways (4:2:0), as a camera's own encoder does.
+    jpeg_set_defaults(&e.info);
+    jpeg_set_quality(&e.info, quality, TRUE);
+    jpeg_start_compress(&e.info, TRUE);
+    while (e.info.next_scanline < e.info.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(pixels) + static_cast<size_t>(stride) * e.info.next_scanline;
+        jpeg_write_scanlines(&e.info, &row, 1);
+    }
+    jpeg_finish_compress(&e.info);
     return true;
 }
 
@@ -157,6 +186,25 @@ PictureRead decodeJpeg(std::span<const uint8_t> file) {
     std::string problem;
     if (!decodeJpegInto(decoder, file, out, problem)) return refused(std::move(problem));
     return PictureRead{std::move(out), {}};
+}
+
+std::vector<uint8_t> encodeJpeg(int width, int height, int stride, std::span<const uint8_t> pixels, int quality) {
+    if (width <= 0 || height <= 0 || stride < 3 * width || pixels.size() < static_cast<size_t>(stride) * height ||
+        quality < 1 || quality > 100) {
+        throw std::invalid_argument("encodeJpeg: no picture of that size or quality");
+    }
+    JpegEncoder encoder;
+    encoder.info.err = jpeg_std_error(&encoder.errors.manager);
+    encoder.errors.manager.error_exit = onJpegError;
+    encoder.errors.manager.output_message = onJpegMessage;
+    encoder.errors.firstMessage[0] = '\0';
+    const bool done = jpegCompress(encoder, width, height, stride, pixels.data(), quality);
+    std::vector<uint8_t> file;
+    if (done) file.assign(encoder.buffer, encoder.buffer + encoder.size);
+    jpeg_destroy_compress(&encoder.info);
+    std::free(encoder.buffer);
+    if (!done) throw std::runtime_error(std::string("cannot encode a JPEG picture (") + encoder.errors.firstMessage + ")");
+    return file;
 }
 
 PictureRead readPicture(const std::filesystem::path& path) {

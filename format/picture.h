@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "format/bitmap.h"
 
@@ -25,6 +26,10 @@ struct PictureRead {
 // before any pixel memory is taken.
 PictureRead decodePng(std::span<const uint8_t> file);
 PictureRead decodeJpeg(std::span<const uint8_t> file);
+
+// A JPEG file of BGR rows (`stride` bytes apart, top row first) at quality 1-100, colour halved
+// both ways. Throws std::invalid_argument for a size or quality out of range.
+std::vector<uint8_t> encodeJpeg(int width, int height, int stride, std::span<const uint8_t> pixels, int quality);
 
 // By the name's ending (.bmp, .png, .jpg, .jpeg in any case); bitmap files go through readBitmap.
 PictureRead readPicture(const std::filesystem::path& path);

@@ -47,7 +47,8 @@ struct Colour {
 class Scene {
 public:
     Scene(const Rig& rig, int camera)
-        : cam_(rig.cameras.at(camera)), inverse_(cam_.lens), seed_(mix(rig.options.seed)) {
+        : cam_(rig.cameras.at(camera)), inverse_(cam_.lens), seed_(mix(rig.options.seed)),
+          realism_(rig.options.realism) {
         for (int t = 0; t < 4; ++t) {
             const Triangle& tri = rig.triangles[t];
             Shape& s = shapes_[t];
@@ -76,10 +77,41 @@ public:
             s.y0 = std::min({tri.corners[0].y, tri.corners[1].y, tri.corners[2].y});
             s.y1 = std::max({tri.corners[0].y, tri.corners[1].y, tri.corners[2].y});
         }
+        placeBayEffects(rig);
+    }
+
+    // Whether the light on the floor varies (hall lights, the vehicle's shadow).
+    bool lit() const { return realism_.light > 0 || realism_.shadow > 0; }
+    bool worn() const { return realism_.wear > 0; }
+
+    // Light falling on a floor point, relative to the clean bay's: smooth fields many pixels wide,
+    // so they darken an edge's two sides alike and leave where it crosses half level.
+    double light(double x, double y) const {
+        double gain = 1;
+        if (realism_.light > 0) {
+            const double patches = 2 * valueNoise(x / 3000, y / 3000, seed_ ^ 0x11637ull) - 1;
+            const double slope = std::clamp((x * lightDir_.x + y * lightDir_.y) / 3500, -1.0, 1.0);
+            gain *= 1 + realism_.light * std::clamp(0.6 * patches + 0.4 * slope, -1.0, 1.0);
+        }
+        if (realism_.shadow > 0) {
+            // Distance outside the vehicle's shadow box (negative inside), through a wide penumbra:
+            // the hall's light is broad, so the shadow is soft.
+            const double dx = std::abs(x - shadowCentre_.x) - shadowHalf_.x;
+            const double dy = std::abs(y - shadowCentre_.y) - shadowHalf_.y;
+            const double outside = std::hypot(std::max(dx, 0.0), std::max(dy, 0.0)) + std::min(std::max(dx, dy), 0.0);
+            const double t = std::clamp(0.5 - outside / kPenumbra, 0.0, 1.0);
+            gain *= 1 - realism_.shadow * t * t * (3 - 2 * t);
+        }
+        return gain;
+    }
+
+    // Share of the band's contrast lost at a floor point: worn paint and dust in patches.
+    double wear(double x, double y) const {
+        return std::min(0.95, realism_.wear * (0.7 + 0.6 * valueNoise(x / 400, y / 400, seed_ ^ 0xD057ull)));
     }
 
     // Kinds of what a ray meets; the floor's colour is looked up once per pixel.
-    enum Hit { kOutside, kSky, kFloor, kBand };
+    enum Hit { kOutside, kSky, kFloor, kBand, kCable };
 
     Hit trace(double px, double py, double& hx, double& hy, double& elevation) const {
         const Lens& lens = cam_.lens;
@@ -101,6 +133,7 @@ public:
         const double t = -cam_.position.z / wz;
         hx = cam_.position.x + wx * t;
         hy = cam_.position.y + wy * t;
+        if (realism_.cable > 0 && onCable(hx, hy)) return kCable;
         for (const Shape& sh : shapes_) {
             if (hx < sh.x0 || hx > sh.x1 || hy < sh.y0 || hy > sh.y1) continue;
             double inside = 1e30;
@@ -136,20 +169,67 @@ private:
         double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
     };
 
+    static constexpr double kPenumbra = 700;   // mm
+
+    // The parts of the bay's effects drawn from the seed, the same for every camera.
+    void placeBayEffects(const Rig& rig) {
+        const uint64_t h = mix(rig.options.seed ^ 0xBA7EFFEC75ull);
+        const double lightAngle = 2 * kPi<double> * unit(mix(h + 1));
+        lightDir_ = {std::cos(lightAngle), std::sin(lightAngle)};
+        // The shadow lies a little beyond the body and off towards the side away from the light.
+        const double shadowAngle = 2 * kPi<double> * unit(mix(h + 2));
+        const double shadowOffset = 350 + 250 * unit(mix(h + 3));
+        shadowCentre_ = {shadowOffset * std::cos(shadowAngle), shadowOffset * std::sin(shadowAngle)};
+        shadowHalf_ = {rig.options.vehicleWidth / 2 + 150, rig.options.vehicleLength / 2 + 150};
+        // The cable crosses one side of one triangle somewhere along its middle, at up to 30
+        // degrees from square, from well outside to just inside the hole.
+        const Triangle& tri = rig.triangles[mix(h + 4) % 4];
+        const int side = static_cast<int>(mix(h + 5) % 3);
+        const Vec2 a = tri.corners[side], b = tri.corners[(side + 1) % 3], c = tri.corners[(side + 2) % 3];
+        const double along = 0.3 + 0.4 * unit(mix(h + 6));
+        const Vec2 cross{a.x + (b.x - a.x) * along, a.y + (b.y - a.y) * along};
+        double nx = -(b.y - a.y), ny = b.x - a.x;
+        const double len = std::hypot(nx, ny);
+        nx /= len;
+        ny /= len;
+        if (nx * (c.x - a.x) + ny * (c.y - a.y) < 0) {
+            nx = -nx;
+            ny = -ny;
+        }
+        const double turn = (unit(mix(h + 7)) - 0.5) * kPi<double> / 3;
+        const double dx = nx * std::cos(turn) - ny * std::sin(turn), dy = nx * std::sin(turn) + ny * std::cos(turn);
+        const double inward = (tri.band + 60) / std::max(0.5, std::cos(turn));
+        cableFrom_ = {cross.x - 900 * dx, cross.y - 900 * dy};
+        cableTo_ = {cross.x + inward * dx, cross.y + inward * dy};
+    }
+
+    bool onCable(double x, double y) const {
+        const double ex = cableTo_.x - cableFrom_.x, ey = cableTo_.y - cableFrom_.y;
+        const double t = std::clamp(((x - cableFrom_.x) * ex + (y - cableFrom_.y) * ey) / (ex * ex + ey * ey), 0.0, 1.0);
+        return std::hypot(x - cableFrom_.x - t * ex, y - cableFrom_.y - t * ey) < realism_.cable / 2;
+    }
+
     const Camera& cam_;
     RadiusToAngle inverse_;
     uint64_t seed_;
+    const Realism& realism_;
     Shape shapes_[4];
+    Vec2 lightDir_, shadowCentre_, shadowHalf_, cableFrom_, cableTo_;
 };
 
 void renderRows(const Scene& scene, int width, std::vector<float>& out, int y0, int y1) {
     const Colour band{26, 27, 29};
+    const Colour cable{40, 40, 42};
     for (int y = y0; y < y1; ++y) {
         float* row = out.data() + size_t(y) * width * 3;
         for (int x = 0; x < width; ++x) {
             Colour sum;
             bool haveFloor = false;
             Colour floorColour;
+            // Light and wear vary over hundreds of millimetres: one look-up per pixel as well.
+            bool haveGround = false;
+            double light = 1;
+            Colour wornBand = band;
             for (int j = 0; j < kSuper; ++j) {
                 const double py = y + (j + 0.5) / kSuper - 0.5;
                 for (int i = 0; i < kSuper; ++i) {
@@ -157,6 +237,19 @@ void renderRows(const Scene& scene, int width, std::vector<float>& out, int y0, 
                     double hx = 0, hy = 0, elevation = 0;
                     const Scene::Hit hit = scene.trace(px, py, hx, hy, elevation);
                     Colour c;
+                    if (hit >= Scene::kFloor && !haveGround && (scene.lit() || scene.worn())) {
+                        haveGround = true;
+                        if (scene.lit()) light = scene.light(hx, hy);
+                        if (scene.worn()) {
+                            if (!haveFloor) {
+                                floorColour = scene.floor(hx, hy);
+                                haveFloor = true;
+                            }
+                            const double w = scene.wear(hx, hy);
+                            wornBand = {band.b + w * (floorColour.b - band.b), band.g + w * (floorColour.g - band.g),
+                                        band.r + w * (floorColour.r - band.r)};
+                        }
+                    }
                     if (hit == Scene::kFloor) {
                         // The mottling is far coarser than a pixel: one look-up per pixel.
                         if (!haveFloor) {
@@ -165,9 +258,16 @@ void renderRows(const Scene& scene, int width, std::vector<float>& out, int y0, 
                         }
                         c = floorColour;
                     } else if (hit == Scene::kBand) {
-                        c = band;
+                        c = wornBand;
+                    } else if (hit == Scene::kCable) {
+                        c = cable;
                     } else if (hit == Scene::kSky) {
                         c = Scene::sky(elevation);
+                    }
+                    if (hit >= Scene::kFloor) {
+                        c.b *= light;
+                        c.g *= light;
+                        c.r *= light;
                     }
                     sum.b += c.b;
                     sum.g += c.g;
@@ -237,6 +337,124 @@ void blur(std::vector<float>& img, int width, int height, double sigma, int thre
     });
 }
 
+// Where a pixel lies between the image circle's centre (0) and its edge (1).
+double rimShare(const Lens& lens, double maxRadius, int x, int y) {
+    const double u = (x - lens.cx) / lens.fx, v = (y - lens.cy) / lens.fy;
+    return std::min(1.0, std::sqrt(u * u + v * v) / maxRadius);
+}
+
+// Lateral colour: red lands a little further out than green and blue as far in, by `rim` pixels at
+// the image circle's edge and less towards the centre. The two fringes balance about green.
+void shiftColours(std::vector<float>& img, int width, int height, const Lens& lens, double maxRadius, double rim,
+                  int threads) {
+    const std::vector<float> source = img;
+    auto sample = [&](double sx, double sy, int ch) {
+        sx = std::clamp(sx, 0.0, width - 1.0);
+        sy = std::clamp(sy, 0.0, height - 1.0);
+        const int x0 = std::min(static_cast<int>(sx), width - 2), y0 = std::min(static_cast<int>(sy), height - 2);
+        const double tx = sx - x0, ty = sy - y0;
+        auto at = [&](int x, int y) { return double(source[(size_t(y) * width + x) * 3 + ch]); };
+        const double top = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * tx;
+        const double bottom = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * tx;
+        return top + (bottom - top) * ty;
+    };
+    parallelRows(height, threads, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const double dx = x - lens.cx, dy = y - lens.cy, r = std::hypot(dx, dy);
+                if (r == 0) continue;
+                const double e = rimShare(lens, maxRadius, x, y);
+                const double shift = rim * e * e;
+                const double ux = dx / r * shift, uy = dy / r * shift;
+                float* p = &img[(size_t(y) * width + x) * 3];
+                p[0] = static_cast<float>(sample(x + ux, y + uy, 0));  // blue, pulled in
+                p[2] = static_cast<float>(sample(x - ux, y - uy, 2));  // red, pushed out
+            }
+        }
+    });
+}
+
+// The lens's softness towards the rim: on top of the picture's even blur (`sigma`), so much more
+// that the total reaches `rim` at the image circle's edge, growing with the square of the radius.
+// Each pixel's kernel is symmetric about it.
+void blurTowardsRim(std::vector<float>& img, int width, int height, const Lens& lens, double maxRadius, double sigma,
+                    double rim, int threads) {
+    constexpr double kStep = 0.05;   // px between the kernels' widths
+    std::vector<uint8_t> kernelOf(size_t(width) * height);
+    int widest = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double e = rimShare(lens, maxRadius, x, y);
+            const double total = sigma + (rim - sigma) * e * e;
+            const double extra = std::sqrt(std::max(0.0, total * total - sigma * sigma));
+            const int k = static_cast<int>(std::lround(extra / kStep));
+            kernelOf[size_t(y) * width + x] = static_cast<uint8_t>(std::min(k, 255));
+            widest = std::max(widest, std::min(k, 255));
+        }
+    }
+    std::vector<std::vector<float>> kernels(widest + 1);
+    for (int k = 1; k <= widest; ++k) {
+        const double s = k * kStep;
+        const int radius = static_cast<int>(std::ceil(3 * s));
+        std::vector<float>& kernel = kernels[k];
+        kernel.resize(2 * radius + 1);
+        double total = 0;
+        for (int i = -radius; i <= radius; ++i) total += kernel[i + radius] = static_cast<float>(std::exp(-0.5 * i * i / (s * s)));
+        for (float& v : kernel) v = static_cast<float>(v / total);
+    }
+    // Horizontal then vertical, each pixel gathering with its own kernel.
+    std::vector<float> tmp(img.size());
+    for (int pass = 0; pass < 2; ++pass) {
+        const std::vector<float>& from = pass == 0 ? img : tmp;
+        std::vector<float>& to = pass == 0 ? tmp : img;
+        parallelRows(height, threads, [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    const size_t at = size_t(y) * width + x;
+                    const std::vector<float>& kernel = kernels[kernelOf[at]];
+                    if (kernel.empty()) {
+                        for (int ch = 0; ch < 3; ++ch) to[at * 3 + ch] = from[at * 3 + ch];
+                        continue;
+                    }
+                    const int radius = static_cast<int>(kernel.size() / 2);
+                    for (int ch = 0; ch < 3; ++ch) {
+                        float acc = 0;
+                        for (int i = -radius; i <= radius; ++i) {
+                            const int xx = pass == 0 ? std::clamp(x + i, 0, width - 1) : x;
+                            const int yy = pass == 1 ? std::clamp(y + i, 0, height - 1) : y;
+                            acc += kernel[i + radius] * from[(size_t(yy) * width + xx) * 3 + ch];
+                        }
+                        to[at * 3 + ch] = acc;
+                    }
+                }
+            }
+        });
+    }
+}
+
+// A glare spot: light scattered in the lens from a bright reflection, a core and a faint halo
+// added on top of the picture. Smooth, so it moves no edge, though it may wash one out.
+struct Glare {
+    double x = 0, y = 0, radius = 1, peak = 0;
+    double at(int px, int py) const {
+        const double d2 = ((px - x) * (px - x) + (py - y) * (py - y)) / (radius * radius);
+        return peak * (std::exp(-0.5 * d2) + 0.25 * std::exp(-0.5 * d2 / 16));
+    }
+};
+
+// One camera of the bay catches it, somewhere over the floor in the lower part of its picture.
+Glare glareOf(const Rig& rig, int camera) {
+    Glare g;
+    const uint64_t h = mix(rig.options.seed ^ 0x6142E5B07ull);
+    if (rig.options.realism.glare <= 0 || static_cast<int>(mix(h) % 4) != camera) return g;
+    const int w = rig.options.width, height = rig.options.height;
+    g.x = w * (0.2 + 0.6 * unit(mix(h + 1)));
+    g.y = height * (0.5 + 0.35 * unit(mix(h + 2)));
+    g.radius = 0.05 * w;
+    g.peak = rig.options.realism.glare;
+    return g;
+}
+
 // Standard normal deviate from a hash: the same numbers on every run, platform and thread count.
 double gaussian(uint64_t h) {
     const double u1 = (static_cast<double>(h >> 40) + 1) * 0x1.0p-24;
@@ -251,11 +469,19 @@ Picture renderCamera(const Rig& rig, int camera, int threads) {
     const Scene scene(rig, camera);
     std::vector<float> img(size_t(w) * h * 3);
     parallelRows(h, threads, [&](int y0, int y1) { renderRows(scene, w, img, y0, y1); });
-    if (rig.options.blurSigma > 0) blur(img, w, h, rig.options.blurSigma, threads);
-
     const Lens& lens = rig.cameras[camera].lens;
     const RadiusToAngle inverse(lens);
+    const Realism& realism = rig.options.realism;
+    if (realism.chroma > 0) shiftColours(img, w, h, lens, inverse.maxRadius(), realism.chroma, threads);
+    if (rig.options.blurSigma > 0) blur(img, w, h, rig.options.blurSigma, threads);
+    if (realism.rimBlur > std::max(0.0, rig.options.blurSigma)) {
+        blurTowardsRim(img, w, h, lens, inverse.maxRadius(), std::max(0.0, rig.options.blurSigma), realism.rimBlur,
+                       threads);
+    }
+
+    const Glare glare = glareOf(rig, camera);
     const uint64_t noiseSeed = mix(rig.options.seed ^ mix(0xC0FFEEull + camera));
+    const bool noisy = rig.options.noiseSigma > 0 || realism.noiseGain > 0;
     Picture pic(w, h);
     parallelRows(h, threads, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
@@ -264,11 +490,18 @@ Picture renderCamera(const Rig& rig, int camera, int threads) {
                 const double u = (x - lens.cx) / lens.fx, v = (y - lens.cy) / lens.fy;
                 const double edge = std::min(1.0, std::sqrt(u * u + v * v) / inverse.maxRadius());
                 const double gain = 1 - rig.options.vignetting * edge * edge;
+                const double flare = glare.peak > 0 ? glare.at(x, y) : 0;
                 for (int ch = 0; ch < 3; ++ch) {
                     double value = img[(size_t(y) * w + x) * 3 + ch] * gain;
-                    if (rig.options.noiseSigma > 0) {
+                    if (glare.peak > 0) value += flare;
+                    if (noisy) {
                         const uint64_t key = (uint64_t(y) << 34) ^ (uint64_t(x) << 2) ^ uint64_t(ch);
-                        value += rig.options.noiseSigma * gaussian(mix(noiseSeed ^ key));
+                        // Shot noise grows with the light a pixel gathers; the read noise stays.
+                        const double sigma = realism.noiseGain > 0
+                                                 ? std::sqrt(rig.options.noiseSigma * rig.options.noiseSigma +
+                                                             realism.noiseGain * std::max(0.0, value))
+                                                 : rig.options.noiseSigma;
+                        value += sigma * gaussian(mix(noiseSeed ^ key));
                     }
                     out[3 * x + ch] = static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
                 }
@@ -276,6 +509,45 @@ Picture renderCamera(const Rig& rig, int camera, int threads) {
         }
     });
     return pic;
+}
+
+Realism realismPreset(const std::string& level) {
+    Realism r;
+    r.level = level;
+    if (level == "clean") return r;
+    // mild: a good camera in a tidy bay; real: what a plant's cameras and floor usually give;
+    // harsh: an old camera, a dirty floor, a cable left lying.
+    if (level == "mild") {
+        r.rimBlur = 1.1;
+        r.noiseGain = 0.08;
+        r.chroma = 0.3;
+        r.light = 0.15;
+        r.shadow = 0.2;
+        r.wear = 0.15;
+        r.jpegQuality = 92;
+    } else if (level == "real") {
+        r.rimBlur = 1.6;
+        r.noiseGain = 0.2;
+        r.chroma = 0.6;
+        r.light = 0.3;
+        r.shadow = 0.4;
+        r.wear = 0.3;
+        r.jpegQuality = 80;
+        r.glare = 70;
+    } else if (level == "harsh") {
+        r.rimBlur = 2.0;
+        r.noiseGain = 0.3;
+        r.chroma = 1.0;
+        r.light = 0.45;
+        r.shadow = 0.55;
+        r.wear = 0.5;
+        r.jpegQuality = 65;
+        r.glare = 120;
+        r.cable = 20;
+    } else {
+        throw std::invalid_argument("no realism level \"" + level + "\" (clean, mild, real or harsh)");
+    }
+    return r;
 }
 
 std::vector<uint8_t> packedPixels(const Picture& pic) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "mz/mztypes.h"
@@ -25,9 +26,14 @@ struct Picture {
 // The picture's pixels without row padding, as the detectors take them.
 std::vector<uint8_t> packedPixels(const Picture& picture);
 
+// The effects of a level: clean (today's pictures), mild, real or harsh. Throws
+// std::invalid_argument for another name.
+Realism realismPreset(const std::string& level);
+
 // Traces every pixel's rays (4x4 per pixel) to the floor, then blurs, darkens toward the edge of
-// the image circle and adds noise as the rig's options ask. Deterministic for a given rig,
-// whatever the thread count (0: all cores).
+// the image circle and adds noise as the rig's options ask, with the realism effects on top
+// (the JPEG compression aside, which is the file's). Deterministic for a given rig, whatever the
+// thread count (0: all cores).
 Picture renderCamera(const Rig& rig, int camera, int threads = 0);
 
 // The four pictures in one: front top left, rear top right, left bottom left, right bottom right.

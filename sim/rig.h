@@ -76,6 +76,25 @@ inline constexpr int kCameraTriangles[4][2] = {{kT1FrontLeft, kT2FrontRight},
                                               {kT4RearLeft, kT1FrontLeft},
                                               {kT2FrontRight, kT3RearRight}};
 
+// What a plant's cameras and bay add to the clean picture. Every effect leaves the edges where
+// they are on average, so the truth stays exact; each is off at 0.
+struct Realism {
+    std::string level = "clean";  // the preset the values came from (realismPreset)
+    double rimBlur = 0;      // blur sigma at the image circle's edge, px, growing from the centre's
+    double noiseGain = 0;    // shot noise: variance added per grey level of signal
+    double chroma = 0;       // lateral colour: red out, blue in by this many px at the rim
+    double light = 0;        // uneven hall light, the fraction it swings either way
+    double shadow = 0;       // fraction of the light the vehicle's soft shadow takes
+    double wear = 0;         // fraction of the band-to-floor contrast lost to wear and dust
+    int jpegQuality = 0;     // the pictures as JPEG files of this quality; 0: bitmap files
+    double glare = 0;        // grey levels a glare spot in one camera adds at its heart
+    double cable = 0;        // width of a dark cable lying across one triangle's band, mm
+    bool any() const {
+        return rimBlur > 0 || noiseGain > 0 || chroma > 0 || light > 0 || shadow > 0 || wear > 0 ||
+               jpegQuality > 0 || glare > 0 || cable > 0;
+    }
+};
+
 struct RigOptions {
     uint64_t seed = 1;
     int width = 720;
@@ -91,6 +110,7 @@ struct RigOptions {
     // A plant's fixed bay (fixed_bay.h) instead of a drawn one: the triangles and camera poses
     // put every target inside the search rectangles of the corner and marker detectors.
     bool fixedLayout = false;
+    Realism realism;
 };
 
 struct Camera {

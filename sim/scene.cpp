@@ -10,6 +10,7 @@
 
 #include "format/atomic_file.h"
 #include "format/config_writer.h"
+#include "format/picture.h"
 #include "geometry/angles.h"
 #include "mz/mzgeometry.h"
 
@@ -221,6 +222,14 @@ std::string truthJson(const Rig& rig) {
         }
     }
     if (o.fixedLayout) j["layout"] = "fixed";
+    // A clean bay's truth stays as it always was; any effect records the level and every value.
+    const Realism& r = o.realism;
+    if (r.any() || r.level != "clean") {
+        j["realism"] = {{"level", r.level},     {"rimBlur", r.rimBlur}, {"noiseGain", r.noiseGain},
+                        {"chroma", r.chroma},   {"light", r.light},     {"shadow", r.shadow},
+                        {"wear", r.wear},       {"jpegQuality", r.jpegQuality}, {"glare", r.glare},
+                        {"cable", r.cable},     {"blurSigma", o.blurSigma}, {"vignetting", o.vignetting}};
+    }
     j["attempts"] = rig.attempts;
     return j.dump(2) + "\n";
 }
@@ -242,6 +251,10 @@ std::vector<uint8_t> encodeBmp(const Picture& picture) {
     return std::vector<uint8_t>(bmp.get(), bmp.get() + size);
 }
 
+std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality) {
+    return format::encodeJpeg(picture.width, picture.height, picture.stride, picture.bytes, quality);
+}
+
 void writeScene(const std::filesystem::path& dir, const Rig& rig, int threads) {
     const std::vector<std::string> problems = checkRig(rig);
     if (!problems.empty()) {
@@ -254,16 +267,18 @@ void writeScene(const std::filesystem::path& dir, const Rig& rig, int threads) {
     std::array<Picture, 4> pictures;
     for (int c = 0; c < 4; ++c) pictures[c] = renderCamera(rig, c, threads);
 
+    // With compression the pictures are what a camera's encoder sends: JPEG files.
+    const int quality = rig.options.realism.jpegQuality;
+    const char* ending = quality > 0 ? ".jpg" : ".bmp";
+    auto encode = [&](const Picture& p) { return quality > 0 ? encodeJpeg(p, quality) : encodeBmp(p); };
     std::filesystem::create_directories(dir / "image");
     format::writeFileAtomically(dir / "Config.bin", configBytes);
     for (int c = 0; c < 4; ++c) {
-        format::writeFileAtomically(dir / "image" / (std::string(kCameraNames[c]) + ".bmp"),
-                                  encodeBmp(pictures[c]));
+        format::writeFileAtomically(dir / "image" / (std::string(kCameraNames[c]) + ending), encode(pictures[c]));
     }
     if (rig.options.quad) {
-        format::writeFileAtomically(dir / "image" / "quad.bmp",
-                                  encodeBmp(makeQuad(pictures[kFront], pictures[kRear],
-                                                     pictures[kLeft], pictures[kRight])));
+        format::writeFileAtomically(dir / "image" / (std::string("quad") + ending),
+                                  encode(makeQuad(pictures[kFront], pictures[kRear], pictures[kLeft], pictures[kRight])));
     }
     format::writeFileAtomically(dir / "truth.json", truthJson(rig));
 }

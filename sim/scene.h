@@ -26,8 +26,12 @@ std::string truthJson(const Rig& rig);
 // A 24-bit bitmap file of the picture (through the view library's bitmap writer).
 std::vector<uint8_t> encodeBmp(const Picture& picture);
 
+// A JPEG file of the picture at quality 1-100.
+std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality);
+
 // Writes DIR/Config.bin, DIR/image/{front,rear,left,right}.bmp, DIR/image/quad.bmp (when the
-// rig's options ask for it) and DIR/truth.json. A rig that fails checkRig is refused with
+// rig's options ask for it) and DIR/truth.json; the pictures are .jpg files instead when the
+// rig's realism compresses them. A rig that fails checkRig is refused with
 // std::runtime_error listing its problems, before anything is written.
 void writeScene(const std::filesystem::path& dir, const Rig& rig, int threads = 0);
 

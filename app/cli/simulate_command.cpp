@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "sim/fixed_bay.h"
+#include "sim/render.h"
 #include "sim/rig.h"
 #include "sim/scene.h"
 
@@ -32,7 +33,72 @@ void addSimulateCommand(CLI::App& app, SimulateOptions& o) {
                     "detectors (layout codes 0 front, 1 rear, 2 left, 3 right; 720x480 only)")
         ->capture_default_str()
         ->check(CLI::IsMember({"drawn", "fixed"}));
+    cmd->add_option("--realism", o.realism,
+                    "What a plant's cameras and bay add: clean (plain pictures), mild (a good camera in a tidy "
+                    "bay: soft rim, light shadow, JPEG 92), real (a plant's usual: rim blur 1.6 px, shot noise, "
+                    "colour fringes 0.6 px, light +-30 %, the vehicle's shadow, worn bands, JPEG 80, a glare "
+                    "spot) or harsh (all of it stronger, JPEG 65, and a cable across one band). The options "
+                    "below set one effect each, over the level's value; 0 turns it off")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"clean", "mild", "real", "harsh"}));
+    const char* level = "Effects (default: as --realism has it)";
+    cmd->add_option("--rim-blur", o.rimBlur,
+                    "Blur sigma at the image circle's edge, px; the centre keeps the plain 0.6 px and the "
+                    "softness grows with the square of the radius")
+        ->check(CLI::NonNegativeNumber)
+        ->group(level);
+    cmd->add_option("--noise-gain", o.noiseGain,
+                    "Shot noise: variance added per grey level of signal (0.3 gives about 8 grey levels on "
+                    "the bright floor), on top of --noise")
+        ->check(CLI::NonNegativeNumber)
+        ->group(level);
+    cmd->add_option("--chroma", o.chroma,
+                    "Lateral colour at the rim, px: red shifted outwards and blue inwards by as much, green "
+                    "in place")
+        ->check(CLI::NonNegativeNumber)
+        ->group(level);
+    cmd->add_option("--light", o.light, "Uneven hall light over the floor: the fraction it swings either way (0.45 for +-45 %)")
+        ->check(CLI::Range(0.0, 0.9))
+        ->group(level);
+    cmd->add_option("--shadow", o.shadow,
+                    "The vehicle's soft shadow reaching over the nearer triangles: the fraction of the light it takes")
+        ->check(CLI::Range(0.0, 0.9))
+        ->group(level);
+    cmd->add_option("--wear", o.wear, "Worn and dusty bands: the fraction of the band-to-floor contrast lost (0.5 halves it)")
+        ->check(CLI::Range(0.0, 0.9))
+        ->group(level);
+    cmd->add_option("--jpeg", o.jpeg, "Write the pictures as image/*.jpg at this quality (1-100); 0: bitmap files")
+        ->check(CLI::Range(0, 100))
+        ->group(level);
+    cmd->add_option("--glare", o.glare, "A glare spot in one camera: grey levels added at its heart")
+        ->check(CLI::Range(0.0, 255.0))
+        ->group(level);
+    cmd->add_option("--cable", o.cable, "A dark cable lying across one triangle's band: its width, mm")
+        ->check(CLI::Range(0.0, 200.0))
+        ->group(level);
 }
+
+namespace {
+
+// The level's effects, each one the options give in its place.
+sim::Realism realismOf(const SimulateOptions& o) {
+    sim::Realism r = sim::realismPreset(o.realism);
+    auto given = [](double& field, double value) {
+        if (value >= 0) field = value;
+    };
+    given(r.rimBlur, o.rimBlur);
+    given(r.noiseGain, o.noiseGain);
+    given(r.chroma, o.chroma);
+    given(r.light, o.light);
+    given(r.shadow, o.shadow);
+    given(r.wear, o.wear);
+    given(r.glare, o.glare);
+    given(r.cable, o.cable);
+    if (o.jpeg >= 0) r.jpegQuality = o.jpeg;
+    return r;
+}
+
+}  // namespace
 
 bool parseImageSize(const std::string& text, int& width, int& height) {
     const size_t x = text.find_first_of("xX");
@@ -59,14 +125,17 @@ int runSimulate(const SimulateOptions& o) {
     options.markerLength = o.markerLength;
     options.noiseSigma = o.noise;
     options.quad = o.quad;
+    options.realism = realismOf(o);
     const auto start = std::chrono::steady_clock::now();
     const sim::Rig rig = o.layout == "fixed" ? sim::fixedRig(options) : sim::drawRig(options);
     sim::writeScene(o.out, rig);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("simulate: wrote %s (seed %llu, %dx%d, %d draw%s, %.2f s)\n", o.out.c_str(),
+    const bool plain = !options.realism.any() && options.realism.level == "clean";
+    std::printf("simulate: wrote %s (seed %llu, %dx%d, %d draw%s%s%s, %.2f s)\n", o.out.c_str(),
                 static_cast<unsigned long long>(o.seed), options.width, options.height, rig.attempts,
-                rig.attempts == 1 ? "" : "s", seconds);
+                rig.attempts == 1 ? "" : "s", plain ? "" : ", realism ", plain ? "" : options.realism.level.c_str(),
+                seconds);
     return 0;
 }
 

@@ -19,6 +19,17 @@ struct SimulateOptions {
     double noise = 2.0;
     bool quad = false;
     std::string layout = "drawn";  // or "fixed": the plant's bay of the corner and marker detectors
+    std::string realism = "clean"; // the level of the effects below; each given one overrides it
+    // Negative: as the level has it.
+    double rimBlur = -1;
+    double noiseGain = -1;
+    double chroma = -1;
+    double light = -1;
+    double shadow = -1;
+    double wear = -1;
+    int jpeg = -1;
+    double glare = -1;
+    double cable = -1;
 };
 
 void addSimulateCommand(CLI::App& app, SimulateOptions& options);
