@@ -134,10 +134,21 @@ Distribution distribution(std::vector<double> values) {
     return d;
 }
 
-Distribution seamMisalignment(const sim::Rig& rig, const std::array<SourceMap, 4>& tables, size_t& unseen) {
+Distribution seamMisalignment(const sim::Rig& rig, const std::array<SourceMap, 4>& tables, size_t& unseen,
+                              std::array<Distribution, 4>* zones) {
     const int w = rig.options.width, h = rig.options.height;
     auto covers = [&](const sim::Vec2& p) { return p.x >= 0 && p.y >= 0 && p.x <= w - 1 && p.y <= h - 1; };
+    auto zoneOf = [](int a, int b) {
+        const bool front = a == sim::kFront || b == sim::kFront, rear = a == sim::kRear || b == sim::kRear;
+        const bool left = a == sim::kLeft || b == sim::kLeft, right = a == sim::kRight || b == sim::kRight;
+        if (front && left) return int(kFrontLeft);
+        if (front && right) return int(kFrontRight);
+        if (rear && left) return int(kRearLeft);
+        if (rear && right) return int(kRearRight);
+        return -1;   // front with rear, left with right: no corner of the vehicle
+    };
     std::vector<double> gaps;
+    std::array<std::vector<double>, 4> zoneGaps;
     unseen = 0;
     std::vector<sim::RadiusToAngle> inverse;
     for (const sim::Camera& c : rig.cameras) inverse.emplace_back(c.lens);
@@ -154,8 +165,12 @@ Distribution seamMisalignment(const sim::Rig& rig, const std::array<SourceMap, 4
                     continue;
                 }
                 gaps.push_back(std::hypot(fa.x - fb.x, fa.y - fb.y));
+                if (const int zone = zoneOf(a, b); zone >= 0) zoneGaps[zone].push_back(gaps.back());
             }
         }
+    }
+    if (zones != nullptr) {
+        for (int z = 0; z < 4; ++z) (*zones)[z] = distribution(std::move(zoneGaps[z]));
     }
     return distribution(std::move(gaps));
 }

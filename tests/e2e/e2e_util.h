@@ -54,9 +54,15 @@ struct Distribution {
 };
 Distribution distribution(std::vector<double> values);
 
+// The corner zones where two cameras' pictures meet.
+enum SeamZone { kFrontLeft, kFrontRight, kRearLeft, kRearRight };
+inline constexpr const char* kSeamZoneNames[4] = {"FL", "FR", "RL", "RR"};
+
 // Seam misalignment of one stitched view: for every top-view pixel two cameras' tables both
 // cover, the floor distance between what the two TRUE cameras see at their table pixels.
-// `unseen` counts pairs where one of the pixels does not look at the floor at all.
-Distribution seamMisalignment(const sim::Rig& rig, const std::array<SourceMap, 4>& tables, size_t& unseen);
+// `unseen` counts pairs where one of the pixels does not look at the floor at all. `zones`, when
+// given, gets the same per corner zone: one bad corner hides in the whole view's percentiles.
+Distribution seamMisalignment(const sim::Rig& rig, const std::array<SourceMap, 4>& tables, size_t& unseen,
+                              std::array<Distribution, 4>* zones = nullptr);
 
 }  // namespace mz::e2e

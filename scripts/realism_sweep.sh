@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The measuring stick on pictures like a plant's: calibration-cli run (refined) on simulated bays at
+# every realism level (simulate --realism clean|mild|real|harsh), one table per level of what it got
+# against the truth: corner error, pose errors, seams per corner zone, and the report's verdict.
+#   scripts/realism_sweep.sh [--quick] [--levels "clean real"] [BUILD_DIR]   (default build/dev)
+# Whole: seeds 1-12 at 720x480 and 640x480, 1-4 at 1280x720 (28 bays a level, each a simulation and two
+# runs: most of an hour for the four levels on two cores). --quick: seeds 1-3 at the small sizes and 1
+# at 1280x720. The raw lines stay in BUILD_DIR/realism_sweep.log.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quick=0
+levels="clean mild real harsh"
+build=build/dev
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --quick) quick=1 ;;
+        --levels) levels=$2; shift ;;
+        -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+        *) build=$1 ;;
+    esac
+    shift
+done
+[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" --target e2e_test calibration-cli -j "$(nproc 2>/dev/null || echo 2)"
+
+if [ $quick = 1 ]; then small=3; large=1; else small=12; large=4; fi
+filter=""
+for level in $levels; do
+    if [ "$level" = clean ]; then suite=Simulated; prefix=""; else suite=Realism; prefix="${level}_"; fi
+    for size in 720x480 640x480 1280x720; do
+        last=$small
+        [ $size = 1280x720 ] && last=$large
+        for seed in $(seq 1 "$last"); do filter+="${filter:+:}$suite/Bay.*/${prefix}${size}_seed$seed"; done
+    done
+done
+
+# Two shards side by side: each bay runs the command line one picture set at a time.
+log="$build/realism_sweep.log"
+: >"$log"
+shards=2
+for i in $(seq 0 $((shards - 1))); do
+    GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$i "$build/tests/e2e/e2e_test" --gtest_filter="$filter" \
+        >"$log.$i" 2>&1 &
+done
+wait
+cat "$log".* >"$log"
+rm -f "$log".*
+grep -E '^FIGURES' "$log" >"$log.figures" || true
+
+python3 - "$log.figures" $levels <<'EOF'
+import re, sys
+path, levels = sys.argv[1], sys.argv[2:]
+rows = {}
+for line in open(path):
+    m = re.match(r'FIGURES (\S+)\s+(\S+)\s+seed\s+(\d+) \| (.*)', line)
+    if not m:
+        continue
+    size, mode, seed, rest = m.group(1), m.group(2), int(m.group(3)), m.group(4)
+    level = 'clean' if mode == 'refined' else mode
+    if level not in levels:
+        continue
+    row = rows.setdefault((level, size, seed), {})
+    if rest.startswith('corner'):
+        nums = [float(x) for x in re.findall(r'-?\d+\.?\d*', rest.split('(')[0])]
+        row.update(corner=nums[0:3], height=nums[3], tilt=nums[4], roll=nums[5], heading=nums[6],
+                   distance=nums[7], seam=nums[8:11])
+        row['placed'] = int(re.search(r'(\d+) halves placed', rest).group(1))
+    elif rest.startswith('zones'):
+        zones = re.findall(r'(FL|FR|RL|RR) ([\d.]+)/([\d.]+)/([\d.]+)', rest)
+        row['zones'] = {z: (float(a), float(b), float(c)) for z, a, b, c in zones}
+        row['quality'] = rest.rsplit('quality ', 1)[-1].strip()
+    elif rest.startswith('run failed'):
+        row['failed'] = True
+sizes = ['720x480', '640x480', '1280x720']
+for level in levels:
+    keys = sorted((k for k in rows if k[0] == level), key=lambda k: (sizes.index(k[1]), k[2]))
+    print(f'\n== {level} ({len(keys)} bays) ==')
+    print(f'{"bay":<16} {"corner px med/p95/max":<22} {"height%":>7} {"tilt":>5} {"roll":>5} {"head":>5} {"dist":>6}'
+          f' | {"seam p95 mm FL/FR/RL/RR":<25} {"worst zone p95/max":>18} | {"quality":<8} hand')
+    worst = {}
+    for k in keys:
+        r = rows[k]
+        name = f'{k[1]} s{k[2]}'
+        if r.get('failed') or 'corner' not in r:
+            print(f'{name:<16} run failed')
+            worst['failed'] = worst.get('failed', 0) + 1
+            continue
+        c = r['corner']
+        z = r.get('zones', {})
+        p95s = '/'.join(f'{z[n][1]:.0f}' for n in ('FL', 'FR', 'RL', 'RR')) if z else '-'
+        wz = max(z.values(), key=lambda v: v[1]) if z else (0, 0, 0)
+        print(f'{name:<16} {c[0]:5.2f} {c[1]:5.2f} {c[2]:6.2f}     {r["height"]:7.2f} {r["tilt"]:5.2f} {r["roll"]:5.2f}'
+              f' {r["heading"]:5.2f} {r["distance"]:6.1f} | {p95s:<25} {wz[1]:9.1f} {wz[2]:8.1f} | {r.get("quality", "-"):<8} {r["placed"]}')
+        for key, v in (('corner max', c[2]), ('corner p95', c[1]), ('height %', r['height']), ('tilt', r['tilt']),
+                       ('roll', r['roll']), ('heading', r['heading']), ('distance mm', r['distance']),
+                       ('zone p95 mm', wz[1]), ('zone max mm', wz[2])):
+            worst[key] = max(worst.get(key, 0), v)
+        worst['halves placed by hand'] = worst.get('halves placed by hand', 0) + r['placed']
+        q = r.get('quality', '-')
+        worst['quality ' + q] = worst.get('quality ' + q, 0) + 1
+    print('worst: ' + ', '.join(f'{k} {v:.2f}' if isinstance(v, float) else f'{k} {v}' for k, v in worst.items()))
+EOF
+grep -E '^\[  FAILED  \]|tests? ran|PASSED|FAILED TEST' "$log" | sort -u || true
