@@ -44,6 +44,22 @@ struct Colour {
     double b = 0, g = 0, r = 0;
 };
 
+// Unit normal of a triangle's side `side` (from corner side to the next), pointing inside.
+Vec2 inwardNormal(const Triangle& tri, int side) {
+    const Vec2 c{(tri.corners[0].x + tri.corners[1].x + tri.corners[2].x) / 3,
+                 (tri.corners[0].y + tri.corners[1].y + tri.corners[2].y) / 3};
+    const Vec2 a = tri.corners[side], b = tri.corners[(side + 1) % 3];
+    double nx = -(b.y - a.y), ny = b.x - a.x;
+    const double len = std::hypot(nx, ny);
+    nx /= len;
+    ny /= len;
+    if (nx * (c.x - a.x) + ny * (c.y - a.y) < 0) {
+        nx = -nx;
+        ny = -ny;
+    }
+    return {nx, ny};
+}
+
 class Scene {
 public:
     Scene(const Rig& rig, int camera)
@@ -52,24 +68,14 @@ public:
         for (int t = 0; t < 4; ++t) {
             const Triangle& tri = rig.triangles[t];
             Shape& s = shapes_[t];
-            const Vec2 c{(tri.corners[0].x + tri.corners[1].x + tri.corners[2].x) / 3,
-                         (tri.corners[0].y + tri.corners[1].y + tri.corners[2].y) / 3};
             // Each side as an inward-facing line; a point's distance inside the outer triangle
             // is the smallest of the three, and the band is where that distance is below the
             // band width.
             for (int e = 0; e < 3; ++e) {
-                const Vec2 a = tri.corners[e], b = tri.corners[(e + 1) % 3];
-                double nx = -(b.y - a.y), ny = b.x - a.x;
-                const double len = std::hypot(nx, ny);
-                nx /= len;
-                ny /= len;
-                if (nx * (c.x - a.x) + ny * (c.y - a.y) < 0) {
-                    nx = -nx;
-                    ny = -ny;
-                }
-                s.nx[e] = nx;
-                s.ny[e] = ny;
-                s.d[e] = -(nx * a.x + ny * a.y);
+                const Vec2 a = tri.corners[e], n = inwardNormal(tri, e);
+                s.nx[e] = n.x;
+                s.ny[e] = n.y;
+                s.d[e] = -(n.x * a.x + n.y * a.y);
             }
             s.band = tri.band;
             s.x0 = std::min({tri.corners[0].x, tri.corners[1].x, tri.corners[2].x});
@@ -185,17 +191,11 @@ private:
         // degrees from square, from well outside to just inside the hole.
         const Triangle& tri = rig.triangles[mix(h + 4) % 4];
         const int side = static_cast<int>(mix(h + 5) % 3);
-        const Vec2 a = tri.corners[side], b = tri.corners[(side + 1) % 3], c = tri.corners[(side + 2) % 3];
+        const Vec2 a = tri.corners[side], b = tri.corners[(side + 1) % 3];
         const double along = 0.3 + 0.4 * unit(mix(h + 6));
         const Vec2 cross{a.x + (b.x - a.x) * along, a.y + (b.y - a.y) * along};
-        double nx = -(b.y - a.y), ny = b.x - a.x;
-        const double len = std::hypot(nx, ny);
-        nx /= len;
-        ny /= len;
-        if (nx * (c.x - a.x) + ny * (c.y - a.y) < 0) {
-            nx = -nx;
-            ny = -ny;
-        }
+        const Vec2 n = inwardNormal(tri, side);
+        const double nx = n.x, ny = n.y;
         const double turn = (unit(mix(h + 7)) - 0.5) * kPi<double> / 3;
         const double dx = nx * std::cos(turn) - ny * std::sin(turn), dy = nx * std::sin(turn) + ny * std::cos(turn);
         const double inward = (tri.band + 60) / std::max(0.5, std::cos(turn));
@@ -512,42 +512,26 @@ Picture renderCamera(const Rig& rig, int camera, int threads) {
 }
 
 Realism realismPreset(const std::string& level) {
-    Realism r;
-    r.level = level;
-    if (level == "clean") return r;
     // mild: a good camera in a tidy bay; real: what a plant's cameras and floor usually give;
     // harsh: an old camera, a dirty floor, a cable left lying.
-    if (level == "mild") {
-        r.rimBlur = 1.1;
-        r.noiseGain = 0.08;
-        r.chroma = 0.3;
-        r.light = 0.15;
-        r.shadow = 0.2;
-        r.wear = 0.15;
-        r.jpegQuality = 92;
-    } else if (level == "real") {
-        r.rimBlur = 1.6;
-        r.noiseGain = 0.2;
-        r.chroma = 0.6;
-        r.light = 0.3;
-        r.shadow = 0.4;
-        r.wear = 0.3;
-        r.jpegQuality = 80;
-        r.glare = 70;
-    } else if (level == "harsh") {
-        r.rimBlur = 2.0;
-        r.noiseGain = 0.3;
-        r.chroma = 1.0;
-        r.light = 0.45;
-        r.shadow = 0.55;
-        r.wear = 0.5;
-        r.jpegQuality = 65;
-        r.glare = 120;
-        r.cable = 20;
-    } else {
-        throw std::invalid_argument("no realism level \"" + level + "\" (clean, mild, real or harsh)");
+    struct Preset {
+        const char* level;
+        double rimBlur, noiseGain, chroma, light, shadow, wear;
+        int jpegQuality;
+        double glare, cable;
+    };
+    static constexpr Preset kPresets[] = {
+        {"clean", 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {"mild", 1.1, 0.08, 0.3, 0.15, 0.2, 0.15, 92, 0, 0},
+        {"real", 1.6, 0.2, 0.6, 0.3, 0.4, 0.3, 80, 70, 0},
+        {"harsh", 2.0, 0.3, 1.0, 0.45, 0.55, 0.5, 65, 120, 20},
+    };
+    for (const Preset& p : kPresets) {
+        if (level == p.level) {
+            return {p.level, p.rimBlur, p.noiseGain, p.chroma, p.light, p.shadow, p.wear, p.jpegQuality, p.glare, p.cable};
+        }
     }
-    return r;
+    throw std::invalid_argument("no realism level \"" + level + "\" (clean, mild, real or harsh)");
 }
 
 std::vector<uint8_t> packedPixels(const Picture& pic) {
