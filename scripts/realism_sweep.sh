@@ -2,49 +2,54 @@
 # The measuring stick on pictures like a plant's: calibration-cli run (refined) on simulated bays at
 # every realism level (simulate --realism clean|mild|real|harsh), one table per level of what it got
 # against the truth: corner error, pose errors, seams per corner zone, and the report's verdict.
-#   scripts/realism_sweep.sh [--quick] [--levels "clean real"] [BUILD_DIR]   (default build/dev)
+#   scripts/realism_sweep.sh [--quick] [--levels "clean real"] [--tables-only] [BUILD_DIR]   (default build/dev)
 # Whole: seeds 1-12 at 720x480 and 640x480, 1-4 at 1280x720 (28 bays a level, each a simulation and two
 # runs: most of an hour for the four levels on two cores). --quick: seeds 1-3 at the small sizes and 1
-# at 1280x720. The raw lines stay in BUILD_DIR/realism_sweep.log.
+# at 1280x720. The raw lines stay in BUILD_DIR/realism_sweep.log; --tables-only prints its tables again.
+# A bay whose run fails is a row "run failed" (and a failed test), not the end of the sweep.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quick=0
+run=1
 levels="clean mild real harsh"
 build=build/dev
 while [ $# -gt 0 ]; do
     case "$1" in
         --quick) quick=1 ;;
+        --tables-only) run=0 ;;
         --levels) levels=$2; shift ;;
-        -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
         *) build=$1 ;;
     esac
     shift
 done
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" --target e2e_test calibration-cli -j "$(nproc 2>/dev/null || echo 2)"
-
-if [ $quick = 1 ]; then small=3; large=1; else small=12; large=4; fi
-filter=""
-for level in $levels; do
-    if [ "$level" = clean ]; then suite=Simulated; prefix=""; else suite=Realism; prefix="${level}_"; fi
-    for size in 720x480 640x480 1280x720; do
-        last=$small
-        [ $size = 1280x720 ] && last=$large
-        for seed in $(seq 1 "$last"); do filter+="${filter:+:}$suite/Bay.*/${prefix}${size}_seed$seed"; done
-    done
-done
-
-# Two shards side by side: each bay runs the command line one picture set at a time.
 log="$build/realism_sweep.log"
-: >"$log"
-shards=2
-for i in $(seq 0 $((shards - 1))); do
-    GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$i "$build/tests/e2e/e2e_test" --gtest_filter="$filter" \
-        >"$log.$i" 2>&1 &
-done
-wait
-cat "$log".* >"$log"
-rm -f "$log".*
+if [ $run = 1 ]; then
+    [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$build" --target e2e_test calibration-cli -j "$(nproc 2>/dev/null || echo 2)"
+
+    if [ $quick = 1 ]; then small=3; large=1; else small=12; large=4; fi
+    filter=""
+    for level in $levels; do
+        if [ "$level" = clean ]; then suite=Simulated; prefix=""; else suite=Realism; prefix="${level}_"; fi
+        for size in 720x480 640x480 1280x720; do
+            last=$small
+            [ $size = 1280x720 ] && last=$large
+            for seed in $(seq 1 "$last"); do filter+="${filter:+:}$suite/Bay.*/${prefix}${size}_seed$seed"; done
+        done
+    done
+
+    # Two shards side by side: each bay runs the command line one picture set at a time.
+    : >"$log"
+    shards=2
+    for i in $(seq 0 $((shards - 1))); do
+        GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$i "$build/tests/e2e/e2e_test" --gtest_filter="$filter" \
+            >"$log.$i" 2>&1 &
+    done
+    wait
+    cat "$log".* >"$log"
+    rm -f "$log".*
+fi
 grep -E '^FIGURES' "$log" >"$log.figures" || true
 
 python3 - "$log.figures" $levels <<'EOF'
@@ -61,9 +66,10 @@ for line in open(path):
         continue
     row = rows.setdefault((level, size, seed), {})
     if rest.startswith('corner'):
-        nums = [float(x) for x in re.findall(r'-?\d+\.?\d*', rest.split('(')[0])]
-        row.update(corner=nums[0:3], height=nums[3], tilt=nums[4], roll=nums[5], heading=nums[6],
-                   distance=nums[7], seam=nums[8:11])
+        f = re.search(r'median ([\d.]+) p95 ([\d.]+) max ([\d.]+) \| height % ([\d.]+) tilt ([\d.]+) roll ([\d.]+)'
+                      r' heading ([\d.]+) deg distance ([\d.]+) mm', rest)
+        nums = [float(x) for x in f.groups()]
+        row.update(corner=nums[0:3], height=nums[3], tilt=nums[4], roll=nums[5], heading=nums[6], distance=nums[7])
         row['placed'] = int(re.search(r'(\d+) halves placed', rest).group(1))
     elif rest.startswith('zones'):
         zones = re.findall(r'(FL|FR|RL|RR) ([\d.]+)/([\d.]+)/([\d.]+)', rest)
@@ -89,8 +95,9 @@ for level in levels:
         z = r.get('zones', {})
         p95s = '/'.join(f'{z[n][1]:.0f}' for n in ('FL', 'FR', 'RL', 'RR')) if z else '-'
         wz = max(z.values(), key=lambda v: v[1]) if z else (0, 0, 0)
+        wzs = f'{wz[1]:9.1f} {wz[2]:8.1f}' if z else f'{"(no tables)":>18}'
         print(f'{name:<16} {c[0]:5.2f} {c[1]:5.2f} {c[2]:6.2f}     {r["height"]:7.2f} {r["tilt"]:5.2f} {r["roll"]:5.2f}'
-              f' {r["heading"]:5.2f} {r["distance"]:6.1f} | {p95s:<25} {wz[1]:9.1f} {wz[2]:8.1f} | {r.get("quality", "-"):<8} {r["placed"]}')
+              f' {r["heading"]:5.2f} {r["distance"]:6.1f} | {p95s:<25} {wzs} | {r.get("quality", "-"):<8} {r["placed"]}')
         for key, v in (('corner max', c[2]), ('corner p95', c[1]), ('height %', r['height']), ('tilt', r['tilt']),
                        ('roll', r['roll']), ('heading', r['heading']), ('distance mm', r['distance']),
                        ('zone p95 mm', wz[1]), ('zone max mm', wz[2])):
@@ -100,4 +107,6 @@ for level in levels:
         worst['quality ' + q] = worst.get('quality ' + q, 0) + 1
     print('worst: ' + ', '.join(f'{k} {v:.2f}' if isinstance(v, float) else f'{k} {v}' for k, v in worst.items()))
 EOF
-grep -E '^\[  FAILED  \]|tests? ran|PASSED|FAILED TEST' "$log" | sort -u || true
+echo
+echo "bays: $(grep -cE '^\[       OK \]' "$log") passed, $(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$log") failed"
+grep -E '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$log" | sed -E 's/^\[  FAILED  \] ([^,]*),.*/failed: \1/' || true

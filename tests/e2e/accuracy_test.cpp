@@ -73,7 +73,8 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     }
     // The tables cannot address pictures wider than 1024 columns: the save refuses them.
     const bool tables = c.width <= 1024;
-    if (!clean && run.status != 0 && tables) {
+    const bool calibrated = tables ? run.status == 0 : run.output.find("too large for the look-up tables") != std::string::npos;
+    if (!clean && !calibrated) {
         std::printf("FIGURES %-8s %-7s seed %2llu | run failed\n", size.c_str(), c.level,
                     static_cast<unsigned long long>(c.seed));
     }
