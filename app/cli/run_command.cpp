@@ -188,7 +188,7 @@ json reportJson(const RunRecord& r, core::Session& session) {
             if (r.lost[c][half]) lost.push_back(kHalfKeys[half]);
         }
         k["notFound"] = lost;
-        const auto image = session.patternPoints(c);
+        const auto image = session.markers().patternPoints(c);
         k["imagePoints"] = pointsJson(image.data(), core::kPatternPointCount);
         if (r.applied) {
             k["worldPoints"] = pointsJson(s.worldPoints[c].data(), core::kPatternPointCount);
@@ -363,7 +363,7 @@ private:
 
         const core::ImageLoadResult images = session_.imageLoad();
         if (!images.done()) return failed(images, "the pictures could not be loaded");
-        const core::DetectionResult detection = session_.waitForDetection();
+        const core::DetectionResult detection = session_.detection().wait();
         record_.timings.detect = (images.read + detection.time).count();
         record_.detection = detection.cameras;
         if (!applyCorrections(corrections)) return false;
@@ -404,8 +404,8 @@ private:
         const CameraParam& front = session_.calibration().cameras[core::kFront];
         std::string missing;
         for (int c = 0; c < core::kCameraCount; ++c) {
-            auto points = session_.patternPoints(c);
-            const auto defaults = core::Session::defaultPatternPoints(c, front.width, front.height);
+            auto points = session_.markers().patternPoints(c);
+            const auto defaults = core::defaultPatternPoints(c, front.width, front.height);
             const auto found = corrections.find(c);
             for (int half = 0; half < 2; ++half) {
                 record_.lost[c][half] = record_.detection[c] < 0 || holdsDefaults(points, defaults, half);
@@ -422,7 +422,7 @@ private:
                                 core::MessageIcon::kError);
                 missing += (missing.empty() ? "" : " ") + line;
             }
-            if (record_.corrected[c]) session_.setMarkers(c, points);
+            if (record_.corrected[c]) session_.markers().setMarkers(c, points);
         }
         if (!missing.empty()) return fail(missing + " Nothing was calibrated.");
         return true;

@@ -64,7 +64,7 @@ struct ImageLoadResult : CommandResult {
     bool detectionStarted = false;
 };
 
-// One pass of the detection thread, as Session::waitForDetection returns it.
+// One pass of the detection thread, as DetectionThread::wait returns it.
 struct DetectionResult {
     bool finished = false;   // false while no pass has run to its end since the last Image Load
     std::array<int32_t, kCameraCount> cameras{1, 1, 1, 1};   // the detector's result: 0 found, -1 not

@@ -3,10 +3,11 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "app/core/camera_pictures.h"
 #include "app/core/command_result.h"
 #include "app/core/config_check.h"
 #include "app/core/config_loader.h"
-#include "app/core/session.h"
+#include "app/core/detection_thread.h"
 #include "format/bitmap.h"
 #include "format/picture.h"
 #include "mz/mzpattern.h"
@@ -68,7 +69,7 @@ CameraDetection detectOne(DetectorMethod method, const CameraParam& record, cons
     switch (method) {
     case DetectorMethod::kPattern: {
         // The workflow's search regions, taken from the front camera's size as "Image Load" does.
-        const std::array<int32_t, 8> regions = Session::searchRegions(front.width, front.height);
+        const std::array<int32_t, 8> regions = searchRegions(front.width, front.height);
         out.result = mzGetPatternIP(pixels.data(), &cam, regions.data());
         break;
     }

@@ -39,7 +39,7 @@ QPointF ImageView::toWidget(Point2F i) const {
 
 void ImageView::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    const core::ImageView view = session_.imageView(camera_);
+    const core::ImageView view = session_.markers().imageView(camera_);
     magnifier_ = QRect();
     if (view.image.pixels.empty() || view.image.width <= 0 || view.image.height <= 0) {
         imageSize_ = QSize();
@@ -132,18 +132,18 @@ void ImageView::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     if (event->button() != Qt::LeftButton || imageSize_.isEmpty()) return;
     pointer_ = event->position().toPoint();
-    session_.pointerDown(camera_, toImage(event->position()));
+    session_.markers().pointerDown(camera_, toImage(event->position()));
 }
 
 void ImageView::mouseMoveEvent(QMouseEvent* event) {
     if (imageSize_.isEmpty()) return;
     pointer_ = event->position().toPoint();
-    session_.pointerMove(camera_, toImage(event->position()));
+    session_.markers().pointerMove(camera_, toImage(event->position()));
 }
 
 void ImageView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || imageSize_.isEmpty()) return;
-    session_.pointerUp(camera_);
+    session_.markers().pointerUp(camera_);
 }
 
 void ImageView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -157,10 +157,10 @@ void ImageView::leaveEvent(QEvent*) {
 
 void ImageView::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-    case Qt::Key_Up: session_.arrowKey(camera_, core::ArrowKey::kUp); return;
-    case Qt::Key_Down: session_.arrowKey(camera_, core::ArrowKey::kDown); return;
-    case Qt::Key_Left: session_.arrowKey(camera_, core::ArrowKey::kLeft); return;
-    case Qt::Key_Right: session_.arrowKey(camera_, core::ArrowKey::kRight); return;
+    case Qt::Key_Up: session_.markers().arrowKey(camera_, core::ArrowKey::kUp); return;
+    case Qt::Key_Down: session_.markers().arrowKey(camera_, core::ArrowKey::kDown); return;
+    case Qt::Key_Left: session_.markers().arrowKey(camera_, core::ArrowKey::kLeft); return;
+    case Qt::Key_Right: session_.markers().arrowKey(camera_, core::ArrowKey::kRight); return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Escape: return;   // the view keeps them: no default button fires from here

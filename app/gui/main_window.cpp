@@ -164,12 +164,12 @@ void MainWindow::updateStatus() {
     } else {
         const core::CalibrationState& s = session_->calibration();
         text = QString("%1\n").arg(QString::fromStdString(s.modelName));
-        if (session_->detectionRunning()) {
+        if (session_->detection().running()) {
             text += "Detecting the patterns...";
         } else if (session_->imagesLoaded()) {
             QStringList found;
             for (int c = 0; c < core::kCameraCount; ++c) {
-                const int32_t r = session_->detectionResult(c);
+                const int32_t r = session_->detection().result(c);
                 found << QString("%1 %2").arg(kCameraNames[c], r == 0 ? "found" : r < 0 ? "NOT FOUND" : "-");
             }
             text += found.join(", ");

@@ -258,15 +258,15 @@ TEST(SessionTest, OversizedViewIsRefusedAndTheOthersGoOn) {
 }
 
 TEST(SessionTest, DefaultPointsAndSearchRegions) {
-    const auto regions = Session::searchRegions(640, 480);
+    const auto regions = searchRegions(640, 480);
     EXPECT_EQ(regions, (std::array<int32_t, 8>{0, 120, 320, 360, 320, 120, 320, 360}));
-    const auto front = Session::defaultPatternPoints(kFront, 640, 480);
+    const auto front = defaultPatternPoints(kFront, 640, 480);
     const float want[6][2] = {{220, 270}, {120, 270}, {170, 210}, {420, 270}, {470, 210}, {520, 270}};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(front[i].x, want[i][0]);
         EXPECT_EQ(front[i].y, want[i][1]);
     }
-    const auto left = Session::defaultPatternPoints(kLeft, 721, 481);   // cx 360, cy 240
+    const auto left = defaultPatternPoints(kLeft, 721, 481);   // cx 360, cy 240
     EXPECT_EQ(left[1].x, 110);
     EXPECT_EQ(left[1].y, 190);
     EXPECT_EQ(left[5].x, 610);
@@ -281,26 +281,26 @@ TEST(SessionTest, ArrowKeysKeepTheTriangleInsideTheImage) {
     ui.folderAnswers.push_back(dir.path().string());
     session.configLoad();
     session.imageLoad();
-    session.waitForDetection();
+    session.detection().wait();
     // Nothing found on a black picture: the default points stay.
-    std::array<Point2F, 6> points = Session::defaultPatternPoints(kFront, 640, 480);
+    std::array<Point2F, 6> points = defaultPatternPoints(kFront, 640, 480);
     points[0] = {0, 479};
     points[1] = {1, 300};
     points[2] = {50, 300};
-    session.setMarkers(kFront, points);
-    session.pointerDown(kFront, {0.5f, 478.0f});   // hits vertex 1 of triangle 1
-    session.pointerUp(kFront);
-    session.arrowKey(kFront, ArrowKey::kLeft);     // would leave the image
-    EXPECT_EQ(session.imageView(kFront).triangles[0][0].x, 0.0f);
-    session.arrowKey(kFront, ArrowKey::kDown);     // 480 is still inside
-    EXPECT_EQ(session.imageView(kFront).triangles[0][0].y, 480.0f);
-    session.arrowKey(kFront, ArrowKey::kDown);
-    EXPECT_EQ(session.imageView(kFront).triangles[0][0].y, 480.0f);
+    session.markers().setMarkers(kFront, points);
+    session.markers().pointerDown(kFront, {0.5f, 478.0f});   // hits vertex 1 of triangle 1
+    session.markers().pointerUp(kFront);
+    session.markers().arrowKey(kFront, ArrowKey::kLeft);     // would leave the image
+    EXPECT_EQ(session.markers().imageView(kFront).triangles[0][0].x, 0.0f);
+    session.markers().arrowKey(kFront, ArrowKey::kDown);     // 480 is still inside
+    EXPECT_EQ(session.markers().imageView(kFront).triangles[0][0].y, 480.0f);
+    session.markers().arrowKey(kFront, ArrowKey::kDown);
+    EXPECT_EQ(session.markers().imageView(kFront).triangles[0][0].y, 480.0f);
     // The hit box reaches 10 pixels left and right of a vertex, the right edge excluded.
-    session.pointerMove(kFront, {60.0f, 300.0f});
-    EXPECT_EQ(session.imageView(kFront).highlightedVertex, -1);
-    session.pointerMove(kFront, {59.5f, 310.0f});
-    EXPECT_EQ(session.imageView(kFront).highlightedVertex, 2);
+    session.markers().pointerMove(kFront, {60.0f, 300.0f});
+    EXPECT_EQ(session.markers().imageView(kFront).highlightedVertex, -1);
+    session.markers().pointerMove(kFront, {59.5f, 310.0f});
+    EXPECT_EQ(session.markers().imageView(kFront).highlightedVertex, 2);
 }
 
 TEST(SessionTest, FourQuadrantPicture) {
@@ -323,14 +323,14 @@ TEST(SessionTest, FourQuadrantPicture) {
     test::writeBytes(dir.path() / "quad.BMP", test::makeBmp(80, 60, 24, false, colour));
     ui.fileAnswers.push_back((dir.path() / "quad.BMP").string());
     session.imageLoad();
-    session.waitForDetection();
+    session.detection().wait();
     EXPECT_TRUE(ui.messages().empty());
     ASSERT_EQ(ui.fileRequests().size(), 1u);
     EXPECT_EQ(ui.fileRequests()[0].filter, "4VGA Image File(*.bmp)| All Files(*.*)|");
     EXPECT_EQ(ui.fileRequests()[0].defaultExtension, "BMP");
     const int origin[4][2] = {{0, 0}, {40, 0}, {0, 30}, {40, 30}};   // front, rear, left, right
     for (int c = 0; c < 4; ++c) {
-        const format::Bitmap image = session.imageView(c).image;
+        const format::Bitmap image = session.markers().imageView(c).image;
         ASSERT_EQ(image.width, 40);
         ASSERT_EQ(image.height, 30);
         for (int y : {0, 29}) {
@@ -620,11 +620,11 @@ TEST(ResultTest, FailuresCarryWhatTheOperatorSaw) {
     writeBlackImages(dir, 64, 48);
     ui.folderAnswers.push_back(dir.path().string());
     session.imageLoad();
-    session.waitForDetection();
+    session.detection().wait();
     for (int c = 0; c < kCameraCount; ++c) {
         std::array<Point2F, kPatternPointCount> same;
         same.fill({20, 20});
-        session.setMarkers(c, same);
+        session.markers().setMarkers(c, same);
     }
     ui.clearRecords();
     const ApplyAvmResult applied = session.applyAvm();

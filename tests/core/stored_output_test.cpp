@@ -47,7 +47,7 @@ std::string reportNumbers(Session& session) {
     out << "calibration " << session.preview().lastCalibrationResult() << '\n';
     for (int c = 0; c < kCameraCount; ++c) {
         const CameraParam& cam = session.calibration().cameras[c];
-        out << "camera " << c << " detection " << session.detectionResult(c) << '\n' << " image";
+        out << "camera " << c << " detection " << session.detection().result(c) << '\n' << " image";
         for (int i = 0; i < kPatternPointCount; ++i) {
             number(cam.imagePoints[i].x);
             number(cam.imagePoints[i].y);
@@ -95,7 +95,7 @@ TEST_P(StoredOutput, SampleBayGivesTheStoredBytes) {
 
     session.configLoad();
     session.imageLoad();
-    session.waitForDetection();
+    session.detection().wait();
     session.preview().setRefinement(refinement);
     session.applyAvm();
     session.saveLut();

@@ -101,7 +101,7 @@ TEST(Survey, SessionBuildsAndSavesTheViewFromThePairsThenGoesBackToThePattern) {
     session.configLoad();
     ui.folderAnswers.push_back(test::simulatedBay().string());
     ASSERT_TRUE(session.imageLoad().done());
-    EXPECT_FALSE(session.detectionRunning());
+    EXPECT_FALSE(session.detection().running());
 
     Survey survey;
     for (int c = 0; c < kCameraCount; ++c) survey[c] = surveyOf(test::simulatedRig().cameras[c]);

@@ -102,7 +102,7 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     EXPECT_EQ(images.status, CommandStatus::kDone);
     EXPECT_TRUE(images.detectionStarted);
     EXPECT_GT(images.read.count(), 0);
-    const DetectionResult detection = session.waitForDetection();
+    const DetectionResult detection = session.detection().wait();
     EXPECT_TRUE(detection.finished);
     EXPECT_EQ(detection.cameras, (std::array<int32_t, kCameraCount>{0, 0, 0, 0}));
     EXPECT_GT(detection.time.count(), 0);
@@ -113,7 +113,7 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     EXPECT_EQ(ui.folderRequests()[0].button, "Load");
     for (int c = 0; c < 4; ++c) {
         const sim::CameraPoints truth = sim::cameraPoints(*rig_, c);
-        const ImageView view = session.imageView(c);
+        const ImageView view = session.markers().imageView(c);
         EXPECT_EQ(view.caption, kImageCaptions[c]);
         for (int i = 0; i < 6; ++i) {
             const Point2F p = view.triangles[i / 3][i % 3];
@@ -121,7 +121,7 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
             EXPECT_NEAR(p.y, truth.image[i].y, 2.0) << "camera " << c << " point " << i;
         }
         EXPECT_GT(ui.redrawCount(c), 1);
-        EXPECT_EQ(session.detectionResult(c), 0);
+        EXPECT_EQ(session.detection().result(c), 0);
     }
 
     const ApplyAvmResult applied = session.applyAvm();
@@ -227,11 +227,11 @@ TEST_F(WorkflowTest, DetectionReadsUnpaddedRowsOfAnOddWidth) {
     Session session(ui, options());
     session.configLoad();
     session.imageLoad();
-    session.waitForDetection();
+    session.detection().wait();
     ASSERT_TRUE(ui.messages().empty());
     for (int c = 0; c < 4; ++c) {
         const sim::CameraPoints truth = sim::cameraPoints(rig, c);
-        const std::array<Point2F, 6> points = session.patternPoints(c);
+        const std::array<Point2F, 6> points = session.markers().patternPoints(c);
         for (int i = 0; i < 6; ++i) {
             EXPECT_NEAR(points[i].x, truth.image[i].x, 2.0) << "camera " << c << " point " << i;
             EXPECT_NEAR(points[i].y, truth.image[i].y, 2.0) << "camera " << c << " point " << i;
@@ -247,11 +247,11 @@ TEST_F(WorkflowTest, ApplyAvmRightAfterImageLoadWaitsForTheDetectedPoints) {
     session.configLoad();
     session.imageLoad();
     session.applyAvm();   // no wait in between: the command itself waits
-    EXPECT_FALSE(session.detectionRunning());
+    EXPECT_FALSE(session.detection().running());
     EXPECT_TRUE(ui.messages().empty());
     for (int c = 0; c < 4; ++c) {
         const sim::CameraPoints truth = sim::cameraPoints(*rig_, c);
-        const std::array<Point2F, 6> points = session.patternPoints(c);
+        const std::array<Point2F, 6> points = session.markers().patternPoints(c);
         for (int i = 0; i < 6; ++i) EXPECT_NEAR(points[i].x, truth.image[i].x, 2.0) << c << " " << i;
     }
 }
@@ -267,7 +267,7 @@ TEST_F(WorkflowTest, PreviewAdjustmentDuringDetectionWaitsForIt) {
     session.applyAvm();
     session.imageLoad();                              // a second pass starts
     session.preview().adjust(Adjustment::kZoomIn);    // calibrates: must not race the detector
-    EXPECT_FALSE(session.detectionRunning());
+    EXPECT_FALSE(session.detection().running());
     EXPECT_EQ(session.preview().context().adjust.sideHeightOffset, 5.0f);
 }
 
@@ -278,24 +278,24 @@ TEST_F(WorkflowTest, MovedMarkerIsWhatApplyAvmCalibratesFrom) {
     Session session(ui, options());
     session.configLoad();
     session.imageLoad();
-    session.waitForDetection();
+    session.detection().wait();
 
-    ImageView view = session.imageView(kRear);
+    ImageView view = session.markers().imageView(kRear);
     const Point2F vertex = view.triangles[1][2];
     // Grab 3.5 pixels off the vertex, move, let go: the vertex keeps the grab offset and the
     // sub-pixel position.
-    session.pointerDown(kRear, {vertex.x + 3.5f, vertex.y - 2.25f});
-    session.pointerMove(kRear, {vertex.x + 13.75f, vertex.y + 5.0f});
-    session.pointerUp(kRear);
-    view = session.imageView(kRear);
+    session.markers().pointerDown(kRear, {vertex.x + 3.5f, vertex.y - 2.25f});
+    session.markers().pointerMove(kRear, {vertex.x + 13.75f, vertex.y + 5.0f});
+    session.markers().pointerUp(kRear);
+    view = session.markers().imageView(kRear);
     EXPECT_FLOAT_EQ(view.triangles[1][2].x, vertex.x + 10.25f);
     EXPECT_FLOAT_EQ(view.triangles[1][2].y, vertex.y + 7.25f);
-    session.arrowKey(kRear, ArrowKey::kLeft);
-    view = session.imageView(kRear);
+    session.markers().arrowKey(kRear, ArrowKey::kLeft);
+    view = session.markers().imageView(kRear);
     EXPECT_FLOAT_EQ(view.triangles[1][2].x, vertex.x + 9.25f);
 
     session.applyAvm();
-    const std::array<Point2F, 6> points = session.patternPoints(kRear);
+    const std::array<Point2F, 6> points = session.markers().patternPoints(kRear);
     EXPECT_FLOAT_EQ(points[5].x, vertex.x + 9.25f);
     EXPECT_FLOAT_EQ(points[5].y, vertex.y + 7.25f);
 }
@@ -320,9 +320,9 @@ TEST_F(WorkflowTest, ImageLoadFailuresKeepWhatWasLoaded) {
 
     ui.folderAnswers.push_back(data.path().string());
     session.imageLoad();
-    session.waitForDetection();
+    session.detection().wait();
     ASSERT_TRUE(session.imagesLoaded());
-    const std::vector<uint8_t> frontBefore = session.imageView(kFront).image.pixels;
+    const std::vector<uint8_t> frontBefore = session.markers().imageView(kFront).image.pixels;
 
     // An 8-bit left picture, then a right picture of the wrong size: refused, nothing replaced.
     test::writeBytes(data.path() / "image/left.bmp",
@@ -333,7 +333,7 @@ TEST_F(WorkflowTest, ImageLoadFailuresKeepWhatWasLoaded) {
     ui.folderAnswers.push_back(data.path().string());
     session.imageLoad();
     EXPECT_EQ(ui.messageTexts(), std::vector<std::string>{"Wrong Image Format !"});
-    EXPECT_EQ(session.imageView(kFront).image.pixels, frontBefore);
+    EXPECT_EQ(session.markers().imageView(kFront).image.pixels, frontBefore);
 
     fs::copy_file(bayPath() / "image/left.bmp", data.path() / "image/left.bmp",
                   fs::copy_options::overwrite_existing);
@@ -343,13 +343,13 @@ TEST_F(WorkflowTest, ImageLoadFailuresKeepWhatWasLoaded) {
     ui.folderAnswers.push_back(data.path().string());
     session.imageLoad();
     EXPECT_EQ(ui.messageTexts(), std::vector<std::string>{"Wrong Image Size !"});
-    EXPECT_EQ(session.imageView(kFront).image.pixels, frontBefore);
+    EXPECT_EQ(session.markers().imageView(kFront).image.pixels, frontBefore);
 
     // Closing the drive chooser changes nothing and says nothing.
     ui.clearRecords();
     session.imageLoad();
     EXPECT_TRUE(ui.messages().empty());
-    EXPECT_EQ(session.imageView(kFront).image.pixels, frontBefore);
+    EXPECT_EQ(session.markers().imageView(kFront).image.pixels, frontBefore);
 }
 
 // Cameras that give PNG or JPEG pictures: the same pixels reach the views as from bitmaps, and
@@ -378,10 +378,10 @@ TEST_F(WorkflowTest, ImageLoadTakesPngAndJpegWhenNoBitmapIsThere) {
     session.configLoad();
     ui.folderAnswers.push_back(data.path().string());
     session.imageLoad();
-    session.waitForDetection();
+    session.detection().wait();
     ASSERT_TRUE(session.imagesLoaded()) << ::testing::PrintToString(ui.messageTexts());
-    for (int c : {kFront, kRear, kLeft}) EXPECT_EQ(session.imageView(c).image.pixels, bitmaps[c].pixels) << c;
-    EXPECT_EQ(session.imageView(kRight).image.pixels.size(), bitmaps[kRight].pixels.size());
+    for (int c : {kFront, kRear, kLeft}) EXPECT_EQ(session.markers().imageView(c).image.pixels, bitmaps[c].pixels) << c;
+    EXPECT_EQ(session.markers().imageView(kRight).image.pixels.size(), bitmaps[kRight].pixels.size());
 
     std::vector<uint8_t> damaged = test::readBytes(data.path() / "image/left.png");
     damaged.resize(damaged.size() / 3);
@@ -392,7 +392,7 @@ TEST_F(WorkflowTest, ImageLoadTakesPngAndJpegWhenNoBitmapIsThere) {
     ASSERT_EQ(ui.messageTexts().size(), 1u);
     EXPECT_EQ(ui.messageTexts()[0].rfind("Wrong Image Format !\n\nleft.png: the PNG file is damaged", 0), 0u)
         << ui.messageTexts()[0];
-    EXPECT_EQ(session.imageView(kLeft).image.pixels, bitmaps[kLeft].pixels);
+    EXPECT_EQ(session.markers().imageView(kLeft).image.pixels, bitmaps[kLeft].pixels);
 }
 
 }  // namespace

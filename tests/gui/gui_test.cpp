@@ -101,7 +101,7 @@ struct Desk {
         QTest::mouseClick(window->button(core::Button::kConfigLoad), Qt::LeftButton);
         op.folders.push_back(folder);
         QTest::mouseClick(window->button(core::Button::kImageLoad), Qt::LeftButton);
-        window->session().waitForDetection();
+        window->session().detection().wait();
         QTRY_VERIFY(window->statusText()->text().contains("Right "));
     }
 };
@@ -227,14 +227,14 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QCOMPARE(window.button(core::Button::kConfigLoad)->look(), core::ButtonLook::kDone);
     QVERIFY(window.statusText()->text().contains("Front found"));
     QCOMPARE(window.button(core::Button::kApplyAvm)->look(), core::ButtonLook::kReady);
-    for (int c = 0; c < core::kCameraCount; ++c) QCOMPARE(session.detectionResult(c), 0);
+    for (int c = 0; c < core::kCameraCount; ++c) QCOMPARE(session.detection().result(c), 0);
     const QImage mainShot = window.grab().toImage();
     QVERIFY(varied(mainShot, window.imageView(0)->geometry()));
     screenshot(window, "main-window.png");
 
     // Drag the front camera's first corner; it moves by the dragged amount in picture pixels.
     ImageView* view = window.imageView(0);
-    const Point2F before = session.imageView(0).triangles[0][0];
+    const Point2F before = session.markers().imageView(0).triangles[0][0];
     const QPoint grab = view->toWidget(before).toPoint();
     const QPoint delta(9, -6);
     const Point2F expected{before.x + (view->toImage(grab + delta).x - view->toImage(grab).x),
@@ -242,16 +242,16 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QTest::mousePress(view, Qt::LeftButton, {}, grab);
     QTest::mouseMove(view, grab + QPoint(4, -2));
     QTest::mouseMove(view, grab + delta);
-    QVERIFY(session.imageView(0).dragging);
+    QVERIFY(session.markers().imageView(0).dragging);
     view->grab();
     QVERIFY(!view->magnifierRect().isEmpty());
     QCOMPARE(view->magnifierRect().size(), QSize(kMagnifierSize, kMagnifierSize));
     screenshot(*view, "image-view-dragging.png");
     QTest::mouseRelease(view, Qt::LeftButton, {}, grab + delta);
-    Point2F moved = session.imageView(0).triangles[0][0];
+    Point2F moved = session.markers().imageView(0).triangles[0][0];
     QVERIFY(std::abs(moved.x - expected.x) < 1e-3f && std::abs(moved.y - expected.y) < 1e-3f);
     QTest::keyClick(view, Qt::Key_Right);
-    QCOMPARE(session.imageView(0).triangles[0][0].x, moved.x + 1);
+    QCOMPARE(session.markers().imageView(0).triangles[0][0].x, moved.x + 1);
 
     // Apply AVM: the preview comes up on the stitched full top view.
     clock.restart();
@@ -296,7 +296,7 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     const char* keys[] = {"front", "rear", "left", "right"};
     for (int c = 0; c < core::kCameraCount; ++c) {
         // The operator's points as the views hold them (Apply AVM may refine its own copy).
-        const auto view = session.imageView(c);
+        const auto view = session.markers().imageView(c);
         points += QString("%1\"%2\": [").arg(c ? ", " : "", keys[c]);
         for (int i = 0; i < core::kPatternPointCount; ++i) {
             const Point2F p = view.triangles[i / 3][i % 3];
@@ -401,9 +401,9 @@ void GuiTest::lostTriangleIsPlacedByHand() {
     core::Session& session = window.session();
     desk.loadBay(hidden);
     // Detection left the lost triangle where the configuration put it.
-    const auto defaults = core::Session::defaultPatternPoints(0, 720, 480);
-    QCOMPARE(session.imageView(0).triangles[0][0].x, defaults[0].x);
-    QCOMPARE(session.imageView(0).triangles[0][0].y, defaults[0].y);
+    const auto defaults = core::defaultPatternPoints(0, 720, 480);
+    QCOMPARE(session.markers().imageView(0).triangles[0][0].x, defaults[0].x);
+    QCOMPARE(session.markers().imageView(0).triangles[0][0].y, defaults[0].y);
 
     // Enlarged, the view shows the picture at about its own size: finer work for the hand.
     ImageView* view = window.imageView(0);
@@ -412,14 +412,14 @@ void GuiTest::lostTriangleIsPlacedByHand() {
     QVERIFY(!window.imageView(1)->isVisible());
     QTRY_VERIFY(view->width() > window.imageView(1)->width());
     for (int v = 0; v < 3; ++v) {
-        const Point2F from = session.imageView(0).triangles[0][v];
+        const Point2F from = session.markers().imageView(0).triangles[0][v];
         const Point2F to{static_cast<float>(truth[v].toArray()[0].toDouble()),
                          static_cast<float>(truth[v].toArray()[1].toDouble())};
         const QPoint press = view->toWidget(from).toPoint();
         QTest::mousePress(view, Qt::LeftButton, {}, press);
         QTest::mouseMove(view, view->toWidget(to).toPoint());
         QTest::mouseRelease(view, Qt::LeftButton, {}, view->toWidget(to).toPoint());
-        const Point2F placed = session.imageView(0).triangles[0][v];
+        const Point2F placed = session.markers().imageView(0).triangles[0][v];
         QVERIFY2(std::hypot(placed.x - to.x, placed.y - to.y) < 2.5f, qPrintable(QString("corner %1").arg(v + 1)));
     }
     QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(5, 5));
