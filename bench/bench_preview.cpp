@@ -63,9 +63,9 @@ void BM_PreviewAdjustment(benchmark::State& state) {
     const auto& buttons = kButtons[state.range(1)];
     const int updates = ui.viewUpdates();
     bool odd = false;
-    for (auto _ : state) session.preview().adjust(buttons[(odd = !odd) ? 0 : 1]);
+    for (auto _ : state) session.preview().adjuster().adjust(buttons[(odd = !odd) ? 0 : 1]);
     int width = 0, height = 0;
-    session.preview().output(width, height);
+    session.preview().views().output(width, height);
     state.counters["width"] = width;
     state.counters["height"] = height;
     if (ui.viewUpdates() - updates != static_cast<int>(state.iterations()))

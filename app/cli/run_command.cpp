@@ -215,7 +215,7 @@ json reportJson(const RunRecord& r, core::Session& session) {
 // The stitched view as the preview shows it, as a 24-bit bitmap file.
 void writeSnapshot(const std::string& path, core::Session& session) {
     int width = 0, height = 0;
-    const std::span<const uint8_t> pixels = session.preview().output(width, height);
+    const std::span<const uint8_t> pixels = session.preview().views().output(width, height);
     writeBitmapFile(path, width, height, pixels, "the stitched view");
 }
 
@@ -320,7 +320,7 @@ private:
             return fail("the model \"" + s.modelName + "\" is not supported by Calibration Tool");
         }
         if (!loaded.done()) return failed(loaded, "the configuration could not be loaded");
-        if (!preview.hasEngine()) return fail("the configuration has no stitched view that could be built");
+        if (!preview.views().hasEngine()) return fail("the configuration has no stitched view that could be built");
         record_.configured = true;
         if (!o_.quad.empty() && s.modelCode <= 200) {
             std::printf("note: --quad is not used: model code %d reads the four pictures of the data folder\n",
@@ -335,7 +335,7 @@ private:
                 return fail("--lut-version " + o_.lutVersion +
                             ": each number must lie in 0..99, the two decimal digits a file's version holds");
             }
-            preview.setDataVersion(major, minor);
+            preview.settings().setDataVersion(major, minor);
         }
         if (!o_.overlay.empty() && !setOverlay()) return false;
         if (!o_.survey.empty()) {
@@ -368,7 +368,7 @@ private:
         record_.detection = detection.cameras;
         if (!applyCorrections(corrections)) return false;
 
-        preview.setRefinement(!o_.literal);
+        preview.rig().setRefinement(!o_.literal);
         const core::ApplyAvmResult applied = session_.applyAvm();
         record_.timings.calibrate = applied.calibrate.count();
         record_.timings.build = applied.build.count();

@@ -177,13 +177,13 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
         ui.showMessage("First click the \"Apply AVM\" button! ", kAppTitle, MessageIcon::kError);
         return stop(CommandStatus::kRefused);
     }
-    if (s.modelCode == 200 && !in.preview.parkingLineConfirmed()) {
+    if (s.modelCode == 200 && !in.preview.parkingLine().confirmed()) {
         ui.showMessage("Parking line data is incorrect.\n Please check the \"Parking Line Assistance\"",
                        kAppTitle, MessageIcon::kInformation);
         return stop(CommandStatus::kRefused);
     }
-    const int32_t major = in.preview.dataMajor();
-    const int32_t minor = in.preview.dataMinor();
+    const int32_t major = in.preview.settings().dataMajor();
+    const int32_t minor = in.preview.settings().dataMinor();
     // Each number is written as two decimal digits: a larger (or negative) one would wrap.
     const bool unwritable = major < 0 || minor < 0 || major > 99 || minor > 99;
     if ((major == 0 && minor == 0) || (major > 1000 && minor > 1000) || unwritable) {

@@ -71,12 +71,12 @@ CommandStatus Session::afterConfigLoad() {
         return CommandStatus::kRefused;
     }
     markers_.resetPatternPoints();
-    preview_.setDataVersion(1, 0);
+    preview_.settings().setDataVersion(1, 0);
     CommandStatus status = CommandStatus::kDone;
     for (int slot = std::min(state_.multiviewCount(), kMultiviewSlots) - 1; slot >= 0; --slot) {
         preview_.setHeader(state_.header);
         if (preview_.initStitchedView(slot)) {
-            preview_.giveCarImage(slot);
+            preview_.car().giveConfiguredImage(slot);
             ui_.previewViewUpdated();
         } else {
             // The other views go on; the configuration is loaded, but not all of it can be shown.
@@ -124,7 +124,7 @@ ImageLoadResult Session::imageLoad() {
     detection_.forgetLastPass();
     if (!options_.detectOnLoad) {
         ui_.showImageViews();
-        if (preview_.hasEngine()) handPicturesToPreview();
+        if (preview_.views().hasEngine()) handPicturesToPreview();
         return result;
     }
     if (detection_.start()) {
@@ -135,14 +135,14 @@ ImageLoadResult Session::imageLoad() {
     }
     ui_.showImageViews();
 
-    if (preview_.hasEngine()) handPicturesToPreview();
+    if (preview_.views().hasEngine()) handPicturesToPreview();
     return result;
 }
 
 void Session::handPicturesToPreview() {
     markers_.withPictures([this](std::span<const uint8_t> front, std::span<const uint8_t> left,
                                  std::span<const uint8_t> right, std::span<const uint8_t> rear) {
-        preview_.setImages(front, left, right, rear);
+        preview_.views().setImages(front, left, right, rear);
     });
 }
 
@@ -177,8 +177,8 @@ ApplyAvmResult Session::applyAvm() {
     const Stopwatch calibrating;
     const bool calibrated = preview_.calibrate(true);
     result.calibrate = calibrating.elapsed();
-    result.calibration = preview_.lastCalibrationResult();
-    result.refinement = preview_.refinementReport();
+    result.calibration = preview_.rig().lastResult();
+    result.refinement = preview_.rig().report();
     // The view is rebuilt whatever the calibration found: the operator judges it in the preview.
     rebuildAfterApply(result, calibrated);
     return result;
@@ -228,19 +228,19 @@ bool Session::readyToApply() {
 
 bool Session::openPreview() {
     ui_.showPreview();
-    if (!preview_.hasEngine()) {
+    if (!preview_.views().hasEngine()) {
         viewApplied_ = false;
         return false;
     }
     // Pictures loaded while no view could take them (an unsupported model before this one).
-    if (!preview_.context().imagesPresent) handPicturesToPreview();
+    if (!preview_.views().context().imagesPresent) handPicturesToPreview();
     return true;
 }
 
 void Session::rebuildAfterApply(ApplyAvmResult& result, bool calibrated) {
-    preview_.clearParkingLineConfirmation();
+    preview_.parkingLine().clearConfirmation();
     const Stopwatch building;
-    viewApplied_ = preview_.rebuild(preview_.viewType());
+    viewApplied_ = preview_.views().rebuildCurrent();
     result.build = building.elapsed();
     result.viewBuilt = viewApplied_;
     result.status = calibrated && viewApplied_ ? CommandStatus::kDone : CommandStatus::kFailed;

@@ -60,7 +60,7 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
         b->setObjectName(QString("adjust%1").arg(a));
         b->setMinimumWidth(dialogUnits(*this, 30, 0).width());
         moves->addWidget(b, cells[a].y(), cells[a].x());
-        connect(b, &QToolButton::clicked, this, [this, a] { session_.preview().adjust(static_cast<Adjustment>(a)); });
+        connect(b, &QToolButton::clicked, this, [this, a] { session_.preview().adjuster().adjust(static_cast<Adjustment>(a)); });
         adjust_[a] = b;
     }
     auto* moveBox = new QGroupBox("Adjust");
@@ -80,7 +80,7 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     for (const char* name : core::kMaskTypeNames) maskType_->addItem(name);
     maskType_->setObjectName("maskType");
     controls_[maskType_] = PreviewControl::kMaskType;
-    connect(maskType_, &QComboBox::activated, this, [this](int m) { session_.preview().changeMaskType(m); });
+    connect(maskType_, &QComboBox::activated, this, [this](int m) { session_.preview().settings().changeMaskType(m); });
     propertyForm->addRow("Mask Type", maskType_);
     propertyForm->addRow("Front FOV", addField(PreviewField::kFrontFov, PreviewControl::kFrontFov));
     propertyForm->addRow("Rear FOV", addField(PreviewField::kRearFov, PreviewControl::kRearFov));
@@ -88,10 +88,10 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     propertyForm->addRow("Blending Width", addField(PreviewField::kBlendWidth, PreviewControl::kBlendWidth));
     controls_[colour_] = PreviewControl::kColour;
     colour_->setObjectName("colour");
-    connect(colour_, &ColourButton::colourChosen, this, [this](QColor c) { session_.preview().setColour(toRecord(c)); });
+    connect(colour_, &ColourButton::colourChosen, this, [this](QColor c) { session_.preview().settings().setColour(toRecord(c)); });
     propertyForm->addRow("Color", colour_);
     controls_[overlayBlend_] = PreviewControl::kShowOverlayBlend;
-    connect(overlayBlend_, &QCheckBox::clicked, this, [this](bool on) { session_.preview().setShowOverlayBlend(on); });
+    connect(overlayBlend_, &QCheckBox::clicked, this, [this](bool on) { session_.preview().settings().setShowOverlayBlend(on); });
     propertyForm->addRow(overlayBlend_);
     auto* carRow = new QHBoxLayout;
     carRow->addWidget(loadCar_);
@@ -99,8 +99,8 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     propertyForm->addRow(carRow);
     controls_[loadCar_] = PreviewControl::kLoadCarImage;
     controls_[apply_] = PreviewControl::kApply;
-    connect(loadCar_, &QPushButton::clicked, this, [this] { session_.preview().loadCarImage(); });
-    connect(apply_, &QPushButton::clicked, this, [this] { session_.preview().applyCarImage(); });
+    connect(loadCar_, &QPushButton::clicked, this, [this] { session_.preview().car().load(); });
+    connect(apply_, &QPushButton::clicked, this, [this] { session_.preview().car().apply(); });
 
     auto* version = new QGroupBox("LUT Version");
     auto* versionRow = new QHBoxLayout(version);
@@ -115,17 +115,17 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     versionRow->addWidget(lutMinor_);
     versionRow->addStretch();
     connect(lutMajor_, &QLineEdit::textEdited, this, [this](const QString& t) {
-        session_.preview().setLutVersionText(true, t.toStdString());
+        session_.preview().settings().setLutVersionText(true, t.toStdString());
     });
     connect(lutMinor_, &QLineEdit::textEdited, this, [this](const QString& t) {
-        session_.preview().setLutVersionText(false, t.toStdString());
+        session_.preview().settings().setLutVersionText(false, t.toStdString());
     });
 
     auto* parking = new QGroupBox("Parking Line Property");
     auto* parkingRow = new QVBoxLayout(parking);
     parkingRow->addWidget(parkingLine_);
     controls_[parkingLine_] = PreviewControl::kParkingLineAssistance;
-    connect(parkingLine_, &QPushButton::clicked, this, [this] { session_.preview().parkingLineAssistance(); });
+    connect(parkingLine_, &QPushButton::clicked, this, [this] { session_.preview().parkingLine().assist(); });
 
     auto* views = new QGroupBox("Select a View");
     auto* viewsLayout = new QVBoxLayout(views);
@@ -169,9 +169,9 @@ QLineEdit* PreviewWindow::addField(PreviewField f, PreviewControl control) {
     e->setMaximumWidth(dialogUnits(*this, 60, 0).width());
     fields_[f] = e;
     controls_[e] = control;
-    connect(e, &QLineEdit::textEdited, this, [this, f](const QString& t) { session_.preview().editField(f, t.toStdString()); });
+    connect(e, &QLineEdit::textEdited, this, [this, f](const QString& t) { session_.preview().settings().editField(f, t.toStdString()); });
     // Enter applies the field; the window has no default button, so it never closes.
-    connect(e, &QLineEdit::returnPressed, this, [this, f] { session_.preview().pressEnter(f); });
+    connect(e, &QLineEdit::returnPressed, this, [this, f] { session_.preview().settings().pressEnter(f); });
     return e;
 }
 
@@ -184,7 +184,7 @@ void PreviewWindow::bring() {
 
 void PreviewWindow::refresh() {
     const core::Preview& preview = session_.preview();
-    const core::PreviewFields& v = preview.fields();
+    const core::PreviewFields& v = preview.settings().fields();
     const std::pair<PreviewField, int32_t> values[] = {
         {PreviewField::kMarkerLength, v.markerLength}, {PreviewField::kOverallWidth, v.vehicleWidth},
         {PreviewField::kOverallLength, v.vehicleLength}, {PreviewField::kOverallHeight, v.vehicleHeight},
@@ -201,19 +201,19 @@ void PreviewWindow::refresh() {
     }
     overlayBlend_->setChecked(v.overlayBlend);
     colour_->setColour(fromRecord(v.colour));
-    if (!lutMajor_->hasFocus()) lutMajor_->setText(QString::number(preview.dataMajor()));
-    if (!lutMinor_->hasFocus()) lutMinor_->setText(QString::number(preview.dataMinor()));
+    if (!lutMajor_->hasFocus()) lutMajor_->setText(QString::number(preview.settings().dataMajor()));
+    if (!lutMinor_->hasFocus()) lutMinor_->setText(QString::number(preview.settings().dataMinor()));
     {
         const QSignalBlocker block(viewList_);
         QStringList names;
-        for (const std::string& n : preview.viewList()) names << QString::fromStdString(n);
+        for (const std::string& n : preview.views().viewList()) names << QString::fromStdString(n);
         QStringList shown;
         for (int i = 0; i < viewList_->count(); ++i) shown << viewList_->item(i)->text();
         if (names != shown) {
             viewList_->clear();
             viewList_->addItems(names);
         }
-        viewList_->setCurrentRow(preview.currentEntry());
+        viewList_->setCurrentRow(preview.views().currentEntry());
     }
     for (const auto& [widget, control] : controls_) widget->setEnabled(preview.enabled(control));
     canvas_->update();

@@ -102,7 +102,7 @@ ViewCanvas::ViewCanvas(core::Session& session, QtUi& ui, QWidget* parent)
 
 QRect ViewCanvas::viewRect() const {
     int w = 0, h = 0;
-    session_.preview().output(w, h);
+    session_.preview().views().output(w, h);
     if (w <= 0 || h <= 0) return {};
     const QSize fitted = QSize(w, h).scaled(size(), Qt::KeepAspectRatio);
     QRect r(QPoint(0, 0), fitted);
@@ -112,7 +112,7 @@ QRect ViewCanvas::viewRect() const {
 
 QPointF ViewCanvas::toView(QPointF c) const {
     int w = 0, h = 0;
-    session_.preview().output(w, h);
+    session_.preview().views().output(w, h);
     const QRect r = viewRect();
     if (r.isEmpty()) return {};
     return {(c.x() - r.left()) * w / r.width(), (c.y() - r.top()) * h / r.height()};
@@ -120,14 +120,14 @@ QPointF ViewCanvas::toView(QPointF c) const {
 
 QPointF ViewCanvas::toCanvas(QPointF v) const {
     int w = 0, h = 0;
-    session_.preview().output(w, h);
+    session_.preview().views().output(w, h);
     const QRect r = viewRect();
     if (r.isEmpty() || w <= 0 || h <= 0) return {};
     return {r.left() + v.x() * r.width() / w, r.top() + v.y() * r.height() / h};
 }
 
 QRect ViewCanvas::itemRect() const {
-    const auto& car = session_.preview().carPicture();
+    const auto& car = session_.preview().car().placed();
     if (!car) return {};
     return QRectF(toCanvas(QPointF(car->left, car->top)),
                   toCanvas(QPointF(car->left + car->width, car->top + car->height))).toRect();
@@ -143,10 +143,10 @@ void ViewCanvas::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), QColor(0x28, 0x2a, 0x2e));
     const core::Preview& preview = session_.preview();
     int w = 0, h = 0;
-    const std::span<const uint8_t> pixels = preview.output(w, h);
+    const std::span<const uint8_t> pixels = preview.views().output(w, h);
     const QRect target = viewRect();
     const int stride = MZ_ROW_STRIDE24(w);
-    if (preview.currentEntry() < 0 || !preview.context().imagesPresent || target.isEmpty() ||
+    if (preview.views().currentEntry() < 0 || !preview.views().context().imagesPresent || target.isEmpty() ||
         pixels.size() < static_cast<size_t>(stride) * h) {
         p.setPen(QColor(0x90, 0x96, 0xa0));
         p.drawText(rect(), Qt::AlignCenter, "No view yet: \"Apply AVM\" builds it");
@@ -160,7 +160,7 @@ void ViewCanvas::paintEvent(QPaintEvent*) {
         for (int x = 0; x < w; x += guides_.horizontal) p.drawLine(toCanvas({double(x), 0}), toCanvas({double(x), double(h)}));
         for (int y = 0; y < h; y += guides_.vertical) p.drawLine(toCanvas({0, double(y)}), toCanvas({double(w), double(y)}));
     }
-    const auto& car = preview.carPicture();
+    const auto& car = preview.car().placed();
     if (car && !car->picture.pixels.empty()) {
         const QRect item = itemRect();
         p.fillRect(item, style_.fillColour);
@@ -185,7 +185,7 @@ int ViewCanvas::snap(int value, int spacing) const {
 
 void ViewCanvas::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) return;
-    const auto& car = session_.preview().carPicture();
+    const auto& car = session_.preview().car().placed();
     const QPoint at = event->position().toPoint();
     grab_ = Grab::kNone;
     selected_ = car && (itemRect().contains(at) || handleRect().contains(at));
@@ -212,14 +212,14 @@ void ViewCanvas::mouseMoveEvent(QMouseEvent* event) {
         r.setWidth(std::max(1, snap(grabRect_.width() + static_cast<int>(std::lround(d.x())), guides_.horizontal)));
         r.setHeight(std::max(1, snap(grabRect_.height() + static_cast<int>(std::lround(d.y())), guides_.vertical)));
     }
-    session_.preview().placeCarPicture(r.left(), r.top(), r.width(), r.height());
+    session_.preview().car().place(r.left(), r.top(), r.width(), r.height());
     update();
 }
 
 void ViewCanvas::mouseReleaseEvent(QMouseEvent*) { grab_ = Grab::kNone; }
 
 void ViewCanvas::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (!session_.preview().carPicture() || !itemRect().contains(event->position().toPoint())) return;
+    if (!session_.preview().car().placed() || !itemRect().contains(event->position().toPoint())) return;
     ItemPropertiesDialog dialog(ui_, style_, this);
     if (ui_.runDialog(dialog) == QDialog::Accepted) style_ = dialog.style();
     update();
@@ -228,7 +228,7 @@ void ViewCanvas::mouseDoubleClickEvent(QMouseEvent* event) {
 void ViewCanvas::deleteSelected() {
     if (!selected_) return;
     selected_ = false;
-    session_.preview().removeCarPicture();
+    session_.preview().car().remove();
     update();
 }
 

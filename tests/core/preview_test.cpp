@@ -26,7 +26,7 @@ protected:
         ui_.clearRecords();
     }
     Preview& preview() { return session_.preview(); }
-    const CalibAdjust& adjust() { return preview().context().adjust; }
+    const CalibAdjust& adjust() { return preview().rig().adjust(); }
 
     TempDir dir_;
     ScriptedUi ui_;
@@ -36,27 +36,27 @@ protected:
 TEST_F(PreviewTest, ArrowsTurnWithAFullTopView) {
     start();
     // Slot 0 ("AVM2D_FULL") carries flag 0x8000.
-    ASSERT_TRUE(preview().context().stitchedParam->flags & 0x8000u);
+    ASSERT_TRUE(preview().views().context().stitchedParam->flags & 0x8000u);
     const float posX = session_.calibration().cameras[kFront].posX;
     const int updates = ui_.viewUpdates();
-    preview().adjust(Adjustment::kUp);
+    preview().adjuster().adjust(Adjustment::kUp);
     EXPECT_EQ(adjust().shiftX, 20.0f);
     EXPECT_EQ(adjust().shiftY, 0.0f);
     EXPECT_NE(session_.calibration().cameras[kFront].posX, posX);   // calibrated again
-    preview().adjust(Adjustment::kLeft);
+    preview().adjuster().adjust(Adjustment::kLeft);
     EXPECT_EQ(adjust().shiftY, 20.0f);
-    preview().adjust(Adjustment::kZoomIn);
-    preview().adjust(Adjustment::kZoomIn);
-    preview().adjust(Adjustment::kZoomOut);
+    preview().adjuster().adjust(Adjustment::kZoomIn);
+    preview().adjuster().adjust(Adjustment::kZoomIn);
+    preview().adjuster().adjust(Adjustment::kZoomOut);
     EXPECT_EQ(adjust().sideHeightOffset, 5.0f);
-    preview().adjust(Adjustment::kRotatePlus);
+    preview().adjuster().adjust(Adjustment::kRotatePlus);
     EXPECT_EQ(adjust().rotation, -1.0f);
     EXPECT_EQ(ui_.viewUpdates(), updates + 6);   // one rebuild each
 
     preview().selectView(1);   // "AVM2D_FRONT": upright
-    ASSERT_FALSE(preview().context().stitchedParam->flags & 0x8000u);
-    preview().adjust(Adjustment::kUp);
-    preview().adjust(Adjustment::kRight);
+    ASSERT_FALSE(preview().views().context().stitchedParam->flags & 0x8000u);
+    preview().adjuster().adjust(Adjustment::kUp);
+    preview().adjuster().adjust(Adjustment::kRight);
     EXPECT_EQ(adjust().shiftX, 40.0f);
     EXPECT_EQ(adjust().shiftY, 40.0f);
 }
@@ -64,23 +64,23 @@ TEST_F(PreviewTest, ArrowsTurnWithAFullTopView) {
 TEST_F(PreviewTest, SingleViewAdjustmentsMoveTheViewRecord) {
     start();
     const int stitched = 3;
-    ASSERT_EQ(preview().viewList()[stitched + 2], "VIEW_REAR");
+    ASSERT_EQ(preview().views().viewList()[stitched + 2], "VIEW_REAR");
     preview().selectView(stitched + 2);
-    EXPECT_EQ(preview().viewType(), 2);
-    const SingleviewParam& sv = *preview().context().singleParam;
+    EXPECT_EQ(preview().views().viewType(), 2);
+    const SingleviewParam& sv = *preview().views().context().singleParam;
     EXPECT_EQ(&sv, &session_.calibration().singleviews[2]);
     const float scale = sv.scaleX;
-    preview().adjust(Adjustment::kZoomIn);
-    preview().adjust(Adjustment::kZoomIn);
+    preview().adjuster().adjust(Adjustment::kZoomIn);
+    preview().adjuster().adjust(Adjustment::kZoomIn);
     EXPECT_NEAR(sv.scaleX, scale + 0.2f, 1e-6);
     EXPECT_NEAR(sv.scaleY, scale + 0.2f, 1e-6);
     // Slot 0, the full top view, still turns the arrows: "UP" is (+20, 0).
-    preview().adjust(Adjustment::kUp);
+    preview().adjuster().adjust(Adjustment::kUp);
     EXPECT_EQ(sv.offsetX, 20.0f);
     EXPECT_EQ(sv.offsetY, 0.0f);
-    preview().adjust(Adjustment::kLeft);
+    preview().adjuster().adjust(Adjustment::kLeft);
     EXPECT_EQ(sv.offsetY, -20.0f);
-    preview().adjust(Adjustment::kRotatePlus);
+    preview().adjuster().adjust(Adjustment::kRotatePlus);
     EXPECT_EQ(sv.rotation, 1.0f);
     EXPECT_EQ(adjust().shiftX, 0.0f);   // the calibration is left alone
 
@@ -90,8 +90,8 @@ TEST_F(PreviewTest, SingleViewAdjustmentsMoveTheViewRecord) {
     EXPECT_FALSE(preview().enabled(PreviewControl::kOverallWidth));
     EXPECT_FALSE(preview().enabled(PreviewControl::kMaskType));
     EXPECT_FALSE(preview().enabled(PreviewControl::kMarkerLength));
-    preview().editField(PreviewField::kOverallLength, "4000");
-    preview().pressEnter(PreviewField::kOverallLength);
+    preview().settings().editField(PreviewField::kOverallLength, "4000");
+    preview().settings().pressEnter(PreviewField::kOverallLength);
     EXPECT_EQ(sv.vehicleLength, 4000);
     EXPECT_EQ(session_.calibration().multiviews[0].vehicleLength, 4600);
 
@@ -106,11 +106,11 @@ TEST_F(PreviewTest, SelectingTheSameEntryAgainDoesNothing) {
     preview().selectView(0);
     EXPECT_EQ(ui_.viewUpdates(), updates);
     preview().selectView(2);
-    EXPECT_EQ(preview().currentEntry(), 2);
-    EXPECT_EQ(preview().context().stitchedSlot, 2);
-    EXPECT_EQ(preview().viewList().size(), 3u + 6u);   // the single views stay listed
+    EXPECT_EQ(preview().views().currentEntry(), 2);
+    EXPECT_EQ(preview().views().context().stitchedSlot, 2);
+    EXPECT_EQ(preview().views().viewList().size(), 3u + 6u);   // the single views stay listed
     int w = 0, h = 0;
-    preview().output(w, h);
+    preview().views().output(w, h);
     EXPECT_EQ(w, 400);
     EXPECT_EQ(h, 480);
 }
@@ -125,7 +125,7 @@ TEST_F(PreviewTest, MaskTypeDecidesTheEnabledControls) {
     for (const Row& r : {Row{0, true, false, false, false}, Row{1, true, true, true, false},
                          Row{2, true, true, true, true}, Row{3, true, true, true, true},
                          Row{4, false, false, false, false}}) {
-        preview().changeMaskType(r.mask);
+        preview().settings().changeMaskType(r.mask);
         for (C c : {C::kOverallWidth, C::kOverallLength, C::kColour, C::kLoadCarImage}) {
             EXPECT_EQ(preview().enabled(c), r.vehicle) << r.mask;
         }
@@ -133,27 +133,27 @@ TEST_F(PreviewTest, MaskTypeDecidesTheEnabledControls) {
         EXPECT_EQ(preview().enabled(C::kRearFov), r.rearFov) << r.mask;
         EXPECT_EQ(preview().enabled(C::kLineWidth), r.lineWidth) << r.mask;
         EXPECT_FALSE(preview().enabled(C::kBlendWidth)) << r.mask;
-        EXPECT_EQ(preview().context().stitchedParam->blendMode, r.mask);
+        EXPECT_EQ(preview().views().context().stitchedParam->blendMode, r.mask);
     }
     EXPECT_FALSE(preview().enabled(C::kApply));
 
-    preview().changeMaskType(2);
-    preview().editField(PreviewField::kFrontFov, "120");
-    preview().editField(PreviewField::kLineWidth, "7");
-    preview().setColour(0x00332211);
-    preview().pressEnter(PreviewField::kFrontFov);
-    const MultiviewParam& mv = *preview().context().stitchedParam;
+    preview().settings().changeMaskType(2);
+    preview().settings().editField(PreviewField::kFrontFov, "120");
+    preview().settings().editField(PreviewField::kLineWidth, "7");
+    preview().settings().setColour(0x00332211);
+    preview().settings().pressEnter(PreviewField::kFrontFov);
+    const MultiviewParam& mv = *preview().views().context().stitchedParam;
     EXPECT_EQ(mv.frontFov, 120.0f);
     EXPECT_EQ(mv.lineWidth, 7);
     EXPECT_EQ(mv.vehicleColour, 0x00332211u);
 
-    preview().setShowOverlayBlend(true);
+    preview().settings().setShowOverlayBlend(true);
     EXPECT_TRUE(mv.flags & 0x4000u);
-    preview().setShowOverlayBlend(false);
+    preview().settings().setShowOverlayBlend(false);
     EXPECT_FALSE(mv.flags & 0x4000u);
 
-    preview().editField(PreviewField::kOverallWidth, "1900");
-    preview().pressEnter(PreviewField::kOverallWidth);
+    preview().settings().editField(PreviewField::kOverallWidth, "1900");
+    preview().settings().pressEnter(PreviewField::kOverallWidth);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(session_.calibration().multiviews[i].vehicleWidth, 1900);
 }
 
@@ -163,53 +163,53 @@ TEST_F(PreviewTest, MarkerLengthEnteredDuringARebuildOnlyChangesTheField) {
     int nested = 0;
     ui_.onViewUpdated = [&] {
         if (nested++ > 0) return;
-        preview().editField(PreviewField::kMarkerLength, "500");
-        preview().pressEnter(PreviewField::kMarkerLength);
-        preview().adjust(Adjustment::kUp);
+        preview().settings().editField(PreviewField::kMarkerLength, "500");
+        preview().settings().pressEnter(PreviewField::kMarkerLength);
+        preview().adjuster().adjust(Adjustment::kUp);
     };
     preview().selectView(1);
     ui_.onViewUpdated = nullptr;
-    EXPECT_EQ(preview().fields().markerLength, 500);
+    EXPECT_EQ(preview().settings().fields().markerLength, 500);
     EXPECT_EQ(nested, 1);   // no second rebuild ran
     EXPECT_EQ(adjust().shiftX, 0.0f);
     EXPECT_EQ(adjust().shiftY, 0.0f);
     EXPECT_EQ(session_.calibration().cameras[kFront].posZ, before.posZ);
 
     // Outside a rebuild the same entry recalibrates with the new size.
-    preview().pressEnter(PreviewField::kMarkerLength);
+    preview().settings().pressEnter(PreviewField::kMarkerLength);
     EXPECT_NE(session_.calibration().cameras[kFront].posZ, before.posZ);
 }
 
 TEST_F(PreviewTest, CarPictureIsPlacedThenApplied) {
     start();
-    preview().applyCarImage();
+    preview().car().apply();
     EXPECT_EQ(ui_.messageTexts(), std::vector<std::string>{"Please select the car image. !!"});
     EXPECT_EQ(ui_.messages()[0].icon, MessageIcon::kWarning);
 
     test::writeBytes(dir_.path() / "car8.bmp", test::makeBmp(20, 40, 8, false, [](int, int) { return 3u; }));
     ui_.fileAnswers.push_back((dir_.path() / "car8.bmp").string());
     ui_.clearRecords();
-    preview().loadCarImage();
+    preview().car().load();
     EXPECT_EQ(ui_.messageTexts(), std::vector<std::string>{"This image format is not supported."});
-    EXPECT_FALSE(preview().carPicture());
+    EXPECT_FALSE(preview().car().placed());
 
     test::writeBytes(dir_.path() / "car.dat", test::makeBmp(20, 40, 24, false, [](int, int) { return 0x808080u; }));
     ui_.fileAnswers.push_back((dir_.path() / "car.dat").string());
-    preview().loadCarImage();
-    ASSERT_TRUE(preview().carPicture());
-    EXPECT_EQ(preview().carPicture()->width, 20);
+    preview().car().load();
+    ASSERT_TRUE(preview().car().placed());
+    EXPECT_EQ(preview().car().placed()->width, 20);
     EXPECT_TRUE(preview().enabled(PreviewControl::kApply));
-    preview().placeCarPicture(300, 200, 40, 80);
-    preview().applyCarImage();
-    EXPECT_FALSE(preview().carPicture());
+    preview().car().place(300, 200, 40, 80);
+    preview().car().apply();
+    EXPECT_FALSE(preview().car().placed());
     EXPECT_FALSE(preview().enabled(PreviewControl::kApply));
 
     // Taken off the canvas before "Apply": nothing goes into the view, the operator is told so.
     ui_.fileAnswers.push_back((dir_.path() / "car.dat").string());
-    preview().loadCarImage();
-    preview().removeCarPicture();
+    preview().car().load();
+    preview().car().remove();
     ui_.clearRecords();
-    preview().applyCarImage();
+    preview().car().apply();
     EXPECT_EQ(ui_.messageTexts(), std::vector<std::string>{"Please select the car image. !!"});
     EXPECT_FALSE(preview().enabled(PreviewControl::kApply));
 }
@@ -223,8 +223,8 @@ TEST_F(PreviewTest, OverlayPictureOfTheParkingLineView) {
                      }));
     ui_.fileAnswers.push_back((dir_.path() / "guide8.bmp").string());
     ui_.fileAnswers.push_back((dir_.path() / "guide.bmp").string());
-    preview().parkingLineAssistance();
-    preview().parkingLineAssistance();
+    preview().parkingLine().assist();
+    preview().parkingLine().assist();
     EXPECT_EQ(ui_.messageTexts(), std::vector<std::string>{"This image format is not supported."});
     EXPECT_EQ(ui_.fileRequests()[0].filter, "bmp Files (*.bmp)|*.bmp|All Files (*.*)|*.*||");
 }

@@ -189,7 +189,7 @@ TEST(SessionTest, ConfigLoadNamesTheRecordAndFieldOfAnUnusableValue) {
         EXPECT_EQ(result.status, CommandStatus::kFailed);
         EXPECT_EQ(ui.messageTexts(), Texts{"Config File error!"});
         EXPECT_NE(result.detail.find(expected), std::string::npos) << result.detail;
-        EXPECT_FALSE(session.preview().hasEngine() && session.viewApplied());
+        EXPECT_FALSE(session.preview().views().hasEngine() && session.viewApplied());
     }
 }
 
@@ -217,7 +217,7 @@ TEST(SessionTest, UnsupportedModelStaysLoadedWithoutViews) {
     EXPECT_EQ(ui.messages()[0].icon, MessageIcon::kInformation);
     EXPECT_EQ(session.calibration().modelCode, 166);
     EXPECT_EQ(ui.title(), "Model : AVM 1.66");
-    EXPECT_FALSE(session.preview().hasEngine());
+    EXPECT_FALSE(session.preview().views().hasEngine());
     EXPECT_NE(session.calibration().multiviewHandles[0], nullptr);
 }
 
@@ -227,7 +227,7 @@ TEST(SessionTest, ReloadAfterApplyDropsTheReleasedEngines) {
     // A file that cannot be read, or whose header fails, leaves the shown views alone.
     run.ui.configAnswers.push_back((run.dir.path() / "missing.bin").string());
     run.session.configLoad();
-    EXPECT_TRUE(run.session.preview().hasEngine());
+    EXPECT_TRUE(run.session.preview().views().hasEngine());
     run.session.applyAvm();
     EXPECT_TRUE(run.session.viewApplied());
 
@@ -236,8 +236,8 @@ TEST(SessionTest, ReloadAfterApplyDropsTheReleasedEngines) {
     run.ui.configAnswers.push_back(writeConfigTo(run.dir, cfg, "other.bin"));
     run.session.configLoad();
     // The preview showed engines the reader released: it must not touch them again.
-    EXPECT_FALSE(run.session.preview().hasEngine());
-    run.session.preview().adjust(Adjustment::kUp);
+    EXPECT_FALSE(run.session.preview().views().hasEngine());
+    run.session.preview().adjuster().adjust(Adjustment::kUp);
     run.session.applyAvm();
     EXPECT_FALSE(run.session.viewApplied());
 }
@@ -253,8 +253,8 @@ TEST(SessionTest, OversizedViewIsRefusedAndTheOthersGoOn) {
     ui.configAnswers.push_back(writeConfigTo(dir, cfg));
     session.configLoad();
     EXPECT_EQ(ui.messageTexts(), Texts{"AVM size has been exceeded."});
-    EXPECT_TRUE(session.preview().hasEngine());
-    EXPECT_EQ(session.preview().context().stitchedSlot, 0);
+    EXPECT_TRUE(session.preview().views().hasEngine());
+    EXPECT_EQ(session.preview().views().context().stitchedSlot, 0);
 }
 
 TEST(SessionTest, DefaultPointsAndSearchRegions) {
@@ -362,14 +362,14 @@ TEST(SaveTest, GuardsStopBeforeTheChooser) {
     AppliedSession run;
     Preview& preview = run.session.preview();
 
-    preview.setDataVersion(0, 0);
+    preview.settings().setDataVersion(0, 0);
     run.session.saveLut();
-    preview.setDataVersion(1001, 1001);
+    preview.settings().setDataVersion(1001, 1001);
     run.session.saveLut();
     // Each number is written as two decimal digits: 100 would wrap to 00.
-    preview.setDataVersion(100, 5);
+    preview.settings().setDataVersion(100, 5);
     run.session.saveLut();
-    preview.setDataVersion(1, -1);
+    preview.settings().setDataVersion(1, -1);
     run.session.saveLut();
     EXPECT_EQ(run.ui.messageTexts(), Texts(4, "FlashData Version is incorrect. Please check this"));
     EXPECT_EQ(run.ui.messages()[0].icon, MessageIcon::kInformation);
@@ -377,8 +377,8 @@ TEST(SaveTest, GuardsStopBeforeTheChooser) {
 
     // The largest version the files hold passes; the chooser closed writes nothing and says nothing.
     run.ui.clearRecords();
-    preview.setLutVersionText(true, "99");
-    preview.setLutVersionText(false, "99");
+    preview.settings().setLutVersionText(true, "99");
+    preview.settings().setLutVersionText(false, "99");
     run.session.saveLut();
     EXPECT_TRUE(run.ui.messages().empty());
     ASSERT_EQ(run.ui.folderRequests().size(), 1u);
@@ -476,7 +476,7 @@ TEST(SaveTest, AFailingDiskLeavesTheEarlierSetWhole) {
     run.ui.folderAnswers.push_back(out.path().string());
     ASSERT_TRUE(run.session.saveLut().done());
     const auto earlier = snapshot(out.path());
-    run.session.preview().setDataVersion(2, 0);
+    run.session.preview().settings().setDataVersion(2, 0);
     int steps = 0;
     format::setWriteFaultHook([&](format::WriteStep, const fs::path&) { return ++steps < 0; });
     run.ui.folderAnswers.push_back(fresh.path().string());

@@ -44,7 +44,7 @@ std::string reportNumbers(Session& session) {
         std::snprintf(buffer, sizeof buffer, " %.9g", v);
         out << buffer;
     };
-    out << "calibration " << session.preview().lastCalibrationResult() << '\n';
+    out << "calibration " << session.preview().rig().lastResult() << '\n';
     for (int c = 0; c < kCameraCount; ++c) {
         const CameraParam& cam = session.calibration().cameras[c];
         out << "camera " << c << " detection " << session.detection().result(c) << '\n' << " image";
@@ -96,7 +96,7 @@ TEST_P(StoredOutput, SampleBayGivesTheStoredBytes) {
     session.configLoad();
     session.imageLoad();
     session.detection().wait();
-    session.preview().setRefinement(refinement);
+    session.preview().rig().setRefinement(refinement);
     session.applyAvm();
     session.saveLut();
     ASSERT_EQ(ui.messageTexts(), std::vector<std::string>{"Output file saved successfully."});

@@ -92,11 +92,11 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     EXPECT_EQ(ui.title(), "Model : AVM 1.65");
     EXPECT_EQ(ui.look(Button::kConfigLoad), ButtonLook::kDone);
     EXPECT_EQ(session.calibration().modelCode, 165);
-    EXPECT_TRUE(session.preview().hasEngine());
+    EXPECT_TRUE(session.preview().views().hasEngine());
     // Slot 0 is initialised last, so it is the one shown.
-    ASSERT_GE(session.preview().viewList().size(), 3u);
-    EXPECT_EQ(session.preview().viewList()[1], "AVM2D_FRONT");
-    EXPECT_EQ(session.preview().currentEntry(), 0);
+    ASSERT_GE(session.preview().views().viewList().size(), 3u);
+    EXPECT_EQ(session.preview().views().viewList()[1], "AVM2D_FRONT");
+    EXPECT_EQ(session.preview().views().currentEntry(), 0);
 
     const ImageLoadResult images = session.imageLoad();
     EXPECT_EQ(images.status, CommandStatus::kDone);
@@ -133,7 +133,7 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     EXPECT_TRUE(applied.messages.empty());
     EXPECT_TRUE(ui.messages().empty()) << ui.messages()[0].text;
     EXPECT_TRUE(session.viewApplied());
-    EXPECT_EQ(session.preview().lastCalibrationResult(), 0);
+    EXPECT_EQ(session.preview().rig().lastResult(), 0);
     EXPECT_EQ(ui.look(Button::kApplyAvm), ButtonLook::kDone);
     const CameraParam& front = session.calibration().cameras[kFront];
     const sim::Camera& frontTruth = rig_->cameras[sim::kFront];
@@ -266,9 +266,9 @@ TEST_F(WorkflowTest, PreviewAdjustmentDuringDetectionWaitsForIt) {
     session.imageLoad();
     session.applyAvm();
     session.imageLoad();                              // a second pass starts
-    session.preview().adjust(Adjustment::kZoomIn);    // calibrates: must not race the detector
+    session.preview().adjuster().adjust(Adjustment::kZoomIn);    // calibrates: must not race the detector
     EXPECT_FALSE(session.detection().running());
-    EXPECT_EQ(session.preview().context().adjust.sideHeightOffset, 5.0f);
+    EXPECT_EQ(session.preview().rig().adjust().sideHeightOffset, 5.0f);
 }
 
 TEST_F(WorkflowTest, MovedMarkerIsWhatApplyAvmCalibratesFrom) {

@@ -120,7 +120,7 @@ bool varied(const QImage& image, const QRect& area) {
 
 QByteArray outputHash(const core::Preview& preview) {
     int w = 0, h = 0;
-    const auto out = preview.output(w, h);
+    const auto out = preview.views().output(w, h);
     return QCryptographicHash::hash(QByteArrayView(out.data(), static_cast<qsizetype>(out.size())),
                                     QCryptographicHash::Sha1);
 }
@@ -337,7 +337,7 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(carPicture.save(car, "BMP"));
     op.files.push_back(car);
     QTest::mouseClick(preview->loadCarImageButton(), Qt::LeftButton);
-    QVERIFY(session.preview().carPicture().has_value());
+    QVERIFY(session.preview().car().placed().has_value());
     QVERIFY(preview->applyButton()->isEnabled());
     ViewCanvas* canvas = preview->canvas();
     const QPoint inside = canvas->toCanvas(QPointF(30, 60)).toPoint();
@@ -347,11 +347,11 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QTest::mouseMove(canvas, inside + QPoint(80, 40));
     QTest::mouseRelease(canvas, Qt::LeftButton, {}, inside + QPoint(80, 40));
     const QPointF shift = canvas->toView(inside + QPoint(80, 40)) - canvas->toView(inside);
-    QVERIFY(std::abs(session.preview().carPicture()->left - shift.x()) <= 1);
-    QVERIFY(std::abs(session.preview().carPicture()->top - shift.y()) <= 1);
+    QVERIFY(std::abs(session.preview().car().placed()->left - shift.x()) <= 1);
+    QVERIFY(std::abs(session.preview().car().placed()->top - shift.y()) <= 1);
     const QByteArray withoutCar = outputHash(session.preview());
     QTest::mouseClick(preview->applyButton(), Qt::LeftButton);
-    QVERIFY(!session.preview().carPicture());
+    QVERIFY(!session.preview().car().placed());
     QVERIFY(!preview->applyButton()->isEnabled());
     QVERIFY(outputHash(session.preview()) != withoutCar);
     QVERIFY(varied(preview->grab().toImage(), preview->canvas()->geometry()));
@@ -426,7 +426,7 @@ void GuiTest::lostTriangleIsPlacedByHand() {
     QCOMPARE(window.enlargedView(), -1);
 
     QTest::mouseClick(window.button(core::Button::kApplyAvm), Qt::LeftButton);
-    QVERIFY(session.preview().lastCalibrationResult() >= 0);
+    QVERIFY(session.preview().rig().lastResult() >= 0);
     QVERIFY(session.viewApplied());
     QVERIFY(!desk.op.shown(QString::fromStdString(core::calibrationFailureMessage(-1))));
 }

@@ -1,0 +1,174 @@
+#include "app/core/preview_views.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "mz/mzview.h"
+
+namespace mz::core {
+
+namespace {
+
+// The context keeps its pictures in the order the stitched view takes them.
+constexpr int kContextCamera[4] = {kFront, kLeft, kRight, kRear};
+
+bool fitsPreview(int32_t width, int32_t height) {
+    return width > 0 && height > 0 &&
+           format::paddedImageSize(width, height) <= static_cast<int64_t>(kPreviewBufferSize);
+}
+
+std::string viewName(const MultiviewParam& mv) {
+    return std::string(mv.name, strnlen(mv.name, sizeof mv.name));
+}
+
+}  // namespace
+
+PreviewViews::PreviewViews(Ui& ui, CalibrationState& state) : ui_(ui), state_(state) {
+    context_.stitchedOutput.assign(kPreviewBufferSize, 0);
+    context_.singleOutput.assign(kPreviewBufferSize, 0);
+}
+
+PreviewViews::~PreviewViews() {
+    std::lock_guard lock(context_.lock);
+    context_.exit = true;
+}
+
+void PreviewViews::forget() {
+    context_.stitchedHandle = nullptr;
+    context_.stitchedParam = nullptr;
+    context_.stitchedSlot = -1;
+    context_.singleHandle = nullptr;
+    context_.singleParam = nullptr;
+    context_.singleSlot = -1;
+    context_.initialised = false;
+    viewList_.clear();
+    singleEntries_ = 0;
+    currentEntry_ = -1;
+    viewType_ = kStitchedViewType;
+}
+
+int PreviewViews::stitchedCount() const { return std::min<int>(header_[21], kMultiviewSlots); }
+
+void PreviewViews::refillViewList() {
+    viewList_.clear();
+    for (int i = 0; i < stitchedCount(); ++i) viewList_.push_back(viewName(state_.multiviews[i]));
+    for (int i = 0; i < singleEntries_; ++i) {
+        const int32_t index = singleviewIndex(state_.singleviewRaw[i]);
+        viewList_.push_back(index >= 0 && index < kSingleviewSlots ? kSingleviewNames[index] : "?");
+    }
+}
+
+void PreviewViews::setCurrent(int entry, int viewType) {
+    currentEntry_ = entry;
+    viewType_ = viewType;
+}
+
+bool PreviewViews::initStitched(int slot) {
+    MultiviewParam& mv = state_.multiviews[slot];
+    // The output buffers hold 1280 x 800 pixels; a bigger view would be written past them.
+    if (!fitsPreview(mv.width, mv.height)) return false;
+    ViewHandle handle = state_.multiviewHandles[slot];
+    if (handle && !context_.busy) {
+        context_.stitchedHandle = handle;
+        context_.stitchedParam = &mv;
+        context_.stitchedSlot = slot;
+        mzMultiviewInit(handle, &mv);
+        context_.stitchedWidth = mv.width;
+        context_.stitchedHeight = mv.height;
+        context_.initialised = true;
+    }
+    return context_.stitchedParam != nullptr;
+}
+
+void PreviewViews::initSingleViews() {
+    singleEntries_ = state_.singleviewCount();
+    refillViewList();
+    if (singleEntries_ > 0) initSingle(0);
+    currentEntry_ = 0;
+}
+
+bool PreviewViews::initSingle(int slot) {
+    settleCameras();
+    SingleviewParam& sv = state_.singleviews[slot];
+    context_.singleHandle = nullptr;
+    context_.singleParam = nullptr;
+    context_.singleSlot = -1;
+    if (!fitsPreview(sv.width, sv.height) || sv.camera == nullptr) return false;
+    context_.singleHandle = state_.singleviewHandles[slot];
+    context_.singleParam = &sv;
+    context_.singleSlot = slot;
+    if (context_.singleHandle) mzSingleviewInit(context_.singleHandle, &sv);
+    context_.singleWidth = sv.width;
+    context_.singleHeight = sv.height;
+    return true;
+}
+
+void PreviewViews::setImages(std::span<const uint8_t> front, std::span<const uint8_t> left,
+                             std::span<const uint8_t> right, std::span<const uint8_t> rear) {
+    // Room for the largest camera record: an engine reads a picture by its camera's size.
+    int64_t room = 0;
+    for (const CameraParam& cam : state_.cameras) {
+        if (cam.width > 0 && cam.height > 0) room = std::max(room, format::paddedImageSize(cam.width, cam.height));
+    }
+    const std::span<const uint8_t> sources[4] = {front, left, right, rear};
+    for (int i = 0; i < 4; ++i) {
+        const size_t size = std::max(static_cast<size_t>(room), sources[i].size());
+        context_.cameraImages[i].assign(size, 0);
+        std::copy(sources[i].begin(), sources[i].end(), context_.cameraImages[i].begin());
+    }
+    context_.imagesPresent = true;
+}
+
+std::array<std::span<const uint8_t>, kCameraCount> PreviewViews::pictures() const {
+    std::array<std::span<const uint8_t>, kCameraCount> pictures;
+    if (context_.imagesPresent) {
+        for (int i = 0; i < 4; ++i) pictures[kContextCamera[i]] = context_.cameraImages[i];
+    }
+    return pictures;
+}
+
+bool PreviewViews::rebuild(int viewType) {
+    settleCameras();
+    if (!context_.stitchedParam || !context_.imagesPresent) return false;
+    {
+        std::lock_guard lock(context_.lock);
+        if (context_.exit) return false;
+    }
+    // A rebuild asked for while one runs (from a view-updated handler) would end the first one's
+    // busy state early; it is refused instead.
+    if (context_.busy) return false;
+    const auto& img = context_.cameraImages;
+    if (viewType == kStitchedViewType) {
+        context_.busy = true;
+        if (context_.stitchedHandle) {
+            mzMultiviewInit(context_.stitchedHandle, context_.stitchedParam);
+            mzMultiviewApply(context_.stitchedHandle, img[0].data(), img[1].data(), img[2].data(),
+                             img[3].data(), context_.stitchedOutput.data());
+        }
+    } else {
+        const int camera = cameraOfViewIndex(viewType);
+        if (camera < 0) return false;
+        context_.busy = true;
+        const int source = static_cast<int>(std::find(kContextCamera, kContextCamera + 4, camera) - kContextCamera);
+        if (context_.singleHandle) {
+            mzSingleviewInit(context_.singleHandle, context_.singleParam);
+            mzSingleviewApply(context_.singleHandle, img[source].data(), context_.singleOutput.data());
+        }
+    }
+    ui_.previewViewUpdated();
+    context_.busy = false;
+    return true;
+}
+
+std::span<const uint8_t> PreviewViews::output(int& width, int& height) const {
+    if (viewType_ == kStitchedViewType) {
+        width = context_.stitchedWidth;
+        height = context_.stitchedHeight;
+        return context_.stitchedOutput;
+    }
+    width = context_.singleWidth;
+    height = context_.singleHeight;
+    return context_.singleOutput;
+}
+
+}  // namespace mz::core
