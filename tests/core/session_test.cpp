@@ -303,6 +303,22 @@ TEST(SessionTest, ArrowKeysKeepTheTriangleInsideTheImage) {
     EXPECT_EQ(session.markers().imageView(kFront).highlightedVertex, 2);
 }
 
+// The detection pass writes into the markers and the calibration state: a session closed while
+// it runs lets it finish before any of them goes.
+TEST(SessionTest, ClosingDuringDetectionLetsThePassFinish) {
+    TempDir dir;
+    ScriptedUi ui;
+    {
+        Session session(ui);
+        ui.configAnswers.push_back(writeConfigTo(dir, test::simulatedConfig()));
+        ui.folderAnswers.push_back(test::simulatedBay().string());
+        session.configLoad();
+        ASSERT_TRUE(session.imageLoad().detectionStarted);
+    }
+    // Once for the pictures, once for the markers the pass found.
+    for (int c = 0; c < kCameraCount; ++c) EXPECT_EQ(ui.redrawCount(c), 2) << c;
+}
+
 TEST(SessionTest, FourQuadrantPicture) {
     TempDir dir;
     format::ConfigFile cfg = smallConfig(40, 30);
