@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "mz/mztypes.h"
-#include "sim/lens_model.h"
+#include "sim/simulated_lens.h"
 
 namespace mz::sim {
 

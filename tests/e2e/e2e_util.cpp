@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "sim/lens_model.h"
+#include "sim/simulated_lens.h"
 
 namespace mz::e2e {
 

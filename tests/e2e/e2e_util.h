@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/lens_model.h"
 #include "sim/rig.h"
+#include "sim/simulated_lens.h"
 
 namespace mz::e2e {
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "mz/mzgeometry.h"
-#include "sim/lens_model.h"
 #include "sim/rig.h"
+#include "sim/simulated_lens.h"
 
 namespace mz::sim {
 namespace {

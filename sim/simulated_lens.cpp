@@ -1,4 +1,4 @@
-#include "sim/lens_model.h"
+#include "sim/simulated_lens.h"
 
 #include <algorithm>
 #include <cmath>
