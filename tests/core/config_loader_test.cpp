@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "format/config_writer.h"
-#include "tests/core/scripted_ui.h"
+#include "testing/scripted_ui.h"
 
 namespace mz::core {
 namespace {

@@ -3,8 +3,8 @@
 
 #include "app/core/session.h"
 #include "format/config_writer.h"
-#include "tests/core/core_test_util.h"
-#include "tests/core/scripted_ui.h"
+#include "testing/scripted_ui.h"
+#include "testing/simulated_bay.h"
 
 namespace mz::core {
 namespace {

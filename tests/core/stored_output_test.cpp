@@ -14,8 +14,8 @@
 #include <openssl/evp.h>
 
 #include "app/core/session.h"
-#include "tests/core/core_test_util.h"
-#include "tests/core/scripted_ui.h"
+#include "testing/scripted_ui.h"
+#include "testing/simulated_bay.h"
 
 namespace mz::core {
 namespace {

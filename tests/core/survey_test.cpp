@@ -8,8 +8,8 @@
 
 #include "app/core/session.h"
 #include "sim/rig.h"
-#include "tests/core/core_test_util.h"
-#include "tests/core/scripted_ui.h"
+#include "testing/scripted_ui.h"
+#include "testing/simulated_bay.h"
 
 namespace mz::core {
 namespace {

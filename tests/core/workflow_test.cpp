@@ -11,8 +11,8 @@
 #include "format/config_writer.h"
 #include "testing/encoded_pictures.h"
 #include "sim/scene.h"
-#include "tests/core/core_test_util.h"
-#include "tests/core/scripted_ui.h"
+#include "testing/scripted_ui.h"
+#include "testing/simulated_bay.h"
 
 namespace mz::core {
 namespace {

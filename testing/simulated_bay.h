@@ -1,4 +1,4 @@
-// Small builders shared by the workflow tests.
+// A simulated bay for the workflow tests and the preview benchmark.
 #pragma once
 
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "tests/core/core_test_util.h"
+#include "testing/simulated_bay.h"
 
 #include "sim/scene.h"
 

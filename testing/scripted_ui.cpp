@@ -1,4 +1,4 @@
-#include "tests/core/scripted_ui.h"
+#include "testing/scripted_ui.h"
 
 namespace mz::core::test {
 
