@@ -6,7 +6,7 @@
 
 namespace {
 
-void applyFourCameras(benchmark::State& state, const mztest::RigOptions& options) {
+void applyFourCameras(benchmark::State& state, const mztest::SyntheticRigOptions& options) {
     mztest::SyntheticRig rig;
     mztest::makeRig(rig, options);
     CalibHandle* handle = mzMultiCalibCreate(0);

@@ -24,7 +24,7 @@ Pixel toPixel(const CameraParam& cam, Pixel ideal) {
     return {s * u * cam.fx + cam.cx, s * v * cam.fy + cam.cy};
 }
 
-Picture::Picture(const CameraParam& camera, uint8_t floor)
+FramePicture::FramePicture(const CameraParam& camera, uint8_t floor)
     : camera_(camera), width_(camera.width), height_(camera.height),
       bytes_(static_cast<size_t>(camera.width) * camera.height * 3, floor) {}
 
@@ -45,7 +45,7 @@ bool insideTriangle(const std::array<Pixel, 3>& t, Pixel p) {
 
 }  // namespace
 
-void Picture::drawFrame(const std::array<Pixel, 3>& corners, double holeScale, uint8_t dark, uint8_t light) {
+void FramePicture::drawFrame(const std::array<Pixel, 3>& corners, double holeScale, uint8_t dark, uint8_t light) {
     std::array<Pixel, 3> outer, inner;
     for (int i = 0; i < 3; ++i) outer[i] = toIdeal(camera_, corners[i]);
     const Pixel c{(outer[0].x + outer[1].x + outer[2].x) / 3, (outer[0].y + outer[1].y + outer[2].y) / 3};
@@ -86,7 +86,7 @@ void Picture::drawFrame(const std::array<Pixel, 3>& corners, double holeScale, u
     }
 }
 
-void Picture::fillRect(int x, int y, int w, int h, uint8_t value) {
+void FramePicture::fillRect(int x, int y, int w, int h, uint8_t value) {
     for (int r = y; r < y + h; ++r) {
         for (int c = x; c < x + w; ++c) {
             uint8_t* px = &bytes_[3 * (static_cast<size_t>(r) * width_ + c)];
@@ -95,7 +95,7 @@ void Picture::fillRect(int x, int y, int w, int h, uint8_t value) {
     }
 }
 
-void Picture::addNoise(uint32_t seed, double sigma) {
+void FramePicture::addNoise(uint32_t seed, double sigma) {
     std::mt19937 rng(seed);
     std::normal_distribution<double> noise(0.0, sigma);
     for (uint8_t& b : bytes_) {

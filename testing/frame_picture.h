@@ -16,9 +16,9 @@ struct Pixel {
     double y;
 };
 
-class Picture {
+class FramePicture {
 public:
-    Picture(const CameraParam& camera, uint8_t floor = 170);
+    FramePicture(const CameraParam& camera, uint8_t floor = 170);
 
     // A frame whose outer corners are the given pixels: its sides are straight on the ideal
     // plane, so curved in the picture. `holeScale` is the light hole's size relative to the

@@ -44,7 +44,7 @@ Point2F projectFloor(const SyntheticRig& rig, int k, double x, double y) {
             static_cast<float>(cam.cy - cam.fy * rho * std::sin(phi))};
 }
 
-void makeRig(SyntheticRig& rig, const RigOptions& opt) {
+void makeRig(SyntheticRig& rig, const SyntheticRigOptions& opt) {
     std::mt19937 gen(opt.seed);
     auto jitter = [&](double span) {
         return opt.seed == 0 ? 0.0 : std::uniform_real_distribution<double>(-span, span)(gen);

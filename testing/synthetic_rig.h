@@ -17,7 +17,7 @@ struct TruePose {
     double heading;  // degrees counter-clockwise from forward
 };
 
-struct RigOptions {
+struct SyntheticRigOptions {
     uint32_t seed = 0;    // 0: the nominal rig; otherwise poses jittered by this seed
     int width = 720;
     int height = 480;
@@ -41,7 +41,7 @@ struct SyntheticRig {
 };
 
 // Fills rig; every projected corner lies inside the picture and on its own half.
-void makeRig(SyntheticRig& rig, const RigOptions& options = {});
+void makeRig(SyntheticRig& rig, const SyntheticRigOptions& options = {});
 
 // Pixel of a floor point (x, y, 0) in camera k of the rig.
 Point2F projectFloor(const SyntheticRig& rig, int k, double x, double y);

@@ -12,8 +12,8 @@
 namespace mz::calib::test {
 
 using mztest::makeRig;
-using mztest::RigOptions;
 using mztest::SyntheticRig;
+using mztest::SyntheticRigOptions;
 using mztest::TruePose;
 namespace {
 

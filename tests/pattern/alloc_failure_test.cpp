@@ -41,7 +41,7 @@ namespace {
 
 TEST(GetPatternIP, EveryAllocationFailureLeavesTheRecordUntouched) {
     const CameraParam cam = makeEquidistant(720, 480);
-    Picture pic(cam);
+    FramePicture pic(cam);
     pic.drawFrame({Pixel{190.5, 410.25}, Pixel{120.25, 290.75}, Pixel{265.5, 300.5}});
     pic.drawFrame({Pixel{505.5, 400.5}, Pixel{470.25, 270.75}, Pixel{610.75, 330.25}});
     const auto rects = programRectangles(720, 480);

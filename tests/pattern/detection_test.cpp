@@ -27,8 +27,8 @@ void expectNear(const CameraParam& cam, int first, const std::array<Pixel, 3>& t
     }
 }
 
-Picture bothTriangles(const CameraParam& cam) {
-    Picture pic(cam);
+FramePicture bothTriangles(const CameraParam& cam) {
+    FramePicture pic(cam);
     pic.drawFrame(kLeftTriangle);
     pic.drawFrame(kRightTriangle);
     return pic;
@@ -44,7 +44,7 @@ void expectUntouched(const Record& rec) {
 
 TEST(GetPatternIP, FindsBothTrianglesInOrder) {
     const CameraParam cam = makeEquidistant(kW, kH);
-    Picture pic = bothTriangles(cam);
+    FramePicture pic = bothTriangles(cam);
     const auto rects = programRectangles(kW, kH);
     for (int noisy = 0; noisy < 2; ++noisy) {
         if (noisy) pic.addNoise(11, 4.0);
@@ -60,7 +60,7 @@ TEST(GetPatternIP, FindsBothTrianglesInOrder) {
 
 TEST(GetPatternIP, OnlyTheFoundHalfIsWritten) {
     const CameraParam cam = makeEquidistant(kW, kH);
-    Picture pic(cam);
+    FramePicture pic(cam);
     pic.drawFrame(kLeftTriangle);
     const auto rects = programRectangles(kW, kH);
     Record rec(cam);
@@ -72,19 +72,19 @@ TEST(GetPatternIP, OnlyTheFoundHalfIsWritten) {
 
 TEST(GetPatternIP, FailuresLeaveTheRecordUntouched) {
     const CameraParam cam = makeEquidistant(kW, kH);
-    const Picture blank(cam);
+    const FramePicture blank(cam);
     const auto rects = programRectangles(kW, kH);
     Record rec(cam);
     EXPECT_EQ(mzGetPatternIP(blank.data(), &rec.camera, rects.data()), -1);
     expectUntouched(rec);
 
     // A frame above the search rectangles is not looked at.
-    Picture high(cam);
+    FramePicture high(cam);
     high.drawFrame({Pixel{190, 110}, Pixel{130, 20}, Pixel{250, 20}});
     EXPECT_EQ(mzGetPatternIP(high.data(), &rec.camera, rects.data()), -1);
     expectUntouched(rec);
 
-    const Picture pic = bothTriangles(cam);
+    const FramePicture pic = bothTriangles(cam);
     for (int32_t w : {0, -720}) {
         rec.camera.width = w;
         EXPECT_EQ(mzGetPatternIP(pic.data(), &rec.camera, rects.data()), -1);
@@ -98,7 +98,7 @@ TEST(GetPatternIP, FailuresLeaveTheRecordUntouched) {
 
 TEST(GetPatternIP, NullArguments) {
     const CameraParam cam = makeEquidistant(kW, kH);
-    const Picture pic = bothTriangles(cam);
+    const FramePicture pic = bothTriangles(cam);
     const auto rects = programRectangles(kW, kH);
     Record rec(cam);
     EXPECT_EQ(mzGetPatternIP(nullptr, &rec.camera, rects.data()), -5);
@@ -112,7 +112,7 @@ TEST(GetPatternIP, NullArguments) {
 
 TEST(GetPatternIP, RectanglesOutsideThePictureAreClipped) {
     const CameraParam cam = makeEquidistant(kW, kH);
-    const Picture pic = bothTriangles(cam);
+    const FramePicture pic = bothTriangles(cam);
     {
         const std::array<int32_t, 8> rects = {-40, kH / 4, kW / 2 + 40, kH, kW / 2, kH / 4, kW, 2 * kH};
         Record rec(cam);
@@ -130,7 +130,7 @@ TEST(GetPatternIP, RectanglesOutsideThePictureAreClipped) {
 
 TEST(GetPatternIP, StoredCornersKeepTheMargin) {
     const CameraParam cam = makeEquidistant(kW, kH, 400.0f);  // the picture's corners stay below 90 degrees
-    Picture pic(cam);
+    FramePicture pic(cam);
     // Outer corners 3 pixels from the bottom edge and 5 from the left one, clear of the border.
     const std::array<Pixel, 3> low = {Pixel{40.5, 473.5}, Pixel{5.5, 380.5}, Pixel{120.5, 400.5}};
     pic.drawFrame(low, 0.55);
@@ -145,7 +145,7 @@ TEST(GetPatternIP, GivesUpOnOutlinesWithoutStraightSides) {
     // With a huge ideal-plane focal length neighbouring outline points lie far apart there, so no
     // line gathers ten supporters: the side search must end and report the half as not found.
     CameraParam cam = makeEquidistant(kW, kH);
-    const Picture pic = bothTriangles(cam);
+    const FramePicture pic = bothTriangles(cam);
     cam.f = 250000.0f;
     const auto rects = programRectangles(kW, kH);
     Record rec(cam);
@@ -155,7 +155,7 @@ TEST(GetPatternIP, GivesUpOnOutlinesWithoutStraightSides) {
 
 TEST(GetPatternIP, RandomStateCarriesOverPerThread) {
     const CameraParam cam = makeEquidistant(kW, kH);
-    Picture pic = bothTriangles(cam);
+    FramePicture pic = bothTriangles(cam);
     pic.addNoise(5, 6.0);
     const auto rects = programRectangles(kW, kH);
     // Two calls on one thread draw different samples; a fresh thread starts the sequence again.

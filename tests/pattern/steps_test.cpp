@@ -177,10 +177,10 @@ TEST(Binarize, OutsideTheRectanglesIsForegroundAndTheRightRectangleWins) {
     EXPECT_EQ(b.at(70, 35), 0);
 }
 
-using mztest::Picture;
+using mztest::FramePicture;
 using mztest::Pixel;
 
-GreyImage binaryLeftHalf(const Picture& pic) {
+GreyImage binaryLeftHalf(const FramePicture& pic) {
     const int w = pic.width(), h = pic.height();
     GreyImage grey(w, h);
     for (int y = 0; y < h; ++y)
@@ -191,7 +191,7 @@ GreyImage binaryLeftHalf(const Picture& pic) {
 
 TEST(HalfSearch, OfEqualWindowsTheLowerLabelWins) {
     const CameraParam cam = mztest::makeEquidistant(720, 480);
-    Picture pic(cam);
+    FramePicture pic(cam);
     const std::array<Pixel, 3> upper = {Pixel{100, 250}, Pixel{60, 180}, Pixel{140, 180}};
     const std::array<Pixel, 3> lower = {Pixel{250, 420}, Pixel{210, 350}, Pixel{290, 350}};
     pic.drawFrame(upper);
@@ -211,7 +211,7 @@ TEST(HalfSearch, OfEqualWindowsTheLowerLabelWins) {
 
 TEST(HalfSearch, TheLargestWindowWinsWhateverItsLabel) {
     const CameraParam cam = mztest::makeEquidistant(720, 480);
-    Picture pic(cam);
+    FramePicture pic(cam);
     pic.drawFrame({Pixel{100, 230}, Pixel{70, 175}, Pixel{130, 175}});
     pic.drawFrame({Pixel{230, 430}, Pixel{160, 310}, Pixel{300, 310}});
     const HalfResult r = searchHalf(binaryLeftHalf(pic), 0, cam);
@@ -221,7 +221,7 @@ TEST(HalfSearch, TheLargestWindowWinsWhateverItsLabel) {
 
 TEST(HalfSearch, BlobsWithoutALargeClearHoleAreNoCandidates) {
     const CameraParam cam = mztest::makeEquidistant(720, 480);
-    Picture pic(cam);
+    FramePicture pic(cam);
     pic.fillRect(100, 250, 30, 30, 40);                                       // solid
     pic.drawFrame({Pixel{250, 430}, Pixel{200, 340}, Pixel{300, 340}}, 0.3);  // hole too small
     const HalfResult r = searchHalf(binaryLeftHalf(pic), 0, cam);
