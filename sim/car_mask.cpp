@@ -41,7 +41,7 @@ Bgr vehiclePixel(double s, double t) {
 
 }  // namespace
 
-VehicleRect vehicleRect(const TopView& view) {
+VehicleRect vehicleRect(const TopViewLayout& view) {
     const int wk = view.rotated ? view.height : view.width;
     const int hk = view.rotated ? view.width : view.height;
     const float ox = view.rotated ? static_cast<float>(view.height - view.centreY)
@@ -55,7 +55,7 @@ VehicleRect vehicleRect(const TopView& view) {
     return {std::max(left, 0), std::max(top, 0), std::min(left + carW, wk), std::min(top + carL, hk)};
 }
 
-Picture makeCarMask(const TopView& view) {
+Picture makeCarMask(const TopViewLayout& view) {
     const int wk = view.rotated ? view.height : view.width;
     const int hk = view.rotated ? view.width : view.height;
     const VehicleRect v = vehicleRect(view);

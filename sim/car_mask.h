@@ -9,7 +9,8 @@
 
 namespace mz::sim {
 
-struct TopView {
+// A stitched view's size, scale and vehicle placement: all the masks need to know of a view.
+struct TopViewLayout {
     int width = 0;          // display orientation, pixels
     int height = 0;
     double centreX = 0;     // vehicle centre, display pixels
@@ -24,10 +25,10 @@ struct TopView {
 struct VehicleRect {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
-VehicleRect vehicleRect(const TopView& view);
+VehicleRect vehicleRect(const TopViewLayout& view);
 
 // The mask in display orientation (24-bit, padded rows, top row first). Corner shares go from
 // the end camera (1) to the side camera (254) across a 20-degree wedge around the diagonal.
-Picture makeCarMask(const TopView& view);
+Picture makeCarMask(const TopViewLayout& view);
 
 }  // namespace mz::sim

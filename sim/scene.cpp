@@ -67,10 +67,10 @@ nlohmann::json point(Vec2 p) { return nlohmann::json::array({p.x, p.y}); }
 
 }  // namespace
 
-std::vector<TopView> topViews(const Rig& rig) {
-    std::vector<TopView> views;
+std::vector<TopViewLayout> topViews(const Rig& rig) {
+    std::vector<TopViewLayout> views;
     for (const ViewSpec& s : kTopViews) {
-        TopView v;
+        TopViewLayout v;
         v.width = s.width;
         v.height = s.height;
         v.centreX = s.centreX;
@@ -103,7 +103,7 @@ format::ConfigFile buildConfig(const Rig& rig) {
         cam.height = lens.height;
         cfg.cameras.push_back(cam);
     }
-    const std::vector<TopView> views = topViews(rig);
+    const std::vector<TopViewLayout> views = topViews(rig);
     int32_t nextId = 1;
     for (int slot = 0; slot < 3; ++slot) {
         const ViewSpec& s = kTopViews[slot];

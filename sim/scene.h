@@ -14,7 +14,7 @@
 namespace mz::sim {
 
 // The three stitched views of the simulated vehicle ("AVM2D_FULL", "AVM2D_FRONT", "AVM2D_REAR").
-std::vector<TopView> topViews(const Rig& rig);
+std::vector<TopViewLayout> topViews(const Rig& rig);
 
 // The configuration of the simulated installation: the four lenses, the stitched views with
 // their predefined masks, and a few single views.

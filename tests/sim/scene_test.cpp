@@ -119,7 +119,7 @@ TEST(Render, SameBytesWhateverTheThreadCount) {
 }
 
 TEST(CarMask, CarriesZoneCodesSharesAndTheVehicle) {
-    TopView v{400, 480, 200, 280, 20, false, 1850, 4600};
+    TopViewLayout v{400, 480, 200, 280, 20, false, 1850, 4600};
     const VehicleRect r = vehicleRect(v);
     // 1850/20 = 92.5 -> 93 -> 96 wide; 4600/20 = 230 -> 232 long; left 200-48 = 152; top 280-116.
     EXPECT_EQ(r.x0, 152);
@@ -154,7 +154,7 @@ TEST(CarMask, CarriesZoneCodesSharesAndTheVehicle) {
 }
 
 TEST(CarMask, FullTopViewIsStoredWithTheFrontFacingLeft) {
-    TopView v{720, 480, 360, 240, 14, true, 1850, 4600};
+    TopViewLayout v{720, 480, 360, 240, 14, true, 1850, 4600};
     const Picture m = makeCarMask(v);
     EXPECT_EQ(m.width, 720);
     EXPECT_EQ(m.height, 480);

@@ -115,7 +115,7 @@ TEST(TopviewGeometry, DarkFramesLieOnTheTrueFloorTriangles) {
             ViewHandle h = mzMultiviewCreate(0);
             ASSERT_EQ(0, mzMultiviewInit(h, &p));
             if (mode == 4) {
-                TopView tv;
+                TopViewLayout tv;
                 tv.width = p.width;
                 tv.height = p.height;
                 tv.centreX = p.centreX;
