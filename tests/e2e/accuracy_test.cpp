@@ -40,12 +40,12 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     const std::filesystem::path dir = freshFolder(std::string(c.level) + "_" + size + "_" + std::to_string(c.seed));
     std::vector<std::string> simulate = {"simulate", "--out", dir.string(), "--seed", std::to_string(c.seed), "--image-size", size};
     if (!clean) simulate.insert(simulate.end(), {"--realism", c.level});
-    const CommandResult simulated = runCli(simulate);
+    const CliResult simulated = runCli(simulate);
     ASSERT_EQ(simulated.status, 0) << simulated.output;
     std::vector<std::string> args = {"run", "--config", (dir / "Config.bin").string(), "--data", dir.string(),
                                      "--out", (dir / "out").string(), "--report", (dir / "report.json").string()};
     if (c.literal) args.push_back("--literal");
-    CommandResult run = runCli(args);
+    CliResult run = runCli(args);
     const nlohmann::json truth = readJson(dir / "truth.json");
     // A half the detector lost is placed by hand, from the truth, as the operator would; the
     // detector's own points are measured without it.
@@ -190,7 +190,7 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
         std::vector<std::string> exactArgs = {"run", "--config", (dir / "Config.bin").string(), "--data", dir.string(),
                                               "--out", (dir / "exact").string(), "--points", (dir / "exact.json").string()};
         if (c.literal) exactArgs.push_back("--literal");
-        const CommandResult exactRun = runCli(exactArgs);
+        const CliResult exactRun = runCli(exactArgs);
         ASSERT_EQ(exactRun.status, 0) << exactRun.output;
         seamTrue = seamOf(dir / "exact", unseenTrue, nullptr);
     }

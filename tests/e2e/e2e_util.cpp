@@ -24,11 +24,11 @@ std::string quoted(const std::string& s) {
 
 }  // namespace
 
-CommandResult runCli(const std::vector<std::string>& args) {
+CliResult runCli(const std::vector<std::string>& args) {
     std::string command = quoted(MZ_CLI_PATH);
     for (const std::string& a : args) command += " " + quoted(a);
     command += " 2>&1";
-    CommandResult result;
+    CliResult result;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return result;
     char buffer[4096];

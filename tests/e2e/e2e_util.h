@@ -15,13 +15,14 @@
 
 namespace mz::e2e {
 
-struct CommandResult {
+// What a run of calibration-cli left: its exit status and everything it printed.
+struct CliResult {
     int status = -1;
     std::string output;   // stdout and stderr together
 };
 
 // Runs calibration-cli with the arguments (each quoted for the shell).
-CommandResult runCli(const std::vector<std::string>& args);
+CliResult runCli(const std::vector<std::string>& args);
 
 // A fresh empty folder below the test's temporary directory.
 std::filesystem::path freshFolder(const std::string& name);

@@ -102,12 +102,12 @@ TEST(RealRig, SurveyedTablesAgreeWithThePublishedCanvas) {
         for (char& ch : name) ch = static_cast<char>(std::tolower(ch));
         fs::copy_file(kRig / "images" / (std::string(kCameras[c][1]) + ".png"), dir / "image" / (name + ".png"));
     }
-    const CommandResult built =
+    const CliResult built =
         runCli({"config", "build", (kRig / "rig/config.json").string(), "--out", (dir / "Config.bin").string()});
     ASSERT_EQ(built.status, 0) << built.output;
-    const CommandResult run = runCli({"run", "--config", (dir / "Config.bin").string(), "--data", dir.string(),
-                                      "--survey", (kRig / "rig/survey.json").string(), "--report",
-                                      (dir / "report.json").string()});
+    const CliResult run = runCli({"run", "--config", (dir / "Config.bin").string(), "--data", dir.string(),
+                                  "--survey", (kRig / "rig/survey.json").string(), "--report",
+                                  (dir / "report.json").string()});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(readJson(dir / "report.json")["mode"], "survey");
 

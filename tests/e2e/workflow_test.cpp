@@ -44,7 +44,7 @@ class Workflow : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = freshFolder("workflow");
-        const CommandResult r = runCli({"simulate", "--out", dir_.string(), "--seed", "3"});
+        const CliResult r = runCli({"simulate", "--out", dir_.string(), "--seed", "3"});
         ASSERT_EQ(r.status, 0) << r.output;
     }
     static void TearDownTestSuite() { removeFolder(dir_); }
@@ -64,7 +64,7 @@ TEST_F(Workflow, LostTriangleStopsUntilItsPointsAreGiven) {
     const std::vector<std::string> base = {"run", "--config", (hidden / "Config.bin").string(),
                                            "--data", hidden.string(), "--report", (hidden / "report.json").string()};
 
-    const CommandResult stopped = runCli(base);
+    const CliResult stopped = runCli(base);
     EXPECT_NE(stopped.status, 0);
     EXPECT_NE(stopped.output.find("Detection found no left triangle in the FRONT camera picture"), std::string::npos)
         << stopped.output;
@@ -83,7 +83,7 @@ TEST_F(Workflow, LostTriangleStopsUntilItsPointsAreGiven) {
     }
     std::vector<std::string> corrected = base;
     corrected.insert(corrected.end(), {"--points", (hidden / "points.json").string()});
-    const CommandResult run = runCli(corrected);
+    const CliResult run = runCli(corrected);
     ASSERT_EQ(run.status, 0) << run.output;
     const nlohmann::json report = readJson(hidden / "report.json");
     EXPECT_EQ(report["calibration"]["result"], 0);
@@ -105,7 +105,7 @@ TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
     }
     std::vector<std::string> args = runArgs(out);
     args.insert(args.end(), {"--points", (out / "points.json").string()});
-    CommandResult r = runCli(args);
+    CliResult r = runCli(args);
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("front must hold 6 points"), std::string::npos) << r.output;
 
@@ -147,8 +147,8 @@ TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
 
 TEST_F(Workflow, ConfigShowThenBuildGivesTheSameBytesAndABadFieldWritesNothing) {
     const std::filesystem::path out = freshFolder("config");
-    CommandResult r = runCli({"config", "show", (dir_ / "Config.bin").string(), "--json", "--out",
-                              (out / "vehicle.json").string()});
+    CliResult r = runCli({"config", "show", (dir_ / "Config.bin").string(), "--json", "--out",
+                          (out / "vehicle.json").string()});
     ASSERT_EQ(r.status, 0) << r.output;
     r = runCli({"config", "build", (out / "vehicle.json").string(), "--out", (out / "Config.bin").string()});
     ASSERT_EQ(r.status, 0) << r.output;
@@ -168,7 +168,7 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     const std::filesystem::path out = freshFolder("inspect");
     std::vector<std::string> args = runArgs(out);
     args.insert(args.end(), {"--lut-version", "12.34", "--snapshot", (out / "top.bmp").string()});
-    const CommandResult run = runCli(args);
+    const CliResult run = runCli(args);
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("[information] Ovantis Calibration Tool: Output file saved successfully."),
               std::string::npos);
@@ -178,7 +178,7 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     std::vector<std::string> inspect = {"inspect", "--json"};
     for (const nlohmann::json& f : report["files"]) inspect.push_back((out / f["path"].get<std::string>()).string());
     ASSERT_GT(inspect.size(), 20u);
-    const CommandResult sound = runCli(inspect);
+    const CliResult sound = runCli(inspect);
     ASSERT_EQ(sound.status, 0) << sound.output;
     const nlohmann::json decoded = nlohmann::json::parse(sound.output);
     for (size_t i = 0; i < decoded.size(); ++i) {
@@ -191,7 +191,7 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     std::vector<uint8_t> bytes = readBytes(mask);
     bytes[32 + 3 * 1025 + 17] ^= 0x10;   // a payload byte in block 3
     writeBytes(mask, bytes);
-    CommandResult flipped = runCli({"inspect", mask.string()});
+    CliResult flipped = runCli({"inspect", mask.string()});
     EXPECT_NE(flipped.status, 0);
     EXPECT_NE(flipped.output.find("first at block 3"), std::string::npos) << flipped.output;
 
@@ -209,7 +209,7 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
 // OSD's width, 720/800 of the view's). A file that is not a bitmap stops the run at once.
 TEST_F(Workflow, GuideOverlayInTheOsdMaskLiesOnTheDrawnLines) {
     const std::filesystem::path out = freshFolder("overlay");
-    CommandResult r = runCli(runArgs(out));
+    CliResult r = runCli(runArgs(out));
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("note: the OSD masks are empty"), std::string::npos) << r.output;
     EXPECT_TRUE(flashPayload(readBytes(out / "Osd" / "RearvwOSD.bin")).empty());
@@ -270,8 +270,8 @@ TEST_F(Workflow, FoldersAndDevicesWhereFilesShouldBeAreNamedAtOnce) {
     std::filesystem::copy(dir_, bay, std::filesystem::copy_options::recursive);
     std::filesystem::remove(bay / "image" / "left.bmp");
     std::filesystem::create_directory(bay / "image" / "left.bmp");
-    CommandResult r = runCli({"run", "--config", (bay / "Config.bin").string(), "--data", bay.string(), "--report",
-                              (bay / "report.json").string()});
+    CliResult r = runCli({"run", "--config", (bay / "Config.bin").string(), "--data", bay.string(), "--report",
+                          (bay / "report.json").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("Wrong Image Format !"), std::string::npos) << r.output;
     const std::string error = readJson(bay / "report.json")["error"];
@@ -295,9 +295,9 @@ TEST_F(Workflow, FoldersAndDevicesWhereFilesShouldBeAreNamedAtOnce) {
 // floor points; the straight lines must run at half the vehicle width either side.
 TEST_F(Workflow, ParkingGuideLinesLieWhereTheTrueRearCameraSeesThem) {
     const std::filesystem::path out = freshFolder("guide");
-    const CommandResult run = runCli(runArgs(out));
+    const CliResult run = runCli(runArgs(out));
     ASSERT_EQ(run.status, 0) << run.output;
-    const CommandResult guide =
+    const CliResult guide =
         runCli({"parking-guide", "--config", (dir_ / "Config.bin").string(), "--report", (out / "report.json").string(),
                 "--data", dir_.string(), "--steer", "-30:30:30", "--draw", "-30", "--out", (out / "guide").string()});
     ASSERT_EQ(guide.status, 0) << guide.output;
@@ -358,8 +358,8 @@ TEST_F(Workflow, ParkingGuideLinesLieWhereTheTrueRearCameraSeesThem) {
     EXPECT_GT(compared, 150u);
     EXPECT_LT(worst, 1.0);
 
-    const CommandResult refused = runCli({"parking-guide", "--config", (dir_ / "Config.bin").string(), "--report",
-                                          (out / "report.json").string(), "--steer", "-90:90:10"});
+    const CliResult refused = runCli({"parking-guide", "--config", (dir_ / "Config.bin").string(), "--report",
+                                      (out / "report.json").string(), "--steer", "-90:90:10"});
     EXPECT_NE(refused.status, 0);
     EXPECT_NE(refused.output.find("within -89..89"), std::string::npos) << refused.output;
     removeFolder(out);
@@ -369,12 +369,12 @@ TEST_F(Workflow, ParkingGuideLinesLieWhereTheTrueRearCameraSeesThem) {
 // right cameras, and the marker detector's points and world triangles come back in the JSON.
 TEST(FixedBay, DetectFindsEveryMarkerNearItsTrueCorners) {
     const std::filesystem::path dir = freshFolder("fixed");
-    const CommandResult simulated = runCli({"simulate", "--out", dir.string(), "--layout", "fixed"});
+    const CliResult simulated = runCli({"simulate", "--out", dir.string(), "--layout", "fixed"});
     ASSERT_EQ(simulated.status, 0) << simulated.output;
     const std::vector<std::string> base = {"detect", "--config", (dir / "Config.bin").string(), "--data", dir.string()};
     std::vector<std::string> args = base;
     args.insert(args.end(), {"--method", "marker", "--json", (dir / "marker.json").string()});
-    const CommandResult marker = runCli(args);
+    const CliResult marker = runCli(args);
     ASSERT_EQ(marker.status, 0) << marker.output;
     const nlohmann::json found = readJson(dir / "marker.json");
     const nlohmann::json truth = readJson(dir / "truth.json");
@@ -402,7 +402,7 @@ TEST(FixedBay, DetectFindsEveryMarkerNearItsTrueCorners) {
 
     args = base;
     args.insert(args.end(), {"--method", "corner", "--layout-codes", "0,1,2,7"});
-    const CommandResult refused = runCli(args);
+    const CliResult refused = runCli(args);
     EXPECT_NE(refused.status, 0);
     EXPECT_NE(refused.output.find("--layout-codes"), std::string::npos) << refused.output;
     removeFolder(dir);
@@ -416,7 +416,7 @@ TEST_F(Workflow, BowlViewOfTheCalibratedBay) {
                                            "--report", (out / "report.json").string(), "--out", (out / "bowl").string()};
     std::vector<std::string> args = bowl;
     args.insert(args.end(), {"--preset", "front-left", "--size", "640x360", "--kind", "1"});
-    const CommandResult r = runCli(args);
+    const CliResult r = runCli(args);
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("Bowl view: " + (out / "bowl" / "bowl-front-left.bmp").string()), std::string::npos)
         << r.output;
@@ -424,7 +424,7 @@ TEST_F(Workflow, BowlViewOfTheCalibratedBay) {
     std::vector<std::string> inspect = {"inspect", "--json"};
     for (const char* f : {"Front", "Rear", "Left", "Right", "Cmask"})
         inspect.push_back((out / "bowl" / "Lut" / (std::string("AVM3D_BOWL") + f + ".bin")).string());
-    const CommandResult sound = runCli(inspect);
+    const CliResult sound = runCli(inspect);
     ASSERT_EQ(sound.status, 0) << sound.output;
     const nlohmann::json decoded = nlohmann::json::parse(sound.output);
     ASSERT_EQ(decoded.size(), 5u);
@@ -439,7 +439,7 @@ TEST_F(Workflow, BowlViewOfTheCalibratedBay) {
         args = bowl;
         args.insert(args.end(), extra.begin(), extra.end());
         args.insert(args.end(), {"--picture", (out / "never.bmp").string()});
-        const CommandResult bad = runCli(args);
+        const CliResult bad = runCli(args);
         EXPECT_NE(bad.status, 0) << extra[0];
         EXPECT_NE(bad.output.find(extra[0] == "--look-at" || extra[1] == "0,0,0" ? "same point" : extra[0]),
                   std::string::npos)
