@@ -5,6 +5,12 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
+
+# Formatting first: it needs clang-format alone and fails in seconds, before the long builds.
+echo "== format"
+mz_install_packages clang-format
+scripts/format.sh --check || { echo "test.sh: the files above are not formatted: run scripts/format.sh" >&2; exit 1; }
+
 mz_install_packages "${MZ_TEST_PACKAGES[@]}"
 
 jobs=$(nproc 2>/dev/null || echo 2)

@@ -1,5 +1,5 @@
 # Package lists and the installer shared by test.sh and demo.sh (Debian 12).
-MZ_TEST_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev libjpeg-dev libyaml-cpp-dev libtinyxml2-dev libssl-dev libceres-dev libeigen3-dev qt6-base-dev
+MZ_TEST_PACKAGES=(cmake ninja-build g++ clang-format pkg-config libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev libjpeg-dev libyaml-cpp-dev libtinyxml2-dev libssl-dev libceres-dev libeigen3-dev qt6-base-dev
   libopencv-dev)  # OpenCV: only the side-by-side benchmark bench/bench_views_opencv.cpp
 
 # Fuzzing (scripts/fuzz.sh): clang with its libFuzzer and sanitizer runtimes, of the same version.
