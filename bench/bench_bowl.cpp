@@ -8,6 +8,8 @@
 #include <cmath>
 #include <vector>
 
+#include "geometry/angles.h"
+#include "geometry/camera_pose.h"
 #include "mz/mzview.h"
 #include "sim/render.h"
 #include "sim/rig.h"
@@ -44,8 +46,10 @@ struct Bay {
         v.posX = 0;
         v.posY = 6000;
         v.posZ = -3900;
-        v.rotX = static_cast<float>(std::acos(d[2]) * 180 / 3.14159265358979);
-        v.rotZ = static_cast<float>(-std::atan2(-d[0], -d[1]) * 180 / 3.14159265358979);
+        double down = 0, turn = 0;
+        mz::eulerOfAxis(d, down, turn);
+        v.rotX = static_cast<float>(mz::degrees(down));
+        v.rotZ = static_cast<float>(mz::degrees(turn));
         v.fx = v.fy = 640;
         param.flags = MZ_MV_BILINEAR;
         param.vehicleWidth = 1850;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "geometry/angles.h"
 #include "geometry/camera_pose.h"
 #include "mz/mzview.h"
 
@@ -12,7 +13,6 @@ namespace mz::core {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr const char* kCameraSuffix[kCameraCount] = {"Front.bin", "Rear.bin", "Left.bin", "Right.bin"};
 
 struct RecordPoint {
@@ -41,10 +41,10 @@ CameraParam virtualCamera(const BowlEye& e, int width, float originX, float orig
     cam.posZ = static_cast<float>(eye.z);
     double down = 0, turn = 0;
     eulerOfAxis(d, down, turn);
-    cam.rotX = static_cast<float>(down * 180 / kPi);
-    cam.rotZ = static_cast<float>(turn * 180 / kPi);
+    cam.rotX = static_cast<float>(degrees(down));
+    cam.rotZ = static_cast<float>(degrees(turn));
     cam.rotY = 0;
-    cam.fx = cam.fy = static_cast<float>(width / 2.0 / std::tan(e.fovDeg / 2 * kPi / 180));
+    cam.fx = cam.fy = static_cast<float>(width / 2.0 / std::tan(radians(e.fovDeg / 2)));
     cam.originX = originX;
     cam.originY = originY;
     return cam;
@@ -108,7 +108,7 @@ BowlEye presetEye(const BowlPreset& preset, const BowlShape& shape) {
     // Outside the floor's edge and three quarters of its length up, looking down across the
     // vehicle at a point a little beyond its centre: the near markers at the bottom of the picture,
     // the far ones and the wall above the vehicle.
-    const double a = preset.azimuthDeg * kPi / 180;
+    const double a = radians(preset.azimuthDeg);
     const double sx = std::sin(a), sy = std::cos(a);
     e.eye = {1.15 * floorX * sx, 1.15 * floorY * sy, 0.75 * floorY};
     e.target = {-0.15 * floorX * sx, -0.15 * floorY * sy, 0};

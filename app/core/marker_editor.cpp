@@ -50,7 +50,7 @@ MarkerEditor::MarkerEditor(Ui& ui, CalibrationState& state) : ui_(ui), state_(st
 
 void MarkerEditor::putPointsIntoView(int camera) {
     const auto& p = state_.imagePoints[camera];
-    ImageView& view = views_[camera];
+    ImageViewState& view = views_[camera];
     view.triangles[0] = {p[0], p[1], p[2]};
     view.triangles[1] = {p[3], p[4], p[5]};
 }
@@ -83,7 +83,7 @@ void MarkerEditor::showPatternPoints() {
 void MarkerEditor::commitMarkers() {
     std::lock_guard lock(mutex_);
     for (int c = 0; c < kCameraCount; ++c) {
-        const ImageView& view = views_[c];
+        const ImageViewState& view = views_[c];
         for (int t = 0; t < 2; ++t) {
             for (int v = 0; v < 3; ++v) state_.imagePoints[c][3 * t + v] = view.triangles[t][v];
         }
@@ -115,7 +115,7 @@ void MarkerEditor::takeDetected(int c, const std::array<Point2F, kPatternPointCo
         state_.imagePoints[c] = imagePoints;
         state_.cameras[c].pointCount = kPatternPointCount;
         putPointsIntoView(c);
-        ImageView& view = views_[c];
+        ImageViewState& view = views_[c];
         view.currentTriangle = view.selectedVertex = -1;
         view.highlightedTriangle = view.highlightedVertex = -1;
         view.dragging = false;
@@ -127,7 +127,7 @@ void MarkerEditor::pointerDown(int camera, Point2F p) {
     if (camera < 0 || camera >= kCameraCount) return;
     {
         std::lock_guard lock(mutex_);
-        ImageView& view = views_[camera];
+        ImageViewState& view = views_[camera];
         for (int t = 0; t < 2; ++t) {
             const int v = hitTest(view.triangles[t], p);
             if (v < 0) continue;
@@ -145,7 +145,7 @@ void MarkerEditor::pointerMove(int camera, Point2F p) {
     if (camera < 0 || camera >= kCameraCount) return;
     {
         std::lock_guard lock(mutex_);
-        ImageView& view = views_[camera];
+        ImageViewState& view = views_[camera];
         if (view.dragging && view.currentTriangle >= 0 && view.selectedVertex >= 0) {
             view.triangles[view.currentTriangle][view.selectedVertex] = {p.x - view.grabOffset.x,
                                                                          p.y - view.grabOffset.y};
@@ -176,7 +176,7 @@ void MarkerEditor::arrowKey(int camera, ArrowKey key) {
     if (camera < 0 || camera >= kCameraCount) return;
     {
         std::lock_guard lock(mutex_);
-        ImageView& view = views_[camera];
+        ImageViewState& view = views_[camera];
         if (view.currentTriangle < 0 || view.selectedVertex < 0) return;
         Triangle moved = view.triangles[view.currentTriangle];
         Point2F& p = moved[view.selectedVertex];
@@ -196,7 +196,7 @@ void MarkerEditor::arrowKey(int camera, ArrowKey key) {
     ui_.redrawImageView(camera);
 }
 
-ImageView MarkerEditor::imageView(int camera) const {
+ImageViewState MarkerEditor::imageView(int camera) const {
     std::lock_guard lock(mutex_);
     return views_.at(camera);
 }

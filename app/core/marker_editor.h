@@ -20,9 +20,9 @@ inline constexpr const char* kImageCaptions[kCameraCount] = {"Front View", "Rear
 
 using Triangle = std::array<Point2F, 3>;
 
-// One camera's picture and the operator's markers on it. Points are image pixels kept at full
-// precision; the window rounds them only to draw.
-struct ImageView {
+// What the window's image view of one camera shows: the picture and the operator's markers on it.
+// Points are image pixels kept at full precision; the window rounds them only to draw.
+struct ImageViewState {
     std::string caption;
     format::Bitmap image;                          // top row first, rows padded to 4 bytes
     std::array<Triangle, 2> triangles{};   // the left and the right pattern
@@ -61,7 +61,7 @@ public:
     void pointerUp(int camera);
     void arrowKey(int camera, ArrowKey key);
 
-    ImageView imageView(int camera) const;
+    ImageViewState imageView(int camera) const;
     std::array<Point2F, kPatternPointCount> patternPoints(int camera) const;
     // Puts points into a camera's view as the operator would place them (the command-line
     // program's corrections).
@@ -88,7 +88,7 @@ private:
     Ui& ui_;
     CalibrationState& state_;
     mutable std::mutex mutex_;   // guards views_ and the pattern points of state_
-    std::array<ImageView, kCameraCount> views_;
+    std::array<ImageViewState, kCameraCount> views_;
 };
 
 }  // namespace mz::core

@@ -39,7 +39,7 @@ QPointF ImageView::toWidget(Point2F i) const {
 
 void ImageView::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    const core::ImageView view = session_.markers().imageView(camera_);
+    const core::ImageViewState view = session_.markers().imageView(camera_);
     magnifier_ = QRect();
     if (view.image.pixels.empty() || view.image.width <= 0 || view.image.height <= 0) {
         imageSize_ = QSize();
@@ -60,7 +60,7 @@ void ImageView::paintEvent(QPaintEvent*) {
     paintMagnifier(p, image, view);
 }
 
-void ImageView::paintMarkers(QPainter& p, const core::ImageView& view) {
+void ImageView::paintMarkers(QPainter& p, const core::ImageViewState& view) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     QFont font("Arial");
@@ -94,7 +94,7 @@ void ImageView::paintMarkers(QPainter& p, const core::ImageView& view) {
     p.restore();
 }
 
-void ImageView::paintMagnifier(QPainter& p, const QImage& image, const core::ImageView& view) {
+void ImageView::paintMagnifier(QPainter& p, const QImage& image, const core::ImageViewState& view) {
     int t = -1, v = -1;
     if (view.dragging && view.currentTriangle >= 0 && view.selectedVertex >= 0) {
         t = view.currentTriangle;

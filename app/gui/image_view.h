@@ -38,8 +38,8 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    void paintMarkers(QPainter& p, const core::ImageView& view);
-    void paintMagnifier(QPainter& p, const QImage& image, const core::ImageView& view);
+    void paintMarkers(QPainter& p, const core::ImageViewState& view);
+    void paintMagnifier(QPainter& p, const QImage& image, const core::ImageViewState& view);
 
     core::Session& session_;
     int camera_;

@@ -113,7 +113,7 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     EXPECT_EQ(ui.folderRequests()[0].button, "Load");
     for (int c = 0; c < 4; ++c) {
         const sim::CameraPoints truth = sim::cameraPoints(*rig_, c);
-        const ImageView view = session.markers().imageView(c);
+        const ImageViewState view = session.markers().imageView(c);
         EXPECT_EQ(view.caption, kImageCaptions[c]);
         for (int i = 0; i < 6; ++i) {
             const Point2F p = view.triangles[i / 3][i % 3];
@@ -280,7 +280,7 @@ TEST_F(WorkflowTest, MovedMarkerIsWhatApplyAvmCalibratesFrom) {
     session.imageLoad();
     session.detection().wait();
 
-    ImageView view = session.markers().imageView(kRear);
+    ImageViewState view = session.markers().imageView(kRear);
     const Point2F vertex = view.triangles[1][2];
     // Grab 3.5 pixels off the vertex, move, let go: the vertex keeps the grab offset and the
     // sub-pixel position.

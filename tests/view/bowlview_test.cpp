@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "geometry/angles.h"
 #include "geometry/image.h"
 #include "geometry/matrix.h"
 #include "mz/mzgeometry.h"
@@ -21,7 +22,7 @@ namespace {
 using mztest::noisePicture;
 
 constexpr int kFront = MZ_CAMERA_FRONT, kRear = MZ_CAMERA_REAR, kLeft = MZ_CAMERA_LEFT, kRight = MZ_CAMERA_RIGHT;
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = mz::kPi<double>;
 
 struct Handle {
     explicit Handle(unsigned kind) : h(mzMultiviewCreate(kind)) {}
