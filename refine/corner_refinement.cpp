@@ -684,11 +684,24 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
             continue;
         }
         const Vec p = toPixel(cam, current[i]);
+        // How far square to each of its two sides the given point lies on screen.
+        double shift = 0;
+        Vec given;
+        if (!pixelToUnitIdeal(cam, r.given.x, r.given.y, given.x, given.y)) shift = HUGE_VAL;
+        for (const Line* side : {&sides[(i + 2) % 3], &sides[i]}) {
+            if (!(shift < HUGE_VAL)) break;
+            // The ideal plane is stretched unevenly: the distance is taken square to the side's image.
+            const Vec normal{-side->direction.y, side->direction.x};
+            const Vec foot = given - dot(given - side->point, normal) * normal;
+            const Vec from = toPixel(cam, foot), to = toPixel(cam, foot + 1e-3 * side->direction);
+            const Vec along = to - from;
+            shift = std::max(shift, std::abs(cross(along, Vec{r.given.x, r.given.y} - from)) / norm(along));
+        }
         r.sideRms = static_cast<float>(std::max(sides[(i + 2) % 3].rmsPixels, sides[i].rmsPixels));
         r.moved = static_cast<float>(std::hypot(p.x - r.given.x, p.y - r.given.y));
         if (!finite(p) || p.x <= 0 || p.y <= 0 || p.x >= img.width || p.y >= img.height) {
             r.verdict = CornerVerdict::kInvalidInput;
-        } else if (!(r.moved <= kMaxCornerMove)) {
+        } else if (!(shift <= kMaxSideShift)) {
             r.verdict = CornerVerdict::kMovedTooFar;
         } else if (!(r.sideRms <= kMaxSideRms)) {
             r.verdict = CornerVerdict::kPoorFit;

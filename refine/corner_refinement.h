@@ -25,7 +25,7 @@ GreyImage greyFromBgr(std::span<const uint8_t> rows, int width, int height);
 
 enum class CornerVerdict {
     kRefined,       // moved to the intersection of the fitted sides
-    kMovedTooFar,   // the fit lies farther from the given point than a detector error can be
+    kMovedTooFar,   // a fitted side lies farther from the given point than a detector error can be
     kPoorFit,       // a side's edge points do not lie on a line
     kNoEdge,        // too few profiles found the frame's outer edge (uniform or cut-off picture)
     kInvalidInput,  // not finite, outside the picture or a degenerate triangle
@@ -42,8 +42,10 @@ struct CornerRefinement {
     CornerVerdict verdict = CornerVerdict::kInvalidInput;
 };
 
-// Farther than this from the given point a fitted corner is taken for another edge.
-inline constexpr float kMaxCornerMove = 3.0f;
+// Farther than this (pixels, square to the side) from the given point a fitted side is taken for
+// another edge. The corner itself may move farther: at a sharp tip a side a few tenths of a pixel
+// off moves the point where the sides meet by pixels, so the detector's tips are off that much.
+inline constexpr float kMaxSideShift = 5.0f;
 // Edge points of a straight side scatter by a few hundredths of a pixel on a clean picture.
 inline constexpr float kMaxSideRms = 0.5f;
 

@@ -31,23 +31,26 @@ TEST(Fisheye, ProjectsTheFloorLikeTheSimulator) {
     }
 }
 
+// A detector's tip can be 3-5 px off where the sides meet at a few degrees: the sides decide.
 TEST(CornerRefinement, FindsTheTrueCornersFromPointsPixelsOff) {
     const Bay bay(2);
     for (int k : {0, 2}) {   // a front camera and a side camera, whose corners are the acute ones
         const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
         const GreyImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
-        for (int half = 0; half < 2; ++half) {
+        for (int trial = 0; trial < 4; ++trial) {
+            const int half = trial % 2;
+            const float off = trial < 2 ? 1.8f : 4.2f;
             std::array<Point2F, 3> given;
             for (int v = 0; v < 3; ++v) {
                 const Point2F t = bay.image[k][3 * half + v];
-                given[v] = {t.x + 1.8f * std::cos(2.0f * v + half), t.y - 1.8f * std::sin(2.0f * v + half)};
+                given[v] = {t.x + off * std::cos(2.0f * v + trial), t.y - off * std::sin(2.0f * v + trial)};
             }
             const auto refined = refineTriangle(grey, bay.cams[k], given);
             for (int v = 0; v < 3; ++v) {
                 const Point2F t = bay.image[k][3 * half + v];
-                EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << k << " " << half << " " << v;
+                EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << k << " " << trial << " " << v;
                 EXPECT_LT(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), 0.15)
-                    << "camera " << k << " corner " << 3 * half + v;
+                    << "camera " << k << " corner " << 3 * half + v << " from " << off << " px off";
             }
         }
     }
@@ -116,7 +119,7 @@ TEST(CornerRefinement, KeepsTheGivenPointWhereThePictureOffersNoCorner) {
     for (const CornerRefinement& r : refineTriangle(grey, cam, cut)) {
         EXPECT_TRUE(std::isfinite(r.refined.x) && std::isfinite(r.refined.y));
         if (r.verdict == CornerVerdict::kRefined) {
-            EXPECT_LE(r.moved, kMaxCornerMove);
+            EXPECT_TRUE(r.refined.x > 0 && r.refined.y > 0 && r.refined.x < grey.width && r.refined.y < grey.height);
         }
     }
 }
