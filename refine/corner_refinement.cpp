@@ -222,6 +222,9 @@ constexpr int kModelIterations = 8;
 constexpr double kModelHuber = 8.0;     // grey levels: floor grain and glints count less
 constexpr double kMaxModelRms = 8.0;    // grey levels a fitted strip may leave
 constexpr double kLevelSlack = 20.0;    // grey levels a fitted level may lie outside 0..255
+// Share of the strip's cost a band growing lighter along the side must save to be believed:
+// clean paint gains nothing from the extra freedom but the chance to trade it against the edge.
+constexpr double kSlopeGain = 0.8;
 
 double normalCdf(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
 double normalPdf(double x) { return std::exp(-0.5 * x * x) / std::sqrt(2 * kPi<double>); }
@@ -395,8 +398,9 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
     if (strip.size() < 40) return false;
 
     // Parameters: the edge's offset and turn (ideal units), blur, band, floor outside (level,
-    // slope and bend along the side), then the band's width (offset and turn) and the hole.
-    enum { kE0, kE1, kSigma, kDark, kL0, kL1, kL2, kG0, kG1, kHole, kAll };
+    // slope and bend along the side), the band's slope along the side (worn paint, the hall's
+    // light and shadows), then the band's width (offset and turn) and the hole.
+    enum { kE0, kE1, kSigma, kDark, kL0, kL1, kL2, kD1, kG0, kG1, kHole, kAll };
     const int n = innerEdge ? kAll : kG0;
     Eigen::VectorXd p = Eigen::VectorXd::Zero(n);
     {
@@ -433,14 +437,15 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
         const double edge = v[kE0] + v[kE1] * q.u;
         const double so = q.scale * (q.d - edge) / v[kSigma];
         const double light = v[kL0] + v[kL1] * q.u + v[kL2] * q.u * q.u;
+        const double dark = v[kDark] + v[kD1] * q.u;
         const double co = normalCdf(so), po = normalPdf(so);
-        double value = v[kDark] + (light - v[kDark]) * co;
+        double value = dark + (light - dark) * co;
         if (jac) {
             jac->setZero();
-            const double dso = (light - v[kDark]) * po / v[kSigma];   // per pixel of offset
+            const double dso = (light - dark) * po / v[kSigma];   // per pixel of offset
             (*jac)[kE0] = -dso * q.scale;
             (*jac)[kE1] = -dso * q.scale * q.u;
-            (*jac)[kSigma] = -(light - v[kDark]) * po * so / v[kSigma];
+            (*jac)[kSigma] = -(light - dark) * po * so / v[kSigma];
             (*jac)[kDark] = 1 - co;
             (*jac)[kL0] = co;
             (*jac)[kL1] = co * q.u;
@@ -450,18 +455,19 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
             const double si = q.scale * (q.d - edge + v[kG0] + v[kG1] * q.u) / v[kSigma];
             const double ci = normalCdf(si), pi = normalPdf(si);
             // From the hole to the band, then the band to the floor.
-            value = v[kHole] + (v[kDark] - v[kHole]) * ci + (light - v[kDark]) * co;
+            value = v[kHole] + (dark - v[kHole]) * ci + (light - dark) * co;
             if (jac) {
-                const double dsi = (v[kDark] - v[kHole]) * pi / v[kSigma];
+                const double dsi = (dark - v[kHole]) * pi / v[kSigma];
                 (*jac)[kE0] += -dsi * q.scale;
                 (*jac)[kE1] += -dsi * q.scale * q.u;
                 (*jac)[kG0] = dsi * q.scale;
                 (*jac)[kG1] = dsi * q.scale * q.u;
-                (*jac)[kSigma] += -(v[kDark] - v[kHole]) * pi * si / v[kSigma];
+                (*jac)[kSigma] += -(dark - v[kHole]) * pi * si / v[kSigma];
                 (*jac)[kDark] = ci - co;
                 (*jac)[kHole] = 1 - ci;
             }
         }
+        if (jac) (*jac)[kD1] = (*jac)[kDark] * q.u;
         return value;
     };
     Eigen::VectorXd jac(n);
@@ -475,6 +481,8 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
         return c;
     };
     double current = cost(p);
+    bool slope = false;
+    auto solve = [&] {
     for (int it = 0; it < kModelIterations; ++it) {
         Eigen::MatrixXd h = Eigen::MatrixXd::Zero(n, n);
         Eigen::VectorXd g = Eigen::VectorXd::Zero(n);
@@ -491,6 +499,12 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
                 h(k, k) = 1;
                 g[k] = 0;
             }
+        }
+        if (!slope) {
+            h.row(kD1).setZero();
+            h.col(kD1).setZero();
+            h(kD1, kD1) = 1;
+            g[kD1] = 0;
         }
         bool stepped = false, converged = false;
         for (int tries = 0; tries < 6 && !stepped; ++tries) {
@@ -512,6 +526,21 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
             }
         }
         if (!stepped || converged) break;
+    }
+    return true;
+    };
+    if (!solve()) return false;
+    // Where the band is wide enough on screen to show its own darkness, a band lightening along
+    // the side is tried as well and kept when it explains the strip clearly better.
+    if (!fixed && band >= kThinBand) {
+        const Eigen::VectorXd plain = p;
+        const double plainCost = current;
+        slope = true;
+        lambda = 1e-3;
+        if (!solve() || !(current < kSlopeGain * plainCost)) {
+            p = plain;
+            current = plainCost;
+        }
     }
     // The edge may move by a few pixels at most; farther it found another edge.
     const double meanScale = strip[strip.size() / 2].scale;
