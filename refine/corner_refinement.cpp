@@ -706,6 +706,9 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
         if (!meet) break;
         current = next;
     }
+    // Each side is sought between the corners the other two give: one side off the frame's edge
+    // misplaces where the others are sampled, so its corners and the third stay with the given points.
+    const double worstSide = std::max({sides[0].rmsPixels, sides[1].rmsPixels, sides[2].rmsPixels});
     for (int i = 0; i < 3; ++i) {
         CornerRefinement& r = out[i];
         if (failure != CornerVerdict::kRefined) {
@@ -732,7 +735,7 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
             r.verdict = CornerVerdict::kInvalidInput;
         } else if (!(shift <= kMaxSideShift)) {
             r.verdict = CornerVerdict::kMovedTooFar;
-        } else if (!(r.sideRms <= kMaxSideRms)) {
+        } else if (!(r.sideRms <= kMaxSideRms) || !(worstSide <= kMaxSideRms)) {
             r.verdict = CornerVerdict::kPoorFit;
         } else {
             r.verdict = CornerVerdict::kRefined;
