@@ -28,8 +28,16 @@ void judge(RefinementReport& report) {
     report.good = true;
     report.warnings.clear();
     report.notes.clear();
-    char line[256];
+    char line[400];
     const RigFigures& f = report.rig.after;
+    for (const ContradictedCorner& d : report.rig.dropped) {
+        report.good = false;
+        std::snprintf(line, sizeof line,
+                      "%s camera, corner %d: %.1f px from where the other corners put it, left out of the rig; "
+                      "re-take the %s picture, and if it stays, clean or replace that marker",
+                      kRefineCameraNames[d.camera], d.corner + 1, d.leftOutPx, kRefineCameraNames[d.camera]);
+        report.warnings.push_back(line);
+    }
     for (int k = 0; k < kRigCameras; ++k) {
         const CameraFigures& c = f.cameras[k];
         if (c.rmsPx > kPoorRmsPx || c.worstPx > kPoorCornerPx) {
@@ -40,6 +48,35 @@ void judge(RefinementReport& report) {
                           kRefineCameraNames[k], c.worstCorner + 1, c.worstPx, c.rmsPx);
             report.warnings.push_back(line);
         }
+    }
+    if (!f.predicted) {
+        report.good = false;
+        report.warnings.push_back("the seams' misalignment could not be predicted from these corners; check every "
+                                  "point is on its triangle's corner and re-take the pictures");
+    }
+    for (int t = 0; f.predicted && t < kRigTriangles; ++t) {
+        const SeamFigures& s = f.seams[t];
+        if (s.predictedP95Mm <= kGoodSeamMm) continue;
+        report.good = false;
+        const int k = s.weakerCamera;
+        const CameraFigures& c = f.cameras[k];
+        int corner = k == s.cameraA ? 0 : 3;   // the camera's worst corner on this triangle
+        for (int i = corner + 1, end = corner + 3; i < end; ++i) {
+            if (c.residualPx[i] > c.residualPx[corner]) corner = i;
+        }
+        // Corners that scatter a lot are found on a soft or badly lit picture; a pose that is
+        // uncertain with tidy corners asks for sharper ones all the same.
+        const char* cause = c.rmsPx > kPoorRmsPx / 2
+                                ? "its corners do not agree: check focus and light (no glare or shadow on the "
+                                  "markers), clean the markers, then re-take the picture"
+                                : "its corners leave the pose too uncertain: check focus and light, then re-take "
+                                  "the picture";
+        std::snprintf(line, sizeof line,
+                      "seam %s/%s (T%d): predicted misalignment %.0f mm (95th percentile; good is up to %.0f mm); "
+                      "%s camera, corner %d (%.1f px from where the rig puts it): %s",
+                      kRefineCameraNames[s.cameraA], kRefineCameraNames[s.cameraB], t + 1, s.predictedP95Mm,
+                      kGoodSeamMm, kRefineCameraNames[k], corner + 1, c.residualPx[corner], cause);
+        report.warnings.push_back(line);
     }
     if (report.enabled) {
         for (int k = 0; k < kRigCameras; ++k) {

@@ -15,14 +15,18 @@ namespace mz::refine {
 // Above these the corners do not fit one rig: most likely a point on the wrong corner.
 inline constexpr double kPoorRmsPx = 1.0;
 inline constexpr double kPoorCornerPx = 3.0;
+// The seam misalignment (95th percentile, millimetres) a driver does not see as a break.
+inline constexpr double kGoodSeamMm = 20.0;
 
 struct RefinementReport {
     bool enabled = false;
     bool ran = false;                 // a calibration has run since the report was reset
     std::array<std::array<CornerRefinement, 6>, kRigCameras> corners{};
     RigRefinementResult rig;
-    bool good = true;                 // "quality": "good" or "poor"
-    std::vector<std::string> warnings;   // what makes the quality poor, naming camera and corner
+    // "quality": "good" only when every seam's predicted misalignment is within kGoodSeamMm, no
+    // corner was contradicted by the rest and the corners fit one rig
+    bool good = true;
+    std::vector<std::string> warnings;   // what makes the quality poor: camera, corner, what to do
     std::vector<std::string> notes;      // where a stage kept what it was given, and why
     double cornerMs = 0;
     double rigMs = 0;
@@ -35,7 +39,7 @@ inline constexpr const char* kRefineCameraNames[kRigCameras] = {"FRONT", "REAR",
 void refineCorners(CameraParam* cameras, const std::array<std::span<const uint8_t>, kRigCameras>& pictures,
                    RefinementReport& report);
 
-// Judges the figures of the rig in the records and words the warnings.
+// Judges the figures of the rig in the records and words the warnings in an operator's terms.
 void judge(RefinementReport& report);
 
 }  // namespace mz::refine

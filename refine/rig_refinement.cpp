@@ -24,6 +24,32 @@ constexpr double kRobustScalePx = 1.0;
 constexpr int kMaxIterations = 100;
 // A covariance scaled by the rig's own residual would promise nothing for perfect corners.
 constexpr double kMinPixelSigma = 0.05;
+// The residuals show only part of the corners' error: with 33 unknowns for 48 coordinates the rig
+// takes much of it into its poses, and a soft picture moves every acute corner the same way, which
+// no residual shows. On clean simulated bays the poses err about this many times what the residual
+// scatter alone predicts, so the predictions are scaled by it.
+constexpr double kUnseenErrorFactor = 2.5;
+// A corner is dropped when, left out, the rest of the rig puts it this far from where it was seen
+// and this many times the corners' scatter away (the root of its residual in the whole fit times
+// that distance: the fit absorbs much of a corner's error, the refit without it shows all of it).
+// The scatter counts at least as much as a clean bay's corners (a few tenths of a pixel) show.
+constexpr double kContradictedPx = 2.0;
+constexpr double kContradictionScore = 6.0;
+constexpr double kMinScatterPx = 0.25;
+constexpr int kMaxDropped = 2;
+constexpr int kLeaveOutIterations = 25;
+// The 95th percentile of the length of a two-dimensional normal error, in units of the standard
+// deviation along its longer axis (exact for a round one, generous for a flat one).
+constexpr double kP95Radius = 2.4477;
+
+using Use = std::array<std::array<bool, 6>, kRigCameras>;
+constexpr int kUnknowns = kRigCameras * kPoseSize + 3 * (kRigTriangles - 1);
+
+Use allCorners() {
+    Use use;
+    for (auto& camera : use) camera.fill(true);
+    return use;
+}
 
 struct Rig {
     std::array<Pose, kRigCameras> poses{};
@@ -274,35 +300,212 @@ bool allFinite(const Rig& rig) {
     return true;
 }
 
-double totalRms(const RigFigures& f) {
+// The corners' scatter: the residuals of the corners in use over the rig's redundancy.
+double scatter(const RigFigures& figures, const Use& use) {
     double sum = 0;
-    for (const CameraFigures& c : f.cameras) sum += c.rmsPx * c.rmsPx;
-    return std::sqrt(sum / kRigCameras);
+    int observations = 0;
+    for (int k = 0; k < kRigCameras; ++k) {
+        for (int i = 0; i < 6; ++i) {
+            if (!use[k][i]) continue;
+            sum += figures.cameras[k].residualPx[i] * figures.cameras[k].residualPx[i];
+            observations += 2;
+        }
+    }
+    return std::sqrt(sum / std::max(1, observations - kUnknowns));
 }
 
-void covariance(ceres::Problem& problem, Rig& rig, double finalCost, int observations, int unknowns,
-                RigFigures& figures) {
-    const double dof = std::max(1, observations - unknowns);
-    figures.pixelSigma = std::max(std::sqrt(2 * finalCost / dof), kMinPixelSigma);
+using Matrix6 = std::array<double, kPoseSize * kPoseSize>;
+using Jacobian = std::array<std::array<double, kPoseSize>, 2>;
+
+// How the floor point a fixed pixel shows moves with the camera's pose.
+bool floorJacobian(const CameraParam& cam, const Pose& pose, Point2F pixel, Jacobian& j) {
+    constexpr double kStep = 1e-3;   // millimetres or degrees
+    for (int p = 0; p < kPoseSize; ++p) {
+        Pose lo = pose, hi = pose;
+        lo[p] -= kStep;
+        hi[p] += kStep;
+        double x0, y0, x1, y1;
+        if (!pixelToFloor(cam, lo, pixel, x0, y0) || !pixelToFloor(cam, hi, pixel, x1, y1)) return false;
+        j[0][p] = (x1 - x0) / (2 * kStep);
+        j[1][p] = (y1 - y0) / (2 * kStep);
+    }
+    return true;
+}
+
+// a * m * b^T for 2 x 6 a and b.
+std::array<double, 4> sandwich(const Jacobian& a, const Matrix6& m, const Jacobian& b) {
+    std::array<double, 4> out{};
+    for (int r = 0; r < 2; ++r) {
+        for (int c = 0; c < 2; ++c) {
+            double sum = 0;
+            for (int i = 0; i < kPoseSize; ++i) {
+                for (int j = 0; j < kPoseSize; ++j) sum += a[r][i] * m[i * kPoseSize + j] * b[c][j];
+            }
+            out[r * 2 + c] = sum;
+        }
+    }
+    return out;
+}
+
+double largerEigenvalue(double a, double b, double d) {
+    const double half = (a - d) / 2;
+    return (a + d) / 2 + std::sqrt(half * half + b * b);
+}
+
+// The poses' covariance from the Jacobian at the rig, scaled by the corners' scatter (never below
+// what perfect corners are taken to have) and by what the scatter cannot show: each camera's sigmas, and per triangle the spread of
+// the difference between the floor points the two cameras' pictures show at its corners and its
+// middle, which is what a seam there breaks by.
+void predict(ceres::Problem& problem, const CameraParam* cams, Rig& rig, const Use& use, RigFigures& figures) {
+    figures.pixelSigma = std::max(scatter(figures, use), kMinPixelSigma);
     ceres::Covariance::Options options;
     options.algorithm_type = ceres::DENSE_SVD;
     options.num_threads = 1;
     ceres::Covariance cov(options);
     std::vector<std::pair<const double*, const double*>> blocks;
-    for (const Pose& p : rig.poses) blocks.emplace_back(p.data(), p.data());
+    for (int a = 0; a < kRigCameras; ++a) {
+        for (int b = a; b < kRigCameras; ++b) blocks.emplace_back(rig.poses[a].data(), rig.poses[b].data());
+    }
     if (!cov.Compute(blocks, &problem)) return;
-    const double scale = figures.pixelSigma * figures.pixelSigma;
+    const double scale = kUnseenErrorFactor * kUnseenErrorFactor * figures.pixelSigma * figures.pixelSigma;
+    std::array<std::array<Matrix6, kRigCameras>, kRigCameras> m{};
+    for (int a = 0; a < kRigCameras; ++a) {
+        for (int b = a; b < kRigCameras; ++b) {
+            if (!cov.GetCovarianceBlock(rig.poses[a].data(), rig.poses[b].data(), m[a][b].data())) return;
+            for (double& v : m[a][b]) v *= scale;
+            for (int i = 0; i < kPoseSize; ++i) {
+                for (int j = 0; j < kPoseSize; ++j) m[b][a][j * kPoseSize + i] = m[a][b][i * kPoseSize + j];
+            }
+        }
+    }
     for (int k = 0; k < kRigCameras; ++k) {
-        double m[kPoseSize * kPoseSize];
-        if (!cov.GetCovarianceBlock(rig.poses[k].data(), rig.poses[k].data(), m)) continue;
         auto sigma = [&](int i) {
-            const double v = m[i * kPoseSize + i] * scale;
+            const double v = m[k][k][i * kPoseSize + i];
             return v >= 0 && finite(v) ? std::sqrt(v) : -1.0;
         };
         figures.cameras[k].heightSigmaMm = sigma(kHeight);
         figures.cameras[k].tiltSigmaDeg = sigma(kTilt);
         figures.cameras[k].rollSigmaDeg = sigma(kRoll);
+        figures.cameras[k].headingSigmaDeg = sigma(kHeading);
     }
+    for (int t = 0; t < kRigTriangles; ++t) {
+        const int a = kTriangleCameras[t][0], b = kTriangleCameras[t][1];
+        std::array<std::array<double, 2>, 4> samples{};
+        for (int v = 0; v < 3; ++v) {
+            samples[v] = vertexOnFloor(rig, t, v);
+            samples[3][0] += samples[v][0] / 3;
+            samples[3][1] += samples[v][1] / 3;
+        }
+        SeamFigures& seam = figures.seams[t];
+        double worst = 0, worstA = 0, worstB = 0;
+        for (const auto& x : samples) {
+            Jacobian ja, jb;
+            double pa[2], pb[2];
+            if (!floorToPixel(cams[a], rig.poses[a].data(), x[0], x[1], &pa[0], &pa[1]) ||
+                !floorToPixel(cams[b], rig.poses[b].data(), x[0], x[1], &pb[0], &pb[1]) ||
+                !floorJacobian(cams[a], rig.poses[a], {float(pa[0]), float(pa[1])}, ja) ||
+                !floorJacobian(cams[b], rig.poses[b], {float(pb[0]), float(pb[1])}, jb)) {
+                return;
+            }
+            const auto ca = sandwich(ja, m[a][a], ja), cb = sandwich(jb, m[b][b], jb), cab = sandwich(ja, m[a][b], jb);
+            const double xx = ca[0] + cb[0] - 2 * cab[0], yy = ca[3] + cb[3] - 2 * cab[3];
+            const double xy = (ca[1] + cb[1]) - (cab[1] + cab[2]);
+            const double radius = kP95Radius * std::sqrt(std::max(0.0, largerEigenvalue(xx, xy, yy)));
+            if (!(radius <= worst)) {
+                worst = radius;
+                worstA = ca[0] + ca[3];
+                worstB = cb[0] + cb[3];
+            }
+        }
+        if (!finite(worst)) return;
+        seam.predictedP95Mm = worst;
+        seam.weakerCamera = worstA >= worstB ? a : b;
+    }
+    figures.predicted = true;
+}
+
+// The larger of what the scatter predicts and what the two cameras already disagree by on the
+// corners in use (a dropped corner's gap is its own error, not the rig's).
+void includeGaps(RigFigures& figures, const Use& use) {
+    for (int t = 0; t < kRigTriangles; ++t) {
+        SeamFigures& s = figures.seams[t];
+        if (!(s.predictedP95Mm >= 0)) continue;
+        for (int v = 0; v < 3; ++v) {
+            if (use[s.cameraA][v] && use[s.cameraB][3 + v]) s.predictedP95Mm = std::max(s.predictedP95Mm, s.gapMm[v]);
+        }
+    }
+}
+
+std::unique_ptr<ceres::Problem> buildProblem(const CameraParam* cams, Rig& rig, const Use& use) {
+    ceres::Problem::Options problemOptions;
+    problemOptions.loss_function_ownership = ceres::TAKE_OWNERSHIP;
+    auto problem = std::make_unique<ceres::Problem>(problemOptions);
+    for (int t = 0; t < kRigTriangles; ++t) {
+        for (int side = 0; side < 2; ++side) {
+            const int k = kTriangleCameras[t][side];
+            for (int v = 0; v < 3; ++v) {
+                if (!use[k][3 * side + v]) continue;
+                const Point2F seen = cams[k].imagePoints[3 * side + v];
+                auto* cost = new ceres::AutoDiffCostFunction<CornerCost, 2, kPoseSize, 3>(new CornerCost{
+                    cams[k], {seen.x, seen.y}, {rig.shapes[t][v][0], rig.shapes[t][v][1]}});
+                problem->AddResidualBlock(cost, new ceres::HuberLoss(kRobustScalePx), rig.poses[k].data(),
+                                          rig.triangles[t].data());
+            }
+        }
+    }
+    // The floor's own position and turn are free: the front-left triangle holds them while solving.
+    problem->SetParameterBlockConstant(rig.triangles[0].data());
+    return problem;
+}
+
+bool solve(ceres::Problem& problem, int maxIterations, int* iterations = nullptr) {
+    ceres::Solver::Options options;
+    options.linear_solver_type = ceres::DENSE_QR;
+    options.max_num_iterations = maxIterations;
+    options.num_threads = 1;
+    options.logging_type = ceres::SILENT;
+    options.minimizer_progress_to_stdout = false;
+    ceres::Solver::Summary summary;
+    ceres::Solve(options, &problem, &summary);
+    if (iterations) *iterations += static_cast<int>(summary.iterations.size());
+    return summary.IsSolutionUsable();
+}
+
+double rmsOver(const RigFigures& figures, const Use& use) {
+    double sum = 0;
+    int n = 0;
+    for (int k = 0; k < kRigCameras; ++k) {
+        for (int i = 0; i < 6; ++i) {
+            if (!use[k][i]) continue;
+            sum += figures.cameras[k].residualPx[i] * figures.cameras[k].residualPx[i];
+            ++n;
+        }
+    }
+    return std::sqrt(sum / std::max(1, n));
+}
+
+// Each corner in use left out in turn, most contradicted first.
+std::vector<ContradictedCorner> leaveOneOut(const CameraParam* cams, const Rig& solved, const Use& use) {
+    RigFigures fit;
+    reprojection(cams, solved, fit);
+    std::vector<ContradictedCorner> found;
+    for (int k = 0; k < kRigCameras; ++k) {
+        for (int i = 0; i < 6; ++i) {
+            if (!use[k][i]) continue;
+            Rig rest = solved;
+            Use without = use;
+            without[k][i] = false;
+            const auto problem = buildProblem(cams, rest, without);
+            if (!solve(*problem, kLeaveOutIterations) || !allFinite(rest)) continue;
+            RigFigures others;
+            reprojection(cams, rest, others);
+            const double left = others.cameras[k].residualPx[i];
+            const double sigma = std::max(scatter(others, without), kMinScatterPx);
+            found.push_back({k, i, left, std::sqrt(fit.cameras[k].residualPx[i] * left) / sigma});
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.score > b.score; });
+    return found;
 }
 
 }  // namespace
@@ -312,8 +515,17 @@ RigFigures measureRig(const CameraParam* cams, int patternShape, float markerLen
     if (!cams) return figures;
     Rig rig;
     for (int k = 0; k < kRigCameras; ++k) rig.poses[k] = poseOf(cams[k]);
-    if (usable(cams) && placeTriangles(cams, patternShape, markerLength, rig)) reprojection(cams, rig, figures);
-    if (usable(cams)) seamGaps(cams, figures);
+    if (usable(cams) && placeTriangles(cams, patternShape, markerLength, rig)) {
+        reprojection(cams, rig, figures);
+        if (markerLength > 0) {
+            const auto problem = buildProblem(cams, rig, allCorners());
+            predict(*problem, cams, rig, allCorners(), figures);
+        }
+    }
+    if (usable(cams)) {
+        seamGaps(cams, figures);
+        includeGaps(figures, allCorners());
+    }
     return figures;
 }
 
@@ -331,54 +543,37 @@ RigRefinementResult refineRig(CameraParam* cams, int patternShape, float markerL
         return result;
     }
 
-    ceres::Problem::Options problemOptions;
-    problemOptions.loss_function_ownership = ceres::TAKE_OWNERSHIP;
-    ceres::Problem problem(problemOptions);
-    int observations = 0;
-    for (int t = 0; t < kRigTriangles; ++t) {
-        for (int side = 0; side < 2; ++side) {
-            const int k = kTriangleCameras[t][side];
-            for (int v = 0; v < 3; ++v) {
-                const Point2F seen = cams[k].imagePoints[3 * side + v];
-                auto* cost = new ceres::AutoDiffCostFunction<CornerCost, 2, kPoseSize, 3>(new CornerCost{
-                    cams[k], {seen.x, seen.y}, {rig.shapes[t][v][0], rig.shapes[t][v][1]}});
-                problem.AddResidualBlock(cost, new ceres::HuberLoss(kRobustScalePx), rig.poses[k].data(),
-                                         rig.triangles[t].data());
-                observations += 2;
-            }
-        }
+    Use use = allCorners();
+    auto problem = buildProblem(cams, rig, use);
+    bool usableSolution = solve(*problem, kMaxIterations, &result.iterations) && allFinite(rig);
+    // A corner the others contradict would pull every camera toward it: it is dropped and the rig
+    // solved again without it, the worst first, while the rest still contradicts one.
+    while (usableSolution && static_cast<int>(result.dropped.size()) < kMaxDropped) {
+        const std::vector<ContradictedCorner> found = leaveOneOut(cams, rig, use);
+        if (found.empty() || !(found[0].score > kContradictionScore && found[0].leftOutPx > kContradictedPx)) break;
+        use[found[0].camera][found[0].corner] = false;
+        result.dropped.push_back(found[0]);
+        problem = buildProblem(cams, rig, use);
+        usableSolution = solve(*problem, kMaxIterations, &result.iterations) && allFinite(rig);
     }
-    // The floor's own position and turn are free: the front-left triangle holds them while solving.
-    problem.SetParameterBlockConstant(rig.triangles[0].data());
 
-    ceres::Solver::Options options;
-    options.linear_solver_type = ceres::DENSE_QR;
-    options.max_num_iterations = kMaxIterations;
-    options.num_threads = 1;
-    options.logging_type = ceres::SILENT;
-    options.minimizer_progress_to_stdout = false;
-    ceres::Solver::Summary summary;
-    ceres::Solve(options, &problem, &summary);
-    result.iterations = static_cast<int>(summary.iterations.size());
-
-    const Rig solved = rig;
     RigFigures after;
-    reprojection(cams, solved, after);
-    if (!summary.IsSolutionUsable() || !allFinite(solved)) {
+    reprojection(cams, rig, after);
+    if (!usableSolution) {
         result.note = "the refinement found no usable solution";
         return result;
     }
-    if (!(totalRms(after) <= totalRms(result.before))) {
+    if (!(rmsOver(after, use) <= rmsOver(result.before, use))) {
         result.note = "the refinement did not lower the reprojection error";
         return result;
     }
-    covariance(problem, rig, summary.final_cost, observations, kRigCameras * kPoseSize + 3 * (kRigTriangles - 1),
-               after);
+    predict(*problem, cams, rig, use, after);
 
     fixFrame(rig, adjust);
     writeBack(cams, rig);
     // Residuals do not depend on the frame; the seams are measured on what was written.
     seamGaps(cams, after);
+    includeGaps(after, use);
     result.after = after;
     result.refined = true;
     return result;

@@ -1,12 +1,15 @@
 // Joint refinement of the rig after the calibration library's: the four camera poses and the
 // floor pose of the four triangles (whose shape is known) together, by the reprojection error of
-// all 24 corners through each camera's lens, with a robust loss. Results go back into the same
-// record fields the calibration writes, in the same frame, so everything downstream is unchanged
-// in form. Also the quality figures of a solved rig, refined or not.
+// all 24 corners through each camera's lens, with a robust loss; a corner the others contradict
+// (left out, the rest put it far from where it was seen) is dropped so it cannot pull the rig.
+// Results go back into the same record fields the calibration writes, in the same frame, so
+// everything downstream is unchanged in form. Also the quality figures of a solved rig, refined or
+// not: what its corners' scatter predicts for each camera's pose and for the seams.
 #pragma once
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "mz/mztypes.h"
 
@@ -27,6 +30,7 @@ struct CameraFigures {
     double heightSigmaMm = -1;    // predicted standard deviation from the covariance; -1 unknown
     double tiltSigmaDeg = -1;
     double rollSigmaDeg = -1;
+    double headingSigmaDeg = -1;
 };
 
 // A triangle both neighbouring cameras see: each camera's corners taken to the floor through
@@ -36,18 +40,33 @@ struct SeamFigures {
     int cameraB = 0;              // sees it in its right half
     std::array<double, 3> gapMm{};
     double maxGapMm = 0;
+    // The misalignment the corners' scatter lets the two cameras' pictures have around the
+    // triangle, 95th percentile (the larger of that and the gap above); -1 unknown.
+    double predictedP95Mm = -1;
+    int weakerCamera = 0;         // of the two, the one whose pose uncertainty adds more
+};
+
+// A corner the rest of the rig contradicts: refitted without it, the rig puts it `leftOutPx`
+// from where it was seen; `score` is that distance in units of the corners' own scatter.
+struct ContradictedCorner {
+    int camera = 0;
+    int corner = 0;               // point index 0..5
+    double leftOutPx = 0;
+    double score = 0;
 };
 
 struct RigFigures {
     std::array<CameraFigures, kRigCameras> cameras{};
     std::array<SeamFigures, kRigTriangles> seams{};
-    double pixelSigma = 0;        // noise of one coordinate the covariance is scaled with
+    double pixelSigma = 0;        // the corners' scatter (one coordinate) the covariance is scaled with
+    bool predicted = false;       // the sigmas and seam predictions above are known
 };
 
 struct RigRefinementResult {
     bool refined = false;         // false: the records keep the calibration library's results
     std::string note;             // why not, when not
     int iterations = 0;
+    std::vector<ContradictedCorner> dropped;   // left out of the refined rig, worst first
     RigFigures before;            // the calibration library's rig
     RigFigures after;             // the rig in the records now (equal to before when not refined)
 };

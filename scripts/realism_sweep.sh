@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
 # The measuring stick on pictures like a plant's: calibration-cli run (refined) on simulated bays at
 # every realism level (simulate --realism clean|mild|real|harsh), one table per level of what it got
-# against the truth: corner error, pose errors, seams per corner zone, and the report's verdict.
-#   scripts/realism_sweep.sh [--quick] [--levels "clean real"] [--tables-only] [BUILD_DIR]   (default build/dev)
+# against the truth: corner error, pose errors, seams per corner zone beside the report's prediction
+# of them, and the report's verdict with its errors (good over a visible break, poor on a clean bay).
+#   scripts/realism_sweep.sh [--quick] [--levels "clean real"] [--seeds "4 5"] [--tables-only] [BUILD_DIR]
 # Whole: seeds 1-12 at 720x480 and 640x480, 1-4 at 1280x720 (28 bays a level, each a simulation and two
 # runs: most of an hour for the four levels on two cores). --quick: seeds 1-3 at the small sizes and 1
-# at 1280x720. The raw lines stay in BUILD_DIR/realism_sweep.log; --tables-only prints its tables again.
+# at 1280x720; --seeds: those seeds at the small sizes alone (to check on bays not looked at before).
+# BUILD_DIR is build/dev unless given. The raw lines stay in BUILD_DIR/realism_sweep.log;
+# --tables-only prints its tables again.
 # A bay whose run fails is a row "run failed" (and a failed test), not the end of the sweep.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quick=0
 run=1
 levels="clean mild real harsh"
+seeds=""
 build=build/dev
 while [ $# -gt 0 ]; do
     case "$1" in
         --quick) quick=1 ;;
         --tables-only) run=0 ;;
         --levels) levels=$2; shift ;;
-        -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+        --seeds) seeds=$2; shift ;;
+        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
         *) build=$1 ;;
     esac
     shift
@@ -35,7 +40,12 @@ if [ $run = 1 ]; then
         for size in 720x480 640x480 1280x720; do
             last=$small
             [ $size = 1280x720 ] && last=$large
-            for seed in $(seq 1 "$last"); do filter+="${filter:+:}$suite/Bay.*/${prefix}${size}_seed$seed"; done
+            list=$(seq 1 "$last")
+            if [ -n "$seeds" ]; then
+                [ $size = 1280x720 ] && continue
+                list=$seeds
+            fi
+            for seed in $list; do filter+="${filter:+:}$suite/Bay.*/${prefix}${size}_seed$seed"; done
         done
     done
 
@@ -47,8 +57,10 @@ if [ $run = 1 ]; then
             >"$log.$i" 2>&1 &
     done
     wait
-    cat "$log".* >"$log"
-    rm -f "$log".*
+    # The shards' files alone: the last run's figures file lies beside them.
+    shard_logs=$(seq -f "$log.%g" 0 $((shards - 1)))
+    cat $shard_logs >"$log"
+    rm -f $shard_logs
 fi
 grep -E '^FIGURES' "$log" >"$log.figures" || true
 
@@ -74,6 +86,10 @@ for line in open(path):
     elif rest.startswith('zones'):
         zones = re.findall(r'(FL|FR|RL|RR) ([\d.]+)/([\d.]+)/([\d.]+)', rest)
         row['zones'] = {z: (float(a), float(b), float(c)) for z, a, b, c in zones}
+        pred = re.search(r'predicted p95 (.*?) \|', rest)
+        if pred:
+            row['predicted'] = {z: float(v) if v != '-' else None
+                                for z, v in re.findall(r'(FL|FR|RL|RR) ([\d.]+|-)', pred.group(1))}
         row['quality'] = rest.rsplit('quality ', 1)[-1].strip()
     elif rest.startswith('run failed'):
         row['failed'] = True
@@ -82,7 +98,8 @@ for level in levels:
     keys = sorted((k for k in rows if k[0] == level), key=lambda k: (sizes.index(k[1]), k[2]))
     print(f'\n== {level} ({len(keys)} bays) ==')
     print(f'{"bay":<16} {"corner px med/p95/max":<22} {"height%":>7} {"tilt":>5} {"roll":>5} {"head":>5} {"dist":>6}'
-          f' | {"seam p95 mm FL/FR/RL/RR":<25} {"worst zone p95/max":>18} | {"quality":<8} hand')
+          f' | {"seam p95 mm FL/FR/RL/RR":<25} {"worst zone p95/max":>18} | {"predicted FL/FR/RL/RR":<22}'
+          f' | {"quality":<8} hand')
     worst = {}
     for k in keys:
         r = rows[k]
@@ -96,8 +113,11 @@ for level in levels:
         p95s = '/'.join(f'{z[n][1]:.0f}' for n in ('FL', 'FR', 'RL', 'RR')) if z else '-'
         wz = max(z.values(), key=lambda v: v[1]) if z else (0, 0, 0)
         wzs = f'{wz[1]:9.1f} {wz[2]:8.1f}' if z else f'{"(no tables)":>18}'
+        pr = r.get('predicted', {})
+        prs = '/'.join('-' if pr.get(n) is None else f'{pr[n]:.0f}' for n in ('FL', 'FR', 'RL', 'RR')) if pr else '-'
         print(f'{name:<16} {c[0]:5.2f} {c[1]:5.2f} {c[2]:6.2f}     {r["height"]:7.2f} {r["tilt"]:5.2f} {r["roll"]:5.2f}'
-              f' {r["heading"]:5.2f} {r["distance"]:6.1f} | {p95s:<25} {wzs} | {r.get("quality", "-"):<8} {r["placed"]}')
+              f' {r["heading"]:5.2f} {r["distance"]:6.1f} | {p95s:<25} {wzs} | {prs:<22} | {r.get("quality", "-"):<8}'
+              f' {r["placed"]}')
         for key, v in (('corner max', c[2]), ('corner p95', c[1]), ('height %', r['height']), ('tilt', r['tilt']),
                        ('roll', r['roll']), ('heading', r['heading']), ('distance mm', r['distance']),
                        ('zone p95 mm', wz[1]), ('zone max mm', wz[2])):
@@ -105,6 +125,19 @@ for level in levels:
         worst['halves placed by hand'] = worst.get('halves placed by hand', 0) + r['placed']
         q = r.get('quality', '-')
         worst['quality ' + q] = worst.get('quality ' + q, 0) + 1
+        # The verdict's errors against the truth: "good" over a seam a driver sees as a break
+        # (true 95th over 30 mm), "poor" on a clean bay. Bays without tables have no true seams.
+        worst.setdefault('verdict errors: good over 30 mm', 0)
+        if q == 'good' and z and wz[1] > 30:
+            worst['verdict errors: good over 30 mm'] += 1
+        if level == 'clean':
+            worst.setdefault('verdict errors: poor on clean', 0)
+            if q == 'poor':
+                worst['verdict errors: poor on clean'] += 1
+        # How far the prediction falls short of the truth in the worst case (truth over predicted).
+        for n in ('FL', 'FR', 'RL', 'RR'):
+            if z and pr.get(n):
+                worst['true/predicted'] = max(worst.get('true/predicted', 0), z[n][1] / pr[n])
     print('worst: ' + ', '.join(f'{k} {v:.2f}' if isinstance(v, float) else f'{k} {v}' for k, v in worst.items()))
 EOF
 echo

@@ -65,6 +65,7 @@ json refinementJson(const refine::RefinementReport& r) {
         k["heightSigmaMm"] = optionalNumber(after.heightSigmaMm);
         k["tiltSigmaDeg"] = optionalNumber(after.tiltSigmaDeg);
         k["rollSigmaDeg"] = optionalNumber(after.rollSigmaDeg);
+        k["headingSigmaDeg"] = optionalNumber(after.headingSigmaDeg);
         k["before"] = {{"rmsPx", before.rmsPx}, {"worstPx", before.worstPx}};
         cameras[kCameraKeys[c]] = k;
     }
@@ -76,9 +77,17 @@ json refinementJson(const refine::RefinementReport& r) {
                          {"cameras", {kCameraKeys[s.cameraA], kCameraKeys[s.cameraB]}},
                          {"gapMm", s.gapMm},
                          {"maxGapMm", s.maxGapMm},
-                         {"beforeMaxGapMm", r.rig.before.seams[t].maxGapMm}});
+                         {"beforeMaxGapMm", r.rig.before.seams[t].maxGapMm},
+                         {"predictedP95Mm", optionalNumber(s.predictedP95Mm)},
+                         {"weakerCamera", kCameraKeys[s.weakerCamera]}});
     }
     j["seams"] = seams;
+    json dropped = json::array();
+    for (const refine::ContradictedCorner& d : r.rig.dropped) {
+        dropped.push_back({{"camera", kCameraKeys[d.camera]}, {"corner", d.corner + 1}, {"leftOutPx", d.leftOutPx},
+                           {"score", d.score}});
+    }
+    j["droppedCorners"] = dropped;
     return j;
 }
 

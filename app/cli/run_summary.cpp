@@ -1,7 +1,9 @@
 #include "app/cli/run_summary.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "app/cli/camera_keys.h"
 
@@ -21,21 +23,29 @@ void printRefinement(const RunRecord& record) {
     const refine::RefinementReport& r = *record.refinement;
     std::printf("Refinement %s: corners %.1f ms, rig %.1f ms%s%s\n", r.enabled ? "on" : "off (--literal)",
                 r.cornerMs, r.rigMs, r.rig.note.empty() ? "" : "; rig kept: ", r.rig.note.c_str());
-    std::printf("%-6s %8s %8s %8s %8s %9s %8s %8s\n", "camera", "rms px", "worst px", "corner", "before",
-                "height mm", "tilt deg", "moved px");
+    std::printf("%-6s %8s %8s %8s %8s %9s %8s %8s %8s %8s\n", "camera", "rms px", "worst px", "corner", "before",
+                "height mm", "tilt deg", "roll deg", "head deg", "moved px");
     for (int c = 0; c < core::kCameraCount; ++c) {
         const refine::CameraFigures& f = r.rig.after.cameras[c];
         double moved = 0;
         for (const refine::CornerRefinement& p : r.corners[c]) moved = std::max(moved, double(p.moved));
-        std::printf("%-6s %8.2f %8.2f %8d %8.2f %9s %8s %8.2f\n", kCameraKeys[c], f.rmsPx, f.worstPx,
+        std::printf("%-6s %8.2f %8.2f %8d %8.2f %9s %8s %8s %8s %8.2f\n", kCameraKeys[c], f.rmsPx, f.worstPx,
                     f.worstCorner + 1, r.rig.before.cameras[c].rmsPx, sigmaText(f.heightSigmaMm, "%.1f").c_str(),
-                    sigmaText(f.tiltSigmaDeg, "%.3f").c_str(), moved);
+                    sigmaText(f.tiltSigmaDeg, "%.3f").c_str(), sigmaText(f.rollSigmaDeg, "%.3f").c_str(),
+                    sigmaText(f.headingSigmaDeg, "%.3f").c_str(), moved);
     }
     std::printf("Seam gaps (mm, worst corner):");
     for (int t = 0; t < refine::kRigTriangles; ++t) {
         const refine::SeamFigures& s = r.rig.after.seams[t];
         std::printf(" T%d %s/%s %.1f (before %.1f)%s", t + 1, kCameraKeys[s.cameraA], kCameraKeys[s.cameraB],
                     s.maxGapMm, r.rig.before.seams[t].maxGapMm, t + 1 < refine::kRigTriangles ? "," : "\n");
+    }
+    std::printf("Seams predicted (mm, 95th percentile; good up to %.0f):", refine::kGoodSeamMm);
+    for (int t = 0; t < refine::kRigTriangles; ++t) {
+        const refine::SeamFigures& s = r.rig.after.seams[t];
+        std::printf(" T%d %s/%s %s%s", t + 1, kCameraKeys[s.cameraA], kCameraKeys[s.cameraB],
+                    s.predictedP95Mm >= 0 ? std::to_string(std::lround(s.predictedP95Mm)).c_str() : "-",
+                    t + 1 < refine::kRigTriangles ? "," : "\n");
     }
     for (const std::string& n : r.notes) std::printf("  note: %s\n", n.c_str());
     std::printf("Quality: %s\n", r.good ? "good" : "poor");

@@ -212,9 +212,25 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
                       zones[z].max);
         zoneFigures += text;
     }
+    // Beside them the report's prediction of each zone's 95th percentile, from its own triangle.
+    constexpr int kZoneTriangle[4] = {0, 1, 3, 2};
+    std::string predicted;
+    for (int z = 0; z < 4; ++z) {
+        const nlohmann::json& seams = report["refinement"]["seams"];
+        const nlohmann::json p = seams.is_array() ? seams[kZoneTriangle[z]].value("predictedP95Mm", nlohmann::json())
+                                                  : nlohmann::json();
+        char text[48];
+        if (p.is_number()) {
+            std::snprintf(text, sizeof text, " %s %.1f", kSeamZoneNames[z], p.get<double>());
+        } else {
+            std::snprintf(text, sizeof text, " %s -", kSeamZoneNames[z]);
+        }
+        predicted += text;
+    }
     const std::string quality = report["refinement"].value("quality", std::string("-"));
-    std::printf("FIGURES %-8s %-7s seed %2llu | zones mm median/p95/max%s | quality %s\n", size.c_str(), mode,
-                static_cast<unsigned long long>(c.seed), tables ? zoneFigures.c_str() : " -", quality.c_str());
+    std::printf("FIGURES %-8s %-7s seed %2llu | zones mm median/p95/max%s | predicted p95%s | quality %s\n",
+                size.c_str(), mode, static_cast<unsigned long long>(c.seed), tables ? zoneFigures.c_str() : " -",
+                predicted.c_str(), quality.c_str());
     if (!HasFailure()) removeFolder(dir);
 }
 

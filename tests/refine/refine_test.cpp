@@ -215,6 +215,16 @@ TEST(RigRefinement, NamesAMisplacedCornerAndNeverWritesNonFiniteValues) {
     EXPECT_FALSE(report.good);
     ASSERT_FALSE(report.warnings.empty());
     EXPECT_NE(report.warnings[0].find("RIGHT camera, corner 4"), std::string::npos) << report.warnings[0];
+    // Dropped, it pulls no camera: all four as near the truth as on a bay without it.
+    ASSERT_EQ(report.rig.dropped.size(), 1u);
+    EXPECT_EQ(report.rig.dropped[0].camera, 3);
+    EXPECT_EQ(report.rig.dropped[0].corner, 3);
+    for (int k = 0; k < 4; ++k) {
+        const auto truth = bay.truePose(k);
+        EXPECT_NEAR(bay.cams[k].posZ, truth[kHeight], 0.002 * truth[kHeight]) << k;
+        EXPECT_NEAR(bay.cams[k].rotX, truth[kTilt], 0.03) << k;
+        EXPECT_NEAR(bay.cams[k].rotZ, truth[kRoll], 0.03) << k;
+    }
 
     // A degenerate pose from the library: nothing refined, nothing changed.
     Bay broken(5);
@@ -227,6 +237,55 @@ TEST(RigRefinement, NamesAMisplacedCornerAndNeverWritesNonFiniteValues) {
     EXPECT_FALSE(result.note.empty());
     EXPECT_EQ(std::memcmp(kept.data(), broken.cams.data(), sizeof kept), 0);
     EXPECT_EQ(std::memcmp(keptWorld.data(), broken.world.data(), sizeof keptWorld), 0);
+}
+
+// The verdict rests on what the corners' scatter predicts for the seams, whatever single corner
+// shows: tidy corners are good; corners a pixel or so off everywhere, none of them an outlier,
+// are poor with the seam, the camera and what to do named, and the poses really are as uncertain
+// as predicted.
+TEST(RigRefinement, CallsTheRigGoodOnlyWhenThePredictedSeamsAreWithinTheLimit) {
+    {
+        Bay bay(4);
+        ASSERT_EQ(bay.calibrate(), 0);
+        RefinementReport report;
+        report.rig = refineRig(bay.cams.data(), 0, 800, nullptr);
+        judge(report);
+        EXPECT_TRUE(report.good) << (report.warnings.empty() ? "" : report.warnings[0]);
+        ASSERT_TRUE(report.rig.after.predicted);
+        for (const SeamFigures& s : report.rig.after.seams) {
+            EXPECT_GT(s.predictedP95Mm, 0);
+            EXPECT_LE(s.predictedP95Mm, kGoodSeamMm);
+        }
+        for (const CameraFigures& c : report.rig.after.cameras) EXPECT_GT(c.headingSigmaDeg, 0);
+    }
+    Bay bay(4);
+    for (int k = 0; k < 4; ++k) {
+        for (int i = 0; i < 6; ++i) {
+            bay.image[k][i].x += 1.2f * std::cos(7.0f * k + 3.0f * i);
+            bay.image[k][i].y += 1.2f * std::sin(5.0f * k + 2.0f * i);
+        }
+    }
+    ASSERT_EQ(bay.calibrate(), 0);
+    RefinementReport report;
+    report.rig = refineRig(bay.cams.data(), 0, 800, nullptr);
+    judge(report);
+    EXPECT_FALSE(report.good);
+    EXPECT_TRUE(report.rig.dropped.empty());
+    double worst = 0;
+    for (const SeamFigures& s : report.rig.after.seams) worst = std::max(worst, s.predictedP95Mm);
+    EXPECT_GT(worst, kGoodSeamMm);
+    bool named = false;
+    for (const std::string& w : report.warnings) {
+        named |= w.find("seam ") == 0 && w.find(" camera, corner ") != std::string::npos &&
+                 w.find("re-take the picture") != std::string::npos;
+    }
+    EXPECT_TRUE(named) << (report.warnings.empty() ? "no warning" : report.warnings[0]);
+    for (int k = 0; k < 4; ++k) {
+        const auto truth = bay.truePose(k);
+        const CameraFigures& c = report.rig.after.cameras[k];
+        EXPECT_LT(std::abs(bay.cams[k].posZ - truth[kHeight]), 4 * c.heightSigmaMm) << k;
+        EXPECT_LT(std::abs(bay.cams[k].rotX - truth[kTilt]), 4 * c.tiltSigmaDeg) << k;
+    }
 }
 
 }  // namespace
