@@ -26,9 +26,9 @@ constexpr int kMaxIterations = 100;
 constexpr double kMinPixelSigma = 0.05;
 // The residuals show only part of the corners' error: with 33 unknowns for 48 coordinates the rig
 // takes much of it into its poses, and a soft picture moves every acute corner the same way, which
-// no residual shows. On clean simulated bays the poses err about this many times what the residual
-// scatter alone predicts, so the predictions are scaled by it.
-constexpr double kUnseenErrorFactor = 2.5;
+// no residual shows. On clean simulated bays the seams break up to this many times what the
+// residual scatter alone predicts, so the predictions are scaled by it.
+constexpr double kUnseenErrorFactor = 3.0;
 // A corner is dropped when, left out, the rest of the rig puts it this far from where it was seen
 // and this many times the corners' scatter away (the root of its residual in the whole fit times
 // that distance: the fit absorbs much of a corner's error, the refit without it shows all of it).
@@ -358,6 +358,14 @@ double largerEigenvalue(double a, double b, double d) {
 // middle, which is what a seam there breaks by.
 void predict(ceres::Problem& problem, const CameraParam* cams, Rig& rig, const Use& use, RigFigures& figures) {
     figures.pixelSigma = std::max(scatter(figures, use), kMinPixelSigma);
+    // A rig the calibration could not solve may put a corner behind its camera or give no finite
+    // derivative: there is nothing to predict from, and the decomposition must not see it.
+    ceres::CRSMatrix jacobian;
+    double cost = 0;
+    if (!problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian) || !finite(cost)) return;
+    for (double v : jacobian.values) {
+        if (!finite(v)) return;
+    }
     ceres::Covariance::Options options;
     options.algorithm_type = ceres::DENSE_SVD;
     options.num_threads = 1;

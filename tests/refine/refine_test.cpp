@@ -237,6 +237,17 @@ TEST(RigRefinement, NamesAMisplacedCornerAndNeverWritesNonFiniteValues) {
     EXPECT_FALSE(result.note.empty());
     EXPECT_EQ(std::memcmp(kept.data(), broken.cams.data(), sizeof kept), 0);
     EXPECT_EQ(std::memcmp(keptWorld.data(), broken.world.data(), sizeof keptWorld), 0);
+
+    // A pose a failed calibration leaves, looking away from the floor: measured, nothing predicted.
+    Bay away(5);
+    ASSERT_EQ(away.calibrate(), 0);
+    away.cams[2].rotX += 180;
+    const RigFigures measured = measureRig(away.cams.data(), 0, 800);
+    EXPECT_FALSE(measured.predicted);
+    RefinementReport poor;
+    poor.rig.after = measured;
+    judge(poor);
+    EXPECT_FALSE(poor.good);
 }
 
 // The verdict rests on what the corners' scatter predicts for the seams, whatever single corner
