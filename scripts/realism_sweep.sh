@@ -91,6 +91,8 @@ for line in open(path):
             row['predicted'] = {z: float(v) if v != '-' else None
                                 for z, v in re.findall(r'(FL|FR|RL|RR) ([\d.]+|-)', pred.group(1))}
         row['quality'] = rest.rsplit('quality ', 1)[-1].strip()
+        dropped = re.search(r'dropped (\d+)', rest)
+        row['dropped'] = int(dropped.group(1)) if dropped else 0
     elif rest.startswith('run failed'):
         row['failed'] = True
 sizes = ['720x480', '640x480', '1280x720']
@@ -123,6 +125,7 @@ for level in levels:
                        ('zone p95 mm', wz[1]), ('zone max mm', wz[2])):
             worst[key] = max(worst.get(key, 0), v)
         worst['halves placed by hand'] = worst.get('halves placed by hand', 0) + r['placed']
+        worst['corners dropped'] = worst.get('corners dropped', 0) + r.get('dropped', 0)
         q = r.get('quality', '-')
         worst['quality ' + q] = worst.get('quality ' + q, 0) + 1
         # The verdict's errors against the truth: "good" over a seam a driver sees as a break

@@ -228,9 +228,10 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
         predicted += text;
     }
     const std::string quality = report["refinement"].value("quality", std::string("-"));
-    std::printf("FIGURES %-8s %-7s seed %2llu | zones mm median/p95/max%s | predicted p95%s | quality %s\n",
+    const size_t dropped = report["refinement"].value("droppedCorners", nlohmann::json::array()).size();
+    std::printf("FIGURES %-8s %-7s seed %2llu | zones mm median/p95/max%s | predicted p95%s | dropped %zu | quality %s\n",
                 size.c_str(), mode, static_cast<unsigned long long>(c.seed), tables ? zoneFigures.c_str() : " -",
-                predicted.c_str(), quality.c_str());
+                predicted.c_str(), dropped, quality.c_str());
     if (!HasFailure()) removeFolder(dir);
 }
 
