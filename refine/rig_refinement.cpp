@@ -300,18 +300,25 @@ bool allFinite(const Rig& rig) {
     return true;
 }
 
-// The corners' scatter: the residuals of the corners in use over the rig's redundancy.
-double scatter(const RigFigures& figures, const Use& use) {
+// The squared residuals of the corners in use, and how many corners that is.
+double squaredResiduals(const RigFigures& figures, const Use& use, int& corners) {
     double sum = 0;
-    int observations = 0;
+    corners = 0;
     for (int k = 0; k < kRigCameras; ++k) {
         for (int i = 0; i < 6; ++i) {
             if (!use[k][i]) continue;
             sum += figures.cameras[k].residualPx[i] * figures.cameras[k].residualPx[i];
-            observations += 2;
+            ++corners;
         }
     }
-    return std::sqrt(sum / std::max(1, observations - kUnknowns));
+    return sum;
+}
+
+// The corners' scatter: the residuals of the corners in use over the rig's redundancy.
+double scatter(const RigFigures& figures, const Use& use) {
+    int corners = 0;
+    const double sum = squaredResiduals(figures, use, corners);
+    return std::sqrt(sum / std::max(1, 2 * corners - kUnknowns));
 }
 
 using Matrix6 = std::array<double, kPoseSize * kPoseSize>;
@@ -480,16 +487,9 @@ bool solve(ceres::Problem& problem, int maxIterations, int* iterations = nullptr
 }
 
 double rmsOver(const RigFigures& figures, const Use& use) {
-    double sum = 0;
-    int n = 0;
-    for (int k = 0; k < kRigCameras; ++k) {
-        for (int i = 0; i < 6; ++i) {
-            if (!use[k][i]) continue;
-            sum += figures.cameras[k].residualPx[i] * figures.cameras[k].residualPx[i];
-            ++n;
-        }
-    }
-    return std::sqrt(sum / std::max(1, n));
+    int corners = 0;
+    const double sum = squaredResiduals(figures, use, corners);
+    return std::sqrt(sum / std::max(1, corners));
 }
 
 // Each corner in use left out in turn, most contradicted first.
