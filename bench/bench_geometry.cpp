@@ -10,8 +10,7 @@
 
 namespace {
 
-CameraParam benchCamera()
-{
+CameraParam benchCamera() {
     CameraParam cam{};
     cam.f = 300.0f;
     cam.fx = 230.0f;
@@ -29,48 +28,40 @@ CameraParam benchCamera()
 
 constexpr int kPoints = 1 << 20;
 
-std::vector<Point2F> pixelGrid()
-{
+std::vector<Point2F> pixelGrid() {
     std::vector<Point2F> p(kPoints);
     for (int i = 0; i < kPoints; ++i)
         p[i] = {static_cast<float>(i % 1024) * 0.7f, static_cast<float>(i / 1024) * 0.47f};
     return p;
 }
 
-void BM_LensInverse(benchmark::State& state)
-{
+void BM_LensInverse(benchmark::State& state) {
     const CameraParam cam = benchCamera();
     const std::vector<Point2F> in = pixelGrid();
     std::vector<Point2F> out(kPoints);
     for (auto _ : state) {
-        for (int i = 0; i < kPoints; ++i)
-            mzFeatureUndistortion(&in[i], &out[i], &cam);
+        for (int i = 0; i < kPoints; ++i) mzFeatureUndistortion(&in[i], &out[i], &cam);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * kPoints);
 }
 BENCHMARK(BM_LensInverse)->Unit(benchmark::kMillisecond);
 
-void BM_LensForward(benchmark::State& state)
-{
+void BM_LensForward(benchmark::State& state) {
     const CameraParam cam = benchCamera();
     std::vector<Point2F> in = pixelGrid();
-    for (Point2F& p : in)
-        p = {p.x - 360.0f, p.y - 240.0f};
+    for (Point2F& p : in) p = {p.x - 360.0f, p.y - 240.0f};
     std::vector<Point2F> out(kPoints);
     for (auto _ : state) {
-        for (int i = 0; i < kPoints; ++i)
-            mzFeatureDistortion(&in[i], &out[i], &cam);
+        for (int i = 0; i < kPoints; ++i) mzFeatureDistortion(&in[i], &out[i], &cam);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * kPoints);
 }
 BENCHMARK(BM_LensForward)->Unit(benchmark::kMillisecond);
 
-void BM_Homography6(benchmark::State& state)
-{
-    const Point2F src[6] = {{-1500, 900}, {-900, 1300}, {-1700, 1500},
-                            {1500, 900},  {1700, 1500}, {900, 1300}};
+void BM_Homography6(benchmark::State& state) {
+    const Point2F src[6] = {{-1500, 900}, {-900, 1300}, {-1700, 1500}, {1500, 900}, {1700, 1500}, {900, 1300}};
     const Point2F dst[6] = {{268, -37}, {120, -20}, {237, 1}, {-229, -20}, {-180, 4}, {-100, -30}};
     MatrixPtr h(3, 3);
     for (auto _ : state) {
@@ -80,4 +71,4 @@ void BM_Homography6(benchmark::State& state)
 }
 BENCHMARK(BM_Homography6)->Unit(benchmark::kMicrosecond);
 
-} // namespace
+}  // namespace

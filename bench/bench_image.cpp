@@ -87,8 +87,8 @@ void BM_MakeBinMaskYCbCr(benchmark::State& state) {
         mzMakeBinMaskYCbCr(kOutWidth, kOutHeight, mask.data(), out.data(), &len);
         benchmark::DoNotOptimize(out.data());
     }
-    state.counters["pixels/s"] = benchmark::Counter(static_cast<double>(kOutWidth) * kOutHeight,
-                                                    benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["pixels/s"] =
+        benchmark::Counter(static_cast<double>(kOutWidth) * kOutHeight, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 }  // namespace

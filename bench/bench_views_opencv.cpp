@@ -102,7 +102,8 @@ struct OpenCvTopView {
                 pair.weightQ = cv::Mat::zeros(pair.roi.size(), CV_32F);
                 pair.mask = cv::Mat::zeros(pair.roi.size(), CV_8U);
                 for (const cv::Point& at : pairPixels[p][q]) {
-                    const float share = static_cast<float>(plan.ops[static_cast<std::size_t>(at.y) * w + at.x].w) / 256.0f;
+                    const float share =
+                        static_cast<float>(plan.ops[static_cast<std::size_t>(at.y) * w + at.x].w) / 256.0f;
                     const cv::Point local = at - pair.roi.tl();
                     pair.weightP.at<float>(local) = 1.0f - share;
                     pair.weightQ.at<float>(local) = share;

@@ -65,7 +65,7 @@ int32_t applyState(CalibHandle* handle, CameraParam* records, const CalibAdjust*
         }
     }
     CalibState& state = *handle->state;
-    CalibCamera (&cameras)[kCameraCount] = state.cameras;
+    CalibCamera(&cameras)[kCameraCount] = state.cameras;
     for (int k = 0; k < kCameraCount; ++k) {
         std::copy(records[k].imagePoints, records[k].imagePoints + kPointCount, cameras[k].imagePoints);
     }
@@ -80,7 +80,7 @@ int32_t applyState(CalibHandle* handle, CameraParam* records, const CalibAdjust*
 
     float rotation = 0.0f;
     if (adjust != nullptr) {
-        const float values[6] = {adjust->shiftX, adjust->shiftY, adjust->sideHeightOffset,
+        const float values[6] = {adjust->shiftX,  adjust->shiftY,   adjust->sideHeightOffset,
                                  adjust->unused3, adjust->rotation, adjust->unused5};
         std::copy(values, values + 6, state.adjust);
         rotation = state.adjust[kRotation];
@@ -191,8 +191,7 @@ MZ_API int32_t mzMultiCalibGetMarker(CalibHandle* handle) {
     return ops->getMarker(handle);
 }
 
-MZ_API int32_t mzMultiCalibGetImage2World(CalibHandle* handle, const Point2F* pixel, Point2F* ground,
-                                          int32_t camera) {
+MZ_API int32_t mzMultiCalibGetImage2World(CalibHandle* handle, const Point2F* pixel, Point2F* ground, int32_t camera) {
     const CalibOps* ops = opsOf(handle);
     if (ops == nullptr || ops->imageToWorld == nullptr) return -1;
     return ops->imageToWorld(handle, pixel, ground, camera);

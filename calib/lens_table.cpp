@@ -28,9 +28,13 @@ static_assert(kBuiltInRows == lens::kBuiltInRowCount);
 
 std::array<LensRow, kBuiltInRows> kWide20Rows = builtInRows();
 
-const LensTable kWide20 = {lens::kBuiltInWidth, lens::kBuiltInHeight,
-                           static_cast<float>(lens::kBuiltInPitchX), static_cast<float>(lens::kBuiltInPitchY),
-                           kBuiltInRows, kWide20Rows.data(), {}};
+const LensTable kWide20 = {lens::kBuiltInWidth,
+                           lens::kBuiltInHeight,
+                           static_cast<float>(lens::kBuiltInPitchX),
+                           static_cast<float>(lens::kBuiltInPitchY),
+                           kBuiltInRows,
+                           kWide20Rows.data(),
+                           {}};
 
 bool sameName(const char* a, const char* b) {
     for (;; ++a, ++b) {
@@ -71,8 +75,7 @@ const LensTable* lookupLens(CalibState& state, const char* name, const std::file
         LensEntry& entry = state.registry[i];
         if (entry.table == nullptr) {
             LensTable& table = state.fileTables[i];
-            if (!readLensFile(dir.empty() ? std::filesystem::path(key) : dir / key, table,
-                              state.fileRows[i])) {
+            if (!readLensFile(dir.empty() ? std::filesystem::path(key) : dir / key, table, state.fileRows[i])) {
                 return nullptr;
             }
             std::memset(entry.name, 0, sizeof entry.name);

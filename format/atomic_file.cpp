@@ -51,8 +51,7 @@ std::filesystem::path writeTemporary(const std::filesystem::path& path, std::spa
     if (injected(WriteStep::kWrite, path) ||
         (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()))
         problem = "short write";
-    else if (injected(WriteStep::kFlush, path) || std::fflush(file) != 0)
-        problem = "cannot flush the file";
+    else if (injected(WriteStep::kFlush, path) || std::fflush(file) != 0) problem = "cannot flush the file";
     else if (injected(WriteStep::kSync, path) || ::fsync(::fileno(file)) != 0)
         problem = "cannot sync the file to the disk";
     const bool closed = std::fclose(file) == 0 && !injected(WriteStep::kClose, path);

@@ -41,7 +41,7 @@ public:
     size_t placed() const { return placed_; }
 
 private:
-    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> files_;   // temporary, final
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> files_;  // temporary, final
     size_t placed_ = 0;
 };
 

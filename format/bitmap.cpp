@@ -17,9 +17,7 @@ constexpr uint32_t kMinInfoHeaderSize = 40;
 // Far beyond any camera; keeps a forged header from asking for gigabytes.
 constexpr int64_t kMaxSide = 16384;
 
-uint16_t u16At(std::span<const uint8_t> b, size_t off) {
-    return static_cast<uint16_t>(b[off] | (b[off + 1] << 8));
-}
+uint16_t u16At(std::span<const uint8_t> b, size_t off) { return static_cast<uint16_t>(b[off] | (b[off + 1] << 8)); }
 
 uint32_t u32At(std::span<const uint8_t> b, size_t off) {
     uint32_t v;

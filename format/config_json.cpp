@@ -16,8 +16,8 @@ namespace {
 
 // Ordered objects keep the file's field order; single-precision numbers print in their shortest
 // form ("0.7", not "0.699999988079071"), which reads back to the same bits.
-using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t,
-                                  std::uint64_t, float>;
+using Json =
+    nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t, std::uint64_t, float>;
 // Read in double precision, so that a number too big for a float is an out-of-range field, not a
 // fault of the text.
 using InJson = nlohmann::ordered_json;
@@ -57,8 +57,7 @@ public:
         const std::string s = v.get<std::string>();
         if (s.size() > longest) {
             throw ConfigJsonError(at(key), "\"" + s + "\" is " + std::to_string(s.size()) +
-                                               " characters long; the field holds at most " +
-                                               std::to_string(longest));
+                                               " characters long; the field holds at most " + std::to_string(longest));
         }
         for (char c : s) {
             if (c < 0x20 || c > 0x7E) throw ConfigJsonError(at(key), "only printable ASCII characters fit the field");
@@ -151,7 +150,8 @@ ConfigMultiview readMultiview(const Fields& f) {
     mv.markerLength = f.number("markerLength");
     const InJson& ids = f.array("lutIds", 4, 4);
     for (int i = 0; i < 4; ++i) {
-        mv.lutIds[i] = static_cast<int32_t>(Fields::integerOf(ids[i], f.at("lutIds") + "/" + std::to_string(i), kI32Min, kI32Max));
+        mv.lutIds[i] =
+            static_cast<int32_t>(Fields::integerOf(ids[i], f.at("lutIds") + "/" + std::to_string(i), kI32Min, kI32Max));
     }
     return mv;
 }
@@ -173,7 +173,8 @@ ConfigSingleview readSingleview(const Fields& f) {
     if (f.has("unused")) {
         const InJson& u = f.array("unused", 4, 4);
         for (int i = 0; i < 4; ++i) {
-            sv.unused[i] = static_cast<uint8_t>(Fields::integerOf(u[i], f.at("unused") + "/" + std::to_string(i), 0, 255));
+            sv.unused[i] =
+                static_cast<uint8_t>(Fields::integerOf(u[i], f.at("unused") + "/" + std::to_string(i), 0, 255));
         }
     }
     sv.overlayScale = i32(f, "overlayScale");
@@ -278,8 +279,8 @@ std::string configToJson(const ConfigFile& config, const std::vector<std::string
         cars.push_back(std::move(c));
     }
     root["carImages"] = std::move(cars);
-    root["singleviewHeader"] = Json(std::vector<int32_t>(config.singleviewHeaderWords.begin(),
-                                                         config.singleviewHeaderWords.end()));
+    root["singleviewHeader"] =
+        Json(std::vector<int32_t>(config.singleviewHeaderWords.begin(), config.singleviewHeaderWords.end()));
     Json singles = Json::array();
     for (const ConfigSingleview& sv : config.singleviews) {
         Json s = Json::object();
@@ -321,7 +322,8 @@ ConfigFile configFromJson(const std::string& text, const std::filesystem::path& 
     const Fields header(top.value("header"), "/header");
     const InJson& tag = header.has("tag") ? header.array("tag", 4, 4) : InJson(std::vector<int>{0, 0, 0, 0});
     for (int i = 0; i < 4; ++i) {
-        config.headerTag[i] = static_cast<uint8_t>(Fields::integerOf(tag[i], header.at("tag") + "/" + std::to_string(i), 0, 255));
+        config.headerTag[i] =
+            static_cast<uint8_t>(Fields::integerOf(tag[i], header.at("tag") + "/" + std::to_string(i), 0, 255));
     }
     config.model = header.text("model", kModelNameField - 1);
     config.parkingGuideLevel = static_cast<uint8_t>(header.integer("parkingGuideLevel", 0, 255));
@@ -401,8 +403,8 @@ std::string configToText(const ConfigFile& config) {
         out << "\n";
     }
     for (const ConfigCarImage& car : config.carImages) {
-        out << "\nCar image of view " << car.type - kRecordCarImage0 << " (record " << int{car.type} << "): "
-            << car.pixels.size() << " bytes\n";
+        out << "\nCar image of view " << car.type - kRecordCarImage0 << " (record " << int{car.type}
+            << "): " << car.pixels.size() << " bytes\n";
     }
     out << "\nSingle views: " << config.singleviews.size() << ", section words " << config.singleviewHeaderWords[0]
         << ' ' << config.singleviewHeaderWords[1] << ' ' << config.singleviewHeaderWords[2] << "\n";
@@ -412,9 +414,9 @@ std::string configToText(const ConfigFile& config) {
         out << "  record " << int{sv.type} << ": view " << sv.viewIndex << " \"" << sv.fileName << "\" " << sv.width
             << " x " << sv.height << ", flags " << flags << ", table id " << sv.lutId << "\n";
         out << "    wide angle " << number(sv.wideAngle) << ", tilt " << number(sv.tiltX) << ", " << number(sv.tiltY)
-            << ", rotation " << number(sv.rotation) << ", offset " << number(sv.offsetX) << ", "
-            << number(sv.offsetY) << ", scale " << number(sv.scaleX) << ", " << number(sv.scaleY)
-            << ", overlay scale " << sv.overlayScale << ", centre " << sv.centreX << ", " << sv.centreY << "\n";
+            << ", rotation " << number(sv.rotation) << ", offset " << number(sv.offsetX) << ", " << number(sv.offsetY)
+            << ", scale " << number(sv.scaleX) << ", " << number(sv.scaleY) << ", overlay scale " << sv.overlayScale
+            << ", centre " << sv.centreX << ", " << sv.centreY << "\n";
     }
     return out.str();
 }

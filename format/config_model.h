@@ -20,12 +20,12 @@ inline constexpr int kCameraPayloadSize = 92;
 inline constexpr int kMultiviewPayloadSize = 72;
 inline constexpr int kSingleviewSectionHeaderSize = 16;
 inline constexpr int kSingleviewPayloadSize = 88;
-inline constexpr int kModelNameField = 16;   // NUL-terminated within the field
-inline constexpr int kViewNameField = 10;    // NUL-padded, need not be terminated
+inline constexpr int kModelNameField = 16;  // NUL-terminated within the field
+inline constexpr int kViewNameField = 10;   // NUL-padded, need not be terminated
 // The writer lets a longer name such as "AVM2D_FRONT" run on into the two uninterpreted bytes
 // after the field (the program's view record holds 12 bytes of name).
 inline constexpr int kViewNameWritten = 12;
-inline constexpr int kLutFileNameField = 20; // NUL-terminated within the field
+inline constexpr int kLutFileNameField = 20;  // NUL-terminated within the field
 // Largest camera picture side a configuration may declare. The workflow keeps several pictures of
 // the camera's size in memory; a damaged size field must not turn into a request for gigabytes.
 // (The display unit's tables address at most 1024 x 2048 source pixels; bigger pictures still
@@ -47,26 +47,26 @@ enum RecordType : uint8_t {
 struct ConfigCamera {
     uint8_t type = kRecordFrontCamera;
     float f = 0, fx = 0, fy = 0, cx = 0, cy = 0;
-    std::array<float, 5> k{};   // forward lens polynomial k1..k5
-    std::array<float, 9> c{};   // inverse lens polynomial c0..c8
+    std::array<float, 5> k{};  // forward lens polynomial k1..k5
+    std::array<float, 9> c{};  // inverse lens polynomial c0..c8
     int32_t width = 0;
     int32_t height = 0;
-    float extra1 = 0;           // stored as floats, truncated to integers on load
+    float extra1 = 0;  // stored as floats, truncated to integers on load
     float extra2 = 0;
 };
 
 // Payload of record types 20 to 22.
 struct ConfigMultiview {
     uint8_t type = kRecordMultiview0;
-    std::string name;           // at most 12 characters (see kViewNameWritten)
+    std::string name;  // at most 12 characters (see kViewNameWritten)
     uint32_t flags = 0;
     int32_t width = 0;
     int32_t height = 0;
     float centreX = 0, centreY = 0, mmPerPixel = 0;
     float originX = 0, originY = 0;
-    int32_t vehicleWidth = 0;   // mm
-    int32_t vehicleLength = 0;  // mm
-    float markerLength = 0;     // mm
+    int32_t vehicleWidth = 0;         // mm
+    int32_t vehicleLength = 0;        // mm
+    float markerLength = 0;           // mm
     std::array<int32_t, 4> lutIds{};  // front, rear, left, right; <= 0: not exported
 };
 
@@ -80,7 +80,7 @@ struct ConfigCarImage {
 struct ConfigSingleview {
     uint8_t type = kRecordSingleviewFirst;
     int32_t viewIndex = 0;
-    std::string fileName;       // at most 19 characters
+    std::string fileName;  // at most 19 characters
     uint32_t flags = 0;
     float wideAngle = 0, tiltX = 0, tiltY = 0, rotation = 0;
     float offsetX = 0, offsetY = 0, scaleX = 1, scaleY = 1;
@@ -94,9 +94,9 @@ struct ConfigSingleview {
 };
 
 struct ConfigFile {
-    std::array<uint8_t, 4> headerTag{};   // header bytes 0-3, not interpreted
-    std::string model;                    // at most 15 characters, e.g. "AVM 1.65"
-    uint8_t parkingGuideLevel = 0;        // header byte 23
+    std::array<uint8_t, 4> headerTag{};  // header bytes 0-3, not interpreted
+    std::string model;                   // at most 15 characters, e.g. "AVM 1.65"
+    uint8_t parkingGuideLevel = 0;       // header byte 23
     std::vector<ConfigCamera> cameras;
     std::vector<ConfigMultiview> multiviews;
     std::vector<ConfigCarImage> carImages;

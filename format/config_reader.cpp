@@ -92,9 +92,7 @@ void decodeMultiview(const uint8_t* p, MultiviewParam& mv) {
     for (int i = 0; i < 4; ++i) mv.lutId[i] = i32At(p, 56 + 4 * i);
 }
 
-RigPlacement decodeRigPlacement(const uint8_t* p) {
-    return {f32At(p, 36), f32At(p, 40), truncToInt(f32At(p, 52))};
-}
+RigPlacement decodeRigPlacement(const uint8_t* p) { return {f32At(p, 36), f32At(p, 40), truncToInt(f32At(p, 52))}; }
 
 void decodeSingleview(const uint8_t* p, SingleviewParam& sv) {
     sv.flags = u32At(p, 24);
@@ -132,8 +130,7 @@ public:
         return p;
     }
     // A record's payload, which must have the record's own length.
-    const uint8_t* record(int first, int last, int32_t expected, const char* section, uint8_t& type,
-                          int32_t& length) {
+    const uint8_t* record(int first, int last, int32_t expected, const char* section, uint8_t& type, int32_t& length) {
         const size_t at = pos_;
         const uint8_t* h = take(kChunkHeaderSize, "a record header");
         type = h[0];
@@ -178,7 +175,8 @@ ConfigFile decodeConfig(std::span<const uint8_t> bytes) {
     uint8_t type = 0;
     int32_t length = 0;
     for (int i = 0; i < cameras; ++i) {
-        const uint8_t* p = in.record(kRecordFrontCamera, kRecordRightCamera, kCameraPayloadSize, "camera", type, length);
+        const uint8_t* p =
+            in.record(kRecordFrontCamera, kRecordRightCamera, kCameraPayloadSize, "camera", type, length);
         ConfigCamera cam;
         cam.type = type;
         std::memcpy(&cam.f, p, 4);
@@ -221,8 +219,7 @@ ConfigFile decodeConfig(std::span<const uint8_t> bytes) {
         for (const ConfigMultiview& mv : cfg.multiviews) {
             if (mv.type - kRecordMultiview0 == type - kRecordCarImage0) view = &mv;
         }
-        if (!view || view->width <= 0 || view->height <= 0 ||
-            paddedImageSize(view->width, view->height) != length) {
+        if (!view || view->width <= 0 || view->height <= 0 || paddedImageSize(view->width, view->height) != length) {
             broken(at, "car image of " + std::to_string(length) + " bytes does not match its view");
         }
         ConfigCarImage car;
@@ -243,7 +240,7 @@ ConfigFile decodeConfig(std::span<const uint8_t> bytes) {
         sv.viewIndex = i32At(p, 0);
         sv.fileName = textField(p + 4, kLutFileNameField - 1);
         sv.flags = u32At(p, 24);
-        float* floats[] = {&sv.wideAngle, &sv.tiltX, &sv.tiltY, &sv.rotation,
+        float* floats[] = {&sv.wideAngle, &sv.tiltX,   &sv.tiltY,  &sv.rotation,
                            &sv.offsetX,   &sv.offsetY, &sv.scaleX, &sv.scaleY};
         for (int k = 0; k < 8; ++k) *floats[k] = f32At(p, 28 + 4 * k);
         std::memcpy(sv.unused.data(), p + 60, 4);

@@ -26,8 +26,8 @@ public:
     void text(const std::string& s, size_t field, bool terminated, const char* what) {
         const size_t room = terminated ? field - 1 : field;
         if (s.size() > room || s.find('\0') != std::string::npos) {
-            throw std::invalid_argument(std::string(what) + " \"" + s + "\" does not fit its " +
-                                        std::to_string(field) + "-byte field");
+            throw std::invalid_argument(std::string(what) + " \"" + s + "\" does not fit its " + std::to_string(field) +
+                                        "-byte field");
         }
         bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size());
         out_.insert(out_.end(), field - s.size(), 0);
@@ -52,8 +52,7 @@ uint8_t sectionCount(size_t n, const char* section) {
 
 void requireType(uint8_t type, int first, int last, const char* section) {
     if (type < first || type > last) {
-        throw std::invalid_argument("record type " + std::to_string(type) + " is not a " + section +
-                                    " record");
+        throw std::invalid_argument("record type " + std::to_string(type) + " is not a " + section + " record");
     }
 }
 
@@ -114,8 +113,7 @@ std::vector<uint8_t> encodeConfig(const ConfigFile& config) {
         w.i32(sv.viewIndex);
         w.text(sv.fileName, kLutFileNameField, true, "look-up-table file name");
         w.u32(sv.flags);
-        for (float v : {sv.wideAngle, sv.tiltX, sv.tiltY, sv.rotation, sv.offsetX, sv.offsetY,
-                        sv.scaleX, sv.scaleY}) {
+        for (float v : {sv.wideAngle, sv.tiltX, sv.tiltY, sv.rotation, sv.offsetX, sv.offsetY, sv.scaleX, sv.scaleY}) {
             w.f32(v);
         }
         w.bytes(sv.unused.data(), sv.unused.size());

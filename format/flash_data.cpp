@@ -23,8 +23,8 @@ uint16_t toBcd(int64_t value, int digits) {
     return out;
 }
 
-std::vector<uint8_t> encodeFlashData(std::span<const uint8_t> payload, int32_t identifier,
-                                     const FlashDate& date, int32_t major, int32_t minor) {
+std::vector<uint8_t> encodeFlashData(std::span<const uint8_t> payload, int32_t identifier, const FlashDate& date,
+                                     int32_t major, int32_t minor) {
     std::vector<uint8_t> out;
     encodeFlashData(payload, identifier, date, major, minor, out);
     return out;

@@ -24,8 +24,8 @@ FlashDate localDate();
 uint16_t toBcd(int64_t value, int digits);
 
 // Header words 0 to 6; the checksum word 15 is their sum modulo 65536.
-std::vector<uint8_t> encodeFlashData(std::span<const uint8_t> payload, int32_t identifier,
-                                     const FlashDate& date, int32_t major, int32_t minor);
+std::vector<uint8_t> encodeFlashData(std::span<const uint8_t> payload, int32_t identifier, const FlashDate& date,
+                                     int32_t major, int32_t minor);
 // The same into `file`, whose storage is reused (a writer of many files allocates once).
 void encodeFlashData(std::span<const uint8_t> payload, int32_t identifier, const FlashDate& date, int32_t major,
                      int32_t minor, std::vector<uint8_t>& file);

@@ -12,7 +12,7 @@ namespace mz::format {
 struct StoredMatrix {
     int rows = 0;
     int cols = 0;
-    std::vector<double> data;   // row by row
+    std::vector<double> data;  // row by row
 };
 
 // Every top-level entry that is a matrix (a "!!opencv-matrix" map of rows, cols, dt and data, or

@@ -203,7 +203,8 @@ std::vector<uint8_t> encodeJpeg(int width, int height, int stride, std::span<con
     if (done) file.assign(encoder.buffer, encoder.buffer + encoder.size);
     jpeg_destroy_compress(&encoder.info);
     std::free(encoder.buffer);
-    if (!done) throw std::runtime_error(std::string("cannot encode a JPEG picture (") + encoder.errors.firstMessage + ")");
+    if (!done)
+        throw std::runtime_error(std::string("cannot encode a JPEG picture (") + encoder.errors.firstMessage + ")");
     return file;
 }
 

@@ -40,12 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     switch (data[0] % 3) {
-    case 0:
-        parseArguments(text);
-        break;
-    case 1:
-        try {
-            (void)mz::cli::parsePointCorrections(text);
+    case 0: parseArguments(text); break;
+    case 1: try { (void)mz::cli::parsePointCorrections(text);
         } catch (const std::runtime_error&) {
         }
         break;

@@ -41,8 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     mz::calib::LensTable table{};
     if (mz::calib::readLensFile(path, table, rows)) {
         if (table.rowCount < 2 || table.rowCount > mz::calib::kMaxFileRows) __builtin_trap();
-        for (float rho : {0.0f, 0.1f, 0.5f, 1.0f, 3.0f, -1.0f})
-            (void)mz::calib::incidenceAngle(table, rho);
+        for (float rho : {0.0f, 0.1f, 0.5f, 1.0f, 3.0f, -1.0f}) (void)mz::calib::incidenceAngle(table, rho);
     }
     return 0;
 }

@@ -104,9 +104,7 @@ void single(mzfuzz::Input& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     mzfuzz::Input in(data, size);
     const unsigned kind = in.take<uint8_t>() % 4u;
-    if (kind == 3)
-        single(in);
-    else
-        stitched(in, kind);
+    if (kind == 3) single(in);
+    else stitched(in, kind);
     return 0;
 }

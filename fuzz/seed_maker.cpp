@@ -35,8 +35,8 @@ fs::path gOut;
 void put(const std::string& target, const std::string& name, const Bytes& bytes) {
     const fs::path dir = gOut / target;
     fs::create_directories(dir);
-    std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                       static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 void put(const std::string& target, const std::string& name, const std::string& text) {
@@ -178,8 +178,8 @@ void surveySeed(const mz::sim::Rig& rig, const std::string& tag) {
         bool first = true;
         for (const mz::sim::SurveyPoint& p : mz::sim::surveyGrid(camera)) {
             char pair[160];
-            std::snprintf(pair, sizeof pair, "%s{\"image\": [%.3f, %.3f], \"floor\": [%.1f, %.1f]}",
-                          first ? "" : ", ", p.pixel.x, p.pixel.y, p.floor.x, p.floor.y);
+            std::snprintf(pair, sizeof pair, "%s{\"image\": [%.3f, %.3f], \"floor\": [%.1f, %.1f]}", first ? "" : ", ",
+                          p.pixel.x, p.pixel.y, p.floor.x, p.floor.y);
             text += pair;
             first = false;
         }
@@ -264,7 +264,8 @@ int main(int argc, char** argv) {
             Bytes seed(reinterpret_cast<const uint8_t*>(&small),
                        reinterpret_cast<const uint8_t*>(&small) + offsetof(CameraParam, imagePoints));
             for (int32_t v : {0, 8, 48, 56, 48, 8, 48, 56}) append(seed, v);
-            for (const auto& p : points.image) append(seed, Point2F{static_cast<float>(p.x * s), static_cast<float>(p.y * s)});
+            for (const auto& p : points.image)
+                append(seed, Point2F{static_cast<float>(p.x * s), static_cast<float>(p.y * s)});
             const Bytes pixels = scaled(picture, 96, 64);
             seed.insert(seed.end(), pixels.begin(), pixels.end());
             put("pattern", std::string(mz::sim::kCameraNames[c]) + ".in", seed);
@@ -433,10 +434,12 @@ int main(int argc, char** argv) {
             }
             return s;
         };
-        put("cli", "run.args", args({"run", "--config", "Config.bin", "--data", ".", "--lut-version", "1.2",
-                                     "--points", "p.json", "--report", "r.json", "--literal"}));
-        put("cli", "simulate.args", args({"simulate", "--out", "bay", "--seed", "7", "--image-size", "640x480",
-                                          "--layout", "fixed", "--noise", "1.5", "--quad"}));
+        put("cli", "run.args",
+            args({"run", "--config", "Config.bin", "--data", ".", "--lut-version", "1.2", "--points", "p.json",
+                  "--report", "r.json", "--literal"}));
+        put("cli", "simulate.args",
+            args({"simulate", "--out", "bay", "--seed", "7", "--image-size", "640x480", "--layout", "fixed", "--noise",
+                  "1.5", "--quad"}));
         put("cli", "inspect.args", args({"inspect", "--json", "a.bin", "b.bin"}));
         put("cli", "guide.args", args({"parking-guide", "--help"}));
         put("cli", "config.args", args({"config", "--help"}));
@@ -446,7 +449,8 @@ int main(int argc, char** argv) {
         put("cli", "points-full.json",
             std::string(1, '\1') + R"({"front": [[10, 20], [30, 40], [50, 60], [70, 80], [90, 100], [110, 120]]})");
         put("cli", "points-half.json",
-            std::string(1, '\1') + R"({"left": {"right": [[1.5, 2], [3, 4], [5, 6e2]]}, "rear": {"left": [[0,0],[1,1],[2,2]]}})");
+            std::string(1, '\1') +
+                R"({"left": {"right": [[1.5, 2], [3, 4], [5, 6e2]]}, "rear": {"left": [[0,0],[1,1],[2,2]]}})");
         put("cli", "version.txt", std::string(1, '\2') + "12.34");
         put("cli", "size.txt", std::string(1, '\2') + "720x480");
     } catch (const std::exception& e) {

@@ -22,10 +22,14 @@ inline constexpr T kRadToDeg = T(180) / kPi<T>;
 
 // deg * pi / 180, multiplied first.
 template <typename T>
-constexpr T radians(const T& deg) { return deg * T(std::numbers::pi) / T(180); }
+constexpr T radians(const T& deg) {
+    return deg * T(std::numbers::pi) / T(180);
+}
 
 // rad * 180 / pi, multiplied first.
 template <typename T>
-constexpr T degrees(const T& rad) { return rad * T(180) / T(std::numbers::pi); }
+constexpr T degrees(const T& rad) {
+    return rad * T(180) / T(std::numbers::pi);
+}
 
 }  // namespace mz

@@ -80,8 +80,8 @@ inline void setPoseValues(Record& cam, const PoseValues<T>& v) {
 
 template <typename T>
 struct CameraPose {
-    T x, y, height;            // the centre: floor position and height, millimetres
-    T tilt, roll, heading;     // radians
+    T x, y, height;         // the centre: floor position and height, millimetres
+    T tilt, roll, heading;  // radians
 
     // The pose of record-order values, each angle through the caller's degree conversion.
     template <typename ToRadians>

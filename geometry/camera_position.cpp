@@ -12,35 +12,26 @@ namespace {
 constexpr double kPi = mz::kPi<double>;
 
 // asin of a value that rounding may have pushed just past +-1: such a value means +-90 degrees.
-double safeAsin(double v)
-{
-    return std::asin(std::clamp(v, -1.0, 1.0));
+double safeAsin(double v) { return std::asin(std::clamp(v, -1.0, 1.0)); }
+
+void store(float* out, float value) {
+    if (out) *out = value;
 }
 
-void store(float* out, float value)
-{
-    if (out)
-        *out = value;
-}
+}  // namespace
 
-} // namespace
-
-void mzGetCameraPosition(const Matrix* h, float f, float* x, float* y, float* z,
-                         float* angleX, float* angleY, float* angleZ)
-{
-    if (!h || !h->data || h->rows != 3 || h->cols != 3)
-        return;
+void mzGetCameraPosition(const Matrix* h, float f, float* x, float* y, float* z, float* angleX, float* angleY,
+                         float* angleZ) {
+    if (!h || !h->data || h->rows != 3 || h->cols != 3) return;
     MatrixPtr k(3, 3), m(3, 3), r(3, 3), vt(3, 3), v(3, 3), rInv(3, 3), t(3, 1), j(3, 1);
-    if (!k || !m || !r || !vt || !v || !rInv || !t || !j)
-        return;
+    if (!k || !m || !r || !vt || !v || !rInv || !t || !j) return;
 
     mzSetIdentityMat(k.get(), 1.0f);
     k[2][2] = f;
     mzMultiplyMat(k.get(), m.get(), h);
 
     const float m22 = m[2][2];
-    const float lambda = (m22 / std::fabs(m22)) /
-                         std::sqrt(m[0][0] * m[0][0] + m[1][0] * m[1][0] + m[2][0] * m[2][0]);
+    const float lambda = (m22 / std::fabs(m22)) / std::sqrt(m[0][0] * m[0][0] + m[1][0] * m[1][0] + m[2][0] * m[2][0]);
     float r1[3], r2[3], r3[3];
     for (int i = 0; i < 3; ++i) {
         r1[i] = lambda * m[i][0];
@@ -60,8 +51,7 @@ void mzGetCameraPosition(const Matrix* h, float f, float* x, float* y, float* z,
     }
     mzSVD3(a, w, sv);
     MatrixPtr u(3, 3);
-    if (!u)
-        return;
+    if (!u) return;
     for (int i = 0; i < 3; ++i) {
         for (int c = 0; c < 3; ++c) {
             u[i][c] = a[i + 1][c + 1];
@@ -83,10 +73,8 @@ void mzGetCameraPosition(const Matrix* h, float f, float* x, float* y, float* z,
     const double o = -r[0][1] / cb;
     const double p = r[0][0] / cb;
     double gamma = safeAsin(o);
-    if (o > 0.0 && p < 0.0)
-        gamma = kPi - safeAsin(o);
-    else if (o < 0.0 && p < 0.0)
-        gamma = -kPi - safeAsin(o);
+    if (o > 0.0 && p < 0.0) gamma = kPi - safeAsin(o);
+    else if (o < 0.0 && p < 0.0) gamma = -kPi - safeAsin(o);
     const double alphaDeg = alpha / kPi * 180.0;
     const double betaDeg = beta / kPi * 180.0;
     double gammaDeg = gamma / kPi * 180.0;

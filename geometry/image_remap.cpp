@@ -32,8 +32,8 @@ void buildCubicTable() {
     for (int64_t k = 0; k <= kFracOne; ++k) {
         gCubic.near[k] = 5 * k * k * k - 9 * k * k * kFracOne + (int64_t{1} << kCubicShift);
         const int64_t m = kFracOne + k;
-        gCubic.far[k] = -3 * m * m * m + 15 * m * m * kFracOne - 24 * m * kFracOne * kFracOne +
-                        3 * (int64_t{1} << kCubicShift);
+        gCubic.far[k] =
+            -3 * m * m * m + 15 * m * m * kFracOne - 24 * m * kFracOne * kFracOne + 3 * (int64_t{1} << kCubicShift);
     }
 }
 
@@ -172,9 +172,8 @@ void remapKeyed(const Images& im) {
         for (int j = 0; j < im.target->width; ++j, m += 2, d += ch) {
             int X, Y;
             // Negative positions have no source either: they would read before the row.
-            if (!fixedPosition(m[0], &X) || !fixedPosition(m[1], &Y) || im.source->width < 2 ||
-                im.source->height < 2 || static_cast<unsigned>(X >> kFracBits) >= xLimit ||
-                static_cast<unsigned>(Y >> kFracBits) >= yLimit) {
+            if (!fixedPosition(m[0], &X) || !fixedPosition(m[1], &Y) || im.source->width < 2 || im.source->height < 2 ||
+                static_cast<unsigned>(X >> kFracBits) >= xLimit || static_cast<unsigned>(Y >> kFracBits) >= yLimit) {
                 writeFill<0>(d, key, ch);
                 continue;
             }
@@ -200,19 +199,19 @@ void remapKeyed(const Images& im) {
 
 void runNearest(const Images& im) {
     switch (im.source->channels) {
-        case 1: remapNearest<1>(im); break;
-        case 3: remapNearest<3>(im); break;
-        case 4: remapNearest<4>(im); break;
-        default: remapNearest<0>(im); break;
+    case 1: remapNearest<1>(im); break;
+    case 3: remapNearest<3>(im); break;
+    case 4: remapNearest<4>(im); break;
+    default: remapNearest<0>(im); break;
     }
 }
 
 void runBilinear(const Images& im) {
     switch (im.source->channels) {
-        case 1: remapBilinear<1>(im); break;
-        case 3: remapBilinear<3>(im); break;
-        case 4: remapBilinear<4>(im); break;
-        default: remapBilinear<0>(im); break;
+    case 1: remapBilinear<1>(im); break;
+    case 3: remapBilinear<3>(im); break;
+    case 4: remapBilinear<4>(im); break;
+    default: remapBilinear<0>(im); break;
     }
 }
 
@@ -250,8 +249,7 @@ MZ_API int mzRemap(const ImageBuffer* source, ImageBuffer* target, float** map, 
     return 0;
 }
 
-MZ_API int mzRemapAlpha(const ImageBuffer* source, ImageBuffer* target, float** map, int flags,
-                        const uint8_t* key) {
+MZ_API int mzRemapAlpha(const ImageBuffer* source, ImageBuffer* target, float** map, int flags, const uint8_t* key) {
     if (map == nullptr && target != nullptr && target->height > 0) return -5;
     if (const int status = mz::checkPair(source, target); status != 0) return status;
     mz::cubicTable();

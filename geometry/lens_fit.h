@@ -52,8 +52,7 @@ inline std::vector<double> solveLeastSquares(std::vector<std::vector<double>> a,
 }
 
 // k1..k5 of the odd polynomial through the points (thetas[i] radians, radii[i]).
-inline std::array<double, 5> fitForwardPolynomial(const std::vector<double>& thetas,
-                                                  const std::vector<double>& radii) {
+inline std::array<double, 5> fitForwardPolynomial(const std::vector<double>& thetas, const std::vector<double>& radii) {
     std::vector<std::vector<double>> a;
     for (double t : thetas) {
         std::vector<double> row(5);

@@ -79,8 +79,7 @@ static void lensRows(const LensViewJob& job, int first, int last) {
                 V s = Y / cam.f;
                 if (job.columnSide != nullptr) {
                     const I left = side == -1, right = side == 1;
-                    const V d =
-                        left ? 1.0f + job.wideAngle * r : (right ? 1.0f - job.wideAngle * r : splat<V>(1.0f));
+                    const V d = left ? 1.0f + job.wideAngle * r : (right ? 1.0f - job.wideAngle * r : splat<V>(1.0f));
                     const I divided = left | right;
                     r = divided ? r / d : r;
                     s = divided ? s / d : s;

@@ -313,8 +313,10 @@ MZ_API void mzGetViewModePoint(const float* cameraPoint, float* viewPoint, Singl
         }
     }
     if (v.tiltX != 0.0f || v.tiltY != 0.0f) {
-        const float o = c.width > 0 ? 2.0f * std::tan(v.tiltY * mz::kDegToRad<float>) / static_cast<float>(c.width) : 0.0f;
-        const float p = c.height > 0 ? 2.0f * std::tan(v.tiltX * mz::kDegToRad<float>) / static_cast<float>(c.height) : 0.0f;
+        const float o =
+            c.width > 0 ? 2.0f * std::tan(v.tiltY * mz::kDegToRad<float>) / static_cast<float>(c.width) : 0.0f;
+        const float p =
+            c.height > 0 ? 2.0f * std::tan(v.tiltX * mz::kDegToRad<float>) / static_cast<float>(c.height) : 0.0f;
         const float d = (m * o - 1.0f) * (n * p - 1.0f) - m * p * n * o;
         n = n / d;
         m = m / d;

@@ -210,8 +210,7 @@ Point2F intersectSides(const FittedLine& a, const FittedLine& b) {
     return Point2F{a1.x + ta * (a2.x - a1.x), a1.y + ta * (a2.y - a1.y)};
 }
 
-std::optional<Corners> fitTriangleCorners(const GreyImage& mask, int left, int top, int xo,
-                                          const CameraParam& camera) {
+std::optional<Corners> fitTriangleCorners(const GreyImage& mask, int left, int top, int xo, const CameraParam& camera) {
     const std::vector<OutlinePoint> outline = traceOutline(mask);
     std::vector<Point2F> ideal(outline.size());
     for (size_t i = 0; i < outline.size(); ++i) {

@@ -65,8 +65,7 @@ Point2F intersectSides(const FittedLine& a, const FittedLine& b);
 
 // Corners, in picture pixels, of the candidate mask whose top-left pixel sits at (left, top) of
 // the half that starts at picture column xo. Nothing when the three sides cannot be found.
-std::optional<Corners> fitTriangleCorners(const GreyImage& mask, int left, int top, int xo,
-                                          const CameraParam& camera);
+std::optional<Corners> fitTriangleCorners(const GreyImage& mask, int left, int top, int xo, const CameraParam& camera);
 
 // True when every corner lies strictly inside the picture and the rounded side lengths satisfy
 // the strict triangle inequality.

@@ -59,11 +59,11 @@ struct EdgePoint {
 
 struct Line {
     Vec point;
-    Vec direction;   // unit
+    Vec direction;  // unit
     double rmsPixels = 0;
     int used = 0;
     bool ok = false;
-    double modelRms = 0;   // grey levels left by the strip model, when it ran
+    double modelRms = 0;  // grey levels left by the strip model, when it ran
 };
 
 // Where the picture brightens from the dark frame to the floor along the profile (outward), in
@@ -208,9 +208,9 @@ std::vector<EdgePoint> sideEdgePoints(const GreyImage& img, const CameraParam& c
 // its slant and sub-pixel phase; the model has no such preference.
 struct StripPixel {
     double value;
-    double d;       // signed ideal distance from the current line, outward positive
-    double u;       // place along the side, -1 at the start of the strip, 1 at its end
-    double scale;   // pixels per ideal unit across the side here
+    double d;      // signed ideal distance from the current line, outward positive
+    double u;      // place along the side, -1 at the start of the strip, 1 at its end
+    double scale;  // pixels per ideal unit across the side here
 };
 
 constexpr double kStripOutside = 4.0;   // pixels of floor beyond the edge
@@ -219,9 +219,9 @@ constexpr double kMaxInnerModel = 9.0;  // bands wider on screen are taken as pl
 constexpr double kThinBand = 4.0;       // pixels: below it darkness and blur come from another side
 constexpr double kTipClearance = 3.0;   // pixels from another side's edge
 constexpr int kModelIterations = 8;
-constexpr double kModelHuber = 8.0;     // grey levels: floor grain and glints count less
-constexpr double kMaxModelRms = 8.0;    // grey levels a fitted strip may leave
-constexpr double kLevelSlack = 20.0;    // grey levels a fitted level may lie outside 0..255
+constexpr double kModelHuber = 8.0;   // grey levels: floor grain and glints count less
+constexpr double kMaxModelRms = 8.0;  // grey levels a fitted strip may leave
+constexpr double kLevelSlack = 20.0;  // grey levels a fitted level may lie outside 0..255
 // Share of the strip's cost a band growing lighter along the side must save to be believed:
 // clean paint gains nothing from the extra freedom but the chance to trade it against the edge.
 constexpr double kSlopeGain = 0.8;
@@ -271,7 +271,7 @@ double sideBand(const GreyImage& img, const CameraParam& cam, const Line& line, 
 struct StripLevels {
     double dark = 0;
     double sigma = 0;
-    double bandPixels = 0;   // the band's width on screen
+    double bandPixels = 0;  // the band's width on screen
 };
 
 // Refits one side's line from the strip's pixels; false (the line unchanged) when the model does
@@ -302,7 +302,7 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
         const Vec q = origin + (half * (2.0 * i / (kScaleSamples - 1) - 1)) * dir;
         if (!acrossSide(cam, q, dir, normal, middles[i], outwards[i], scales[i])) return false;
     }
-    auto scaleAt = [&](double u) {   // u from -1 to 1
+    auto scaleAt = [&](double u) {  // u from -1 to 1
         const double f = std::clamp((u + 1) / 2, 0.0, 1.0) * (kScaleSamples - 1);
         const int i = std::min(static_cast<int>(f), kScaleSamples - 2);
         return scales[i] + (f - i) * (scales[i + 1] - scales[i]);
@@ -335,8 +335,10 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
         const Vec m = middles[k] + (f - k) * (middles[k + 1] - middles[k]);
         const Vec o = outwards[k] + (f - k) * (outwards[k + 1] - outwards[k]);
         for (double r = -(insideReach + 1); r <= kStripOutside + 1; r += 0.5) {
-            const int x = static_cast<int>(std::lround(m.x + r * o.x)), y = static_cast<int>(std::lround(m.y + r * o.y));
-            if (x >= ix0 && x <= ix1 && y >= iy0 && y <= iy1) marked[static_cast<size_t>(y - iy0) * boxW + (x - ix0)] = 1;
+            const int x = static_cast<int>(std::lround(m.x + r * o.x)),
+                      y = static_cast<int>(std::lround(m.y + r * o.y));
+            if (x >= ix0 && x <= ix1 && y >= iy0 && y <= iy1)
+                marked[static_cast<size_t>(y - iy0) * boxW + (x - ix0)] = 1;
         }
     }
 
@@ -355,7 +357,8 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
     constexpr int kOutline = 33;
     auto outline = [&](Vec from, Vec to) {
         std::array<Vec, kOutline> points;
-        for (int i = 0; i < kOutline; ++i) points[i] = toPixel(cam, from + (static_cast<double>(i) / (kOutline - 1)) * (to - from));
+        for (int i = 0; i < kOutline; ++i)
+            points[i] = toPixel(cam, from + (static_cast<double>(i) / (kOutline - 1)) * (to - from));
         return points;
     };
     // Side `before` ends at corner a (from the third corner), `after` starts at b.
@@ -442,7 +445,7 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
         double value = dark + (light - dark) * co;
         if (jac) {
             jac->setZero();
-            const double dso = (light - dark) * po / v[kSigma];   // per pixel of offset
+            const double dso = (light - dark) * po / v[kSigma];  // per pixel of offset
             (*jac)[kE0] = -dso * q.scale;
             (*jac)[kE1] = -dso * q.scale * q.u;
             (*jac)[kSigma] = -(light - dark) * po * so / v[kSigma];
@@ -483,51 +486,52 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
     double current = cost(p);
     bool slope = false;
     auto solve = [&] {
-    for (int it = 0; it < kModelIterations; ++it) {
-        Eigen::MatrixXd h = Eigen::MatrixXd::Zero(n, n);
-        Eigen::VectorXd g = Eigen::VectorXd::Zero(n);
-        for (const StripPixel& q : strip) {
-            const double r = q.value - model(q, p, &jac);
-            const double w = std::abs(r) <= kModelHuber ? 1.0 : kModelHuber / std::abs(r);
-            h.noalias() += w * jac * jac.transpose();
-            g.noalias() += w * r * jac;
-        }
-        if (fixed) {
-            for (int k : {static_cast<int>(kSigma), static_cast<int>(kDark)}) {
-                h.row(k).setZero();
-                h.col(k).setZero();
-                h(k, k) = 1;
-                g[k] = 0;
+        for (int it = 0; it < kModelIterations; ++it) {
+            Eigen::MatrixXd h = Eigen::MatrixXd::Zero(n, n);
+            Eigen::VectorXd g = Eigen::VectorXd::Zero(n);
+            for (const StripPixel& q : strip) {
+                const double r = q.value - model(q, p, &jac);
+                const double w = std::abs(r) <= kModelHuber ? 1.0 : kModelHuber / std::abs(r);
+                h.noalias() += w * jac * jac.transpose();
+                g.noalias() += w * r * jac;
             }
-        }
-        if (!slope) {
-            h.row(kD1).setZero();
-            h.col(kD1).setZero();
-            h(kD1, kD1) = 1;
-            g[kD1] = 0;
-        }
-        bool stepped = false, converged = false;
-        for (int tries = 0; tries < 6 && !stepped; ++tries) {
-            Eigen::MatrixXd damped = h;
-            damped.diagonal() *= 1 + lambda;
-            const Eigen::VectorXd step = damped.ldlt().solve(g);
-            if (!step.allFinite()) return false;
-            Eigen::VectorXd next = p + step;
-            next[kSigma] = std::clamp(next[kSigma], 0.2, 3.0);
-            const double c = cost(next);
-            if (c <= current) {
-                p = next;
-                current = c;
-                lambda = std::max(lambda / 10, 1e-6);
-                stepped = true;
-                converged = std::max(std::abs(step[kE0]), std::abs(step[kE1])) * strip[strip.size() / 2].scale < 1e-3;
-            } else {
-                lambda *= 10;
+            if (fixed) {
+                for (int k : {static_cast<int>(kSigma), static_cast<int>(kDark)}) {
+                    h.row(k).setZero();
+                    h.col(k).setZero();
+                    h(k, k) = 1;
+                    g[k] = 0;
+                }
             }
+            if (!slope) {
+                h.row(kD1).setZero();
+                h.col(kD1).setZero();
+                h(kD1, kD1) = 1;
+                g[kD1] = 0;
+            }
+            bool stepped = false, converged = false;
+            for (int tries = 0; tries < 6 && !stepped; ++tries) {
+                Eigen::MatrixXd damped = h;
+                damped.diagonal() *= 1 + lambda;
+                const Eigen::VectorXd step = damped.ldlt().solve(g);
+                if (!step.allFinite()) return false;
+                Eigen::VectorXd next = p + step;
+                next[kSigma] = std::clamp(next[kSigma], 0.2, 3.0);
+                const double c = cost(next);
+                if (c <= current) {
+                    p = next;
+                    current = c;
+                    lambda = std::max(lambda / 10, 1e-6);
+                    stepped = true;
+                    converged =
+                        std::max(std::abs(step[kE0]), std::abs(step[kE1])) * strip[strip.size() / 2].scale < 1e-3;
+                } else {
+                    lambda *= 10;
+                }
+            }
+            if (!stepped || converged) break;
         }
-        if (!stepped || converged) break;
-    }
-    return true;
+        return true;
     };
     if (!solve()) return false;
     // Where the band is wide enough on screen to show its own darkness, a band lightening along
@@ -563,7 +567,11 @@ bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec 
     fitted.direction = (1.0 / norm(end - start)) * (end - start);
     if (!finite(fitted.point) || !finite(fitted.direction)) return false;
     fitted.modelRms = std::sqrt(sum / static_cast<double>(strip.size()));
-    if (std::getenv("MZ_DEBUG_MODEL")) std::printf("    side band %.2f inner %d n %zu rms %.2f e0 %.4f e1 %.4f px sigma %.2f dark %.0f light %.0f g %.2f hole %.0f\n", band, innerEdge, strip.size(), fitted.modelRms, p[kE0] * meanScale, p[kE1] * meanScale, p[kSigma], p[kDark], p[kL0], innerEdge ? p[kG0] * meanScale : 0.0, innerEdge ? p[kHole] : 0.0);
+    if (std::getenv("MZ_DEBUG_MODEL"))
+        std::printf(
+            "    side band %.2f inner %d n %zu rms %.2f e0 %.4f e1 %.4f px sigma %.2f dark %.0f light %.0f g %.2f hole %.0f\n",
+            band, innerEdge, strip.size(), fitted.modelRms, p[kE0] * meanScale, p[kE1] * meanScale, p[kSigma], p[kDark],
+            p[kL0], innerEdge ? p[kG0] * meanScale : 0.0, innerEdge ? p[kHole] : 0.0);
     // A model that does not explain the strip (another edge in it, a band misjudged) keeps the
     // profiles' line.
     if (!(fitted.modelRms <= kMaxModelRms)) return false;
@@ -637,7 +645,7 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
     if (!valid) return out;
 
     std::array<Vec, 3> current = ideal;
-    std::array<Line, 3> sides;   // side i runs from corner i to corner i + 1
+    std::array<Line, 3> sides;  // side i runs from corner i to corner i + 1
     CornerVerdict failure = CornerVerdict::kRefined;
     for (int pass = 0; pass < kPasses && failure == CornerVerdict::kRefined; ++pass) {
         for (int s = 0; s < 3; ++s) {
@@ -654,7 +662,9 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
             }
         }
         if (failure != CornerVerdict::kRefined) break;
-        if (std::getenv("MZ_DEBUG_MODEL")) for (int i = 0; i < 3; ++i) std::printf("   profile side %d used %d rms %.3f\n", i, sides[i].used, sides[i].rmsPixels);
+        if (std::getenv("MZ_DEBUG_MODEL"))
+            for (int i = 0; i < 3; ++i)
+                std::printf("   profile side %d used %d rms %.3f\n", i, sides[i].used, sides[i].rmsPixels);
         std::array<Vec, 3> next;
         for (int i = 0; i < 3; ++i) {
             // Corner i joins the side ending there and the side starting there.
@@ -670,7 +680,8 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
     for (int pass = 0; pass < kModelPasses && failure == CornerVerdict::kRefined; ++pass) {
         bool moved = false;
         std::array<double, 3> bands;
-        for (int s = 0; s < 3; ++s) bands[s] = sideBand(img, cam, sides[s], current[s], current[(s + 1) % 3], current[(s + 2) % 3]);
+        for (int s = 0; s < 3; ++s)
+            bands[s] = sideBand(img, cam, sides[s], current[s], current[(s + 1) % 3], current[(s + 2) % 3]);
         std::array<Line, 3> fitted = sides;
         std::array<StripLevels, 3> levels;
         std::array<bool, 3> ok{};

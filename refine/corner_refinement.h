@@ -16,7 +16,7 @@ namespace mz::refine {
 struct GreyImage {
     int width = 0;
     int height = 0;
-    std::vector<float> pixels;   // row-major, top row first
+    std::vector<float> pixels;  // row-major, top row first
 };
 
 // Mean of the three channels of 24-bit rows padded to 4 bytes, top row first. An empty image
@@ -35,10 +35,10 @@ enum class CornerVerdict {
 const char* verdictName(CornerVerdict verdict);
 
 struct CornerRefinement {
-    Point2F given{};       // the detector's (or the operator's) point
-    Point2F refined{};     // the point to use: the given one unless the verdict is kRefined
-    float moved = 0;       // pixels between the fitted and the given point (0 when none was fitted)
-    float sideRms = 0;     // worst RMS distance, pixels, of the edge points from their two sides
+    Point2F given{};    // the detector's (or the operator's) point
+    Point2F refined{};  // the point to use: the given one unless the verdict is kRefined
+    float moved = 0;    // pixels between the fitted and the given point (0 when none was fitted)
+    float sideRms = 0;  // worst RMS distance, pixels, of the edge points from their two sides
     CornerVerdict verdict = CornerVerdict::kInvalidInput;
 };
 

@@ -9,7 +9,8 @@ void refineCorners(CameraParam* cameras, const std::array<std::span<const uint8_
     for (int k = 0; k < kRigCameras; ++k) {
         CameraParam& cam = cameras[k];
         auto& corners = report.corners[k];
-        for (int i = 0; i < 6; ++i) corners[i] = {cam.imagePoints[i], cam.imagePoints[i], 0, 0, CornerVerdict::kNoPicture};
+        for (int i = 0; i < 6; ++i)
+            corners[i] = {cam.imagePoints[i], cam.imagePoints[i], 0, 0, CornerVerdict::kNoPicture};
         if (cam.pointCount < 6 || pictures[k].empty()) continue;
         const GreyImage grey = greyFromBgr(pictures[k], cam.width, cam.height);
         for (int half = 0; half < 2; ++half) {
@@ -51,8 +52,9 @@ void judge(RefinementReport& report) {
     }
     if (!f.predicted) {
         report.good = false;
-        report.warnings.push_back("the seams' misalignment could not be predicted from these corners; check every "
-                                  "point is on its triangle's corner and re-take the pictures");
+        report.warnings.push_back(
+            "the seams' misalignment could not be predicted from these corners; check every "
+            "point is on its triangle's corner and re-take the pictures");
     }
     for (int t = 0; f.predicted && t < kRigTriangles; ++t) {
         const SeamFigures& s = f.seams[t];
@@ -60,7 +62,7 @@ void judge(RefinementReport& report) {
         report.good = false;
         const int k = s.weakerCamera;
         const CameraFigures& c = f.cameras[k];
-        int corner = k == s.cameraA ? 0 : 3;   // the camera's worst corner on this triangle
+        int corner = k == s.cameraA ? 0 : 3;  // the camera's worst corner on this triangle
         for (int i = corner + 1, end = corner + 3; i < end; ++i) {
             if (c.residualPx[i] > c.residualPx[corner]) corner = i;
         }

@@ -20,14 +20,14 @@ inline constexpr double kGoodSeamMm = 20.0;
 
 struct RefinementReport {
     bool enabled = false;
-    bool ran = false;                 // a calibration has run since the report was reset
+    bool ran = false;  // a calibration has run since the report was reset
     std::array<std::array<CornerRefinement, 6>, kRigCameras> corners{};
     RigRefinementResult rig;
     // "quality": "good" only when every seam's predicted misalignment is within kGoodSeamMm, no
     // corner was contradicted by the rest and the corners fit one rig
     bool good = true;
-    std::vector<std::string> warnings;   // what makes the quality poor: camera, corner, what to do
-    std::vector<std::string> notes;      // where a stage kept what it was given, and why
+    std::vector<std::string> warnings;  // what makes the quality poor: camera, corner, what to do
+    std::vector<std::string> notes;     // where a stage kept what it was given, and why
     double cornerMs = 0;
     double rigMs = 0;
 };

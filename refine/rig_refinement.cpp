@@ -15,7 +15,7 @@ namespace mz::refine {
 namespace {
 
 using Pose = std::array<double, kPoseSize>;
-using TrianglePose = std::array<double, 3>;   // x, y on the floor (y toward the front), turn (radians)
+using TrianglePose = std::array<double, 3>;  // x, y on the floor (y toward the front), turn (radians)
 using Vertices = std::array<std::array<double, 2>, 3>;
 
 constexpr double kDeg = kDegToRad<double>;
@@ -54,7 +54,7 @@ Use allCorners() {
 struct Rig {
     std::array<Pose, kRigCameras> poses{};
     std::array<TrianglePose, kRigTriangles> triangles{};
-    std::array<Vertices, kRigTriangles> shapes{};   // the triangle in its own frame
+    std::array<Vertices, kRigTriangles> shapes{};  // the triangle in its own frame
 };
 
 bool finite(double v) { return std::isfinite(v); }
@@ -326,7 +326,7 @@ using Jacobian = std::array<std::array<double, kPoseSize>, 2>;
 
 // How the floor point a fixed pixel shows moves with the camera's pose.
 bool floorJacobian(const CameraParam& cam, const Pose& pose, Point2F pixel, Jacobian& j) {
-    constexpr double kStep = 1e-3;   // millimetres or degrees
+    constexpr double kStep = 1e-3;  // millimetres or degrees
     for (int p = 0; p < kPoseSize; ++p) {
         Pose lo = pose, hi = pose;
         lo[p] -= kStep;
@@ -369,7 +369,8 @@ void predict(ceres::Problem& problem, const CameraParam* cams, Rig& rig, const U
     // derivative: there is nothing to predict from, and the decomposition must not see it.
     ceres::CRSMatrix jacobian;
     double cost = 0;
-    if (!problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian) || !finite(cost)) return;
+    if (!problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian) || !finite(cost))
+        return;
     for (double v : jacobian.values) {
         if (!finite(v)) return;
     }
@@ -461,8 +462,8 @@ std::unique_ptr<ceres::Problem> buildProblem(const CameraParam* cams, Rig& rig, 
             for (int v = 0; v < 3; ++v) {
                 if (!use[k][3 * side + v]) continue;
                 const Point2F seen = cams[k].imagePoints[3 * side + v];
-                auto* cost = new ceres::AutoDiffCostFunction<CornerCost, 2, kPoseSize, 3>(new CornerCost{
-                    cams[k], {seen.x, seen.y}, {rig.shapes[t][v][0], rig.shapes[t][v][1]}});
+                auto* cost = new ceres::AutoDiffCostFunction<CornerCost, 2, kPoseSize, 3>(
+                    new CornerCost{cams[k], {seen.x, seen.y}, {rig.shapes[t][v][0], rig.shapes[t][v][1]}});
                 problem->AddResidualBlock(cost, new ceres::HuberLoss(kRobustScalePx), rig.poses[k].data(),
                                           rig.triangles[t].data());
             }

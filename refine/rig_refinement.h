@@ -23,11 +23,11 @@ inline constexpr int kRigTriangles = 4;
 inline constexpr int kTriangleCameras[kRigTriangles][2] = {{0, 2}, {3, 0}, {1, 3}, {2, 1}};
 
 struct CameraFigures {
-    double rmsPx = 0;             // reprojection RMS of the camera's six corners
-    double worstPx = 0;           // the largest corner residual
-    int worstCorner = 0;          // its point index 0..5
+    double rmsPx = 0;     // reprojection RMS of the camera's six corners
+    double worstPx = 0;   // the largest corner residual
+    int worstCorner = 0;  // its point index 0..5
     std::array<double, 6> residualPx{};
-    double heightSigmaMm = -1;    // predicted standard deviation from the covariance; -1 unknown
+    double heightSigmaMm = -1;  // predicted standard deviation from the covariance; -1 unknown
     double tiltSigmaDeg = -1;
     double rollSigmaDeg = -1;
     double headingSigmaDeg = -1;
@@ -36,21 +36,21 @@ struct CameraFigures {
 // A triangle both neighbouring cameras see: each camera's corners taken to the floor through
 // its own ground mapping (its world points), and how far apart the two cameras put each corner.
 struct SeamFigures {
-    int cameraA = 0;              // sees the triangle in its left half
-    int cameraB = 0;              // sees it in its right half
+    int cameraA = 0;  // sees the triangle in its left half
+    int cameraB = 0;  // sees it in its right half
     std::array<double, 3> gapMm{};
     double maxGapMm = 0;
     // The misalignment the corners' scatter lets the two cameras' pictures have around the
     // triangle, 95th percentile (the larger of that and the gap above); -1 unknown.
     double predictedP95Mm = -1;
-    int weakerCamera = 0;         // of the two, the one whose pose uncertainty adds more
+    int weakerCamera = 0;  // of the two, the one whose pose uncertainty adds more
 };
 
 // A corner the rest of the rig contradicts: refitted without it, the rig puts it `leftOutPx`
 // from where it was seen; `score` is that distance in units of the corners' own scatter.
 struct ContradictedCorner {
     int camera = 0;
-    int corner = 0;               // point index 0..5
+    int corner = 0;  // point index 0..5
     double leftOutPx = 0;
     double score = 0;
 };
@@ -58,17 +58,17 @@ struct ContradictedCorner {
 struct RigFigures {
     std::array<CameraFigures, kRigCameras> cameras{};
     std::array<SeamFigures, kRigTriangles> seams{};
-    double pixelSigma = 0;        // the corners' scatter (one coordinate) the covariance is scaled with
-    bool predicted = false;       // the sigmas and seam predictions above are known
+    double pixelSigma = 0;   // the corners' scatter (one coordinate) the covariance is scaled with
+    bool predicted = false;  // the sigmas and seam predictions above are known
 };
 
 struct RigRefinementResult {
-    bool refined = false;         // false: the records keep the calibration library's results
-    std::string note;             // why not, when not
+    bool refined = false;  // false: the records keep the calibration library's results
+    std::string note;      // why not, when not
     int iterations = 0;
-    std::vector<ContradictedCorner> dropped;   // left out of the refined rig, worst first
-    RigFigures before;            // the calibration library's rig
-    RigFigures after;             // the rig in the records now (equal to before when not refined)
+    std::vector<ContradictedCorner> dropped;  // left out of the refined rig, worst first
+    RigFigures before;                        // the calibration library's rig
+    RigFigures after;                         // the rig in the records now (equal to before when not refined)
 };
 
 // Refines the poses of four solved camera records (front, rear, left, right; pointCount 6) in

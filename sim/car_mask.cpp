@@ -31,12 +31,12 @@ Bgr vehiclePixel(double s, double t) {
     if (t > 0.27 && t < 0.31 && as > 0.45 && as < 0.5) return {120, 52, 26};  // mirrors
     const double ex = as / 0.45, ey = std::abs(t - 0.5) / 0.485;
     if (std::pow(ex, 6) + std::pow(ey, 6) >= 1) return {46, 46, 46};
-    if (t < 0.075 && as > 0.14 && as < 0.36) return {190, 232, 244};         // headlights
-    if (t > 0.93 && as > 0.14 && as < 0.36) return {36, 36, 196};            // tail lights
+    if (t < 0.075 && as > 0.14 && as < 0.36) return {190, 232, 244};                // headlights
+    if (t > 0.93 && as > 0.14 && as < 0.36) return {36, 36, 196};                   // tail lights
     if (t > 0.25 && t < 0.37 && as < 0.38 - (0.37 - t) * 0.6) return {78, 58, 44};  // windscreen
     if (t > 0.72 && t < 0.81 && as < 0.34 - (t - 0.72) * 0.6) return {78, 58, 44};  // rear window
-    if (t >= 0.37 && t <= 0.72 && as < 0.37) return {156, 74, 40};          // roof
-    return {136, 60, 30};                                                    // body
+    if (t >= 0.37 && t <= 0.72 && as < 0.37) return {156, 74, 40};                  // roof
+    return {136, 60, 30};                                                           // body
 }
 
 }  // namespace
@@ -44,8 +44,7 @@ Bgr vehiclePixel(double s, double t) {
 VehicleRect vehicleRect(const TopViewLayout& view) {
     const int wk = view.rotated ? view.height : view.width;
     const int hk = view.rotated ? view.width : view.height;
-    const float ox = view.rotated ? static_cast<float>(view.height - view.centreY)
-                                  : static_cast<float>(view.centreX);
+    const float ox = view.rotated ? static_cast<float>(view.height - view.centreY) : static_cast<float>(view.centreX);
     const float oy = view.rotated ? static_cast<float>(view.centreX) : static_cast<float>(view.centreY);
     const float mm = static_cast<float>(view.mmPerPixel);
     const int carW = upToFour(roundHalfAway(static_cast<float>(view.vehicleWidth) / mm));

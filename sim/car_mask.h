@@ -11,9 +11,9 @@ namespace mz::sim {
 
 // A stitched view's size, scale and vehicle placement: all the masks need to know of a view.
 struct TopViewLayout {
-    int width = 0;          // display orientation, pixels
+    int width = 0;  // display orientation, pixels
     int height = 0;
-    double centreX = 0;     // vehicle centre, display pixels
+    double centreX = 0;  // vehicle centre, display pixels
     double centreY = 0;
     double mmPerPixel = 0;
     bool rotated = false;   // full top view: the vehicle's front faces left on the display

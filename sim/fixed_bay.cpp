@@ -13,15 +13,15 @@ namespace mz::sim {
 namespace {
 
 constexpr double kDeg = kDegToRad<double>;
-constexpr int kSamples = 32;           // per side of a triangle's outline
-constexpr double kMarkerMargin = 6;    // picture pixels kept free inside a marker rectangle
-constexpr double kCanvasMargin = 40;   // canvas pixels kept free inside a corner window
-constexpr double kCheckMargin = 3;     // what the checks insist on, picture pixels
+constexpr int kSamples = 32;          // per side of a triangle's outline
+constexpr double kMarkerMargin = 6;   // picture pixels kept free inside a marker rectangle
+constexpr double kCanvasMargin = 40;  // canvas pixels kept free inside a corner window
+constexpr double kCheckMargin = 3;    // what the checks insist on, picture pixels
 constexpr double kCheckCanvasMargin = 15;
-constexpr double kFill = 0.8;          // share of the free box a target should span
-constexpr double kMinRingPixels = 300; // the marker detector drops regions of 200 pixels or fewer
-constexpr double kGoodBand = 3.5;      // pixels across the band the layout aims at
-constexpr double kGoodRing = 500;      // pixels of a ring the layout aims at
+constexpr double kFill = 0.8;           // share of the free box a target should span
+constexpr double kMinRingPixels = 300;  // the marker detector drops regions of 200 pixels or fewer
+constexpr double kGoodBand = 3.5;       // pixels across the band the layout aims at
+constexpr double kGoodRing = 500;       // pixels of a ring the layout aims at
 constexpr double kCanvasWidth = 3000, kCanvasHeight = 1800;
 
 double sq(double v) { return v * v; }
@@ -232,10 +232,12 @@ Rig fixedRig(const RigOptions& options) {
         for (int t = 0; t < 4; ++t) {
             auto cost = [&](const std::array<double, 2>& p) {
                 place(t, p);
-                double sum = sq(over(100 - p[0])) + sq(over(p[0] - 1500)) + 100 * (sq(over(-p[1])) + sq(over(p[1] - 90)));
+                double sum =
+                    sq(over(100 - p[0])) + sq(over(p[0] - 1500)) + 100 * (sq(over(-p[1])) + sq(over(p[1] - 90)));
                 for (int c = 0; c < 4; ++c)
                     for (int side = 0; side < 2; ++side)
-                        if (kCameraTriangles[c][side] == t) sum += placementCost(rig.cameras[c], rig.triangles[t], c, side);
+                        if (kCameraTriangles[c][side] == t)
+                            sum += placementCost(rig.cameras[c], rig.triangles[t], c, side);
                 return sum;
             };
             placement[t] = minimise(cost, placement[t], {100.0, 10.0}, 800);

@@ -32,8 +32,7 @@ double valueNoise(double x, double y, uint64_t seed) {
     const double tx = x - fx, ty = y - fy;
     const double sx = tx * tx * (3 - 2 * tx), sy = ty * ty * (3 - 2 * ty);
     auto at = [&](int64_t a, int64_t b) {
-        return unit(mix(seed ^ mix(static_cast<uint64_t>(a) * 0x632BE59BD9B4E019ull +
-                                   static_cast<uint64_t>(b))));
+        return unit(mix(seed ^ mix(static_cast<uint64_t>(a) * 0x632BE59BD9B4E019ull + static_cast<uint64_t>(b))));
     };
     const double top = at(ix, iy) + (at(ix + 1, iy) - at(ix, iy)) * sx;
     const double bottom = at(ix, iy + 1) + (at(ix + 1, iy + 1) - at(ix, iy + 1)) * sx;
@@ -175,7 +174,7 @@ private:
         double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
     };
 
-    static constexpr double kPenumbra = 700;   // mm
+    static constexpr double kPenumbra = 700;  // mm
 
     // The parts of the bay's effects drawn from the seed, the same for every camera.
     void placeBayEffects(const Rig& rig) {
@@ -205,7 +204,8 @@ private:
 
     bool onCable(double x, double y) const {
         const double ex = cableTo_.x - cableFrom_.x, ey = cableTo_.y - cableFrom_.y;
-        const double t = std::clamp(((x - cableFrom_.x) * ex + (y - cableFrom_.y) * ey) / (ex * ex + ey * ey), 0.0, 1.0);
+        const double t =
+            std::clamp(((x - cableFrom_.x) * ex + (y - cableFrom_.y) * ey) / (ex * ex + ey * ey), 0.0, 1.0);
         return std::hypot(x - cableFrom_.x - t * ex, y - cableFrom_.y - t * ey) < realism_.cable / 2;
     }
 
@@ -304,7 +304,8 @@ void blur(std::vector<float>& img, int width, int height, double sigma, int thre
     const int radius = static_cast<int>(std::ceil(3 * sigma));
     std::vector<float> kernel(2 * radius + 1);
     double total = 0;
-    for (int i = -radius; i <= radius; ++i) total += kernel[i + radius] = static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
+    for (int i = -radius; i <= radius; ++i)
+        total += kernel[i + radius] = static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
     for (float& k : kernel) k = static_cast<float>(k / total);
     std::vector<float> tmp(img.size());
     parallelRows(height, threads, [&](int y0, int y1) {
@@ -379,7 +380,7 @@ void shiftColours(std::vector<float>& img, int width, int height, const Lens& le
 // Each pixel's kernel is symmetric about it.
 void blurTowardsRim(std::vector<float>& img, int width, int height, const Lens& lens, double maxRadius, double sigma,
                     double rim, int threads) {
-    constexpr double kStep = 0.05;   // px between the kernels' widths
+    constexpr double kStep = 0.05;  // px between the kernels' widths
     std::vector<uint8_t> kernelOf(size_t(width) * height);
     int widest = 0;
     for (int y = 0; y < height; ++y) {
@@ -399,7 +400,8 @@ void blurTowardsRim(std::vector<float>& img, int width, int height, const Lens& 
         std::vector<float>& kernel = kernels[k];
         kernel.resize(2 * radius + 1);
         double total = 0;
-        for (int i = -radius; i <= radius; ++i) total += kernel[i + radius] = static_cast<float>(std::exp(-0.5 * i * i / (s * s)));
+        for (int i = -radius; i <= radius; ++i)
+            total += kernel[i + radius] = static_cast<float>(std::exp(-0.5 * i * i / (s * s)));
         for (float& v : kernel) v = static_cast<float>(v / total);
     }
     // Horizontal then vertical, each pixel gathering with its own kernel.
@@ -528,7 +530,8 @@ Realism realismPreset(const std::string& level) {
     };
     for (const Preset& p : kPresets) {
         if (level == p.level) {
-            return {p.level, p.rimBlur, p.noiseGain, p.chroma, p.light, p.shadow, p.wear, p.jpegQuality, p.glare, p.cable};
+            return {p.level,  p.rimBlur, p.noiseGain,   p.chroma, p.light,
+                    p.shadow, p.wear,    p.jpegQuality, p.glare,  p.cable};
         }
     }
     throw std::invalid_argument("no realism level \"" + level + "\" (clean, mild, real or harsh)");
@@ -541,8 +544,7 @@ std::vector<uint8_t> packedPixels(const Picture& pic) {
     return out;
 }
 
-Picture makeQuad(const Picture& front, const Picture& rear, const Picture& left,
-                 const Picture& right) {
+Picture makeQuad(const Picture& front, const Picture& rear, const Picture& left, const Picture& right) {
     const int w = front.width, h = front.height;
     for (const Picture* p : {&rear, &left, &right}) {
         if (p->width != w || p->height != h) throw std::invalid_argument("quad: pictures differ in size");

@@ -37,7 +37,6 @@ Realism realismPreset(const std::string& level);
 Picture renderCamera(const Rig& rig, int camera, int threads = 0);
 
 // The four pictures in one: front top left, rear top right, left bottom left, right bottom right.
-Picture makeQuad(const Picture& front, const Picture& rear, const Picture& left,
-                 const Picture& right);
+Picture makeQuad(const Picture& front, const Picture& rear, const Picture& left, const Picture& right);
 
 }  // namespace mz::sim

@@ -14,8 +14,7 @@ namespace mz::sim {
 namespace {
 
 constexpr double kDeg = kDegToRad<double>;
-constexpr const char* kTriangleNames[4] = {"T1 (front-left)", "T2 (front-right)",
-                                           "T3 (rear-right)", "T4 (rear-left)"};
+constexpr const char* kTriangleNames[4] = {"T1 (front-left)", "T2 (front-right)", "T3 (rear-right)", "T4 (rear-left)"};
 // A frame must stay inside the field with room to spare; past 90 degrees the ideal plane of the
 // camera record has no image of the point at all.
 constexpr double kMaxCornerAngle = 85.0 * kDeg;
@@ -35,9 +34,7 @@ private:
     std::mt19937_64 engine_;
 };
 
-Vec2 rotate(Vec2 v, double a) {
-    return {v.x * std::cos(a) - v.y * std::sin(a), v.x * std::sin(a) + v.y * std::cos(a)};
-}
+Vec2 rotate(Vec2 v, double a) { return {v.x * std::cos(a) - v.y * std::sin(a), v.x * std::sin(a) + v.y * std::cos(a)}; }
 
 // On-screen bounding box of a triangle's outline (its sides bend under the fisheye); false when
 // part of it is outside the usable field.
@@ -92,7 +89,8 @@ Triangle cornerTriangle(const RigOptions& options, int index, double gap, double
     const double axis = axisDeg * kDeg, side = options.markerLength;
     const Vec2 u{sx[index] * std::cos(axis), sy[index] * std::sin(axis)};
     Triangle tri;
-    tri.corners[0] = {sx[index] * options.vehicleWidth / 2 + gap * u.x, sy[index] * options.vehicleLength / 2 + gap * u.y};
+    tri.corners[0] = {sx[index] * options.vehicleWidth / 2 + gap * u.x,
+                      sy[index] * options.vehicleLength / 2 + gap * u.y};
     // Corner 1 then 2 counter-clockwise seen from above.
     const Vec2 e1 = rotate(u, -30 * kDeg), e2 = rotate(u, 30 * kDeg);
     const bool ccw = sx[index] * sy[index] < 0;
@@ -194,8 +192,8 @@ CameraPoints cameraPoints(const Rig& rig, int camera) {
             if (px[i].y > px[low].y) low = i;
         }
         int a = (low + 1) % 3, b = (low + 2) % 3;
-        const double cross = (px[a].x - px[low].x) * (px[b].y - px[low].y) -
-                             (px[a].y - px[low].y) * (px[b].x - px[low].x);
+        const double cross =
+            (px[a].x - px[low].x) * (px[b].y - px[low].y) - (px[a].y - px[low].y) * (px[b].x - px[low].x);
         if (cross < 0) std::swap(a, b);
         const int order[3] = {low, a, b};
         for (int i = 0; i < 3; ++i) {
@@ -216,11 +214,9 @@ std::vector<std::string> checkRig(const Rig& rig) {
         for (int side = 0; side < 2; ++side) {
             const int t = kCameraTriangles[cam][side];
             const Triangle& tri = rig.triangles[t];
-            const std::string who = std::string(kCameraNames[cam]) + " camera, triangle " +
-                                    kTriangleNames[t] + ": ";
+            const std::string who = std::string(kCameraNames[cam]) + " camera, triangle " + kTriangleNames[t] + ": ";
             Box outer, inner;
-            if (!outlineBox(camera, tri.corners, outer) ||
-                !outlineBox(camera, innerCorners(tri), inner)) {
+            if (!outlineBox(camera, tri.corners, outer) || !outlineBox(camera, innerCorners(tri), inner)) {
                 problems.push_back(who + "not fully in the camera's field of view");
                 continue;
             }
@@ -231,12 +227,11 @@ std::vector<std::string> checkRig(const Rig& rig) {
             const double right = side == 0 ? w / 2 - 5 : w - 11;
             const double top = h / 4 + 4, bottom = h - 11;
             if (outer.x0 < left || outer.x1 > right || outer.y0 < top || outer.y1 > bottom) {
-                problems.push_back(who + "leaves the lower three quarters of the " +
-                                   (side == 0 ? "left" : "right") + " half of the picture");
+                problems.push_back(who + "leaves the lower three quarters of the " + (side == 0 ? "left" : "right") +
+                                   " half of the picture");
                 continue;
             }
-            if (std::max(outer.width(), outer.height()) < 46 ||
-                std::min(outer.width(), outer.height()) < 32) {
+            if (std::max(outer.width(), outer.height()) < 46 || std::min(outer.width(), outer.height()) < 32) {
                 problems.push_back(who + "too small on screen");
             }
             if (inner.width() < 0.5 * outer.width() || inner.height() < 0.5 * outer.height() ||
@@ -315,12 +310,10 @@ Rig drawRig(const RigOptions& options) {
         rear.position = {draw.uniform(-50, 50), -halfL - draw.uniform(0, 40), draw.uniform(700, 1100)};
         rear.headingDeg = 180 + draw.uniform(-2, 2);
         Camera& left = rig.cameras[kLeft];
-        left.position = {-halfW - draw.uniform(80, 150), halfL - draw.uniform(1800, 2200),
-                         draw.uniform(900, 1100)};
+        left.position = {-halfW - draw.uniform(80, 150), halfL - draw.uniform(1800, 2200), draw.uniform(900, 1100)};
         left.headingDeg = -90 + draw.uniform(-2, 2);
         Camera& right = rig.cameras[kRight];
-        right.position = {halfW + draw.uniform(80, 150), halfL - draw.uniform(1800, 2200),
-                          draw.uniform(900, 1100)};
+        right.position = {halfW + draw.uniform(80, 150), halfL - draw.uniform(1800, 2200), draw.uniform(900, 1100)};
         right.headingDeg = 90 + draw.uniform(-2, 2);
         // Mirror cameras look steeply down: at a shallow tilt both of their frames sit far out
         // in the field, where the detector cannot fit them.
@@ -335,8 +328,9 @@ Rig drawRig(const RigOptions& options) {
             return rig;
         }
     }
-    std::string message = "no calibration bay for this picture size and marker length passes the "
-                          "checks; last problems:";
+    std::string message =
+        "no calibration bay for this picture size and marker length passes the "
+        "checks; last problems:";
     for (const std::string& p : problems) message += "\n  " + p;
     throw std::runtime_error(message);
 }

@@ -72,26 +72,26 @@ enum TriangleIndex { kT1FrontLeft = 0, kT2FrontRight = 1, kT3RearRight = 2, kT4R
 inline constexpr const char* kCameraNames[4] = {"front", "rear", "left", "right"};
 // The triangle each camera sees in the left and the right half of its picture.
 inline constexpr int kCameraTriangles[4][2] = {{kT1FrontLeft, kT2FrontRight},
-                                              {kT3RearRight, kT4RearLeft},
-                                              {kT4RearLeft, kT1FrontLeft},
-                                              {kT2FrontRight, kT3RearRight}};
+                                               {kT3RearRight, kT4RearLeft},
+                                               {kT4RearLeft, kT1FrontLeft},
+                                               {kT2FrontRight, kT3RearRight}};
 
 // What a plant's cameras and bay add to the clean picture. Every effect leaves the edges where
 // they are on average, so the truth stays exact; each is off at 0.
 struct Realism {
     std::string level = "clean";  // the preset the values came from (realismPreset)
-    double rimBlur = 0;      // blur sigma at the image circle's edge, px, growing from the centre's
-    double noiseGain = 0;    // shot noise: variance added per grey level of signal
-    double chroma = 0;       // lateral colour: red out, blue in by this many px at the rim
-    double light = 0;        // uneven hall light, the fraction it swings either way
-    double shadow = 0;       // fraction of the light the vehicle's soft shadow takes
-    double wear = 0;         // fraction of the band-to-floor contrast lost to wear and dust
-    int jpegQuality = 0;     // the pictures as JPEG files of this quality; 0: bitmap files
-    double glare = 0;        // grey levels a glare spot in one camera adds at its heart
-    double cable = 0;        // width of a dark cable lying across one triangle's band, mm
+    double rimBlur = 0;           // blur sigma at the image circle's edge, px, growing from the centre's
+    double noiseGain = 0;         // shot noise: variance added per grey level of signal
+    double chroma = 0;            // lateral colour: red out, blue in by this many px at the rim
+    double light = 0;             // uneven hall light, the fraction it swings either way
+    double shadow = 0;            // fraction of the light the vehicle's soft shadow takes
+    double wear = 0;              // fraction of the band-to-floor contrast lost to wear and dust
+    int jpegQuality = 0;          // the pictures as JPEG files of this quality; 0: bitmap files
+    double glare = 0;             // grey levels a glare spot in one camera adds at its heart
+    double cable = 0;             // width of a dark cable lying across one triangle's band, mm
     bool any() const {
-        return rimBlur > 0 || noiseGain > 0 || chroma > 0 || light > 0 || shadow > 0 || wear > 0 ||
-               jpegQuality > 0 || glare > 0 || cable > 0;
+        return rimBlur > 0 || noiseGain > 0 || chroma > 0 || light > 0 || shadow > 0 || wear > 0 || jpegQuality > 0 ||
+               glare > 0 || cable > 0;
     }
 };
 
@@ -114,11 +114,11 @@ struct RigOptions {
 };
 
 struct Camera {
-    Vec3 position;                // floor frame, mm; z is the height
+    Vec3 position;  // floor frame, mm; z is the height
     double headingDeg = 0;
     double tiltDeg = 0;
     double rollDeg = 0;
-    Mat3 rotation{};              // floor to camera
+    Mat3 rotation{};  // floor to camera
     Lens lens;
 };
 
@@ -131,7 +131,7 @@ struct Rig {
     RigOptions options;
     std::array<Triangle, 4> triangles;
     std::array<Camera, 4> cameras;
-    int attempts = 0;             // draws it took to find a bay that passes checkRig
+    int attempts = 0;  // draws it took to find a bay that passes checkRig
 };
 
 Mat3 cameraRotation(double headingDeg, double tiltDeg, double rollDeg);
@@ -158,7 +158,7 @@ std::vector<SurveyPoint> surveyGrid(const Camera& camera);
 struct CameraPoints {
     std::array<Vec2, 6> image;
     std::array<Vec2, 6> floor;
-    std::array<Vec2, 6> inner;    // pixels of the hole's corners, each across from image[i]
+    std::array<Vec2, 6> inner;  // pixels of the hole's corners, each across from image[i]
 };
 
 // Thinnest on-screen width of a triangle's band, measured across each side at a few places.

@@ -160,21 +160,27 @@ std::string truthJson(const Rig& rig) {
     json j;
     j["conventions"] = {
         {"units", "millimetres on the floor, pixels in pictures, degrees for angles"},
-        {"floor", "origin at the vehicle centre on the floor; +x to the vehicle's right, +y to "
-                  "its front, +z up; the floor is z = 0"},
+        {"floor",
+         "origin at the vehicle centre on the floor; +x to the vehicle's right, +y to "
+         "its front, +z up; the floor is z = 0"},
         {"height", "camera height above the floor, positive (the position's z)"},
         {"camera", "+x right in the picture, +y down the picture, +z along the optical axis"},
-        {"rotation", "floor to camera: p_camera = rotation * (p_floor - position); rows are the "
-                     "camera axes in the floor frame"},
-        {"heading", "azimuth of the optical axis from +y turning toward +x (clockwise seen from "
-                    "above): front about 0, right 90, rear 180, left -90"},
+        {"rotation",
+         "floor to camera: p_camera = rotation * (p_floor - position); rows are the "
+         "camera axes in the floor frame"},
+        {"heading",
+         "azimuth of the optical axis from +y turning toward +x (clockwise seen from "
+         "above): front about 0, right 90, rear 180, left -90"},
         {"tilt", "optical axis below the horizontal, positive looking down"},
-        {"roll", "turn about the optical axis; positive turns the camera's x axis toward its y "
-                 "axis, so the scene appears turned counter-clockwise in the picture"},
-        {"imagePoints", "distorted pixels, pixel centres at whole numbers; left-half triangle then "
-                        "right-half triangle, each lowest corner first, then clockwise on screen"},
-        {"triangles", "T1 front-left, T2 front-right, T3 rear-right, T4 rear-left; corner 0 points "
-                      "at the nearest vehicle corner"},
+        {"roll",
+         "turn about the optical axis; positive turns the camera's x axis toward its y "
+         "axis, so the scene appears turned counter-clockwise in the picture"},
+        {"imagePoints",
+         "distorted pixels, pixel centres at whole numbers; left-half triangle then "
+         "right-half triangle, each lowest corner first, then clockwise on screen"},
+        {"triangles",
+         "T1 front-left, T2 front-right, T3 rear-right, T4 rear-left; corner 0 points "
+         "at the nearest vehicle corner"},
     };
     const RigOptions& o = rig.options;
     j["seed"] = o.seed;
@@ -207,9 +213,17 @@ std::string truthJson(const Rig& rig) {
             {"roll", cam.rollDeg},
             {"heading", cam.headingDeg},
             {"rotation", rotation},
-            {"lens", {{"f", l.f}, {"fx", l.fx}, {"fy", l.fy}, {"cx", l.cx}, {"cy", l.cy},
-                      {"k", l.k}, {"c", l.c}, {"width", l.width}, {"height", l.height},
-                      {"fieldOfView", degrees(2 * l.maxAngle)}}},
+            {"lens",
+             {{"f", l.f},
+              {"fx", l.fx},
+              {"fy", l.fy},
+              {"cx", l.cx},
+              {"cy", l.cy},
+              {"k", l.k},
+              {"c", l.c},
+              {"width", l.width},
+              {"height", l.height},
+              {"fieldOfView", degrees(2 * l.maxAngle)}}},
             {"triangles", {triNames[kCameraTriangles[c][0]], triNames[kCameraTriangles[c][1]]}},
             {"imagePoints", image},
             {"worldPoints", floor},
@@ -225,10 +239,10 @@ std::string truthJson(const Rig& rig) {
     // A clean bay's truth stays as it always was; any effect records the level and every value.
     const Realism& r = o.realism;
     if (r.any() || r.level != "clean") {
-        j["realism"] = {{"level", r.level},     {"rimBlur", r.rimBlur}, {"noiseGain", r.noiseGain},
-                        {"chroma", r.chroma},   {"light", r.light},     {"shadow", r.shadow},
-                        {"wear", r.wear},       {"jpegQuality", r.jpegQuality}, {"glare", r.glare},
-                        {"cable", r.cable},     {"blurSigma", o.blurSigma}, {"vignetting", o.vignetting}};
+        j["realism"] = {
+            {"level", r.level}, {"rimBlur", r.rimBlur}, {"noiseGain", r.noiseGain}, {"chroma", r.chroma},
+            {"light", r.light}, {"shadow", r.shadow},   {"wear", r.wear},           {"jpegQuality", r.jpegQuality},
+            {"glare", r.glare}, {"cable", r.cable},     {"blurSigma", o.blurSigma}, {"vignetting", o.vignetting}};
     }
     j["attempts"] = rig.attempts;
     return j.dump(2) + "\n";
@@ -277,8 +291,9 @@ void writeScene(const std::filesystem::path& dir, const Rig& rig, int threads) {
         format::writeFileAtomically(dir / "image" / (std::string(kCameraNames[c]) + ending), encode(pictures[c]));
     }
     if (rig.options.quad) {
-        format::writeFileAtomically(dir / "image" / (std::string("quad") + ending),
-                                  encode(makeQuad(pictures[kFront], pictures[kRear], pictures[kLeft], pictures[kRight])));
+        format::writeFileAtomically(
+            dir / "image" / (std::string("quad") + ending),
+            encode(makeQuad(pictures[kFront], pictures[kRear], pictures[kLeft], pictures[kRight])));
     }
     format::writeFileAtomically(dir / "truth.json", truthJson(rig));
 }

@@ -20,9 +20,7 @@ constexpr double kHalfField = radians(95.0);
 
 }  // namespace
 
-double lensRadius(const Lens& lens, double theta) {
-    return mz::lens::radiusOfAngleNested(lens.k.data(), theta);
-}
+double lensRadius(const Lens& lens, double theta) { return mz::lens::radiusOfAngleNested(lens.k.data(), theta); }
 
 Lens makeLens(int width, int height) {
     if (width <= 0 || height <= 0) throw std::invalid_argument("lens: image size must be positive");

@@ -10,11 +10,11 @@ namespace mz::sim {
 struct Lens {
     // Exactly the values written into Config.bin; every projection of the simulator uses them.
     float f = 0, fx = 0, fy = 0, cx = 0, cy = 0;
-    std::array<float, 5> k{};   // radius = k1 t + k2 t^3 + ... + k5 t^9, t in radians
-    std::array<float, 9> c{};   // angle = c0 + c1 r + ... + c8 r^8
+    std::array<float, 5> k{};  // radius = k1 t + k2 t^3 + ... + k5 t^9, t in radians
+    std::array<float, 9> c{};  // angle = c0 + c1 r + ... + c8 r^8
     int width = 0;
     int height = 0;
-    double maxAngle = 0;        // radians; rays beyond it fall outside the image circle
+    double maxAngle = 0;  // radians; rays beyond it fall outside the image circle
 };
 
 // The lens for a picture size: the curve of the built-in wide-angle lens table with its pixel

@@ -28,8 +28,7 @@ std::vector<uint8_t> encodePng(int width, int height, int channels, const std::v
     return out;
 }
 
-std::vector<uint8_t> encodeJpeg(int width, int height, int channels, const std::vector<uint8_t>& samples,
-                                int quality) {
+std::vector<uint8_t> encodeJpeg(int width, int height, int channels, const std::vector<uint8_t>& samples, int quality) {
     jpeg_compress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
@@ -45,7 +44,8 @@ std::vector<uint8_t> encodeJpeg(int width, int height, int channels, const std::
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(samples.data()) + static_cast<size_t>(width) * channels * info.next_scanline;
+        JSAMPROW row =
+            const_cast<uint8_t*>(samples.data()) + static_cast<size_t>(width) * channels * info.next_scanline;
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);

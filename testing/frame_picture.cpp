@@ -58,7 +58,8 @@ void FramePicture::drawFrame(const std::array<Pixel, 3>& corners, double holeSca
     }
     // Sides bow outward a little in the picture; a margin covers it.
     const int bx0 = std::max(0, static_cast<int>(x0) - 20), by0 = std::max(0, static_cast<int>(y0) - 20);
-    const int bx1 = std::min(width_ - 1, static_cast<int>(x1) + 20), by1 = std::min(height_ - 1, static_cast<int>(y1) + 20);
+    const int bx1 = std::min(width_ - 1, static_cast<int>(x1) + 20),
+              by1 = std::min(height_ - 1, static_cast<int>(y1) + 20);
     constexpr int kSub = 4;
     for (int y = by0; y <= by1; ++y) {
         for (int x = bx0; x <= bx1; ++x) {

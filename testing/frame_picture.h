@@ -23,8 +23,7 @@ public:
     // A frame whose outer corners are the given pixels: its sides are straight on the ideal
     // plane, so curved in the picture. `holeScale` is the light hole's size relative to the
     // frame, about the ideal-plane centroid.
-    void drawFrame(const std::array<Pixel, 3>& corners, double holeScale = 0.6, uint8_t dark = 40,
-                   uint8_t light = 225);
+    void drawFrame(const std::array<Pixel, 3>& corners, double holeScale = 0.6, uint8_t dark = 40, uint8_t light = 225);
     // Plain dark filled polygon in pixel space (no lens), for blobs that are not frames.
     void fillRect(int x, int y, int w, int h, uint8_t value);
     void addNoise(uint32_t seed, double sigma);

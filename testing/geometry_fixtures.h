@@ -31,4 +31,4 @@ struct Mat3 {
 // Largest element difference after scaling both matrices so that element [2][2] is 1.
 double projectiveDistance(const Matrix* a, const Matrix* b);
 
-} // namespace mztest
+}  // namespace mztest

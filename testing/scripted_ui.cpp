@@ -38,8 +38,7 @@ std::optional<std::string> ScriptedUi::chooseConfiguration(const std::string& la
     return take(configAnswers);
 }
 
-std::optional<std::string> ScriptedUi::chooseFolder(const FolderChooserTexts& texts,
-                                                    const std::string& currentFolder) {
+std::optional<std::string> ScriptedUi::chooseFolder(const FolderChooserTexts& texts, const std::string& currentFolder) {
     std::lock_guard lock(mutex_);
     folderRequests_.push_back(texts);
     note("chooseFolder " + texts.title + " " + currentFolder);
@@ -84,8 +83,7 @@ void ScriptedUi::setTitle(const std::string& title) {
 void ScriptedUi::setButtonLook(Button button, ButtonLook look) {
     std::lock_guard lock(mutex_);
     looks_[static_cast<int>(button)] = look;
-    note("buttonLook " + std::to_string(static_cast<int>(button)) + " " +
-         std::to_string(static_cast<int>(look)));
+    note("buttonLook " + std::to_string(static_cast<int>(button)) + " " + std::to_string(static_cast<int>(look)));
 }
 
 void ScriptedUi::focusButton(Button button) {

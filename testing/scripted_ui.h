@@ -24,8 +24,7 @@ public:
 
     void showMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
     std::optional<std::string> chooseConfiguration(const std::string& lastPath) override;
-    std::optional<std::string> chooseFolder(const FolderChooserTexts& texts,
-                                            const std::string& currentFolder) override;
+    std::optional<std::string> chooseFolder(const FolderChooserTexts& texts, const std::string& currentFolder) override;
     std::optional<std::string> chooseFile(const FileChooserRequest& request) override;
     void showProgress() override;
     void setProgressStatus(const std::string& text) override;
@@ -43,7 +42,7 @@ public:
     // Copies, safe while the detection thread reports.
     std::vector<ShownMessage> messages() const;
     std::vector<std::string> messageTexts() const;
-    std::vector<std::string> events() const;   // every call in order, one line each
+    std::vector<std::string> events() const;  // every call in order, one line each
     std::string title() const;
     ButtonLook look(Button button) const;
     std::vector<double> progressPositions() const;
@@ -52,7 +51,7 @@ public:
     int viewUpdates() const;
     std::vector<FolderChooserTexts> folderRequests() const;
     std::vector<FileChooserRequest> fileRequests() const;
-    std::vector<std::string> configRequests() const;   // the paths the chooser opened with
+    std::vector<std::string> configRequests() const;  // the paths the chooser opened with
     void clearRecords();
 
 private:

@@ -13,8 +13,8 @@ namespace {
 constexpr double kRad = mz::kDegToRad<double>;
 
 // Forward polynomial fitted to the built-in table (within 1e-6 up to 100 degrees).
-constexpr double kK[5] = {0.8016080130636054, 0.12877562057305025, 0.001572763071366671,
-                          -0.007841287613711934, -0.00014712443433182395};
+constexpr double kK[5] = {0.8016080130636054, 0.12877562057305025, 0.001572763071366671, -0.007841287613711934,
+                          -0.00014712443433182395};
 
 // Triangles T1 front-left, T2 front-right, T3 rear-right, T4 rear-left; which camera sees which
 // in its left and right half.
@@ -56,8 +56,7 @@ void makeRig(SyntheticRig& rig, const SyntheticRigOptions& opt) {
     rig.truth[1] = {jitter(50), -halfL - 50, 950 + jitter(150), 40 + jitter(8), jitter(2), 180 + jitter(2)};
     const double mirrorY = 700 + jitter(200);
     rig.truth[2] = {-halfW - 100, mirrorY, 1000 + jitter(100), 62 + jitter(8), jitter(2), 90 + jitter(2)};
-    rig.truth[3] = {halfW + 100, mirrorY + jitter(20), 1000 + jitter(100), 62 + jitter(8), jitter(2),
-                    -90 + jitter(2)};
+    rig.truth[3] = {halfW + 100, mirrorY + jitter(20), 1000 + jitter(100), 62 + jitter(8), jitter(2), -90 + jitter(2)};
 
     // Each triangle points one corner at the vehicle corner; the rest follow clockwise from above.
     const double corners[4][2] = {{-1, 1}, {1, 1}, {1, -1}, {-1, -1}};

@@ -18,10 +18,10 @@ struct TruePose {
 };
 
 struct SyntheticRigOptions {
-    uint32_t seed = 0;    // 0: the nominal rig; otherwise poses jittered by this seed
+    uint32_t seed = 0;  // 0: the nominal rig; otherwise poses jittered by this seed
     int width = 720;
     int height = 480;
-    int shape = 0;        // 1 right isosceles
+    int shape = 0;  // 1 right isosceles
     int markerSize = 1000;
     double halfWidth = 0;   // distance of the triangles' vehicle corners from the middle, mm;
     double halfLength = 0;  // 0: the nominal 950 x 2300, jittered by the seed

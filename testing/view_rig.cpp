@@ -48,10 +48,10 @@ bool projectGround(const ViewRig& rig, int c, double x, double y, double* px, do
 std::unique_ptr<ViewRig> makeViewRig(int width, int height, float mmPerPixel, uint32_t flags, int blendMode) {
     auto rig = std::make_unique<ViewRig>();
     const double halfW = 900, halfL = 2300;
-    pose(*rig, 0, 0, -halfL, 900, 0, -1, 40);  // front looks toward -y
-    pose(*rig, 1, 0, halfL, 1000, 0, 1, 40);   // rear
-    pose(*rig, 2, -halfW, 0, 1100, -1, 0, 55); // left
-    pose(*rig, 3, halfW, 0, 1100, 1, 0, 55);   // right
+    pose(*rig, 0, 0, -halfL, 900, 0, -1, 40);   // front looks toward -y
+    pose(*rig, 1, 0, halfL, 1000, 0, 1, 40);    // rear
+    pose(*rig, 2, -halfW, 0, 1100, -1, 0, 55);  // left
+    pose(*rig, 3, halfW, 0, 1100, 1, 0, 55);    // right
     // Two floor triangles per camera: the corners of the bay it sees.
     const double cornerX[4] = {-halfW - 700, halfW + 700, halfW + 700, -halfW - 700};
     const double cornerY[4] = {-halfL - 700, -halfL - 700, halfL + 700, halfL + 700};

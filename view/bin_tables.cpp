@@ -114,15 +114,13 @@ void buildView(int width, int height, const Point2F* map, uint8_t* dst, int* out
         return;
     }
     buildViewFrom(
-        width, height, [map, width](int i, int j) { return map[static_cast<std::size_t>(i) * width + j]; }, dst,
-        outLen, mode, entry);
+        width, height, [map, width](int i, int j) { return map[static_cast<std::size_t>(i) * width + j]; }, dst, outLen,
+        mode, entry);
 }
 
 void fullEntry(uint8_t* p, Point2F m, bool odd, int mode) {
-    if (isMissing(m.x, m.y))
-        putMissing(p);
-    else
-        putCoordinate(p, m.x, m.y, odd, mode);
+    if (isMissing(m.x, m.y)) putMissing(p);
+    else putCoordinate(p, m.x, m.y, odd, mode);
 }
 
 // Four entries of a 1/64-pixel table (mode 1) at once, where every one is missing or lies in
@@ -201,9 +199,7 @@ int keyCode(uint8_t b, uint8_t g) {
     return g == 0 ? 2 : 4;
 }
 
-uint16_t keyWord(int k, uint8_t r) {
-    return static_cast<uint16_t>(r != 0 ? (r << 8) | (k + 1) : k);
-}
+uint16_t keyWord(int k, uint8_t r) { return static_cast<uint16_t>(r != 0 ? (r << 8) | (k + 1) : k); }
 
 // Converts each pixel of the mask into one word of `wordBytes` bytes, in field order.
 template <class Word>
@@ -263,8 +259,11 @@ void makeBinViewStrided(int width, int height, const float* base, std::ptrdiff_t
 void makeBinViewRows(int width, int height, const float* const* rows, uint8_t* dst, int mode) {
     if (rows == nullptr) return;
     buildFullView(
-        width, height, [rows](int i, int j) { return Point2F{rows[i][2 * j], rows[i][2 * j + 1]}; }, dst, nullptr,
-        mode);
+        width, height,
+        [rows](int i, int j) {
+            return Point2F{rows[i][2 * j], rows[i][2 * j + 1]};
+        },
+        dst, nullptr, mode);
 }
 
 }  // namespace mz
@@ -277,8 +276,8 @@ MZ_API void mzMakeBinView(int width, int height, const Point2F* map, uint8_t* ds
         return;
     }
     mz::buildFullView(
-        width, height, [map, width](int i, int j) { return map[static_cast<std::size_t>(i) * width + j]; }, dst,
-        outLen, mode);
+        width, height, [map, width](int i, int j) { return map[static_cast<std::size_t>(i) * width + j]; }, dst, outLen,
+        mode);
 }
 
 MZ_API void mzMakeBinViewHalf(int width, int height, const Point2F* map, uint8_t* dst, int* outLen, int mode) {
@@ -286,10 +285,8 @@ MZ_API void mzMakeBinViewHalf(int width, int height, const Point2F* map, uint8_t
         const float hx = m.x * 0.5f;
         // Besides a negative halved position, the map's own (-1, -1) marker is missing here too,
         // exactly as in the full-width table: halved it would pass as the pixel (-0.5, -1).
-        if (mz::isMissing(m.x, m.y) || (hx <= -1.0f && m.y < 0.0f))
-            mz::putMissing(p);
-        else
-            mz::putCoordinate(p, hx, m.y, odd, md);
+        if (mz::isMissing(m.x, m.y) || (hx <= -1.0f && m.y < 0.0f)) mz::putMissing(p);
+        else mz::putCoordinate(p, hx, m.y, odd, md);
     });
 }
 

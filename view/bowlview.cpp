@@ -145,10 +145,10 @@ void BowlView::saveLut(const char* path, int camera) const {
 int BowlView::maskLength(int format) const {
     if (blend_.empty()) return 0;
     switch (format) {
-        case 0:
-        case 2: return width_ * height_ * 2;
-        case 1: return width_ * height_ * 4;
-        default: return 0;
+    case 0:
+    case 2: return width_ * height_ * 2;
+    case 1: return width_ * height_ * 4;
+    default: return 0;
     }
 }
 
@@ -163,10 +163,10 @@ void BowlView::getMask(void* buffer, int length, int format) const {
     const std::vector<uint8_t> image = paddedBlend();
     auto* dst = static_cast<uint8_t*>(buffer);
     switch (format) {
-        case 0: mzMakeBinMaskRGB16(width_, height_, image.data(), dst, nullptr); break;
-        case 1: mzMakeBinMaskRGB32(width_, height_, image.data(), dst, nullptr); break;
-        case 2: mzMakeBinMaskYCbCr(width_, height_, image.data(), dst, nullptr); break;
-        default: break;
+    case 0: mzMakeBinMaskRGB16(width_, height_, image.data(), dst, nullptr); break;
+    case 1: mzMakeBinMaskRGB32(width_, height_, image.data(), dst, nullptr); break;
+    case 2: mzMakeBinMaskYCbCr(width_, height_, image.data(), dst, nullptr); break;
+    default: break;
     }
 }
 

@@ -48,10 +48,10 @@ Pinhole pinholeOf(const CameraParam& cam, float offsetX, float offsetY);
 // What the tests see of a bowl engine after Init.
 struct BowlviewInternals {
     int width = 0, height = 0;
-    const float* maps[4] = {};     // per camera (front, rear, left, right): height x width (x, y) pairs
-    const float* weights[4] = {};  // per camera: height x width floats
+    const float* maps[4] = {};          // per camera (front, rear, left, right): height x width (x, y) pairs
+    const float* weights[4] = {};       // per camera: height x width floats
     const uint8_t* blendMap = nullptr;  // height x width x 3 bytes, no row padding
-    const float* mesh = nullptr;   // kBowlRings x kBowlRingPoints ground points (x, y, z)
+    const float* mesh = nullptr;        // kBowlRings x kBowlRingPoints ground points (x, y, z)
 };
 
 // False when the handle is not a bowl view or has not been initialised.
@@ -83,8 +83,10 @@ private:
     Interp interp() const { return (flags_ & 1u) ? Interp::kBilinear : Interp::kNearest; }
     StitchView view() const { return {width_, height_, false}; }
     LayerFrame frame() const {
-        return {view(), {sourceWidth_, sourceHeight_},
-                {maps_[0].data(), maps_[1].data(), maps_[2].data(), maps_[3].data()}, interp()};
+        return {view(),
+                {sourceWidth_, sourceHeight_},
+                {maps_[0].data(), maps_[1].data(), maps_[2].data(), maps_[3].data()},
+                interp()};
     }
     std::size_t pixelCount() const { return view().pixelCount(); }
     int maskLength(int format) const;

@@ -19,7 +19,6 @@
 namespace mz {
 namespace {
 
-
 using Vec3 = std::array<float, 3>;
 
 Vec3 cross(const Vec3& a, const Vec3& b) {
@@ -42,7 +41,8 @@ struct EdgeTest {
         if (!(side != 0.0f) || !std::isfinite(side)) return;  // eye in the plane: nothing lies beyond
         const float s = side > 0.0f ? -1.0f : 1.0f;
         // A pixel's ray is R^T q with q = ((l - cx) / fx, (m - cy) / fy, 1): n . R^T q = (R n) . q.
-        const Vec3 g = {dot({eye.r[0][0], eye.r[0][1], eye.r[0][2]}, n), dot({eye.r[1][0], eye.r[1][1], eye.r[1][2]}, n),
+        const Vec3 g = {dot({eye.r[0][0], eye.r[0][1], eye.r[0][2]}, n),
+                        dot({eye.r[1][0], eye.r[1][1], eye.r[1][2]}, n),
                         dot({eye.r[2][0], eye.r[2][1], eye.r[2][2]}, n)};
         gx = s * g[0] / eye.fx;
         gy = s * g[1] / eye.fy;
@@ -122,7 +122,8 @@ void BowlView::changeImage(int width, int height, const uint8_t* image, unsigned
     ImageBufferPtr picture(createImageBuffer(3, width, height));
     if (!picture) return;
     const std::size_t stride = rowBytes(width);
-    for (int r = 0; r < height; ++r) std::memcpy(picture->rows[r], image + stride * r, static_cast<std::size_t>(width) * 3);
+    for (int r = 0; r < height; ++r)
+        std::memcpy(picture->rows[r], image + stride * r, static_cast<std::size_t>(width) * 3);
     std::fill(vehicle_.begin(), vehicle_.end(), uint8_t{0});
     if (w > 0 && h > 0) {
         ImageBufferPtr placed(createImageBuffer(3, w, h));

@@ -15,7 +15,7 @@
 namespace mz {
 namespace {
 
-constexpr int kFloorRings = 20;       // the rings of the floor ellipse, counted from the centre
+constexpr int kFloorRings = 20;             // the rings of the floor ellipse, counted from the centre
 constexpr float kSideHalfFov = 1.3089969f;  // 75 degrees: the side cameras' weight limit
 
 bool finite(float v) { return std::isfinite(v); }
@@ -142,8 +142,8 @@ void BowlView::buildMap(int c, const CameraParam& cam, const CameraParam& virt) 
     std::vector<std::array<int, 4>> quads;
     for (int r = 0; r + 1 < kBowlRings; ++r) {
         for (int p = 0; p + 1 < kBowlRingPoints; ++p) {
-            if (!ahead[at(r, p)] || (r > 0 && !ahead[at(r - 1, p)]) || !ahead[at(r + 1, p)] ||
-                !ahead[at(r, p + 1)] || (p > 0 && !ahead[at(r, p - 1)]))
+            if (!ahead[at(r, p)] || (r > 0 && !ahead[at(r - 1, p)]) || !ahead[at(r + 1, p)] || !ahead[at(r, p + 1)] ||
+                (p > 0 && !ahead[at(r, p - 1)]))
                 continue;
             const std::array<int, 4> corner = {at(r, p), at(r, p + 1), at(r + 1, p + 1), at(r + 1, p)};
             if (!usable[corner[0]] || !usable[corner[1]] || !usable[corner[2]] || !usable[corner[3]]) continue;

@@ -28,8 +28,7 @@ struct Window {
 // Distorted pixel of a canvas point (whole canvas coordinates).
 Point2F canvasToPicture(const CameraParam& cam, float canvasX, float canvasY) {
     Point2F pixel;
-    lens::pixelOfRay(cam, (canvasX - kCanvasCentreX) / cam.fx, (canvasY - kCanvasCentreY) / cam.fy,
-                     pixel.x, pixel.y);
+    lens::pixelOfRay(cam, (canvasX - kCanvasCentreX) / cam.fx, (canvasY - kCanvasCentreY) / cam.fy, pixel.x, pixel.y);
     return pixel;
 }
 
@@ -128,7 +127,8 @@ bool cornersInPicture(const CameraParam& cam, const Window& win, const Plane& bi
     std::array<Point2F, 3> corners;
     if (!triangleCorners(outline(binary), corners)) return false;
     for (int i = 0; i < 3; ++i) {
-        out[i] = canvasToPicture(cam, static_cast<float>(win.x0) + corners[i].x, static_cast<float>(win.y0) + corners[i].y);
+        out[i] =
+            canvasToPicture(cam, static_cast<float>(win.x0) + corners[i].x, static_cast<float>(win.y0) + corners[i].y);
         if (!std::isfinite(out[i].x) || !std::isfinite(out[i].y)) return false;
     }
     return true;
@@ -163,8 +163,8 @@ bool detectTarget(const CameraParam& cam, const Plane& grey, const SearchRect& r
 }
 
 bool lensUsable(const CameraParam& cam) {
-    const float values[] = {cam.fx, cam.fy, cam.cx, cam.cy, cam.k1, cam.k2, cam.k3, cam.k4, cam.k5, cam.c0,
-                            cam.c1, cam.c2, cam.c3, cam.c4, cam.c5, cam.c6, cam.c7, cam.c8};
+    const float values[] = {cam.fx, cam.fy, cam.cx, cam.cy, cam.k1, cam.k2, cam.k3, cam.k4, cam.k5,
+                            cam.c0, cam.c1, cam.c2, cam.c3, cam.c4, cam.c5, cam.c6, cam.c7, cam.c8};
     for (const float v : values)
         if (!std::isfinite(v)) return false;
     return cam.fx != 0.0f && cam.fy != 0.0f;
@@ -175,8 +175,7 @@ bool lensUsable(const CameraParam& cam) {
 
 int mzDetectCorner(const uint8_t* picture, CameraParam* cam, int layoutCode) {
     using namespace mz::detect;
-    if (picture == nullptr || cam == nullptr || cam->imagePoints == nullptr || cam->worldPoints == nullptr)
-        return -5;
+    if (picture == nullptr || cam == nullptr || cam->imagePoints == nullptr || cam->worldPoints == nullptr) return -5;
     if (!pictureSizeUsable(cam->width, cam->height) || !lensUsable(*cam)) return -1;
     try {
         const Plane grey = toGrey(picture, cam->width, cam->height);

@@ -20,7 +20,7 @@ constexpr int kColStep[8] = {1, 1, 0, -1, -1, -1, 0, 1};
 struct Labeller {
     uint8_t* const* image;  // working copy with a background frame
     int** labels;
-    int** contour;          // may be null
+    int** contour;  // may be null
 
     bool foreground(int r, int c) const { return image[r][c] != kBackground; }
 
@@ -76,8 +76,9 @@ struct RowsDeleter {
 };
 
 // Working copy of the image, frame set to background; null when memory runs out.
-std::unique_ptr<uint8_t*[], RowsDeleter> framedCopy(int width, int height, const uint8_t* const* rows) {
-    std::unique_ptr<uint8_t*[], RowsDeleter> copy(new (std::nothrow) uint8_t*[height](), RowsDeleter{height});
+std::unique_ptr<uint8_t* [], RowsDeleter> framedCopy(int width, int height, const uint8_t* const* rows) {
+    std::unique_ptr<uint8_t*[], RowsDeleter> copy(
+        new (std::nothrow) uint8_t* [height](), RowsDeleter { height });
     if (!copy) return nullptr;
     for (int i = 0; i < height; ++i) {
         copy[i] = new (std::nothrow) uint8_t[width];

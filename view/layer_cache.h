@@ -63,10 +63,10 @@ private:
     std::array<std::vector<uint8_t>, kCameraCount> sources_;  // each camera's last picture
     std::array<Layer, kCameraCount> layer_{};
     std::array<Interp, kCameraCount> layerInterp_{};
-    std::array<std::vector<float>, kCameraCount> oldMaps_;    // the map a kOldMap layer was made with
-    std::array<std::vector<uint8_t>, kCameraCount> stored_;   // working orientation, kStored only
+    std::array<std::vector<float>, kCameraCount> oldMaps_;   // the map a kOldMap layer was made with
+    std::array<std::vector<uint8_t>, kCameraCount> stored_;  // working orientation, kStored only
     StitchPlan plan_;
-    bool planStale_ = false;  // plan_ is to be made again before it is used
+    bool planStale_ = false;                                  // plan_ is to be made again before it is used
     std::array<std::vector<uint8_t>, kCameraCount> compact_;  // the layer at the plan's pixels
     std::array<bool, kCameraCount> compactValid_{};
 };

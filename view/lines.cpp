@@ -40,10 +40,10 @@ extern "C" {
 MZ_API void mzDrawLineBresenham(ImageBuffer* image, int x0, int y0, int x1, int y1, uint32_t colour, int size) {
     if (image == nullptr || image->rows == nullptr || image->channels < 3 || size <= 0) return;
     if (!mz::inside(image, x0, y0) || !mz::inside(image, x1, y1) || (x0 == x1 && y0 == y1)) return;
-    const mz::Pen pen{image,
-                      {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
-                       static_cast<uint8_t>(colour)},
-                      size};
+    const mz::Pen pen{
+        image,
+        {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8), static_cast<uint8_t>(colour)},
+        size};
 
     int x = x0, y = y0;
     pen.dot(x, y);

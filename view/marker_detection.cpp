@@ -17,11 +17,8 @@ namespace mz::detect {
 namespace {
 
 constexpr int kKernel[5][5] = {
-    {29, 133, 219, 133, 29},
-    {133, 596, 983, 596, 133},
-    {219, 983, 1621, 983, 219},
-    {133, 596, 983, 596, 133},
-    {29, 133, 219, 133, 29},
+    {29, 133, 219, 133, 29},   {133, 596, 983, 596, 133}, {219, 983, 1621, 983, 219},
+    {133, 596, 983, 596, 133}, {29, 133, 219, 133, 29},
 };
 constexpr int kKernelDivisor = 10000;
 constexpr int kMinRegionPixels = 200;  // regions of this size or smaller are noise
@@ -37,7 +34,8 @@ struct Region {
 Plane crop(const Plane& grey, const SearchRect& r) {
     Plane out(r.width, r.height);
     for (int y = 0; y < r.height; ++y)
-        std::copy_n(&grey.px[static_cast<size_t>(r.y + y) * grey.width + r.x], r.width, &out.px[static_cast<size_t>(y) * r.width]);
+        std::copy_n(&grey.px[static_cast<size_t>(r.y + y) * grey.width + r.x], r.width,
+                    &out.px[static_cast<size_t>(y) * r.width]);
     return out;
 }
 
@@ -110,7 +108,8 @@ void orderMarker(const std::array<Point2F, 3>& corners, int layoutCode, int side
     const Point2F m = {(s[0].x + s[1].x + s[2].x) / 3.0f, (s[0].y + s[1].y + s[2].y) / 3.0f};
     auto turn = [](float d) { return d < 0.0f ? d + 360.0f : d; };
     const float d0 = directionValue(m.x, m.y, s[0].x, s[0].y);
-    const bool near2 = turn(directionValue(m.x, m.y, s[1].x, s[1].y) - d0) <= turn(directionValue(m.x, m.y, s[2].x, s[2].y) - d0);
+    const bool near2 =
+        turn(directionValue(m.x, m.y, s[1].x, s[1].y) - d0) <= turn(directionValue(m.x, m.y, s[2].x, s[2].y) - d0);
     const float h = -(std::sqrt(3.0f) / 2.0f) * length;
     const Point2F a = {0.0f, 0.0f}, apex = {length / 2.0f, h}, b = {length, 0.0f};
     std::array<Point2F, 3> img, wld;
@@ -162,15 +161,11 @@ bool keepMarkerRegion(Plane& binary) {
             if (labels[i] == 0) continue;
             Region& r = regions[static_cast<size_t>(labels[i])];
             if (x == (r.left + r.right) / 2) {
-                if (labels[i - w] == 0)
-                    ++r.up;
-                else if (labels[i + w] == 0)
-                    ++r.down;
+                if (labels[i - w] == 0) ++r.up;
+                else if (labels[i + w] == 0) ++r.down;
             } else if (y == (r.top + r.bottom) / 2) {
-                if (labels[i - 1] == 0)
-                    ++r.leftward;
-                else if (labels[i + 1] == 0)
-                    ++r.rightward;
+                if (labels[i - 1] == 0) ++r.leftward;
+                else if (labels[i + 1] == 0) ++r.rightward;
             }
         }
     }

@@ -13,10 +13,10 @@ namespace {
 constexpr Point2F kSeparator = {-1.0f, -1.0f};
 
 struct Segment {
-    int points = 0;     // per line
-    float start = 0;    // distance along the path where the segment starts
+    int points = 0;   // per line
+    float start = 0;  // distance along the path where the segment starts
     float end = 0;
-    float offset = 0;   // distance of the segment's first point from the rear axle's reach
+    float offset = 0;  // distance of the segment's first point from the rear axle's reach
 };
 
 // One line's point i of a segment. The single point of a one-point segment sits at its start

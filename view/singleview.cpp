@@ -300,8 +300,8 @@ private:
     bool ready_ = false;
     uint32_t flags_ = 0;
     SingleviewParam* view_ = nullptr;
-    ImageBufferPtr source_;               // only its size is used: Apply reads the caller's picture
-    std::vector<Sample> samples_;         // per view pixel, where Apply reads; empty until needed
+    ImageBufferPtr source_;        // only its size is used: Apply reads the caller's picture
+    std::vector<Sample> samples_;  // per view pixel, where Apply reads; empty until needed
     ImageBufferPtr output_;
     ImageBufferPtr overlay_;
     ImageBufferPtr overlayLayer_;

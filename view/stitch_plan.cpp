@@ -32,8 +32,8 @@ struct CubicWeights {
         for (int64_t k = 0; k <= kFracOne; ++k) {
             near[k] = 5 * k * k * k - 9 * k * k * kFracOne + (int64_t{1} << kCubicShift);
             const int64_t m = kFracOne + k;
-            far[k] = -3 * m * m * m + 15 * m * m * kFracOne - 24 * m * kFracOne * kFracOne +
-                     3 * (int64_t{1} << kCubicShift);
+            far[k] =
+                -3 * m * m * m + 15 * m * m * kFracOne - 24 * m * kFracOne * kFracOne + 3 * (int64_t{1} << kCubicShift);
         }
     }
 };
@@ -92,7 +92,7 @@ inline void bilinearPixel(const uint8_t* src, int stride, const Sample& s, uint8
 // is two pairs of 16-bit products (pmaddwd: at most 16384 * 16320 per lane).
 struct alignas(16) VectorWeights {
     std::array<std::array<uint32_t, 2>, kFracOne> x;  // per fx: (a1, f1) and (a0, f0) as byte pairs, twice
-    std::array<uint32_t, kFracOne> y;                  // per fy: (1024 - fy, fy) as 16-bit pairs
+    std::array<uint32_t, kFracOne> y;                 // per fy: (1024 - fy, fy) as 16-bit pairs
 };
 
 constexpr VectorWeights makeVectorWeights() {
@@ -116,17 +116,19 @@ alignas(16) constexpr uint8_t kFillBlock[16] = {0, 0, 255, 0, 0, 255, 0, 0, 255,
 // the two source rows. kMaybeNone: the sample may have no source.
 template <bool kMaybeNone>
 __attribute__((target("ssse3"), always_inline)) inline __m128i bilinearSum(const uint8_t* src, std::ptrdiff_t stride,
-                                                                         const Sample& s) {
+                                                                           const Sample& s) {
     const uint8_t* top = src + s.src;
     const uint8_t* bottom = top + stride - 2;
     if (kMaybeNone && s.src < 0) {
         top = kFillBlock;
         bottom = kFillBlock + 1;  // the fill at any fractions
     }
-    const __m128i rows = _mm_castpd_si128(_mm_loadh_pd(
-        _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top))), reinterpret_cast<const double*>(bottom)));
+    const __m128i rows =
+        _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top))),
+                                      reinterpret_cast<const double*>(bottom)));
     // Byte pairs (left, right) per 16-bit lane: blue top, blue bottom, green top, ..., red bottom.
-    const __m128i pairs = _mm_shuffle_epi8(rows, _mm_setr_epi8(0, 3, 10, 13, 1, 4, 11, 14, 2, 5, 12, 15, -1, -1, -1, -1));
+    const __m128i pairs =
+        _mm_shuffle_epi8(rows, _mm_setr_epi8(0, 3, 10, 13, 1, 4, 11, 14, 2, 5, 12, 15, -1, -1, -1, -1));
     const __m128i wx = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kVectorWeights.x[s.fx].data()));
     const __m128i high = _mm_maddubs_epi16(pairs, _mm_shuffle_epi32(wx, 0x00));
     const __m128i low = _mm_maddubs_epi16(pairs, _mm_shuffle_epi32(wx, 0x55));
@@ -193,7 +195,8 @@ __attribute__((target("ssse3"))) void sampleRunVector(const uint8_t* src, int so
 // blendRun's integers on 16-bit lanes: p (256 - w) + q w never exceeds 255 * 256.
 template <bool kTint>
 __attribute__((target("ssse3"), always_inline)) inline __m128i blendWords(__m128i p, __m128i q, __m128i w) {
-    const __m128i mixed = _mm_add_epi16(_mm_mullo_epi16(p, _mm_sub_epi16(_mm_set1_epi16(256), w)), _mm_mullo_epi16(q, w));
+    const __m128i mixed =
+        _mm_add_epi16(_mm_mullo_epi16(p, _mm_sub_epi16(_mm_set1_epi16(256), w)), _mm_mullo_epi16(q, w));
     __m128i r = _mm_srli_epi16(mixed, 8);
     if (kTint) {
         const __m128i red = _mm_setr_epi16(0, 0, -1, 0, 0, 0, -1, 0);
@@ -221,7 +224,9 @@ __attribute__((target("ssse3"))) void blendRunVector(const uint8_t* pictureP, co
                   blendWords<kTint>(p23, q23, _mm_unpackhi_epi32(w, w)), d);
     }
     for (; p != end; ++p, ++q, ++share, d += 3)
-        storeOne(blendWords<kTint>(oneWords(pictureP, stride, *p), oneWords(pictureQ, stride, *q), _mm_set1_epi16(*share)), d);
+        storeOne(
+            blendWords<kTint>(oneWords(pictureP, stride, *p), oneWords(pictureQ, stride, *q), _mm_set1_epi16(*share)),
+            d);
 }
 
 bool processorHasSsse3() {
@@ -323,46 +328,46 @@ void sampleRun(const uint8_t* src, int sourceWidth, Interp mode, const Sample* f
     const int stride = static_cast<int>(rowBytes(sourceWidth));
     const Sample* const end = first + count;
     switch (mode) {
-        case Interp::kNearest:
-            for (const Sample* it = first; it != end; ++it) {
-                const Sample& s = *it;
-                std::memcpy(d, s.src < 0 ? kNoSourceFill : src + s.src, 3);
-                d += 3;
-            }
-            break;
-        case Interp::kBilinear:
+    case Interp::kNearest:
+        for (const Sample* it = first; it != end; ++it) {
+            const Sample& s = *it;
+            std::memcpy(d, s.src < 0 ? kNoSourceFill : src + s.src, 3);
+            d += 3;
+        }
+        break;
+    case Interp::kBilinear:
 #if MZ_STITCH_SSSE3
-            if (vectorSampling()) {
-                sampleRunVector(src, sourceWidth, first, count, d);
-                break;
-            }
-#endif
-            for (const Sample* it = first; it != end; ++it, d += 3) bilinearPixel(src, stride, *it, d);
-            break;
-        case Interp::kBicubic: {
-            const CubicWeights& t = cubicWeights();
-            for (const Sample* it = first; it != end; ++it) {
-                const Sample& s = *it;
-                if (s.src < 0) {
-                    std::memcpy(d, kNoSourceFill, 3);
-                    d += 3;
-                    continue;
-                }
-                const int64_t wx[4] = {t.far[s.fx], t.near[s.fx], t.near[kFracOne - s.fx], t.far[kFracOne - s.fx]};
-                const int64_t wy[4] = {t.far[s.fy], t.near[s.fy], t.near[kFracOne - s.fy], t.far[kFracOne - s.fy]};
-                for (int ch = 0; ch < 3; ++ch) {
-                    __int128 sum = 0;
-                    for (int r = 0; r < 4; ++r) {
-                        const uint8_t* p = src + s.src + r * stride + ch;
-                        const int64_t row = p[0] * wx[0] + p[3] * wx[1] + p[6] * wx[2] + p[9] * wx[3];
-                        sum += static_cast<__int128>(row) * wy[r];
-                    }
-                    d[ch] = roundCubic(sum);
-                }
-                d += 3;
-            }
+        if (vectorSampling()) {
+            sampleRunVector(src, sourceWidth, first, count, d);
             break;
         }
+#endif
+        for (const Sample* it = first; it != end; ++it, d += 3) bilinearPixel(src, stride, *it, d);
+        break;
+    case Interp::kBicubic: {
+        const CubicWeights& t = cubicWeights();
+        for (const Sample* it = first; it != end; ++it) {
+            const Sample& s = *it;
+            if (s.src < 0) {
+                std::memcpy(d, kNoSourceFill, 3);
+                d += 3;
+                continue;
+            }
+            const int64_t wx[4] = {t.far[s.fx], t.near[s.fx], t.near[kFracOne - s.fx], t.far[kFracOne - s.fx]};
+            const int64_t wy[4] = {t.far[s.fy], t.near[s.fy], t.near[kFracOne - s.fy], t.far[kFracOne - s.fy]};
+            for (int ch = 0; ch < 3; ++ch) {
+                __int128 sum = 0;
+                for (int r = 0; r < 4; ++r) {
+                    const uint8_t* p = src + s.src + r * stride + ch;
+                    const int64_t row = p[0] * wx[0] + p[3] * wx[1] + p[6] * wx[2] + p[9] * wx[3];
+                    sum += static_cast<__int128>(row) * wy[r];
+                }
+                d[ch] = roundCubic(sum);
+            }
+            d += 3;
+        }
+        break;
+    }
     }
 }
 
@@ -513,7 +518,8 @@ void stitchPictures(const StitchPlan& plan, int outWidth, const std::array<const
                     constant += bytes;
                 } else {
                     auto blend = run.kind == kBlendTint ? &blendRunVector<true> : &blendRunVector<false>;
-                    blend(pictures[run.p], pictures[run.q], sourceStride, next[run.p], next[run.q], share, run.count, d);
+                    blend(pictures[run.p], pictures[run.q], sourceStride, next[run.p], next[run.q], share, run.count,
+                          d);
                     share += run.count;
                     next[run.p] += run.count;
                     next[run.q] += run.count;

@@ -77,7 +77,7 @@ struct SourceSize {
 };
 
 struct StitchPlan {
-    std::vector<StitchOp> ops;  // per output pixel
+    std::vector<StitchOp> ops;                              // per output pixel
     std::array<std::vector<Sample>, kCameraCount> samples;  // per camera, output order
     std::vector<StitchRun> runs;
     std::vector<uint32_t> rowRuns;  // first run of every output row, and the end

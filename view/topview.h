@@ -14,7 +14,7 @@ struct TopviewInternals {
     int workHeight = 0;
     int sourceWidth = 0;
     int sourceHeight = 0;
-    const float* maps[4] = {};  // per camera (front, rear, left, right): workHeight x workWidth pairs
+    const float* maps[4] = {};          // per camera (front, rear, left, right): workHeight x workWidth pairs
     const uint8_t* blendMap = nullptr;  // workHeight x workWidth x 3 bytes, no row padding
 };
 

@@ -94,11 +94,11 @@ void TopView::blendRows(int first, int last) {
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(workWidth_);
     std::fill(blend_.begin() + rowBytes * first, blend_.begin() + rowBytes * last, uint8_t{0});
     switch (blendMode_) {
-        case 0: blendAuto(first, last); break;
-        case 1: blendFov(first, last); break;
-        case 2:
-        case 3: blendLines(blendMode_ == 3, first, last); break;
-        default: break;
+    case 0: blendAuto(first, last); break;
+    case 1: blendFov(first, last); break;
+    case 2:
+    case 3: blendLines(blendMode_ == 3, first, last); break;
+    default: break;
     }
 }
 
@@ -126,22 +126,22 @@ float TopView::weight(int c, int col, int row) const {
     const VehicleRect& k = rect_;
     float falloff;
     switch (c) {
-        case kFront:
-            if (row >= k.y0) return 0.0f;
-            falloff = static_cast<float>(k.y0 - row) / static_cast<float>(k.y0);
-            break;
-        case kLeft:
-            if (col >= k.x0) return 0.0f;
-            falloff = static_cast<float>(k.x0 - col) / static_cast<float>(k.x0);
-            break;
-        case kRear:
-            if (row < k.y1) return 0.0f;
-            falloff = static_cast<float>(row - k.y1) / static_cast<float>(workHeight_ - k.y1);
-            break;
-        default:
-            if (col < k.x1) return 0.0f;
-            falloff = static_cast<float>(col - k.x1) / static_cast<float>(workWidth_ - k.x1);
-            break;
+    case kFront:
+        if (row >= k.y0) return 0.0f;
+        falloff = static_cast<float>(k.y0 - row) / static_cast<float>(k.y0);
+        break;
+    case kLeft:
+        if (col >= k.x0) return 0.0f;
+        falloff = static_cast<float>(k.x0 - col) / static_cast<float>(k.x0);
+        break;
+    case kRear:
+        if (row < k.y1) return 0.0f;
+        falloff = static_cast<float>(row - k.y1) / static_cast<float>(workHeight_ - k.y1);
+        break;
+    default:
+        if (col < k.x1) return 0.0f;
+        falloff = static_cast<float>(col - k.x1) / static_cast<float>(workWidth_ - k.x1);
+        break;
     }
     const float* m = &maps_[c][2 * (static_cast<std::size_t>(row) * workWidth_ + col)];
     const float w = static_cast<float>(sourceWidth_), h = static_cast<float>(sourceHeight_);

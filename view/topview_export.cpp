@@ -39,11 +39,11 @@ int TopView::maskLength(int format) const {
     if (blend_.empty()) return 0;
     const int w = outWidth(), h = outHeight();
     switch (format) {
-        case 0:
-        case 2: return w * h * 2;
-        case 1: return w * h * 4;
-        case 3: return static_cast<int>(rowBytes(w)) * h;
-        default: return 0;
+    case 0:
+    case 2: return w * h * 2;
+    case 1: return w * h * 4;
+    case 3: return static_cast<int>(rowBytes(w)) * h;
+    default: return 0;
     }
 }
 
@@ -60,11 +60,11 @@ void TopView::getMask(void* buffer, int length, int format) const {
     auto* dst = static_cast<uint8_t*>(buffer);
     const int w = outWidth(), h = outHeight();
     switch (format) {
-        case 0: mzMakeBinMaskRGB16(w, h, image.data(), dst, nullptr); break;
-        case 1: mzMakeBinMaskRGB32(w, h, image.data(), dst, nullptr); break;
-        case 2: mzMakeBinMaskYCbCr(w, h, image.data(), dst, nullptr); break;
-        case 3: mzMakeBinMaskRGB24(w, h, image.data(), dst, nullptr); break;
-        default: break;
+    case 0: mzMakeBinMaskRGB16(w, h, image.data(), dst, nullptr); break;
+    case 1: mzMakeBinMaskRGB32(w, h, image.data(), dst, nullptr); break;
+    case 2: mzMakeBinMaskYCbCr(w, h, image.data(), dst, nullptr); break;
+    case 3: mzMakeBinMaskRGB24(w, h, image.data(), dst, nullptr); break;
+    default: break;
     }
 }
 

@@ -108,8 +108,8 @@ void TopView::buildMapRows(int c, const CameraParam& cam, float mmPerPixel, int 
 }
 
 void TopView::adjustCameraPose(MultiviewParam* param, const float* delta, int camera) {
-    if (param == nullptr || param->cameras == nullptr || delta == nullptr || camera < 0 ||
-        camera >= kCameraCount || maps_[0].empty())
+    if (param == nullptr || param->cameras == nullptr || delta == nullptr || camera < 0 || camera >= kCameraCount ||
+        maps_[0].empty())
         return;
     CameraParam& cam = param->cameras[camera];
     if (cam.imagePoints != nullptr && cam.worldPoints != nullptr) {

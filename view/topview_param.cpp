@@ -61,11 +61,8 @@ void writeRects(const Rect (&rects)[9], void* out) {
 struct Bounds {
     int l, r, t, b, w, h;
     Bounds(int left, int right, int top, int bottom, int width, int height)
-        : l(std::clamp(left, 0, std::max(width, 0))),
-          r(std::clamp(right, 0, std::max(width, 0))),
-          t(std::clamp(top, 0, std::max(height, 0))),
-          b(std::clamp(bottom, 0, std::max(height, 0))),
-          w(width),
+        : l(std::clamp(left, 0, std::max(width, 0))), r(std::clamp(right, 0, std::max(width, 0))),
+          t(std::clamp(top, 0, std::max(height, 0))), b(std::clamp(bottom, 0, std::max(height, 0))), w(width),
           h(height) {}
 };
 
@@ -91,15 +88,15 @@ MZ_API void mzMakeTopviewParam(MultiviewParam* view, void* out, int* length) {
     const int top = mz::raiseToMultipleOf4(mz::roundOrZero(view->centreY - static_cast<float>(car.length / 2)));
     const mz::Bounds k(left, left + car.width, top, top + car.length, view->width, view->height);
     const Rect rects[9] = {
-        {k.l, 0, k.r - k.l, k.t},             // front
-        {0, 0, k.l, k.t},                     // front-left corner
-        {0, k.t, k.l, k.b - k.t},             // left side
-        {0, k.b, k.l, k.h - k.b},             // rear-left corner
-        {k.l, k.b, k.r - k.l, k.h - k.b},     // rear
-        {k.r, k.b, k.w - k.r, k.h - k.b},     // rear-right corner
-        {k.r, k.t, k.w - k.r, k.b - k.t},     // right side
-        {k.r, 0, k.w - k.r, k.t},             // front-right corner
-        {k.l, k.t, k.r - k.l, k.b - k.t},     // vehicle
+        {k.l, 0, k.r - k.l, k.t},          // front
+        {0, 0, k.l, k.t},                  // front-left corner
+        {0, k.t, k.l, k.b - k.t},          // left side
+        {0, k.b, k.l, k.h - k.b},          // rear-left corner
+        {k.l, k.b, k.r - k.l, k.h - k.b},  // rear
+        {k.r, k.b, k.w - k.r, k.h - k.b},  // rear-right corner
+        {k.r, k.t, k.w - k.r, k.b - k.t},  // right side
+        {k.r, 0, k.w - k.r, k.t},          // front-right corner
+        {k.l, k.t, k.r - k.l, k.b - k.t},  // vehicle
     };
     mz::writeRects(rects, out);
 }
@@ -118,15 +115,15 @@ MZ_API void mzMakeFullTopviewParam(MultiviewParam* view, void* out, int* length)
     const int bottom = mz::raiseToMultipleOf4(mz::roundOrZero(view->centreY + static_cast<float>(car.width / 2)));
     const mz::Bounds k(left, left + car.length, bottom - car.width, bottom, view->width, view->height);
     const Rect rects[9] = {
-        {0, k.t, k.l, k.b - k.t},             // front
-        {0, k.b, k.l, k.h - k.b},             // front-left corner
-        {k.l, k.b, k.r - k.l, k.h - k.b},     // left side
-        {k.r, k.b, k.w - k.r, k.h - k.b},     // rear-left corner
-        {k.r, k.t, k.w - k.r, k.b - k.t},     // rear
-        {k.r, 0, k.w - k.r, k.t},             // rear-right corner
-        {k.l, 0, k.r - k.l, k.t},             // right side
-        {0, 0, k.l, k.t},                     // front-right corner
-        {k.l, k.t, k.r - k.l, k.b - k.t},     // vehicle
+        {0, k.t, k.l, k.b - k.t},          // front
+        {0, k.b, k.l, k.h - k.b},          // front-left corner
+        {k.l, k.b, k.r - k.l, k.h - k.b},  // left side
+        {k.r, k.b, k.w - k.r, k.h - k.b},  // rear-left corner
+        {k.r, k.t, k.w - k.r, k.b - k.t},  // rear
+        {k.r, 0, k.w - k.r, k.t},          // rear-right corner
+        {k.l, 0, k.r - k.l, k.t},          // right side
+        {0, 0, k.l, k.t},                  // front-right corner
+        {k.l, k.t, k.r - k.l, k.b - k.t},  // vehicle
     };
     mz::writeRects(rects, out);
 }

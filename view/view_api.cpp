@@ -50,25 +50,19 @@ MZ_API ViewHandle mzSingleviewCreate(int index) {
     return mz::createKind(mz::kSingleviewKinds[index]);
 }
 
-MZ_API int mzSingleviewInit(ViewHandle handle, SingleviewParam* param) {
-    return forward(handle, MZ_OP_INIT, param);
-}
+MZ_API int mzSingleviewInit(ViewHandle handle, SingleviewParam* param) { return forward(handle, MZ_OP_INIT, param); }
 
 MZ_API int mzSingleviewApply(ViewHandle handle, const uint8_t* source, uint8_t* output) {
     return forward(handle, MZ_OP_APPLY, source, output);
 }
 
-MZ_API int mzSingleviewGetLUTLen(ViewHandle handle, int* length) {
-    return forward(handle, MZ_OP_GET_LUT_LEN, length);
-}
+MZ_API int mzSingleviewGetLUTLen(ViewHandle handle, int* length) { return forward(handle, MZ_OP_GET_LUT_LEN, length); }
 
 MZ_API int mzSingleviewGetLUT(ViewHandle handle, void* buffer, int length) {
     return forward(handle, MZ_OP_GET_LUT, buffer, length);
 }
 
-MZ_API int mzSingleviewSaveLUT(ViewHandle handle, const char* path) {
-    return forward(handle, MZ_OP_SAVE_LUT, path);
-}
+MZ_API int mzSingleviewSaveLUT(ViewHandle handle, const char* path) { return forward(handle, MZ_OP_SAVE_LUT, path); }
 
 MZ_API int mzSingleviewGetFOV(ViewHandle handle, float* horizontal, float* vertical) {
     auto fn = mz::slotOf<int (*)(ViewHandle, float*, float*)>(handle, MZ_SV_OP_GET_FOV);
@@ -98,9 +92,7 @@ MZ_API ViewHandle mzMultiviewCreate(unsigned index) {
     return mz::createKind(mz::kMultiviewKinds[index]);
 }
 
-MZ_API int mzMultiviewInit(ViewHandle handle, MultiviewParam* param) {
-    return forward(handle, MZ_OP_INIT, param);
-}
+MZ_API int mzMultiviewInit(ViewHandle handle, MultiviewParam* param) { return forward(handle, MZ_OP_INIT, param); }
 
 MZ_API int mzMultiviewApply(ViewHandle handle, const uint8_t* front, const uint8_t* left, const uint8_t* right,
                             const uint8_t* rear, uint8_t* output) {
@@ -127,8 +119,8 @@ MZ_API int mzMultiviewGetMask(ViewHandle handle, void* buffer, int length, int p
     return forward(handle, MZ_MV_OP_GET_MASK, buffer, length, pixelFormat);
 }
 
-MZ_API int mzMultiviewSetImage(ViewHandle handle, int width, int height, const uint8_t* image, unsigned mode,
-                               int x, int y, int w, int h) {
+MZ_API int mzMultiviewSetImage(ViewHandle handle, int width, int height, const uint8_t* image, unsigned mode, int x,
+                               int y, int w, int h) {
     return forward(handle, MZ_MV_OP_SET_IMAGE, width, height, image, mode, x, y, w, h);
 }
 

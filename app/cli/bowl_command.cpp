@@ -48,13 +48,13 @@ std::vector<double> parseNumbers(const std::string& text, size_t count, const st
         }
         while (used < part.size() && part[used] == ' ') ++used;
         if (used == 0 || used != part.size() || !std::isfinite(v) || std::abs(v) > 1e7)
-            throw std::invalid_argument(option + " needs " + std::to_string(count) + " numbers separated by commas, not \"" +
-                                        text + "\"");
+            throw std::invalid_argument(option + " needs " + std::to_string(count) +
+                                        " numbers separated by commas, not \"" + text + "\"");
         values.push_back(v);
     }
     if (values.size() != count)
-        throw std::invalid_argument(option + " needs " + std::to_string(count) + " numbers separated by commas, not \"" +
-                                    text + "\"");
+        throw std::invalid_argument(option + " needs " + std::to_string(count) +
+                                    " numbers separated by commas, not \"" + text + "\"");
     return values;
 }
 
@@ -129,7 +129,8 @@ void addBowlCommand(CLI::App& app, BowlOptions& o) {
     cmd->add_option("--preset", o.preset, "Place of the virtual camera: " + presetNames())
         ->capture_default_str()
         ->check([](const std::string& name) {
-            return core::findBowlPreset(name) ? std::string() : "unknown preset \"" + name + "\" (" + presetNames() + ")";
+            return core::findBowlPreset(name) ? std::string()
+                                              : "unknown preset \"" + name + "\" (" + presetNames() + ")";
         });
     cmd->add_option("--eye", o.eye, "Eye point of the virtual camera x,y,z (mm)");
     cmd->add_option("--look-at", o.lookAt, "Point the virtual camera looks at x,y,z (mm)");
@@ -163,7 +164,8 @@ int runBowl(const BowlOptions& o) {
 
     TerminalUi ui(TerminalAnswers{}, stdout, stderr);
     core::CalibrationState state;
-    if (!core::loadConfiguration(o.config, state, ui)) throw std::runtime_error("Config File error! (" + o.config + ")");
+    if (!core::loadConfiguration(o.config, state, ui))
+        throw std::runtime_error("Config File error! (" + o.config + ")");
     readReport(o.report, state);
 
     const CameraParam& front = state.cameras[core::kFront];
@@ -172,7 +174,8 @@ int runBowl(const BowlOptions& o) {
     for (int c = 0; c < core::kCameraCount; ++c) {
         const std::filesystem::path folder = std::filesystem::path(o.data) / "image";
         const std::optional<std::filesystem::path> found = format::findPicture(folder, kCameraKeys[c]);
-        if (!found) throw std::runtime_error("no picture " + (folder / kCameraKeys[c]).string() + ".bmp (or .png, .jpg)");
+        if (!found)
+            throw std::runtime_error("no picture " + (folder / kCameraKeys[c]).string() + ".bmp (or .png, .jpg)");
         const std::filesystem::path& path = *found;
         format::PictureRead read = format::readPicture(path);
         std::optional<format::Bitmap>& picture = read.picture;
@@ -232,7 +235,8 @@ int runBowl(const BowlOptions& o) {
         for (const core::WrittenFile& f : saved.written)
             std::printf("  %-28s id %4d  %9lld bytes\n", f.path.generic_string().c_str(), f.identifier,
                         static_cast<long long>(f.payloadBytes));
-        for (const std::string& f : saved.failed) std::fprintf(stderr, "calibration-cli bowl: not written: %s\n", f.c_str());
+        for (const std::string& f : saved.failed)
+            std::fprintf(stderr, "calibration-cli bowl: not written: %s\n", f.c_str());
         if (!saved.failed.empty()) status = 1;
         std::printf("%zu files written below %s\n", saved.written.size(), out.string().c_str());
     }

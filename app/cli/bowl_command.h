@@ -14,16 +14,16 @@ struct BowlOptions {
     std::string config;
     std::string data;
     std::string report;
-    std::string out;       // the data folder when empty
-    std::string picture;   // OUT/bowl-PRESET.bmp (or OUT/bowl.bmp) when empty
+    std::string out;      // the data folder when empty
+    std::string picture;  // OUT/bowl-PRESET.bmp (or OUT/bowl.bmp) when empty
     std::string preset = "rear";
-    std::string eye;       // "x,y,z", vehicle frame
+    std::string eye;  // "x,y,z", vehicle frame
     std::string lookAt;
-    std::string bowl;      // "wallX,wallY,height,floorY"
+    std::string bowl;  // "wallX,wallY,height,floorY"
     std::string size = "1280x720";
     std::string name = "AVM3D_BOWL";
     std::string lutVersion;
-    double fov = 0;        // the preset's when 0
+    double fov = 0;  // the preset's when 0
     int kind = 2;
     int firstId = 201;
     bool noTables = false;

@@ -12,7 +12,7 @@ namespace mz::cli {
 struct ConfigOptions {
     std::string showFile;
     bool json = false;
-    std::string showOut;   // JSON file (car images go beside it); stdout when empty
+    std::string showOut;  // JSON file (car images go beside it); stdout when empty
     std::string buildFile;
     std::string buildOut;
 };

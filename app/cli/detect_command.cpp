@@ -65,13 +65,15 @@ std::array<int, 4> parseLayoutCodes(const std::string& text) {
         const size_t comma = text.find(',', start);
         const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (part.size() != 1 || part[0] < '0' || part[0] > '3') {
-            throw std::invalid_argument("--layout-codes must be four codes 0..3 for front, rear, left, right, e.g. "
-                                        "0,1,2,3, not \"" + text + "\"");
+            throw std::invalid_argument(
+                "--layout-codes must be four codes 0..3 for front, rear, left, right, e.g. "
+                "0,1,2,3, not \"" +
+                text + "\"");
         }
         codes[c] = part[0] - '0';
         if ((comma == std::string::npos) != (c == 3)) {
-            throw std::invalid_argument("--layout-codes must hold exactly four codes (front, rear, left, right), not \"" +
-                                        text + "\"");
+            throw std::invalid_argument(
+                "--layout-codes must hold exactly four codes (front, rear, left, right), not \"" + text + "\"");
         }
         start = comma + 1;
     }
@@ -117,9 +119,10 @@ int runDetect(const DetectOptions& o) {
         const core::CameraDetection& d = run.cameras[c];
         const bool both = d.found[0] && d.found[1];
         all = all && both;
-        const char* what = both ? "both targets found" : d.found[0] ? "right target not found"
-                                                      : d.found[1] ? "left target not found"
-                                                                   : "no target found";
+        const char* what = both         ? "both targets found"
+                           : d.found[0] ? "right target not found"
+                           : d.found[1] ? "left target not found"
+                                        : "no target found";
         if (*method == core::DetectorMethod::kPattern) {
             std::printf("%s: result %d, %s, %.1f ms\n", kCameraKeys[c], d.result, what, d.milliseconds);
         } else {

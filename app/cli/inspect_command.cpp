@@ -88,8 +88,8 @@ FlashFileInfo decodeFlashFile(std::span<const uint8_t> bytes) {
 
     const uint64_t expectedSize = format::flashFileSize(f.payloadLength);
     if (bytes.size() != expectedSize) {
-        f.problems.push_back("file holds " + std::to_string(bytes.size()) + " bytes, the header's payload length needs " +
-                             std::to_string(expectedSize));
+        f.problems.push_back("file holds " + std::to_string(bytes.size()) +
+                             " bytes, the header's payload length needs " + std::to_string(expectedSize));
     }
     // Whatever the size says, every complete block present is checked.
     size_t pos = format::kFlashHeaderSize;

@@ -28,7 +28,7 @@ struct FlashFileInfo {
     int year = 0, month = 0, day = 0;
     int major = 0, minor = 0;
     uint32_t payloadLength = 0;
-    uint16_t headerChecksum = 0;        // as stored
+    uint16_t headerChecksum = 0;  // as stored
     uint16_t expectedHeaderChecksum = 0;
     uint64_t blocks = 0;
     std::vector<uint64_t> badBlocks;    // indices of blocks whose checksum byte does not match

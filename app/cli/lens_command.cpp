@@ -13,8 +13,8 @@ namespace mz::cli {
 namespace {
 
 // Floats printed in their shortest form, as config show prints them.
-using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t,
-                                  std::uint64_t, float>;
+using Json =
+    nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t, std::uint64_t, float>;
 
 }  // namespace
 
@@ -22,10 +22,13 @@ void addLensCommand(CLI::App& app, LensOptions& o) {
     CLI::App* cmd = app.add_subcommand("lens", "Lens records for Config.bin from other calibrations");
     cmd->require_subcommand(1);
     CLI::App* import = cmd->add_subcommand(
-        "import", "Print a camera's lens fields (f, fx, fy, cx, cy, k1..k5, c0..c8, width, height) for config "
-                  "build's JSON, with the inverse polynomial fitted and its round-trip error");
-    import->add_option("--opencv-fisheye", o.opencvFisheye,
-                       "OpenCV file storage (YAML or XML) of cv::fisheye::calibrate: camera_matrix, dist_coeffs, resolution")
+        "import",
+        "Print a camera's lens fields (f, fx, fy, cx, cy, k1..k5, c0..c8, width, height) for config "
+        "build's JSON, with the inverse polynomial fitted and its round-trip error");
+    import
+        ->add_option(
+            "--opencv-fisheye", o.opencvFisheye,
+            "OpenCV file storage (YAML or XML) of cv::fisheye::calibrate: camera_matrix, dist_coeffs, resolution")
         ->required()
         ->check(CLI::ExistingFile);
     import->add_option("--name", o.name, "Camera of the record: front, rear, left or right")

@@ -23,7 +23,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kMaxSteer = 89;      // the library has no turning circle at a right angle
+constexpr int kMaxSteer = 89;  // the library has no turning circle at a right angle
 constexpr size_t kMaxAngles = 1000;
 
 // Whole number in [low, high]; false for anything else.
@@ -121,8 +121,10 @@ std::string angleFileName(int angle, const char* kind = "") {
 }  // namespace
 
 std::vector<int> parseSteerRange(const std::string& text) {
-    const std::string usage = "--steer must be FROM:TO:STEP or one angle, whole degrees within -89..89 (e.g. "
-                              "-35:35:5), not \"" + text + "\"";
+    const std::string usage =
+        "--steer must be FROM:TO:STEP or one angle, whole degrees within -89..89 (e.g. "
+        "-35:35:5), not \"" +
+        text + "\"";
     std::vector<std::string> parts;
     std::stringstream in(text);
     std::string part;
@@ -165,7 +167,8 @@ void addParkingGuideCommand(CLI::App& app, ParkingGuideOptions& o) {
     cmd->add_option("--draw", o.draw, "Draw the lines of this steering angle over the rear view");
     cmd->add_option("--overlay", o.overlay,
                     "Write the lines of this steering angle as the overlay picture of run --overlay");
-    cmd->add_option("--data", o.data, "Data folder holding image/rear.bmp for --draw (default: the folder of Config.bin)");
+    cmd->add_option("--data", o.data,
+                    "Data folder holding image/rear.bmp for --draw (default: the folder of Config.bin)");
     cmd->add_option("--wheel-base", o.wheelBase, "Wheel base, mm")->capture_default_str()->check(CLI::PositiveNumber);
     cmd->add_option("--line-spacing", o.lineSpacing, "Distance between the two lines, mm (default: vehicle width)")
         ->check(CLI::NonNegativeNumber);
@@ -173,7 +176,8 @@ void addParkingGuideCommand(CLI::App& app, ParkingGuideOptions& o) {
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--start-offset", o.startOffset, "Distance behind the rear overhang where the lines start, mm")
         ->capture_default_str();
-    cmd->add_option("--line-shift", o.lineShift, "Shift of the lines along the driving axis, mm")->capture_default_str();
+    cmd->add_option("--line-shift", o.lineShift, "Shift of the lines along the driving axis, mm")
+        ->capture_default_str();
     cmd->add_option("--distances", o.distances, "Ends of the three segments, mm")->capture_default_str();
     cmd->add_option("--points", o.points, "Points per steering angle, separators included (14 or more)")
         ->capture_default_str()
@@ -219,10 +223,11 @@ int runParkingGuide(const ParkingGuideOptions& o) {
                      {"vehicleLength", settings.vehicleLength}, {"startOffset", settings.startOffset},
                      {"lineShift", settings.lineShift},         {"distances", settings.distances},
                      {"maxPoints", settings.maxPoints}};
-    std::printf("Parking guide of the rear camera: spacing %.0f mm, wheel base %.0f mm, vehicle length %d mm, "
-                "segments to %d, %d, %d mm\n",
-                settings.lineSpacing, settings.wheelBase, settings.vehicleLength, settings.distances[0],
-                settings.distances[1], settings.distances[2]);
+    std::printf(
+        "Parking guide of the rear camera: spacing %.0f mm, wheel base %.0f mm, vehicle length %d mm, "
+        "segments to %d, %d, %d mm\n",
+        settings.lineSpacing, settings.wheelBase, settings.vehicleLength, settings.distances[0], settings.distances[1],
+        settings.distances[2]);
     json list = json::array();
     for (const int angle : angles) {
         const core::GuideLines lines = core::guideLines(settings, angle, rear);

@@ -15,14 +15,14 @@ namespace mz::cli {
 struct ParkingGuideOptions {
     std::string config;
     std::string report;
-    std::string data;            // holds image/rear.bmp; the configuration's folder when empty
-    std::string out;             // the report's folder when empty
+    std::string data;  // holds image/rear.bmp; the configuration's folder when empty
+    std::string out;   // the report's folder when empty
     std::string steer = "-35:35:5";
     std::optional<int> draw;
     std::optional<int> overlay;  // steering angle of the overlay picture for run --overlay
     double wheelBase = 2700;
-    double lineSpacing = 0;      // the configuration's vehicle width when 0
-    int vehicleLength = 0;       // the configuration's when 0
+    double lineSpacing = 0;  // the configuration's vehicle width when 0
+    int vehicleLength = 0;   // the configuration's when 0
     int startOffset = 0;
     int lineShift = 0;
     std::string distances = "500,1000,2000";

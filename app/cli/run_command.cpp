@@ -71,7 +71,8 @@ public:
             try {
                 format::writeFileAtomically(o_.report, reportJson(record_, session_).dump(2) + "\n");
             } catch (const std::exception& e) {
-                std::fprintf(stderr, "calibration-cli run: cannot write the report %s: %s\n", o_.report.c_str(), e.what());
+                std::fprintf(stderr, "calibration-cli run: cannot write the report %s: %s\n", o_.report.c_str(),
+                             e.what());
                 status = 1;
             }
         }
@@ -105,7 +106,9 @@ private:
     // The --overlay picture, read and handed to the single views before anything heavy runs.
     bool setOverlay() {
         const std::optional<format::Bitmap> picture = format::readBitmapFile(o_.overlay);
-        if (!picture) return fail(o_.overlay + ": not a bitmap file that can be read; --overlay needs a 24-bit uncompressed bitmap");
+        if (!picture)
+            return fail(o_.overlay +
+                        ": not a bitmap file that can be read; --overlay needs a 24-bit uncompressed bitmap");
         if (picture->bitsPerPixel != 24) {
             return fail(o_.overlay + ": This image format is not supported. (" + std::to_string(picture->bitsPerPixel) +
                         "-bit; --overlay needs a 24-bit uncompressed bitmap)");

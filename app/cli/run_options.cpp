@@ -26,7 +26,8 @@ std::array<Point2F, 3> parseHalf(const json& j, const std::string& where) {
         const double x = p[0].get<double>(), y = p[1].get<double>();
         // Far beyond any picture, and beyond what a float holds without overflow.
         if (!(std::abs(x) < 1e6 && std::abs(y) < 1e6)) {
-            throw std::runtime_error(where + ": point " + std::to_string(i + 1) + " is not finite or far outside the picture");
+            throw std::runtime_error(where + ": point " + std::to_string(i + 1) +
+                                     " is not finite or far outside the picture");
         }
         out[i] = {static_cast<float>(x), static_cast<float>(y)};
     }
@@ -67,7 +68,8 @@ PointCorrections parsePointCorrections(const std::string& text) {
         } else if (value.is_object()) {
             for (const auto& [halfKey, half] : value.items()) {
                 const int h = halfKey == "left" ? 0 : halfKey == "right" ? 1 : -1;
-                if (h < 0) throw std::runtime_error("--points: " + key + ": unknown half \"" + halfKey + "\" (left, right)");
+                if (h < 0)
+                    throw std::runtime_error("--points: " + key + ": unknown half \"" + halfKey + "\" (left, right)");
                 p.halves[h] = parseHalf(half, "--points: " + key + "." + halfKey);
             }
         } else {
@@ -80,7 +82,8 @@ PointCorrections parsePointCorrections(const std::string& text) {
 void addRunCommand(CLI::App& app, RunOptions& o) {
     CLI::App* cmd = app.add_subcommand("run", "Calibrate one data folder and save the output files");
     cmd->add_option("--config", o.config, "Config.bin of the vehicle")->required()->check(CLI::ExistingFile);
-    cmd->add_option("--data", o.data, "Data folder with image/front.bmp, rear, left, right (or .png, .jpg when no .bmp is there)")
+    cmd->add_option("--data", o.data,
+                    "Data folder with image/front.bmp, rear, left, right (or .png, .jpg when no .bmp is there)")
         ->required()
         ->check(CLI::ExistingDirectory);
     cmd->add_option("--out", o.out, "Folder for Lut/, Osd/ and Param/ (default: the data folder)");

@@ -17,15 +17,15 @@ namespace mz::cli {
 struct RunOptions {
     std::string config;
     std::string data;
-    std::string out;          // the data folder when empty
-    std::string lutVersion;   // "MAJOR.MINOR"; the preview's 1.0 when empty
+    std::string out;         // the data folder when empty
+    std::string lutVersion;  // "MAJOR.MINOR"; the preview's 1.0 when empty
     std::string points;
     std::string report;
     std::string snapshot;
     std::string quad;
-    bool literal = false;     // detector and calibration library alone, no refinement
-    std::string survey;       // surveyed floor points: no detection, no pattern calibration
-    std::string overlay;      // overlay picture of the single views that write an OSD mask
+    bool literal = false;  // detector and calibration library alone, no refinement
+    std::string survey;    // surveyed floor points: no detection, no pattern calibration
+    std::string overlay;   // overlay picture of the single views that write an OSD mask
 };
 
 void addRunCommand(CLI::App& app, RunOptions& options);
@@ -36,9 +36,9 @@ bool parseLutVersion(const std::string& text, int& major, int& minor);
 // The operator's corrections: per camera, all six points or the points of one half.
 // Text: {"front": [[x, y], ... 6], "left": {"right": [[x, y], ... 3]}, ...}.
 struct PointCorrection {
-    std::array<std::optional<std::array<Point2F, 3>>, 2> halves;   // left, right
+    std::array<std::optional<std::array<Point2F, 3>>, 2> halves;  // left, right
 };
-using PointCorrections = std::map<int, PointCorrection>;   // by camera 0..3
+using PointCorrections = std::map<int, PointCorrection>;  // by camera 0..3
 
 // Throws std::runtime_error naming what is wrong in the text.
 PointCorrections parsePointCorrections(const std::string& text);

@@ -84,7 +84,9 @@ json refinementJson(const refine::RefinementReport& r) {
     j["seams"] = seams;
     json dropped = json::array();
     for (const refine::ContradictedCorner& d : r.rig.dropped) {
-        dropped.push_back({{"camera", kCameraKeys[d.camera]}, {"corner", d.corner + 1}, {"leftOutPx", d.leftOutPx},
+        dropped.push_back({{"camera", kCameraKeys[d.camera]},
+                           {"corner", d.corner + 1},
+                           {"leftOutPx", d.leftOutPx},
                            {"score", d.score}});
     }
     j["droppedCorners"] = dropped;
@@ -145,8 +147,8 @@ json reportJson(const RunRecord& r, core::Session& session) {
     j["files"] = files;
     j["outputFolder"] = r.outputFolder;
     const Timings& t = r.timings;
-    j["timings_ms"] = {{"load", t.load},           {"detect", t.detect}, {"calibrate", t.calibrate},
-                       {"build", t.build},         {"save", t.save},     {"snapshot", t.snapshot}};
+    j["timings_ms"] = {{"load", t.load},   {"detect", t.detect}, {"calibrate", t.calibrate},
+                       {"build", t.build}, {"save", t.save},     {"snapshot", t.snapshot}};
     j["ok"] = !r.error.has_value();
     j["error"] = r.error ? json(*r.error) : json(nullptr);
     return j;

@@ -31,14 +31,14 @@ struct RunRecord {
     std::optional<refine::RefinementReport> refinement;
     std::array<int32_t, core::kCameraCount> detection{1, 1, 1, 1};
     std::array<bool, core::kCameraCount> corrected{};
-    std::array<std::array<bool, 2>, core::kCameraCount> lost{};   // halves the detector did not fill
+    std::array<std::array<bool, 2>, core::kCameraCount> lost{};  // halves the detector did not fill
     core::SaveReport saved;
     Timings timings;
     std::string outputFolder;
     std::optional<std::string> error;
     bool survey = false;
     std::array<size_t, core::kCameraCount> surveyPairs{};
-    std::optional<std::string> overlay;   // the picture the OSD masks were drawn from
+    std::optional<std::string> overlay;  // the picture the OSD masks were drawn from
 };
 
 nlohmann::json reportJson(const RunRecord& record, core::Session& session);

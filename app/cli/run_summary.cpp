@@ -21,8 +21,8 @@ std::string sigmaText(double v, const char* format) {
 void printRefinement(const RunRecord& record) {
     if (!record.refinement) return;
     const refine::RefinementReport& r = *record.refinement;
-    std::printf("Refinement %s: corners %.1f ms, rig %.1f ms%s%s\n", r.enabled ? "on" : "off (--literal)",
-                r.cornerMs, r.rigMs, r.rig.note.empty() ? "" : "; rig kept: ", r.rig.note.c_str());
+    std::printf("Refinement %s: corners %.1f ms, rig %.1f ms%s%s\n", r.enabled ? "on" : "off (--literal)", r.cornerMs,
+                r.rigMs, r.rig.note.empty() ? "" : "; rig kept: ", r.rig.note.c_str());
     std::printf("%-6s %8s %8s %8s %8s %9s %8s %8s %8s %8s\n", "camera", "rms px", "worst px", "corner", "before",
                 "height mm", "tilt deg", "roll deg", "head deg", "moved px");
     for (int c = 0; c < core::kCameraCount; ++c) {
@@ -57,16 +57,16 @@ void printRunSummary(const RunRecord& record, const RunOptions& o, core::Session
     core::CalibrationState& s = session.calibration();
     std::printf("\nModel %s (code %d)\n", record.model.c_str(), record.modelCode);
     std::printf("%s\n", record.survey ? "Mode: surveyed points (no detection, no pattern calibration)"
-                                        : "Mode: triangle pattern");
-    std::printf("%-6s %-9s %9s %9s %8s %7s %7s %8s%s\n", "camera", record.survey ? "pairs" : "detection",
-                "posX mm", "posY mm", "height", "tilt", "roll", "heading", record.survey ? "   rms px  worst px" : "");
+                                      : "Mode: triangle pattern");
+    std::printf("%-6s %-9s %9s %9s %8s %7s %7s %8s%s\n", "camera", record.survey ? "pairs" : "detection", "posX mm",
+                "posY mm", "height", "tilt", "roll", "heading", record.survey ? "   rms px  worst px" : "");
     for (int c = 0; c < core::kCameraCount; ++c) {
         const CameraParam& cam = s.cameras[c];
         if (record.survey) {
             const core::SurveyPose& pose = session.surveyPoses()[c];
             std::printf("%-6s %-9zu %9.1f %9.1f %8.1f %7.2f %7.2f %8.2f %8.3f %9.3f\n", kCameraKeys[c],
-                        record.surveyPairs[c], cam.posX, cam.posY, cam.posZ, cam.rotX, cam.rotZ, cam.rotY,
-                        pose.rmsPx, pose.worstPx);
+                        record.surveyPairs[c], cam.posX, cam.posY, cam.posZ, cam.rotX, cam.rotZ, cam.rotY, pose.rmsPx,
+                        pose.worstPx);
             continue;
         }
         const char* how = record.corrected[c] ? "corrected" : record.detection[c] >= 0 ? "found" : "missing";

@@ -57,14 +57,16 @@ void addSimulateCommand(CLI::App& app, SimulateOptions& o) {
                     "in place")
         ->check(CLI::NonNegativeNumber)
         ->group(level);
-    cmd->add_option("--light", o.light, "Uneven hall light over the floor: the fraction it swings either way (0.45 for +-45 %)")
+    cmd->add_option("--light", o.light,
+                    "Uneven hall light over the floor: the fraction it swings either way (0.45 for +-45 %)")
         ->check(CLI::Range(0.0, 0.9))
         ->group(level);
     cmd->add_option("--shadow", o.shadow,
                     "The vehicle's soft shadow reaching over the nearer triangles: the fraction of the light it takes")
         ->check(CLI::Range(0.0, 0.9))
         ->group(level);
-    cmd->add_option("--wear", o.wear, "Worn and dusty bands: the fraction of the band-to-floor contrast lost (0.5 halves it)")
+    cmd->add_option("--wear", o.wear,
+                    "Worn and dusty bands: the fraction of the band-to-floor contrast lost (0.5 halves it)")
         ->check(CLI::Range(0.0, 0.9))
         ->group(level);
     cmd->add_option("--jpeg", o.jpeg, "Write the pictures as image/*.jpg at this quality (1-100); 0: bitmap files")
@@ -129,8 +131,7 @@ int runSimulate(const SimulateOptions& o) {
     const auto start = std::chrono::steady_clock::now();
     const sim::Rig rig = o.layout == "fixed" ? sim::fixedRig(options) : sim::drawRig(options);
     sim::writeScene(o.out, rig);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const bool plain = !options.realism.any() && options.realism.level == "clean";
     std::printf("simulate: wrote %s (seed %llu, %dx%d, %d draw%s%s%s, %.2f s)\n", o.out.c_str(),
                 static_cast<unsigned long long>(o.seed), options.width, options.height, rig.attempts,

@@ -18,8 +18,8 @@ struct SimulateOptions {
     double markerLength = 800;
     double noise = 2.0;
     bool quad = false;
-    std::string layout = "drawn";  // or "fixed": the plant's bay of the corner and marker detectors
-    std::string realism = "clean"; // the level of the effects below; each given one overrides it
+    std::string layout = "drawn";   // or "fixed": the plant's bay of the corner and marker detectors
+    std::string realism = "clean";  // the level of the effects below; each given one overrides it
     // Negative: as the level has it.
     double rimBlur = -1;
     double noiseGain = -1;

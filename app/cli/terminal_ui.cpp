@@ -8,9 +8,9 @@ namespace mz::cli {
 
 const char* iconName(core::MessageIcon icon) {
     switch (icon) {
-        case core::MessageIcon::kError: return "error";
-        case core::MessageIcon::kWarning: return "warning";
-        case core::MessageIcon::kInformation: break;
+    case core::MessageIcon::kError: return "error";
+    case core::MessageIcon::kWarning: return "warning";
+    case core::MessageIcon::kInformation: break;
     }
     return "information";
 }

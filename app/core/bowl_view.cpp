@@ -34,7 +34,8 @@ CameraParam virtualCamera(const BowlEye& e, int width, float originX, float orig
     const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     if (!(length > 0)) throw std::runtime_error("the eye point and the target are the same point");
     for (double& v : d) v /= length;
-    if (!(e.fovDeg > 0 && e.fovDeg < 180)) throw std::runtime_error("the field of view must lie between 0 and 180 degrees");
+    if (!(e.fovDeg > 0 && e.fovDeg < 180))
+        throw std::runtime_error("the field of view must lie between 0 and 180 degrees");
     CameraParam cam{};
     cam.posX = static_cast<float>(eye.x);
     cam.posY = static_cast<float>(eye.y);
@@ -160,13 +161,15 @@ BowlRendering renderBowl(const CalibrationState& s, const BowlRequest& r,
     out.initMs = milliseconds(std::chrono::steady_clock::now() - init);
     int lutLength = 0;
     mzMultiviewGetLUTLen(view.handle, &lutLength, 0);
-    if (status != 0 || lutLength != r.width * r.height * 4) throw std::runtime_error("the bowl view could not be built");
+    if (status != 0 || lutLength != r.width * r.height * 4)
+        throw std::runtime_error("the bowl view could not be built");
 
     out.width = r.width;
     out.height = r.height;
     out.picture.assign(static_cast<size_t>(MZ_ROW_STRIDE24(r.width)) * r.height, 0);
     const auto apply = std::chrono::steady_clock::now();
-    mzMultiviewApply(view.handle, pictures[kFront], pictures[kLeft], pictures[kRight], pictures[kRear], out.picture.data());
+    mzMultiviewApply(view.handle, pictures[kFront], pictures[kLeft], pictures[kRight], pictures[kRear],
+                     out.picture.data());
     out.applyMs = milliseconds(std::chrono::steady_clock::now() - apply);
 
     for (int c = 0; c < kCameraCount; ++c) {

@@ -44,14 +44,14 @@ struct BowlPreset {
     bool overhead;      // straight down onto the vehicle, front up
 };
 inline constexpr std::array<BowlPreset, 9> kBowlPresets = {{{"rear", 180, false},
-                                                           {"rear-left", 225, false},
-                                                           {"left", 270, false},
-                                                           {"front-left", 315, false},
-                                                           {"front", 0, false},
-                                                           {"front-right", 45, false},
-                                                           {"right", 90, false},
-                                                           {"rear-right", 135, false},
-                                                           {"top", 0, true}}};
+                                                            {"rear-left", 225, false},
+                                                            {"left", 270, false},
+                                                            {"front-left", 315, false},
+                                                            {"front", 0, false},
+                                                            {"front-right", 45, false},
+                                                            {"right", 90, false},
+                                                            {"rear-right", 135, false},
+                                                            {"top", 0, true}}};
 const BowlPreset* findBowlPreset(const std::string& name);
 
 // How far the floor markers reach from the vehicle's centre, across and along (from the world
@@ -76,10 +76,10 @@ struct BowlRequest {
 
 struct BowlRendering {
     int width = 0, height = 0;
-    std::vector<uint8_t> picture;  // BGR rows padded to 4 bytes
+    std::vector<uint8_t> picture;                         // BGR rows padded to 4 bytes
     std::array<std::vector<uint8_t>, kCameraCount> luts;  // front, rear, left, right
-    std::vector<uint8_t> mask;                           // kStitchedMaskFormat
-    std::array<CameraParam, kCameraCount> cameras{};     // the poses the engine solved (no points)
+    std::vector<uint8_t> mask;                            // kStitchedMaskFormat
+    std::array<CameraParam, kCameraCount> cameras{};      // the poses the engine solved (no points)
     double initMs = 0, applyMs = 0;
 };
 

@@ -32,9 +32,7 @@ void CalibrationState::releaseSingleviews() {
     }
 }
 
-int CalibrationState::singleviewCount() const {
-    return std::clamp(singleviewHeader[1], 0, kSingleviewSlots);
-}
+int CalibrationState::singleviewCount() const { return std::clamp(singleviewHeader[1], 0, kSingleviewSlots); }
 
 int cameraOfSingleviewType(int type) {
     if (type >= 40 && type <= 41) return kFront;

@@ -66,10 +66,10 @@ std::string singleviewFileName(const std::array<uint8_t, format::kSingleviewPayl
 
 // Names of the view indices 0 to 9 and the look-up-table files that belong to them.
 inline constexpr const char* kSingleviewNames[kSingleviewSlots] = {
-    "VIEW_FRONT", "VIEW_FRONT_FULL", "VIEW_REAR", "VIEW_REAR_FULL", "VIEW_LEFT",
-    "VIEW_LEFT_FRONT", "VIEW_LEFT_REAR", "VIEW_RIGHT", "VIEW_RIGHT_FRONT", "VIEW_RIGHT_REAR"};
+    "VIEW_FRONT",      "VIEW_FRONT_FULL", "VIEW_REAR",  "VIEW_REAR_FULL",   "VIEW_LEFT",
+    "VIEW_LEFT_FRONT", "VIEW_LEFT_REAR",  "VIEW_RIGHT", "VIEW_RIGHT_FRONT", "VIEW_RIGHT_REAR"};
 inline constexpr const char* kSingleviewFileNames[kSingleviewSlots] = {
-    "Frontvw.bin", "Frontfv.bin", "Rearvw.bin", "Rearfv.bin", "Leftvw.bin",
+    "Frontvw.bin",     "Frontfv.bin",    "Rearvw.bin",  "Rearfv.bin",       "Leftvw.bin",
     "LeftFrontvw.bin", "LeftRearvw.bin", "Rightvw.bin", "RightFrontvw.bin", "RightRearvw.bin"};
 
 // The camera whose picture the single view of a view index shows; -1 outside 0 to 9.

@@ -11,8 +11,8 @@ namespace mz::core {
 namespace {
 
 constexpr const char* kMissingImage[kCameraCount] = {
-    "Could not read FRONT image file.", "Could not read REAR image file.",
-    "Could not read LEFT image file.", "Could not read RIGHT image file."};
+    "Could not read FRONT image file.", "Could not read REAR image file.", "Could not read LEFT image file.",
+    "Could not read RIGHT image file."};
 
 constexpr const char* kCameraWords[kCameraCount] = {"FRONT", "REAR", "LEFT", "RIGHT"};
 
@@ -45,7 +45,8 @@ std::string unreadablePicture(const std::filesystem::path& path) {
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(path, ec);
     if (!ec && status.type() == std::filesystem::file_type::directory) return "is a folder";
-    if (!ec && status.type() != std::filesystem::file_type::regular) return "is not a regular file (a device or a pipe)";
+    if (!ec && status.type() != std::filesystem::file_type::regular)
+        return "is not a regular file (a device or a pipe)";
     return "is not a picture this program reads (uncompressed BMP, PNG or JPEG)";
 }
 
@@ -55,11 +56,11 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
     std::array<std::filesystem::path, kCameraCount> files;
     for (int c = 0; c < kCameraCount; ++c) {
         const std::filesystem::path bitmap = root / kDefaultImageNames[c];
-        std::optional<std::filesystem::path> found =
-            format::findPicture(bitmap.parent_path(), bitmap.stem().string());
+        std::optional<std::filesystem::path> found = format::findPicture(bitmap.parent_path(), bitmap.stem().string());
         if (!found) {
             pictureError(ui, kMissingImage[c]);
-            detail = std::string(kCameraWords[c]) + " camera: no " + bitmap.string() + " (nor a .png or .jpg of that name)";
+            detail =
+                std::string(kCameraWords[c]) + " camera: no " + bitmap.string() + " (nor a .png or .jpg of that name)";
             return CommandStatus::kFailed;
         }
         files[c] = std::move(*found);
@@ -96,9 +97,8 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
         }
         if (picture->width != front.width || picture->height != front.height) {
             pictureError(ui, "Wrong Image Size !");
-            detail = pictureDetail(c, files[c],
-                                   "is " + std::to_string(picture->width) + "x" + std::to_string(picture->height),
-                                   front);
+            detail = pictureDetail(
+                c, files[c], "is " + std::to_string(picture->width) + "x" + std::to_string(picture->height), front);
             return CommandStatus::kFailed;
         }
         pictures[c] = std::move(*picture);

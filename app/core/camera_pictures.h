@@ -13,8 +13,8 @@
 
 namespace mz::core {
 
-inline constexpr const char* kDefaultImageNames[kCameraCount] = {
-    "image/front.bmp", "image/rear.bmp", "image/left.bmp", "image/right.bmp"};
+inline constexpr const char* kDefaultImageNames[kCameraCount] = {"image/front.bmp", "image/rear.bmp", "image/left.bmp",
+                                                                 "image/right.bmp"};
 
 // Why a picture file gave no picture (or a configuration no records), as far as can be told
 // without reading it again.

@@ -11,8 +11,7 @@ void CarPicture::giveConfiguredImage(int slot) {
     ViewHandle handle = state_.multiviewHandles[slot];
     const MultiviewParam& mv = state_.multiviews[slot];
     if (handle && state_.hasCarImage[slot]) {
-        mzMultiviewSetImage(handle, mv.width, mv.height, state_.carImages[slot].data(), MZ_MV_IMAGE_COPY,
-                            0, 0, 0, 0);
+        mzMultiviewSetImage(handle, mv.width, mv.height, state_.carImages[slot].data(), MZ_MV_IMAGE_COPY, 0, 0, 0, 0);
     }
 }
 
@@ -56,8 +55,8 @@ void CarPicture::apply() {
     } else {
         const PlacedCarPicture& car = *placed_;
         if (ViewHandle handle = views_.context().stitchedHandle) {
-            mzMultiviewSetImage(handle, car.picture.width, car.picture.height, car.picture.pixels.data(), 0,
-                                car.left, car.top, car.width, car.height);
+            mzMultiviewSetImage(handle, car.picture.width, car.picture.height, car.picture.pixels.data(), 0, car.left,
+                                car.top, car.width, car.height);
         }
         views_.rebuild(kStitchedViewType);
     }

@@ -16,10 +16,10 @@
 namespace mz::core {
 
 enum class CommandStatus {
-    kDone,        // ran to its end
-    kCancelled,   // the operator closed a chooser; nothing changed
-    kRefused,     // a guard stopped it: a step missing before it, or a model or version the workflow does not take
-    kFailed,      // it ran and fell short: an input unreadable, a view or a file not made, no calibration found
+    kDone,       // ran to its end
+    kCancelled,  // the operator closed a chooser; nothing changed
+    kRefused,    // a guard stopped it: a step missing before it, or a model or version the workflow does not take
+    kFailed,     // it ran and fell short: an input unreadable, a view or a file not made, no calibration found
 };
 
 struct ShownMessage {
@@ -42,7 +42,7 @@ private:
 
 struct CommandResult {
     CommandStatus status = CommandStatus::kDone;
-    std::vector<ShownMessage> messages;   // every message the command showed, in order
+    std::vector<ShownMessage> messages;  // every message the command showed, in order
     // What went wrong beyond the message shown (its text is fixed): the camera, the file, what
     // would be needed. Empty when there is nothing to add.
     std::string detail;
@@ -55,27 +55,27 @@ struct CommandResult {
 
 // Stage times leave out the time the operator spends in a chooser.
 struct ConfigLoadResult : CommandResult {
-    Milliseconds read{};        // the file into the records, one engine per view created
-    Milliseconds viewSetup{};   // the preview's views initialised (the stitched views' maps)
+    Milliseconds read{};       // the file into the records, one engine per view created
+    Milliseconds viewSetup{};  // the preview's views initialised (the stitched views' maps)
 };
 
 struct ImageLoadResult : CommandResult {
-    Milliseconds read{};   // the pictures read, checked and put into the image views
+    Milliseconds read{};  // the pictures read, checked and put into the image views
     bool detectionStarted = false;
 };
 
 // One pass of the detection thread, as DetectionThread::wait returns it.
 struct DetectionResult {
-    bool finished = false;   // false while no pass has run to its end since the last Image Load
-    std::array<int32_t, kCameraCount> cameras{1, 1, 1, 1};   // the detector's result: 0 found, -1 not
+    bool finished = false;  // false while no pass has run to its end since the last Image Load
+    std::array<int32_t, kCameraCount> cameras{1, 1, 1, 1};  // the detector's result: 0 found, -1 not
     Milliseconds time{};
 };
 
 struct ApplyAvmResult : CommandResult {
-    std::optional<int32_t> calibration;   // the library's result (0 or more: success); empty when it did not run
+    std::optional<int32_t> calibration;  // the library's result (0 or more: success); empty when it did not run
     bool viewBuilt = false;
     Milliseconds calibrate{};
-    Milliseconds build{};                 // the view shown in the preview, rebuilt
+    Milliseconds build{};  // the view shown in the preview, rebuilt
     // What the refinement stages did and the quality figures of the rig; empty when no
     // calibration ran.
     std::optional<refine::RefinementReport> refinement;

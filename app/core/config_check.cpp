@@ -24,10 +24,9 @@ std::string number(float v) {
 std::string cameraProblem(const CameraParam& cam, int index) {
     const std::string who = "camera record " + std::to_string(10 + index) + " (" + kCameraWords[index] + "): ";
     const std::pair<const char*, float> fields[] = {
-        {"f", cam.f},   {"fx", cam.fx}, {"fy", cam.fy}, {"cx", cam.cx}, {"cy", cam.cy}, {"k1", cam.k1},
-        {"k2", cam.k2}, {"k3", cam.k3}, {"k4", cam.k4}, {"k5", cam.k5}, {"c0", cam.c0}, {"c1", cam.c1},
-        {"c2", cam.c2}, {"c3", cam.c3}, {"c4", cam.c4}, {"c5", cam.c5}, {"c6", cam.c6}, {"c7", cam.c7},
-        {"c8", cam.c8}};
+        {"f", cam.f},   {"fx", cam.fx}, {"fy", cam.fy}, {"cx", cam.cx}, {"cy", cam.cy}, {"k1", cam.k1}, {"k2", cam.k2},
+        {"k3", cam.k3}, {"k4", cam.k4}, {"k5", cam.k5}, {"c0", cam.c0}, {"c1", cam.c1}, {"c2", cam.c2}, {"c3", cam.c3},
+        {"c4", cam.c4}, {"c5", cam.c5}, {"c6", cam.c6}, {"c7", cam.c7}, {"c8", cam.c8}};
     for (const auto& [name, value] : fields)
         if (!std::isfinite(value)) return who + name + " is " + number(value);
     for (const auto& [name, value] : {std::pair{"f", cam.f}, std::pair{"fx", cam.fx}, std::pair{"fy", cam.fy}})
@@ -95,7 +94,8 @@ std::string configurationProblem(const CalibrationState& s) {
         const std::string name(mv.name, strnlen(mv.name, sizeof mv.name));
         if (code == 165 && static_cast<uint32_t>(front) + 15u != 0)
             file(static_cast<int32_t>(static_cast<uint32_t>(front) + 15u), "Param/" + name + "TopParam.bin");
-        if (code == 167 && front != 0) file(static_cast<int32_t>(static_cast<uint32_t>(front) + 5u), "Param/" + name + "Param.bin");
+        if (code == 167 && front != 0)
+            file(static_cast<int32_t>(static_cast<uint32_t>(front) + 5u), "Param/" + name + "Param.bin");
     }
     return clash;
 }

@@ -98,7 +98,8 @@ bool loadConfiguration(std::span<const uint8_t> bytes, CalibrationState& s, Ui& 
         if (!in.readPayload(chunk.length, cameraBuffer, sizeof cameraBuffer)) return false;
         CameraParam& cam = s.cameras[chunk.type - format::kRecordFrontCamera];
         format::decodeCamera(cameraBuffer, cam);
-        if (cam.width < 1 || cam.width > format::kMaxCameraSide || cam.height < 1 || cam.height > format::kMaxCameraSide)
+        if (cam.width < 1 || cam.width > format::kMaxCameraSide || cam.height < 1 ||
+            cam.height > format::kMaxCameraSide)
             ok = false;
     }
 

@@ -52,8 +52,7 @@ void DetectionThread::pass() {
         DetectorInput in = markers_.detectorInput(c);
         in.camera.imagePoints = in.imagePoints.data();
         in.camera.worldPoints = in.worldPoints.data();
-        const int32_t result =
-            in.pixels.empty() ? -1 : mzGetPatternIP(in.pixels.data(), &in.camera, regions.data());
+        const int32_t result = in.pixels.empty() ? -1 : mzGetPatternIP(in.pixels.data(), &in.camera, regions.data());
         {
             std::lock_guard lock(mutex_);
             last_.cameras[c] = result;

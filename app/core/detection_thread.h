@@ -43,7 +43,7 @@ private:
 
     const CalibrationState& state_;
     MarkerEditor& markers_;
-    mutable std::mutex mutex_;   // guards last_
+    mutable std::mutex mutex_;  // guards last_
     DetectionResult last_;
     std::thread thread_;
     std::atomic<bool> busy_{false};

@@ -28,20 +28,21 @@ format::Bitmap readCameraPicture(const std::filesystem::path& dataFolder, int ca
     const std::filesystem::path bitmap = dataFolder / kDefaultImageNames[camera];
     path = bitmap;
     const std::string whose = std::string(kCameraWords[camera]) + " camera picture ";
-    const std::optional<std::filesystem::path> found = format::findPicture(bitmap.parent_path(), bitmap.stem().string());
+    const std::optional<std::filesystem::path> found =
+        format::findPicture(bitmap.parent_path(), bitmap.stem().string());
     if (!found) throw std::runtime_error(whose + bitmap.string() + ": no such file (nor a .png or .jpg of that name)");
     path = *found;
     format::PictureRead read = format::readPicture(path);
     const std::string needed =
         "24-bit pictures of the camera's size, " + sizeText(cam.width, cam.height) + ", are needed";
     if (!read.picture) {
-        throw std::runtime_error(whose + path.string() + ": " + (read.problem.empty() ? "cannot be read" : read.problem) +
-                                 "; " + needed);
+        throw std::runtime_error(whose + path.string() + ": " +
+                                 (read.problem.empty() ? "cannot be read" : read.problem) + "; " + needed);
     }
     const format::Bitmap& p = *read.picture;
     if (p.bitsPerPixel != 24 || p.width != cam.width || p.height != cam.height) {
-        throw std::runtime_error(whose + path.string() + " is a " + std::to_string(p.bitsPerPixel) + "-bit picture of " +
-                                 sizeText(p.width, p.height) + "; " + needed);
+        throw std::runtime_error(whose + path.string() + " is a " + std::to_string(p.bitsPerPixel) +
+                                 "-bit picture of " + sizeText(p.width, p.height) + "; " + needed);
     }
     return std::move(*read.picture);
 }

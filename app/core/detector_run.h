@@ -23,10 +23,10 @@ std::optional<DetectorMethod> parseDetectorMethod(const std::string& name);
 
 struct CameraDetection {
     int layoutCode = 0;
-    int32_t result = 0;                 // what the library returned
-    std::array<bool, 2> found{};        // left and right target
-    std::vector<Point2F> imagePoints;   // pattern 6, corner 12 (outer, then hole corners), marker 6
-    std::vector<Point2F> worldPoints;   // marker only: each marker's triangle in its own frame
+    int32_t result = 0;                // what the library returned
+    std::array<bool, 2> found{};       // left and right target
+    std::vector<Point2F> imagePoints;  // pattern 6, corner 12 (outer, then hole corners), marker 6
+    std::vector<Point2F> worldPoints;  // marker only: each marker's triangle in its own frame
     double milliseconds = 0;
 };
 

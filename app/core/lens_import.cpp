@@ -82,7 +82,8 @@ ImportedLens importOpencvFisheye(const std::map<std::string, format::StoredMatri
         throw std::runtime_error("camera_matrix needs positive fx, fy and a finite principal point");
     }
     if (std::fabs(k.data[1]) > 1e-6 * fx || k.data[3] != 0 || k.data[6] != 0 || k.data[7] != 0 || k.data[8] != 1) {
-        throw std::runtime_error("camera_matrix is not [fx 0 cx; 0 fy cy; 0 0 1]: a skew term has no place in the lens record");
+        throw std::runtime_error(
+            "camera_matrix is not [fx 0 cx; 0 fy cy; 0 0 1]: a skew term has no place in the lens record");
     }
     for (double v : d.data) {
         if (!std::isfinite(v)) throw std::runtime_error("dist_coeffs holds a number that is not finite");

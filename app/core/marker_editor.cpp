@@ -37,11 +37,19 @@ std::array<Point2F, kPatternPointCount> defaultPatternPoints(int camera, int wid
     const float cx = static_cast<float>(width / 2);
     const float cy = static_cast<float>(height / 2);
     if (camera == kFront || camera == kRear) {
-        return {{{cx - 100, cy + 30}, {cx - 200, cy + 30}, {cx - 150, cy - 30},
-                 {cx + 100, cy + 30}, {cx + 150, cy - 30}, {cx + 200, cy + 30}}};
+        return {{{cx - 100, cy + 30},
+                 {cx - 200, cy + 30},
+                 {cx - 150, cy - 30},
+                 {cx + 100, cy + 30},
+                 {cx + 150, cy - 30},
+                 {cx + 200, cy + 30}}};
     }
-    return {{{cx - 200, cy}, {cx - 250, cy - 50}, {cx - 200, cy - 100},
-             {cx + 200, cy}, {cx + 200, cy - 100}, {cx + 250, cy - 50}}};
+    return {{{cx - 200, cy},
+             {cx - 250, cy - 50},
+             {cx - 200, cy - 100},
+             {cx + 200, cy},
+             {cx + 200, cy - 100},
+             {cx + 250, cy - 50}}};
 }
 
 MarkerEditor::MarkerEditor(Ui& ui, CalibrationState& state) : ui_(ui), state_(state) {
@@ -90,8 +98,9 @@ void MarkerEditor::commitMarkers() {
     }
 }
 
-void MarkerEditor::withPictures(const std::function<void(std::span<const uint8_t>, std::span<const uint8_t>,
-                                                         std::span<const uint8_t>, std::span<const uint8_t>)>& use) const {
+void MarkerEditor::withPictures(
+    const std::function<void(std::span<const uint8_t>, std::span<const uint8_t>, std::span<const uint8_t>,
+                             std::span<const uint8_t>)>& use) const {
     std::lock_guard lock(mutex_);
     use(views_[kFront].image.pixels, views_[kLeft].image.pixels, views_[kRight].image.pixels,
         views_[kRear].image.pixels);

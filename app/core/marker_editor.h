@@ -15,8 +15,7 @@
 
 namespace mz::core {
 
-inline constexpr const char* kImageCaptions[kCameraCount] = {"Front View", "Rear View", "Left View",
-                                                             "Right View"};
+inline constexpr const char* kImageCaptions[kCameraCount] = {"Front View", "Rear View", "Left View", "Right View"};
 
 using Triangle = std::array<Point2F, 3>;
 
@@ -24,11 +23,11 @@ using Triangle = std::array<Point2F, 3>;
 // Points are image pixels kept at full precision; the window rounds them only to draw.
 struct ImageViewState {
     std::string caption;
-    format::Bitmap image;                          // top row first, rows padded to 4 bytes
-    std::array<Triangle, 2> triangles{};   // the left and the right pattern
+    format::Bitmap image;                 // top row first, rows padded to 4 bytes
+    std::array<Triangle, 2> triangles{};  // the left and the right pattern
     int currentTriangle = -1;
-    int selectedVertex = -1;               // vertex of the current triangle under the operator's hand
-    int highlightedTriangle = -1;          // vertex under the pointer while no button is down
+    int selectedVertex = -1;       // vertex of the current triangle under the operator's hand
+    int highlightedTriangle = -1;  // vertex under the pointer while no button is down
     int highlightedVertex = -1;
     bool dragging = false;
     Point2F grabOffset{0, 0};
@@ -44,7 +43,7 @@ struct DetectorInput {
     CameraParam camera{};
     std::array<Point2F, kPatternPointCount> imagePoints{};
     std::array<Point2F, kPatternPointCount> worldPoints{};
-    std::vector<uint8_t> pixels;   // rows of exactly 3 x width bytes; empty without a camera size
+    std::vector<uint8_t> pixels;  // rows of exactly 3 x width bytes; empty without a camera size
 };
 
 // The views are edited from the user-interface thread and refilled by the detection thread: the
@@ -87,7 +86,7 @@ private:
 
     Ui& ui_;
     CalibrationState& state_;
-    mutable std::mutex mutex_;   // guards views_ and the pattern points of state_
+    mutable std::mutex mutex_;  // guards views_ and the pattern points of state_
     std::array<ImageViewState, kCameraCount> views_;
 };
 

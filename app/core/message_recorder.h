@@ -36,8 +36,7 @@ public:
 
     void showMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
     std::optional<std::string> chooseConfiguration(const std::string& lastPath) override;
-    std::optional<std::string> chooseFolder(const FolderChooserTexts& texts,
-                                            const std::string& currentFolder) override;
+    std::optional<std::string> chooseFolder(const FolderChooserTexts& texts, const std::string& currentFolder) override;
     std::optional<std::string> chooseFile(const FileChooserRequest& request) override;
     void showProgress() override;
     void setProgressStatus(const std::string& text) override;

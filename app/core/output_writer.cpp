@@ -14,9 +14,7 @@ namespace {
 
 constexpr const char* kCameraSuffix[kCameraCount] = {"Front.bin", "Rear.bin", "Left.bin", "Right.bin"};
 
-std::string viewName(const MultiviewParam& mv) {
-    return std::string(mv.name, strnlen(mv.name, sizeof mv.name));
-}
+std::string viewName(const MultiviewParam& mv) { return std::string(mv.name, strnlen(mv.name, sizeof mv.name)); }
 
 // A zeroed payload of `length` bytes in `buffer`, whose storage the files of a save share.
 std::vector<uint8_t>& sized(std::vector<uint8_t>& buffer, int length) {
@@ -178,8 +176,8 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
         return stop(CommandStatus::kRefused);
     }
     if (s.modelCode == 200 && !in.preview.parkingLine().confirmed()) {
-        ui.showMessage("Parking line data is incorrect.\n Please check the \"Parking Line Assistance\"",
-                       kAppTitle, MessageIcon::kInformation);
+        ui.showMessage("Parking line data is incorrect.\n Please check the \"Parking Line Assistance\"", kAppTitle,
+                       MessageIcon::kInformation);
         return stop(CommandStatus::kRefused);
     }
     const int32_t major = in.preview.settings().dataMajor();

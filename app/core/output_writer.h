@@ -17,7 +17,7 @@
 
 namespace mz::core {
 
-inline constexpr int kStitchedMaskFormat = 2;   // 16-bit luma/chroma words
+inline constexpr int kStitchedMaskFormat = 2;  // 16-bit luma/chroma words
 inline constexpr int kOsdReferenceWidth = 800;
 inline constexpr int kParamBufferSize = 1000;
 
@@ -25,8 +25,8 @@ struct SaveInputs {
     CalibrationState& state;
     Preview& preview;
     bool viewApplied;
-    std::string& dataFolder;                // offered to the chooser, then remembered
-    std::optional<format::FlashDate> date = {};     // the local date when empty
+    std::string& dataFolder;                     // offered to the chooser, then remembered
+    std::optional<format::FlashDate> date = {};  // the local date when empty
 };
 
 // One file of a save: where it went (relative to the folder) and what it holds.
@@ -38,12 +38,12 @@ struct WrittenFile {
 
 struct SaveReport {
     std::vector<WrittenFile> written;
-    std::vector<std::string> failed;        // directories and files that could not be written
+    std::vector<std::string> failed;  // directories and files that could not be written
 };
 
 struct SaveResult : CommandResult {
     SaveReport files;
-    Milliseconds write{};   // from the progress window's opening to its closing
+    Milliseconds write{};  // from the progress window's opening to its closing
 };
 
 // Writes payloads in the flash data container below a folder and notes each file in the report;

@@ -12,9 +12,9 @@ namespace mz::core {
 namespace {
 
 constexpr int kLineDot = 2;
-constexpr int kOverlayDot = 10;   // painted lines 10 cm wide
+constexpr int kOverlayDot = 10;  // painted lines 10 cm wide
 // Colour words of mzDrawLineBresenham: bits 16-23 blue, 8-15 green, 0-7 red.
-constexpr uint32_t kSegmentColours[3] = {0x0000FFu, 0x00FFFFu, 0x00FF00u};   // red, yellow, green
+constexpr uint32_t kSegmentColours[3] = {0x0000FFu, 0x00FFFFu, 0x00FF00u};  // red, yellow, green
 constexpr int kMaxViewSide = 4096;
 
 bool missing(const Point2F& p) { return p.x == -1.0f && p.y == -1.0f; }
@@ -75,12 +75,16 @@ GuideSettings completeGuideSettings(GuideSettings s, const CalibrationState& sta
     if (s.lineSpacing == 0) s.lineSpacing = static_cast<float>(view.vehicleWidth);
     if (s.vehicleLength == 0) s.vehicleLength = view.vehicleLength;
     if (!(s.lineSpacing > 0 && s.lineSpacing < 1e5f)) {
-        throw std::runtime_error("the line spacing (the configuration's vehicle width unless given) must be a "
-                                 "positive number of millimetres, not " + std::to_string(s.lineSpacing));
+        throw std::runtime_error(
+            "the line spacing (the configuration's vehicle width unless given) must be a "
+            "positive number of millimetres, not " +
+            std::to_string(s.lineSpacing));
     }
     if (s.vehicleLength <= 0 || s.vehicleLength > 100000) {
-        throw std::runtime_error("the vehicle length (the configuration's unless given) must be a positive number of "
-                                 "millimetres, not " + std::to_string(s.vehicleLength));
+        throw std::runtime_error(
+            "the vehicle length (the configuration's unless given) must be a positive number of "
+            "millimetres, not " +
+            std::to_string(s.vehicleLength));
     }
     if (!(s.wheelBase > 0 && s.wheelBase < 1e5f)) {
         throw std::runtime_error("the wheel base must be a positive number of millimetres");

@@ -14,13 +14,13 @@
 namespace mz::core {
 
 struct GuideSettings {
-    float lineSpacing = 0;        // mm between the two lines; 0: the configuration's vehicle width
-    float wheelBase = 2700;       // mm
-    int32_t vehicleLength = 0;    // mm; 0: the configuration's vehicle length
-    int32_t startOffset = 0;      // mm behind the rear overhang where the lines start
-    int32_t lineShift = 0;        // mm along the driving axis
-    std::array<int32_t, 3> distances{500, 1000, 2000};   // ends of the three segments, mm
-    int32_t maxPoints = 62;       // points of one angle's list, separators included
+    float lineSpacing = 0;      // mm between the two lines; 0: the configuration's vehicle width
+    float wheelBase = 2700;     // mm
+    int32_t vehicleLength = 0;  // mm; 0: the configuration's vehicle length
+    int32_t startOffset = 0;    // mm behind the rear overhang where the lines start
+    int32_t lineShift = 0;      // mm along the driving axis
+    std::array<int32_t, 3> distances{500, 1000, 2000};  // ends of the three segments, mm
+    int32_t maxPoints = 62;                             // points of one angle's list, separators included
 };
 
 // Fills the configuration's values into what the caller left at 0. Throws std::runtime_error
@@ -37,10 +37,10 @@ struct CalibratedCamera {
 
 struct GuideLines {
     int steerAngle = 0;
-    float turnRadius = 0;                 // mm; 0 for straight lines
+    float turnRadius = 0;  // mm; 0 for straight lines
     std::array<int32_t, 3> segmentPoints{};
-    std::vector<Point2F> floor;           // mm, (-1, -1) between segments
-    std::vector<Point2F> picture;         // rear camera pixels, (-1, -1) between segments
+    std::vector<Point2F> floor;    // mm, (-1, -1) between segments
+    std::vector<Point2F> picture;  // rear camera pixels, (-1, -1) between segments
 };
 
 // Throws std::runtime_error when the library refuses the angle or the settings.
@@ -48,7 +48,7 @@ GuideLines guideLines(const GuideSettings& settings, int steerAngle, CalibratedC
 
 struct GuidePicture {
     format::Bitmap image;
-    std::string view;   // the single view's name, or "rear camera" when the configuration has none
+    std::string view;  // the single view's name, or "rear camera" when the configuration has none
 };
 
 // The first rear single view of the configuration made from the rear camera's picture (or the
@@ -59,7 +59,7 @@ GuidePicture drawGuide(CalibrationState& state, const format::Bitmap& rearPictur
 // The lines on the floor as a single view's overlay picture ("Parking Line Assistance", run
 // --overlay): kOverlayMmPerPixel mm a pixel, centred across the vehicle, row 0 half the vehicle's
 // length behind its centre, rows growing rearward; black but for the lines, coloured as drawGuide's.
-inline constexpr int kOverlayMmPerPixel = 10;   // the scale the view engine lays every overlay at
+inline constexpr int kOverlayMmPerPixel = 10;  // the scale the view engine lays every overlay at
 format::Bitmap guideOverlay(const GuideSettings& settings, const GuideLines& lines);
 
 // A 24-bit bitmap file, written whole or not at all. Throws std::runtime_error naming the path.

@@ -9,8 +9,8 @@ namespace mz::core {
 
 void ParkingLine::assist() {
     PreviewContext& context = views_.context();
-    const bool overlayView = !views_.stitchedShown() && context.singleParam &&
-                             (context.singleParam->flags & MZ_SV_OVERLAY);
+    const bool overlayView =
+        !views_.stitchedShown() && context.singleParam && (context.singleParam->flags & MZ_SV_OVERLAY);
     if (!overlayView) {
         confirmed_ = false;
         return;

@@ -5,13 +5,8 @@
 namespace mz::core {
 
 Preview::Preview(Ui& ui, CalibrationState& state)
-    : ui_(ui),
-      state_(state),
-      rig_(state),
-      views_(ui, state),
-      parkingLine_(ui, views_),
-      car_(ui, state, views_, controls_),
-      adjuster_(views_, rig_),
+    : ui_(ui), state_(state), rig_(state), views_(ui, state), parkingLine_(ui, views_),
+      car_(ui, state, views_, controls_), adjuster_(views_, rig_),
       settings_(ui, state, {views_, rig_, car_, parkingLine_, controls_}) {
     controls_.set(PreviewControl::kApply, false);
     controls_.set(PreviewControl::kParkingLineAssistance, false);
@@ -71,8 +66,8 @@ void Preview::selectView(int entry) {
         car_.giveConfiguredImage(entry);
         settings_.applyViewSettings();
         controls_.set(PreviewControl::kParkingLineAssistance, views_.guides());
-        for (PreviewControl c : {PreviewControl::kMaskType, PreviewControl::kShowOverlayBlend,
-                                 PreviewControl::kMarkerLength}) {
+        for (PreviewControl c :
+             {PreviewControl::kMaskType, PreviewControl::kShowOverlayBlend, PreviewControl::kMarkerLength}) {
             controls_.set(c, true);
         }
         settings_.enableByMaskType();
@@ -85,9 +80,8 @@ void Preview::selectView(int entry) {
         const bool overlay = sv && (sv->flags & MZ_SV_OVERLAY);
         controls_.set(PreviewControl::kParkingLineAssistance, overlay);
         controls_.set(PreviewControl::kOverallLength, overlay);
-        for (PreviewControl c : {PreviewControl::kOverallWidth, PreviewControl::kFrontFov,
-                                 PreviewControl::kRearFov, PreviewControl::kLineWidth,
-                                 PreviewControl::kBlendWidth, PreviewControl::kColour,
+        for (PreviewControl c : {PreviewControl::kOverallWidth, PreviewControl::kFrontFov, PreviewControl::kRearFov,
+                                 PreviewControl::kLineWidth, PreviewControl::kBlendWidth, PreviewControl::kColour,
                                  PreviewControl::kLoadCarImage, PreviewControl::kMaskType,
                                  PreviewControl::kShowOverlayBlend, PreviewControl::kMarkerLength}) {
             controls_.set(c, false);

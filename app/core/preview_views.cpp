@@ -17,9 +17,7 @@ bool fitsPreview(int32_t width, int32_t height) {
            format::paddedImageSize(width, height) <= static_cast<int64_t>(kPreviewBufferSize);
 }
 
-std::string viewName(const MultiviewParam& mv) {
-    return std::string(mv.name, strnlen(mv.name, sizeof mv.name));
-}
+std::string viewName(const MultiviewParam& mv) { return std::string(mv.name, strnlen(mv.name, sizeof mv.name)); }
 
 }  // namespace
 
@@ -142,8 +140,8 @@ bool PreviewViews::rebuild(int viewType) {
         context_.busy = true;
         if (context_.stitchedHandle) {
             mzMultiviewInit(context_.stitchedHandle, context_.stitchedParam);
-            mzMultiviewApply(context_.stitchedHandle, img[0].data(), img[1].data(), img[2].data(),
-                             img[3].data(), context_.stitchedOutput.data());
+            mzMultiviewApply(context_.stitchedHandle, img[0].data(), img[1].data(), img[2].data(), img[3].data(),
+                             context_.stitchedOutput.data());
         }
     } else {
         const int camera = cameraOfViewIndex(viewType);

@@ -25,9 +25,9 @@ inline constexpr int kStitchedViewType = -1;
 
 // The fields of the preview's context that the calibration and the rebuild work on.
 struct PreviewContext {
-    std::mutex lock;                // guards exit
+    std::mutex lock;  // guards exit
     bool exit = false;
-    std::array<std::vector<uint8_t>, 4> cameraImages;   // front, left, right, rear
+    std::array<std::vector<uint8_t>, 4> cameraImages;  // front, left, right, rear
     std::vector<uint8_t> stitchedOutput;
     int stitchedWidth = kPreviewMaxWidth;
     int stitchedHeight = kPreviewMaxHeight;
@@ -79,8 +79,8 @@ public:
 
     // Copies of the camera pictures (padded 24-bit rows of the front camera's size), in the
     // order front, left, right, rear.
-    void setImages(std::span<const uint8_t> front, std::span<const uint8_t> left,
-                   std::span<const uint8_t> right, std::span<const uint8_t> rear);
+    void setImages(std::span<const uint8_t> front, std::span<const uint8_t> left, std::span<const uint8_t> right,
+                   std::span<const uint8_t> rear);
     // The pictures by camera; empty when none were given.
     std::array<std::span<const uint8_t>, kCameraCount> pictures() const;
     bool rebuild(int viewType);

@@ -7,7 +7,7 @@
 namespace mz::core {
 
 std::string calibrationFailureMessage(int32_t result) {
-    const char* camera = result == -1 ? "FRONT"
+    const char* camera = result == -1   ? "FRONT"
                          : result == -2 ? "REAR"
                          : result == -3 ? "LEFT"
                          : result == -4 ? "RIGHT"

@@ -18,8 +18,8 @@ Session::Session(Ui& ui, SessionOptions options)
     : ui_(ui), options_(options), preview_(ui_, state_), markers_(ui_, state_), detection_(state_, markers_) {
     preview_.setCameraGuard([this] { detection_.join(); });
     char title[128];
-    std::snprintf(title, sizeof title, "%s - Calibration Tool v%hu.%hu.%hu", "Untitled",
-                  options_.programVersion[0], options_.programVersion[1], options_.programVersion[2]);
+    std::snprintf(title, sizeof title, "%s - Calibration Tool v%hu.%hu.%hu", "Untitled", options_.programVersion[0],
+                  options_.programVersion[1], options_.programVersion[2]);
     ui_.setTitle(title);
 }
 
@@ -140,10 +140,9 @@ ImageLoadResult Session::imageLoad() {
 }
 
 void Session::handPicturesToPreview() {
-    markers_.withPictures([this](std::span<const uint8_t> front, std::span<const uint8_t> left,
-                                 std::span<const uint8_t> right, std::span<const uint8_t> rear) {
-        preview_.views().setImages(front, left, right, rear);
-    });
+    markers_.withPictures(
+        [this](std::span<const uint8_t> front, std::span<const uint8_t> left, std::span<const uint8_t> right,
+               std::span<const uint8_t> rear) { preview_.views().setImages(front, left, right, rear); });
 }
 
 void Session::markImagesLoaded() {

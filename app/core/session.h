@@ -23,8 +23,8 @@ namespace mz::core {
 struct SessionOptions {
     // Image Load starts the pattern detection; a run from surveyed points has no use for it.
     bool detectOnLoad = true;
-    std::array<uint16_t, 3> programVersion{0, 1, 0};   // major, minor, build
-    std::optional<format::FlashDate> saveDate;                  // the local date when empty
+    std::array<uint16_t, 3> programVersion{0, 1, 0};  // major, minor, build
+    std::optional<format::FlashDate> saveDate;        // the local date when empty
 };
 
 // Owns the calibration state and the parts that work on it; the commands decide the order.

@@ -73,12 +73,14 @@ Survey parseSurvey(const std::string& text) {
     } catch (const nlohmann::json::exception& e) {  // a syntax fault, or a number beyond a double
         throw std::runtime_error(std::string("not JSON: ") + e.what());
     }
-    if (!root.is_object()) throw std::runtime_error("must be an object of cameras (\"front\", \"rear\", \"left\", \"right\")");
+    if (!root.is_object())
+        throw std::runtime_error("must be an object of cameras (\"front\", \"rear\", \"left\", \"right\")");
     Survey survey;
     for (const auto& [key, pairs] : root.items()) {
         const int c = static_cast<int>(std::find(kKeys, kKeys + kCameraCount, key) - kKeys);
         if (c == kCameraCount) throw std::runtime_error("\"" + key + "\" is not a camera (front, rear, left, right)");
-        if (!pairs.is_array()) throw std::runtime_error(key + " must be a list of {\"image\": [x, y], \"floor\": [x, y]}");
+        if (!pairs.is_array())
+            throw std::runtime_error(key + " must be a list of {\"image\": [x, y], \"floor\": [x, y]}");
         for (size_t i = 0; i < pairs.size(); ++i) {
             const std::string where = key + " pair " + std::to_string(i + 1);
             const nlohmann::json& p = pairs[i];
@@ -118,12 +120,13 @@ std::vector<std::string> checkSurvey(const Survey& survey, const std::array<Came
             if (!(theta < kMaxIncidenceDeg)) {
                 // A lens polynomial can overflow, or give no number at all, far out in the picture.
                 if (std::isfinite(theta)) {
-                    problems.push_back(which + ": the picture point looks " +
-                                       std::to_string(static_cast<int>(std::min(theta, 1e6))) +
-                                       " degrees off the lens axis, beyond the 89 degrees a floor point can be seen at.");
+                    problems.push_back(
+                        which + ": the picture point looks " + std::to_string(static_cast<int>(std::min(theta, 1e6))) +
+                        " degrees off the lens axis, beyond the 89 degrees a floor point can be seen at.");
                 } else {
-                    problems.push_back(which + ": the camera's lens record gives no angle for the picture point; a "
-                                               "floor point must lie within 89 degrees of the lens axis.");
+                    problems.push_back(which +
+                                       ": the camera's lens record gives no angle for the picture point; a "
+                                       "floor point must lie within 89 degrees of the lens axis.");
                 }
             }
             for (size_t j = 0; j < i; ++j) {
@@ -139,7 +142,8 @@ std::vector<std::string> checkSurvey(const Survey& survey, const std::array<Came
         }
         // Floor points on one line leave the floor mapping undetermined; with four pairs, so
         // does any three of them on one line.
-        const Normaliser norm(n, [&](size_t i) { return std::pair<double, double>(pairs[i].floor.x, pairs[i].floor.y); });
+        const Normaliser norm(n,
+                              [&](size_t i) { return std::pair<double, double>(pairs[i].floor.x, pairs[i].floor.y); });
         double sxx = 0, syy = 0, sxy = 0;
         for (const SurveyPair& p : pairs) {
             const double dx = p.floor.x - norm.mx, dy = p.floor.y - norm.my;
@@ -154,7 +158,8 @@ std::vector<std::string> checkSurvey(const Survey& survey, const std::array<Came
                 for (int i = 0, k = 0; i < 4; ++i) {
                     if (i != skip) t[k++] = pairs[i].floor;
                 }
-                const double area2 = std::fabs((t[1].x - t[0].x) * (t[2].y - t[0].y) - (t[2].x - t[0].x) * (t[1].y - t[0].y));
+                const double area2 =
+                    std::fabs((t[1].x - t[0].x) * (t[2].y - t[0].y) - (t[2].x - t[0].x) * (t[1].y - t[0].y));
                 if (area2 < 0.02 * major * major * 4) collinear = true;
             }
         }
@@ -174,8 +179,9 @@ std::vector<std::string> checkSurvey(const Survey& survey, const std::array<Came
             } catch (const std::runtime_error&) {
             }
             if (!posed) {
-                problems.push_back(name + ": the camera's lens record turns the surveyed picture points into "
-                                          "directions from which no pose can be found; check its lens fields.");
+                problems.push_back(name +
+                                   ": the camera's lens record turns the surveyed picture points into "
+                                   "directions from which no pose can be found; check its lens fields.");
             }
         }
     }

@@ -36,7 +36,7 @@ std::vector<std::string> checkSurvey(const Survey& survey, const std::array<Came
 // tilt, heading and roll in degrees), from the floor-to-ray homography of the pairs.
 struct SurveyPose {
     double posX = 0, posY = 0, posZ = 0, rotX = 0, rotY = 0, rotZ = 0;
-    double rmsPx = 0;    // how far the pairs' floor points land from their picture points, pixels
+    double rmsPx = 0;  // how far the pairs' floor points land from their picture points, pixels
     double worstPx = 0;
 };
 SurveyPose surveyPose(const CameraParam& camera, const std::vector<SurveyPair>& pairs);

@@ -35,7 +35,7 @@ inline const FolderChooserTexts kDataSaveChooser{"Data Save", "LUT File", "Save"
 
 struct FileChooserRequest {
     std::string title;
-    std::string filter;             // "Description|pattern|..." as the system writes it
+    std::string filter;  // "Description|pattern|..." as the system writes it
     std::string defaultExtension;
 };
 

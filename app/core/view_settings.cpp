@@ -14,9 +14,7 @@ int32_t fieldValue(float v) {
     return static_cast<int32_t>(v);
 }
 
-int32_t parseInteger(const std::string& text) {
-    return static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
-}
+int32_t parseInteger(const std::string& text) { return static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10)); }
 
 }  // namespace
 
@@ -85,9 +83,7 @@ void ViewSettings::pressEnter(PreviewField field) {
     case PreviewField::kFrontFov:
     case PreviewField::kRearFov:
     case PreviewField::kLineWidth:
-    case PreviewField::kBlendWidth:
-        applyViewSettings();
-        return;
+    case PreviewField::kBlendWidth: applyViewSettings(); return;
     }
 }
 
@@ -97,8 +93,8 @@ void ViewSettings::enableByMaskType() {
     PreviewControls& controls = parts_.controls;
     const int m = fields_.maskType;
     const bool free = m != 4;
-    for (PreviewControl c : {PreviewControl::kOverallWidth, PreviewControl::kOverallLength,
-                             PreviewControl::kColour, PreviewControl::kLoadCarImage}) {
+    for (PreviewControl c : {PreviewControl::kOverallWidth, PreviewControl::kOverallLength, PreviewControl::kColour,
+                             PreviewControl::kLoadCarImage}) {
         controls.set(c, free);
     }
     controls.set(PreviewControl::kFrontFov, m >= 1 && m <= 3);

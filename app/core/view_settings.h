@@ -17,11 +17,20 @@
 namespace mz::core {
 
 // The mask types of the "Mask Type" list, values of `blendMode`.
-inline constexpr const char* kMaskTypeNames[5] = {"Blending Auto", "Blending FOV", "Line1",
-                                                  "Line2(Only Model-1.5)", "Predefined"};
+inline constexpr const char* kMaskTypeNames[5] = {"Blending Auto", "Blending FOV", "Line1", "Line2(Only Model-1.5)",
+                                                  "Predefined"};
 
-enum class PreviewField { kMarkerLength, kOverallWidth, kOverallLength, kOverallHeight, kMaskType,
-                          kFrontFov, kRearFov, kLineWidth, kBlendWidth };
+enum class PreviewField {
+    kMarkerLength,
+    kOverallWidth,
+    kOverallLength,
+    kOverallHeight,
+    kMaskType,
+    kFrontFov,
+    kRearFov,
+    kLineWidth,
+    kBlendWidth
+};
 
 // Values shown in the preview's fields.
 struct PreviewFields {
@@ -33,7 +42,7 @@ struct PreviewFields {
     int32_t rearFov = 150;
     int32_t lineWidth = 4;
     int32_t blendWidth = 10;
-    uint32_t colour = 0x010101;     // 0x00BBGGRR
+    uint32_t colour = 0x010101;  // 0x00BBGGRR
     bool overlayBlend = false;
     int32_t markerLength = 0;
 };

@@ -26,9 +26,10 @@ namespace {
 
 // Kernel and memory file systems are no place for calibration data.
 bool isDataVolume(const QStorageInfo& volume) {
-    static const QStringList kSkipped = {"proc", "sysfs", "devtmpfs", "tmpfs", "devpts", "cgroup", "cgroup2",
-                                         "securityfs", "pstore", "debugfs", "tracefs", "mqueue", "hugetlbfs",
-                                         "fusectl", "configfs", "bpf", "autofs", "binfmt_misc", "nsfs", "squashfs"};
+    static const QStringList kSkipped = {"proc",    "sysfs",   "devtmpfs",    "tmpfs",   "devpts",
+                                         "cgroup",  "cgroup2", "securityfs",  "pstore",  "debugfs",
+                                         "tracefs", "mqueue",  "hugetlbfs",   "fusectl", "configfs",
+                                         "bpf",     "autofs",  "binfmt_misc", "nsfs",    "squashfs"};
     return volume.isValid() && volume.isReady() && !kSkipped.contains(QString::fromUtf8(volume.fileSystemType()));
 }
 
@@ -85,8 +86,7 @@ void ConfigLoadDialog::browse() {
 
 // ---- Drive chooser ----
 
-FolderChooser::FolderChooser(QtUi& ui, const core::FolderChooserTexts& texts, const QString& folder,
-                             QWidget* parent)
+FolderChooser::FolderChooser(QtUi& ui, const core::FolderChooserTexts& texts, const QString& folder, QWidget* parent)
     : QDialog(parent), ui_(ui), volumes_(new QListWidget), folder_(new QLineEdit(folder)),
       confirm_(new QPushButton(QString::fromStdString(texts.button))) {
     setWindowTitle(QString::fromStdString(texts.title));
@@ -108,9 +108,8 @@ FolderChooser::FolderChooser(QtUi& ui, const core::FolderChooserTexts& texts, co
     confirm_->setDefault(true);
     connect(confirm_, &QPushButton::clicked, this, &QDialog::accept);
     connect(browse, &QPushButton::clicked, this, &FolderChooser::browse);
-    connect(volumes_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        folder_->setText(item->data(Qt::UserRole).toString());
-    });
+    connect(volumes_, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { folder_->setText(item->data(Qt::UserRole).toString()); });
     refreshVolumes();
 }
 
@@ -150,8 +149,8 @@ void FolderChooser::browse() {
 // ---- Progress window ----
 
 ProgressWindow::ProgressWindow(const QString& title, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), title_(title), status_(new QLabel),
-      bar_(new QProgressBar), cancel_(new QPushButton(" Cancel ")) {
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint), title_(title), status_(new QLabel), bar_(new QProgressBar),
+      cancel_(new QPushButton(" Cancel ")) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(title_);
     bar_->setRange(0, 100);

@@ -45,8 +45,7 @@ private:
 class FolderChooser : public QDialog {
     Q_OBJECT
 public:
-    FolderChooser(QtUi& ui, const core::FolderChooserTexts& texts, const QString& folder,
-                  QWidget* parent = nullptr);
+    FolderChooser(QtUi& ui, const core::FolderChooserTexts& texts, const QString& folder, QWidget* parent = nullptr);
     QString folder() const;
     QLineEdit* folderField() const { return folder_; }
     QListWidget* volumeList() const { return volumes_; }

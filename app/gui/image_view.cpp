@@ -115,9 +115,10 @@ void ImageView::paintMagnifier(QPainter& p, const QImage& image, const core::Ima
     p.save();
     p.fillRect(box, Qt::black);
     p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    p.drawImage(box, image.copy(source));   // pixels outside the picture come out black
+    p.drawImage(box, image.copy(source));  // pixels outside the picture come out black
     const double cell = static_cast<double>(kMagnifierSize) / kMagnifiedPixels;
-    const QPointF mark = QPointF(box.topLeft()) + QPointF((centre.x - source.x()) * cell, (centre.y - source.y()) * cell);
+    const QPointF mark =
+        QPointF(box.topLeft()) + QPointF((centre.x - source.x()) * cell, (centre.y - source.y()) * cell);
     p.setPen(QPen(view.dragging ? QColor(255, 0, 0) : QColor(255, 255, 0), 1));
     p.drawLine(mark + QPointF(-cell * 3, 0), mark + QPointF(cell * 3, 0));
     p.drawLine(mark + QPointF(0, -cell * 3), mark + QPointF(0, cell * 3));
@@ -163,7 +164,7 @@ void ImageView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Right: session_.markers().arrowKey(camera_, core::ArrowKey::kRight); return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-    case Qt::Key_Escape: return;   // the view keeps them: no default button fires from here
+    case Qt::Key_Escape: return;  // the view keeps them: no default button fires from here
     default: QWidget::keyPressEvent(event);
     }
 }

@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Ovantis");
     QApplication::setApplicationName("Calibration Tool");
-    QApplication::setApplicationVersion(QString("%1.%2.%3").arg(MZ_VERSION_MAJOR).arg(MZ_VERSION_MINOR).arg(MZ_VERSION_PATCH));
+    QApplication::setApplicationVersion(
+        QString("%1.%2.%3").arg(MZ_VERSION_MAJOR).arg(MZ_VERSION_MINOR).arg(MZ_VERSION_PATCH));
 
     QCommandLineParser parser;
     parser.setApplicationDescription("Surround-view camera calibration: Config Load, Image Load, Apply AVM, Save LUT.");

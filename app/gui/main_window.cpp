@@ -71,15 +71,17 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
     setObjectName("mainWindow");
     ui_.setDialogParent(this);
     connect(&ui_, &QtUi::titleChanged, this, &QWidget::setWindowTitle);
-    connect(&ui_, &QtUi::buttonLookChanged, this, [this](int b, int look) {
-        buttons_[b]->setLook(static_cast<core::ButtonLook>(look));
-    });
+    connect(&ui_, &QtUi::buttonLookChanged, this,
+            [this](int b, int look) { buttons_[b]->setLook(static_cast<core::ButtonLook>(look)); });
     connect(&ui_, &QtUi::buttonFocusRequested, this, [this](int b) { buttons_[b]->setFocus(); });
     // The detection thread reports here: the queue brings its reports to this window's thread.
-    connect(&ui_, &QtUi::imageViewChanged, this, [this](int camera) {
-        if (camera >= 0 && camera < core::kCameraCount) views_[camera]->update();
-        updateStatus();
-    }, Qt::QueuedConnection);
+    connect(
+        &ui_, &QtUi::imageViewChanged, this,
+        [this](int camera) {
+            if (camera >= 0 && camera < core::kCameraCount) views_[camera]->update();
+            updateStatus();
+        },
+        Qt::QueuedConnection);
     connect(&ui_, &QtUi::imageViewsShown, this, [this] {
         for (ImageView* v : views_) v->update();
         updateStatus();
@@ -140,16 +142,16 @@ void MainWindow::command(core::Button button) {
     }
     case core::Button::kApplyAvm: {
         const core::ApplyAvmResult r = session_->applyAvm();
-        lastCommand_ = outcome("Apply AVM", r, QString("calibrate %1 ms, build %2 ms")
-                                                   .arg(r.calibrate.count(), 0, 'f', 1)
-                                                   .arg(r.build.count(), 0, 'f', 0));
+        lastCommand_ = outcome("Apply AVM", r,
+                               QString("calibrate %1 ms, build %2 ms")
+                                   .arg(r.calibrate.count(), 0, 'f', 1)
+                                   .arg(r.build.count(), 0, 'f', 0));
         break;
     }
     case core::Button::kSaveLut: {
         const core::SaveResult r = session_->saveLut();
-        lastCommand_ = outcome("Save LUT", r, QString("%1 files in %2 ms")
-                                                  .arg(r.files.written.size())
-                                                  .arg(r.write.count(), 0, 'f', 0));
+        lastCommand_ = outcome(
+            "Save LUT", r, QString("%1 files in %2 ms").arg(r.files.written.size()).arg(r.write.count(), 0, 'f', 0));
         break;
     }
     case core::Button::kExit: close(); return;

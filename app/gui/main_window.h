@@ -71,8 +71,8 @@ private:
     QLabel* status_ = nullptr;
     PreviewWindow* preview_ = nullptr;
     int enlarged_ = -1;
-    QString lastCommand_;   // how the last workflow command ended, for the status text
-    std::unique_ptr<core::Session> session_;   // last: it reports to the widgets above as it starts
+    QString lastCommand_;                     // how the last workflow command ended, for the status text
+    std::unique_ptr<core::Session> session_;  // last: it reports to the widgets above as it starts
 };
 
 }  // namespace mz::gui

@@ -26,7 +26,7 @@ void paintGlyph(QPainter& p, const QRectF& g, core::Button button) {
     p.setBrush(Qt::NoBrush);
     const double w = g.width(), h = g.height();
     switch (button) {
-    case core::Button::kConfigLoad: {   // a sheet with a folded corner and lines
+    case core::Button::kConfigLoad: {  // a sheet with a folded corner and lines
         QPainterPath sheet;
         sheet.moveTo(g.left() + w * 0.2, g.top());
         sheet.lineTo(g.left() + w * 0.6, g.top());
@@ -41,13 +41,13 @@ void paintGlyph(QPainter& p, const QRectF& g, core::Button button) {
         }
         break;
     }
-    case core::Button::kImageLoad: {   // a camera
+    case core::Button::kImageLoad: {  // a camera
         p.drawRoundedRect(QRectF(g.left(), g.top() + h * 0.25, w, h * 0.65), w * 0.08, w * 0.08);
         p.drawRect(QRectF(g.left() + w * 0.3, g.top() + h * 0.1, w * 0.3, h * 0.15));
         p.drawEllipse(QPointF(g.center().x(), g.top() + h * 0.58), w * 0.2, w * 0.2);
         break;
     }
-    case core::Button::kApplyAvm: {   // a car from above inside its view
+    case core::Button::kApplyAvm: {  // a car from above inside its view
         p.drawRect(g.adjusted(w * 0.02, h * 0.02, -w * 0.02, -h * 0.02));
         p.drawRoundedRect(QRectF(g.center().x() - w * 0.16, g.top() + h * 0.2, w * 0.32, h * 0.6), w * 0.08, w * 0.08);
         p.drawLine(QPointF(g.left(), g.top()), QPointF(g.center().x() - w * 0.16, g.top() + h * 0.2));
@@ -56,7 +56,7 @@ void paintGlyph(QPainter& p, const QRectF& g, core::Button button) {
         p.drawLine(QPointF(g.right(), g.bottom()), QPointF(g.center().x() + w * 0.16, g.top() + h * 0.8));
         break;
     }
-    case core::Button::kSaveLut: {   // a memory card
+    case core::Button::kSaveLut: {  // a memory card
         QPainterPath card;
         card.moveTo(g.left() + w * 0.15, g.top());
         card.lineTo(g.left() + w * 0.65, g.top());
@@ -74,7 +74,7 @@ void paintGlyph(QPainter& p, const QRectF& g, core::Button button) {
         p.drawLine(QPointF(g.center().x() + w * 0.15, g.top() + h * 0.7), QPointF(g.center().x(), g.top() + h * 0.85));
         break;
     }
-    case core::Button::kExit: {   // a door and an arrow out
+    case core::Button::kExit: {  // a door and an arrow out
         p.drawRect(QRectF(g.left() + w * 0.1, g.top(), w * 0.45, h));
         p.drawLine(QPointF(g.left() + w * 0.4, g.center().y()), QPointF(g.right(), g.center().y()));
         p.drawLine(QPointF(g.right() - w * 0.18, g.center().y() - h * 0.15), QPointF(g.right(), g.center().y()));

@@ -35,7 +35,8 @@ constexpr const char* kAdjustmentLabels[8] = {"UP", "DOWN", "<--", "-->", "zoom+
 // 0x00BBGGRR as the records keep it.
 QColor fromRecord(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 uint32_t toRecord(QColor c) {
-    return static_cast<uint32_t>(c.red()) | static_cast<uint32_t>(c.green()) << 8 | static_cast<uint32_t>(c.blue()) << 16;
+    return static_cast<uint32_t>(c.red()) | static_cast<uint32_t>(c.green()) << 8 |
+           static_cast<uint32_t>(c.blue()) << 16;
 }
 
 }  // namespace
@@ -60,7 +61,8 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
         b->setObjectName(QString("adjust%1").arg(a));
         b->setMinimumWidth(dialogUnits(*this, 30, 0).width());
         moves->addWidget(b, cells[a].y(), cells[a].x());
-        connect(b, &QToolButton::clicked, this, [this, a] { session_.preview().adjuster().adjust(static_cast<Adjustment>(a)); });
+        connect(b, &QToolButton::clicked, this,
+                [this, a] { session_.preview().adjuster().adjust(static_cast<Adjustment>(a)); });
         adjust_[a] = b;
     }
     auto* moveBox = new QGroupBox("Adjust");
@@ -88,10 +90,12 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     propertyForm->addRow("Blending Width", addField(PreviewField::kBlendWidth, PreviewControl::kBlendWidth));
     controls_[colour_] = PreviewControl::kColour;
     colour_->setObjectName("colour");
-    connect(colour_, &ColourButton::colourChosen, this, [this](QColor c) { session_.preview().settings().setColour(toRecord(c)); });
+    connect(colour_, &ColourButton::colourChosen, this,
+            [this](QColor c) { session_.preview().settings().setColour(toRecord(c)); });
     propertyForm->addRow("Color", colour_);
     controls_[overlayBlend_] = PreviewControl::kShowOverlayBlend;
-    connect(overlayBlend_, &QCheckBox::clicked, this, [this](bool on) { session_.preview().settings().setShowOverlayBlend(on); });
+    connect(overlayBlend_, &QCheckBox::clicked, this,
+            [this](bool on) { session_.preview().settings().setShowOverlayBlend(on); });
     propertyForm->addRow(overlayBlend_);
     auto* carRow = new QHBoxLayout;
     carRow->addWidget(loadCar_);
@@ -114,12 +118,10 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     versionRow->addWidget(new QLabel("."));
     versionRow->addWidget(lutMinor_);
     versionRow->addStretch();
-    connect(lutMajor_, &QLineEdit::textEdited, this, [this](const QString& t) {
-        session_.preview().settings().setLutVersionText(true, t.toStdString());
-    });
-    connect(lutMinor_, &QLineEdit::textEdited, this, [this](const QString& t) {
-        session_.preview().settings().setLutVersionText(false, t.toStdString());
-    });
+    connect(lutMajor_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { session_.preview().settings().setLutVersionText(true, t.toStdString()); });
+    connect(lutMinor_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { session_.preview().settings().setLutVersionText(false, t.toStdString()); });
 
     auto* parking = new QGroupBox("Parking Line Property");
     auto* parkingRow = new QVBoxLayout(parking);
@@ -169,7 +171,8 @@ QLineEdit* PreviewWindow::addField(PreviewField f, PreviewControl control) {
     e->setMaximumWidth(dialogUnits(*this, 60, 0).width());
     fields_[f] = e;
     controls_[e] = control;
-    connect(e, &QLineEdit::textEdited, this, [this, f](const QString& t) { session_.preview().settings().editField(f, t.toStdString()); });
+    connect(e, &QLineEdit::textEdited, this,
+            [this, f](const QString& t) { session_.preview().settings().editField(f, t.toStdString()); });
     // Enter applies the field; the window has no default button, so it never closes.
     connect(e, &QLineEdit::returnPressed, this, [this, f] { session_.preview().settings().pressEnter(f); });
     return e;
@@ -186,13 +189,13 @@ void PreviewWindow::refresh() {
     const core::Preview& preview = session_.preview();
     const core::PreviewFields& v = preview.settings().fields();
     const std::pair<PreviewField, int32_t> values[] = {
-        {PreviewField::kMarkerLength, v.markerLength}, {PreviewField::kOverallWidth, v.vehicleWidth},
+        {PreviewField::kMarkerLength, v.markerLength},   {PreviewField::kOverallWidth, v.vehicleWidth},
         {PreviewField::kOverallLength, v.vehicleLength}, {PreviewField::kOverallHeight, v.vehicleHeight},
-        {PreviewField::kFrontFov, v.frontFov},         {PreviewField::kRearFov, v.rearFov},
-        {PreviewField::kLineWidth, v.lineWidth},       {PreviewField::kBlendWidth, v.blendWidth}};
+        {PreviewField::kFrontFov, v.frontFov},           {PreviewField::kRearFov, v.rearFov},
+        {PreviewField::kLineWidth, v.lineWidth},         {PreviewField::kBlendWidth, v.blendWidth}};
     for (const auto& [f, value] : values) {
         QLineEdit* e = fields_.at(f);
-        if (e->hasFocus() && e->isModified()) continue;   // the operator is typing there
+        if (e->hasFocus() && e->isModified()) continue;  // the operator is typing there
         e->setText(QString::number(value));
     }
     {

@@ -29,9 +29,9 @@ QtUi::QtUi() : runner_([](QDialog& dialog) { return dialog.exec(); }) {}
 QtUi::~QtUi() { delete progress_.data(); }
 
 void QtUi::showMessage(const std::string& text, const std::string& title, core::MessageIcon icon) {
-    const QMessageBox::Icon shown = icon == core::MessageIcon::kError         ? QMessageBox::Critical
-                                    : icon == core::MessageIcon::kWarning     ? QMessageBox::Warning
-                                                                              : QMessageBox::Information;
+    const QMessageBox::Icon shown = icon == core::MessageIcon::kError     ? QMessageBox::Critical
+                                    : icon == core::MessageIcon::kWarning ? QMessageBox::Warning
+                                                                          : QMessageBox::Information;
     QMessageBox box(shown, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok, parent_);
     runner_(box);
 }

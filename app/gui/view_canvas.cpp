@@ -53,7 +53,9 @@ GuidesDialog::GuidesDialog(const Guides& g, QWidget* parent)
     form->addRow(okCancel(*this));
 }
 
-Guides GuidesDialog::guides() const { return {show_->isChecked(), lock_->isChecked(), horizontal_->value(), vertical_->value()}; }
+Guides GuidesDialog::guides() const {
+    return {show_->isChecked(), lock_->isChecked(), horizontal_->value(), vertical_->value()};
+}
 
 // ---- Item properties ----
 
@@ -130,7 +132,8 @@ QRect ViewCanvas::itemRect() const {
     const auto& car = session_.preview().car().placed();
     if (!car) return {};
     return QRectF(toCanvas(QPointF(car->left, car->top)),
-                  toCanvas(QPointF(car->left + car->width, car->top + car->height))).toRect();
+                  toCanvas(QPointF(car->left + car->width, car->top + car->height)))
+        .toRect();
 }
 
 QRect ViewCanvas::handleRect() const {
@@ -157,8 +160,10 @@ void ViewCanvas::paintEvent(QPaintEvent*) {
     p.drawImage(target, image);
     if (guides_.show) {
         p.setPen(QPen(QColor(0, 200, 255, 120), 1, Qt::DashLine));
-        for (int x = 0; x < w; x += guides_.horizontal) p.drawLine(toCanvas({double(x), 0}), toCanvas({double(x), double(h)}));
-        for (int y = 0; y < h; y += guides_.vertical) p.drawLine(toCanvas({0, double(y)}), toCanvas({double(w), double(y)}));
+        for (int x = 0; x < w; x += guides_.horizontal)
+            p.drawLine(toCanvas({double(x), 0}), toCanvas({double(x), double(h)}));
+        for (int y = 0; y < h; y += guides_.vertical)
+            p.drawLine(toCanvas({0, double(y)}), toCanvas({double(w), double(y)}));
     }
     const auto& car = preview.car().placed();
     if (car && !car->picture.pixels.empty()) {

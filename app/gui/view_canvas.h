@@ -18,7 +18,7 @@ class QtUi;
 
 struct Guides {
     bool show = false;
-    bool lock = false;   // placed pictures snap to the guides
+    bool lock = false;  // placed pictures snap to the guides
     int horizontal = 50;
     int vertical = 50;
 };
@@ -81,7 +81,7 @@ protected:
 
 private:
     enum class Grab { kNone, kMove, kResize };
-    QRect itemRect() const;   // canvas pixels
+    QRect itemRect() const;  // canvas pixels
     QRect handleRect() const;
     int snap(int value, int spacing) const;
 
@@ -92,7 +92,7 @@ private:
     bool selected_ = false;
     Grab grab_ = Grab::kNone;
     QPointF grabStart_;
-    QRect grabRect_;   // view pixels at the grab
+    QRect grabRect_;  // view pixels at the grab
 };
 
 }  // namespace mz::gui

@@ -42,8 +42,7 @@ MZ_API int32_t mzMultiCalibGetMarker(CalibHandle* handle);
 /* Maps a picture point of camera 0..3 onto the floor with its current solved pose (y not
  * negated). 0, or -1 for a null handle or state, a camera index outside 0..3 or a camera
  * without lens table; -5 for a null point. */
-MZ_API int32_t mzMultiCalibGetImage2World(CalibHandle* handle, const Point2F* pixel, Point2F* ground,
-                                          int32_t camera);
+MZ_API int32_t mzMultiCalibGetImage2World(CalibHandle* handle, const Point2F* pixel, Point2F* ground, int32_t camera);
 
 /* Frees the handle and sets *handle to null. 0 also when handle or *handle is null; -1 when the
  * handle has no operations table or no release operation. */

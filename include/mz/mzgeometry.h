@@ -26,8 +26,8 @@ MZ_API void mzHomographyTransform(const Point2F* src, Point2F* dst, const Matrix
 MZ_API void mzGetHomography(Matrix* h, const CameraParam* cam, int direction);
 
 /* Camera position from a ground-to-ideal homography; any output may be null. */
-MZ_API void mzGetCameraPosition(const Matrix* h, float f, float* x, float* y, float* z,
-                                float* angleX, float* angleY, float* angleZ);
+MZ_API void mzGetCameraPosition(const Matrix* h, float f, float* x, float* y, float* z, float* angleX, float* angleY,
+                                float* angleZ);
 
 /* Image utilities. Images cross as ImageBuffer records (rows of stride bytes, three-channel pixels
  * B, G, R); a coordinate map is `height` row pointers of `width` (x, y) float pairs, (-1, -1) or
@@ -39,12 +39,10 @@ MZ_API void mzGetCameraPosition(const Matrix* h, float f, float* x, float* y, fl
 /* flags bit 1 bicubic, else bit 0 bilinear, else nearest. Pixels without a source get the fill
  * bytes (one per channel) when fill is given and keep their content otherwise. Returns 0, -5 for a
  * null image or map, -1 when the two images differ in channel count. */
-MZ_API int mzRemap(const ImageBuffer* source, ImageBuffer* target, float** map, int flags,
-                   const uint8_t* fill);
+MZ_API int mzRemap(const ImageBuffer* source, ImageBuffer* target, float** map, int flags, const uint8_t* fill);
 /* flags bit 0: bilinear that never blends the key colour into a pixel (key: one byte per
  * channel); else nearest. Pixels without a source get the key. Results as mzRemap. */
-MZ_API int mzRemapAlpha(const ImageBuffer* source, ImageBuffer* target, float** map, int flags,
-                        const uint8_t* key);
+MZ_API int mzRemapAlpha(const ImageBuffer* source, ImageBuffer* target, float** map, int flags, const uint8_t* key);
 /* Scales source onto target about the centres; flags as for mzRemap. Results as mzRemap. */
 MZ_API int mzResizeImage(const ImageBuffer* source, ImageBuffer* target, int flags);
 /* A complete bitmap file in a new heap block (release it with free), its length in *size; null

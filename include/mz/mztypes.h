@@ -19,17 +19,11 @@ MZ_EXTERN_C_BEGIN
 
 /* Camera order everywhere: records, LUT camera numbers, calibration results. (Only the picture
  * arguments of mzMultiviewApply and the preview's copies run front, left, right, rear.) */
-enum {
-    MZ_CAMERA_FRONT = 0,
-    MZ_CAMERA_REAR = 1,
-    MZ_CAMERA_LEFT = 2,
-    MZ_CAMERA_RIGHT = 3,
-    MZ_CAMERA_COUNT = 4
-};
+enum { MZ_CAMERA_FRONT = 0, MZ_CAMERA_REAR = 1, MZ_CAMERA_LEFT = 2, MZ_CAMERA_RIGHT = 3, MZ_CAMERA_COUNT = 4 };
 
 /* Bytes of one row of a 24-bit picture: three bytes a pixel, padded to a multiple of 4 bytes.
  * Computed in the type of `width`. */
-#define MZ_ROW_STRIDE24(width) (((width) * 3 + 3) & ~3)
+#define MZ_ROW_STRIDE24(width) (((width)*3 + 3) & ~3)
 
 /* (-1, -1) marks a missing point in point arrays and look-up tables throughout the system. */
 typedef struct Point2F {
@@ -56,42 +50,42 @@ typedef struct Matrix {
  * multiview records, 24-29 are the solved pose, 34-36 the pattern point pairs. The two point
  * arrays belong to the program (room for 6 points each). */
 typedef struct CameraParam {
-    float f;            /* focal length of the ideal plane, pixels */
-    float fx;           /* horizontal pixels per unit of normalised distorted radius */
-    float fy;           /* vertical pixels per unit of normalised distorted radius */
-    float cx;           /* principal point */
+    float f;  /* focal length of the ideal plane, pixels */
+    float fx; /* horizontal pixels per unit of normalised distorted radius */
+    float fy; /* vertical pixels per unit of normalised distorted radius */
+    float cx; /* principal point */
     float cy;
     float k1, k2, k3, k4, k5;                 /* radius from angle: theta, theta^3 .. theta^9 */
     float c0, c1, c2, c3, c4, c5, c6, c7, c8; /* angle from radius: rho^0 .. rho^8 */
-    int32_t width;      /* image size, pixels */
+    int32_t width;                            /* image size, pixels */
     int32_t height;
-    int32_t extra1;     /* carried from the configuration; no library reads them */
+    int32_t extra1; /* carried from the configuration; no library reads them */
     int32_t extra2;
-    float posX;         /* position in the ground frame; posZ is the height (sign: see mzcalib) */
+    float posX; /* position in the ground frame; posZ is the height (sign: see mzcalib) */
     float posY;
     float posZ;
-    float rotX;         /* tilt, degrees */
-    float rotZ;         /* roll about the optical axis, degrees */
-    float rotY;         /* heading, degrees */
-    float originX;      /* world origin offset added to every ground point */
+    float rotX;    /* tilt, degrees */
+    float rotZ;    /* roll about the optical axis, degrees */
+    float rotY;    /* heading, degrees */
+    float originX; /* world origin offset added to every ground point */
     float originY;
-    int32_t patternShape;   /* 0 equilateral, 1 right isosceles */
-    int32_t markerLength;   /* triangle side, world units (mm) */
-    int32_t pointCount;     /* number of image/world point pairs (6 in the program) */
-    Point2F* imagePoints;   /* distorted pixels of the pattern points */
-    Point2F* worldPoints;   /* ground positions of the same points */
+    int32_t patternShape; /* 0 equilateral, 1 right isosceles */
+    int32_t markerLength; /* triangle side, world units (mm) */
+    int32_t pointCount;   /* number of image/world point pairs (6 in the program) */
+    Point2F* imagePoints; /* distorted pixels of the pattern points */
+    Point2F* worldPoints; /* ground positions of the same points */
 } CameraParam;
 
 /* Image record of the view library: rows 4-byte aligned, three-channel pixels stored B, G, R. */
 typedef struct ImageBuffer {
-    uint32_t headerSize;  /* 32 */
-    int32_t channels;     /* bytes per pixel, at least 1 */
-    uint32_t reserved;    /* 0 */
+    uint32_t headerSize; /* 32 */
+    int32_t channels;    /* bytes per pixel, at least 1 */
+    uint32_t reserved;   /* 0 */
     int32_t width;
     int32_t height;
-    int32_t stride;       /* (width * channels + 3) & ~3 */
-    int32_t imageSize;    /* stride * height */
-    uint8_t** rows;       /* height row pointers, each row its own block of stride bytes */
+    int32_t stride;    /* (width * channels + 3) & ~3 */
+    int32_t imageSize; /* stride * height */
+    uint8_t** rows;    /* height row pointers, each row its own block of stride bytes */
 } ImageBuffer;
 
 /* A coordinate map (CoordMap) is `height` row pointers (float**), each row `width` (x, y) float
@@ -108,30 +102,30 @@ typedef float** CoordMap;
 /* Parameter record of a stitched (multi-view) engine: 40 words, field meanings in view/. */
 typedef struct MultiviewParam {
     uint32_t flags;
-    int32_t reserved1[2];       /* left unset by the program */
-    int32_t vehicleWidth;       /* mm */
-    int32_t vehicleLength;      /* mm */
-    int32_t reserved2[3];       /* left unset by the program */
-    float frontFov;             /* degrees (default 150) */
-    float rearFov;              /* degrees (default 150) */
-    float blendWidth;           /* degrees (default 10) */
-    uint32_t vehicleColour;     /* 0x00BBGGRR (default 0x010101) */
-    int32_t lineWidth;          /* seam line width, pixels (default 4) */
-    int32_t blendMode;          /* 0 auto, 1 FOV, 2 Line1, 3 Line2, 4 predefined (default 4) */
-    float bowlWallX;            /* bowl views only: the first four of twelve words */
+    int32_t reserved1[2];   /* left unset by the program */
+    int32_t vehicleWidth;   /* mm */
+    int32_t vehicleLength;  /* mm */
+    int32_t reserved2[3];   /* left unset by the program */
+    float frontFov;         /* degrees (default 150) */
+    float rearFov;          /* degrees (default 150) */
+    float blendWidth;       /* degrees (default 10) */
+    uint32_t vehicleColour; /* 0x00BBGGRR (default 0x010101) */
+    int32_t lineWidth;      /* seam line width, pixels (default 4) */
+    int32_t blendMode;      /* 0 auto, 1 FOV, 2 Line1, 3 Line2, 4 predefined (default 4) */
+    float bowlWallX;        /* bowl views only: the first four of twelve words */
     float bowlWallY;
     float bowlHeight;
     float bowlFloorY;
-    int32_t reserved3[8];       /* zero from the program */
-    int32_t width;              /* top-view size, pixels (display orientation) */
+    int32_t reserved3[8]; /* zero from the program */
+    int32_t width;        /* top-view size, pixels (display orientation) */
     int32_t height;
-    float centreX;              /* vehicle centre, top-view pixels */
+    float centreX; /* vehicle centre, top-view pixels */
     float centreY;
-    float mmPerPixel;           /* ground mm per top-view pixel */
-    char name[12];              /* view name, e.g. "AVM2D_FULL" (program data) */
-    int32_t lutId[4];           /* flash identifiers of the LUTs: front, rear, left, right */
-    int32_t maskId;             /* flash identifier of the camera mask */
-    CameraParam* cameras;       /* four cameras: front, rear, left, right (bowl views: five) */
+    float mmPerPixel;     /* ground mm per top-view pixel */
+    char name[12];        /* view name, e.g. "AVM2D_FULL" (program data) */
+    int32_t lutId[4];     /* flash identifiers of the LUTs: front, rear, left, right */
+    int32_t maskId;       /* flash identifier of the camera mask */
+    CameraParam* cameras; /* four cameras: front, rear, left, right (bowl views: five) */
 } MultiviewParam;
 
 /* Single-view flags */
@@ -147,67 +141,67 @@ typedef struct MultiviewParam {
 /* Parameter record of a single-camera view: 26 words. */
 typedef struct SingleviewParam {
     uint32_t flags;
-    float wideAngle;            /* panorama angle, radians (0 disables it) */
-    float tiltX;                /* keystone tilt, degrees */
+    float wideAngle; /* panorama angle, radians (0 disables it) */
+    float tiltX;     /* keystone tilt, degrees */
     float tiltY;
-    float offsetX;              /* view shift, pixels */
+    float offsetX; /* view shift, pixels */
     float offsetY;
-    float rotation;             /* degrees */
-    float scaleX;               /* view pixels per camera unit */
+    float rotation; /* degrees */
+    float scaleX;   /* view pixels per camera unit */
     float scaleY;
     float shearX;
     float shearY;
-    float bandWidth;            /* split band half-width, pixels */
-    int32_t reserved1[2];       /* not read */
-    int32_t width;              /* view size, pixels */
+    float bandWidth;      /* split band half-width, pixels */
+    int32_t reserved1[2]; /* not read */
+    int32_t width;        /* view size, pixels */
     int32_t height;
-    float centreX;              /* view centre, pixels */
+    float centreX; /* view centre, pixels */
     float centreY;
-    float overlayScale;         /* mm per overlay pixel */
-    int32_t reserved2[3];       /* not read */
-    int32_t lutId;              /* flash identifier of the view's LUT (program data) */
-    CameraParam* camera;        /* the camera shown */
-    int32_t vehicleWidth;       /* mm, not read */
-    int32_t vehicleLength;      /* mm, places the overlay picture */
+    float overlayScale;    /* mm per overlay pixel */
+    int32_t reserved2[3];  /* not read */
+    int32_t lutId;         /* flash identifier of the view's LUT (program data) */
+    CameraParam* camera;   /* the camera shown */
+    int32_t vehicleWidth;  /* mm, not read */
+    int32_t vehicleLength; /* mm, places the overlay picture */
 } SingleviewParam;
 
 /* Operator adjustments handed to the calibration. */
 typedef struct CalibAdjust {
-    float shiftX;               /* added to every camera's ground x after assembly */
-    float shiftY;               /* added to every camera's ground y after assembly */
-    float sideHeightOffset;     /* added to the left and right camera heights before assembly */
+    float shiftX;           /* added to every camera's ground x after assembly */
+    float shiftY;           /* added to every camera's ground y after assembly */
+    float sideHeightOffset; /* added to the left and right camera heights before assembly */
     float unused3;
-    float rotation;             /* extra rotation of the whole rig about the vertical, degrees */
+    float rotation; /* extra rotation of the whole rig about the vertical, degrees */
     float unused5;
 } CalibAdjust;
 
 /* Parking-guide record; "in" fields are set by the caller, "out" fields by the function. */
 typedef struct PgsParam {
-    float lineSpacing;          /* in: distance between the two guide lines, mm */
-    float wheelBase;            /* in: mm */
-    float segmentEnd;           /* out: working value */
-    int32_t steerAngle;         /* in: degrees (0: straight lines) */
+    float lineSpacing;  /* in: distance between the two guide lines, mm */
+    float wheelBase;    /* in: mm */
+    float segmentEnd;   /* out: working value */
+    int32_t steerAngle; /* in: degrees (0: straight lines) */
     int32_t unused4;
-    int32_t vehicleLength;      /* in: mm */
+    int32_t vehicleLength; /* in: mm */
     int32_t unused6;
-    int32_t startOffset;        /* in: from the overhang to the first point, mm */
-    int32_t lineShift;          /* in: shift of straight lines along the driving axis, mm */
-    int32_t segmentStart;       /* out: working value */
-    float turnRadius;           /* out */
-    float turnOffset;           /* out: 0 */
+    int32_t startOffset;  /* in: from the overhang to the first point, mm */
+    int32_t lineShift;    /* in: shift of straight lines along the driving axis, mm */
+    int32_t segmentStart; /* out: working value */
+    float turnRadius;     /* out */
+    float turnOffset;     /* out: 0 */
     int32_t unused12[2];
-    int32_t maxPoints;          /* in: capacity of the output; out: points written */
+    int32_t maxPoints; /* in: capacity of the output; out: points written */
     int32_t unused15[2];
-    int32_t segmentCount;       /* out: 3 */
+    int32_t segmentCount; /* out: 3 */
     int32_t unused18[2];
-    int32_t points1;            /* out */
-    int32_t distance1;          /* in: end of segment 1, mm (taken as unsigned) */
+    int32_t points1;   /* out */
+    int32_t distance1; /* in: end of segment 1, mm (taken as unsigned) */
     int32_t unused22[2];
-    int32_t points2;            /* out */
-    int32_t distance2;          /* in */
+    int32_t points2;   /* out */
+    int32_t distance2; /* in */
     int32_t unused26[2];
-    int32_t points3;            /* out */
-    int32_t distance3;          /* in */
+    int32_t points3;   /* out */
+    int32_t distance3; /* in */
 } PgsParam;
 
 /* A view engine behind a handle: the operations table of its kind and the engine instance.

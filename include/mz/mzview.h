@@ -10,10 +10,10 @@ MZ_EXTERN_C_BEGIN
 /* Guide-point table handed to mzMakeBinPGS: the 13 leading words are not read by it. */
 typedef struct PgsTable {
     int32_t reserved[13];
-    int32_t lineCount;          /* number of guide lines */
+    int32_t lineCount; /* number of guide lines */
     int32_t pointsPerLine;
-    Point2F* points1;           /* lineCount x pointsPerLine points, line by line */
-    Point2F* points2;           /* the second table, same shape */
+    Point2F* points1; /* lineCount x pointsPerLine points, line by line */
+    Point2F* points2; /* the second table, same shape */
 } PgsTable;
 
 /* Connected dark regions (every value but 255) of a two-level image, 8-connected, the one-pixel
@@ -25,8 +25,7 @@ MZ_API int mzCCL(int width, int height, const uint8_t** rows, int** labels, int*
 /* A line of size x size dots between two points inside the image; colour bits 16-23 go to a
  * pixel's first byte, 8-15 to its second, 0-7 to its third. Lines with an end point outside the
  * image, or of length zero, draw nothing. */
-MZ_API void mzDrawLineBresenham(ImageBuffer* image, int x0, int y0, int x1, int y1, uint32_t colour,
-                                int size);
+MZ_API void mzDrawLineBresenham(ImageBuffer* image, int x0, int y0, int x1, int y1, uint32_t colour, int size);
 
 /* Display-unit tables. Each builder writes into dst (sized by its length function, or
  * 4 x width x height for the coordinate tables) and stores the bytes written in *outLen when
@@ -89,8 +88,8 @@ MZ_API int mzMultiviewGetMask(ViewHandle handle, void* buffer, int length, int p
  * any other mode places the picture at (x, y) scaled to w x h (display coordinates). */
 #define MZ_MV_IMAGE_COPY 0xCC0020u
 #define MZ_MV_IMAGE_CLEAR 5u
-MZ_API int mzMultiviewSetImage(ViewHandle handle, int width, int height, const uint8_t* image, unsigned mode,
-                               int x, int y, int w, int h);
+MZ_API int mzMultiviewSetImage(ViewHandle handle, int width, int height, const uint8_t* image, unsigned mode, int x,
+                               int y, int w, int h);
 MZ_API int mzMultiviewSaveImage(ViewHandle handle, const char* path);
 /* Re-derives one camera's world points from its pose plus delta[0..5] (posX, posY, posZ, rotX, rotZ,
  * rotY) and rebuilds the maps; the pose in the record is not changed. */

@@ -10,8 +10,7 @@
 
 namespace {
 
-TEST(RandomPoints, ApplyKeepsRecordsFinite)
-{
+TEST(RandomPoints, ApplyKeepsRecordsFinite) {
     std::mt19937 rng(3);
     auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     CalibHandle* handle = mzMultiCalibCreate(0);
@@ -32,17 +31,13 @@ TEST(RandomPoints, ApplyKeepsRecordsFinite)
             cam.imagePoints = image[c];
             cam.worldPoints = world[c];
             for (int i = 0; i < 6; ++i) {
-                if (trial % 4 == 0)
-                    image[c][i] = {static_cast<float>(below(720)), static_cast<float>(below(480))};
-                else
-                    image[c][i] = {(i < 3 ? 150.0f : 570.0f) + below(120) - 60, 300.0f + below(100) - 50};
-                if (trial % 7 == 0)
-                    image[c][i] = {360, 240};
+                if (trial % 4 == 0) image[c][i] = {static_cast<float>(below(720)), static_cast<float>(below(480))};
+                else image[c][i] = {(i < 3 ? 150.0f : 570.0f) + below(120) - 60, 300.0f + below(100) - 50};
+                if (trial % 7 == 0) image[c][i] = {360, 240};
             }
         }
-        const CalibAdjust adjust = {static_cast<float>(below(200) - 100), 0,
-                                    static_cast<float>(below(400) - 200), 0,
-                                    static_cast<float>(below(40) - 20), 0};
+        const CalibAdjust adjust = {static_cast<float>(below(200) - 100), 0, static_cast<float>(below(400) - 200), 0,
+                                    static_cast<float>(below(40) - 20),   0};
         const int result = mzMultiCalibApply(handle, cams, trial % 2 ? &adjust : nullptr);
         EXPECT_TRUE(result >= -4 && result <= 0) << result;
         for (const CameraParam& cam : cams) {
@@ -56,4 +51,4 @@ TEST(RandomPoints, ApplyKeepsRecordsFinite)
     EXPECT_EQ(mzMultiCalibRelease(&handle), 0);
 }
 
-} // namespace
+}  // namespace

@@ -13,12 +13,12 @@
 namespace mz::calib::test {
 
 struct RigErrors {
-    double height = 0;    // largest |posZ - truth| / truth
-    double tilt = 0;      // degrees
-    double roll = 0;      // degrees
-    double spacing = 0;   // largest relative error of the six camera-to-camera distances
-    double heading = 0;   // degrees, headings relative to the front camera's
-    double shared = 0;    // mm, largest gap between the two cameras' world points of one corner
+    double height = 0;   // largest |posZ - truth| / truth
+    double tilt = 0;     // degrees
+    double roll = 0;     // degrees
+    double spacing = 0;  // largest relative error of the six camera-to-camera distances
+    double heading = 0;  // degrees, headings relative to the front camera's
+    double shared = 0;   // mm, largest gap between the two cameras' world points of one corner
 };
 
 // Pose of one camera in the solver's conventions, whatever produced the truth.
@@ -76,8 +76,8 @@ struct ErrorLog {
         };
         std::printf("%s (%zu rigs; median / 90th percentile / worst)\n", title, all.size());
         const std::pair<const char*, double RigErrors::*> fields[] = {
-            {"height %", &RigErrors::height}, {"tilt deg", &RigErrors::tilt},
-            {"roll deg", &RigErrors::roll},   {"spacing %", &RigErrors::spacing},
+            {"height %", &RigErrors::height},     {"tilt deg", &RigErrors::tilt},
+            {"roll deg", &RigErrors::roll},       {"spacing %", &RigErrors::spacing},
             {"heading deg", &RigErrors::heading}, {"shared mm", &RigErrors::shared}};
         for (const auto& [name, field] : fields) {
             const auto c = column(field);

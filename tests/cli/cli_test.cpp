@@ -94,7 +94,7 @@ TEST(LineFolder, ARunOfOneLineBecomesOneLineWithItsCount) {
     f.line("a\n", emit);
     f.line("a\n", emit);
     f.flush(emit);
-    f.line("a\n", emit);   // after a pause it is shown again, on its own
+    f.line("a\n", emit);  // after a pause it is shown again, on its own
     f.flush(emit);
     EXPECT_EQ(out, "Singular Matrix! (72 times)\n[information] saved\na (2 times)\na\n");
 }
@@ -104,7 +104,7 @@ TEST(FlashDecoder, ReadsBackWhatTheWriterWrote) {
         const auto file = format::encodeFlashData(payloadOf(n), 0x10023, {2026, 12, 6}, 12, 34);
         const FlashFileInfo f = decodeFlashFile(file);
         EXPECT_TRUE(f.problems.empty()) << n << ": " << (f.problems.empty() ? "" : f.problems[0]);
-        EXPECT_EQ(f.identifier, 0x0023);   // the low 16 bits
+        EXPECT_EQ(f.identifier, 0x0023);  // the low 16 bits
         EXPECT_EQ(f.payloadLength, n);
         EXPECT_EQ(f.blocks, (n + 1023) / 1024);
         EXPECT_EQ(f.year, 2026);
@@ -119,17 +119,17 @@ TEST(FlashDecoder, FindsEveryKindOfDamage) {
     const auto sound = format::encodeFlashData(payloadOf(3000), 1, {2026, 1, 1}, 1, 0);
 
     auto flipped = sound;
-    flipped[32 + 1025 + 10] ^= 0x01;   // payload byte of block 1
+    flipped[32 + 1025 + 10] ^= 0x01;  // payload byte of block 1
     FlashFileInfo f = decodeFlashFile(flipped);
     ASSERT_EQ(f.badBlocks, std::vector<uint64_t>{1});
     EXPECT_FALSE(f.problems.empty());
 
     flipped = sound;
-    flipped.back() ^= 0x80;            // checksum byte of the last, short block
+    flipped.back() ^= 0x80;  // checksum byte of the last, short block
     EXPECT_EQ(decodeFlashFile(flipped).badBlocks, std::vector<uint64_t>{2});
 
     flipped = sound;
-    flipped[12] ^= 0x01;               // version word, header checksum no longer matches
+    flipped[12] ^= 0x01;  // version word, header checksum no longer matches
     f = decodeFlashFile(flipped);
     EXPECT_NE(f.headerChecksum, f.expectedHeaderChecksum);
     EXPECT_FALSE(f.problems.empty());

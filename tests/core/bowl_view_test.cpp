@@ -44,7 +44,8 @@ TEST(BowlView, PresetsLookFromWhereTheirNamesSay) {
     request.shape = defaultBowlShape(bayExtent(state));
 
     // From each side, the floor nearest the eye (the bottom of the picture) is that side's camera.
-    const std::pair<const char*, int> sides[] = {{"front", kFront}, {"rear", kRear}, {"left", kLeft}, {"right", kRight}};
+    const std::pair<const char*, int> sides[] = {
+        {"front", kFront}, {"rear", kRear}, {"left", kLeft}, {"right", kRight}};
     for (const auto& [name, camera] : sides) {
         SCOPED_TRACE(name);
         request.eye = presetEye(*findBowlPreset(name), request.shape);

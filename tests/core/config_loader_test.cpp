@@ -85,7 +85,8 @@ format::ConfigFile sampleConfig() {
 constexpr size_t kFirstCamera = format::kConfigHeaderSize;
 constexpr size_t kFirstMultiview = kFirstCamera + 4 * (format::kChunkHeaderSize + format::kCameraPayloadSize);
 constexpr size_t kFirstCar = kFirstMultiview + format::kChunkHeaderSize + format::kMultiviewPayloadSize;
-constexpr size_t kFirstSingleview = kFirstCar + format::kChunkHeaderSize + 304 * 6 + format::kSingleviewSectionHeaderSize;
+constexpr size_t kFirstSingleview =
+    kFirstCar + format::kChunkHeaderSize + 304 * 6 + format::kSingleviewSectionHeaderSize;
 
 void putI32(std::vector<uint8_t>& b, size_t off, int32_t v) { std::memcpy(b.data() + off, &v, 4); }
 
@@ -251,8 +252,8 @@ TEST(ConfigLoaderTest, MalformedSectionsFailTheLoad) {
         cases.push_back({"car image longer than the file", b});
     }
     const std::vector<uint8_t> whole = format::encodeConfig(sampleConfig());
-    for (size_t cut : {size_t{10}, kFirstCamera + 50, kFirstMultiview + 20, kFirstCar + 100,
-                       whole.size() - 60, whole.size() - 1}) {
+    for (size_t cut :
+         {size_t{10}, kFirstCamera + 50, kFirstMultiview + 20, kFirstCar + 100, whole.size() - 60, whole.size() - 1}) {
         cases.push_back({"file ends early", std::vector<uint8_t>(whole.begin(), whole.begin() + cut)});
     }
 
@@ -352,12 +353,8 @@ TEST(ConfigLoaderTest, SurvivesDamagedFiles) {
             for (int n = 1 + static_cast<int>(rng() % 4); n > 0; --n)
                 bytes[rng() % bytes.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
             break;
-        case 1:
-            bytes.resize(rng() % bytes.size());
-            break;
-        default:
-            putI32(bytes, (rng() % (bytes.size() / 4)) * 4, extremes[rng() % std::size(extremes)]);
-            break;
+        case 1: bytes.resize(rng() % bytes.size()); break;
+        default: putI32(bytes, (rng() % (bytes.size() / 4)) * 4, extremes[rng() % std::size(extremes)]); break;
         }
         ScriptedUi ui;
         refused += !loadConfiguration(bytes, s, ui);
@@ -367,7 +364,7 @@ TEST(ConfigLoaderTest, SurvivesDamagedFiles) {
             ASSERT_EQ(s.multiviewCount(), 1);
         }
     }
-    EXPECT_GT(refused, 200); // every cut file, at least, is refused
+    EXPECT_GT(refused, 200);  // every cut file, at least, is refused
 }
 
 TEST(ConfigLoaderTest, ModelCodes) {

@@ -81,7 +81,8 @@ TEST(LensImport, RefusalsNameWhatIsWrong) {
         return "(accepted)";
     };
     const std::string k = "300., 0., 480., 0., 300., 320., 0., 0., 1.";
-    EXPECT_NE(refusal(storage(k, "0.01, 0.", "960, 640")).find("dist_coeffs: 4 x 1 matrix with 2 numbers"), std::string::npos);
+    EXPECT_NE(refusal(storage(k, "0.01, 0.", "960, 640")).find("dist_coeffs: 4 x 1 matrix with 2 numbers"),
+              std::string::npos);
     EXPECT_NE(refusal(storage("300., 5., 480., 0., 300., 320., 0., 0., 1.", "0, 0, 0, 0", "960, 640")).find("skew"),
               std::string::npos);
     EXPECT_NE(refusal(storage(k, "0, 0, 0, 0", "960, 0")).find("resolution"), std::string::npos);

@@ -42,7 +42,7 @@ TEST_F(PreviewTest, ArrowsTurnWithAFullTopView) {
     preview().adjuster().adjust(Adjustment::kUp);
     EXPECT_EQ(adjust().shiftX, 20.0f);
     EXPECT_EQ(adjust().shiftY, 0.0f);
-    EXPECT_NE(session_.calibration().cameras[kFront].posX, posX);   // calibrated again
+    EXPECT_NE(session_.calibration().cameras[kFront].posX, posX);  // calibrated again
     preview().adjuster().adjust(Adjustment::kLeft);
     EXPECT_EQ(adjust().shiftY, 20.0f);
     preview().adjuster().adjust(Adjustment::kZoomIn);
@@ -51,9 +51,9 @@ TEST_F(PreviewTest, ArrowsTurnWithAFullTopView) {
     EXPECT_EQ(adjust().sideHeightOffset, 5.0f);
     preview().adjuster().adjust(Adjustment::kRotatePlus);
     EXPECT_EQ(adjust().rotation, -1.0f);
-    EXPECT_EQ(ui_.viewUpdates(), updates + 6);   // one rebuild each
+    EXPECT_EQ(ui_.viewUpdates(), updates + 6);  // one rebuild each
 
-    preview().selectView(1);   // "AVM2D_FRONT": upright
+    preview().selectView(1);  // "AVM2D_FRONT": upright
     ASSERT_FALSE(preview().views().context().stitchedParam->flags & 0x8000u);
     preview().adjuster().adjust(Adjustment::kUp);
     preview().adjuster().adjust(Adjustment::kRight);
@@ -82,7 +82,7 @@ TEST_F(PreviewTest, SingleViewAdjustmentsMoveTheViewRecord) {
     EXPECT_EQ(sv.offsetY, -20.0f);
     preview().adjuster().adjust(Adjustment::kRotatePlus);
     EXPECT_EQ(sv.rotation, 1.0f);
-    EXPECT_EQ(adjust().shiftX, 0.0f);   // the calibration is left alone
+    EXPECT_EQ(adjust().shiftX, 0.0f);  // the calibration is left alone
 
     // The overlay view (flag 0x2000) opens the parking line and length controls only.
     EXPECT_TRUE(preview().enabled(PreviewControl::kParkingLineAssistance));
@@ -95,7 +95,7 @@ TEST_F(PreviewTest, SingleViewAdjustmentsMoveTheViewRecord) {
     EXPECT_EQ(sv.vehicleLength, 4000);
     EXPECT_EQ(session_.calibration().multiviews[0].vehicleLength, 4600);
 
-    preview().selectView(stitched);   // VIEW_FRONT: no overlay
+    preview().selectView(stitched);  // VIEW_FRONT: no overlay
     EXPECT_FALSE(preview().enabled(PreviewControl::kParkingLineAssistance));
     EXPECT_FALSE(preview().enabled(PreviewControl::kOverallLength));
 }
@@ -108,7 +108,7 @@ TEST_F(PreviewTest, SelectingTheSameEntryAgainDoesNothing) {
     preview().selectView(2);
     EXPECT_EQ(preview().views().currentEntry(), 2);
     EXPECT_EQ(preview().views().context().stitchedSlot, 2);
-    EXPECT_EQ(preview().views().viewList().size(), 3u + 6u);   // the single views stay listed
+    EXPECT_EQ(preview().views().viewList().size(), 3u + 6u);  // the single views stay listed
     int w = 0, h = 0;
     preview().views().output(w, h);
     EXPECT_EQ(w, 400);
@@ -122,9 +122,9 @@ TEST_F(PreviewTest, MaskTypeDecidesTheEnabledControls) {
         int mask;
         bool vehicle, frontFov, rearFov, lineWidth;
     };
-    for (const Row& r : {Row{0, true, false, false, false}, Row{1, true, true, true, false},
-                         Row{2, true, true, true, true}, Row{3, true, true, true, true},
-                         Row{4, false, false, false, false}}) {
+    for (const Row& r :
+         {Row{0, true, false, false, false}, Row{1, true, true, true, false}, Row{2, true, true, true, true},
+          Row{3, true, true, true, true}, Row{4, false, false, false, false}}) {
         preview().settings().changeMaskType(r.mask);
         for (C c : {C::kOverallWidth, C::kOverallLength, C::kColour, C::kLoadCarImage}) {
             EXPECT_EQ(preview().enabled(c), r.vehicle) << r.mask;
@@ -170,7 +170,7 @@ TEST_F(PreviewTest, MarkerLengthEnteredDuringARebuildOnlyChangesTheField) {
     preview().selectView(1);
     ui_.onViewUpdated = nullptr;
     EXPECT_EQ(preview().settings().fields().markerLength, 500);
-    EXPECT_EQ(nested, 1);   // no second rebuild ran
+    EXPECT_EQ(nested, 1);  // no second rebuild ran
     EXPECT_EQ(adjust().shiftX, 0.0f);
     EXPECT_EQ(adjust().shiftY, 0.0f);
     EXPECT_EQ(session_.calibration().cameras[kFront].posZ, before.posZ);
@@ -216,11 +216,10 @@ TEST_F(PreviewTest, CarPictureIsPlacedThenApplied) {
 
 TEST_F(PreviewTest, OverlayPictureOfTheParkingLineView) {
     start();
-    preview().selectView(3 + 2);   // VIEW_REAR, flag 0x2000
+    preview().selectView(3 + 2);  // VIEW_REAR, flag 0x2000
     test::writeBytes(dir_.path() / "guide8.bmp", test::makeBmp(64, 32, 8, false, [](int, int) { return 1u; }));
-    test::writeBytes(dir_.path() / "guide.bmp", test::makeBmp(64, 32, 24, false, [](int x, int) {
-                         return x < 32 ? 0x00FF00u : 0u;
-                     }));
+    test::writeBytes(dir_.path() / "guide.bmp",
+                     test::makeBmp(64, 32, 24, false, [](int x, int) { return x < 32 ? 0x00FF00u : 0u; }));
     ui_.fileAnswers.push_back((dir_.path() / "guide8.bmp").string());
     ui_.fileAnswers.push_back((dir_.path() / "guide.bmp").string());
     preview().parkingLine().assist();

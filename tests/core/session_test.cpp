@@ -167,9 +167,11 @@ TEST(SessionTest, ConfigLoadNamesTheRecordAndFieldOfAnUnusableValue) {
     using Edit = std::function<void(format::ConfigFile&)>;
     const std::pair<Edit, const char*> cases[] = {
         {[](format::ConfigFile& c) { c.cameras[2].fx = 0; }, "camera record 12 (LEFT): fx is 0"},
-        {[](format::ConfigFile& c) { c.cameras[0].k[0] = std::nanf(""); }, "camera record 10 (FRONT): k1 is not a number"},
+        {[](format::ConfigFile& c) { c.cameras[0].k[0] = std::nanf(""); },
+         "camera record 10 (FRONT): k1 is not a number"},
         {[](format::ConfigFile& c) { c.cameras[1].k = {}; }, "camera record 11 (REAR): k1..k5 are all 0"},
-        {[](format::ConfigFile& c) { c.multiviews[0].mmPerPixel = 0; }, "(AVM2D_FULL): the ground scale (mm per pixel) is 0"},
+        {[](format::ConfigFile& c) { c.multiviews[0].mmPerPixel = 0; },
+         "(AVM2D_FULL): the ground scale (mm per pixel) is 0"},
         {[](format::ConfigFile& c) { c.singleviews[1].width = 0; }, "single view record 2 (Frontfv.bin): width is 0"},
         {[](format::ConfigFile& c) { c.singleviews[1].height = 100000; }, "height is 100000"},
         {[](format::ConfigFile& c) { c.singleviews[1].lutId = c.singleviews[0].lutId; },
@@ -266,7 +268,7 @@ TEST(SessionTest, DefaultPointsAndSearchRegions) {
         EXPECT_EQ(front[i].x, want[i][0]);
         EXPECT_EQ(front[i].y, want[i][1]);
     }
-    const auto left = defaultPatternPoints(kLeft, 721, 481);   // cx 360, cy 240
+    const auto left = defaultPatternPoints(kLeft, 721, 481);  // cx 360, cy 240
     EXPECT_EQ(left[1].x, 110);
     EXPECT_EQ(left[1].y, 190);
     EXPECT_EQ(left[5].x, 610);
@@ -288,11 +290,11 @@ TEST(SessionTest, ArrowKeysKeepTheTriangleInsideTheImage) {
     points[1] = {1, 300};
     points[2] = {50, 300};
     session.markers().setMarkers(kFront, points);
-    session.markers().pointerDown(kFront, {0.5f, 478.0f});   // hits vertex 1 of triangle 1
+    session.markers().pointerDown(kFront, {0.5f, 478.0f});  // hits vertex 1 of triangle 1
     session.markers().pointerUp(kFront);
-    session.markers().arrowKey(kFront, ArrowKey::kLeft);     // would leave the image
+    session.markers().arrowKey(kFront, ArrowKey::kLeft);  // would leave the image
     EXPECT_EQ(session.markers().imageView(kFront).triangles[0][0].x, 0.0f);
-    session.markers().arrowKey(kFront, ArrowKey::kDown);     // 480 is still inside
+    session.markers().arrowKey(kFront, ArrowKey::kDown);  // 480 is still inside
     EXPECT_EQ(session.markers().imageView(kFront).triangles[0][0].y, 480.0f);
     session.markers().arrowKey(kFront, ArrowKey::kDown);
     EXPECT_EQ(session.markers().imageView(kFront).triangles[0][0].y, 480.0f);
@@ -344,7 +346,7 @@ TEST(SessionTest, FourQuadrantPicture) {
     ASSERT_EQ(ui.fileRequests().size(), 1u);
     EXPECT_EQ(ui.fileRequests()[0].filter, "4VGA Image File(*.bmp)| All Files(*.*)|");
     EXPECT_EQ(ui.fileRequests()[0].defaultExtension, "BMP");
-    const int origin[4][2] = {{0, 0}, {40, 0}, {0, 30}, {40, 30}};   // front, rear, left, right
+    const int origin[4][2] = {{0, 0}, {40, 0}, {0, 30}, {40, 30}};  // front, rear, left, right
     for (int c = 0; c < 4; ++c) {
         const format::Bitmap image = session.markers().imageView(c).image;
         ASSERT_EQ(image.width, 40);
@@ -427,7 +429,7 @@ TEST(SaveTest, ModelCode167WritesTheShortParameterName) {
     cfg.multiviews[0].lutIds[0] = 30;
     AppliedSession run(cfg);
     TempDir out;
-    run.ui.folderAnswers.push_back(out.path().string() + "/");   // trailing separator
+    run.ui.folderAnswers.push_back(out.path().string() + "/");  // trailing separator
     const SaveReport report = run.session.saveLut().files;
     EXPECT_EQ(run.ui.messageTexts(), Texts{"Output file saved successfully."});
     EXPECT_TRUE(fs::exists(out.path() / "Param/AVM2D_FULLParam.bin"));
@@ -439,9 +441,9 @@ TEST(SaveTest, ModelCode167WritesTheShortParameterName) {
 
 TEST(SaveTest, IdentifiersDecideWhichFilesExist) {
     format::ConfigFile cfg = test::simulatedConfig();
-    cfg.multiviews[0].lutIds = {0, 0, 0, 0};     // no tables, still a mask with identifier 1
-    cfg.multiviews[0].lutIds[0] = -15;           // and no parameter file for model 165
-    cfg.singleviews[2].lutId = 0;                // Rearvw: overlay flag set, but not exported
+    cfg.multiviews[0].lutIds = {0, 0, 0, 0};  // no tables, still a mask with identifier 1
+    cfg.multiviews[0].lutIds[0] = -15;        // and no parameter file for model 165
+    cfg.singleviews[2].lutId = 0;             // Rearvw: overlay flag set, but not exported
     AppliedSession run(cfg);
     TempDir out;
     run.ui.folderAnswers.push_back(out.path().string());
@@ -459,7 +461,7 @@ TEST(SaveTest, IdentifiersDecideWhichFilesExist) {
 TEST(SaveTest, UnwritableFilesAreReportedNotCalledASuccess) {
     AppliedSession run;
     TempDir out;
-    test::writeBytes(out.path() / "Lut", {1, 2, 3});   // a file where the folder should go
+    test::writeBytes(out.path() / "Lut", {1, 2, 3});  // a file where the folder should go
     run.ui.folderAnswers.push_back(out.path().string());
     const SaveReport report = run.session.saveLut().files;
     ASSERT_EQ(run.ui.messages().size(), 1u);
@@ -603,8 +605,8 @@ TEST(ResultTest, GuardsRefuseWithTheMessageShown) {
     ui.configAnswers.push_back(writeConfigTo(dir, cfg));
     const ConfigLoadResult loaded = session.configLoad();
     EXPECT_EQ(loaded.status, CommandStatus::kRefused);
-    EXPECT_EQ(loaded.messages, (std::vector<ShownMessage>{
-                                   {"The model is not supported by Calibration Tool", kAppTitle, MessageIcon::kInformation}}));
+    EXPECT_EQ(loaded.messages, (std::vector<ShownMessage>{{"The model is not supported by Calibration Tool", kAppTitle,
+                                                           MessageIcon::kInformation}}));
     EXPECT_EQ(session.calibration().modelCode, 166);
 }
 

@@ -80,8 +80,8 @@ class StoredOutput : public ::testing::TestWithParam<bool> {};
 
 TEST_P(StoredOutput, SampleBayGivesTheStoredBytes) {
     const bool refinement = GetParam();
-    const fs::path storedPath =
-        fs::path(MZ_SOURCE_DIR) / (refinement ? "tests/core/stored_output.txt" : "tests/core/stored_output_literal.txt");
+    const fs::path storedPath = fs::path(MZ_SOURCE_DIR) /
+                                (refinement ? "tests/core/stored_output.txt" : "tests/core/stored_output_literal.txt");
     const fs::path bay = test::simulatedBay();
     test::TempDir out;
     test::ScriptedUi ui;
@@ -120,8 +120,9 @@ TEST_P(StoredOutput, SampleBayGivesTheStoredBytes) {
         std::ofstream(storedPath) << listing.str();
         GTEST_SKIP() << "stored outputs rewritten: " << storedPath;
     }
-    EXPECT_EQ(readStored(storedPath), actual)
-        << "outputs changed; the numbers now:\n" << numbers << "\nthe listing now:\n" << listing.str();
+    EXPECT_EQ(readStored(storedPath), actual) << "outputs changed; the numbers now:\n"
+                                              << numbers << "\nthe listing now:\n"
+                                              << listing.str();
 }
 
 INSTANTIATE_TEST_SUITE_P(Workflow, StoredOutput, ::testing::Values(true, false),

@@ -58,10 +58,17 @@ TEST(Survey, UnusablePairsAreNamed) {
         return p.empty() ? std::string("(none)") : p.front();
     };
     EXPECT_EQ(problems([](Survey& s) { s[kRear].resize(3); }), "REAR: 3 surveyed pairs; 4 to 50 are needed.");
-    EXPECT_NE(problems([](Survey& s) { s[kLeft][2].image = {-3, 100}; }).find("LEFT pair 3: picture point"), std::string::npos);
-    EXPECT_NE(problems([](Survey& s) { s[kRight][4].image = s[kRight][1].image; }).find("RIGHT pair 5: same picture point as pair 2"),
+    EXPECT_NE(problems([](Survey& s) {
+                  s[kLeft][2].image = {-3, 100};
+              }).find("LEFT pair 3: picture point"),
               std::string::npos);
-    EXPECT_NE(problems([](Survey& s) { s[kFront][3].floor = s[kFront][0].floor; }).find("FRONT pair 4: same floor point as pair 1"),
+    EXPECT_NE(problems([](Survey& s) {
+                  s[kRight][4].image = s[kRight][1].image;
+              }).find("RIGHT pair 5: same picture point as pair 2"),
+              std::string::npos);
+    EXPECT_NE(problems([](Survey& s) {
+                  s[kFront][3].floor = s[kFront][0].floor;
+              }).find("FRONT pair 4: same floor point as pair 1"),
               std::string::npos);
     // Floor points along one line, and four pairs three of which are in line.
     EXPECT_NE(problems([](Survey& s) {
@@ -77,16 +84,18 @@ TEST(Survey, UnusablePairsAreNamed) {
     // A lens record that gives no angle (an overflowing polynomial, here a NaN) is named, not
     // turned into a number of degrees.
     cameras[kLeft].c0 = std::nanf("");
-    EXPECT_EQ(problems([](Survey&) {}), "LEFT pair 1: the camera's lens record gives no angle for the picture point; "
-                                        "a floor point must lie within 89 degrees of the lens axis.");
+    EXPECT_EQ(problems([](Survey&) {}),
+              "LEFT pair 1: the camera's lens record gives no angle for the picture point; "
+              "a floor point must lie within 89 degrees of the lens axis.");
     // A flat angle polynomial sends every picture point along the axis: no pose, said before the
     // rig is built.
     cameras[kLeft].c0 = 0;
-    for (float* k : {&cameras[kLeft].c1, &cameras[kLeft].c2, &cameras[kLeft].c3, &cameras[kLeft].c4,
-                     &cameras[kLeft].c5, &cameras[kLeft].c6, &cameras[kLeft].c7, &cameras[kLeft].c8})
+    for (float* k : {&cameras[kLeft].c1, &cameras[kLeft].c2, &cameras[kLeft].c3, &cameras[kLeft].c4, &cameras[kLeft].c5,
+                     &cameras[kLeft].c6, &cameras[kLeft].c7, &cameras[kLeft].c8})
         *k = 0;
-    EXPECT_EQ(problems([](Survey&) {}), "LEFT: the camera's lens record turns the surveyed picture points into "
-                                        "directions from which no pose can be found; check its lens fields.");
+    EXPECT_EQ(problems([](Survey&) {}),
+              "LEFT: the camera's lens record turns the surveyed picture points into "
+              "directions from which no pose can be found; check its lens fields.");
 
     EXPECT_THROW(parseSurvey(R"({"frnt": []})"), std::runtime_error);
     EXPECT_THROW(parseSurvey(R"({"front": [{"image": [1, 2]}]})"), std::runtime_error);

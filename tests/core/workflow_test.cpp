@@ -25,7 +25,7 @@ using test::TempDir;
 struct FlashFile {
     uint16_t words[16] = {};
     std::vector<uint8_t> payload;
-    std::string problem;   // empty when header and every block checksum hold
+    std::string problem;  // empty when header and every block checksum hold
 };
 
 FlashFile readFlash(const fs::path& path) {
@@ -80,7 +80,7 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     ScriptedUi ui;
     ui.configAnswers.push_back((bayPath() / "Config.bin").string());
     ui.folderAnswers.push_back(bayPath().string());
-    ui.folderAnswers.push_back(out.path().string());   // no trailing separator
+    ui.folderAnswers.push_back(out.path().string());  // no trailing separator
     Session session(ui, options());
     EXPECT_EQ(ui.title(), "Untitled - Calibration Tool v1.2.3");
 
@@ -153,11 +153,12 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
 
     // The file table, from the configuration the simulator wrote.
     const format::ConfigFile cfg = sim::buildConfig(*rig_);
-    std::map<std::string, std::pair<int32_t, int64_t>> expected;   // path -> identifier, payload
+    std::map<std::string, std::pair<int32_t, int64_t>> expected;  // path -> identifier, payload
     for (const format::ConfigMultiview& mv : cfg.multiviews) {
         const char* suffix[4] = {"Front.bin", "Rear.bin", "Left.bin", "Right.bin"};
         for (int c = 0; c < 4; ++c) {
-            if (mv.lutIds[c] > 0) expected["Lut/" + mv.name + suffix[c]] = {mv.lutIds[c], int64_t{mv.width} * mv.height * 4};
+            if (mv.lutIds[c] > 0)
+                expected["Lut/" + mv.name + suffix[c]] = {mv.lutIds[c], int64_t{mv.width} * mv.height * 4};
         }
         expected["Lut/" + mv.name + "Cmask.bin"] = {mv.lutIds[3] + 1, -1};
     }
@@ -246,7 +247,7 @@ TEST_F(WorkflowTest, ApplyAvmRightAfterImageLoadWaitsForTheDetectedPoints) {
     Session session(ui, options());
     session.configLoad();
     session.imageLoad();
-    session.applyAvm();   // no wait in between: the command itself waits
+    session.applyAvm();  // no wait in between: the command itself waits
     EXPECT_FALSE(session.detection().running());
     EXPECT_TRUE(ui.messages().empty());
     for (int c = 0; c < 4; ++c) {
@@ -265,8 +266,8 @@ TEST_F(WorkflowTest, PreviewAdjustmentDuringDetectionWaitsForIt) {
     session.configLoad();
     session.imageLoad();
     session.applyAvm();
-    session.imageLoad();                              // a second pass starts
-    session.preview().adjuster().adjust(Adjustment::kZoomIn);    // calibrates: must not race the detector
+    session.imageLoad();                                       // a second pass starts
+    session.preview().adjuster().adjust(Adjustment::kZoomIn);  // calibrates: must not race the detector
     EXPECT_FALSE(session.detection().running());
     EXPECT_EQ(session.preview().rig().adjust().sideHeightOffset, 5.0f);
 }
@@ -335,10 +336,8 @@ TEST_F(WorkflowTest, ImageLoadFailuresKeepWhatWasLoaded) {
     EXPECT_EQ(ui.messageTexts(), std::vector<std::string>{"Wrong Image Format !"});
     EXPECT_EQ(session.markers().imageView(kFront).image.pixels, frontBefore);
 
-    fs::copy_file(bayPath() / "image/left.bmp", data.path() / "image/left.bmp",
-                  fs::copy_options::overwrite_existing);
-    test::writeBytes(data.path() / "image/right.bmp",
-                     test::makeBmp(640, 480, 24, false, [](int, int) { return 0u; }));
+    fs::copy_file(bayPath() / "image/left.bmp", data.path() / "image/left.bmp", fs::copy_options::overwrite_existing);
+    test::writeBytes(data.path() / "image/right.bmp", test::makeBmp(640, 480, 24, false, [](int, int) { return 0u; }));
     ui.clearRecords();
     ui.folderAnswers.push_back(data.path().string());
     session.imageLoad();
@@ -365,8 +364,8 @@ TEST_F(WorkflowTest, ImageLoadTakesPngAndJpegWhenNoBitmapIsThere) {
         if (c == kRear) {
             fs::copy_file(bayPath() / kDefaultImageNames[c], data.path() / kDefaultImageNames[c]);
         } else if (c == kRight) {
-            test::writeBytes(stem.string() + ".jpg", mztest::encodeJpeg(bitmaps[c].width, bitmaps[c].height, 3,
-                                                                        packed(bitmaps[c]), 100));
+            test::writeBytes(stem.string() + ".jpg",
+                             mztest::encodeJpeg(bitmaps[c].width, bitmaps[c].height, 3, packed(bitmaps[c]), 100));
         } else {
             test::writeBytes(stem.string() + ".png",
                              mztest::encodePng(bitmaps[c].width, bitmaps[c].height, 3, packed(bitmaps[c])));

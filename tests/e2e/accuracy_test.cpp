@@ -18,13 +18,14 @@ namespace {
 struct BayCase {
     int width, height;
     uint64_t seed;
-    bool literal = false;   // the detector's corners and the calibration library's rig, unrefined
-    const char* level = "clean";   // simulate --realism
+    bool literal = false;         // the detector's corners and the calibration library's rig, unrefined
+    const char* level = "clean";  // simulate --realism
 };
 
 std::string caseName(const ::testing::TestParamInfo<BayCase>& info) {
     const std::string level = info.param.level;
-    return std::string(info.param.literal ? "literal_" : "") + (level == "clean" ? "" : level + "_") + std::to_string(info.param.width) + "x" + std::to_string(info.param.height) + "_seed" +
+    return std::string(info.param.literal ? "literal_" : "") + (level == "clean" ? "" : level + "_") +
+           std::to_string(info.param.width) + "x" + std::to_string(info.param.height) + "_seed" +
            std::to_string(info.param.seed);
 }
 
@@ -38,12 +39,20 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
     const bool clean = std::string(c.level) == "clean";
     const std::filesystem::path dir = freshFolder(std::string(c.level) + "_" + size + "_" + std::to_string(c.seed));
-    std::vector<std::string> simulate = {"simulate", "--out", dir.string(), "--seed", std::to_string(c.seed), "--image-size", size};
+    std::vector<std::string> simulate = {"simulate",     "--out", dir.string(), "--seed", std::to_string(c.seed),
+                                         "--image-size", size};
     if (!clean) simulate.insert(simulate.end(), {"--realism", c.level});
     const CliResult simulated = runCli(simulate);
     ASSERT_EQ(simulated.status, 0) << simulated.output;
-    std::vector<std::string> args = {"run", "--config", (dir / "Config.bin").string(), "--data", dir.string(),
-                                     "--out", (dir / "out").string(), "--report", (dir / "report.json").string()};
+    std::vector<std::string> args = {"run",
+                                     "--config",
+                                     (dir / "Config.bin").string(),
+                                     "--data",
+                                     dir.string(),
+                                     "--out",
+                                     (dir / "out").string(),
+                                     "--report",
+                                     (dir / "report.json").string()};
     if (c.literal) args.push_back("--literal");
     CliResult run = runCli(args);
     const nlohmann::json truth = readJson(dir / "truth.json");
@@ -61,9 +70,7 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
                 ++lostHalves;
             }
         }
-        {
-            std::ofstream(dir / "points.json") << points.dump();
-        }
+        { std::ofstream(dir / "points.json") << points.dump(); }
         args.insert(args.end(), {"--points", (dir / "points.json").string()});
         run = runCli(args);
     }
@@ -73,7 +80,8 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     }
     // The tables cannot address pictures wider than 1024 columns: the save refuses them.
     const bool tables = c.width <= 1024;
-    const bool calibrated = tables ? run.status == 0 : run.output.find("too large for the look-up tables") != std::string::npos;
+    const bool calibrated =
+        tables ? run.status == 0 : run.output.find("too large for the look-up tables") != std::string::npos;
     if (!clean && !calibrated) {
         std::printf("FIGURES %-8s %-7s seed %2llu | run failed\n", size.c_str(), c.level,
                     static_cast<unsigned long long>(c.seed));
@@ -117,8 +125,8 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
         // Headings and positions only relative to one another: the floor's own turn and origin
         // are the calibration's choice. The records count heading the other way round.
         const nlohmann::json& front = report["cameras"][kCameras[0]];
-        const double turned = (cam["rotY"].get<double>() - front["rotY"].get<double>()) -
-                              (rig.cameras[0].headingDeg - t.headingDeg);
+        const double turned =
+            (cam["rotY"].get<double>() - front["rotY"].get<double>()) - (rig.cameras[0].headingDeg - t.headingDeg);
         heading = std::max(heading, std::abs(std::remainder(turned, 360.0)));
         for (int j = 0; j < k; ++j) {
             const nlohmann::json& other = report["cameras"][kCameras[j]];
@@ -184,25 +192,32 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
         // The same run with every corner at its true pixel: what the calibration alone leaves.
         nlohmann::json exact = nlohmann::json::object();
         for (const char* name : kCameras) exact[name] = truth["cameras"][name]["imagePoints"];
-        {
-            std::ofstream(dir / "exact.json") << exact.dump();
-        }
-        std::vector<std::string> exactArgs = {"run", "--config", (dir / "Config.bin").string(), "--data", dir.string(),
-                                              "--out", (dir / "exact").string(), "--points", (dir / "exact.json").string()};
+        { std::ofstream(dir / "exact.json") << exact.dump(); }
+        std::vector<std::string> exactArgs = {"run",
+                                              "--config",
+                                              (dir / "Config.bin").string(),
+                                              "--data",
+                                              dir.string(),
+                                              "--out",
+                                              (dir / "exact").string(),
+                                              "--points",
+                                              (dir / "exact.json").string()};
         if (c.literal) exactArgs.push_back("--literal");
         const CliResult exactRun = runCli(exactArgs);
         ASSERT_EQ(exactRun.status, 0) << exactRun.output;
         seamTrue = seamOf(dir / "exact", unseenTrue, nullptr);
     }
     const char* mode = c.literal ? "literal" : clean ? "refined" : c.level;
-    std::printf("FIGURES %-8s %-7s seed %2llu | corner px median %.2f p95 %.2f max %.2f | height %% %.2f tilt %.2f roll %.2f"
-                " heading %.2f deg distance %.1f mm | seam mm median %.1f p95 %.1f max %.1f (%zu pairs, %zu off the floor)"
-                " | %d halves placed by hand\n",
-                size.c_str(), mode, static_cast<unsigned long long>(c.seed), corners.median, corners.p95, corners.max,
-                100 * height, tilt, roll, heading, distance, seam.median, seam.p95, seam.max, seam.count, unseen, lostHalves);
+    std::printf(
+        "FIGURES %-8s %-7s seed %2llu | corner px median %.2f p95 %.2f max %.2f | height %% %.2f tilt %.2f roll %.2f"
+        " heading %.2f deg distance %.1f mm | seam mm median %.1f p95 %.1f max %.1f (%zu pairs, %zu off the floor)"
+        " | %d halves placed by hand\n",
+        size.c_str(), mode, static_cast<unsigned long long>(c.seed), corners.median, corners.p95, corners.max,
+        100 * height, tilt, roll, heading, distance, seam.median, seam.p95, seam.max, seam.count, unseen, lostHalves);
     if (tables) {
         std::printf("FIGURES %-8s %-7s seed %2llu | true corners: seam mm median %.1f p95 %.1f max %.1f\n",
-                    size.c_str(), mode, static_cast<unsigned long long>(c.seed), seamTrue.median, seamTrue.p95, seamTrue.max);
+                    size.c_str(), mode, static_cast<unsigned long long>(c.seed), seamTrue.median, seamTrue.p95,
+                    seamTrue.max);
     }
     // Per corner zone, and the verdict the report gave the operator.
     std::string zoneFigures;
@@ -217,8 +232,8 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     std::string predicted;
     for (int z = 0; z < 4; ++z) {
         const nlohmann::json& seams = report["refinement"]["seams"];
-        const nlohmann::json p = seams.is_array() ? seams[kZoneTriangle[z]].value("predictedP95Mm", nlohmann::json())
-                                                  : nlohmann::json();
+        const nlohmann::json p =
+            seams.is_array() ? seams[kZoneTriangle[z]].value("predictedP95Mm", nlohmann::json()) : nlohmann::json();
         char text[48];
         if (p.is_number()) {
             std::snprintf(text, sizeof text, " %s %.1f", kSeamZoneNames[z], p.get<double>());
@@ -229,9 +244,10 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     }
     const std::string quality = report["refinement"].value("quality", std::string("-"));
     const size_t dropped = report["refinement"].value("droppedCorners", nlohmann::json::array()).size();
-    std::printf("FIGURES %-8s %-7s seed %2llu | zones mm median/p95/max%s | predicted p95%s | dropped %zu | quality %s\n",
-                size.c_str(), mode, static_cast<unsigned long long>(c.seed), tables ? zoneFigures.c_str() : " -",
-                predicted.c_str(), dropped, quality.c_str());
+    std::printf(
+        "FIGURES %-8s %-7s seed %2llu | zones mm median/p95/max%s | predicted p95%s | dropped %zu | quality %s\n",
+        size.c_str(), mode, static_cast<unsigned long long>(c.seed), tables ? zoneFigures.c_str() : " -",
+        predicted.c_str(), dropped, quality.c_str());
     if (!HasFailure()) removeFolder(dir);
 }
 

@@ -41,8 +41,8 @@ CliResult runCli(const std::vector<std::string>& args) {
 
 std::filesystem::path freshFolder(const std::string& name) {
     const char* tmp = std::getenv("TMPDIR");
-    const std::filesystem::path root = std::filesystem::path(tmp ? tmp : "/tmp") /
-                                       ("mz_e2e_" + std::to_string(getpid()));
+    const std::filesystem::path root =
+        std::filesystem::path(tmp ? tmp : "/tmp") / ("mz_e2e_" + std::to_string(getpid()));
     const std::filesystem::path dir = root / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
@@ -52,7 +52,7 @@ std::filesystem::path freshFolder(const std::string& name) {
 void removeFolder(const std::filesystem::path& dir) {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
-    std::filesystem::remove(dir.parent_path(), ec);   // fails, harmlessly, while others remain
+    std::filesystem::remove(dir.parent_path(), ec);  // fails, harmlessly, while others remain
 }
 
 nlohmann::json readJson(const std::filesystem::path& path) {
@@ -127,7 +127,9 @@ Distribution distribution(std::vector<double> values) {
     d.count = values.size();
     if (values.empty()) return d;
     std::sort(values.begin(), values.end());
-    auto at = [&](double q) { return values[std::min(values.size() - 1, size_t(q * double(values.size() - 1) + 0.5))]; };
+    auto at = [&](double q) {
+        return values[std::min(values.size() - 1, size_t(q * double(values.size() - 1) + 0.5))];
+    };
     d.median = at(0.5);
     d.p95 = at(0.95);
     d.max = values.back();
@@ -145,7 +147,7 @@ Distribution seamMisalignment(const sim::Rig& rig, const std::array<SourceMap, 4
         if (front && right) return int(kFrontRight);
         if (rear && left) return int(kRearLeft);
         if (rear && right) return int(kRearRight);
-        return -1;   // front with rear, left with right: no corner of the vehicle
+        return -1;  // front with rear, left with right: no corner of the vehicle
     };
     std::vector<double> gaps;
     std::array<std::vector<double>, 4> zoneGaps;

@@ -18,7 +18,7 @@ namespace mz::e2e {
 // What a run of calibration-cli left: its exit status and everything it printed.
 struct CliResult {
     int status = -1;
-    std::string output;   // stdout and stderr together
+    std::string output;  // stdout and stderr together
 };
 
 // Runs calibration-cli with the arguments (each quoted for the shell).

@@ -105,9 +105,8 @@ TEST(RealRig, SurveyedTablesAgreeWithThePublishedCanvas) {
     const CliResult built =
         runCli({"config", "build", (kRig / "rig/config.json").string(), "--out", (dir / "Config.bin").string()});
     ASSERT_EQ(built.status, 0) << built.output;
-    const CliResult run = runCli({"run", "--config", (dir / "Config.bin").string(), "--data", dir.string(),
-                                  "--survey", (kRig / "rig/survey.json").string(), "--report",
-                                  (dir / "report.json").string()});
+    const CliResult run = runCli({"run", "--config", (dir / "Config.bin").string(), "--data", dir.string(), "--survey",
+                                  (kRig / "rig/survey.json").string(), "--report", (dir / "report.json").string()});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(readJson(dir / "report.json")["mode"], "survey");
 
@@ -122,7 +121,8 @@ TEST(RealRig, SurveyedTablesAgreeWithThePublishedCanvas) {
             for (int col = 0; col < kViewW; ++col) {
                 const sim::Vec2 entry = table.source[size_t(row) * kViewW + col];
                 double px = 0, py = 0, theta = 0;
-                if (entry.x < 0 || !published.pixel(col * kCanvasPerViewPixel, row * kCanvasPerViewPixel, px, py, theta)) {
+                if (entry.x < 0 ||
+                    !published.pixel(col * kCanvasPerViewPixel, row * kCanvasPerViewPixel, px, py, theta)) {
                     continue;
                 }
                 // The lens's calibrated field: the fit of the inverse polynomial ends at 80 to 90 degrees.
@@ -136,8 +136,10 @@ TEST(RealRig, SurveyedTablesAgreeWithThePublishedCanvas) {
     const Distribution d = distribution(errors);
     RecordProperty("median_px", std::to_string(d.median));
     RecordProperty("p95_px", std::to_string(d.p95));
-    std::printf("real rig: %zu table entries, distance to the published canvas median %.3f px, 95th %.3f px, "
-                "worst %.3f px\n", d.count, d.median, d.p95, d.max);
+    std::printf(
+        "real rig: %zu table entries, distance to the published canvas median %.3f px, 95th %.3f px, "
+        "worst %.3f px\n",
+        d.count, d.median, d.p95, d.max);
     EXPECT_LE(d.p95, 1.0);
     removeFolder(dir);
 }

@@ -50,8 +50,8 @@ protected:
     static void TearDownTestSuite() { removeFolder(dir_); }
 
     static std::vector<std::string> runArgs(const std::filesystem::path& out) {
-        return {"run", "--config", (dir_ / "Config.bin").string(), "--data", dir_.string(), "--out", out.string(),
-                "--report", (out / "report.json").string()};
+        return {"run",        "--config", (dir_ / "Config.bin").string(), "--data", dir_.string(), "--out",
+                out.string(), "--report", (out / "report.json").string()};
     }
 
     static inline std::filesystem::path dir_;
@@ -61,8 +61,8 @@ TEST_F(Workflow, LostTriangleStopsUntilItsPointsAreGiven) {
     const std::filesystem::path hidden = freshFolder("hidden");
     std::filesystem::copy(dir_, hidden, std::filesystem::copy_options::recursive);
     hideLeftTriangle(hidden / "image" / "front.bmp");
-    const std::vector<std::string> base = {"run", "--config", (hidden / "Config.bin").string(),
-                                           "--data", hidden.string(), "--report", (hidden / "report.json").string()};
+    const std::vector<std::string> base = {"run",           "--config", (hidden / "Config.bin").string(), "--data",
+                                           hidden.string(), "--report", (hidden / "report.json").string()};
 
     const CliResult stopped = runCli(base);
     EXPECT_NE(stopped.status, 0);
@@ -75,12 +75,12 @@ TEST_F(Workflow, LostTriangleStopsUntilItsPointsAreGiven) {
 
     // The operator's points for the lost half, straight from the truth.
     const nlohmann::json truth = readJson(hidden / "truth.json");
-    const nlohmann::json given = {{"front", {{"left", {truth["cameras"]["front"]["imagePoints"][0],
-                                                       truth["cameras"]["front"]["imagePoints"][1],
-                                                       truth["cameras"]["front"]["imagePoints"][2]}}}}};
-    {
-        std::ofstream(hidden / "points.json") << given.dump();
-    }
+    const nlohmann::json given = {
+        {"front",
+         {{"left",
+           {truth["cameras"]["front"]["imagePoints"][0], truth["cameras"]["front"]["imagePoints"][1],
+            truth["cameras"]["front"]["imagePoints"][2]}}}}};
+    { std::ofstream(hidden / "points.json") << given.dump(); }
     std::vector<std::string> corrected = base;
     corrected.insert(corrected.end(), {"--points", (hidden / "points.json").string()});
     const CliResult run = runCli(corrected);
@@ -100,9 +100,7 @@ TEST_F(Workflow, LostTriangleStopsUntilItsPointsAreGiven) {
 
 TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
     const std::filesystem::path out = freshFolder("broken");
-    {
-        std::ofstream(out / "points.json") << R"({"front": [[1, 2], [3, 4]]})";
-    }
+    { std::ofstream(out / "points.json") << R"({"front": [[1, 2], [3, 4]]})"; }
     std::vector<std::string> args = runArgs(out);
     args.insert(args.end(), {"--points", (out / "points.json").string()});
     CliResult r = runCli(args);
@@ -133,9 +131,7 @@ TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
     EXPECT_FALSE(std::filesystem::exists(out / "Lut"));
 
     // An output folder that cannot be made still gets the report that was asked for.
-    {
-        std::ofstream(out / "blocker") << "a file where a folder should go";
-    }
+    { std::ofstream(out / "blocker") << "a file where a folder should go"; }
     r = runCli({"run", "--config", (dir_ / "Config.bin").string(), "--data", dir_.string(), "--out",
                 (out / "blocker" / "out").string(), "--report", (out / "report.json").string()});
     EXPECT_EQ(r.status, 1);
@@ -147,8 +143,8 @@ TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
 
 TEST_F(Workflow, ConfigShowThenBuildGivesTheSameBytesAndABadFieldWritesNothing) {
     const std::filesystem::path out = freshFolder("config");
-    CliResult r = runCli({"config", "show", (dir_ / "Config.bin").string(), "--json", "--out",
-                          (out / "vehicle.json").string()});
+    CliResult r =
+        runCli({"config", "show", (dir_ / "Config.bin").string(), "--json", "--out", (out / "vehicle.json").string()});
     ASSERT_EQ(r.status, 0) << r.output;
     r = runCli({"config", "build", (out / "vehicle.json").string(), "--out", (out / "Config.bin").string()});
     ASSERT_EQ(r.status, 0) << r.output;
@@ -189,14 +185,14 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
 
     const std::filesystem::path mask = out / "Lut" / "AVM2D_FULLCmask.bin";
     std::vector<uint8_t> bytes = readBytes(mask);
-    bytes[32 + 3 * 1025 + 17] ^= 0x10;   // a payload byte in block 3
+    bytes[32 + 3 * 1025 + 17] ^= 0x10;  // a payload byte in block 3
     writeBytes(mask, bytes);
     CliResult flipped = runCli({"inspect", mask.string()});
     EXPECT_NE(flipped.status, 0);
     EXPECT_NE(flipped.output.find("first at block 3"), std::string::npos) << flipped.output;
 
     bytes[32 + 3 * 1025 + 17] ^= 0x10;
-    bytes[6] ^= 0x01;   // the date in the header
+    bytes[6] ^= 0x01;  // the date in the header
     writeBytes(mask, bytes);
     flipped = runCli({"inspect", mask.string()});
     EXPECT_NE(flipped.status, 0);
@@ -246,7 +242,8 @@ TEST_F(Workflow, GuideOverlayInTheOsdMaskLiesOnTheDrawnLines) {
             for (int dy = -2; dy <= 2 && !near; ++dy)
                 for (int dx = -2; dx <= 2 && !near; ++dx) {
                     const int u = mx + dx, v = y + dy;
-                    near = u >= 0 && u < kMaskWidth && v >= 0 && v < kHeight && mask[size_t(v) * kMaskWidth + u] != background;
+                    near = u >= 0 && u < kMaskWidth && v >= 0 && v < kHeight &&
+                           mask[size_t(v) * kMaskWidth + u] != background;
                 }
             onTheMask += near;
         }
@@ -331,8 +328,8 @@ TEST_F(Workflow, ParkingGuideLinesLieWhereTheTrueRearCameraSeesThem) {
     const double turn = std::atan2(sin, cos);
     auto onTrueFloor = [&](double x, double y) {
         const double dx = x - mc.x, dy = y - mc.y;
-        return sim::Vec3{mt.x + std::cos(turn) * dx - std::sin(turn) * dy, mt.y + std::sin(turn) * dx + std::cos(turn) * dy,
-                         0};
+        return sim::Vec3{mt.x + std::cos(turn) * dx - std::sin(turn) * dy,
+                         mt.y + std::sin(turn) * dx + std::cos(turn) * dy, 0};
     };
     const sim::Camera& rear = rig.cameras[sim::kRear];
     double worst = 0;
@@ -350,7 +347,8 @@ TEST_F(Workflow, ParkingGuideLinesLieWhereTheTrueRearCameraSeesThem) {
             }
             sim::Vec2 truth;
             if (!sim::projectToPixel(rear, onTrueFloor(x, y), truth)) continue;
-            worst = std::max(worst, std::hypot(picture[i][0].get<double>() - truth.x, picture[i][1].get<double>() - truth.y));
+            worst = std::max(worst,
+                             std::hypot(picture[i][0].get<double>() - truth.x, picture[i][1].get<double>() - truth.y));
             ++compared;
         }
     }
@@ -408,12 +406,18 @@ TEST(FixedBay, DetectFindsEveryMarkerNearItsTrueCorners) {
     removeFolder(dir);
 }
 
-
 TEST_F(Workflow, BowlViewOfTheCalibratedBay) {
     const std::filesystem::path out = freshFolder("bowl");
     ASSERT_EQ(runCli(runArgs(out)).status, 0);
-    const std::vector<std::string> bowl = {"bowl", "--config", (dir_ / "Config.bin").string(), "--data", dir_.string(),
-                                           "--report", (out / "report.json").string(), "--out", (out / "bowl").string()};
+    const std::vector<std::string> bowl = {"bowl",
+                                           "--config",
+                                           (dir_ / "Config.bin").string(),
+                                           "--data",
+                                           dir_.string(),
+                                           "--report",
+                                           (out / "report.json").string(),
+                                           "--out",
+                                           (out / "bowl").string()};
     std::vector<std::string> args = bowl;
     args.insert(args.end(), {"--preset", "front-left", "--size", "640x360", "--kind", "1"});
     const CliResult r = runCli(args);
@@ -434,8 +438,11 @@ TEST_F(Workflow, BowlViewOfTheCalibratedBay) {
     EXPECT_EQ(decoded[4]["payloadBytes"], 640 * 360 * 2);
 
     // Wrong values are named before anything is written.
-    for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
-             {"--preset", "sideways"}, {"--eye", "1,2"}, {"--bowl", "1,0,1,1"}, {"--eye", "0,0,0", "--look-at", "0,0,0"}}) {
+    for (const std::vector<std::string>& extra :
+         std::vector<std::vector<std::string>>{{"--preset", "sideways"},
+                                               {"--eye", "1,2"},
+                                               {"--bowl", "1,0,1,1"},
+                                               {"--eye", "0,0,0", "--look-at", "0,0,0"}}) {
         args = bowl;
         args.insert(args.end(), extra.begin(), extra.end());
         args.insert(args.end(), {"--picture", (out / "never.bmp").string()});

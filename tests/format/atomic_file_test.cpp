@@ -42,7 +42,7 @@ struct Folder {
 };
 
 constexpr int kFiles = 5;
-constexpr int kStepsPerFile = 6;   // create, write, flush, sync, close, rename
+constexpr int kStepsPerFile = 6;  // create, write, flush, sync, close, rename
 
 TEST(AtomicFile, EveryFailingStepNamesTheFileAndLeavesTheTargetAsItWas) {
     Folder f;
@@ -58,7 +58,7 @@ TEST(AtomicFile, EveryFailingStepNamesTheFileAndLeavesTheTargetAsItWas) {
             EXPECT_NE(std::string(e.what()).find(f.file(0).string()), std::string::npos) << e.what();
         }
         EXPECT_EQ(bytesOf(f.file(0)), content(0, 1));
-        EXPECT_EQ(f.entries(), 2u) << "the temporary must be gone";   // sub/ and f0.bin
+        EXPECT_EQ(f.entries(), 2u) << "the temporary must be gone";  // sub/ and f0.bin
     }
     setWriteFaultHook({});
     writeFileAtomically(f.file(0), content(0, 2));
@@ -101,7 +101,7 @@ TEST(StagedFiles, AWriterKilledAtAnyStepLeavesEveryFileWhole) {
         EXPECT_EQ(placed, renamed);
         for (int i = 0; i < kFiles; ++i) writeFileAtomically(f.file(i), content(i, 1));
         for (const auto& e : fs::recursive_directory_iterator(f.dir)) {
-            if (e.path().string().find(".tmp") != std::string::npos) fs::remove(e.path());   // the killed writer's
+            if (e.path().string().find(".tmp") != std::string::npos) fs::remove(e.path());  // the killed writer's
         }
     }
 }
@@ -122,9 +122,8 @@ TEST(StagedFiles, AFailureWhileStagingOrCommittingPlacesNothingOrSaysWhatWasPlac
 
     StagedFiles set;
     for (int i = 0; i < kFiles; ++i) set.stage(f.file(i), content(i, 2));
-    setWriteFaultHook([&](WriteStep step, const fs::path& target) {
-        return step == WriteStep::kRename && target == f.file(3);
-    });
+    setWriteFaultHook(
+        [&](WriteStep step, const fs::path& target) { return step == WriteStep::kRename && target == f.file(3); });
     EXPECT_THROW(set.commit(), std::runtime_error);
     EXPECT_EQ(set.placed(), 3u);
     for (int i = 0; i < kFiles; ++i) EXPECT_EQ(bytesOf(f.file(i)), content(i, i < 3 ? 2 : 1)) << i;

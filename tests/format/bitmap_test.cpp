@@ -33,8 +33,8 @@ TEST(BitmapTest, TwentyFourBitBottomUpAndTopDownGiveTheTopRowFirst) {
             for (int x = 0; x < 5; ++x) EXPECT_EQ(pixelOf(*b, x, y), colour(x, y)) << x << "," << y;
         const std::vector<uint8_t> flat = unpaddedPixels(*b);
         ASSERT_EQ(flat.size(), 45u);
-        EXPECT_EQ(flat[15], 0u);        // second row starts at x 0
-        EXPECT_EQ(flat[15 + 1], 50u);   // green of row 1
+        EXPECT_EQ(flat[15], 0u);       // second row starts at x 0
+        EXPECT_EQ(flat[15 + 1], 50u);  // green of row 1
     }
 }
 

@@ -31,7 +31,8 @@ void save(Saved& s, bool png) {
     for (const ConfigCarImage& car : config.carImages) {
         Bitmap picture;
         for (const ConfigMultiview& mv : config.multiviews) {
-            if (mv.type - kRecordMultiview0 == car.type - kRecordCarImage0) picture.width = mv.width, picture.height = mv.height;
+            if (mv.type - kRecordMultiview0 == car.type - kRecordCarImage0)
+                picture.width = mv.width, picture.height = mv.height;
         }
         picture.bitsPerPixel = 24;
         picture.pixels = car.pixels;

@@ -209,8 +209,7 @@ TEST(AtomicFile, WritesWholeAndLeavesNoTemporary) {
     const std::vector<uint8_t> read{std::istreambuf_iterator<char>(in), {}};
     EXPECT_EQ(read, encodeConfig(smallConfig()));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
-    EXPECT_THROW(writeFileAtomically(dir / "missing" / "x.bin", std::string_view("x")),
-                 std::runtime_error);
+    EXPECT_THROW(writeFileAtomically(dir / "missing" / "x.bin", std::string_view("x")), std::runtime_error);
     std::filesystem::remove_all(dir);
 }
 

@@ -13,11 +13,9 @@ namespace {
 
 using ImageToWorldFn = Point3F (*)(Point2F, const CameraParam*, const Matrix*);
 
-ImageToWorldFn imageToWorldOf(const char* soname)
-{
+ImageToWorldFn imageToWorldOf(const char* soname) {
     void* lib = dlopen(soname, RTLD_NOW | RTLD_NOLOAD);
-    if (!lib)
-        return nullptr;
+    if (!lib) return nullptr;
     auto fn = reinterpret_cast<ImageToWorldFn>(dlsym(lib, "mzImageToWorld"));
     dlclose(lib);
     return fn;
@@ -30,19 +28,17 @@ struct Fixture {
     Matrix identity{rows, 3, 3};
     Point2F pixel{};
 
-    Fixture()
-    {
+    Fixture() {
         cam.f = 100.0f;
         cam.fx = cam.fy = 200.0f;
         cam.cx = 360.0f;
         cam.cy = 240.0f;
-        cam.c0 = 4870.1416f; // above the limit, at every radius
+        cam.c0 = 4870.1416f;  // above the limit, at every radius
         pixel = {cam.cx + cam.fx, cam.cy};
     }
 };
 
-TEST(LibraryBinding, EachLibraryCallsItsOwnLensMapping)
-{
+TEST(LibraryBinding, EachLibraryCallsItsOwnLensMapping) {
     ImageToWorldFn viewFn = imageToWorldOf(MZ_VIEW_SONAME);
     ImageToWorldFn patternFn = imageToWorldOf(MZ_PATTERN_SONAME);
     ASSERT_NE(viewFn, nullptr);
@@ -61,4 +57,4 @@ TEST(LibraryBinding, EachLibraryCallsItsOwnLensMapping)
     EXPECT_EQ(direct, std::string(MZ_FIRST_LIBRARY) == "view_first" ? limited : unlimited);
 }
 
-} // namespace
+}  // namespace

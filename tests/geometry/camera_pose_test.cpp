@@ -60,7 +60,8 @@ TEST(CameraPose, RecordsAreReadAsTiltRollHeading) {
     cam.posX = 100, cam.posY = 200, cam.posZ = 1000;
     cam.rotX = 45;  // tilt: the optical axis meets the floor one height ahead
     cam.rotY = 90;  // heading: ahead is the vehicle's left, -x
-    const auto pose = CameraPose<double>::ofDegrees(mz::poseValues<double>(cam), [](double d) { return mz::radians(d); });
+    const auto pose =
+        CameraPose<double>::ofDegrees(mz::poseValues<double>(cam), [](double d) { return mz::radians(d); });
     const double axis[3] = {0, 0, -1};
     double fx, fy;
     pose.floorOfRay(axis, fx, fy);

@@ -14,14 +14,13 @@ using mztest::Mat3;
 constexpr double kDeg = mz::kDegToRad<double>;
 
 struct Pose {
-    double x, y, z;       // camera centre; z < 0 (the camera looks along +z at the floor z = 0)
-    double ax, ay, az;    // angles about X, Y, Z in degrees
+    double x, y, z;     // camera centre; z < 0 (the camera looks along +z at the floor z = 0)
+    double ax, ay, az;  // angles about X, Y, Z in degrees
 };
 
 // Ground-to-ideal homography of a camera: world-to-camera rotation R = Rx(-ax) Ry(-ay) Rz(-az),
 // translation t = -R C, H = diag(f, f, 1) [r1 r2 t].
-void homographyOf(const Pose& p, double f, double scale, Mat3& h)
-{
+void homographyOf(const Pose& p, double f, double scale, Mat3& h) {
     const double a = -p.ax * kDeg, b = -p.ay * kDeg, c = -p.az * kDeg;
     const double rx[3][3] = {{1, 0, 0}, {0, std::cos(a), -std::sin(a)}, {0, std::sin(a), std::cos(a)}};
     const double ry[3][3] = {{std::cos(b), 0, std::sin(b)}, {0, 1, 0}, {-std::sin(b), 0, std::cos(b)}};
@@ -29,12 +28,10 @@ void homographyOf(const Pose& p, double f, double scale, Mat3& h)
     double ryz[3][3] = {}, r[3][3] = {};
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k)
-                ryz[i][j] += ry[i][k] * rz[k][j];
+            for (int k = 0; k < 3; ++k) ryz[i][j] += ry[i][k] * rz[k][j];
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k)
-                r[i][j] += rx[i][k] * ryz[k][j];
+            for (int k = 0; k < 3; ++k) r[i][j] += rx[i][k] * ryz[k][j];
     const double centre[3] = {p.x, p.y, p.z};
     for (int i = 0; i < 3; ++i) {
         const double t = -(r[i][0] * centre[0] + r[i][1] * centre[1] + r[i][2] * centre[2]);
@@ -49,15 +46,13 @@ struct Result {
     float x, y, z, ax, ay, az;
 };
 
-Result solve(Mat3& h, float f)
-{
+Result solve(Mat3& h, float f) {
     Result r{};
     mzGetCameraPosition(h.get(), f, &r.x, &r.y, &r.z, &r.ax, &r.ay, &r.az);
     return r;
 }
 
-TEST(CameraPosition, CameraStraightAboveTheOrigin)
-{
+TEST(CameraPosition, CameraStraightAboveTheOrigin) {
     Mat3 h({{300, 0, 0}, {0, 300, 0}, {0, 0, 1200}});
     const Result r = solve(h, 300.0f);
     EXPECT_NEAR(r.x, 0.0f, 1e-3f);
@@ -68,11 +63,10 @@ TEST(CameraPosition, CameraStraightAboveTheOrigin)
     EXPECT_NEAR(r.az, 0.0f, 1e-4f);
 }
 
-TEST(CameraPosition, RecoversRandomPoses)
-{
+TEST(CameraPosition, RecoversRandomPoses) {
     std::mt19937 rng(21);
-    std::uniform_real_distribution<double> pos(-3000, 3000), height(500, 2500), tilt(-55, 55),
-        turn(-179, 179), focal(150, 600);
+    std::uniform_real_distribution<double> pos(-3000, 3000), height(500, 2500), tilt(-55, 55), turn(-179, 179),
+        focal(150, 600);
     for (int trial = 0; trial < 300; ++trial) {
         const Pose p = {pos(rng), pos(rng), -height(rng), tilt(rng), tilt(rng), turn(rng)};
         const double f = focal(rng);
@@ -88,8 +82,7 @@ TEST(CameraPosition, RecoversRandomPoses)
     }
 }
 
-TEST(CameraPosition, ScaleAndSignOfTheHomographyDoNotMatter)
-{
+TEST(CameraPosition, ScaleAndSignOfTheHomographyDoNotMatter) {
     const Pose p = {400, -900, -1100, 35, -12, 70};
     Mat3 h1, h2, h3;
     homographyOf(p, 320, 1.0, h1);
@@ -106,8 +99,7 @@ TEST(CameraPosition, ScaleAndSignOfTheHomographyDoNotMatter)
     }
 }
 
-TEST(CameraPosition, CameraBelowTheFloorIsTurnedHalfAround)
-{
+TEST(CameraPosition, CameraBelowTheFloorIsTurnedHalfAround) {
     // The mirror solution (centre at z > 0) keeps x, y and the angles about X and Y; z changes
     // sign and the angle about Z moves by half a turn.
     const Pose above = {300, 200, -1000, 20, 10, 30};
@@ -125,8 +117,7 @@ TEST(CameraPosition, CameraBelowTheFloorIsTurnedHalfAround)
     EXPECT_NEAR(b.az, -150.0f, 0.01f);
 }
 
-TEST(CameraPosition, NullOutputsAreSkipped)
-{
+TEST(CameraPosition, NullOutputsAreSkipped) {
     const Pose p = {100, 200, -900, 10, 5, -20};
     Mat3 h;
     homographyOf(p, 300, 1.0, h);
@@ -139,4 +130,4 @@ TEST(CameraPosition, NullOutputsAreSkipped)
     EXPECT_EQ(z, all.z);
 }
 
-} // namespace
+}  // namespace

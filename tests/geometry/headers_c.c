@@ -6,7 +6,4 @@
 #include "mz/mzview.h"
 
 int mzHeadersCompileAsC(void);
-int mzHeadersCompileAsC(void)
-{
-    return (int)sizeof(CameraParam);
-}
+int mzHeadersCompileAsC(void) { return (int)sizeof(CameraParam); }

@@ -101,8 +101,7 @@ TEST(ImageToBmp, ThreeChannelFileReadsBack) {
     EXPECT_EQ(read.width, 5);
     EXPECT_EQ(read.height, 2);
     EXPECT_EQ(read.bits, 24);
-    for (int r = 0; r < 2; ++r)
-        EXPECT_EQ(0, std::memcmp(read.rows[r].data(), image->rows[r], 15)) << "row " << r;
+    for (int r = 0; r < 2; ++r) EXPECT_EQ(0, std::memcmp(read.rows[r].data(), image->rows[r], 15)) << "row " << r;
     std::free(bmp);
 }
 

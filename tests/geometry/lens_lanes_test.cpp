@@ -121,7 +121,14 @@ TEST(LensLanes, BothFormsOfTheMapsAgree) {
     const int width = 203, height = 37;  // rows that end in a partial group of lanes
     std::vector<float> a(2 * width * height, 7.0f), b(a.size(), 7.0f);
     mz::GroundMapJob ground = {{{0.9f, -0.2f, 310.0f}, {0.05f, 1.1f, -40.0f}, {0.0001f, 0.0004f, 1.0f}},
-                               &cam, 11.5f, 97.3f, 20.1f, 720.0f, 480.0f, width, a.data()};
+                               &cam,
+                               11.5f,
+                               97.3f,
+                               20.1f,
+                               720.0f,
+                               480.0f,
+                               width,
+                               a.data()};
     mz::groundMapRowsSse(ground, 0, height);
     ground.map = b.data();
     mz::groundMapRowsAvx2(ground, 0, height);
@@ -134,9 +141,9 @@ TEST(LensLanes, BothFormsOfTheMapsAgree) {
         rowsA[i] = a.data() + 2 * width * i;
         rowsB[i] = b.data() + 2 * width * i;
     }
-    mz::LensViewJob lens = {&cam, 101.0f, 18.0f, 2.5f, -1.0f, 0.05f, -0.02f, 0.3f, 0.97f, 0.24f, 0.8f, -0.9f,
-                            0.001f, -0.002f, true, false, true, 0.0f, sides.data(), 700.0f, 470.0f, width,
-                            rowsA.data()};
+    mz::LensViewJob lens = {&cam,  101.0f, 18.0f,        2.5f,   -1.0f,  0.05f,   -0.02f,      0.3f,
+                            0.97f, 0.24f,  0.8f,         -0.9f,  0.001f, -0.002f, true,        false,
+                            true,  0.0f,   sides.data(), 700.0f, 470.0f, width,   rowsA.data()};
     mz::lensViewRowsSse(lens, 0, height);
     lens.rows = rowsB.data();
     mz::lensViewRowsAvx2(lens, 0, height);

@@ -41,8 +41,7 @@ struct Dual {
     }
 };
 
-TEST(LensModel, SinglePrecisionKeepsTheOrderOfTheTables)
-{
+TEST(LensModel, SinglePrecisionKeepsTheOrderOfTheTables) {
     // The forward polynomial as the view tables were first written, term by term.
     const CameraParam cam = makeFisheye();
     const auto k = lens::forwardCoefficients(cam);
@@ -56,8 +55,7 @@ TEST(LensModel, SinglePrecisionKeepsTheOrderOfTheTables)
     }
 }
 
-TEST(LensModel, NestedFormAgreesWithThePowerForm)
-{
+TEST(LensModel, NestedFormAgreesWithThePowerForm) {
     const CameraParam cam = makeFisheye();
     const auto k = lens::forwardCoefficients(cam);
     for (int deg = 0; deg <= 100; ++deg) {
@@ -66,8 +64,7 @@ TEST(LensModel, NestedFormAgreesWithThePowerForm)
     }
 }
 
-TEST(LensModel, NestedFormKeepsTheSimulatorsOrder)
-{
+TEST(LensModel, NestedFormKeepsTheSimulatorsOrder) {
     // The simulator first wrote the nested form as a loop from k5 down; its bays are stored.
     const CameraParam cam = makeFisheye();
     const auto k = lens::forwardCoefficients(cam);
@@ -79,8 +76,7 @@ TEST(LensModel, NestedFormKeepsTheSimulatorsOrder)
     }
 }
 
-TEST(LensModel, ForwardThenInverseReturnsTheAngle)
-{
+TEST(LensModel, ForwardThenInverseReturnsTheAngle) {
     // The fit keeps c0 = 0 and inverts the forward polynomial over its range.
     const CameraParam cam = makeFisheye();
     EXPECT_EQ(cam.c0, 0.0f);
@@ -92,8 +88,7 @@ TEST(LensModel, ForwardThenInverseReturnsTheAngle)
     }
 }
 
-TEST(LensModel, FittedForwardPolynomialFollowsTheBuiltInTable)
-{
+TEST(LensModel, FittedForwardPolynomialFollowsTheBuiltInTable) {
     std::vector<double> thetas, radii;
     for (int deg = 0; deg <= 100; ++deg) {
         thetas.push_back(mz::radians(static_cast<double>(deg)));
@@ -104,8 +99,7 @@ TEST(LensModel, FittedForwardPolynomialFollowsTheBuiltInTable)
         EXPECT_NEAR(lens::radiusOfAngle(k.data(), thetas[i]), radii[i], 1e-5) << i;
 }
 
-TEST(LensModel, DifferentiatesWithAJetLikeScalar)
-{
+TEST(LensModel, DifferentiatesWithAJetLikeScalar) {
     const CameraParam cam = makeFisheye();
     const auto k = lens::forwardCoefficients(cam);
     const double t = 0.8;
@@ -130,8 +124,7 @@ TEST(LensModel, DifferentiatesWithAJetLikeScalar)
     EXPECT_EQ(mz::degrees(mz::radians(Dual(30.0))).a, mz::degrees(mz::radians(30.0)));
 }
 
-TEST(LensModel, BuiltInTableConvertsToTheFloatLiterals)
-{
+TEST(LensModel, BuiltInTableConvertsToTheFloatLiterals) {
     // The table is held once, as double; the calibration reads it as float.
     EXPECT_EQ(static_cast<float>(lens::kBuiltInRadii[1]), 0.013991f);
     EXPECT_EQ(static_cast<float>(lens::kBuiltInRadii[104]), 1.715635f);
@@ -139,8 +132,7 @@ TEST(LensModel, BuiltInTableConvertsToTheFloatLiterals)
     EXPECT_EQ(static_cast<float>(lens::kBuiltInPitchY), 0.004868f);
 }
 
-TEST(Angles, FormsKeepTheirRounding)
-{
+TEST(Angles, FormsKeepTheirRounding) {
     EXPECT_EQ(mz::kPi<float>, 3.14159265358979f);
     EXPECT_EQ(mz::kDegToRad<float>, 3.14159265358979f / 180.0f);
     EXPECT_EQ(mz::kRadToDeg<float>, 180.0f / 3.14159265358979f);
@@ -150,4 +142,4 @@ TEST(Angles, FormsKeepTheirRounding)
     }
 }
 
-} // namespace
+}  // namespace

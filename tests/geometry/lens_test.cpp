@@ -12,8 +12,7 @@ namespace {
 using mztest::makeFisheye;
 using mztest::Mat3;
 
-TEST(Lens, PrincipalPointAndOpticalAxisMapToEachOther)
-{
+TEST(Lens, PrincipalPointAndOpticalAxisMapToEachOther) {
     const CameraParam cam = makeFisheye();
     const Point2F centre = {cam.cx, cam.cy};
     Point2F ideal = {5, 5};
@@ -34,8 +33,7 @@ TEST(Lens, PrincipalPointAndOpticalAxisMapToEachOther)
     EXPECT_EQ(angle, static_cast<float>(0.01f * 57.29578));
 }
 
-TEST(Lens, FieldOfViewFollowsTheInversePolynomial)
-{
+TEST(Lens, FieldOfViewFollowsTheInversePolynomial) {
     const CameraParam cam = makeFisheye();
     // A ray 80 degrees off the axis, traced forward, must read back as 80 degrees.
     const float theta = 80.0f / 57.29578f;
@@ -50,8 +48,7 @@ TEST(Lens, FieldOfViewFollowsTheInversePolynomial)
     EXPECT_NEAR(angle, 80.0f, 0.02f);
 }
 
-TEST(Lens, ForwardAndFittedInverseMappingsAgree)
-{
+TEST(Lens, ForwardAndFittedInverseMappingsAgree) {
     const CameraParam cam = makeFisheye();
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> angle(0.0f, 80.0f / 57.29578f), turn(-3.1416f, 3.1416f);
@@ -71,13 +68,12 @@ TEST(Lens, ForwardAndFittedInverseMappingsAgree)
     EXPECT_LT(worstIdeal, 2e-3);  // relative, on the ideal plane
 }
 
-TEST(Lens, IncidenceAngleLimitOfTheViewLibrary)
-{
+TEST(Lens, IncidenceAngleLimitOfTheViewLibrary) {
     // This build is mzview's (limit on). A polynomial value just above 4870.1413 is replaced by
     // 4870.141 before the tangent; the value 4870.1413 itself (as a float) is kept.
     CameraParam cam = makeFisheye();
     cam.c1 = cam.c2 = cam.c3 = cam.c4 = cam.c5 = cam.c6 = cam.c7 = cam.c8 = 0.0f;
-    const Point2F pixel = {cam.cx + cam.fx, cam.cy}; // u = 1, v = 0, rho = 1
+    const Point2F pixel = {cam.cx + cam.fx, cam.cy};  // u = 1, v = 0, rho = 1
     Point2F ideal;
 
     cam.c0 = 4870.1416f;
@@ -95,12 +91,11 @@ TEST(Lens, IncidenceAngleLimitOfTheViewLibrary)
     EXPECT_EQ(ideal.y, 0.0f);
 }
 
-TEST(Lens, PlaneMappingsUseTheOriginAndGuardAZeroThirdComponent)
-{
+TEST(Lens, PlaneMappingsUseTheOriginAndGuardAZeroThirdComponent) {
     CameraParam cam = makeFisheye();
     cam.originX = 100.0f;
     cam.originY = -50.0f;
-    Mat3 h({{1, 0, 0}, {0, 1, 0}, {0, 0, 0}}); // W = 0 everywhere: treated as 1
+    Mat3 h({{1, 0, 0}, {0, 1, 0}, {0, 0, 0}});  // W = 0 everywhere: treated as 1
     const Point2F pixel = {400.0f, 300.0f};
     Point2F ideal;
     mzFeatureUndistortion(&pixel, &ideal, &cam);
@@ -121,10 +116,8 @@ struct CalibratedCamera {
     Point2F world[6];
     Mat3 groundToIdeal{{{-0.30, 0.02, 10.0}, {0.01, 0.12, -160.0}, {0.00002, 0.0009, 1.0}}};
 
-    CalibratedCamera()
-    {
-        const Point2F floor[6] = {{-1500, 900}, {-900, 1300}, {-1700, 1500},
-                                  {1500, 900},  {1700, 1500}, {900, 1300}};
+    CalibratedCamera() {
+        const Point2F floor[6] = {{-1500, 900}, {-900, 1300}, {-1700, 1500}, {1500, 900}, {1700, 1500}, {900, 1300}};
         for (int i = 0; i < 6; ++i) {
             world[i] = floor[i];
             Point2F ideal;
@@ -137,22 +130,20 @@ struct CalibratedCamera {
     }
 };
 
-TEST(Lens, WorldToImage2DProjectsAndPassesMissingPoints)
-{
+TEST(Lens, WorldToImage2DProjectsAndPassesMissingPoints) {
     CalibratedCamera rig;
     const Point2F world[4] = {{-1, -1}, {-1, 0}, {0, -1}, {-1500, 900}};
     Point2F pixels[4];
     mzWorldToImage2D(&rig.cam, world, pixels, 4);
     EXPECT_EQ(pixels[0].x, -1.0f);
     EXPECT_EQ(pixels[0].y, -1.0f);
-    EXPECT_NE(pixels[1].x, -1.0f); // only the exact pair (-1, -1) is missing
+    EXPECT_NE(pixels[1].x, -1.0f);  // only the exact pair (-1, -1) is missing
     EXPECT_NE(pixels[2].x, -1.0f);
     EXPECT_NEAR(pixels[3].x, rig.image[0].x, 0.05f);
     EXPECT_NEAR(pixels[3].y, rig.image[0].y, 0.05f);
 }
 
-TEST(Lens, WorldToImage2DWithoutAHomographyReportsMissingPixels)
-{
+TEST(Lens, WorldToImage2DWithoutAHomographyReportsMissingPixels) {
     CalibratedCamera rig;
     rig.cam.pointCount = 3;
     Point2F pixels[2] = {{5, 5}, {5, 5}};
@@ -164,8 +155,7 @@ TEST(Lens, WorldToImage2DWithoutAHomographyReportsMissingPixels)
     }
 }
 
-TEST(Lens, GroundAndPixelMappingsUndoEachOther)
-{
+TEST(Lens, GroundAndPixelMappingsUndoEachOther) {
     CalibratedCamera rig;
     MatrixPtr toIdeal(3, 3), toGround(3, 3);
     mzGetHomography(toIdeal.get(), &rig.cam, 0);
@@ -179,4 +169,4 @@ TEST(Lens, GroundAndPixelMappingsUndoEachOther)
     }
 }
 
-} // namespace
+}  // namespace

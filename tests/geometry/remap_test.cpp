@@ -45,12 +45,15 @@ Map randomMap(int width, int height, int sw, int sh, std::mt19937& rng) {
         for (int j = 0; j < width; ++j) {
             float x = ux(rng), y = uy(rng);
             switch (kind(rng)) {
-                case 0: x = y = -1.0f; break;
-                case 1: x = std::round(x * 4) / 4; y = std::round(y * 2) / 2; break;
-                case 2: x = std::round(x * 2048) / 2048; break;  // half a position step
-                case 3: x = std::numeric_limits<float>::quiet_NaN(); break;
-                case 4: y = 1e20f; break;
-                default: break;
+            case 0: x = y = -1.0f; break;
+            case 1:
+                x = std::round(x * 4) / 4;
+                y = std::round(y * 2) / 2;
+                break;
+            case 2: x = std::round(x * 2048) / 2048; break;  // half a position step
+            case 3: x = std::numeric_limits<float>::quiet_NaN(); break;
+            case 4: y = 1e20f; break;
+            default: break;
             }
             map.data[i][2 * j] = x;
             map.data[i][2 * j + 1] = y;
@@ -79,14 +82,14 @@ bool referencePixel(const ImageBuffer* s, float mx, float my, int flags, const u
     const int ch = s->channels;
     if (!(flags & 3)) {
         long long x, y;
-        if (!roundRef(mx, &x) || !roundRef(my, &y) || x < 0 || x >= s->width || y < 0 || y >= s->height)
-            return false;
+        if (!roundRef(mx, &x) || !roundRef(my, &y) || x < 0 || x >= s->width || y < 0 || y >= s->height) return false;
         for (int c = 0; c < ch; ++c) out[c] = static_cast<uint8_t>(sample(s, int(y), int(x), c));
         return true;
     }
     long long X, Y;
     if (!roundRef(double(mx) * 1024, &X) || !roundRef(double(my) * 1024, &Y)) return false;
-    const long long xi = static_cast<long long>(std::floor(X / 1024.0)), yi = static_cast<long long>(std::floor(Y / 1024.0));
+    const long long xi = static_cast<long long>(std::floor(X / 1024.0)),
+                    yi = static_cast<long long>(std::floor(Y / 1024.0));
     const double fx = double(X - xi * 1024) / 1024, fy = double(Y - yi * 1024) / 1024;
     if (flags & 2) {
         if (xi < 1 || xi > s->width - 3 || yi < 1 || yi > s->height - 3) return false;
@@ -231,7 +234,8 @@ TEST(Remap, FirstUseFromManyThreadsGivesOneResult) {
     }
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] { mzRemap(source.get(), targets[t].get(), const_cast<Map&>(map).get(), 2, nullptr); });
+        threads.emplace_back(
+            [&, t] { mzRemap(source.get(), targets[t].get(), const_cast<Map&>(map).get(), 2, nullptr); });
     for (auto& th : threads) th.join();
     expectMatchesReference(source.get(), targets[0].get(), map, 2, nullptr, 0);
     for (int t = 1; t < 4; ++t)

@@ -312,7 +312,9 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     const QString cliOut = temp_.filePath("cli-out");
     QString log;
     QCOMPARE(run({"run", "--config", QDir(bay_).filePath("Config.bin"), "--data", bay_, "--out", cliOut, "--points",
-                  pointsFile.fileName()}, &log), 0);
+                  pointsFile.fileName()},
+                 &log),
+             0);
     int compared = 0;
     for (QDirIterator it(cliOut, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
         const QString path = it.next();
@@ -365,7 +367,8 @@ void hideLeftTriangle(const QString& path) {
     QByteArray b = file.readAll();
     auto word = [&b](int at) {
         return static_cast<int32_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8 |
-                                    static_cast<uint8_t>(b[at + 2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24);
+                                    static_cast<uint8_t>(b[at + 2]) << 16 |
+                                    static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24);
     };
     const int offset = word(10), w = word(18), h = word(22);
     QVERIFY(h > 0);
@@ -385,15 +388,18 @@ void hideLeftTriangle(const QString& path) {
 void GuiTest::lostTriangleIsPlacedByHand() {
     const QString hidden = temp_.filePath("hidden");
     QVERIFY(QDir().mkpath(hidden + "/image"));
-    for (const char* name : {"Config.bin", "truth.json", "image/front.bmp", "image/rear.bmp", "image/left.bmp",
-                             "image/right.bmp"}) {
+    for (const char* name :
+         {"Config.bin", "truth.json", "image/front.bmp", "image/rear.bmp", "image/left.bmp", "image/right.bmp"}) {
         QVERIFY(QFile::copy(QDir(bay_).filePath(name), QDir(hidden).filePath(name)));
     }
     hideLeftTriangle(QDir(hidden).filePath("image/front.bmp"));
     QFile truthFile(QDir(hidden).filePath("truth.json"));
     QVERIFY(truthFile.open(QIODevice::ReadOnly));
-    const QJsonArray truth =
-        QJsonDocument::fromJson(truthFile.readAll()).object()["cameras"].toObject()["front"].toObject()["imagePoints"].toArray();
+    const QJsonArray truth = QJsonDocument::fromJson(truthFile.readAll())
+                                 .object()["cameras"]
+                                 .toObject()["front"]
+                                 .toObject()["imagePoints"]
+                                 .toArray();
     QCOMPARE(truth.size(), 6);
 
     Desk desk;

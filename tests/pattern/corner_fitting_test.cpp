@@ -116,14 +116,16 @@ TEST(CornerOrder, AnyTriangleComesOutAsAPermutationLowestFirstClockwise) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> coord(0.0f, 400.0f);
     for (int i = 0; i < 5000; ++i) {
-        const Corners in = {Point2F{coord(rng), coord(rng)}, Point2F{coord(rng), coord(rng)}, Point2F{coord(rng), coord(rng)}};
+        const Corners in = {Point2F{coord(rng), coord(rng)}, Point2F{coord(rng), coord(rng)},
+                            Point2F{coord(rng), coord(rng)}};
         Corners out = in;
         orderCorners(out);
         for (const Point2F& p : in)
             EXPECT_EQ(std::count_if(out.begin(), out.end(), [&](const Point2F& q) { return same(p, q); }),
                       std::count_if(in.begin(), in.end(), [&](const Point2F& q) { return same(p, q); }));
         EXPECT_GE(out[0].y, std::max(out[1].y, out[2].y));
-        const float cross = (out[1].x - out[0].x) * (out[2].y - out[0].y) - (out[1].y - out[0].y) * (out[2].x - out[0].x);
+        const float cross =
+            (out[1].x - out[0].x) * (out[2].y - out[0].y) - (out[1].y - out[0].y) * (out[2].x - out[0].x);
         EXPECT_GT(cross, 0.0f) << i;
         if (HasFailure()) break;
     }

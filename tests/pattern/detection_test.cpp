@@ -22,8 +22,8 @@ const std::array<Pixel, 3> kRightTriangle = {Pixel{505.5, 400.5}, Pixel{470.25, 
 void expectNear(const CameraParam& cam, int first, const std::array<Pixel, 3>& truth, double tol) {
     for (int k = 0; k < 3; ++k) {
         EXPECT_LT(distance(cam.imagePoints[first + k], truth[k]), tol)
-            << "point " << first + k << " at (" << cam.imagePoints[first + k].x << ", "
-            << cam.imagePoints[first + k].y << "), truth (" << truth[k].x << ", " << truth[k].y << ")";
+            << "point " << first + k << " at (" << cam.imagePoints[first + k].x << ", " << cam.imagePoints[first + k].y
+            << "), truth (" << truth[k].x << ", " << truth[k].y << ")";
     }
 }
 

@@ -50,8 +50,8 @@ void detectBay(const sim::RigOptions& options, Tally& tally) {
     const sim::Rig rig = sim::drawRig(options);
     for (int c = 0; c < 4; ++c) {
         const std::string where = std::string(sim::kCameraNames[c]) + " seed " + std::to_string(options.seed) + " " +
-                                  std::to_string(options.width) + "x" + std::to_string(options.height) +
-                                  " noise " + std::to_string(options.noiseSigma);
+                                  std::to_string(options.width) + "x" + std::to_string(options.height) + " noise " +
+                                  std::to_string(options.noiseSigma);
         SCOPED_TRACE(where);
         const std::vector<uint8_t> picture = sim::packedPixels(sim::renderCamera(rig, c, 2));
         const sim::CameraPoints truth = sim::cameraPoints(rig, c);
@@ -89,20 +89,22 @@ void detectBay(const sim::RigOptions& options, Tally& tally) {
                     << tri[k].y << "), corner of " << corner << " deg";
                 tally.distance.push_back(d);
                 (acute ? tally.acuteOutward : tally.outward).push_back(out);
-                (acute ? tally.maxAcuteError : tally.maxError) = std::max(acute ? tally.maxAcuteError : tally.maxError, d);
+                (acute ? tally.maxAcuteError : tally.maxError) =
+                    std::max(acute ? tally.maxAcuteError : tally.maxError, d);
             }
         }
     }
 }
 
 void report(const char* name, const Tally& tally) {
-    std::printf("%s: %d halves, %zu not found; %zu corners: median %.3f px, p95 %.3f px, max %.3f px "
-                "(acute: %.3f px); outward offset of ordinary corners: median %.3f px, mean %.3f px; "
-                "of %zu acute corners: median %.3f px\n",
-                name, tally.halves, tally.missed.size(), tally.distance.size(), percentile(tally.distance, 0.5),
-                percentile(tally.distance, 0.95), tally.maxError, tally.maxAcuteError, percentile(tally.outward, 0.5),
-                std::accumulate(tally.outward.begin(), tally.outward.end(), 0.0) / static_cast<double>(tally.outward.size()),
-                tally.acuteOutward.size(), tally.acuteOutward.empty() ? 0.0 : percentile(tally.acuteOutward, 0.5));
+    std::printf(
+        "%s: %d halves, %zu not found; %zu corners: median %.3f px, p95 %.3f px, max %.3f px "
+        "(acute: %.3f px); outward offset of ordinary corners: median %.3f px, mean %.3f px; "
+        "of %zu acute corners: median %.3f px\n",
+        name, tally.halves, tally.missed.size(), tally.distance.size(), percentile(tally.distance, 0.5),
+        percentile(tally.distance, 0.95), tally.maxError, tally.maxAcuteError, percentile(tally.outward, 0.5),
+        std::accumulate(tally.outward.begin(), tally.outward.end(), 0.0) / static_cast<double>(tally.outward.size()),
+        tally.acuteOutward.size(), tally.acuteOutward.empty() ? 0.0 : percentile(tally.acuteOutward, 0.5));
     for (const std::string& m : tally.missed) std::printf("  not found: %s\n", m.c_str());
 }
 

@@ -52,7 +52,7 @@ TEST(Threshold, NarrowCropHasNoDarkPixel) {
 
 TEST(BorderCleaning, RemovesBlobsTouchingTheEdgeAndKeepsInnerOnes) {
     GreyImage img(60, 40, 0);
-    for (int y = 0; y < 30; ++y)        // touches the top edge at one column only
+    for (int y = 0; y < 30; ++y)  // touches the top edge at one column only
         for (int x = 5; x < 25; ++x) img.at(x, y) = y == 0 && x != 10 ? 0 : 255;
     for (int y = 10; y < 20; ++y)
         for (int x = 35; x < 50; ++x) img.at(x, y) = 255;

@@ -36,7 +36,7 @@ TEST(Fisheye, ProjectsTheFloorLikeTheSimulator) {
 // A detector's tip can be 3-5 px off where the sides meet at a few degrees: the sides decide.
 TEST(CornerRefinement, FindsTheTrueCornersFromPointsPixelsOff) {
     const Bay bay(2);
-    for (int k : {0, 2}) {   // a front camera and a side camera, whose corners are the acute ones
+    for (int k : {0, 2}) {  // a front camera and a side camera, whose corners are the acute ones
         const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
         const GreyImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
         for (int trial = 0; trial < 4; ++trial) {
@@ -72,7 +72,8 @@ TEST(CornerRefinement, FindsAcuteCornersOfThinBands) {
                                           Offsets{{{0.7f, -0.5f}, {0.7f, -0.5f}, {0.7f, -0.5f}}}}) {
                 std::array<Point2F, 3> given;
                 for (int v = 0; v < 3; ++v) {
-                    given[v] = {bay.image[camera][3 * half + v].x + offset[v].x, bay.image[camera][3 * half + v].y + offset[v].y};
+                    given[v] = {bay.image[camera][3 * half + v].x + offset[v].x,
+                                bay.image[camera][3 * half + v].y + offset[v].y};
                 }
                 const auto refined = refineTriangle(grey, bay.cams[camera], given);
                 for (int v = 0; v < 3; ++v) {

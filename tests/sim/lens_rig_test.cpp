@@ -55,13 +55,11 @@ TEST(Lens, ProjectionIsTheCameraRecordsForwardModel) {
                 Vec2 px;
                 if (!projectToPixel(cam, {corner.x, corner.y, 0}, px)) continue;
                 const Mat3& r = cam.rotation;
-                const double d[3] = {corner.x - cam.position.x, corner.y - cam.position.y,
-                                     -cam.position.z};
+                const double d[3] = {corner.x - cam.position.x, corner.y - cam.position.y, -cam.position.z};
                 double p[3];
                 for (int i = 0; i < 3; ++i) p[i] = r[i][0] * d[0] + r[i][1] * d[1] + r[i][2] * d[2];
                 if (p[2] <= 0.2 * std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2])) continue;
-                const Point2F ideal{static_cast<float>(rec.f * p[0] / p[2]),
-                                    static_cast<float>(rec.f * p[1] / p[2])};
+                const Point2F ideal{static_cast<float>(rec.f * p[0] / p[2]), static_cast<float>(rec.f * p[1] / p[2])};
                 Point2F out{};
                 mzFeatureDistortion(&ideal, &out, &rec);
                 EXPECT_NEAR(out.x, px.x, 0.02);
@@ -98,8 +96,7 @@ TEST(Rig, PointOrderIsLowestFirstThenClockwiseInEveryCamera) {
                 EXPECT_GT(p[0].y, p[1].y);
                 EXPECT_GT(p[0].y, p[2].y);
                 // y points down: clockwise on screen is a positive cross product.
-                const double cross = (p[1].x - p[0].x) * (p[2].y - p[0].y) -
-                                     (p[1].y - p[0].y) * (p[2].x - p[0].x);
+                const double cross = (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
                 EXPECT_GT(cross, 0);
                 for (int i = 0; i < 3; ++i) {
                     EXPECT_EQ(side == 0, p[i].x < options.width / 2) << kCameraNames[c];

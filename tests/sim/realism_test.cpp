@@ -28,7 +28,8 @@ double channelMean(const Picture& pic, double x, double y) {
         const uint8_t* p = pic.row(py) + 3 * px;
         return (p[0] + p[1] + p[2]) / 3.0;
     };
-    return (at(x0, y0) * (1 - tx) + at(x0 + 1, y0) * tx) * (1 - ty) + (at(x0, y0 + 1) * (1 - tx) + at(x0 + 1, y0 + 1) * tx) * ty;
+    return (at(x0, y0) * (1 - tx) + at(x0 + 1, y0) * tx) * (1 - ty) +
+           (at(x0, y0 + 1) * (1 - tx) + at(x0 + 1, y0 + 1) * tx) * ty;
 }
 
 // For every outer side of a camera's two triangles, where the picture crosses half way between
@@ -67,7 +68,9 @@ std::array<double, 6> sideOffsets(const Rig& rig, int camera, const Picture& pic
                 // Half a band of at least 4 pixels keeps its middle dark through the rim's blur.
                 if (inward < 4 || outward < 4) continue;
                 const double ux = (in.x - edge.x) / inward, uy = (in.y - edge.y) / inward;
-                auto inside = [&](const Vec2& p) { return p.x > 3 && p.y > 3 && p.x < pic.width - 4 && p.y < pic.height - 4; };
+                auto inside = [&](const Vec2& p) {
+                    return p.x > 3 && p.y > 3 && p.x < pic.width - 4 && p.y < pic.height - 4;
+                };
                 if (!inside(in) || !inside(out)) continue;
                 const double floorLevel = channelMean(pic, out.x, out.y), bandLevel = channelMean(pic, in.x, in.y);
                 const double half = (floorLevel + bandLevel) / 2;
@@ -145,17 +148,16 @@ TEST_P(Effect, LeavesEveryEdgeInPlace) {
     EXPECT_GE(measured, 6);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Realism, Effect,
-    ::testing::Values(EffectCase{"rimBlur", [](Realism& r) { r.rimBlur = 2.0; }},
-                      EffectCase{"noiseGain", [](Realism& r) { r.noiseGain = 0.3; }},
-                      EffectCase{"chroma", [](Realism& r) { r.chroma = 1.0; }},
-                      EffectCase{"light", [](Realism& r) { r.light = 0.45; }},
-                      EffectCase{"shadow", [](Realism& r) { r.shadow = 0.6; }},
-                      EffectCase{"wear", [](Realism& r) { r.wear = 0.5; }},
-                      EffectCase{"glare", [](Realism& r) { r.glare = 120; }},
-                      EffectCase{"jpeg", [](Realism& r) { r.jpegQuality = 65; }}),
-    [](const ::testing::TestParamInfo<EffectCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Realism, Effect,
+                         ::testing::Values(EffectCase{"rimBlur", [](Realism& r) { r.rimBlur = 2.0; }},
+                                           EffectCase{"noiseGain", [](Realism& r) { r.noiseGain = 0.3; }},
+                                           EffectCase{"chroma", [](Realism& r) { r.chroma = 1.0; }},
+                                           EffectCase{"light", [](Realism& r) { r.light = 0.45; }},
+                                           EffectCase{"shadow", [](Realism& r) { r.shadow = 0.6; }},
+                                           EffectCase{"wear", [](Realism& r) { r.wear = 0.5; }},
+                                           EffectCase{"glare", [](Realism& r) { r.glare = 120; }},
+                                           EffectCase{"jpeg", [](Realism& r) { r.jpegQuality = 65; }}),
+                         [](const ::testing::TestParamInfo<EffectCase>& info) { return std::string(info.param.name); });
 
 std::vector<uint8_t> fileBytes(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);

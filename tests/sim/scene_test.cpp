@@ -92,10 +92,10 @@ TEST_F(RenderedBay, ThePatternDetectorFindsTheTruePoints) {
 
 TEST_F(RenderedBay, PicturesShowFloorSkyAndTheImageCircle) {
     const Picture& front = pictures_[kFront];
-    EXPECT_EQ(grey(front, 0, 0), 0);                                   // outside the circle
+    EXPECT_EQ(grey(front, 0, 0), 0);                                  // outside the circle
     EXPECT_GT(grey(front, front.width / 2, front.height - 20), 150);  // floor near the car
     const uint8_t* sky = front.row(8) + 3 * (front.width / 2);
-    EXPECT_GT(sky[0], sky[2]);                                         // bluish above the horizon
+    EXPECT_GT(sky[0], sky[2]);  // bluish above the horizon
 }
 
 TEST(Render, SameBytesWhateverTheThreadCount) {
@@ -132,10 +132,10 @@ TEST(CarMask, CarriesZoneCodesSharesAndTheVehicle) {
         const uint8_t* p = m.row(y) + 3 * x;
         return std::array<int, 3>{p[0], p[1], p[2]};
     };
-    EXPECT_EQ(code(200, 10), (std::array<int, 3>{0, 0, 0}));        // front band
-    EXPECT_EQ(code(200, 470), (std::array<int, 3>{255, 255, 0}));   // rear band
-    EXPECT_EQ(code(10, 280), (std::array<int, 3>{255, 0, 0}));      // left side
-    EXPECT_EQ(code(390, 280), (std::array<int, 3>{0, 255, 0}));     // right side
+    EXPECT_EQ(code(200, 10), (std::array<int, 3>{0, 0, 0}));       // front band
+    EXPECT_EQ(code(200, 470), (std::array<int, 3>{255, 255, 0}));  // rear band
+    EXPECT_EQ(code(10, 280), (std::array<int, 3>{255, 0, 0}));     // left side
+    EXPECT_EQ(code(390, 280), (std::array<int, 3>{0, 255, 0}));    // right side
     // Front-left corner: mostly the front camera straight ahead of the vehicle's corner, the left
     // camera straight beside it.
     EXPECT_EQ(code(150, 10)[2], 1);
@@ -159,11 +159,11 @@ TEST(CarMask, FullTopViewIsStoredWithTheFrontFacingLeft) {
     EXPECT_EQ(m.width, 720);
     EXPECT_EQ(m.height, 480);
     auto at = [&](int x, int y) { return m.row(y) + 3 * x; };
-    EXPECT_EQ(at(5, 240)[0], 0);      // left of the car: the front band
+    EXPECT_EQ(at(5, 240)[0], 0);  // left of the car: the front band
     EXPECT_EQ(at(5, 240)[1], 0);
     EXPECT_EQ(at(715, 240)[0], 255);  // right of the car: the rear band
     EXPECT_EQ(at(715, 240)[1], 255);
-    EXPECT_EQ(at(360, 5)[0], 0);      // above the car: the vehicle's right side
+    EXPECT_EQ(at(360, 5)[0], 0);  // above the car: the vehicle's right side
     EXPECT_EQ(at(360, 5)[1], 255);
     EXPECT_EQ(at(360, 475)[0], 255);  // below: its left side
     EXPECT_EQ(at(360, 475)[1], 0);
@@ -184,8 +184,7 @@ TEST(Scene, ConfigurationDescribesTheInstallation) {
         EXPECT_EQ(mv.name, names[i]);
         EXPECT_LE(mv.width, 1280);
         EXPECT_LE(mv.height, 800);
-        EXPECT_EQ(cfg.carImages[i].pixels.size(),
-                  static_cast<size_t>(format::paddedImageSize(mv.width, mv.height)));
+        EXPECT_EQ(cfg.carImages[i].pixels.size(), static_cast<size_t>(format::paddedImageSize(mv.width, mv.height)));
         for (int32_t id : mv.lutIds) EXPECT_GT(id, 0);
     }
     EXPECT_EQ(cfg.multiviews[0].flags & 0x8000u, 0x8000u);
@@ -219,8 +218,8 @@ TEST(Scene, WritesTheSameBytesTwiceAndRefusesABadBay) {
     const Rig rig = drawRig(o);
     writeScene(base / "a", rig);
     writeScene(base / "b", rig);
-    for (const char* f : {"Config.bin", "truth.json", "image/front.bmp", "image/rear.bmp",
-                          "image/left.bmp", "image/right.bmp", "image/quad.bmp"}) {
+    for (const char* f : {"Config.bin", "truth.json", "image/front.bmp", "image/rear.bmp", "image/left.bmp",
+                          "image/right.bmp", "image/quad.bmp"}) {
         const std::vector<uint8_t> a = readFile(base / "a" / f);
         ASSERT_FALSE(a.empty()) << f;
         EXPECT_EQ(a, readFile(base / "b" / f)) << f;

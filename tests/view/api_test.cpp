@@ -116,9 +116,8 @@ TEST(TopviewParam, WorkedExample) {
     const std::vector<int> v = rects(mzMakeTopviewParam, p, &length);
     EXPECT_EQ(72, length);
     // L 156, R 248, T 184, B 416, halved.
-    const std::vector<int> expected = {78, 0, 46, 92,  0, 0, 78, 92,     0, 92, 78, 116,  0, 208, 78, 92,
-                                       78, 208, 46, 92, 124, 208, 76, 92, 124, 92, 76, 116, 124, 0, 76, 92,
-                                       78, 92, 46, 116};
+    const std::vector<int> expected = {78, 0,  46,  92,  0,  0,  78,  92, 0,  92,  78,  116, 0,  208, 78, 92, 78, 208,
+                                       46, 92, 124, 208, 76, 92, 124, 92, 76, 116, 124, 0,   76, 92,  78, 92, 46, 116};
     EXPECT_EQ(expected, v);
 }
 
@@ -128,8 +127,8 @@ TEST(TopviewParam, FullVariantLaysTheVehicleAcross) {
     MultiviewParam p = param(600, 400, 300, 200);
     const std::vector<int> v = rects(mzMakeFullTopviewParam, p, nullptr);
     const int L = 184 / 2, R = 416 / 2, T = 156 / 2, B = 248 / 2;
-    EXPECT_EQ((std::vector<int>{0, T, L, B - T}), std::vector<int>(v.begin(), v.begin() + 4));  // front
-    EXPECT_EQ((std::vector<int>{L, T, R - L, B - T}), std::vector<int>(v.begin() + 32, v.end()));  // vehicle
+    EXPECT_EQ((std::vector<int>{0, T, L, B - T}), std::vector<int>(v.begin(), v.begin() + 4));              // front
+    EXPECT_EQ((std::vector<int>{L, T, R - L, B - T}), std::vector<int>(v.begin() + 32, v.end()));           // vehicle
     EXPECT_EQ((std::vector<int>{R, T, 300 - R, B - T}), std::vector<int>(v.begin() + 16, v.begin() + 20));  // rear
 }
 
@@ -137,9 +136,9 @@ TEST(TopviewParam, RectangleBeyondTheViewIsClamped) {
     // Centre near the left edge: L clamps to 0, the left-hand rectangles have no width.
     MultiviewParam p = param(400, 600, 20, 300);
     const std::vector<int> v = rects(mzMakeTopviewParam, p, nullptr);
-    EXPECT_EQ(0, v[4 + 2]);    // front-left corner width
-    EXPECT_EQ(0, v[8 + 2]);    // left side width
-    EXPECT_EQ(0, v[32]);       // vehicle x
+    EXPECT_EQ(0, v[4 + 2]);  // front-left corner width
+    EXPECT_EQ(0, v[8 + 2]);  // left side width
+    EXPECT_EQ(0, v[32]);     // vehicle x
     // left = -26 with remainder -2 gets 4 - (-2) added: -20, so the vehicle ends at 72.
     EXPECT_EQ(72 / 2, v[34]);
 }

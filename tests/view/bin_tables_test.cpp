@@ -44,8 +44,8 @@ TEST(BinView, WholeAndSubPixelRounding) {
     const Bytes sub = view(map, 3, 2, 1);
     EXPECT_EQ(s16(at(sub, 3, 2, 0, 1, 4)), 672);
     EXPECT_EQ(s16(at(sub, 3, 2, 0, 1, 4) + 2), 648);
-    EXPECT_EQ(s16(at(sub, 3, 2, 1, 1, 4) + 2), 616);   // odd field: one source row lower
-    EXPECT_EQ(s16(at(sub, 3, 2, 0, 0, 4) + 2), 672);   // 21.0: odd integer part
+    EXPECT_EQ(s16(at(sub, 3, 2, 1, 1, 4) + 2), 616);  // odd field: one source row lower
+    EXPECT_EQ(s16(at(sub, 3, 2, 0, 0, 4) + 2), 672);  // 21.0: odd integer part
     EXPECT_EQ(s16(at(sub, 3, 2, 1, 0, 4) + 2), 640);
     EXPECT_EQ(s16(at(sub, 3, 2, 1, 2, 4) + 2), 16 - 64);  // 0 <= y < 1 in the odd field
     EXPECT_EQ(s16(at(sub, 3, 2, 0, 2, 4) + 2), 16);
@@ -66,9 +66,9 @@ TEST(BinView, MissingEntriesInBothWidths) {
         EXPECT_FALSE(missing(&half[20]));
     }
     const Bytes half = view({{10.4f, 21.0f}, {-1.0f, -0.5f}}, 2, 1, 0, true);
-    EXPECT_EQ(s16(&half[0]), 320);   // 5.2
-    EXPECT_EQ(s16(&half[4]), -64);   // -0.5 rounds to -1
-    EXPECT_EQ(s16(&half[2]), 704);   // y as in the full-width table
+    EXPECT_EQ(s16(&half[0]), 320);  // 5.2
+    EXPECT_EQ(s16(&half[4]), -64);  // -0.5 rounds to -1
+    EXPECT_EQ(s16(&half[2]), 704);  // y as in the full-width table
 }
 
 // Rows are packed four entries at a time where all four allow it; any mix of ordinary, missing,
@@ -76,15 +76,17 @@ TEST(BinView, MissingEntriesInBothWidths) {
 // one).
 TEST(BinView, EntriesPackedTogetherEqualEntriesPackedAlone) {
     std::mt19937 random(3);
-    const float odd[] = {-1.0f, -1.5f, -0.0f, 0.0f, -3.0f, 4194303.5f, 4194304.0f, 1e9f, NAN, INFINITY, 0.49999997f,
-                         1.0f, 2.9999998f};
+    const float odd[] = {-1.0f, -1.5f, -0.0f,    0.0f,        -3.0f, 4194303.5f, 4194304.0f,
+                         1e9f,  NAN,   INFINITY, 0.49999997f, 1.0f,  2.9999998f};
     const int width = 63, height = 6;
     std::vector<Point2F> map(width * height);
     for (size_t i = 0; i < map.size(); ++i) {
         const int kind = static_cast<int>(random() % 8);
         if (kind == 0) map[i] = {-1.0f, -1.0f};
         else if (kind == 1) map[i] = {odd[random() % 13], odd[random() % 13]};
-        else map[i] = {std::uniform_real_distribution<float>(0, 720)(random), std::uniform_real_distribution<float>(0, 480)(random)};
+        else
+            map[i] = {std::uniform_real_distribution<float>(0, 720)(random),
+                      std::uniform_real_distribution<float>(0, 480)(random)};
     }
     for (const int mode : {0, 1}) {
         Bytes table(4 * map.size());
@@ -181,7 +183,8 @@ TEST(BinMask, KeyColoursAndPackedColours) {
 }
 
 TEST(BinMask, LumaChromaWords) {
-    const Bytes mask = maskOf(4, {{255, 0, 0, 0, 255, 0, 0, 0, 0, 255, 255, 0}, {255, 0, 128, 0, 255, 9, 0, 0, 0, 0, 0, 0},
+    const Bytes mask = maskOf(4, {{255, 0, 0, 0, 255, 0, 0, 0, 0, 255, 255, 0},
+                                  {255, 0, 128, 0, 255, 9, 0, 0, 0, 0, 0, 0},
                                   {16, 32, 48, 16, 32, 48, 16, 32, 48, 200, 100, 50}});
     const Bytes w = maskWords(mzMakeBinMaskYCbCr, mzMakeBinMaskYCbCrLen, 4, 3, mask);
     const Bytes keys = {0x02, 0xFF, 0x06, 0xFF, 0x00, 0x00, 0x04, 0x00};
@@ -215,7 +218,7 @@ TEST(BinPoints, EveryPointOfEveryCameraFitsTheCallersBuffer) {
     int len = 0;
     mzMakeBinIPoint(cams, out.data(), &len);
     EXPECT_EQ(len, 320);
-    EXPECT_EQ(s16(&out[4 * 23]), 104);    // camera 1, point 3: 103.5 rounds up
+    EXPECT_EQ(s16(&out[4 * 23]), 104);     // camera 1, point 3: 103.5 rounds up
     EXPECT_EQ(s16(&out[4 * 23 + 2]), -4);  // -3.5 rounds away from zero
     mzMakeBinWPoint(cams, out.data(), &len);
     EXPECT_EQ(len, 320);

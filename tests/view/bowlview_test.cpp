@@ -38,8 +38,8 @@ struct BowlRig {
     MultiviewParam param{};
 };
 
-std::unique_ptr<BowlRig> makeBowlRig(int width, int height, uint32_t flags, const double eye[3],
-                                     const double target[3], double fovDeg = 90) {
+std::unique_ptr<BowlRig> makeBowlRig(int width, int height, uint32_t flags, const double eye[3], const double target[3],
+                                     double fovDeg = 90) {
     auto b = std::make_unique<BowlRig>();
     b->rig = mztest::makeViewRig(width, height, 30.0f, flags, 0);
     for (int c = 0; c < 4; ++c) b->cameras[c] = b->rig->cameras[c];
@@ -190,7 +190,8 @@ TEST(BowlviewGeometry, FarWallShowsWhatTheCamerasSeeAtItsHeight) {
                 if (p[2] <= 0) continue;
                 const double lateral = std::hypot(p[0], p[1]), theta = std::atan2(lateral, p[2]);
                 const CameraParam& cam = rig.cameras[c];
-                const double px = cam.cx + cam.fx * p[0] * theta / lateral, py = cam.cy + cam.fy * p[1] * theta / lateral;
+                const double px = cam.cx + cam.fx * p[0] * theta / lateral,
+                             py = cam.cy + cam.fy * p[1] * theta / lateral;
                 worst = std::max(worst, std::hypot(px - s[0], py - s[1]));
                 ++checked;
             }
@@ -323,8 +324,8 @@ std::vector<uint8_t> referenceApply(const mz::BowlviewInternals& in, uint32_t fl
 }
 
 TEST(BowlviewApply, BothKindsMatchTheRemapAndStitch) {
-    const std::vector<uint8_t> p[4] = {noisePicture(720, 480, 1), noisePicture(720, 480, 2),
-                                       noisePicture(720, 480, 3), noisePicture(720, 480, 4)};
+    const std::vector<uint8_t> p[4] = {noisePicture(720, 480, 1), noisePicture(720, 480, 2), noisePicture(720, 480, 3),
+                                       noisePicture(720, 480, 4)};
     const std::vector<uint8_t>* pictures[4] = {&p[0], &p[1], &p[2], &p[3]};
     for (const int kind : {1, 2})
         for (const uint32_t flags : {0u, 0x4001u}) {

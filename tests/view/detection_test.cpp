@@ -134,8 +134,7 @@ TEST(MarkerDetection, FindsBothRingsInTheirOrderWithTheMarkerTriangle) {
     // centres of the boundary's dark pixels, half a pixel inside the edge, which moves a 60 degree
     // corner about a pixel toward the centroid; the smoothing rounds the corners a little more.
     const std::array<Pt, 6> order = {left[2], left[0], left[1], right[1], right[2], right[0]};
-    for (int i = 0; i < 6; ++i)
-        EXPECT_LT(std::hypot(c.image[i].x - order[i].x, c.image[i].y - order[i].y), 2.0) << i;
+    for (int i = 0; i < 6; ++i) EXPECT_LT(std::hypot(c.image[i].x - order[i].x, c.image[i].y - order[i].y), 2.0) << i;
     const float h = -std::sqrt(3.0f) / 2 * 800;
     const std::array<Point2F, 6> world = {{{800, 0}, {0, 0}, {400, h}, {0, 0}, {400, h}, {800, 0}}};
     for (int i = 0; i < 6; ++i) {

@@ -14,8 +14,9 @@ struct Grid {
     std::vector<const uint8_t*> pixelRows;
     std::vector<int*> labelRows, contourRows;
 
-    Grid(int w, int h) : width(w), height(h), pixels(h, std::vector<uint8_t>(w, 255)),
-                         labels(h, std::vector<int>(w, 99)), contour(h, std::vector<int>(w, 99)) {}
+    Grid(int w, int h)
+        : width(w), height(h), pixels(h, std::vector<uint8_t>(w, 255)), labels(h, std::vector<int>(w, 99)),
+          contour(h, std::vector<int>(w, 99)) {}
 
     int run(bool withContour = true) {
         pixelRows.clear();

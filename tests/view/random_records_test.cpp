@@ -20,8 +20,7 @@ struct RandomRecords {
     float uniform(float a, float b) { return std::uniform_real_distribution<float>(a, b)(rng); }
     int below(int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); }
 
-    void camera(CameraParam& cam, Point2F* image, Point2F* world)
-    {
+    void camera(CameraParam& cam, Point2F* image, Point2F* world) {
         static const float kExtremes[] = {0.0f, -1.0f, 1e30f, -1e30f, 1e-30f, 100000.0f};
         cam = CameraParam{};
         cam.f = uniform(50, 400);
@@ -35,26 +34,23 @@ struct RandomRecords {
         cam.c3 = uniform(-0.1f, 0.1f);
         cam.width = 16 + below(100);
         cam.height = 16 + below(80);
-        cam.pointCount = below(7); // 0..6: also fewer than the four pairs a homography needs
+        cam.pointCount = below(7);  // 0..6: also fewer than the four pairs a homography needs
         cam.imagePoints = image;
         cam.worldPoints = world;
         for (int i = 0; i < 6; ++i) {
             image[i] = {uniform(0, 100), uniform(0, 80)};
             world[i] = {uniform(-3000, 3000), uniform(-3000, 3000)};
         }
-        if (below(4) == 0)
-            (&cam.f)[below(19)] = kExtremes[below(6)]; // one lens value broken
+        if (below(4) == 0) (&cam.f)[below(19)] = kExtremes[below(6)];  // one lens value broken
     }
 };
 
-TEST(RandomRecords, StitchedViewStaysInsideItsBuffers)
-{
+TEST(RandomRecords, StitchedViewStaysInsideItsBuffers) {
     RandomRecords r(9);
     for (int trial = 0; trial < 150; ++trial) {
         CameraParam cams[4];
         Point2F image[4][6], world[4][6];
-        for (int c = 0; c < 4; ++c)
-            r.camera(cams[c], image[c], world[c]);
+        for (int c = 0; c < 4; ++c) r.camera(cams[c], image[c], world[c]);
         MultiviewParam mv{};
         mv.flags = static_cast<uint32_t>(r.below(4)) | (r.below(2) ? MZ_MV_ROTATED : 0u) |
                    (r.below(2) ? MZ_MV_SHOW_BLEND : 0u);
@@ -78,8 +74,8 @@ TEST(RandomRecords, StitchedViewStaysInsideItsBuffers)
         EXPECT_TRUE(init == 0 || init == -1);
         // Every camera picture has the front camera's size; the output holds either orientation.
         const std::vector<uint8_t> src(static_cast<size_t>(stride(cams[0].width)) * cams[0].height, 77);
-        std::vector<uint8_t> out(static_cast<size_t>(std::max(stride(mv.width) * mv.height,
-                                                              stride(mv.height) * mv.width)));
+        std::vector<uint8_t> out(
+            static_cast<size_t>(std::max(stride(mv.width) * mv.height, stride(mv.height) * mv.width)));
         mzMultiviewApply(h, src.data(), src.data(), src.data(), src.data(), out.data());
         for (int c = 0; c < 4; ++c) {
             int n = 0;
@@ -95,8 +91,8 @@ TEST(RandomRecords, StitchedViewStaysInsideItsBuffers)
         }
         const std::vector<uint8_t> car(static_cast<size_t>(stride(mv.width)) * mv.height, 5);
         mzMultiviewSetImage(h, mv.width, mv.height, car.data(), 0xCC0020, 0, 0, 0, 0);
-        mzMultiviewSetImage(h, mv.width, mv.height, car.data(), 0, r.below(200) - 50, r.below(200) - 50,
-                            r.below(100), r.below(100));
+        mzMultiviewSetImage(h, mv.width, mv.height, car.data(), 0, r.below(200) - 50, r.below(200) - 50, r.below(100),
+                            r.below(100));
         const float delta[6] = {r.uniform(-5, 5), r.uniform(-5, 5), r.uniform(-5, 5),
                                 r.uniform(-5, 5), r.uniform(-5, 5), r.uniform(-5, 5)};
         mzMultiviewAdjustCameraPose(h, &mv, delta, r.below(6) - 1);
@@ -105,8 +101,7 @@ TEST(RandomRecords, StitchedViewStaysInsideItsBuffers)
     }
 }
 
-TEST(RandomRecords, SingleViewStaysInsideItsBuffers)
-{
+TEST(RandomRecords, SingleViewStaysInsideItsBuffers) {
     RandomRecords r(4);
     for (int trial = 0; trial < 150; ++trial) {
         CameraParam cam;
@@ -152,4 +147,4 @@ TEST(RandomRecords, SingleViewStaysInsideItsBuffers)
     }
 }
 
-} // namespace
+}  // namespace

@@ -194,14 +194,14 @@ TEST(StitchPlan, StitchingFromThePicturesEqualsStitchingCompactLayersWithEitherK
             }
             const std::size_t bytes = mz::rowBytes(view.outWidth()) * view.outHeight();
             std::vector<uint8_t> want(bytes);
-            mz::stitch(plan, view.outWidth(), {compact[0].data(), compact[1].data(), compact[2].data(), compact[3].data()},
-                       want.data());
+            mz::stitch(plan, view.outWidth(),
+                       {compact[0].data(), compact[1].data(), compact[2].data(), compact[3].data()}, want.data());
             for (const bool vector : samplingKernels()) {
                 mz::setVectorSampling(vector);
                 std::vector<uint8_t> got(bytes);
                 mz::stitchPictures(plan, view.outWidth(),
-                                   {pictures[0].data(), pictures[1].data(), pictures[2].data(), pictures[3].data()}, kSrcW,
-                                   mz::Interp::kBilinear, got.data());
+                                   {pictures[0].data(), pictures[1].data(), pictures[2].data(), pictures[3].data()},
+                                   kSrcW, mz::Interp::kBilinear, got.data());
                 EXPECT_EQ(got, want) << "rotated " << rotated << " tint " << tint << " vector " << vector;
             }
             mz::setVectorSampling(true);

@@ -64,7 +64,8 @@ public:
                 const uint8_t* code = in.blendMap + 3 * (r * W + col);
                 uint8_t* d = &work[3 * (r * W + col)];
                 stitchPixel(code, r, col, d);
-                if ((flags & 0x4000u) && code[2] > 0 && code[2] < 255) d[2] = static_cast<uint8_t>((code[2] + d[2]) >> 1);
+                if ((flags & 0x4000u) && code[2] > 0 && code[2] < 255)
+                    d[2] = static_cast<uint8_t>((code[2] + d[2]) >> 1);
             }
         const bool rotated = flags & 0x8000u;
         const int ow = rotated ? H : W, oh = rotated ? W : H;
@@ -175,7 +176,8 @@ TEST(TopviewApply, NothingBeforeInitAndUnseenPixelsAreRed) {
     Pictures pics;
     Handle h;
     std::vector<uint8_t> out(stride(200) * 300, 7);
-    EXPECT_EQ(0, mzMultiviewApply(h.h, pics.p[0].data(), pics.p[2].data(), pics.p[3].data(), pics.p[1].data(), out.data()));
+    EXPECT_EQ(
+        0, mzMultiviewApply(h.h, pics.p[0].data(), pics.p[2].data(), pics.p[3].data(), pics.p[1].data(), out.data()));
     EXPECT_EQ(std::vector<uint8_t>(stride(200) * 300, 7), out);
 
     // A camera without point pairs sees nothing: its zone is the fill colour.
@@ -376,12 +378,13 @@ TEST(TopviewExport, MaskInEveryFormatOnKnownCodes) {
         return m[i] | m[i + 1] << 8;
     };
     EXPECT_EQ(0, word16(m16, 0, 100));
-    EXPECT_EQ(2, word16(m16, 150, 10));            // left side (255, 0, 0)
-    EXPECT_EQ(0x4328, word16(m16, 150, 100));      // vehicle, 4-4-4 colour with bit 3
-    EXPECT_EQ(6, word16(m16, 150, 190));           // right side (0, 255, 0)
+    EXPECT_EQ(2, word16(m16, 150, 10));        // left side (255, 0, 0)
+    EXPECT_EQ(0x4328, word16(m16, 150, 100));  // vehicle, 4-4-4 colour with bit 3
+    EXPECT_EQ(6, word16(m16, 150, 190));       // right side (0, 255, 0)
     EXPECT_EQ(0xFF02, word16(myc, 150, 10));
     const size_t i32 = 4 * (75 * 200 + 100);
-    EXPECT_EQ((std::vector<uint8_t>{8, 0x20, 0x30, 0x40}), std::vector<uint8_t>(m32.begin() + i32, m32.begin() + i32 + 4));
+    EXPECT_EQ((std::vector<uint8_t>{8, 0x20, 0x30, 0x40}),
+              std::vector<uint8_t>(m32.begin() + i32, m32.begin() + i32 + 4));
     // The mask is written only for the exact length.
     std::vector<uint8_t> buf(200 * 300 * 2 + 8, 0x77);
     EXPECT_EQ(0, mzMultiviewGetMask(h.h, buf.data(), static_cast<int>(buf.size()), 0));
@@ -598,8 +601,8 @@ TEST(TopviewInit, BadRecordsDoNotCrash) {
     rig->param.height = 30;
     Pictures pics;
     std::vector<uint8_t> small(stride(20) * 30, 9);
-    EXPECT_EQ(0, mzMultiviewApply(h.h, pics.p[0].data(), pics.p[2].data(), pics.p[3].data(), pics.p[1].data(),
-                                  small.data()));
+    EXPECT_EQ(
+        0, mzMultiviewApply(h.h, pics.p[0].data(), pics.p[2].data(), pics.p[3].data(), pics.p[1].data(), small.data()));
     EXPECT_EQ(std::vector<uint8_t>(stride(20) * 30, 9), small);
 }
 
