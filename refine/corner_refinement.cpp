@@ -41,7 +41,7 @@ double norm(Vec a) { return std::hypot(a.x, a.y); }
 
 bool finite(Vec v) { return std::isfinite(v.x) && std::isfinite(v.y); }
 
-bool sample(const GreyImage& img, double x, double y, double& value) {
+bool sample(const GreyFloatImage& img, double x, double y, double& value) {
     if (!(x >= 0 && y >= 0 && x <= img.width - 1.001 && y <= img.height - 1.001)) return false;
     const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
     const double fx = x - x0, fy = y - y0;
@@ -68,7 +68,7 @@ struct Line {
 
 // Where the picture brightens from the dark frame to the floor along the profile (outward), in
 // pixels from the profile's middle; false when no edge is strong enough.
-bool outerEdge(const GreyImage& img, Vec middle, Vec outward, double& offset) {
+bool outerEdge(const GreyFloatImage& img, Vec middle, Vec outward, double& offset) {
     constexpr int kCount = static_cast<int>(2 * kProfileReach / kProfileStep) + 1;
     double values[kCount];
     for (int k = 0; k < kCount; ++k) {
@@ -173,7 +173,7 @@ bool acrossSide(const CameraParam& cam, Vec q, Vec along, Vec normal, Vec& pixel
 }
 
 // The outer side from corner a to corner b, the third corner lying inside.
-std::vector<EdgePoint> sideEdgePoints(const GreyImage& img, const CameraParam& cam, Vec a, Vec b, Vec inner,
+std::vector<EdgePoint> sideEdgePoints(const GreyFloatImage& img, const CameraParam& cam, Vec a, Vec b, Vec inner,
                                       int& tried) {
     std::vector<EdgePoint> points;
     const Vec along = b - a;
@@ -230,7 +230,8 @@ double normalCdf(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
 double normalPdf(double x) { return std::exp(-0.5 * x * x) / std::sqrt(2 * kPi<double>); }
 
 // Band width across the side on screen, pixels, from the profiles' inner edges; 0 when unknown.
-double bandOnScreen(const GreyImage& img, const CameraParam& cam, const Line& line, Vec a, Vec b, Vec outwardNormal) {
+double bandOnScreen(const GreyFloatImage& img, const CameraParam& cam, const Line& line, Vec a, Vec b,
+                    Vec outwardNormal) {
     std::vector<double> widths;
     const Vec along = b - a;
     for (int i = 0; i < 9; ++i) {
@@ -261,7 +262,7 @@ double bandOnScreen(const GreyImage& img, const CameraParam& cam, const Line& li
     return widths[widths.size() / 2];
 }
 
-double sideBand(const GreyImage& img, const CameraParam& cam, const Line& line, Vec a, Vec b, Vec inner) {
+double sideBand(const GreyFloatImage& img, const CameraParam& cam, const Line& line, Vec a, Vec b, Vec inner) {
     Vec normal{-line.direction.y, line.direction.x};
     if (dot(inner - line.point, normal) > 0) normal = -1.0 * normal;
     return bandOnScreen(img, cam, line, a, b, normal);
@@ -276,7 +277,7 @@ struct StripLevels {
 
 // Refits one side's line from the strip's pixels; false (the line unchanged) when the model does
 // not settle.
-bool fitSideModel(const GreyImage& img, const CameraParam& cam, Line& line, Vec a, Vec b, Vec inner, double band,
+bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line, Vec a, Vec b, Vec inner, double band,
                   const Line& before, double bandBefore, const Line& after, double bandAfter, const StripLevels* fixed,
                   double bandGuess, StripLevels& found) {
     Vec normal{-line.direction.y, line.direction.x};
@@ -626,7 +627,7 @@ void unitIdealToPixel(const CameraParam& cam, double ix, double iy, double& px, 
     distortIdeal(cam, ix * cam.f, iy * cam.f, &px, &py);
 }
 
-std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const CameraParam& cam,
+std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const CameraParam& cam,
                                                const std::array<Point2F, 3>& corners) {
     std::array<CornerRefinement, 3> out;
     std::array<Vec, 3> ideal;
@@ -756,8 +757,8 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyImage& img, const Camer
     return out;
 }
 
-GreyImage greyFromBgr(std::span<const uint8_t> rows, int width, int height) {
-    GreyImage img;
+GreyFloatImage greyFromBgr(std::span<const uint8_t> rows, int width, int height) {
+    GreyFloatImage img;
     if (width <= 0 || height <= 0) return img;
     const size_t stride = MZ_ROW_STRIDE24(static_cast<size_t>(width));
     if (rows.size() < stride * height) return img;

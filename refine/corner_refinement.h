@@ -13,7 +13,7 @@
 
 namespace mz::refine {
 
-struct GreyImage {
+struct GreyFloatImage {
     int width = 0;
     int height = 0;
     std::vector<float> pixels;  // row-major, top row first
@@ -21,7 +21,7 @@ struct GreyImage {
 
 // Mean of the three channels of 24-bit rows padded to 4 bytes, top row first. An empty image
 // when the buffer is shorter than width x height pixels.
-GreyImage greyFromBgr(std::span<const uint8_t> rows, int width, int height);
+GreyFloatImage greyFromBgr(std::span<const uint8_t> rows, int width, int height);
 
 enum class CornerVerdict {
     kRefined,       // moved to the intersection of the fitted sides
@@ -50,7 +50,7 @@ inline constexpr float kMaxSideShift = 5.0f;
 inline constexpr float kMaxSideRms = 0.5f;
 
 // Refines one triangle's three outer corners (pixels of the distorted picture).
-std::array<CornerRefinement, 3> refineTriangle(const GreyImage& image, const CameraParam& camera,
+std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& image, const CameraParam& camera,
                                                const std::array<Point2F, 3>& corners);
 
 // Distorted pixel to the ideal plane at focal length 1, through the inverse of the forward

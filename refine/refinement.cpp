@@ -12,7 +12,7 @@ void refineCorners(CameraParam* cameras, const std::array<std::span<const uint8_
         for (int i = 0; i < 6; ++i)
             corners[i] = {cam.imagePoints[i], cam.imagePoints[i], 0, 0, CornerVerdict::kNoPicture};
         if (cam.pointCount < 6 || pictures[k].empty()) continue;
-        const GreyImage grey = greyFromBgr(pictures[k], cam.width, cam.height);
+        const GreyFloatImage grey = greyFromBgr(pictures[k], cam.width, cam.height);
         for (int half = 0; half < 2; ++half) {
             const std::array<Point2F, 3> given = {cam.imagePoints[3 * half], cam.imagePoints[3 * half + 1],
                                                   cam.imagePoints[3 * half + 2]};

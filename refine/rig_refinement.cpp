@@ -51,7 +51,8 @@ Use allCorners() {
     return use;
 }
 
-struct Rig {
+// What the joint fit solves for: the four poses and the four triangles on the floor.
+struct RigUnknowns {
     std::array<Pose, kRigCameras> poses{};
     std::array<TrianglePose, kRigTriangles> triangles{};
     std::array<Vertices, kRigTriangles> shapes{};  // the triangle in its own frame
@@ -66,7 +67,7 @@ std::array<double, 2> floorPoint(const CameraParam& cam, int i) {
     return {cam.worldPoints[i].x, -static_cast<double>(cam.worldPoints[i].y)};
 }
 
-std::array<double, 2> vertexOnFloor(const Rig& rig, int t, int v) {
+std::array<double, 2> vertexOnFloor(const RigUnknowns& rig, int t, int v) {
     const TrianglePose& p = rig.triangles[t];
     const double c = std::cos(p[2]), s = std::sin(p[2]);
     const auto& q = rig.shapes[t][v];
@@ -75,7 +76,7 @@ std::array<double, 2> vertexOnFloor(const Rig& rig, int t, int v) {
 
 // The triangles where the calibration library put them: each fitted, with its known shape and
 // the turning sense the two cameras' points show, to the mean of both cameras' world points.
-bool placeTriangles(const CameraParam* cams, int shape, double size, Rig& rig) {
+bool placeTriangles(const CameraParam* cams, int shape, double size, RigUnknowns& rig) {
     for (int t = 0; t < kRigTriangles; ++t) {
         std::array<std::array<double, 2>, 3> seen{};
         for (int v = 0; v < 3; ++v) {
@@ -133,14 +134,15 @@ struct CornerCost {
     }
 };
 
-double cornerResidual(const CameraParam& cam, const Pose& pose, const Rig& rig, int t, int v, Point2F observed) {
+double cornerResidual(const CameraParam& cam, const Pose& pose, const RigUnknowns& rig, int t, int v,
+                      Point2F observed) {
     const auto w = vertexOnFloor(rig, t, v);
     double px, py;
     if (!floorToPixel(cam, pose.data(), w[0], w[1], &px, &py)) return INFINITY;
     return std::hypot(px - observed.x, py - observed.y);
 }
 
-void reprojection(const CameraParam* cams, const Rig& rig, RigFigures& figures) {
+void reprojection(const CameraParam* cams, const RigUnknowns& rig, RigFigures& figures) {
     for (int k = 0; k < kRigCameras; ++k) figures.cameras[k] = CameraFigures{};
     for (int t = 0; t < kRigTriangles; ++t) {
         for (int side = 0; side < 2; ++side) {
@@ -194,7 +196,7 @@ bool usable(const CameraParam* cams) {
     return true;
 }
 
-void turn(Rig& rig, double degrees) {
+void turn(RigUnknowns& rig, double degrees) {
     const double c = std::cos(degrees * kDeg), s = std::sin(degrees * kDeg);
     auto rotate = [&](double& x, double& y) {
         const double nx = c * x - s * y, ny = s * x + c * y;
@@ -211,7 +213,7 @@ void turn(Rig& rig, double degrees) {
     }
 }
 
-void shift(Rig& rig, double dx, double dy) {
+void shift(RigUnknowns& rig, double dx, double dy) {
     for (Pose& p : rig.poses) {
         p[kPosX] += dx;
         p[kPosY] += dy;
@@ -223,7 +225,7 @@ void shift(Rig& rig, double dx, double dy) {
 }
 
 // The origin midway between the side cameras across and between front and rear camera along.
-void centre(Rig& rig) {
+void centre(RigUnknowns& rig) {
     const double cx = (rig.poses[3][kPosX] + rig.poses[2][kPosX]) / 2;
     const double cy = (rig.poses[0][kPosY] + rig.poses[1][kPosY]) / 2;
     shift(rig, -cx, -cy);
@@ -231,7 +233,7 @@ void centre(Rig& rig) {
 
 // The frame the calibration writes: the line from the front-left to the front-right triangle
 // runs along +x, then centred; then the operator's turn, centring and shifts.
-void fixFrame(Rig& rig, const CalibAdjust* adjust) {
+void fixFrame(RigUnknowns& rig, const CalibAdjust* adjust) {
     double c1[2] = {}, c2[2] = {};
     for (int v = 0; v < 3; ++v) {
         const auto a = vertexOnFloor(rig, 0, v), b = vertexOnFloor(rig, 1, v);
@@ -266,7 +268,7 @@ bool pixelToFloor(const CameraParam& cam, const Pose& pose, Point2F pixel, doubl
     return finite(x) && finite(y);
 }
 
-void writeBack(CameraParam* cams, const Rig& rig) {
+void writeBack(CameraParam* cams, const RigUnknowns& rig) {
     for (int k = 0; k < kRigCameras; ++k) setPoseValues(cams[k], rig.poses[k]);
     for (int t = 0; t < kRigTriangles; ++t) {
         for (int side = 0; side < 2; ++side) {
@@ -285,7 +287,7 @@ void writeBack(CameraParam* cams, const Rig& rig) {
     }
 }
 
-bool allFinite(const Rig& rig) {
+bool allFinite(const RigUnknowns& rig) {
     for (const Pose& p : rig.poses) {
         for (double v : p) {
             if (!finite(v)) return false;
@@ -363,7 +365,7 @@ double largerEigenvalue(double a, double b, double d) {
 // what perfect corners are taken to have) and by what the scatter cannot show: each camera's sigmas, and per triangle the spread of
 // the difference between the floor points the two cameras' pictures show at its corners and its
 // middle, which is what a seam there breaks by.
-void predict(ceres::Problem& problem, const CameraParam* cams, Rig& rig, const Use& use, RigFigures& figures) {
+void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig, const Use& use, RigFigures& figures) {
     figures.pixelSigma = std::max(scatter(figures, use), kMinPixelSigma);
     // A rig the calibration could not solve may put a corner behind its camera or give no finite
     // derivative: there is nothing to predict from, and the decomposition must not see it.
@@ -452,7 +454,7 @@ void includeGaps(RigFigures& figures, const Use& use) {
     }
 }
 
-std::unique_ptr<ceres::Problem> buildProblem(const CameraParam* cams, Rig& rig, const Use& use) {
+std::unique_ptr<ceres::Problem> buildProblem(const CameraParam* cams, RigUnknowns& rig, const Use& use) {
     ceres::Problem::Options problemOptions;
     problemOptions.loss_function_ownership = ceres::TAKE_OWNERSHIP;
     auto problem = std::make_unique<ceres::Problem>(problemOptions);
@@ -494,14 +496,14 @@ double rmsOver(const RigFigures& figures, const Use& use) {
 }
 
 // Each corner in use left out in turn, most contradicted first.
-std::vector<ContradictedCorner> leaveOneOut(const CameraParam* cams, const Rig& solved, const Use& use) {
+std::vector<ContradictedCorner> leaveOneOut(const CameraParam* cams, const RigUnknowns& solved, const Use& use) {
     RigFigures fit;
     reprojection(cams, solved, fit);
     std::vector<ContradictedCorner> found;
     for (int k = 0; k < kRigCameras; ++k) {
         for (int i = 0; i < 6; ++i) {
             if (!use[k][i]) continue;
-            Rig rest = solved;
+            RigUnknowns rest = solved;
             Use without = use;
             without[k][i] = false;
             const auto problem = buildProblem(cams, rest, without);
@@ -522,7 +524,7 @@ std::vector<ContradictedCorner> leaveOneOut(const CameraParam* cams, const Rig& 
 RigFigures measureRig(const CameraParam* cams, int patternShape, float markerLength) {
     RigFigures figures;
     if (!cams) return figures;
-    Rig rig;
+    RigUnknowns rig;
     for (int k = 0; k < kRigCameras; ++k) rig.poses[k] = poseOf(cams[k]);
     if (usable(cams) && placeTriangles(cams, patternShape, markerLength, rig)) {
         reprojection(cams, rig, figures);
@@ -541,7 +543,7 @@ RigFigures measureRig(const CameraParam* cams, int patternShape, float markerLen
 RigRefinementResult refineRig(CameraParam* cams, int patternShape, float markerLength, const CalibAdjust* adjust) {
     RigRefinementResult result;
     result.before = result.after = measureRig(cams, patternShape, markerLength);
-    Rig rig;
+    RigUnknowns rig;
     if (!cams || !usable(cams) || !(markerLength > 0)) {
         result.note = "the calibration gave no usable poses";
         return result;

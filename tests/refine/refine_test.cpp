@@ -38,7 +38,7 @@ TEST(CornerRefinement, FindsTheTrueCornersFromPointsPixelsOff) {
     const Bay bay(2);
     for (int k : {0, 2}) {  // a front camera and a side camera, whose corners are the acute ones
         const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
-        const GreyImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+        const GreyFloatImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
         for (int trial = 0; trial < 4; ++trial) {
             const int half = trial % 2;
             const float off = trial < 2 ? 1.8f : 4.2f;
@@ -64,7 +64,7 @@ TEST(CornerRefinement, FindsAcuteCornersOfThinBands) {
     for (const auto& [seed, camera] : {std::pair{3, 3}, std::pair{11, 2}}) {
         const Bay bay(seed, 640, 480);
         const sim::Picture picture = sim::renderCamera(bay.rig, camera, 1);
-        const GreyImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+        const GreyFloatImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
         for (int half = 0; half < 2; ++half) {
             // Where the detector put them on one of these bays, and a shift of all three.
             using Offsets = std::array<Point2F, 3>;
@@ -96,7 +96,7 @@ TEST(CornerRefinement, HoldsTheSidesOfWornBands) {
         bay.rig.options.realism.wear = 0.3;
         for (int k = 0; k < 4; ++k) {
             const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
-            const GreyImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+            const GreyFloatImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
             for (int half = 0; half < 2; ++half) {
                 const std::array<Point2F, 3> truth = {bay.image[k][3 * half], bay.image[k][3 * half + 1],
                                                       bay.image[k][3 * half + 2]};
@@ -123,7 +123,7 @@ TEST(CornerRefinement, KeepsATriangleOneOfWhoseSidesIsNotFound) {
     const format::PictureRead jpeg = format::decodeJpeg(format::encodeJpeg(
         picture.width, picture.height, picture.stride, picture.bytes, bay.rig.options.realism.jpegQuality));
     ASSERT_TRUE(jpeg.picture);
-    const GreyImage grey = greyFromBgr(jpeg.picture->pixels, picture.width, picture.height);
+    const GreyFloatImage grey = greyFromBgr(jpeg.picture->pixels, picture.width, picture.height);
     // Where the detector put them.
     const std::array<Point2F, 3> given = {Point2F{76.835f, 281.592f}, Point2F{65.670f, 260.370f},
                                           Point2F{106.552f, 220.857f}};
@@ -140,7 +140,7 @@ TEST(CornerRefinement, KeepsTheGivenPointWhereThePictureOffersNoCorner) {
     const Bay bay(2);
     const CameraParam& cam = bay.cams[0];
     const sim::Picture picture = sim::renderCamera(bay.rig, 0, 1);
-    const GreyImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+    const GreyFloatImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
     const std::array<Point2F, 3> truth = {bay.image[0][0], bay.image[0][1], bay.image[0][2]};
     const auto expectKept = [](const std::array<CornerRefinement, 3>& r, const std::array<Point2F, 3>& given,
                                const char* what) {
@@ -154,7 +154,7 @@ TEST(CornerRefinement, KeepsTheGivenPointWhereThePictureOffersNoCorner) {
     for (Point2F& p : wrong) p.y -= 40;
     expectKept(refineTriangle(grey, cam, wrong), wrong, "off the frame");
 
-    GreyImage uniform = grey;
+    GreyFloatImage uniform = grey;
     std::fill(uniform.pixels.begin(), uniform.pixels.end(), 128.0f);
     expectKept(refineTriangle(uniform, cam, truth), truth, "uniform picture");
 
@@ -163,7 +163,7 @@ TEST(CornerRefinement, KeepsTheGivenPointWhereThePictureOffersNoCorner) {
     expectKept(refineTriangle(grey, cam, broken), broken, "not a number");
     const std::array<Point2F, 3> huge = {Point2F{1e30f, -1e30f}, truth[1], truth[2]};
     expectKept(refineTriangle(grey, cam, huge), huge, "far outside");
-    expectKept(refineTriangle(GreyImage{}, cam, truth), truth, "no picture");
+    expectKept(refineTriangle(GreyFloatImage{}, cam, truth), truth, "no picture");
 
     // Half the triangle past the picture's edge: whatever comes back is inside and finite.
     std::array<Point2F, 3> cut = truth;
