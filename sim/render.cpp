@@ -43,22 +43,6 @@ struct Colour {
     double b = 0, g = 0, r = 0;
 };
 
-// Unit normal of a triangle's side `side` (from corner side to the next), pointing inside.
-Vec2 inwardNormal(const Triangle& tri, int side) {
-    const Vec2 c{(tri.corners[0].x + tri.corners[1].x + tri.corners[2].x) / 3,
-                 (tri.corners[0].y + tri.corners[1].y + tri.corners[2].y) / 3};
-    const Vec2 a = tri.corners[side], b = tri.corners[(side + 1) % 3];
-    double nx = -(b.y - a.y), ny = b.x - a.x;
-    const double len = std::hypot(nx, ny);
-    nx /= len;
-    ny /= len;
-    if (nx * (c.x - a.x) + ny * (c.y - a.y) < 0) {
-        nx = -nx;
-        ny = -ny;
-    }
-    return {nx, ny};
-}
-
 class Scene {
 public:
     Scene(const Rig& rig, int camera)

@@ -335,4 +335,19 @@ Rig drawRig(const RigOptions& options) {
     throw std::runtime_error(message);
 }
 
+Vec2 inwardNormal(const Triangle& tri, int side) {
+    const Vec2 c{(tri.corners[0].x + tri.corners[1].x + tri.corners[2].x) / 3,
+                 (tri.corners[0].y + tri.corners[1].y + tri.corners[2].y) / 3};
+    const Vec2 a = tri.corners[side], b = tri.corners[(side + 1) % 3];
+    double nx = -(b.y - a.y), ny = b.x - a.x;
+    const double len = std::hypot(nx, ny);
+    nx /= len;
+    ny /= len;
+    if (nx * (c.x - a.x) + ny * (c.y - a.y) < 0) {
+        nx = -nx;
+        ny = -ny;
+    }
+    return {nx, ny};
+}
+
 }  // namespace mz::sim

@@ -136,6 +136,9 @@ struct Rig {
 
 Mat3 cameraRotation(double headingDeg, double tiltDeg, double rollDeg);
 
+// Unit normal of a triangle's side `side` (from corner side to the next), pointing inside.
+Vec2 inwardNormal(const Triangle& tri, int side);
+
 // Triangle `index` (TriangleIndex) of the options' side length with corner 0 `gap` mm out of its
 // vehicle corner along an axis axisDeg from the vehicle's cross direction, pointing back at the
 // corner; band left at 0.

@@ -41,18 +41,10 @@ std::array<double, 6> sideOffsets(const Rig& rig, int camera, const Picture& pic
     const Camera& cam = rig.cameras[camera];
     for (int half = 0; half < 2; ++half) {
         const Triangle& tri = rig.triangles[kCameraTriangles[camera][half]];
-        const Vec2 centre{(tri.corners[0].x + tri.corners[1].x + tri.corners[2].x) / 3,
-                          (tri.corners[0].y + tri.corners[1].y + tri.corners[2].y) / 3};
         for (int e = 0; e < 3; ++e) {
             const Vec2 a = tri.corners[e], b = tri.corners[(e + 1) % 3];
-            double nx = -(b.y - a.y), ny = b.x - a.x;
-            const double len = std::hypot(nx, ny);
-            nx /= len;
-            ny /= len;
-            if (nx * (centre.x - a.x) + ny * (centre.y - a.y) < 0) {
-                nx = -nx;
-                ny = -ny;
-            }
+            const Vec2 n = inwardNormal(tri, e);
+            const double nx = n.x, ny = n.y;
             double sum = 0;
             int count = 0;
             for (double f = 0.25; f <= 0.751; f += 0.05) {

@@ -60,20 +60,10 @@ struct Bay {
     double insideDepth(double x, double y) const {
         double best = -1e30;
         for (const Triangle& t : rig.triangles) {
-            const Vec2 c{(t.corners[0].x + t.corners[1].x + t.corners[2].x) / 3,
-                         (t.corners[0].y + t.corners[1].y + t.corners[2].y) / 3};
             double inside = 1e30;
             for (int e = 0; e < 3; ++e) {
-                const Vec2 a = t.corners[e], b = t.corners[(e + 1) % 3];
-                double nx = -(b.y - a.y), ny = b.x - a.x;
-                const double len = std::hypot(nx, ny);
-                nx /= len;
-                ny /= len;
-                if (nx * (c.x - a.x) + ny * (c.y - a.y) < 0) {
-                    nx = -nx;
-                    ny = -ny;
-                }
-                inside = std::min(inside, nx * (x - a.x) + ny * (y - a.y));
+                const Vec2 a = t.corners[e], n = inwardNormal(t, e);
+                inside = std::min(inside, n.x * (x - a.x) + n.y * (y - a.y));
             }
             best = std::max(best, inside);
         }
