@@ -5,8 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
-# The build configures every room of the tree, so it needs the same packages as the tests.
-mz_install_packages "${MZ_TEST_PACKAGES[@]}"
+# Only what the programs need: the tests' and benchmarks' packages come with test.sh.
+mz_install_packages "${MZ_BUILD_PACKAGES[@]}"
 
 jobs=$(nproc 2>/dev/null || echo 2)
 build=build/release
