@@ -84,12 +84,12 @@ void BowlView::reset() {
     sourceWidth_ = sourceHeight_ = 0;
     std::vector<float>().swap(mesh_);
     for (int c = 0; c < kCameraCount; ++c) {
-        std::vector<float>().swap(maps_[c]);
-        std::vector<float>().swap(weights_[c]);
+        BigVector<float>().swap(maps_[c]);
+        BigVector<float>().swap(weights_[c]);
     }
     layers_.release();
-    std::vector<uint8_t>().swap(blend_);
-    std::vector<uint8_t>().swap(vehicle_);
+    BigVector<uint8_t>().swap(blend_);
+    BigVector<uint8_t>().swap(vehicle_);
 }
 
 // Made at once (Init and SetImage pay for it, Apply never does).

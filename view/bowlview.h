@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "mz/mztypes.h"
+#include "view/big_buffer.h"
 #include "view/layer_cache.h"
 #include "view/stitch_plan.h"
 
@@ -112,10 +113,10 @@ private:
     float wallX_ = 0, wallY_ = 0, bowlHeight_ = 0, floorY_ = 0;
     float ox_ = 0, oy_ = 0;
     std::vector<float> mesh_;  // x, y, z per point, ring after ring
-    std::array<std::vector<float>, kCameraCount> maps_;
-    std::array<std::vector<float>, kCameraCount> weights_;
-    std::vector<uint8_t> blend_;    // no padding
-    std::vector<uint8_t> vehicle_;  // the placed vehicle picture
+    std::array<BigVector<float>, kCameraCount> maps_;
+    std::array<BigVector<float>, kCameraCount> weights_;
+    BigVector<uint8_t> blend_;    // no padding
+    BigVector<uint8_t> vehicle_;  // the placed vehicle picture
     // Every Init stores the layers before it replaces the maps: no layer is ever made with an old map.
     LayerCache layers_;
 };

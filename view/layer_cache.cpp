@@ -9,7 +9,7 @@ namespace mz {
 
 void LayerCache::clear() {
     for (int c = 0; c < kCameraCount; ++c) {
-        std::vector<float>().swap(oldMaps_[c]);
+        BigVector<float>().swap(oldMaps_[c]);
         std::vector<uint8_t>().swap(stored_[c]);
         compact_[c].clear();
         compactValid_[c] = false;
@@ -21,9 +21,9 @@ void LayerCache::clear() {
 
 void LayerCache::release() {
     for (int c = 0; c < kCameraCount; ++c) {
-        std::vector<float>().swap(oldMaps_[c]);
+        BigVector<float>().swap(oldMaps_[c]);
         std::vector<uint8_t>().swap(stored_[c]);
-        std::vector<uint8_t>().swap(sources_[c]);
+        BigVector<uint8_t>().swap(sources_[c]);
         std::vector<uint8_t>().swap(compact_[c]);
         compactValid_[c] = false;
         layer_[c] = Layer::kZero;
@@ -37,7 +37,7 @@ void LayerCache::resetPictures(SourceSize source) {
     for (auto& s : sources_) s.assign(bytes, 0);
 }
 
-void LayerCache::retireMap(int c, std::vector<float>& map) {
+void LayerCache::retireMap(int c, BigVector<float>& map) {
     if (layer_[c] != Layer::kCurrentMap) return;
     std::swap(map, oldMaps_[c]);
     layer_[c] = Layer::kOldMap;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "view/big_buffer.h"
 #include "view/stitch_plan.h"
 
 namespace mz {
@@ -41,7 +42,7 @@ public:
 
     // The engine is about to overwrite `map`, camera c's current map: a layer made with it takes
     // the map aside first (and leaves its old storage to the engine).
-    void retireMap(int c, std::vector<float>& map);
+    void retireMap(int c, BigVector<float>& map);
     // Every layer that depends on a picture (and a map) is computed over the whole view and kept.
     void storeLayers(const LayerFrame& frame);
 
@@ -60,10 +61,10 @@ private:
     void refreshCompact(int c, const LayerFrame& frame);
     const float* layerMap(int c, const LayerFrame& frame) const;
 
-    std::array<std::vector<uint8_t>, kCameraCount> sources_;  // each camera's last picture
+    std::array<BigVector<uint8_t>, kCameraCount> sources_;  // each camera's last picture
     std::array<Layer, kCameraCount> layer_{};
     std::array<Interp, kCameraCount> layerInterp_{};
-    std::array<std::vector<float>, kCameraCount> oldMaps_;   // the map a kOldMap layer was made with
+    std::array<BigVector<float>, kCameraCount> oldMaps_;     // the map a kOldMap layer was made with
     std::array<std::vector<uint8_t>, kCameraCount> stored_;  // working orientation, kStored only
     StitchPlan plan_;
     bool planStale_ = false;                                  // plan_ is to be made again before it is used

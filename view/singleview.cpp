@@ -11,6 +11,7 @@
 #include "geometry/image.h"
 #include "geometry/view_mode.h"
 #include "mz/mzview.h"
+#include "view/big_buffer.h"
 #include "view/bin_tables.h"
 #include "view/dump_files.h"
 #include "view/stitch_plan.h"
@@ -73,8 +74,6 @@ struct FloatRows {
 
 class SingleView {
 public:
-    ~SingleView() { freeFloatRows(map_, mapHeight_); }
-
     void init(SingleviewParam* view) {
         ready_ = false;
         if (view == nullptr || view->camera == nullptr) return;
@@ -95,11 +94,10 @@ public:
         }
         keyValid_ = false;
         if (view->width != mapWidth_ || view->height != mapHeight_ || map_ == nullptr) {
-            freeFloatRows(map_, mapHeight_);
             map_ = nullptr;
             mapWidth_ = mapHeight_ = 0;
-            map_ = allocFloatRows(view->height, 2 * view->width);
-            if (map_ == nullptr) throw std::bad_alloc();
+            mapBlock_.release();
+            map_ = mapBlock_.assign(view->height, 2 * view->width);
             mapWidth_ = view->width;
             mapHeight_ = view->height;
             // The picture and the overlay layer come zeroed when first needed: an engine that only
@@ -308,7 +306,8 @@ private:
     std::vector<uint8_t> mask_;
     InitKey key_{};
     bool keyValid_ = false;  // map_ and overlayLayer_ are what an Init with key_ makes
-    float** map_ = nullptr;
+    FloatRowBlock mapBlock_;
+    float** map_ = nullptr;  // the rows of mapBlock_
     int mapWidth_ = 0;
     int mapHeight_ = 0;
     float referenceWidth_ = kDefaultReferenceWidth;

@@ -77,7 +77,11 @@ void TopView::allocate(int workW, int workH) {
     workWidth_ = workW;
     workHeight_ = workH;
     const std::size_t n = pixelCount();
-    for (auto& m : maps_) m.assign(2 * n, 0.0f);
+    // Init writes every entry of a new map: it is not zeroed first.
+    for (auto& m : maps_) {
+        m.clear();
+        m.resize(2 * n);
+    }
     mapKeyValid_.fill(false);
     layers_.clear();
     blend_.assign(3 * n, 0);
@@ -87,11 +91,11 @@ void TopView::allocate(int workW, int workH) {
 void TopView::reset() {
     workWidth_ = workHeight_ = 0;
     sourceWidth_ = sourceHeight_ = 0;
-    for (auto& m : maps_) std::vector<float>().swap(m);
+    for (auto& m : maps_) BigVector<float>().swap(m);
     mapKeyValid_.fill(false);
     layers_.release();
-    std::vector<uint8_t>().swap(blend_);
-    std::vector<uint8_t>().swap(vehicle_);
+    BigVector<uint8_t>().swap(blend_);
+    BigVector<uint8_t>().swap(vehicle_);
 }
 
 Interp TopView::interp() const {

@@ -19,6 +19,7 @@
 
 #include "geometry/image.h"
 #include "mz/mztypes.h"
+#include "view/big_buffer.h"
 #include "view/layer_cache.h"
 #include "view/stitch_plan.h"
 #include "view/topview.h"
@@ -111,12 +112,12 @@ private:
     int workWidth_ = 0, workHeight_ = 0;
     float ox_ = 0, oy_ = 0;
     VehicleRect rect_;
-    std::array<std::vector<float>, kCameraCount> maps_;
+    std::array<BigVector<float>, kCameraCount> maps_;
     std::array<MapKey, kCameraCount> mapKey_{};
     std::array<bool, kCameraCount> mapKeyValid_{};  // maps_[c] is the map of mapKey_[c]
     LayerCache layers_;
-    std::vector<uint8_t> blend_;    // working orientation, no padding
-    std::vector<uint8_t> vehicle_;  // the placed vehicle picture, working orientation
+    BigVector<uint8_t> blend_;    // working orientation, no padding
+    BigVector<uint8_t> vehicle_;  // the placed vehicle picture, working orientation
     std::array<std::array<std::array<float, 3>, 3>, kCameraCount> homography_{};
     int sourceWidth_ = 0, sourceHeight_ = 0;
     float frontFov_ = 150.0f, rearFov_ = 150.0f, blendWidth_ = 10.0f;
