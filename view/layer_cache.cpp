@@ -34,7 +34,13 @@ void LayerCache::release() {
 
 void LayerCache::resetPictures(SourceSize source) {
     const std::size_t bytes = rowBytes(source.width) * static_cast<std::size_t>(source.height);
-    for (auto& s : sources_) s.assign(bytes, 0);
+    // Sized only: no layer reads a picture until take() has filled it (the layers were cleared
+    // or stored before the size changed), so zeroing would only touch memory a view never shown
+    // does not need.
+    for (auto& s : sources_) {
+        s.clear();
+        s.resize(bytes);
+    }
 }
 
 void LayerCache::retireMap(int c, BigVector<float>& map) {

@@ -37,7 +37,7 @@ public:
     void clear();
     // Everything freed, as before the engine's first Init.
     void release();
-    // New picture size: the kept pictures become zero pictures of that size (store the layers first).
+    // New picture size: the kept pictures are dropped (store the layers first).
     void resetPictures(SourceSize source);
 
     // The engine is about to overwrite `map`, camera c's current map: a layer made with it takes
