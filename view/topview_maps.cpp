@@ -1,5 +1,6 @@
 // The top view's coordinate maps (every working pixel through the ground homography and the lens)
 // and the pose adjustment that rebuilds them from moved world points.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -93,6 +94,17 @@ TopView::MapKey TopView::mapKey(int c, const CameraParam& cam, float mmPerPixel)
 // Rows first..last-1 of camera c's map: the ground point of every working pixel through the
 // homography and the lens, (-1, -1) where it falls outside the picture.
 void TopView::buildMapRows(int c, const CameraParam& cam, float mmPerPixel, int first, int last) {
+    // No estimate yet (a configuration just loaded): every pixel goes to 0 / 0, which lies in no
+    // picture. Said at once instead of through the lens, as groundMapRows would say it.
+    bool none = true;
+    for (const auto& row : homography_[c])
+        for (const float v : row) none = none && v == 0.0f;
+    if (none) {
+        float* const map = maps_[c].data();
+        std::fill(map + 2 * static_cast<std::size_t>(first) * workWidth_,
+                  map + 2 * static_cast<std::size_t>(last) * workWidth_, -1.0f);
+        return;
+    }
     GroundMapJob job{};
     for (int r = 0; r < 3; ++r)
         for (int k = 0; k < 3; ++k) job.h[r][k] = homography_[c][r][k];

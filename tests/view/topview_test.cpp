@@ -12,6 +12,7 @@
 
 #include "geometry/image.h"
 #include "geometry/lens_model.h"
+#include "geometry/map_rows.h"
 #include "geometry/matrix.h"
 #include "mz/mzgeometry.h"
 #include "mz/mzview.h"
@@ -122,6 +123,29 @@ TEST(TopviewApply, BitIdenticalToRemapAndStitchForEveryInterpolationAndOrientati
             ref.apply(h.h, rig->param.flags, pics.all, expected);
             EXPECT_EQ(expected, applyEngine(h.h, rig->param, pics.all));
         }
+}
+
+// A camera with no homography yet gets its map without the lens: every entry (-1, -1), which is
+// what the lens path makes of 0 / 0 in both of its forms, for every camera of the rig.
+TEST(TopviewMaps, NoHomographyMeansNoSourceThroughTheLensToo) {
+    auto rig = makeViewRig(64, 40, 80.0f, MZ_MV_BILINEAR, 0);
+    for (const CameraParam& cam : rig->cameras) {
+        for (const bool wide : {false, true}) {
+            if (wide && !mz::avx2()) continue;
+            std::vector<float> map(2 * 61 * 40, 7.0f);  // rows that end in a partial group of lanes
+            mz::GroundMapJob job{};
+            job.cam = &cam;
+            job.mmPerPixel = 80.0f;
+            job.ox = 30.5f;
+            job.oy = 20.0f;
+            job.sourceWidth = 720.0f;
+            job.sourceHeight = 480.0f;
+            job.width = 61;
+            job.map = map.data();
+            (wide ? mz::groundMapRowsAvx2 : mz::groundMapRowsSse)(job, 0, 40);
+            for (const float v : map) ASSERT_EQ(-1.0f, v);
+        }
+    }
 }
 
 // A camera left out of Apply keeps what the whole remap left in its layer, also after the maps and
