@@ -73,6 +73,23 @@ BENCHMARK(BM_MultiviewInitFreshHandle)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// The same on memory no handle has used: the pool is emptied before every Init, as for the first
+// handle of a process (every page of the maps touched for the first time).
+void BM_MultiviewInitFreshMemory(benchmark::State& state) {
+    auto rig = topRig(state);
+    for (auto _ : state) {
+        state.PauseTiming();
+        mz::emptyPool();
+        ViewHandle h = mzMultiviewCreate(0);
+        state.ResumeTiming();
+        mzMultiviewInit(h, &rig->param);
+        state.PauseTiming();
+        mzMultiviewRelease(&h);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_MultiviewInitFreshMemory)->Arg(0)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
 // The preview after one adjustment button: one camera moved, Init (the other three maps are kept)
 // and the Apply that shows it, which makes the stitching plan.
 void BM_MultiviewOneCameraInitAndApply(benchmark::State& state) {
