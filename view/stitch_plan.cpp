@@ -279,10 +279,10 @@ void StitchPlan::clear() {
 }
 
 void StitchPlan::release() {
-    std::vector<StitchOp>().swap(ops);
+    BigVector<StitchOp>().swap(ops);
     std::vector<StitchRun>().swap(runs);
     std::vector<uint32_t>().swap(rowRuns);
-    for (auto& s : samples) std::vector<Sample>().swap(s);
+    for (auto& s : samples) BigVector<Sample>().swap(s);
 }
 
 Sample makeSample(const float* map, Interp mode, std::size_t work, SourceSize source) {
@@ -318,10 +318,6 @@ bool setVectorSampling(bool enabled) {
     (void)enabled;
     return false;
 #endif
-}
-
-void samplePicture(const uint8_t* src, int sourceWidth, Interp mode, const std::vector<Sample>& samples, uint8_t* d) {
-    sampleRun(src, sourceWidth, mode, samples.data(), samples.size(), d);
 }
 
 void sampleRun(const uint8_t* src, int sourceWidth, Interp mode, const Sample* first, std::size_t count, uint8_t* d) {
@@ -398,8 +394,8 @@ StitchOp stitchOpOf(const uint8_t* code, bool tint) {
 
 void buildStitchPlan(const StitchView& view, const uint8_t* blend, const std::array<const float*, kCameraCount>& maps,
                      SourceSize source, Interp mode, bool tint, StitchPlan& plan) {
-    plan.rowRuns.clear();  // no stitching until the plan is whole
-    plan.ops.resize(view.pixelCount());
+    plan.rowRuns.clear();                // no stitching until the plan is whole
+    plan.ops.resize(view.pixelCount());  // not zeroed: every pixel's op is written below
     for (auto& s : plan.samples) s.clear();
     const std::size_t workW = static_cast<std::size_t>(view.workWidth);
     const std::size_t outW = static_cast<std::size_t>(view.outWidth());

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "mz/mztypes.h"
+#include "view/big_buffer.h"
 
 namespace mz {
 
@@ -77,8 +78,8 @@ struct SourceSize {
 };
 
 struct StitchPlan {
-    std::vector<StitchOp> ops;                              // per output pixel
-    std::array<std::vector<Sample>, kCameraCount> samples;  // per camera, output order
+    BigVector<StitchOp> ops;                              // per output pixel
+    std::array<BigVector<Sample>, kCameraCount> samples;  // per camera, output order
     std::vector<StitchRun> runs;
     std::vector<uint32_t> rowRuns;  // first run of every output row, and the end
     std::vector<uint8_t> blendShares;
@@ -94,8 +95,11 @@ struct StitchPlan {
 Sample makeSample(const float* map, Interp mode, std::size_t work, SourceSize source);
 
 // Samples a picture at precomputed positions into consecutive 3-byte pixels.
-void samplePicture(const uint8_t* src, int sourceWidth, Interp mode, const std::vector<Sample>& samples, uint8_t* d);
 void sampleRun(const uint8_t* src, int sourceWidth, Interp mode, const Sample* first, std::size_t count, uint8_t* d);
+template <class Samples>
+void samplePicture(const uint8_t* src, int sourceWidth, Interp mode, const Samples& samples, uint8_t* d) {
+    sampleRun(src, sourceWidth, mode, samples.data(), samples.size(), d);
+}
 
 // Bilinear sampling runs on the processor's vector instructions where it has them (the bytes are the
 // same); tests and benchmarks can turn that off. Returns whether it is on now.
