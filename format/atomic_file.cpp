@@ -1,6 +1,8 @@
 #include "format/atomic_file.h"
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
@@ -38,28 +40,45 @@ void removeQuietly(const std::filesystem::path& path) {
     std::filesystem::remove(path, ignored);
 }
 
+// What the system said, as the end of a sentence ("no space left on device"), or `step` alone
+// when it said nothing (an injected fault).
+std::string cause(const char* step, int error) {
+    if (error == 0) return step;
+    std::string text = std::generic_category().message(error);
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return error == ENOSPC ? text : std::string(step) + " (" + text + ")";
+}
+
+void writeSynced(const std::filesystem::path& file, std::span<const uint8_t> bytes, const std::filesystem::path& path) {
+    errno = 0;
+    std::FILE* out = injected(WriteStep::kCreate, path) ? nullptr : std::fopen(file.c_str(), "wb");
+    if (!out) fail(path, cause("cannot create the file", errno));
+    std::string problem;
+    errno = 0;
+    if (injected(WriteStep::kWrite, path) ||
+        (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()))
+        problem = cause("short write", errno);
+    else if (injected(WriteStep::kFlush, path) || std::fflush(out) != 0)
+        problem = cause("cannot flush the file", errno);
+    else if (injected(WriteStep::kSync, path) || ::fsync(::fileno(out)) != 0)
+        problem = cause("cannot sync the file to the disk", errno);
+    errno = 0;
+    const bool closed = std::fclose(out) == 0 && !injected(WriteStep::kClose, path);
+    if (problem.empty() && !closed) problem = cause("cannot close the file", errno);
+    if (!problem.empty()) {
+        removeQuietly(file);
+        fail(path, problem);
+    }
+}
+
 // Writes the bytes under a temporary name beside `path` and returns that name.
 std::filesystem::path writeTemporary(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
     // The pid keeps two processes writing into the same folder from sharing a temporary, the
-    // count two staged files of the same name.
+    // count two writes of the same name.
     static std::atomic<unsigned> count{0};
     std::filesystem::path temp = path;
     temp += ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(count++);
-    std::FILE* file = injected(WriteStep::kCreate, path) ? nullptr : std::fopen(temp.c_str(), "wb");
-    if (!file) fail(path, "cannot create the file");
-    const char* problem = nullptr;
-    if (injected(WriteStep::kWrite, path) ||
-        (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()))
-        problem = "short write";
-    else if (injected(WriteStep::kFlush, path) || std::fflush(file) != 0) problem = "cannot flush the file";
-    else if (injected(WriteStep::kSync, path) || ::fsync(::fileno(file)) != 0)
-        problem = "cannot sync the file to the disk";
-    const bool closed = std::fclose(file) == 0 && !injected(WriteStep::kClose, path);
-    if (!problem && !closed) problem = "cannot close the file";
-    if (problem) {
-        removeQuietly(temp);
-        fail(path, problem);
-    }
+    writeSynced(temp, bytes, path);
     return temp;
 }
 
@@ -88,30 +107,9 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view tex
     writeFileAtomically(path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
-StagedFiles::~StagedFiles() { abandon(); }
-
-void StagedFiles::stage(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
-    files_.emplace_back(writeTemporary(path, bytes), path);
-}
-
-void StagedFiles::commit() {
-    placed_ = 0;
-    for (size_t i = 0; i < files_.size(); ++i) {
-        try {
-            putInPlace(files_[i].first, files_[i].second);
-            ++placed_;
-        } catch (const std::exception&) {
-            files_.erase(files_.begin(), files_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-            abandon();
-            throw;
-        }
-    }
-    files_.clear();
-}
-
-void StagedFiles::abandon() {
-    for (const auto& [temp, target] : files_) removeQuietly(temp);
-    files_.clear();
+void writeFileSynced(const std::filesystem::path& file, std::span<const uint8_t> bytes,
+                     const std::filesystem::path& shownAs) {
+    writeSynced(file, bytes, shownAs);
 }
 
 }  // namespace mz::format

@@ -1,5 +1,5 @@
-// Files are written whole or not at all: a reader never sees half a Config.bin or picture, and a
-// set of files (the tables of one save) replaces the previous set only once all of it is on disk.
+// Files are written whole or not at all: a reader never sees half a Config.bin or picture. A set of
+// files that must replace another set whole is written through OutputSet (format/output_set.h).
 #pragma once
 
 #include <cstdint>
@@ -7,8 +7,6 @@
 #include <functional>
 #include <span>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace mz::format {
 
@@ -18,32 +16,11 @@ namespace mz::format {
 void writeFileAtomically(const std::filesystem::path& path, std::span<const uint8_t> bytes);
 void writeFileAtomically(const std::filesystem::path& path, std::string_view text);
 
-// Files staged under temporary names beside their final names, put in place together by commit().
-// Whatever was not committed is removed when the set is abandoned or destroyed. A kill before
-// commit() leaves every final name as it was; commit() itself only renames within each folder.
-class StagedFiles {
-public:
-    StagedFiles() = default;
-    StagedFiles(const StagedFiles&) = delete;
-    StagedFiles& operator=(const StagedFiles&) = delete;
-    ~StagedFiles();
-
-    // Throws std::runtime_error naming the path and the step; nothing of this file is left then.
-    void stage(const std::filesystem::path& path, std::span<const uint8_t> bytes);
-    // Renames every staged file over its final name, in the order staged. Throws
-    // std::runtime_error naming the first file that could not be put in place; the files placed
-    // before it stay, the others are removed.
-    void commit();
-    // Removes every temporary; the final names keep what they had.
-    void abandon();
-    size_t size() const { return files_.size(); }
-    // Files the last commit() put in place (all of them when it returned).
-    size_t placed() const { return placed_; }
-
-private:
-    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> files_;  // temporary, final
-    size_t placed_ = 0;
-};
+// Writes the bytes to `file` itself (created or truncated, written, flushed, synced, closed);
+// messages name `shownAs`, the file the caller means. Throws std::runtime_error naming the step
+// and its cause ("no space left on device"); the file is removed then.
+void writeFileSynced(const std::filesystem::path& file, std::span<const uint8_t> bytes,
+                     const std::filesystem::path& shownAs);
 
 // The steps of writing one file, in order.
 enum class WriteStep { kCreate, kWrite, kFlush, kSync, kClose, kRename };

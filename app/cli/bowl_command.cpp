@@ -18,6 +18,7 @@
 #include "app/core/bowl_view.h"
 #include "app/core/config_loader.h"
 #include "format/bitmap.h"
+#include "format/output_set.h"
 #include "format/picture.h"
 #include "mz/mzview.h"
 
@@ -230,8 +231,15 @@ int runBowl(const BowlOptions& o) {
                      "%dx%d source pixels, the pictures are %dx%d\n",
                      MZ_LUT_MAX_SOURCE_WIDTH, MZ_LUT_MAX_SOURCE_HEIGHT, front.width, front.height);
     } else {
-        const core::SaveReport saved =
-            core::writeBowlFiles(out, o.name, o.firstId, view, format::localDate(), major, minor);
+        core::SaveReport saved;
+        try {
+            format::OutputSet set(out, core::bowlSetName(o.name), "calibration-cli bowl");
+            saved = core::writeBowlFiles(set, o.name, o.firstId, view, format::localDate(), major, minor);
+            if (saved.failed.empty()) set.commit();
+        } catch (const std::exception& e) {
+            saved.failed.push_back(e.what());
+        }
+        if (!saved.failed.empty()) saved.written.clear();
         for (const core::WrittenFile& f : saved.written)
             std::printf("  %-28s id %4d  %9lld bytes\n", f.path.generic_string().c_str(), f.identifier,
                         static_cast<long long>(f.payloadBytes));

@@ -14,7 +14,8 @@
 #include "app/core/detector_run.h"
 #include "app/core/parking_guide_run.h"
 #include "app/core/session.h"
-#include "format/atomic_file.h"
+#include "format/bitmap.h"
+#include "format/output_set.h"
 #include "format/picture.h"
 
 namespace mz::cli {
@@ -216,6 +217,9 @@ int runParkingGuide(const ParkingGuideOptions& o) {
         if (ec) throw std::runtime_error("cannot create the folder " + out.string() + ": " + ec.message());
     }
 
+    // The guide, its pictures and the points go in place together, as one set of the folder.
+    format::OutputSet set(out.empty() ? std::filesystem::path(".") : out, "parking-guide",
+                          "calibration-cli parking-guide");
     json j;
     j["config"] = o.config;
     j["report"] = o.report;
@@ -258,19 +262,21 @@ int runParkingGuide(const ParkingGuideOptions& o) {
         const core::GuideLines lines = core::guideLines(settings, *o.draw, rear);
         const core::GuidePicture drawn = core::drawGuide(state, *picture.picture, lines);
         const std::filesystem::path path = out / angleFileName(*o.draw);
-        core::writeBitmapFile(path, drawn.image);
+        set.stage(angleFileName(*o.draw), format::encodeBitmap(drawn.image));
         j["drawn"] = {{"steerAngle", *o.draw}, {"view", drawn.view}, {"path", path.generic_string()}};
         std::printf("Drawn: %s (%s, steering %d deg)\n", path.string().c_str(), drawn.view.c_str(), *o.draw);
     }
     if (o.overlay) {
         const core::GuideLines lines = core::guideLines(settings, *o.overlay, rear);
         const std::filesystem::path path = out / angleFileName(*o.overlay, "overlay_");
-        core::writeBitmapFile(path, core::guideOverlay(settings, lines));
+        set.stage(angleFileName(*o.overlay, "overlay_"), format::encodeBitmap(core::guideOverlay(settings, lines)));
         j["overlay"] = {{"steerAngle", *o.overlay}, {"path", path.generic_string()}};
         std::printf("Overlay: %s (steering %d deg; give it to run --overlay)\n", path.string().c_str(), *o.overlay);
     }
     const std::filesystem::path jsonPath = out / "parking_guide.json";
-    format::writeFileAtomically(jsonPath, j.dump(2) + "\n");
+    const std::string text = j.dump(2) + "\n";
+    set.stage(jsonPath.filename(), std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    set.commit();
     std::printf("Guide points: %s\n", jsonPath.string().c_str());
     std::fflush(stdout);
     return 0;

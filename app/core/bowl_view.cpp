@@ -1,6 +1,7 @@
 #include "app/core/bowl_view.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
@@ -185,14 +186,21 @@ BowlRendering renderBowl(const CalibrationState& s, const BowlRequest& r,
     return out;
 }
 
-SaveReport writeBowlFiles(const std::filesystem::path& folder, const std::string& name, int32_t firstId,
+SaveReport writeBowlFiles(format::OutputSet& set, const std::string& name, int32_t firstId,
                           const BowlRendering& rendering, const format::FlashDate& date, int32_t major, int32_t minor) {
     SaveReport report;
-    FileSink sink(folder, date, major, minor, report);
+    FileSink sink(set, date, major, minor, report);
     sink.makeDirectory("Lut");
     for (int c = 0; c < kCameraCount; ++c) sink.write("Lut", name + kCameraSuffix[c], rendering.luts[c], firstId + c);
     sink.write("Lut", name + "Cmask.bin", rendering.mask, firstId + kCameraCount);
     return report;
+}
+
+std::string bowlSetName(const std::string& name) {
+    // The set's name goes into file names: a stem that is not plain letters and digits is folded.
+    std::string set = "bowl-";
+    for (const char c : name) set += std::isalnum(static_cast<unsigned char>(c)) || c == '_' ? c : '-';
+    return set;
 }
 
 }  // namespace mz::core

@@ -89,9 +89,12 @@ struct BowlRendering {
 BowlRendering renderBowl(const CalibrationState& state, const BowlRequest& request,
                          const std::array<const uint8_t*, kCameraCount>& pictures);
 
-// The tables and mask in the flash data container below `folder`/Lut: name + "Front.bin", "Rear",
-// "Left", "Right" with identifiers firstId to firstId + 3, name + "Cmask.bin" with firstId + 4.
-SaveReport writeBowlFiles(const std::filesystem::path& folder, const std::string& name, int32_t firstId,
+// The tables and mask in the flash data container, staged into `set` below Lut/: name + "Front.bin",
+// "Rear", "Left", "Right" with identifiers firstId to firstId + 3, name + "Cmask.bin" with firstId + 4.
+SaveReport writeBowlFiles(format::OutputSet& set, const std::string& name, int32_t firstId,
                           const BowlRendering& rendering, const format::FlashDate& date, int32_t major, int32_t minor);
+
+// The name of the set the bowl tables of `name` make in their folder: each stem is a set of its own.
+std::string bowlSetName(const std::string& name);
 
 }  // namespace mz::core

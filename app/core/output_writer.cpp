@@ -5,7 +5,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "format/atomic_file.h"
 #include "mz/mzview.h"
 
 namespace mz::core {
@@ -32,7 +31,7 @@ bool safeFileName(const std::string& name) {
 
 void FileSink::makeDirectory(const char* name) {
     std::error_code ec;
-    std::filesystem::create_directories(folder_ / name, ec);
+    std::filesystem::create_directories(set_.root() / name, ec);
     if (ec) report_.failed.push_back(std::string(name) + " (" + ec.message() + ")");
 }
 
@@ -45,19 +44,16 @@ void FileSink::write(const char* directory, const std::string& name, const std::
     }
     try {
         format::encodeFlashData(payload, identifier, date_, major_, minor_, file_);
-        if (staging_) staging_->stage(folder_ / relative, file_);
-        else format::writeFileAtomically(folder_ / relative, file_);
+        set_.stage(relative, file_);
         report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
-    } catch (const std::exception&) {
-        report_.failed.push_back(relative.string());
+    } catch (const std::exception& e) {
+        report_.failed.push_back(e.what());
     }
 }
 
-bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, int maskFormat,
-                    const format::FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report,
-                    format::StagedFiles* staging) {
-    if (folder.empty()) return false;
-    FileSink sink(folder, date, major, minor, report, staging);
+void writeViewFiles(format::OutputSet& set, CalibrationState& s, int maskFormat, const format::FlashDate& date,
+                    int32_t major, int32_t minor, Ui& ui, SaveReport& report) {
+    FileSink sink(set, date, major, minor, report);
     ui.setProgressStatus("Saving the view files....");
     ui.setProgressPosition(0);
 
@@ -125,7 +121,6 @@ bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& s, in
         const int32_t id = static_cast<int32_t>(static_cast<uint32_t>(sv.lutId) + 16u);
         sink.write("Osd", base.empty() ? std::string() : base + "OSD.bin", mask, id);
     }
-    return true;
 }
 
 int setOverlayPicture(CalibrationState& s, const format::Bitmap& picture) {
@@ -141,8 +136,8 @@ int setOverlayPicture(CalibrationState& s, const format::Bitmap& picture) {
     return taken;
 }
 
-void writeParamFile(const std::filesystem::path& folder, CalibrationState& s, const format::FlashDate& date,
-                    int32_t major, int32_t minor, Ui& ui, SaveReport& report, format::StagedFiles* staging) {
+void writeParamFile(format::OutputSet& set, CalibrationState& s, const format::FlashDate& date, int32_t major,
+                    int32_t minor, Ui& ui, SaveReport& report) {
     ui.setProgressStatus("Saving the Param file....");
     ui.setProgressPosition(0);
     MultiviewParam& mv = s.multiviews[0];
@@ -151,7 +146,7 @@ void writeParamFile(const std::filesystem::path& folder, CalibrationState& s, co
     const int32_t id = static_cast<int32_t>(static_cast<uint32_t>(front) + (full ? 15u : 5u));
     const bool wanted = full ? id != 0 : front != 0;
     if (wanted) {
-        FileSink sink(folder, date, major, minor, report, staging);
+        FileSink sink(set, date, major, minor, report);
         sink.makeDirectory("Param");
         std::vector<uint8_t> buffer(kParamBufferSize, 0);
         int length = 0;
@@ -216,19 +211,20 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
         return stop(CommandStatus::kRefused);
     }
     const std::filesystem::path root(in.dataFolder);
-    format::StagedFiles staging;
-    if (!writeViewFiles(root, s, kStitchedMaskFormat, date, major, minor, ui, report, &staging)) {
+    bool unresolved = false;
+    if (root.empty()) {
         report.failed.push_back("the output folder (no folder chosen)");
     } else {
-        writeParamFile(root, s, date, major, minor, ui, report, &staging);
-    }
-    bool partlyPlaced = false;
-    if (report.failed.empty()) {
         try {
-            staging.commit();
+            format::OutputSet set(root, kCalibrationSet, in.tool);
+            writeViewFiles(set, s, kStitchedMaskFormat, date, major, minor, ui, report);
+            writeParamFile(set, s, date, major, minor, ui, report);
+            if (report.failed.empty()) set.commit();
+        } catch (const format::UnresolvedSave& e) {
+            report.failed.push_back(e.what());
+            unresolved = true;
         } catch (const std::exception& e) {
             report.failed.push_back(e.what());
-            partlyPlaced = staging.placed() > 0;
         }
     }
     ui.setProgressPosition(100);
@@ -237,14 +233,9 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
     if (!report.failed.empty()) {
         std::string text = "These output files could not be saved:";
         for (const std::string& f : report.failed) text += "\n" + f;
-        if (partlyPlaced) {
-            text += "\nThe files before it were put in place, the others keep what they had: save again.";
-            report.written.resize(staging.placed());
-        } else {
-            staging.abandon();
-            text += "\nNo file of this save was put in place: the folder keeps the files it had.";
-            report.written.clear();
-        }
+        text += unresolved ? "\nThe save stopped part-way: the next save into this folder finishes or undoes it."
+                           : "\nNo file of this save was put in place: the folder keeps the files it had.";
+        report.written.clear();
         ui.showMessage(text, kAppTitle, MessageIcon::kError);
         return stop(CommandStatus::kFailed);
     }

@@ -11,9 +11,9 @@
 #include "app/core/command_result.h"
 #include "app/core/preview_context.h"
 #include "app/core/ui.h"
-#include "format/atomic_file.h"
 #include "format/bitmap.h"
 #include "format/flash_data.h"
+#include "format/output_set.h"
 
 namespace mz::core {
 
@@ -27,7 +27,11 @@ struct SaveInputs {
     bool viewApplied;
     std::string& dataFolder;                     // offered to the chooser, then remembered
     std::optional<format::FlashDate> date = {};  // the local date when empty
+    std::string tool = "Calibration Tool";       // named in the set's manifest
 };
+
+// The name of the workflow's set of files in an output folder (its manifest is calibration.set.json).
+inline constexpr const char* kCalibrationSet = "calibration";
 
 // One file of a save: where it went (relative to the folder) and what it holds.
 struct WrittenFile {
@@ -46,33 +50,31 @@ struct SaveResult : CommandResult {
     Milliseconds write{};  // from the progress window's opening to its closing
 };
 
-// Writes payloads in the flash data container below a folder and notes each file in the report;
-// a file that cannot be written is noted as failed and the save goes on. With a staging set the
-// files only go under temporary names until the set is committed.
+// Stages payloads in the flash data container into a set of output files and notes each file in
+// the report; a file that cannot be staged is noted as failed (with its cause) and the save goes
+// on. Nothing reaches its final name before the set is committed.
 class FileSink {
 public:
-    FileSink(const std::filesystem::path& folder, const format::FlashDate& date, int32_t major, int32_t minor,
-             SaveReport& report, format::StagedFiles* staging = nullptr)
-        : folder_(folder), date_(date), major_(major), minor_(minor), report_(report), staging_(staging) {}
+    FileSink(format::OutputSet& set, const format::FlashDate& date, int32_t major, int32_t minor, SaveReport& report)
+        : set_(set), date_(date), major_(major), minor_(minor), report_(report) {}
 
     void makeDirectory(const char* name);
     // A name that could leave its directory is not written.
     void write(const char* directory, const std::string& name, const std::vector<uint8_t>& payload, int32_t identifier);
 
 private:
-    std::filesystem::path folder_;
+    format::OutputSet& set_;
     format::FlashDate date_;
     int32_t major_;
     int32_t minor_;
     SaveReport& report_;
-    format::StagedFiles* staging_;
     std::vector<uint8_t> file_;  // the encoded file, storage shared by the files of the sink
 };
 
 // The whole command with its guards, chooser, progress and messages. Returns how it ended and
-// what was written; the caller collects the messages. The files of one save go in place together
-// once every one of them is on disk: a save that fails (or is killed) part-way leaves the folder
-// with the files it had, never a mix of two calibrations' tables.
+// what was written; the caller collects the messages. The files of one save are one output set: a
+// save that fails part-way leaves the folder with the files it had, and one killed part-way is
+// finished or undone by the next save into that folder, never left a mix of two calibrations.
 SaveResult saveOutput(SaveInputs& inputs, Ui& ui);
 
 // Gives a 24-bit overlay picture (for example parking guide lines drawn on the floor) to every single
@@ -80,11 +82,10 @@ SaveResult saveOutput(SaveInputs& inputs, Ui& ui);
 // their masks are empty. Returns how many views took it.
 int setOverlayPicture(CalibrationState& state, const format::Bitmap& picture);
 
-// The files themselves, below `folder`; used by saveOutput once the guards passed.
-bool writeViewFiles(const std::filesystem::path& folder, CalibrationState& state, int maskFormat,
-                    const format::FlashDate& date, int32_t major, int32_t minor, Ui& ui, SaveReport& report,
-                    format::StagedFiles* staging = nullptr);
-void writeParamFile(const std::filesystem::path& folder, CalibrationState& state, const format::FlashDate& date,
-                    int32_t major, int32_t minor, Ui& ui, SaveReport& report, format::StagedFiles* staging = nullptr);
+// The files themselves, staged into `set`; used by saveOutput once the guards passed.
+void writeViewFiles(format::OutputSet& set, CalibrationState& state, int maskFormat, const format::FlashDate& date,
+                    int32_t major, int32_t minor, Ui& ui, SaveReport& report);
+void writeParamFile(format::OutputSet& set, CalibrationState& state, const format::FlashDate& date, int32_t major,
+                    int32_t minor, Ui& ui, SaveReport& report);
 
 }  // namespace mz::core

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "format/atomic_file.h"
 #include "mz/mzview.h"
 
 namespace mz::core {
@@ -191,10 +190,6 @@ format::Bitmap guideOverlay(const GuideSettings& settings, const GuideLines& lin
     }
     drawSegments(image, points, lines.floor, kOverlayDot);
     return image;
-}
-
-void writeBitmapFile(const std::filesystem::path& path, const format::Bitmap& image) {
-    format::writeFileAtomically(path, format::encodeBitmap(image));
 }
 
 }  // namespace mz::core

@@ -62,7 +62,4 @@ GuidePicture drawGuide(CalibrationState& state, const format::Bitmap& rearPictur
 inline constexpr int kOverlayMmPerPixel = 10;  // the scale the view engine lays every overlay at
 format::Bitmap guideOverlay(const GuideSettings& settings, const GuideLines& lines);
 
-// A 24-bit bitmap file, written whole or not at all. Throws std::runtime_error naming the path.
-void writeBitmapFile(const std::filesystem::path& path, const format::Bitmap& image);
-
 }  // namespace mz::core

@@ -249,7 +249,10 @@ void Session::rebuildAfterApply(ApplyAvmResult& result, bool calibrated) {
 
 SaveResult Session::saveLut() {
     detection_.join();
-    SaveInputs inputs{state_, preview_, viewApplied_, dataFolder_, options_.saveDate};
+    char tool[64];
+    std::snprintf(tool, sizeof tool, "Calibration Tool v%hu.%hu.%hu", options_.programVersion[0],
+                  options_.programVersion[1], options_.programVersion[2]);
+    SaveInputs inputs{state_, preview_, viewApplied_, dataFolder_, options_.saveDate, tool};
     std::vector<ShownMessage> shown;
     SaveResult result;
     {

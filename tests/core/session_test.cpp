@@ -11,6 +11,7 @@
 #include "app/core/session.h"
 #include "format/atomic_file.h"
 #include "format/config_writer.h"
+#include "format/output_set.h"
 #include "testing/scripted_ui.h"
 #include "testing/simulated_bay.h"
 
@@ -480,11 +481,12 @@ TEST(SaveTest, UnwritableFilesAreReportedNotCalledASuccess) {
     }
 }
 
-// A disk that fails at any step of any file of a save over an earlier save: the failure names the
-// file, the earlier set stays whole (all of it until the renames begin), and nothing is left over.
-TEST(SaveTest, AFailingDiskLeavesTheEarlierSetWhole) {
+// A disk that fails while a save over an earlier save writes its files, or a rename that fails
+// part-way through putting them in place: the failure names the file, and the earlier set stays
+// whole, its manifest too, with nothing left over.
+TEST(SaveTest, AFailingDiskOrRenameLeavesTheEarlierSetWhole) {
     AppliedSession run;
-    TempDir out, fresh;
+    TempDir out;
     auto snapshot = [](const fs::path& root) {
         std::map<std::string, std::vector<uint8_t>> files;
         for (const auto& e : fs::recursive_directory_iterator(root))
@@ -494,40 +496,53 @@ TEST(SaveTest, AFailingDiskLeavesTheEarlierSetWhole) {
     run.ui.folderAnswers.push_back(out.path().string());
     ASSERT_TRUE(run.session.saveLut().done());
     const auto earlier = snapshot(out.path());
+    ASSERT_EQ(earlier.size(), 24u);  // 23 files and the manifest
     run.session.preview().settings().setDataVersion(2, 0);
-    int steps = 0;
-    format::setWriteFaultHook([&](format::WriteStep, const fs::path&) { return ++steps < 0; });
+    int writes = 0, places = 0;
+    format::setWriteFaultHook([&](format::WriteStep, const fs::path&) { return ++writes < 0; });
+    format::setSetFaultHook(
+        [&](format::SetStep step, const fs::path&) { return (places += step == format::SetStep::kPlace) < 0; });
+    TempDir fresh;
     run.ui.folderAnswers.push_back(fresh.path().string());
     ASSERT_TRUE(run.session.saveLut().done());
-    const auto later = snapshot(fresh.path());
-    ASSERT_EQ(later.size(), earlier.size());
-    const int renames = static_cast<int>(later.size());
-    ASSERT_EQ(steps, 6 * renames);
+    format::setWriteFaultHook({});
+    format::setSetFaultHook({});
+    ASSERT_EQ(places, 24);
+    ASSERT_EQ(writes, 5 * 25);  // created, written, flushed, synced, closed: each file, the manifest and the journal
 
-    for (const int failAt : {0, 3, steps / 2 + 4, steps - renames - 1, steps - renames, steps - 1}) {
-        SCOPED_TRACE(failAt);
+    struct Fault {
+        bool rename;
+        int at;
+    };
+    for (const Fault fault : {Fault{false, 0},
+                              {false, 3},
+                              {false, writes / 2 + 4},
+                              {false, writes - 6},
+                              {false, writes - 1},
+                              {true, 0},
+                              {true, places / 2},
+                              {true, places - 2},
+                              {true, places - 1}}) {
+        SCOPED_TRACE(std::to_string(fault.rename) + " " + std::to_string(fault.at));
         int step = 0;
-        format::setWriteFaultHook([&](format::WriteStep, const fs::path&) { return step++ == failAt; });
+        if (fault.rename) {
+            format::setSetFaultHook(
+                [&](format::SetStep s, const fs::path&) { return s == format::SetStep::kPlace && step++ == fault.at; });
+        } else {
+            format::setWriteFaultHook([&](format::WriteStep, const fs::path&) { return step++ == fault.at; });
+        }
         run.ui.clearRecords();
         run.ui.folderAnswers.push_back(out.path().string());
         const SaveResult result = run.session.saveLut();
         format::setWriteFaultHook({});
+        format::setSetFaultHook({});
         EXPECT_EQ(result.status, CommandStatus::kFailed);
         ASSERT_EQ(run.ui.messages().size(), 1u);
-        EXPECT_NE(run.ui.messages()[0].text.find(".bin"), std::string::npos) << run.ui.messages()[0].text;
-        const auto now = snapshot(out.path());
-        ASSERT_EQ(now.size(), earlier.size()) << "no temporary may be left behind";
-        size_t placed = 0;
-        for (const auto& [name, bytes] : now) {
-            EXPECT_TRUE(bytes == earlier.at(name) || bytes == later.at(name)) << name;
-            placed += bytes == later.at(name) && bytes != earlier.at(name);
-        }
-        if (failAt < steps - renames) {
-            EXPECT_EQ(placed, 0u);
-        }
-        EXPECT_EQ(result.files.written.size(), placed);
-        // Put the earlier set back for the next round.
-        for (const auto& [name, bytes] : earlier) test::writeBytes(out.path() / name, bytes);
+        const std::string text = run.ui.messages()[0].text;
+        EXPECT_NE(text.find(out.path().string() + "/"), std::string::npos) << text;
+        EXPECT_NE(text.find("the folder keeps the files it had"), std::string::npos) << text;
+        EXPECT_TRUE(snapshot(out.path()) == earlier) << "the earlier set, whole and alone";
+        EXPECT_TRUE(result.files.written.empty());
     }
 }
 

@@ -176,6 +176,7 @@ TEST_F(WorkflowTest, WholeRoadWritesEveryFileOfTheTable) {
     for (const auto& entry : fs::recursive_directory_iterator(out.path())) {
         if (entry.is_regular_file()) found.insert(fs::relative(entry.path(), out.path()).generic_string());
     }
+    EXPECT_EQ(found.erase(format::manifestName(kCalibrationSet)), 1u) << "the save names its files in a manifest";
     std::set<std::string> wanted;
     for (const auto& [path, _] : expected) wanted.insert(path);
     EXPECT_EQ(found, wanted);

@@ -1,8 +1,7 @@
-// Whole-file writes and staged sets under failing disks and killed writers: a final name holds
-// either what it had or the complete new bytes, never part of them, and nothing is left behind.
+// Whole-file writes under failing disks: a final name holds either what it had or the complete new
+// bytes, never part of them, and nothing is left behind.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -41,7 +40,6 @@ struct Folder {
     size_t entries() const { return static_cast<size_t>(std::distance(fs::recursive_directory_iterator(dir), {})); }
 };
 
-constexpr int kFiles = 5;
 constexpr int kStepsPerFile = 6;  // create, write, flush, sync, close, rename
 
 TEST(AtomicFile, EveryFailingStepNamesTheFileAndLeavesTheTargetAsItWas) {
@@ -63,71 +61,6 @@ TEST(AtomicFile, EveryFailingStepNamesTheFileAndLeavesTheTargetAsItWas) {
     setWriteFaultHook({});
     writeFileAtomically(f.file(0), content(0, 2));
     EXPECT_EQ(bytesOf(f.file(0)), content(0, 2));
-}
-
-// A writer killed at every step of staging and committing a set over an earlier set.
-TEST(StagedFiles, AWriterKilledAtAnyStepLeavesEveryFileWhole) {
-    Folder f;
-    for (int i = 0; i < kFiles; ++i) writeFileAtomically(f.file(i), content(i, 1));
-    const int stagingSteps = kFiles * (kStepsPerFile - 1);
-    for (int killAt = 0; killAt <= stagingSteps + kFiles; ++killAt) {
-        SCOPED_TRACE(killAt);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            int step = 0;
-            setWriteFaultHook([&](WriteStep, const fs::path&) {
-                if (step++ == killAt) ::_exit(9);
-                return false;
-            });
-            StagedFiles set;
-            for (int i = 0; i < kFiles; ++i) set.stage(f.file(i), content(i, 2));
-            set.commit();
-            ::_exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), killAt > stagingSteps + kFiles - 1 ? 0 : 9);
-        int placed = 0;
-        for (int i = 0; i < kFiles; ++i) {
-            const std::vector<uint8_t> now = bytesOf(f.file(i));
-            const bool fresh = now == content(i, 2);
-            EXPECT_TRUE(fresh || now == content(i, 1)) << "file " << i << " is neither the old nor the new one";
-            placed += fresh;
-        }
-        // Until the first rename every final name keeps the earlier set; renames go in order.
-        const int renamed = killAt < stagingSteps ? 0 : std::min(killAt - stagingSteps, kFiles);
-        EXPECT_EQ(placed, renamed);
-        for (int i = 0; i < kFiles; ++i) writeFileAtomically(f.file(i), content(i, 1));
-        for (const auto& e : fs::recursive_directory_iterator(f.dir)) {
-            if (e.path().string().find(".tmp") != std::string::npos) fs::remove(e.path());  // the killed writer's
-        }
-    }
-}
-
-TEST(StagedFiles, AFailureWhileStagingOrCommittingPlacesNothingOrSaysWhatWasPlaced) {
-    Folder f;
-    for (int i = 0; i < kFiles; ++i) writeFileAtomically(f.file(i), content(i, 1));
-    {
-        StagedFiles set;
-        set.stage(f.file(0), content(0, 2));
-        setWriteFaultHook([](WriteStep step, const fs::path&) { return step == WriteStep::kSync; });
-        EXPECT_THROW(set.stage(f.file(1), content(1, 2)), std::runtime_error);
-        setWriteFaultHook({});
-        // The caller gives up: the destructor takes the staged file away.
-    }
-    for (int i = 0; i < kFiles; ++i) EXPECT_EQ(bytesOf(f.file(i)), content(i, 1));
-    EXPECT_EQ(f.entries(), 1u + kFiles);
-
-    StagedFiles set;
-    for (int i = 0; i < kFiles; ++i) set.stage(f.file(i), content(i, 2));
-    setWriteFaultHook(
-        [&](WriteStep step, const fs::path& target) { return step == WriteStep::kRename && target == f.file(3); });
-    EXPECT_THROW(set.commit(), std::runtime_error);
-    EXPECT_EQ(set.placed(), 3u);
-    for (int i = 0; i < kFiles; ++i) EXPECT_EQ(bytesOf(f.file(i)), content(i, i < 3 ? 2 : 1)) << i;
-    EXPECT_EQ(f.entries(), 1u + kFiles);
 }
 
 }  // namespace

@@ -319,6 +319,11 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     for (QDirIterator it(cliOut, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
         const QString path = it.next();
         const QString relative = QDir(cliOut).relativeFilePath(path);
+        // Each save's manifest names its own time and id; both saves wrote one.
+        if (relative == "calibration.set.json") {
+            QVERIFY(QFile::exists(QDir(guiOut).filePath(relative)));
+            continue;
+        }
         QFile a(path), b(QDir(guiOut).filePath(relative));
         QVERIFY2(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly), qPrintable(relative));
         QByteArray x = a.readAll(), y = b.readAll();
