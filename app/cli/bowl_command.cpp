@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/camera_keys.h"
+#include "app/cli/output_paths.h"
 #include "app/cli/picture_file.h"
 #include "app/cli/run_command.h"
 #include "app/cli/simulate_command.h"
@@ -163,6 +164,18 @@ int runBowl(const BowlOptions& o) {
     const core::BowlPreset* preset = core::findBowlPreset(o.preset);
     if (preset == nullptr) throw std::invalid_argument("unknown preset \"" + o.preset + "\" (" + presetNames() + ")");
 
+    const std::filesystem::path out = o.out.empty() ? std::filesystem::path(o.data) : std::filesystem::path(o.out);
+    const std::string picturePath = o.picture.empty() ? (out / defaultPictureName(o)).string() : o.picture;
+    {
+        std::vector<NamedPath> inputs = dataPictures(o.data);
+        inputs.insert(inputs.end(), {{"--config", o.config}, {"--report", o.report}});
+        std::vector<NamedPath> outputs = {
+            {"--picture", picturePath}, {"the bowl's manifest", out / format::manifestName(core::bowlSetName(o.name))}};
+        for (const char* table : {"Front.bin", "Rear.bin", "Left.bin", "Right.bin", "Cmask.bin"})
+            outputs.push_back({"the table " + o.name + table, out / "Lut" / (o.name + table)});
+        refuseOutputsNamingInputs(inputs, outputs);
+    }
+
     TerminalUi ui(TerminalAnswers{}, stdout, stderr);
     core::CalibrationState state;
     if (!core::loadConfiguration(o.config, state, ui))
@@ -204,11 +217,9 @@ int runBowl(const BowlOptions& o) {
     if (o.fov > 0) request.eye.fovDeg = o.fov;
 
     const core::BowlRendering view = core::renderBowl(state, request, pixels);
-    const std::filesystem::path out = o.out.empty() ? std::filesystem::path(o.data) : std::filesystem::path(o.out);
     std::error_code ec;
     std::filesystem::create_directories(out, ec);
     if (ec) throw std::runtime_error("cannot create " + out.string() + ": " + ec.message());
-    const std::string picturePath = o.picture.empty() ? (out / defaultPictureName(o)).string() : o.picture;
     writeBitmapFile(picturePath, view.width, view.height, view.picture, "the bowl view");
 
     const core::BowlEye& e = request.eye;

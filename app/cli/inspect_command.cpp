@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -10,6 +11,7 @@
 
 #include "format/file_read.h"
 #include "format/flash_data.h"
+#include "format/output_set.h"
 
 namespace mz::cli {
 
@@ -114,15 +116,68 @@ FlashFileInfo decodeFlashFile(std::span<const uint8_t> bytes) {
 }
 
 void addInspectCommand(CLI::App& app, InspectOptions& o) {
-    CLI::App* cmd = app.add_subcommand("inspect", "Decode flash data files and verify their checksums");
-    cmd->add_option("files", o.files, "Flash data files (.bin)")->required();
+    CLI::App* cmd = app.add_subcommand(
+        "inspect", "Decode flash data files and verify their checksums; check that an output folder holds one set");
+    cmd->add_option("files", o.files, "Flash data files (.bin), or output folders")->required();
     cmd->add_flag("--json", o.json, "Print the results as JSON");
+    cmd->add_flag("--repair", o.repair,
+                  "Finish or undo a save that was interrupted in the folders and remove its temporary files");
 }
+
+namespace {
+
+// A folder: its sets and whether each is whole.
+int inspectFolder(const std::string& path, bool json, bool repair, nlohmann::json& all) {
+    int status = 0;
+    if (repair) {
+        try {
+            for (const std::string& done : format::repairOutputSets(path))
+                std::printf("%s: %s\n", path.c_str(), done.c_str());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "calibration-cli inspect: cannot repair %s: %s\n", path.c_str(), e.what());
+            status = 1;
+        }
+    }
+    for (const format::SetCheck& c : format::checkOutputSets(path)) {
+        if (!c.problems.empty()) status = 1;
+        if (json) {
+            all.push_back({{"path", path},
+                           {"set", c.set.empty() ? nlohmann::json(nullptr) : nlohmann::json(c.set)},
+                           {"id", c.id},
+                           {"written", c.written},
+                           {"tool", c.tool},
+                           {"files", c.files},
+                           {"interrupted", c.interrupted},
+                           {"ok", c.problems.empty()},
+                           {"problems", c.problems}});
+            continue;
+        }
+        if (c.set.empty()) {
+            std::printf("%s: no manifest (written by an older tool): its files cannot be checked as one set\n",
+                        path.c_str());
+        } else if (c.interrupted) {
+            std::printf("%s: set %s: INTERRUPTED\n", path.c_str(), c.set.c_str());
+        } else {
+            std::printf("%s: set %s, id %s, written %s by %s, %zu files: %s\n", path.c_str(), c.set.c_str(),
+                        c.id.c_str(), c.written.c_str(), c.tool.c_str(), c.files,
+                        c.problems.empty() ? "one set" : "NOT ONE SET");
+        }
+        for (const std::string& p : c.problems) std::printf("  %s\n", p.c_str());
+    }
+    return status;
+}
+
+}  // namespace
 
 int runInspect(const InspectOptions& o) {
     int status = 0;
     nlohmann::json all = nlohmann::json::array();
     for (const std::string& path : o.files) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec)) {
+            status |= inspectFolder(path, o.json, o.repair, all);
+            continue;
+        }
         std::vector<uint8_t> bytes;
         const std::string problem = format::readWholeFile(path, format::kMaxFlashFileBytes, bytes);
         FlashFileInfo f;

@@ -1,4 +1,5 @@
-// calibration-cli inspect: decodes flash data files and checks every checksum in them.
+// calibration-cli inspect: decodes flash data files and checks every checksum in them; given an
+// output folder, says whether its files are one set, and with --repair resolves an interrupted save.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +14,15 @@ class App;
 namespace mz::cli {
 
 struct InspectOptions {
-    std::vector<std::string> files;
+    std::vector<std::string> files;  // flash data files, or output folders
     bool json = false;
+    bool repair = false;
 };
 
 void addInspectCommand(CLI::App& app, InspectOptions& options);
 
-// Exit status: 0 when every file decoded and every checksum matched.
+// Exit status: 0 when every file decoded and every checksum matched, and every folder holds one
+// set (or one an older tool wrote, without a manifest).
 int runInspect(const InspectOptions& options);
 
 struct FlashFileInfo {

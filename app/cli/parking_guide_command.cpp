@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "app/cli/output_paths.h"
 #include "app/cli/terminal_ui.h"
 #include "app/core/detector_run.h"
 #include "app/core/parking_guide_run.h"
@@ -201,6 +202,23 @@ int runParkingGuide(const ParkingGuideOptions& o) {
     settings.distances = parseDistances(o.distances);
     settings.maxPoints = o.points;
 
+    const std::filesystem::path out =
+        o.out.empty() ? std::filesystem::path(o.report).parent_path() : std::filesystem::path(o.out);
+    const std::filesystem::path data =
+        o.data.empty() ? std::filesystem::path(o.config).parent_path() : std::filesystem::path(o.data);
+    {
+        std::vector<NamedPath> inputs = {{"--config", o.config}, {"--report", o.report}};
+        if (o.draw) {
+            const std::vector<NamedPath> pictures = dataPictures(data);
+            inputs.insert(inputs.end(), pictures.begin(), pictures.end());
+        }
+        std::vector<NamedPath> outputs = {{"the guide points", out / "parking_guide.json"},
+                                          {"the guide's manifest", out / format::manifestName("parking-guide")}};
+        if (o.draw) outputs.push_back({"--draw", out / angleFileName(*o.draw)});
+        if (o.overlay) outputs.push_back({"--overlay", out / angleFileName(*o.overlay, "overlay_")});
+        refuseOutputsNamingInputs(inputs, outputs);
+    }
+
     TerminalUi ui(TerminalAnswers{}, stdout, stderr);
     core::CalibrationState state;
     core::loadConfigurationOrThrow(o.config, state, ui);
@@ -209,8 +227,6 @@ int runParkingGuide(const ParkingGuideOptions& o) {
     rear.record = state.cameras[core::kRear];
     readRearCamera(o.report, rear);
 
-    const std::filesystem::path out =
-        o.out.empty() ? std::filesystem::path(o.report).parent_path() : std::filesystem::path(o.out);
     if (!out.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(out, ec);
@@ -248,8 +264,6 @@ int runParkingGuide(const ParkingGuideOptions& o) {
     j["angles"] = list;
 
     if (o.draw) {
-        const std::filesystem::path data =
-            o.data.empty() ? std::filesystem::path(o.config).parent_path() : std::filesystem::path(o.data);
         const std::filesystem::path bitmap = data / core::kDefaultImageNames[core::kRear];
         const std::optional<std::filesystem::path> found =
             format::findPicture(bitmap.parent_path(), bitmap.stem().string());

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/cli/output_paths.h"
 #include "app/cli/picture_file.h"
 #include "app/cli/run_report.h"
 #include "app/cli/run_summary.h"
@@ -261,14 +262,43 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The files the run reads and those it writes by name (the tables take their names from the
+// configuration, below the output folder's Lut, Osd and Param).
+std::optional<std::string> outputNamingAnInput(const RunOptions& o, std::string& clash) {
+    std::vector<NamedPath> inputs = dataPictures(o.data);
+    inputs.insert(inputs.end(), {{"--config", o.config},
+                                 {"--points", o.points},
+                                 {"--survey", o.survey},
+                                 {"--overlay", o.overlay},
+                                 {"--quad", o.quad}});
+    const std::filesystem::path out = o.out.empty() ? o.data : o.out;
+    return cli::outputNamingAnInput(
+        inputs,
+        {{"--report", o.report},
+         {"--snapshot", o.snapshot},
+         {"the manifest of the output folder", out / format::manifestName(core::kCalibrationSet)}},
+        &clash);
+}
+
+}  // namespace
+
 int runRun(const RunOptions& options) {
+    // A report that would replace an input is not written, not even to say why.
+    std::string clash;
+    const std::optional<std::string> replacing = outputNamingAnInput(options, clash);
+    if (replacing && clash == "--report") {
+        std::fprintf(stderr, "calibration-cli run: %s\n", replacing->c_str());
+        return 1;
+    }
     TerminalAnswers answers;
     answers.configuration = options.config;
     answers.imageFolder = options.data;
     answers.saveFolder = options.out.empty() ? options.data : options.out;
     if (!options.quad.empty()) answers.quadPicture = options.quad;
-    std::optional<std::string> earlyError;
-    if (!options.out.empty()) {
+    std::optional<std::string> earlyError = replacing;
+    if (!earlyError && !options.out.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(options.out, ec);
         if (ec) earlyError = "cannot create the output folder " + options.out + ": " + ec.message();

@@ -183,13 +183,28 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
         EXPECT_EQ(decoded[i]["payloadBytes"], report["files"][i]["payloadBytes"]);
     }
 
+    CliResult folder = runCli({"inspect", out.string()});
+    EXPECT_EQ(folder.status, 0) << folder.output;
+    EXPECT_NE(folder.output.find("set calibration"), std::string::npos) << folder.output;
+    EXPECT_NE(folder.output.find("23 files: one set"), std::string::npos) << folder.output;
+
     const std::filesystem::path mask = out / "Lut" / "AVM2D_FULLCmask.bin";
-    std::vector<uint8_t> bytes = readBytes(mask);
+    const std::vector<uint8_t> original = readBytes(mask);
+    std::vector<uint8_t> bytes = original;
     bytes[32 + 3 * 1025 + 17] ^= 0x10;  // a payload byte in block 3
     writeBytes(mask, bytes);
     CliResult flipped = runCli({"inspect", mask.string()});
     EXPECT_NE(flipped.status, 0);
     EXPECT_NE(flipped.output.find("first at block 3"), std::string::npos) << flipped.output;
+    // The folder is no longer the set its manifest names: that file is named, as a table of another
+    // calibration would be, and a stray table beside them.
+    writeBytes(out / "Lut" / "Stray.bin", original);
+    folder = runCli({"inspect", out.string()});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.output.find("NOT ONE SET"), std::string::npos) << folder.output;
+    EXPECT_NE(folder.output.find("Lut/AVM2D_FULLCmask.bin: not of this set"), std::string::npos) << folder.output;
+    EXPECT_NE(folder.output.find("Lut/Stray.bin: not of this set"), std::string::npos) << folder.output;
+    std::filesystem::remove(out / "Lut" / "Stray.bin");
 
     bytes[32 + 3 * 1025 + 17] ^= 0x10;
     bytes[6] ^= 0x01;  // the date in the header
@@ -197,6 +212,13 @@ TEST_F(Workflow, InspectAcceptsEveryWrittenFileAndFindsAFlippedByte) {
     flipped = runCli({"inspect", mask.string()});
     EXPECT_NE(flipped.status, 0);
     EXPECT_NE(flipped.output.find("header checksum"), std::string::npos) << flipped.output;
+
+    // A temporary a killed save left is cleared by a repair; the set is whole again.
+    writeBytes(mask, original);
+    writeBytes(out / "Lut" / "AVM2D_FULLFront.bin.mz-new", original);
+    folder = runCli({"inspect", "--repair", out.string()});
+    EXPECT_EQ(folder.status, 0) << folder.output;
+    EXPECT_FALSE(std::filesystem::exists(out / "Lut" / "AVM2D_FULLFront.bin.mz-new"));
     removeFolder(out);
 }
 
@@ -262,6 +284,52 @@ TEST_F(Workflow, GuideOverlayInTheOsdMaskLiesOnTheDrawnLines) {
 
 // A folder or a device where a file should be is named at once, with the camera and what is
 // needed; inspect goes on to the other files.
+// An output that names an input (the same path, a symbolic link to it, a hard link of it) is refused
+// before anything is read or written, by every command that writes files, and the input stays.
+TEST_F(Workflow, NoOutputMayReplaceAnInput) {
+    const std::filesystem::path bay = freshFolder("inputs");
+    std::filesystem::copy(dir_, bay, std::filesystem::copy_options::recursive);
+    // Reports that are read only after the check.
+    std::filesystem::copy_file(bay / "truth.json", bay / "report.json");
+    std::filesystem::copy_file(bay / "truth.json", bay / "parking_guide.json");
+    const std::filesystem::path config = bay / "Config.bin", front = bay / "image" / "front.bmp";
+    const std::vector<uint8_t> configBytes = readBytes(config), frontBytes = readBytes(front);
+    enum class Link { kSamePath, kSymbolic, kHard };
+    for (const Link link : {Link::kSamePath, Link::kSymbolic, Link::kHard}) {
+        SCOPED_TRACE(static_cast<int>(link));
+        // `name` in the bay, made to be `input`.
+        auto named = [&](const std::filesystem::path& input, const std::string& name) {
+            const std::filesystem::path path = bay / "links" / name;
+            std::filesystem::create_directories(path.parent_path());
+            std::filesystem::remove(path);
+            if (link == Link::kSamePath) return input;
+            if (link == Link::kSymbolic) std::filesystem::create_symlink(input, path);
+            else std::filesystem::create_hard_link(input, path);
+            return path;
+        };
+        const std::vector<std::vector<std::string>> commands = {
+            {"run", "--config", config.string(), "--data", bay.string(), "--out", (bay / "out").string(), "--report",
+             named(config, "r.json").string()},
+            {"bowl", "--config", config.string(), "--data", bay.string(), "--report", (bay / "report.json").string(),
+             "--out", (bay / "out").string(), "--picture", named(front, "bowl.bmp").string()},
+            // The guide's points file in its --out folder is the report the guide reads.
+            {"parking-guide", "--config", config.string(), "--report", (bay / "parking_guide.json").string(), "--out",
+             named(bay / "parking_guide.json", "parking_guide.json").parent_path().string()},
+        };
+        for (const std::vector<std::string>& args : commands) {
+            const CliResult r = runCli(args);
+            EXPECT_EQ(r.status, 1) << args[0];
+            EXPECT_NE(r.output.find("an output may not replace an input"), std::string::npos) << r.output;
+        }
+        EXPECT_EQ(readBytes(config), configBytes);
+        EXPECT_EQ(readBytes(front), frontBytes);
+        EXPECT_FALSE(std::filesystem::exists(bay / "out")) << "nothing is written";
+        EXPECT_FALSE(std::filesystem::exists(bay / "parking-guide.set.json"));
+        EXPECT_FALSE(std::filesystem::exists(bay / "links" / "parking-guide.set.json"));
+    }
+    removeFolder(bay);
+}
+
 TEST_F(Workflow, FoldersAndDevicesWhereFilesShouldBeAreNamedAtOnce) {
     const std::filesystem::path bay = freshFolder("folders");
     std::filesystem::copy(dir_, bay, std::filesystem::copy_options::recursive);
@@ -283,7 +351,7 @@ TEST_F(Workflow, FoldersAndDevicesWhereFilesShouldBeAreNamedAtOnce) {
     r = runCli({"inspect", "/dev/zero", bay.string(), (bay / "Config.bin").string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("is not a regular file"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("is a folder"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("no manifest (written by an older tool)"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Config.bin"), std::string::npos) << "the third file is still inspected";
     removeFolder(bay);
 }
