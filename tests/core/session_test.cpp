@@ -477,7 +477,7 @@ TEST(SaveTest, UnwritableFilesAreReportedNotCalledASuccess) {
     EXPECT_FALSE(report.failed.empty());
     EXPECT_TRUE(report.written.empty());
     for (const auto& entry : fs::recursive_directory_iterator(out.path())) {
-        EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().string().find(".mz-"), std::string::npos) << entry.path();
     }
 }
 
