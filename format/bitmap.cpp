@@ -41,11 +41,26 @@ bool hasBitmapExtension(const std::filesystem::path& path) {
     return ext == ".BMP";
 }
 
-std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> b) {
-    if (b.size() < kFileHeaderSize + kMinInfoHeaderSize || b[0] != 'B' || b[1] != 'M') return {};
+namespace {
+
+// What the header of a bitmap file says, once it has been found usable.
+struct BitmapLayout {
+    uint32_t dataOffset = 0;
+    int64_t width = 0, height = 0;
+    bool topDown = false;
+    int bits = 0;
+    size_t fileStride = 0;
+    std::vector<uint8_t> palette;  // B, G, R per entry
+};
+
+// Why the bytes are no bitmap this program reads, in a few words; empty when `layout` holds them.
+std::string readLayout(std::span<const uint8_t> b, BitmapLayout& layout) {
+    if (b.size() < 2 || b[0] != 'B' || b[1] != 'M') return "is not a BMP file (it does not start with \"BM\")";
+    if (b.size() < kFileHeaderSize + kMinInfoHeaderSize) return "is truncated (its header is incomplete)";
     const uint32_t dataOffset = u32At(b, 10);
     const uint32_t infoSize = u32At(b, 14);
-    if (infoSize < kMinInfoHeaderSize || kFileHeaderSize + infoSize > b.size()) return {};
+    if (infoSize < kMinInfoHeaderSize || kFileHeaderSize + infoSize > b.size())
+        return "has a damaged header (info header of " + std::to_string(infoSize) + " bytes)";
     const int64_t width = i32At(b, 18);
     const int64_t rawHeight = i32At(b, 22);
     const int bits = u16At(b, 28);
@@ -53,16 +68,20 @@ std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> b) {
     uint32_t colours = u32At(b, 46);
     const bool topDown = rawHeight < 0;
     const int64_t height = topDown ? -rawHeight : rawHeight;
-    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return {};
-    if (compression != 0) return {};
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return {};
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
+        return "declares a size of " + std::to_string(width) + "x" + std::to_string(height) + " (1.." +
+               std::to_string(kMaxSide) + " pixels a side)";
+    if (compression != 0)
+        return "is compressed (compression " + std::to_string(compression) + "); only uncompressed bitmaps are read";
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
+        return "has " + std::to_string(bits) + " bits a pixel; 1-, 4-, 8- and 24-bit bitmaps are read";
 
-    std::vector<uint8_t> palette;  // B, G, R per entry
+    std::vector<uint8_t> palette;
     if (bits <= 8) {
         const uint32_t maxColours = 1u << bits;
         if (colours == 0 || colours > maxColours) colours = maxColours;
         const size_t paletteOffset = kFileHeaderSize + infoSize;
-        if (paletteOffset + size_t{colours} * 4 > b.size()) return {};
+        if (paletteOffset + size_t{colours} * 4 > b.size()) return "is truncated (its palette is incomplete)";
         palette.resize(size_t{maxColours} * 3, 0);
         for (uint32_t i = 0; i < colours; ++i) {
             for (int c = 0; c < 3; ++c) palette[i * 3 + c] = b[paletteOffset + i * 4 + c];
@@ -70,7 +89,31 @@ std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> b) {
     }
 
     const size_t fileStride = ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
-    if (dataOffset > b.size() || fileStride * height > b.size() - dataOffset) return {};
+    if (dataOffset > b.size() || fileStride * height > b.size() - dataOffset)
+        return "is truncated (" + std::to_string(b.size()) + " bytes, its pixels need " +
+               std::to_string(uint64_t{dataOffset} + fileStride * height) + ")";
+    layout = {dataOffset, width, height, topDown, bits, fileStride, std::move(palette)};
+    return {};
+}
+
+}  // namespace
+
+std::string bitmapFault(std::span<const uint8_t> file) {
+    BitmapLayout layout;
+    return readLayout(file, layout);
+}
+
+std::string unreadableBitmap(const std::filesystem::path& path) {
+    std::vector<uint8_t> bytes;
+    const std::string problem = readWholeFile(path, kMaxPictureFileBytes, bytes);
+    if (!problem.empty()) return problem;
+    return bitmapFault(bytes);
+}
+
+std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> b) {
+    BitmapLayout layout;
+    if (!readLayout(b, layout).empty()) return {};
+    const auto& [dataOffset, width, height, topDown, bits, fileStride, palette] = layout;
 
     Bitmap bmp;
     bmp.width = static_cast<int>(width);

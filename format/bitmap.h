@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "mz/mztypes.h"
@@ -32,6 +33,12 @@ std::optional<Bitmap> readBitmap(const std::filesystem::path& path);
 std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> file);
 // As readBitmap, whatever the file's name (the picture choosers of the preview).
 std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path);
+
+// Why decodeBitmap refuses the bytes ("is truncated (...)", "is compressed (...)", "has 32 bits a
+// pixel; ...", "is not a BMP file ..."), or empty when it takes them; unreadableBitmap says the
+// same of a file, or why the file cannot be read at all ("cannot be opened: Permission denied").
+std::string bitmapFault(std::span<const uint8_t> file);
+std::string unreadableBitmap(const std::filesystem::path& path);
 
 // A 24-bit bottom-up bitmap file of the picture (whatever its bitsPerPixel says: the pixels are
 // always 24-bit rows).

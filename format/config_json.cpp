@@ -1,9 +1,13 @@
 #include "format/config_json.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
+#include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -148,6 +152,9 @@ ConfigMultiview readMultiview(const Fields& f) {
     mv.vehicleWidth = static_cast<int32_t>(f.integer("vehicleWidth", 0, kI32Max));
     mv.vehicleLength = static_cast<int32_t>(f.integer("vehicleLength", 0, kI32Max));
     mv.markerLength = f.number("markerLength");
+    // Stored as whole millimetres; the calibration cannot place triangles without a side.
+    if (!(mv.markerLength >= 1 && mv.markerLength <= 100000))
+        throw ConfigJsonError(f.at("markerLength"), "must be 1 to 100000 (mm, the side of the floor triangles)");
     const InJson& ids = f.array("lutIds", 4, 4);
     for (int i = 0; i < 4; ++i) {
         mv.lutIds[i] =
@@ -197,6 +204,11 @@ ConfigCarImage readCarImage(const Fields& f, const std::vector<ConfigMultiview>&
     }
     if (!view) throw ConfigJsonError(f.at("slot"), "no view of /multiviews has slot " + std::to_string(slot));
     const InJson& file = f.value("file");
+    if (file.is_null()) {
+        throw ConfigJsonError(f.at("file"),
+                              "is null: config show --json writes the car pictures only with --out (beside the "
+                              "JSON); name the view's BMP or PNG picture here");
+    }
     if (!file.is_string() || file.get<std::string>().empty()) {
         throw ConfigJsonError(f.at("file"), "must name a BMP or PNG picture of the view's size");
     }
@@ -214,6 +226,79 @@ ConfigCarImage readCarImage(const Fields& f, const std::vector<ConfigMultiview>&
     }
     car.pixels = std::move(read.picture->pixels);
     return car;
+}
+
+// A key given twice in one object would leave only its last value, silently; the parser's
+// callback sees every key with the path to it, so the second one is named.
+class DuplicateKeys {
+public:
+    bool operator()(int /*depth*/, InJson::parse_event_t event, InJson& parsed) {
+        using Event = InJson::parse_event_t;
+        if (event == Event::object_start || event == Event::array_start || event == Event::value) {
+            if (!frames_.empty() && frames_.back().array) ++frames_.back().index;
+        }
+        switch (event) {
+        case Event::object_start: frames_.push_back({}); break;
+        case Event::array_start:
+            frames_.emplace_back();
+            frames_.back().array = true;
+            break;
+        case Event::object_end:
+        case Event::array_end: frames_.pop_back(); break;
+        case Event::key: {
+            Frame& top = frames_.back();
+            top.key = parsed.get<std::string>();
+            if (!top.keys.insert(top.key).second && pointer_.empty()) pointer_ = path();
+            break;
+        }
+        case Event::value: break;
+        }
+        return true;
+    }
+    // The pointer of the first key given twice, or empty.
+    const std::string& pointer() const { return pointer_; }
+
+private:
+    struct Frame {
+        bool array = false;
+        long index = -1;
+        std::string key;
+        std::set<std::string> keys;
+    };
+    std::string path() const {
+        std::string out;
+        for (const Frame& f : frames_) {
+            if (f.array) {
+                out += "/" + std::to_string(f.index);
+                continue;
+            }
+            out += '/';
+            for (char c : f.key) out += c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c);
+        }
+        return out;
+    }
+    std::vector<Frame> frames_;
+    std::string pointer_;
+};
+
+// NaN and the infinities are not JSON, and the parser's "invalid literal" would not say so.
+std::string nonFiniteLiteral(const std::string& text, size_t failedAt) {
+    size_t start = std::min(failedAt, text.size());
+    while (start > 0 && (std::isalpha(static_cast<unsigned char>(text[start - 1])) || text[start - 1] == '-' ||
+                         text[start - 1] == '+'))
+        --start;
+    size_t end = start;
+    while (end < text.size() &&
+           (std::isalpha(static_cast<unsigned char>(text[end])) || text[end] == '-' || text[end] == '+'))
+        ++end;
+    std::string word = text.substr(start, end - start);
+    std::string lower;
+    for (char c : word)
+        if (c != '-' && c != '+') lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower != "nan" && lower != "inf" && lower != "infinity") return {};
+    const long line = 1 + std::count(text.begin(), text.begin() + static_cast<long>(start), '\n');
+    return "\"" + word + "\" on line " + std::to_string(line) +
+           " is not a finite number; JSON has no NaN or infinity, and every field needs a finite value";
 }
 
 std::string number(float v) {
@@ -311,11 +396,18 @@ std::string configToJson(const ConfigFile& config, const std::vector<std::string
 
 ConfigFile configFromJson(const std::string& text, const std::filesystem::path& baseFolder) {
     InJson root;
+    DuplicateKeys duplicates;
     try {
-        root = InJson::parse(text);
-    } catch (const InJson::exception& e) {  // a syntax fault, or a number beyond a double
+        root = InJson::parse(text, std::ref(duplicates));
+    } catch (const InJson::parse_error& e) {
+        if (const std::string literal = nonFiniteLiteral(text, e.byte > 0 ? e.byte - 1 : 0); !literal.empty())
+            throw ConfigJsonError("", literal);
+        throw ConfigJsonError("", std::string("invalid JSON: ") + e.what());
+    } catch (const InJson::exception& e) {  // a number beyond a double
         throw ConfigJsonError("", std::string("invalid JSON: ") + e.what());
     }
+    if (!duplicates.pointer().empty())
+        throw ConfigJsonError(duplicates.pointer(), "is given twice in one object (only one value can stand)");
     const Fields top(root, "");
     ConfigFile config;
 

@@ -1,13 +1,12 @@
 #include "format/opencv_storage.h"
 
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
-
 #include <sstream>
+#include <stdexcept>
 
 #include <tinyxml2.h>
 #include <yaml-cpp/yaml.h>
+
+#include "format/file_read.h"
 
 namespace mz::format {
 
@@ -141,9 +140,7 @@ std::map<std::string, StoredMatrix> parseOpencvYaml(const std::string& original)
 }
 
 std::map<std::string, StoredMatrix> readOpencvStorage(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(path.string() + ": cannot be read");
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = readTextFile(path);
     try {
         return looksLikeXml(text) ? parseOpencvXml(text) : parseOpencvYaml(text);
     } catch (const std::runtime_error& e) {

@@ -212,7 +212,7 @@ PictureRead readPicture(const std::filesystem::path& path) {
     const std::string ext = lowerExtension(path);
     if (ext == ".bmp") {
         std::optional<Bitmap> bitmap = readBitmap(path);
-        if (!bitmap) return refused("the bitmap file is damaged or of a kind this program does not read");
+        if (!bitmap) return refused("the bitmap file " + unreadableBitmap(path));
         return PictureRead{std::move(bitmap), {}};
     }
     const bool png = ext == ".png";

@@ -54,31 +54,39 @@ TEST(BitmapTest, PalettePicturesAreExpanded) {
     }
 }
 
-TEST(BitmapTest, RejectsBrokenAndUnsupportedFiles) {
+TEST(BitmapTest, RejectsBrokenAndUnsupportedFilesSayingWhy) {
     auto plain = [](int, int) { return 0u; };
     std::vector<uint8_t> good = makeBmp(4, 4, 24, false, plain);
     ASSERT_TRUE(decodeBitmap(good));
-
-    std::vector<uint8_t> truncated(good.begin(), good.end() - 1);
-    EXPECT_FALSE(decodeBitmap(truncated));
+    EXPECT_EQ(bitmapFault(good), "");
 
     std::vector<uint8_t> notBm = good;
     notBm[0] = 'X';
-    EXPECT_FALSE(decodeBitmap(notBm));
-
     std::vector<uint8_t> compressed = good;
     compressed[30] = 1;
-    EXPECT_FALSE(decodeBitmap(compressed));
-
-    EXPECT_FALSE(decodeBitmap(makeBmp(4, 4, 16, false, plain)));
-    EXPECT_FALSE(decodeBitmap(makeBmp(4, 4, 32, false, plain)));
-
+    std::vector<uint8_t> noWidth = good;
+    std::fill(noWidth.begin() + 18, noWidth.begin() + 22, 0);
     std::vector<uint8_t> huge = good;  // a width far beyond the data must not allocate it
     huge[18] = 0xFF;
     huge[19] = 0xFF;
     huge[20] = 0xFF;
     huge[21] = 0x7F;
-    EXPECT_FALSE(decodeBitmap(huge));
+    const std::pair<std::vector<uint8_t>, const char*> cases[] = {
+        {std::vector<uint8_t>(good.begin(), good.end() - 1), "is truncated ("},
+        {std::vector<uint8_t>(good.begin(), good.begin() + 20), "is truncated (its header"},
+        {notBm, "is not a BMP file"},
+        {{}, "is not a BMP file"},
+        {compressed, "is compressed (compression 1)"},
+        {makeBmp(4, 4, 16, false, plain), "has 16 bits a pixel"},
+        {makeBmp(4, 4, 32, false, plain), "has 32 bits a pixel"},
+        {noWidth, "declares a size of 0x4"},
+        {huge, "declares a size of 2147483647x4"},
+    };
+    for (const auto& [bytes, why] : cases) {
+        SCOPED_TRACE(why);
+        EXPECT_FALSE(decodeBitmap(bytes));
+        EXPECT_NE(bitmapFault(bytes).find(why), std::string::npos) << bitmapFault(bytes);
+    }
 }
 
 // Damaged headers and palettes from a fixed stream of mutations: a picture that decodes is whole
