@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -11,14 +10,18 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/camera_keys.h"
+#include "app/cli/option_checks.h"
 #include "app/cli/output_paths.h"
 #include "app/cli/picture_file.h"
+#include "app/cli/report_points.h"
 #include "app/cli/run_command.h"
 #include "app/cli/simulate_command.h"
 #include "app/cli/terminal_ui.h"
 #include "app/core/bowl_view.h"
-#include "app/core/config_loader.h"
+#include "app/core/config_check.h"
+#include "app/core/detector_run.h"
 #include "format/bitmap.h"
+#include "format/file_read.h"
 #include "format/output_set.h"
 #include "format/picture.h"
 #include "mz/mzview.h"
@@ -65,26 +68,9 @@ core::VehiclePoint parsePoint(const std::string& text, const std::string& option
     return {v[0], v[1], v[2]};
 }
 
-std::array<Point2F, core::kPatternPointCount> reportPoints(const json& camera, const char* key, const char* name) {
-    const json* points = camera.contains(key) ? &camera[key] : nullptr;
-    if (points == nullptr || !points->is_array() || points->size() != core::kPatternPointCount)
-        throw std::runtime_error(std::string("the report has no ") + key + " of the " + name +
-                                 " camera: was it written by a successful calibration-cli run?");
-    std::array<Point2F, core::kPatternPointCount> out{};
-    for (size_t i = 0; i < out.size(); ++i) {
-        const json& p = (*points)[i];
-        if (!p.is_array() || p.size() != 2 || !p[0].is_number() || !p[1].is_number())
-            throw std::runtime_error(std::string("the report's ") + name + " " + key + " are not [x, y] pairs");
-        out[i] = {p[0].get<float>(), p[1].get<float>()};
-    }
-    return out;
-}
-
 // The calibrated point pairs of every camera, from the report of a run.
 void readReport(const std::string& path, core::CalibrationState& state) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read the report " + path);
-    const json report = json::parse(in, nullptr, false);
+    const json report = json::parse(format::readTextFile(path), nullptr, false);
     if (report.is_discarded() || !report.is_object() || !report.contains("cameras") || !report["cameras"].is_object())
         throw std::runtime_error(path + " is not a report of calibration-cli run");
     if (report.contains("ok") && report["ok"] == false)
@@ -94,8 +80,10 @@ void readReport(const std::string& path, core::CalibrationState& state) {
         if (!cameras.contains(kCameraKeys[c]) || !cameras[kCameraKeys[c]].is_object())
             throw std::runtime_error("the report has no " + std::string(kCameraKeys[c]) + " camera");
         const json& camera = cameras[kCameraKeys[c]];
-        state.imagePoints[c] = reportPoints(camera, "imagePoints", kCameraKeys[c]);
-        state.worldPoints[c] = reportPoints(camera, "worldPoints", kCameraKeys[c]);
+        const std::string where = "the report " + path + ": cameras." + kCameraKeys[c];
+        const CameraParam& record = state.cameras[c];
+        state.imagePoints[c] = reportImagePoints(camera, where, record.width, record.height);
+        state.worldPoints[c] = reportWorldPoints(camera, where);
     }
 }
 
@@ -137,7 +125,7 @@ void addBowlCommand(CLI::App& app, BowlOptions& o) {
     cmd->add_option("--eye", o.eye, "Eye point of the virtual camera x,y,z (mm)");
     cmd->add_option("--look-at", o.lookAt, "Point the virtual camera looks at x,y,z (mm)");
     cmd->add_option("--fov", o.fov, "Horizontal field of view of the virtual camera, degrees (default 90)")
-        ->check(CLI::Range(1.0, 170.0));
+        ->check(numberWithin(1, 170));
     cmd->add_option("--size", o.size, "View size WxH in pixels")->capture_default_str();
     cmd->add_option("--bowl", o.bowl,
                     "Bowl shape wallX,wallY,height,floorY (mm): the floor ellipse has semi-axes wallX/wallY*floorY "
@@ -148,7 +136,7 @@ void addBowlCommand(CLI::App& app, BowlOptions& o) {
     cmd->add_option("--name", o.name, "File name stem of the tables and the mask in Lut/")->capture_default_str();
     cmd->add_option("--first-id", o.firstId, "Identifier of the front table; rear, left, right and the mask follow")
         ->capture_default_str()
-        ->check(CLI::Range(1, 0x7FFFFFF0));
+        ->check(wholeWithin(1, core::kMaxFileId - core::kCameraCount));
     cmd->add_option("--lut-version", o.lutVersion, "Data version of the files, MAJOR.MINOR (default 1.0)");
     cmd->add_flag("--no-tables", o.noTables, "Write only the picture");
 }
@@ -156,11 +144,12 @@ void addBowlCommand(CLI::App& app, BowlOptions& o) {
 int runBowl(const BowlOptions& o) {
     core::BowlRequest request;
     request.kind = o.kind;
-    if (!parseImageSize(o.size, request.width, request.height))
-        throw std::invalid_argument("--size must be WxH, e.g. 1280x720, not \"" + o.size + "\"");
+    if (!parseImageSize(o.size, request.width, request.height) || request.width < 2 || request.height < 2 ||
+        request.width > core::kMaxViewSide || request.height > core::kMaxViewSide)
+        throw std::invalid_argument("--size must be WxH, each side 2.." + std::to_string(core::kMaxViewSide) +
+                                    " pixels (e.g. 1280x720), not \"" + o.size + "\"");
     int major = 1, minor = 0;
-    if (!o.lutVersion.empty() && !parseLutVersion(o.lutVersion, major, minor))
-        throw std::invalid_argument("--lut-version must be MAJOR.MINOR, e.g. 1.0, not \"" + o.lutVersion + "\"");
+    if (!o.lutVersion.empty()) parseDataVersion("--lut-version", o.lutVersion, major, minor);
     const core::BowlPreset* preset = core::findBowlPreset(o.preset);
     if (preset == nullptr) throw std::invalid_argument("unknown preset \"" + o.preset + "\" (" + presetNames() + ")");
 
@@ -178,8 +167,7 @@ int runBowl(const BowlOptions& o) {
 
     TerminalUi ui(TerminalAnswers{}, stdout, stderr);
     core::CalibrationState state;
-    if (!core::loadConfiguration(o.config, state, ui))
-        throw std::runtime_error("Config File error! (" + o.config + ")");
+    core::loadConfigurationOrThrow(o.config, state, ui);
     readReport(o.report, state);
 
     const CameraParam& front = state.cameras[core::kFront];

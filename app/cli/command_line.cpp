@@ -26,4 +26,8 @@ int CommandLine::runChosen(const CLI::App& app) const {
     return 1;
 }
 
+bool CommandLine::printsData(const CLI::App& app) const {
+    return app.got_subcommand("config") || app.got_subcommand("lens");
+}
+
 }  // namespace mz::cli

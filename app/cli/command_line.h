@@ -31,6 +31,8 @@ struct CommandLine {
     void addTo(CLI::App& app);
     // Runs the subcommand app parsed; 1 when none was.
     int runChosen(const CLI::App& app) const;
+    // Whether the subcommand app parsed prints data others read (JSON, a configuration's text).
+    bool printsData(const CLI::App& app) const;
 };
 
 }  // namespace mz::cli

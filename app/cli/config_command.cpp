@@ -1,17 +1,18 @@
 #include "app/cli/config_command.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include <CLI/CLI.hpp>
 
+#include "app/cli/folded_output.h"
+#include "app/core/config_check.h"
 #include "format/atomic_file.h"
 #include "format/bitmap.h"
 #include "format/config_json.h"
 #include "format/config_reader.h"
 #include "format/config_writer.h"
+#include "format/file_read.h"
 
 namespace mz::cli {
 
@@ -43,7 +44,7 @@ format::Bitmap carPicture(const format::ConfigFile& config, const format::Config
 int show(const ConfigOptions& o) {
     const format::ConfigFile config = readConfig(o.showFile);
     if (!o.json) {
-        std::fputs(format::configToText(config).c_str(), stdout);
+        std::fputs(format::configToText(config).c_str(), dataStream());
         return 0;
     }
     std::vector<std::string> carFiles;
@@ -51,7 +52,7 @@ int show(const ConfigOptions& o) {
         if (!config.carImages.empty()) {
             std::fprintf(stderr, "calibration-cli: car images are not written without --out; their \"file\" is null\n");
         }
-        std::fputs(format::configToJson(config, carFiles).c_str(), stdout);
+        std::fputs(format::configToJson(config, carFiles).c_str(), dataStream());
         return 0;
     }
     // The car images go beside the JSON, named after it, so the folder can be moved as a whole.
@@ -70,13 +71,32 @@ int show(const ConfigOptions& o) {
     return 0;
 }
 
+// Where in config build's JSON the record and field of a problem stand.
+std::string jsonPointer(const core::ConfigProblem& p, const format::ConfigFile& config) {
+    std::string record;
+    auto find = [&](const char* array, const auto& records, int type) {
+        for (size_t i = 0; i < records.size(); ++i)
+            if (records[i].type == type) record = std::string("/") + array + "/" + std::to_string(i);
+    };
+    switch (p.record) {
+    case core::ConfigRecord::kCamera: find("cameras", config.cameras, format::kRecordFrontCamera + p.index); break;
+    case core::ConfigRecord::kStitchedView:
+        find("multiviews", config.multiviews, format::kRecordMultiview0 + p.index);
+        break;
+    case core::ConfigRecord::kSingleView: record = "/singleviews/" + std::to_string(p.index); break;
+    case core::ConfigRecord::kWhole: break;
+    }
+    return p.field.empty() ? record : record + "/" + p.field;
+}
+
 int build(const ConfigOptions& o) {
-    std::ifstream in(o.buildFile, std::ios::binary);
-    if (!in) throw std::runtime_error(o.buildFile + ": cannot be read");
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = format::readTextFile(o.buildFile);
     format::ConfigFile config;
     try {
         config = format::configFromJson(text, std::filesystem::path(o.buildFile).parent_path());
+        // What the workflow's Config Load would refuse is refused here, before the file exists.
+        if (const std::optional<core::ConfigProblem> p = core::checkConfigurationBytes(format::encodeConfig(config)))
+            throw format::ConfigJsonError(jsonPointer(*p, config), p->text);
     } catch (const format::ConfigJsonError& e) {
         std::fprintf(stderr, "calibration-cli: %s: %s\nNothing was written.\n", o.buildFile.c_str(), e.what());
         return 1;

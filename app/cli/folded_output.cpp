@@ -12,6 +12,8 @@ namespace {
 
 constexpr int kQuietMs = 50;
 
+std::FILE* gData = nullptr;
+
 void writeAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
@@ -23,7 +25,9 @@ void writeAll(int fd, const std::string& text) {
 
 }  // namespace
 
-FoldedStdout::FoldedStdout() {
+std::FILE* dataStream() { return gData != nullptr ? gData : stdout; }
+
+FoldedStdout::FoldedStdout(bool chatterToStderr) {
     std::fflush(stdout);
     int ends[2];
     if (::pipe(ends) != 0) return;
@@ -36,6 +40,10 @@ FoldedStdout::FoldedStdout() {
         return;
     }
     ::close(ends[1]);
+    chatter_ = chatterToStderr ? STDERR_FILENO : original_;
+    const int dataFd = ::dup(original_);
+    gData = dataFd >= 0 ? ::fdopen(dataFd, "w") : nullptr;
+    if (gData == nullptr && dataFd >= 0) ::close(dataFd);
     try {
         reader_ = std::thread(&FoldedStdout::pump, this, ends[0]);
     } catch (...) {
@@ -43,12 +51,16 @@ FoldedStdout::FoldedStdout() {
         ::close(original_);
         ::close(ends[0]);
         original_ = -1;
+        if (gData != nullptr) std::fclose(gData);
+        gData = nullptr;
     }
 }
 
 FoldedStdout::~FoldedStdout() {
     if (original_ < 0) return;
     std::fflush(stdout);
+    if (gData != nullptr) std::fclose(gData);
+    gData = nullptr;
     // Putting the terminal back closes the pipe's last write end: the reader sees its end.
     ::dup2(original_, STDOUT_FILENO);
     if (reader_.joinable()) reader_.join();
@@ -57,7 +69,7 @@ FoldedStdout::~FoldedStdout() {
 
 void FoldedStdout::pump(int readEnd) {
     LineFolder folder;
-    const int out = original_;
+    const int out = chatter_;
     auto emit = [out](const std::string& text) { writeAll(out, text); };
     std::string pending;
     char buffer[4096];

@@ -1,9 +1,13 @@
 // The matrix toolkit prints "Singular Matrix!" once per failed inversion, some seventy times while
 // the views are set up from a configuration that has no calibration yet. The terminal program
 // folds such runs of one repeated line on its standard output into a single line with a count;
-// the libraries keep printing what they print.
+// the libraries keep printing what they print. A command's data (a configuration as JSON or text,
+// a lens record) is never folded: it goes to the real standard output through dataStream(), and
+// while such a command runs the libraries' lines go, folded, to standard error instead, so that
+// `config show --json > c.json` holds nothing but JSON.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -42,10 +46,11 @@ private:
 
 // While alive, the process's standard output runs through a LineFolder. A line that is not
 // followed by anything within a twentieth of a second is shown as it stands, so progress is never
-// held back. Does nothing when the pipe cannot be made.
+// held back. Does nothing when the pipe cannot be made. With chatterToStderr the folded lines go
+// to standard error.
 class FoldedStdout {
 public:
-    FoldedStdout();
+    explicit FoldedStdout(bool chatterToStderr = false);
     ~FoldedStdout();
     FoldedStdout(const FoldedStdout&) = delete;
     FoldedStdout& operator=(const FoldedStdout&) = delete;
@@ -54,7 +59,11 @@ private:
     void pump(int readEnd);
 
     int original_ = -1;
+    int chatter_ = -1;
     std::thread reader_;
 };
+
+// The process's real standard output, past any folding; stdout when nothing folds.
+std::FILE* dataStream();
 
 }  // namespace mz::cli

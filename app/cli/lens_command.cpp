@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "app/cli/folded_output.h"
 #include "app/core/lens_import.h"
 #include "format/opencv_storage.h"
 
@@ -63,7 +64,7 @@ int runLens(const LensOptions& o) {
     for (int i = 0; i < 9; ++i) out["c" + std::to_string(i)] = lens.c[i];
     out["width"] = lens.width;
     out["height"] = lens.height;
-    std::printf("%s\n", out.dump(2).c_str());
+    std::fprintf(dataStream(), "%s\n", out.dump(2).c_str());
     return 0;
 }
 

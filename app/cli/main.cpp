@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         const int status = app.exit(e);
         return status == 0 ? 0 : 1;
     }
-    const mz::cli::FoldedStdout folded;
+    const mz::cli::FoldedStdout folded(commands.printsData(app));
     try {
         return commands.runChosen(app);
     } catch (const std::exception& e) {

@@ -1,21 +1,26 @@
 #include "app/cli/parking_guide_command.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "app/cli/option_checks.h"
 #include "app/cli/output_paths.h"
+#include "app/cli/report_points.h"
 #include "app/cli/terminal_ui.h"
 #include "app/core/detector_run.h"
 #include "app/core/parking_guide_run.h"
 #include "app/core/session.h"
+#include "format/atomic_file.h"
 #include "format/bitmap.h"
+#include "format/file_read.h"
 #include "format/output_set.h"
 #include "format/picture.h"
 
@@ -27,6 +32,12 @@ using nlohmann::json;
 
 constexpr int kMaxSteer = 89;  // the library has no turning circle at a right angle
 constexpr size_t kMaxAngles = 1000;
+// Every length the guide takes, in mm: far beyond any vehicle, and within what a float holds exactly.
+constexpr int kMaxMm = 100000;
+constexpr int kMaxPointsPerAngle = 100000;
+// Points of one run, all angles together. Each costs some hundred bytes in the JSON being built,
+// so this keeps a run within some tens of megabytes; 179 angles of 1000 points still fit.
+constexpr size_t kMaxGuidePoints = 200000;
 
 // Whole number in [low, high]; false for anything else.
 bool parseInt(const std::string& text, int low, int high, int& value) {
@@ -58,30 +69,9 @@ std::array<int32_t, 3> parseDistances(const std::string& text) {
     return d;
 }
 
-std::string readReport(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read the report " + path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void readPoints(const json& j, const std::string& what, std::array<Point2F, core::kPatternPointCount>& out) {
-    if (!j.is_array() || j.size() != out.size()) throw std::runtime_error(what + " must hold 6 points [x, y]");
-    for (size_t i = 0; i < out.size(); ++i) {
-        const json& p = j[i];
-        if (!p.is_array() || p.size() != 2 || !p[0].is_number() || !p[1].is_number())
-            throw std::runtime_error(what + ": point " + std::to_string(i + 1) + " is not [x, y]");
-        const double x = p[0].get<double>(), y = p[1].get<double>();
-        if (!(std::fabs(x) < 1e7 && std::fabs(y) < 1e7))
-            throw std::runtime_error(what + ": point " + std::to_string(i + 1) + " is not finite");
-        out[i] = {static_cast<float>(x), static_cast<float>(y)};
-    }
-}
-
 // The rear camera's points of a calibration run's report.
 void readRearCamera(const std::string& path, core::CalibratedCamera& camera) {
-    const json report = json::parse(readReport(path), nullptr, false);
+    const json report = json::parse(format::readTextFile(path), nullptr, false);
     const std::string where = "the report " + path;
     if (report.is_discarded() || !report.is_object()) throw std::runtime_error(where + " is not JSON");
     const json* result = nullptr;
@@ -99,8 +89,8 @@ void readRearCamera(const std::string& path, core::CalibratedCamera& camera) {
     const json& rear = report["cameras"]["rear"];
     if (!rear.is_object() || !rear.contains("worldPoints") || !rear.contains("imagePoints"))
         throw std::runtime_error(where + ": the rear camera has no calibrated floor points");
-    readPoints(rear["imagePoints"], where + ": cameras.rear.imagePoints", camera.imagePoints);
-    readPoints(rear["worldPoints"], where + ": cameras.rear.worldPoints", camera.worldPoints);
+    camera.imagePoints = reportImagePoints(rear, where + ": cameras.rear", camera.record.width, camera.record.height);
+    camera.worldPoints = reportWorldPoints(rear, where + ": cameras.rear");
 }
 
 json pointsJson(const std::vector<Point2F>& points) {
@@ -121,6 +111,16 @@ std::string angleFileName(int angle, const char* kind = "") {
 }
 
 }  // namespace
+
+void checkGuideWork(size_t angles, int pointsPerAngle) {
+    const uint64_t total = uint64_t{angles} * static_cast<uint64_t>(std::max(pointsPerAngle, 0));
+    if (total > kMaxGuidePoints) {
+        throw std::invalid_argument("--steer gives " + std::to_string(angles) + " angles of --points " +
+                                    std::to_string(pointsPerAngle) + ": " + std::to_string(total) +
+                                    " points, more than one run writes (" + std::to_string(kMaxGuidePoints) +
+                                    "); give fewer angles or points");
+    }
+}
 
 std::vector<int> parseSteerRange(const std::string& text) {
     const std::string usage =
@@ -166,24 +166,30 @@ void addParkingGuideCommand(CLI::App& app, ParkingGuideOptions& o) {
     cmd->add_option("--steer", o.steer, "Steering angles in degrees, FROM:TO:STEP or one angle (within -89..89)")
         ->capture_default_str();
     cmd->add_option("--out", o.out, "Folder for the JSON file and the picture (default: the report's folder)");
-    cmd->add_option("--draw", o.draw, "Draw the lines of this steering angle over the rear view");
+    cmd->add_option("--draw", o.draw, "Draw the lines of this steering angle over the rear view")
+        ->check(wholeWithin(-kMaxSteer, kMaxSteer));
     cmd->add_option("--overlay", o.overlay,
-                    "Write the lines of this steering angle as the overlay picture of run --overlay");
+                    "Write the lines of this steering angle as the overlay picture of run --overlay")
+        ->check(wholeWithin(-kMaxSteer, kMaxSteer));
     cmd->add_option("--data", o.data,
                     "Data folder holding image/rear.bmp for --draw (default: the folder of Config.bin)");
-    cmd->add_option("--wheel-base", o.wheelBase, "Wheel base, mm")->capture_default_str()->check(CLI::PositiveNumber);
+    cmd->add_option("--wheel-base", o.wheelBase, "Wheel base, mm")
+        ->capture_default_str()
+        ->check(numberWithin(1, kMaxMm));
     cmd->add_option("--line-spacing", o.lineSpacing, "Distance between the two lines, mm (default: vehicle width)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberWithin(0, kMaxMm));
     cmd->add_option("--vehicle-length", o.vehicleLength, "Vehicle length, mm (default: from Config.bin)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(wholeWithin(0, kMaxMm));
     cmd->add_option("--start-offset", o.startOffset, "Distance behind the rear overhang where the lines start, mm")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(wholeWithin(-kMaxMm, kMaxMm));
     cmd->add_option("--line-shift", o.lineShift, "Shift of the lines along the driving axis, mm")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(wholeWithin(-kMaxMm, kMaxMm));
     cmd->add_option("--distances", o.distances, "Ends of the three segments, mm")->capture_default_str();
     cmd->add_option("--points", o.points, "Points per steering angle, separators included (14 or more)")
         ->capture_default_str()
-        ->check(CLI::Range(14, 100000));
+        ->check(wholeWithin(14, kMaxPointsPerAngle));
 }
 
 int runParkingGuide(const ParkingGuideOptions& o) {
@@ -193,6 +199,7 @@ int runParkingGuide(const ParkingGuideOptions& o) {
             throw std::invalid_argument(std::string(name) + " must be a steering angle within -89..89 degrees");
         }
     }
+    checkGuideWork(angles.size(), o.points);
     core::GuideSettings settings;
     settings.wheelBase = static_cast<float>(o.wheelBase);
     settings.lineSpacing = static_cast<float>(o.lineSpacing);

@@ -2,6 +2,7 @@
 // of steering angles (JSON), and the rear view with the lines of one angle drawn.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,5 +39,9 @@ int runParkingGuide(const ParkingGuideOptions& options);
 // "FROM:TO:STEP" or a single angle, whole degrees, each within -89..89. Throws
 // std::invalid_argument naming what is wrong.
 std::vector<int> parseSteerRange(const std::string& text);
+
+// Throws std::invalid_argument naming --steer and --points when the angles and the points per
+// angle make more points than one run writes.
+void checkGuideWork(size_t angles, int pointsPerAngle);
 
 }  // namespace mz::cli

@@ -2,13 +2,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "app/cli/option_checks.h"
 #include "app/cli/output_paths.h"
 #include "app/cli/picture_file.h"
 #include "app/cli/run_report.h"
@@ -18,6 +17,7 @@
 #include "app/core/session.h"
 #include "format/atomic_file.h"
 #include "format/bitmap.h"
+#include "format/file_read.h"
 #include "mz/mzview.h"
 
 namespace mz::cli {
@@ -40,14 +40,6 @@ void writeSnapshot(const std::string& path, core::Session& session) {
     int width = 0, height = 0;
     const std::span<const uint8_t> pixels = session.preview().views().output(width, height);
     writeBitmapFile(path, width, height, pixels, "the stitched view");
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 class Run {
@@ -154,12 +146,14 @@ private:
         }
         if (!o_.lutVersion.empty()) {
             int major = 0, minor = 0;
-            if (!parseLutVersion(o_.lutVersion, major, minor)) {
-                return fail("--lut-version must be MAJOR.MINOR, e.g. 1.0, not \"" + o_.lutVersion + "\"");
-            }
-            if (major > 99 || minor > 99) {
-                return fail("--lut-version " + o_.lutVersion +
-                            ": each number must lie in 0..99, the two decimal digits a file's version holds");
+            try {
+                parseDataVersion("--lut-version", o_.lutVersion, major, minor);
+            } catch (const std::invalid_argument& e) {
+                // 0.0 is refused now, not after the calibration, in the words the save would use.
+                if (parseLutVersion(o_.lutVersion, major, minor) && major == 0 && minor == 0)
+                    ui_.showMessage("FlashData Version is incorrect. Please check this", core::kAppTitle,
+                                    core::MessageIcon::kInformation);
+                return fail(e.what());
             }
             preview.settings().setDataVersion(major, minor);
         }
@@ -167,8 +161,9 @@ private:
         if (!o_.survey.empty()) {
             if (!o_.points.empty()) return fail("--points corrects detected triangles; a --survey run has none");
             core::Survey survey;
+            const std::string text = format::readTextFile(o_.survey);
             try {
-                survey = core::parseSurvey(readText(o_.survey));
+                survey = core::parseSurvey(text);
             } catch (const std::runtime_error& e) {
                 return fail(o_.survey + ": " + e.what());
             }
@@ -185,7 +180,7 @@ private:
 
         // Corrections are read before anything heavy runs, so a broken file fails fast.
         PointCorrections corrections;
-        if (!o_.points.empty()) corrections = parsePointCorrections(readText(o_.points));
+        if (!o_.points.empty()) corrections = parsePointCorrections(format::readTextFile(o_.points));
 
         const core::ImageLoadResult images = session_.imageLoad();
         if (!images.done()) return failed(images, "the pictures could not be loaded");

@@ -6,6 +6,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/cli/option_checks.h"
+#include "format/config_model.h"
+
 #include "sim/fixed_bay.h"
 #include "sim/render.h"
 #include "sim/rig.h"
@@ -22,10 +25,10 @@ void addSimulateCommand(CLI::App& app, SimulateOptions& o) {
     cmd->add_option("--model", o.model, "Model name written into Config.bin")->capture_default_str();
     cmd->add_option("--marker-length", o.markerLength, "Outer side of the triangles, mm")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(numberWithin(100, 5000));
     cmd->add_option("--noise", o.noise, "Standard deviation of the picture noise, grey levels")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(numberWithin(0, 255));
     cmd->add_flag("--quad", o.quad, "Also write the four-quadrant picture image/quad.bmp");
     cmd->add_option("--layout", o.layout,
                     "drawn: triangles and poses drawn from the seed for the workflow's detection; fixed: a "
@@ -45,42 +48,45 @@ void addSimulateCommand(CLI::App& app, SimulateOptions& o) {
     cmd->add_option("--rim-blur", o.rimBlur,
                     "Blur sigma at the image circle's edge, px; the centre keeps the plain 0.6 px and the "
                     "softness grows with the square of the radius")
-        ->check(CLI::NonNegativeNumber)
+        ->check(numberWithin(0, 50))
         ->group(level);
     cmd->add_option("--noise-gain", o.noiseGain,
                     "Shot noise: variance added per grey level of signal (0.3 gives about 8 grey levels on "
                     "the bright floor), on top of --noise")
-        ->check(CLI::NonNegativeNumber)
+        ->check(numberWithin(0, 100))
         ->group(level);
     cmd->add_option("--chroma", o.chroma,
                     "Lateral colour at the rim, px: red shifted outwards and blue inwards by as much, green "
                     "in place")
-        ->check(CLI::NonNegativeNumber)
+        ->check(numberWithin(0, 50))
         ->group(level);
     cmd->add_option("--light", o.light,
                     "Uneven hall light over the floor: the fraction it swings either way (0.45 for +-45 %)")
-        ->check(CLI::Range(0.0, 0.9))
+        ->check(numberWithin(0, 0.9))
         ->group(level);
     cmd->add_option("--shadow", o.shadow,
                     "The vehicle's soft shadow reaching over the nearer triangles: the fraction of the light it takes")
-        ->check(CLI::Range(0.0, 0.9))
+        ->check(numberWithin(0, 0.9))
         ->group(level);
     cmd->add_option("--wear", o.wear,
                     "Worn and dusty bands: the fraction of the band-to-floor contrast lost (0.5 halves it)")
-        ->check(CLI::Range(0.0, 0.9))
+        ->check(numberWithin(0, 0.9))
         ->group(level);
     cmd->add_option("--jpeg", o.jpeg, "Write the pictures as image/*.jpg at this quality (1-100); 0: bitmap files")
-        ->check(CLI::Range(0, 100))
+        ->check(wholeWithin(0, 100))
         ->group(level);
     cmd->add_option("--glare", o.glare, "A glare spot in one camera: grey levels added at its heart")
-        ->check(CLI::Range(0.0, 255.0))
+        ->check(numberWithin(0, 255))
         ->group(level);
     cmd->add_option("--cable", o.cable, "A dark cable lying across one triangle's band: its width, mm")
-        ->check(CLI::Range(0.0, 200.0))
+        ->check(numberWithin(0, 200))
         ->group(level);
 }
 
 namespace {
+
+// The largest picture the configuration takes back.
+constexpr int kMaxSimulatedSide = format::kMaxCameraSide;
 
 // The level's effects, each one the options give in its place.
 sim::Realism realismOf(const SimulateOptions& o) {
@@ -119,8 +125,10 @@ int runSimulate(const SimulateOptions& o) {
     if (!parseImageSize(o.imageSize, options.width, options.height)) {
         throw std::invalid_argument("--image-size must be WxH, e.g. 720x480, not \"" + o.imageSize + "\"");
     }
-    if (options.width < 64 || options.height < 64) {
-        throw std::invalid_argument("--image-size " + o.imageSize + " is too small for a calibration picture");
+    if (options.width < 64 || options.height < 64 || options.width > kMaxSimulatedSide ||
+        options.height > kMaxSimulatedSide) {
+        throw std::invalid_argument("--image-size must be WxH, each side 64.." + std::to_string(kMaxSimulatedSide) +
+                                    " pixels, not \"" + o.imageSize + "\"");
     }
     options.seed = o.seed;
     options.model = o.model;

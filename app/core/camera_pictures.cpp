@@ -4,6 +4,7 @@
 #include <optional>
 #include <system_error>
 
+#include "format/bitmap.h"
 #include "format/picture.h"
 
 namespace mz::core {
@@ -47,6 +48,7 @@ std::string unreadablePicture(const std::filesystem::path& path) {
     if (!ec && status.type() == std::filesystem::file_type::directory) return "is a folder";
     if (!ec && status.type() != std::filesystem::file_type::regular)
         return "is not a regular file (a device or a pipe)";
+    if (format::hasBitmapExtension(path)) return format::unreadableBitmap(path);
     return "is not a picture this program reads (uncompressed BMP, PNG or JPEG)";
 }
 

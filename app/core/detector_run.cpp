@@ -116,7 +116,8 @@ void loadConfigurationOrThrow(const std::filesystem::path& config, CalibrationSt
         throw std::runtime_error("the configuration " + config.string() + " is not a file");
     }
     if (!loadConfiguration(config, state, ui)) {
-        throw std::runtime_error("the configuration " + config.string() + " cannot be used: Config File error!");
+        throw std::runtime_error("the configuration " + config.string() + " cannot be used: Config File error! (it " +
+                                 unreadableConfiguration(config) + ")");
     }
     if (const std::string problem = configurationProblem(state); !problem.empty()) {
         throw std::runtime_error("the configuration " + config.string() + " cannot be used: " + problem);

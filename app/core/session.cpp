@@ -44,9 +44,7 @@ ConfigLoadResult Session::configLoad() {
     result.read = reading.elapsed();
     if (!read) {
         error(ui_, "Config File error!");
-        const std::string problem = unreadablePicture(configPath_);
-        result.detail = configPath_ + " " +
-                        (problem.rfind("is not a picture", 0) == 0 ? "does not follow the Config.bin layout" : problem);
+        result.detail = configPath_ + " " + unreadableConfiguration(configPath_);
         result.status = CommandStatus::kFailed;
         return result;
     }

@@ -1,13 +1,18 @@
 // The command-line program's own parts: argument parsing, the flash data decoder, the terminal Ui.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <numeric>
 #include <stdexcept>
+#include <tuple>
 
+#include "app/cli/command_line.h"
 #include "app/cli/detect_command.h"
 #include "app/cli/folded_output.h"
 #include "app/cli/inspect_command.h"
+#include "app/cli/option_checks.h"
 #include "app/cli/parking_guide_command.h"
 #include "app/cli/run_command.h"
 #include "app/cli/terminal_ui.h"
@@ -82,6 +87,66 @@ TEST(DetectAndGuideArguments, RangesAndCodesOrRefusals) {
     for (const char* bad : {"", "90", "-90:0:5", "0:90:5", "5:-5:1", "0:10:0", "0:10:-1", "0:10", "0:10:5:1", "a:b:c",
                             "1.5", "0:10:", "99999999999"}) {
         EXPECT_THROW(parseSteerRange(bad), std::invalid_argument) << bad;
+    }
+}
+
+// Every numeric option of every subcommand: NaN, infinities and values outside the range are
+// refused while the command line is read, naming the option and the range.
+TEST(NumericOptions, RefusedWithTheOptionAndItsRangeNamed) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "mz_cli_options";
+    std::filesystem::create_directories(dir);
+    const std::string file = (dir / "file").string(), folder = dir.string();
+    {
+        std::FILE* f = std::fopen(file.c_str(), "w");
+        std::fclose(f);
+    }
+    const std::vector<std::string> bowl = {"bowl", "--config", file, "--data", folder, "--report", file};
+    const std::vector<std::string> guide = {"parking-guide", "--config", file, "--report", file};
+    const std::vector<std::string> simulate = {"simulate", "--out", folder};
+    const std::tuple<std::vector<std::string>, std::string, std::string, std::string> cases[] = {
+        {bowl, "--fov", "nan", "--fov: must be a number within 1..170"},
+        {bowl, "--fov", "inf", "--fov: must be a number within 1..170"},
+        {bowl, "--fov", "171", "--fov: must be a number within 1..170"},
+        {bowl, "--first-id", "65535", "--first-id: must be a whole number within 1..65531"},
+        {bowl, "--first-id", "0", "--first-id: must be a whole number within 1..65531"},
+        {guide, "--wheel-base", "nan", "--wheel-base: must be a number within 1..100000"},
+        {guide, "--line-spacing", "-inf", "--line-spacing: must be a number within 0..100000"},
+        {guide, "--points", "13", "--points: must be a whole number within 14..100000"},
+        {guide, "--draw", "90", "--draw: must be a whole number within -89..89"},
+        {guide, "--start-offset", "1e9", "--start-offset: must be a whole number within -100000..100000"},
+        {simulate, "--marker-length", "nan", "--marker-length: must be a number within 100..5000"},
+        {simulate, "--light", "NaN", "--light: must be a number within 0..0.9"},
+        {simulate, "--jpeg", "50.5", "--jpeg: must be a whole number within 0..100"},
+    };
+    for (const auto& [command, option, value, expected] : cases) {
+        SCOPED_TRACE(option + " " + value);
+        CLI::App app;
+        CommandLine line;
+        line.addTo(app);
+        std::vector<std::string> args = command;
+        args.insert(args.end(), {option, value});
+        std::reverse(args.begin(), args.end());  // CLI11 takes the arguments last first
+        try {
+            app.parse(args);
+            ADD_FAILURE() << "accepted";
+        } catch (const CLI::ValidationError& e) {
+            EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+        }
+    }
+    std::filesystem::remove_all(dir);
+
+    // Checked when the command runs, before any file is read.
+    int major = 0, minor = 0;
+    for (const char* bad : {"100.5", "0.0", "1.100", "1.x"})
+        EXPECT_THROW(parseDataVersion("--lut-version", bad, major, minor), std::invalid_argument) << bad;
+    parseDataVersion("--lut-version", "99.0", major, minor);
+    EXPECT_EQ(major, 99);
+    EXPECT_NO_THROW(checkGuideWork(179, 1000));
+    try {
+        checkGuideWork(179, 100000);
+        ADD_FAILURE() << "17900000 guide points accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_NE(std::string(e.what()).find("--steer gives 179 angles of --points 100000"), std::string::npos);
     }
 }
 

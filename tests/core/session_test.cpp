@@ -178,7 +178,18 @@ TEST(SessionTest, ConfigLoadNamesTheRecordAndFieldOfAnUnusableValue) {
         {[](format::ConfigFile& c) { c.singleviews[1].lutId = c.singleviews[0].lutId; },
          "is given to both Lut/Frontvw.bin and Lut/Frontfv.bin"},
         {[](format::ConfigFile& c) { c.singleviews[0].lutId = c.multiviews[0].lutIds[2] + 0x10000; },
-         "is given to both Lut/AVM2D_FULLLeft.bin and Lut/Frontvw.bin"},
+         "the identifier of Lut/Frontvw.bin is 65539 (0..65535"},
+        {[](format::ConfigFile& c) { c.multiviews[0].mmPerPixel = -14; }, "(mm per pixel) is -14"},
+        {[](format::ConfigFile& c) { c.multiviews[0].vehicleWidth = -1850; }, "vehicleWidth is -1850 mm"},
+        {[](format::ConfigFile& c) { c.multiviews[1].centreY = 3.4e38f; }, "(AVM2D_FRONT): centreY is 3.4e+38"},
+        {[](format::ConfigFile& c) { c.cameras[1].width = 640; },
+         "camera record 11 (REAR): width is 640, the FRONT camera's 720"},
+        {[](format::ConfigFile& c) { c.singleviews[2].fileName = "../Frontvw.bin"; },
+         "fileName \"../Frontvw.bin\" is not a plain file name"},
+        {[](format::ConfigFile& c) {
+             for (format::ConfigMultiview& mv : c.multiviews) mv.markerLength = 0;
+         },
+         "the marker length is 0 mm"},
     };
     TempDir dir;
     for (const auto& [edit, expected] : cases) {

@@ -2,10 +2,16 @@
 // data version, inspect on the files a run wrote, the detectors and the parking guide.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <optional>
+#include <tuple>
 
 #include "format/bitmap.h"
 #include "sim/rig.h"
@@ -472,6 +478,144 @@ TEST(FixedBay, DetectFindsEveryMarkerNearItsTrueCorners) {
     EXPECT_NE(refused.status, 0);
     EXPECT_NE(refused.output.find("--layout-codes"), std::string::npos) << refused.output;
     removeFolder(dir);
+}
+
+// config build refuses what Config Load refuses, naming the JSON pointer, and the JSON that
+// config show prints through a pipe is JSON (no folded lines, no chatter).
+TEST_F(Workflow, ConfigBuildRefusesWhatConfigLoadRefusesAtItsPointer) {
+    const std::filesystem::path out = freshFolder("config_check");
+    ASSERT_EQ(
+        runCli({"config", "show", (dir_ / "Config.bin").string(), "--json", "--out", (out / "v.json").string()}).status,
+        0);
+    const nlohmann::json good = readJson(out / "v.json");
+    using Edit = std::function<void(nlohmann::json&)>;
+    const std::pair<Edit, std::string> cases[] = {
+        {[](nlohmann::json& j) { j["cameras"][2]["fx"] = 0; }, "/cameras/2/fx: camera record 12 (LEFT): fx is 0"},
+        {[](nlohmann::json& j) { j["multiviews"][1]["lutIds"][0] = j["multiviews"][0]["lutIds"][0]; },
+         "/multiviews/1/lutIds/0: stitched view record 21 (AVM2D_FRONT): identifier 1 is given to both"},
+        {[](nlohmann::json& j) { j["multiviews"][0]["lutIds"][2] = 65536; },
+         "/multiviews/0/lutIds/2: stitched view record 20 (AVM2D_FULL): the identifier of Lut/AVM2D_FULLLeft.bin is "
+         "65536"},
+        {[](nlohmann::json& j) { j["singleviews"][0]["fileName"] = "../x.bin"; },
+         "/singleviews/0/fileName: single view record 1 (../x.bin): fileName \"../x.bin\" is not a plain file name"},
+        {[](nlohmann::json& j) { j["singleviews"][0]["fileName"] = "/tmp/x.bin"; }, "/singleviews/0/fileName"},
+        {[](nlohmann::json& j) { j["multiviews"][0]["markerLength"] = 0; }, "/multiviews/0/markerLength: must be 1"},
+        {[](nlohmann::json& j) { j["cameras"][1]["width"] = 640; },
+         "/cameras/1/width: camera record 11 (REAR): width is 640, the FRONT camera's 720"},
+    };
+    for (const auto& [edit, expected] : cases) {
+        SCOPED_TRACE(expected);
+        nlohmann::json j = good;
+        edit(j);
+        std::ofstream(out / "bad.json") << j.dump(1);
+        const CliResult r = runCli({"config", "build", (out / "bad.json").string(), "--out", (out / "B.bin").string()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find(expected), std::string::npos) << r.output;
+        EXPECT_FALSE(std::filesystem::exists(out / "B.bin"));
+    }
+    // Text the JSON library would take with the last value winning, or not at all.
+    std::string text = good.dump(1);
+    const size_t fx = text.find("\"fx\"");
+    std::string twice = text;
+    twice.insert(fx, "\"fx\": 1, ");
+    std::string notANumber = text;
+    notANumber.replace(text.find(':', fx) + 1, text.find(',', fx) - text.find(':', fx) - 1, " NaN");
+    for (const auto& [bad, expected] :
+         {std::pair{twice, "/cameras/0/fx: is given twice"}, std::pair{notANumber, "\"NaN\" on line"}}) {
+        std::ofstream(out / "bad.json") << bad;
+        const CliResult r = runCli({"config", "build", (out / "bad.json").string(), "--out", (out / "B.bin").string()});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find(expected), std::string::npos) << r.output;
+    }
+
+    const std::string show = std::string("'") + MZ_CLI_PATH + "' config show --json '" +
+                             (dir_ / "Config.bin").string() + "' > '" + (out / "piped.json").string() + "' 2>/dev/null";
+    ASSERT_EQ(std::system(show.c_str()), 0);
+    nlohmann::json piped = readJson(out / "piped.json");
+    for (nlohmann::json& car : piped["carImages"]) {
+        EXPECT_TRUE(car["file"].is_null());
+        car["file"] = good["carImages"][car["slot"].get<int>()]["file"];
+    }
+    EXPECT_EQ(piped, good);
+    removeFolder(out);
+}
+
+// Every file a command reads goes through one bounded reader: a pipe nobody writes or a device
+// is refused at once, and the report asked for is written all the same.
+TEST_F(Workflow, EveryReaderRefusesPipesAndDevicesAtOnce) {
+    const std::filesystem::path out = freshFolder("readers");
+    const CliResult calibrated = runCli(runArgs(out));
+    ASSERT_EQ(calibrated.status, 0) << calibrated.output;
+    const std::string fifo = (out / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string config = (dir_ / "Config.bin").string(), report = (out / "report.json").string();
+    for (const std::string& bad : {fifo, std::string("/dev/zero")}) {
+        SCOPED_TRACE(bad);
+        const std::vector<std::vector<std::string>> commands = {
+            {"config", "build", bad, "--out", (out / "C.bin").string()},
+            {"lens", "import", "--opencv-fisheye", bad},
+            {"bowl", "--config", config, "--data", dir_.string(), "--report", bad, "--out", (out / "b").string()},
+            {"parking-guide", "--config", config, "--report", bad, "--out", (out / "g").string()},
+            {"run", "--config", config, "--data", dir_.string(), "--out", (out / "r").string(), "--points", bad,
+             "--report", (out / "r.json").string()},
+            {"run", "--config", config, "--data", dir_.string(), "--out", (out / "r").string(), "--survey", bad,
+             "--report", (out / "r.json").string()},
+        };
+        for (const std::vector<std::string>& args : commands) {
+            SCOPED_TRACE(args[0] + " " + args[1]);
+            std::filesystem::remove(out / "r.json");
+            const CliResult r = runCli(args);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.output.find(bad + ": is not a regular file (a device or a pipe)"), std::string::npos)
+                << r.output;
+            if (args[0] == "run") {
+                EXPECT_NE(readJson(out / "r.json")["error"].get<std::string>().find(bad), std::string::npos);
+            }
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(out / "C.bin"));
+    EXPECT_FALSE(std::filesystem::exists(out / "r" / "Lut"));
+
+    // The same configuration fault is named alike by every command that takes a configuration.
+    std::vector<uint8_t> bytes = readBytes(dir_ / "Config.bin");
+    ASSERT_EQ(bytes[24], 10) << "the front camera's record comes first";
+    const float zero = 0;
+    std::memcpy(bytes.data() + 24 + 8 + 4, &zero, 4);  // its fx
+    writeBytes(out / "fx0.bin", bytes);
+    const std::string fx0 = (out / "fx0.bin").string();
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"run", "--config", fx0, "--data", dir_.string(), "--out", (out / "r").string()},
+             {"detect", "--config", fx0, "--data", dir_.string()},
+             {"bowl", "--config", fx0, "--data", dir_.string(), "--report", report, "--out", (out / "b").string()},
+             {"parking-guide", "--config", fx0, "--report", report, "--out", (out / "g").string()}}) {
+        const CliResult r = runCli(args);
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_NE(r.output.find("camera record 10 (FRONT): fx is 0"), std::string::npos) << r.output;
+    }
+
+    // Reports whose points no calibration gives: coincident, outside the picture.
+    for (const auto& [key, value, expected] :
+         {std::tuple{"imagePoints", nlohmann::json{{1, 1}, {1, 1}, {3, 3}, {4, 4}, {5, 5}, {6, 6}},
+                     "cameras.rear.imagePoints: points 1 and 2 coincide"},
+          std::tuple{
+              "imagePoints", nlohmann::json{{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 1e9}},
+              "cameras.rear.imagePoints: point 6 (6.000000, 1000000000.000000) lies outside the 720x480 picture"},
+          std::tuple{"worldPoints", nlohmann::json{{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, -1e9}},
+                     "cameras.rear.worldPoints: point 6"}}) {
+        nlohmann::json bad = readJson(report);
+        bad["cameras"]["rear"][key] = value;
+        std::ofstream(out / "bad.json") << bad.dump();
+        for (const char* command : {"bowl", "parking-guide"}) {
+            std::vector<std::string> args = {
+                command, "--config", config, "--report", (out / "bad.json").string(), "--out", (out / "x").string()};
+            if (args[0] == "bowl") args.insert(args.end(), {"--data", dir_.string()});
+            const CliResult r = runCli(args);
+            EXPECT_EQ(r.status, 1) << command;
+            EXPECT_NE(r.output.find(expected), std::string::npos) << r.output;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(out / "x" / "Lut"));
+    removeFolder(out);
 }
 
 TEST_F(Workflow, BowlViewOfTheCalibratedBay) {
