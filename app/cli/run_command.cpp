@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/cli/camera_keys.h"
 #include "app/cli/option_checks.h"
 #include "app/cli/output_paths.h"
 #include "app/cli/picture_file.h"
@@ -232,7 +233,17 @@ private:
                 record_.lost[c][half] = record_.detection[c] < 0 || holdsDefaults(points, defaults, half);
                 if (found != corrections.end() && found->second.halves[half]) {
                     const auto& given = *found->second.halves[half];
-                    for (int i = 0; i < 3; ++i) points[3 * half + i] = given[i];
+                    for (int i = 0; i < 3; ++i) {
+                        const Point2F p = given[i];
+                        if (!(p.x >= 0 && p.y >= 0 && p.x <= front.width && p.y <= front.height)) {
+                            char where[96];
+                            std::snprintf(where, sizeof where, "point %d (%g, %g) lies outside the %dx%d picture",
+                                          i + 1, p.x, p.y, front.width, front.height);
+                            return fail("--points: " + std::string(kCameraKeys[c]) + "." + kHalfKeys[half] + ": " +
+                                        where);
+                        }
+                        points[3 * half + i] = given[i];
+                    }
                     record_.corrected[c] = true;
                     continue;
                 }

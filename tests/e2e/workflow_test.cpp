@@ -113,6 +113,14 @@ TEST_F(Workflow, BrokenCorrectionsAndVersionsFailBeforeAnythingIsWritten) {
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("front must hold 6 points"), std::string::npos) << r.output;
 
+    { std::ofstream(out / "points.json") << R"({"rear": {"right": [[100, 200], [110, 210], [5000, 10]]}})"; }
+    r = runCli(args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("--points: rear.right: point 3 (5000, 10) lies outside the 720x480 picture"),
+              std::string::npos)
+        << r.output;
+    EXPECT_FALSE(std::filesystem::exists(out / "Lut"));
+
     args = runArgs(out);
     args.insert(args.end(), {"--lut-version", "1.x"});
     r = runCli(args);
