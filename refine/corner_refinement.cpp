@@ -213,11 +213,12 @@ struct StripPixel {
     double scale;  // pixels per ideal unit across the side here
 };
 
-constexpr double kStripOutside = 4.0;   // pixels of floor beyond the edge
-constexpr double kStripInside = 4.0;    // pixels of band (or band and hole) inside it
-constexpr double kMaxInnerModel = 9.0;  // bands wider on screen are taken as plain dark
-constexpr double kThinBand = 4.0;       // pixels: below it darkness and blur come from another side
-constexpr double kTipClearance = 3.0;   // pixels from another side's edge
+constexpr double kStripOutside = 4.0;     // pixels of floor beyond the edge
+constexpr double kStripInside = 4.0;      // pixels of band (or band and hole) inside it
+constexpr double kMaxInnerModel = 9.0;    // bands wider on screen are taken as plain dark
+constexpr double kThinBand = 4.0;         // pixels: below it the darkness comes from another side
+constexpr double kBorrowedRmsGain = 1.2;  // unless that leaves this much more of the strip unexplained
+constexpr double kTipClearance = 3.0;     // pixels from another side's edge
 constexpr int kModelIterations = 8;
 constexpr double kModelHuber = 8.0;   // grey levels: floor grain and glints count less
 constexpr double kMaxModelRms = 8.0;  // grey levels a fitted strip may leave
@@ -268,7 +269,8 @@ double sideBand(const GreyFloatImage& img, const CameraParam& cam, const Line& l
     return bandOnScreen(img, cam, line, a, b, normal);
 }
 
-// The band's darkness and the picture's blur, the same along all three sides of a frame.
+// The band's darkness, the same along all three sides of a frame, and the blur found on a side
+// (a start for the others).
 struct StripLevels {
     double dark = 0;
     double sigma = 0;
@@ -497,12 +499,10 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
                 g.noalias() += w * r * jac;
             }
             if (fixed) {
-                for (int k : {static_cast<int>(kSigma), static_cast<int>(kDark)}) {
-                    h.row(k).setZero();
-                    h.col(k).setZero();
-                    h(k, k) = 1;
-                    g[k] = 0;
-                }
+                h.row(kDark).setZero();
+                h.col(kDark).setZero();
+                h(kDark, kDark) = 1;
+                g[kDark] = 0;
             }
             if (!slope) {
                 h.row(kD1).setZero();
@@ -693,8 +693,11 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
                                  bandGuess, levels[s]);
         };
         for (int s = 0; s < 3; ++s) fit(s, nullptr, 0);
-        // A band only a few pixels wide on screen leaves its darkness and the blur to be traded
-        // against its width: those sides take both from the side whose band is widest.
+        // A band only a few pixels wide on screen leaves its darkness to be traded against its
+        // width: those sides take it from the side whose band is widest. The blur stays their own:
+        // the lens softens the picture towards its rim, and a thin band far out (a side camera's
+        // sharp tips) is often twice as blurred as the wide band nearer the middle; held to the
+        // wide band's blur, its fitted width and edge go wrong by pixels at the tip.
         int widest = -1;
         for (int s = 0; s < 3; ++s) {
             if (ok[s] && (widest < 0 || levels[s].bandPixels > levels[widest].bandPixels)) widest = s;
@@ -702,7 +705,18 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
         if (widest >= 0 && levels[widest].bandPixels >= kThinBand) {
             const StripLevels reference = levels[widest];
             for (int s = 0; s < 3; ++s) {
-                if (s != widest && !(levels[s].bandPixels >= kThinBand)) fit(s, &reference, levels[s].bandPixels);
+                if (s == widest || levels[s].bandPixels >= kThinBand) continue;
+                const Line own = fitted[s];
+                const bool ownOk = ok[s];
+                const StripLevels ownLevels = levels[s];
+                fit(s, &reference, levels[s].bandPixels);
+                // Worn or dusty paint is not equally dark on every side: a side the borrowed
+                // darkness explains clearly worse than its own keeps its own.
+                if (ownOk && (!ok[s] || fitted[s].modelRms > kBorrowedRmsGain * own.modelRms)) {
+                    fitted[s] = own;
+                    ok[s] = true;
+                    levels[s] = ownLevels;
+                }
             }
         }
         for (int s = 0; s < 3; ++s) {
