@@ -42,14 +42,46 @@ const Effect kEffects[] = {
     {"cable", [](sim::Realism& r, const sim::Realism& l) { r.cable = l.cable; }},
     {"all", [](sim::Realism& r, const sim::Realism& l) { r = l; }},
     // The level with one effect left out: what it costs in company.
-    {"all-rim-blur", [](sim::Realism& r, const sim::Realism& l) { r = l; r.rimBlur = 0; }},
-    {"all-noise-gain", [](sim::Realism& r, const sim::Realism& l) { r = l; r.noiseGain = 0; }},
-    {"all-chroma", [](sim::Realism& r, const sim::Realism& l) { r = l; r.chroma = 0; }},
-    {"all-light", [](sim::Realism& r, const sim::Realism& l) { r = l; r.light = 0; }},
-    {"all-shadow", [](sim::Realism& r, const sim::Realism& l) { r = l; r.shadow = 0; }},
-    {"all-wear", [](sim::Realism& r, const sim::Realism& l) { r = l; r.wear = 0; }},
-    {"all-jpeg", [](sim::Realism& r, const sim::Realism& l) { r = l; r.jpegQuality = 0; }},
-    {"all-glare", [](sim::Realism& r, const sim::Realism& l) { r = l; r.glare = 0; }},
+    {"all-rim-blur",
+     [](sim::Realism& r, const sim::Realism& l) {
+         r = l;
+         r.rimBlur = 0;
+     }},
+    {"all-noise-gain",
+     [](sim::Realism& r, const sim::Realism& l) {
+         r = l;
+         r.noiseGain = 0;
+     }},
+    {"all-chroma",
+     [](sim::Realism& r, const sim::Realism& l) {
+         r = l;
+         r.chroma = 0;
+     }},
+    {"all-light",
+     [](sim::Realism& r, const sim::Realism& l) {
+         r = l;
+         r.light = 0;
+     }},
+    {"all-shadow",
+     [](sim::Realism& r, const sim::Realism& l) {
+         r = l;
+         r.shadow = 0;
+     }},
+    {"all-wear",
+     [](sim::Realism& r, const sim::Realism& l) {
+         r = l;
+         r.wear = 0;
+     }},
+    {"all-jpeg",
+     [](sim::Realism& r, const sim::Realism& l) {
+         r = l;
+         r.jpegQuality = 0;
+     }},
+    {"all-glare",
+     [](sim::Realism& r, const sim::Realism& l) {
+         r = l;
+         r.glare = 0;
+     }},
 };
 
 double quantile(std::vector<double> v, double q) {
@@ -116,8 +148,8 @@ int main(int argc, char** argv) {
                 CameraParam cam = sim::cameraRecord(rig.cameras[k]);
                 std::vector<Point2F> points(64, Point2F{-1, -1});
                 cam.imagePoints = points.data();
-                const int32_t regions[8] = {0, height / 4, width / 2, height - height / 4, width / 2, height / 4,
-                                            width - width / 2, height - height / 4};
+                const int32_t regions[8] = {0,         height / 4, width / 2,         height - height / 4,
+                                            width / 2, height / 4, width - width / 2, height - height / 4};
                 std::vector<uint8_t> packed(static_cast<size_t>(width) * height * 3);
                 const size_t stride = MZ_ROW_STRIDE24(static_cast<size_t>(width));
                 for (int y = 0; y < height; ++y)
@@ -153,7 +185,8 @@ int main(int argc, char** argv) {
         std::printf("%-10s detected median %.2f p95 %.2f max %.2f | refined median %.3f p95 %.3f max %.2f | %d lost\n",
                     effect.name, quantile(detected, 0.5), quantile(detected, 0.95), quantile(detected, 1),
                     quantile(refined, 0.5), quantile(refined, 0.95), quantile(refined, 1), lost);
-        std::sort(corners.begin(), corners.end(), [](const Corner& a, const Corner& b) { return a.refined > b.refined; });
+        std::sort(corners.begin(), corners.end(),
+                  [](const Corner& a, const Corner& b) { return a.refined > b.refined; });
         for (int i = 0; i < worst && i < static_cast<int>(corners.size()); ++i)
             std::printf("    %.2f px (detector %.2f) %s\n", corners[i].refined, corners[i].detected,
                         corners[i].where.c_str());
