@@ -1,0 +1,54 @@
+#include "station/checksum.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <openssl/evp.h>
+
+namespace mz::station {
+
+namespace {
+
+using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+
+std::string hex(const unsigned char* digest, unsigned length) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned i = 0; i < length; ++i) {
+        out += kDigits[digest[i] >> 4];
+        out += kDigits[digest[i] & 15];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string sha256Hex(std::span<const uint8_t> bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    return hex(digest, length);
+}
+
+std::optional<FileDigest> fileDigest(const std::filesystem::path& path) {
+    std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) return std::nullopt;
+    DigestContext context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
+    std::vector<uint8_t> buffer(1 << 20);
+    FileDigest out;
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
+        EVP_DigestUpdate(context.get(), buffer.data(), n);
+        out.bytes += static_cast<int64_t>(n);
+    }
+    if (std::ferror(file.get())) return std::nullopt;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    EVP_DigestFinal_ex(context.get(), digest, &length);
+    out.sha256 = hex(digest, length);
+    return out;
+}
+
+}  // namespace mz::station

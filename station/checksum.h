@@ -1,0 +1,22 @@
+// Checksums of the inputs and outputs a record names.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace mz::station {
+
+// Lower-case hexadecimal SHA-256.
+std::string sha256Hex(std::span<const uint8_t> bytes);
+
+struct FileDigest {
+    int64_t bytes = 0;
+    std::string sha256;
+};
+// None when the file cannot be read whole.
+std::optional<FileDigest> fileDigest(const std::filesystem::path& path);
+
+}  // namespace mz::station
