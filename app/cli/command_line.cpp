@@ -12,6 +12,7 @@ void CommandLine::addTo(CLI::App& app) {
     addParkingGuideCommand(app, guide);
     addBowlCommand(app, bowl);
     addLensCommand(app, lens);
+    historyCommand = addHistoryCommand(app, history);
 }
 
 int CommandLine::runChosen(const CLI::App& app) const {
@@ -23,6 +24,7 @@ int CommandLine::runChosen(const CLI::App& app) const {
     if (app.got_subcommand("detect")) return runDetect(detect);
     if (app.got_subcommand("parking-guide")) return runParkingGuide(guide);
     if (app.got_subcommand("bowl")) return runBowl(bowl);
+    if (app.got_subcommand("history")) return runHistory(*historyCommand, history);
     return 1;
 }
 

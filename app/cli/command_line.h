@@ -8,6 +8,7 @@
 #include "app/cli/bowl_command.h"
 #include "app/cli/config_command.h"
 #include "app/cli/detect_command.h"
+#include "app/cli/history_command.h"
 #include "app/cli/inspect_command.h"
 #include "app/cli/lens_command.h"
 #include "app/cli/parking_guide_command.h"
@@ -25,7 +26,9 @@ struct CommandLine {
     ParkingGuideOptions guide;
     BowlOptions bowl;
     LensOptions lens;
+    HistoryOptions history;
     CLI::App* configCommand = nullptr;
+    CLI::App* historyCommand = nullptr;
 
     // Adds every subcommand to app (one of them required), its values landing in this record.
     void addTo(CLI::App& app);

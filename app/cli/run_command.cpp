@@ -10,8 +10,10 @@
 #include "app/cli/camera_keys.h"
 #include "app/cli/option_checks.h"
 #include "app/cli/output_paths.h"
+#include "app/cli/history_command.h"
 #include "app/cli/picture_file.h"
 #include "app/cli/run_report.h"
+#include "app/cli/run_station.h"
 #include "app/cli/run_summary.h"
 #include "app/cli/terminal_ui.h"
 #include "app/core/output_writer.h"
@@ -20,6 +22,7 @@
 #include "format/bitmap.h"
 #include "format/file_read.h"
 #include "mz/mzview.h"
+#include "station/history.h"
 
 namespace mz::cli {
 
@@ -50,6 +53,7 @@ public:
     // earlyError: why the run cannot start (an output folder that cannot be made); the report
     // asked for is written all the same, saying so.
     int execute(const std::optional<std::string>& earlyError = std::nullopt) {
+        record_.identity = {o_.vehicle, o_.operatorName, o_.station};
         int status = 1;
         if (earlyError) {
             fail(*earlyError);
@@ -61,9 +65,10 @@ public:
             }
         }
         if (record_.error) std::fprintf(stderr, "calibration-cli run: %s\n", record_.error->c_str());
+        const nlohmann::json report = reportJson(record_, session_);
         if (!o_.report.empty()) {
             try {
-                format::writeFileAtomically(o_.report, reportJson(record_, session_).dump(2) + "\n");
+                format::writeFileAtomically(o_.report, report.dump(2) + "\n");
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "calibration-cli run: cannot write the report %s: %s\n", o_.report.c_str(),
                              e.what());
@@ -72,6 +77,7 @@ public:
         }
         if (status == 0) printRunSummary(record_, o_, session_);
         warnAboutQuality(record_);
+        if (!recordInHistory(report)) status = 1;
         return status;
     }
 
@@ -115,6 +121,49 @@ private:
         return true;
     }
 
+    // The run into the station history, whatever its outcome. A history that cannot take it
+    // never costs the files already saved; the run says so and fails.
+    bool recordInHistory(const nlohmann::json& report) {
+        if (o_.noHistory) return true;
+        try {
+            const std::string location = historyLocation(o_.history);
+            const station::HistoryRecord entry = historyRecord(record_, o_, session_, report);
+            const int64_t id = station::openHistory(location, true)->append(entry);
+            std::printf("History: run %lld (%s) recorded in %s\n", static_cast<long long>(id),
+                        station::outcomeName(entry.outcome), location.c_str());
+            std::fflush(stdout);
+            return true;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "calibration-cli run: the run was not recorded: %s%s\n", e.what(),
+                         record_.savedAll ? " (the output files were saved all the same)" : "");
+            return false;
+        }
+    }
+
+    // The solved poses against the station profile: a camera outside refuses the save unless
+    // the operator overrides it.
+    bool withinProfile() {
+        record_.tolerance = checkAgainstProfile(*profile_, session_.calibration());
+        std::string outside;
+        for (const station::ToleranceCheck& t : *record_.tolerance) {
+            for (const std::string& line : t.outside) {
+                std::printf("Profile \"%s\": %s\n", profile_->name.c_str(), line.c_str());
+                outside += (outside.empty() ? "" : "; ") + line;
+            }
+        }
+        if (outside.empty()) {
+            std::printf("Profile \"%s\": every camera within its tolerances\n", profile_->name.c_str());
+            return true;
+        }
+        if (o_.overrideProfile) {
+            std::printf("note: saved although outside the profile (--override-profile); the history says so\n");
+            return true;
+        }
+        record_.refused = true;
+        return fail("the station profile \"" + profile_->name + "\" refuses the poses: " + outside +
+                    ". Nothing was saved (--override-profile saves all the same).");
+    }
+
     bool fail(const std::string& why) {
         if (!record_.error) record_.error = why;
         return false;
@@ -130,6 +179,15 @@ private:
     bool steps() {
         core::CalibrationState& s = session_.calibration();
         core::Preview& preview = session_.preview();
+        // The profile is read before anything heavy runs, so a broken file fails fast.
+        if (!o_.profile.empty()) {
+            try {
+                profile_ = station::parseProfile(readText(o_.profile), o_.profile);
+            } catch (const std::runtime_error& e) {
+                return fail(e.what());
+            }
+            record_.profileName = profile_->name;
+        }
 
         const core::ConfigLoadResult loaded = session_.configLoad();
         record_.model = s.modelName;
@@ -208,6 +266,7 @@ private:
     }
 
     bool snapshotAndSave() {
+        if (profile_ && !withinProfile()) return false;
         if (!o_.snapshot.empty()) {
             const core::Stopwatch snapshot;
             writeSnapshot(o_.snapshot, session_);
@@ -219,6 +278,7 @@ private:
         record_.saved = saved.files;
         record_.timings.save = saved.write.count();
         if (!saved.done()) return failed(saved, "the output files were not saved");
+        record_.savedAll = true;
         return true;
     }
 
@@ -264,6 +324,7 @@ private:
     TerminalUi& ui_;
     core::Session session_;
     RunRecord record_;
+    std::optional<station::StationProfile> profile_;
 };
 
 }  // namespace
@@ -297,6 +358,15 @@ int runRun(const RunOptions& options) {
     if (replacing && clash == "--report") {
         std::fprintf(stderr, "calibration-cli run: %s\n", replacing->c_str());
         return 1;
+    }
+    // A name that cannot be recorded stops the run before anything is calibrated or written.
+    for (const auto& [text, what] :
+         {std::pair{&options.vehicle, "--vehicle"}, std::pair{&options.operatorName, "--operator"},
+          std::pair{&options.station, "--station"}}) {
+        if (const std::optional<std::string> why = station::checkIdentityText(*text, what)) {
+            std::fprintf(stderr, "calibration-cli run: %s\n", why->c_str());
+            return 1;
+        }
     }
     TerminalAnswers answers;
     answers.configuration = options.config;

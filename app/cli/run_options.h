@@ -26,6 +26,14 @@ struct RunOptions {
     bool literal = false;  // detector and calibration library alone, no refinement
     std::string survey;    // surveyed floor points: no detection, no pattern calibration
     std::string overlay;   // overlay picture of the single views that write an OSD mask
+    // Who calibrates which vehicle where: into the report and the station history.
+    std::string vehicle;
+    std::string operatorName;
+    std::string station;
+    std::string history;  // the history file; the default place when empty
+    bool noHistory = false;
+    std::string profile;  // station profile: the design poses and their tolerances
+    bool overrideProfile = false;
 };
 
 void addRunCommand(CLI::App& app, RunOptions& options);

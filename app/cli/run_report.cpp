@@ -149,6 +149,18 @@ json reportJson(const RunRecord& r, core::Session& session) {
     const Timings& t = r.timings;
     j["timings_ms"] = {{"load", t.load},   {"detect", t.detect}, {"calibrate", t.calibrate},
                        {"build", t.build}, {"save", t.save},     {"snapshot", t.snapshot}};
+    const station::StationIdentity& who = r.identity;
+    if (!who.vehicle.empty() || !who.operatorName.empty() || !who.station.empty()) {
+        j["station"] = {{"vehicle", who.vehicle}, {"operator", who.operatorName}, {"station", who.station}};
+    }
+    if (r.tolerance) {
+        json checks = json::object();
+        for (int c = 0; c < core::kCameraCount; ++c) {
+            const station::ToleranceCheck& t = (*r.tolerance)[c];
+            checks[kCameraKeys[c]] = {{"within", t.within}, {"outside", t.outside}};
+        }
+        j["tolerance"] = {{"profile", r.profileName}, {"refused", r.refused}, {"cameras", checks}};
+    }
     j["ok"] = !r.error.has_value();
     j["error"] = r.error ? json(*r.error) : json(nullptr);
     return j;

@@ -11,6 +11,8 @@
 #include "app/core/output_writer.h"
 #include "app/core/session.h"
 #include "refine/refinement.h"
+#include "station/identity.h"
+#include "station/profile.h"
 
 namespace mz::cli {
 
@@ -39,6 +41,12 @@ struct RunRecord {
     bool survey = false;
     std::array<size_t, core::kCameraCount> surveyPairs{};
     std::optional<std::string> overlay;  // the picture the OSD masks were drawn from
+    bool savedAll = false;               // the save ended done
+    station::StationIdentity identity;
+    // The station profile's verdict per camera, once the solved poses were checked against it.
+    std::string profileName;
+    std::optional<std::array<station::ToleranceCheck, core::kCameraCount>> tolerance;
+    bool refused = false;  // a camera outside the profile and no override: nothing saved
 };
 
 nlohmann::json reportJson(const RunRecord& record, core::Session& session);

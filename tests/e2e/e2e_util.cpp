@@ -25,7 +25,8 @@ std::string quoted(const std::string& s) {
 }  // namespace
 
 CliResult runCli(const std::vector<std::string>& args) {
-    std::string command = quoted(MZ_CLI_PATH);
+    // A run without --history records in the default history: the build's, not the home folder's.
+    std::string command = "XDG_DATA_HOME=" + quoted(MZ_E2E_DATA_HOME) + " " + quoted(MZ_CLI_PATH);
     for (const std::string& a : args) command += " " + quoted(a);
     command += " 2>&1";
     CliResult result;

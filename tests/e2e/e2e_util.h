@@ -21,7 +21,7 @@ struct CliResult {
     std::string output;  // stdout and stderr together
 };
 
-// Runs calibration-cli with the arguments (each quoted for the shell).
+// Runs calibration-cli with the arguments (each quoted for the shell), its default history below the build.
 CliResult runCli(const std::vector<std::string>& args);
 
 // A fresh empty folder below the test's temporary directory.
