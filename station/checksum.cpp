@@ -1,7 +1,10 @@
 #include "station/checksum.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <openssl/evp.h>
@@ -48,6 +51,20 @@ std::optional<FileDigest> fileDigest(const std::filesystem::path& path) {
     unsigned length = 0;
     EVP_DigestFinal_ex(context.get(), digest, &length);
     out.sha256 = hex(digest, length);
+    return out;
+}
+
+std::vector<std::optional<FileDigest>> fileDigests(const std::vector<std::filesystem::path>& paths) {
+    std::vector<std::optional<FileDigest>> out(paths.size());
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        for (size_t i = next++; i < paths.size(); i = next++) out[i] = fileDigest(paths[i]);
+    };
+    const size_t helpers = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 4) - 1;
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < helpers && t + 1 < paths.size(); ++t) threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads) t.join();
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace mz::station {
 
@@ -18,5 +19,8 @@ struct FileDigest {
 };
 // None when the file cannot be read whole.
 std::optional<FileDigest> fileDigest(const std::filesystem::path& path);
+// The same for many files, on the machine's cores: an output set's checksums are most of what
+// recording a run costs.
+std::vector<std::optional<FileDigest>> fileDigests(const std::vector<std::filesystem::path>& paths);
 
 }  // namespace mz::station

@@ -25,7 +25,7 @@ public:
     virtual ~History() = default;
     // Records one run whole, or nothing of it (one transaction); returns its id.
     virtual int64_t append(const HistoryRecord& record) = 0;
-    // The runs' own fields, no cameras, pictures or files; oldest first.
+    // The runs' own fields, no cameras, pictures, files or details; oldest first.
     virtual std::vector<HistoryRecord> list(const HistoryFilter& filter) = 0;
     // The whole record; none when no run has that id.
     virtual std::optional<HistoryRecord> find(int64_t id) = 0;

@@ -266,7 +266,6 @@ private:
     }
 
     bool snapshotAndSave() {
-        if (profile_ && !withinProfile()) return false;
         if (!o_.snapshot.empty()) {
             const core::Stopwatch snapshot;
             writeSnapshot(o_.snapshot, session_);
@@ -274,6 +273,8 @@ private:
         }
 
         record_.outputFolder = o_.out.empty() ? o_.data : o_.out;
+        // The operator sees the view of a refused calibration too; only its files are held back.
+        if (profile_ && !withinProfile()) return false;
         const core::SaveResult saved = session_.saveLut();
         record_.saved = saved.files;
         record_.timings.save = saved.write.count();

@@ -21,31 +21,30 @@ std::string absolutePath(const std::filesystem::path& path) {
     return (ec ? path : whole.lexically_normal()).string();
 }
 
-station::FileEntry fileEntry(const std::filesystem::path& path, const std::string& name) {
-    station::FileEntry f;
-    f.path = name;
-    if (const std::optional<station::FileDigest> digest = station::fileDigest(path)) {
-        f.bytes = digest->bytes;
-        f.sha256 = digest->sha256;
-    }
-    return f;
-}
-
 // The picture files the run read: the four-quadrant picture, or each camera's file of the
 // data folder (a .png or .jpg where no bitmap is there).
-std::vector<station::FileEntry> pictureEntries(const RunOptions& o, int32_t modelCode) {
-    std::vector<station::FileEntry> out;
-    if (!o.quad.empty() && modelCode > 200) {
-        out.push_back(fileEntry(o.quad, absolutePath(o.quad)));
-        return out;
-    }
+std::vector<std::filesystem::path> picturePaths(const RunOptions& o, int32_t modelCode) {
+    if (!o.quad.empty() && modelCode > 200) return {o.quad};
+    std::vector<std::filesystem::path> out;
     for (const char* name : core::kDefaultImageNames) {
         const std::filesystem::path bitmap = std::filesystem::path(o.data) / name;
         const std::optional<std::filesystem::path> found =
             format::findPicture(bitmap.parent_path(), bitmap.stem().string());
-        if (found) out.push_back(fileEntry(*found, absolutePath(*found)));
+        if (found) out.push_back(*found);
     }
     return out;
+}
+
+// Every file's size and checksum at once; a file that cannot be read keeps an empty checksum.
+void fillDigests(const std::vector<std::pair<station::FileEntry*, std::filesystem::path>>& files) {
+    std::vector<std::filesystem::path> paths;
+    for (const auto& f : files) paths.push_back(f.second);
+    const std::vector<std::optional<station::FileDigest>> digests = station::fileDigests(paths);
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!digests[i]) continue;
+        files[i].first->bytes = digests[i]->bytes;
+        files[i].first->sha256 = digests[i]->sha256;
+    }
 }
 
 }  // namespace
@@ -71,7 +70,6 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
     h.model = r.model;
     h.modelCode = r.modelCode;
     h.configPath = absolutePath(o.config);
-    h.configSha256 = fileEntry(o.config, o.config).sha256;
     h.mode = r.survey ? "survey" : "pattern";
     if (r.calibrationResult) h.calibrationResult = *r.calibrationResult;
     if (r.refinement && r.refinement->ran) {
@@ -107,15 +105,19 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
             for (const std::string& line : t.outside) k.toleranceNote += (k.toleranceNote.empty() ? "" : "; ") + line;
         }
     }
-    h.pictures = pictureEntries(o, r.modelCode);
     h.outputFolder = r.outputFolder.empty() ? std::string() : absolutePath(r.outputFolder);
+    for (const std::filesystem::path& p : picturePaths(o, r.modelCode))
+        h.pictures.push_back({absolutePath(p), std::nullopt, 0, ""});
     if (r.savedAll) {
-        for (const core::WrittenFile& w : r.saved.written) {
-            station::FileEntry f = fileEntry(std::filesystem::path(r.outputFolder) / w.path, w.path.generic_string());
-            f.identifier = w.identifier;
-            h.files.push_back(f);
-        }
+        for (const core::WrittenFile& w : r.saved.written)
+            h.files.push_back({w.path.generic_string(), w.identifier, 0, ""});
     }
+    station::FileEntry config{h.configPath, std::nullopt, 0, ""};
+    std::vector<std::pair<station::FileEntry*, std::filesystem::path>> read{{&config, o.config}};
+    for (station::FileEntry& f : h.pictures) read.emplace_back(&f, f.path);
+    for (station::FileEntry& f : h.files) read.emplace_back(&f, std::filesystem::path(r.outputFolder) / f.path);
+    fillDigests(read);
+    h.configSha256 = config.sha256;
     h.outputSet = station::outputSetIdentity(h.files);
     h.outcome = r.savedAll  ? station::Outcome::kSaved
                 : r.refused ? station::Outcome::kRefused
