@@ -35,6 +35,9 @@ std::string sha256Hex(std::span<const uint8_t> bytes) {
 }
 
 std::optional<FileDigest> fileDigest(const std::filesystem::path& path) {
+    // A device or pipe named as an input (/dev/zero) would never end.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
     std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) return std::nullopt;
     DigestContext context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);

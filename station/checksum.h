@@ -17,7 +17,7 @@ struct FileDigest {
     int64_t bytes = 0;
     std::string sha256;
 };
-// None when the file cannot be read whole.
+// None when the file cannot be read whole, or is no regular file.
 std::optional<FileDigest> fileDigest(const std::filesystem::path& path);
 // The same for many files, on the machine's cores: an output set's checksums are most of what
 // recording a run costs.
