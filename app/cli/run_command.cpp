@@ -182,7 +182,7 @@ private:
         // The profile is read before anything heavy runs, so a broken file fails fast.
         if (!o_.profile.empty()) {
             try {
-                profile_ = station::parseProfile(readText(o_.profile), o_.profile);
+                profile_ = station::parseProfile(format::readTextFile(o_.profile), o_.profile);
             } catch (const std::runtime_error& e) {
                 return fail(e.what());
             }
