@@ -12,6 +12,10 @@ namespace mz::pattern {
 // 0.299 and red 0.114. Callers' tables were tuned on this, so it stays.
 GreyImage toGrey(const uint8_t* picture, int width, int height);
 
+// Mean of each pixel's 3 x 3 neighbourhood (as much of it as lies inside), rounded: noise and
+// compression blocks lowered far enough that a faint band stays one piece under the threshold.
+GreyImage boxSmoothed(const GreyImage& grey);
+
 // 255 where a pixel is at least 10 grey levels below the mean of its neighbourhood (half-size
 // width / 20), 0 elsewhere. A crop narrower than 20 pixels has no neighbourhood and no dark pixel.
 GreyImage thresholdLocalMean(const GreyImage& crop);

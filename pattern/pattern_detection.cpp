@@ -6,6 +6,7 @@
 
 #include "mz/mzpattern.h"
 #include "pattern/binarize.h"
+#include "pattern/frame_isolation.h"
 #include "pattern/labelling.h"
 
 namespace mz::pattern {
@@ -79,6 +80,59 @@ bool hasLightHole(const GreyImage& half, const ComponentBox& box) {
 
 }  // namespace
 
+namespace {
+
+// The candidate's pixels (those equal to `value` in `image`) inside its window, fitted.
+// A candidate whose sides cannot be found leaves (0, 0) corners, which the check rejects.
+Corners fitCandidate(const GreyImage& image, uint8_t value, const SearchRect& win, int xo, const CameraParam& camera) {
+    GreyImage mask(win.width, win.height, 0);
+    for (int r = 0; r < win.height; ++r) {
+        const uint8_t* src = image.row(win.y + r) + win.x;
+        uint8_t* dst = mask.row(r);
+        for (int col = 0; col < win.width; ++col) {
+            dst[col] = src[col] == value ? 255 : 0;
+        }
+    }
+    return fitTriangleCorners(mask, win.x, win.y, xo, camera).value_or(Corners{});
+}
+
+bool plausibleSize(const ComponentBox& b, int hw, int h) {
+    return b.width > fraction(0.05f, hw) && b.height > fraction(0.05f, h) && b.width < fraction(0.98f, hw) &&
+           b.height < fraction(0.98f, h);
+}
+
+// Second look at a half whose frames all failed: each component freed from what joins it from
+// outside (a cable, a shadow's rim), then judged and fitted as a frame is. The line search's
+// draws are put back afterwards, so what the other halves and cameras get does not depend on
+// whether this one needed a second look.
+HalfResult searchIsolatedFrames(const GreyImage& labels, const std::vector<Component>& components, int xo,
+                                const CameraParam& camera) {
+    const int hw = labels.width;
+    const int h = labels.height;
+    const uint32_t draws = generatorState();
+    HalfResult result;
+    float best = 0.0f;
+    for (const Component& c : components) {
+        if (!plausibleSize(c.box, hw, h)) continue;
+        const GreyImage frame = isolateFrame(labels, c);
+        if (frame.width == 0) continue;
+        const ComponentBox b = foregroundBox(frame);
+        if (!plausibleSize(b, hw, h) || !hasLightHole(frame, b)) continue;
+        const SearchRect win = candidateWindow(b.x, b.y, b.width, b.height, hw, h);
+        const float area = static_cast<float>(win.width) * static_cast<float>(win.height);
+        if (!(area > best)) continue;
+        const Corners corners = fitCandidate(frame, 255, win, xo, camera);
+        if (!isTriangle(corners, camera.width, camera.height)) continue;
+        best = area;
+        result.corners = corners;
+        result.found = true;
+    }
+    setGeneratorState(draws);
+    return result;
+}
+
+}  // namespace
+
 HalfResult searchHalf(const GreyImage& half, int xo, const CameraParam& camera) {
     const int hw = half.width;
     const int h = half.height;
@@ -90,28 +144,21 @@ HalfResult searchHalf(const GreyImage& half, int xo, const CameraParam& camera) 
     bool fitted = false;
     for (const Component& c : components) {
         const ComponentBox& b = c.box;
-        if (!(b.width > fraction(0.05f, hw) && b.height > fraction(0.05f, h))) continue;
-        if (!(b.width < fraction(0.98f, hw) && b.height < fraction(0.98f, h))) continue;
+        if (!plausibleSize(b, hw, h)) continue;
         if (!hasLightHole(half, b)) continue;
 
         const SearchRect win = candidateWindow(b.x, b.y, b.width, b.height, hw, h);
         const float area = static_cast<float>(win.width) * static_cast<float>(win.height);
         if (!(area > best)) continue;
         best = area;
-
-        GreyImage mask(win.width, win.height, 0);
-        for (int r = 0; r < win.height; ++r) {
-            const uint8_t* src = labels.row(win.y + r) + win.x;
-            uint8_t* dst = mask.row(r);
-            for (int col = 0; col < win.width; ++col) {
-                dst[col] = src[col] == c.label ? 255 : 0;
-            }
-        }
-        // A candidate whose sides cannot be found leaves (0, 0) corners, which the check rejects.
-        result.corners = fitTriangleCorners(mask, win.x, win.y, xo, camera).value_or(Corners{});
+        result.corners = fitCandidate(labels, c.label, win, xo, camera);
         fitted = true;
     }
     result.found = fitted && isTriangle(result.corners, camera.width, camera.height);
+    if (!result.found) {
+        const HalfResult isolated = searchIsolatedFrames(labels, components, xo, camera);
+        if (isolated.found) return isolated;
+    }
     return result;
 }
 
@@ -131,12 +178,23 @@ int32_t detect(const uint8_t* picture, CameraParam& camera, const int32_t* recta
     const SearchRect right = clipToPicture({rectangles[4], rectangles[5], rectangles[6], rectangles[7]}, w, h);
 
     // The caller's picture is only read, so the grey image stands in for the working copy.
-    const GreyImage binary = binarizeRegions(toGrey(picture, w, h), left, right);
+    const GreyImage grey = toGrey(picture, w, h);
+    const GreyImage binary = binarizeRegions(grey, left, right);
     const int hw = w / 2;
     HalfResult halves[2];
+    GreyImage smoothedBinary;
     for (int i = 0; i < 2; ++i) {
         const int xo = i * hw;
         halves[i] = searchHalf(binary.crop(xo, 0, hw, h), xo, camera);
+        if (!halves[i].found) {
+            // A faint band broken up by noise: once more on the smoothed picture, the line
+            // search's draws put back as the second look in searchHalf does.
+            const uint32_t draws = generatorState();
+            if (smoothedBinary.width == 0) smoothedBinary = binarizeRegions(boxSmoothed(grey), left, right);
+            const HalfResult smoothed = searchHalf(smoothedBinary.crop(xo, 0, hw, h), xo, camera);
+            setGeneratorState(draws);
+            if (smoothed.found) halves[i] = smoothed;
+        }
         if (halves[i].found) {
             orderCorners(halves[i].corners);
         }

@@ -96,6 +96,21 @@ TEST(GetPatternIP, FailuresLeaveTheRecordUntouched) {
     expectUntouched(rec);
 }
 
+TEST(GetPatternIP, FramesJoinedByACableOrAShadowRimAreStillFound) {
+    const CameraParam cam = makeEquidistant(kW, kH);
+    FramePicture pic = bothTriangles(cam);
+    // A cable across the left frame's band, running on well outside it both ways.
+    for (int x = 40; x < 340; ++x) pic.fillRect(x, 330 - (x - 40) / 3, 2, 2, 40);
+    // The dark side of a light step running into the right frame's lowest tip and on to the right.
+    pic.fillRect(500, 396, 200, 12, 60);
+    const auto rects = programRectangles(kW, kH);
+    Record rec(cam);
+    ASSERT_EQ(mzGetPatternIP(pic.data(), &rec.camera, rects.data()), 0);
+    // A tip freed from what joined it comes out blunter: a start for the corner refinement.
+    expectNear(rec.camera, 0, kLeftTriangle, 2.5);
+    expectNear(rec.camera, 3, kRightTriangle, 2.5);
+}
+
 TEST(GetPatternIP, NullArguments) {
     const CameraParam cam = makeEquidistant(kW, kH);
     const FramePicture pic = bothTriangles(cam);

@@ -1,0 +1,162 @@
+#include "pattern/frame_isolation.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace mz::pattern {
+
+namespace {
+
+// A ring around the hole with fewer dark pixels than this share of the fullest ring so far lies
+// past the band's outer edge: only what touches the frame from outside still reaches it.
+constexpr float kBandEndShare = 0.15f;
+
+struct Grid {
+    int width = 0;
+    int height = 0;
+    bool inside(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height; }
+    size_t index(int x, int y) const { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; }
+};
+
+// The largest 4-connected region of `light` pixels that does not reach the grid's edge, as a
+// 0/1 map; empty when there is none.
+std::vector<uint8_t> largestHole(const Grid& g, const std::vector<uint8_t>& light) {
+    std::vector<int> region(light.size(), -1);
+    std::vector<size_t> stack;
+    int best = -1;
+    size_t bestArea = 0;
+    int next = 0;
+    for (int y = 0; y < g.height; ++y) {
+        for (int x = 0; x < g.width; ++x) {
+            const size_t start = g.index(x, y);
+            if (!light[start] || region[start] >= 0) continue;
+            const int id = next++;
+            size_t area = 0;
+            bool open = false;
+            region[start] = id;
+            stack.assign(1, start);
+            while (!stack.empty()) {
+                const size_t i = stack.back();
+                stack.pop_back();
+                ++area;
+                const int px = static_cast<int>(i % static_cast<size_t>(g.width));
+                const int py = static_cast<int>(i / static_cast<size_t>(g.width));
+                open |= px == 0 || py == 0 || px == g.width - 1 || py == g.height - 1;
+                const int nx[4] = {px - 1, px + 1, px, px};
+                const int ny[4] = {py, py, py - 1, py + 1};
+                for (int k = 0; k < 4; ++k) {
+                    if (!g.inside(nx[k], ny[k])) continue;
+                    const size_t j = g.index(nx[k], ny[k]);
+                    if (light[j] && region[j] < 0) {
+                        region[j] = id;
+                        stack.push_back(j);
+                    }
+                }
+            }
+            if (!open && area > bestArea) {
+                best = id;
+                bestArea = area;
+            }
+        }
+    }
+    std::vector<uint8_t> hole;
+    if (best < 0) return hole;
+    hole.resize(light.size());
+    for (size_t i = 0; i < light.size(); ++i) hole[i] = region[i] == best;
+    return hole;
+}
+
+}  // namespace
+
+GreyImage isolateFrame(const GreyImage& labels, const Component& component) {
+    const ComponentBox& b = component.box;
+    // The box leaves out its last row and column; the frame's pixels reach them.
+    const Grid g{std::min(b.width + 1, labels.width - b.x), std::min(b.height + 1, labels.height - b.y)};
+    if (g.width < 3 || g.height < 3) return GreyImage{};
+    std::vector<uint8_t> dark(static_cast<size_t>(g.width) * static_cast<size_t>(g.height));
+    std::vector<uint8_t> light(dark.size());
+    for (int y = 0; y < g.height; ++y) {
+        const uint8_t* row = labels.row(b.y + y) + b.x;
+        for (int x = 0; x < g.width; ++x) {
+            dark[g.index(x, y)] = row[x] == component.label;
+            light[g.index(x, y)] = row[x] != component.label;
+        }
+    }
+    const std::vector<uint8_t> hole = largestHole(g, light);
+    if (hole.empty()) return GreyImage{};
+
+    // Rings of dark pixels outward from the hole, one 8-neighbour step at a time.
+    std::vector<int> ring(dark.size(), 0);
+    std::vector<size_t> front, reached;
+    for (int y = 0; y < g.height; ++y) {
+        for (int x = 0; x < g.width; ++x) {
+            const size_t i = g.index(x, y);
+            if (!hole[i]) continue;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    if (!g.inside(x + dx, y + dy)) continue;
+                    const size_t j = g.index(x + dx, y + dy);
+                    if (dark[j] && ring[j] == 0) {
+                        ring[j] = 1;
+                        front.push_back(j);
+                    }
+                }
+            }
+        }
+    }
+    size_t fullest = 0;
+    int last = 0;
+    while (!front.empty()) {
+        if (static_cast<float>(front.size()) < kBandEndShare * static_cast<float>(fullest)) {
+            // The thin ring just past the edge still holds the edge's ragged pixels.
+            ++last;
+            break;
+        }
+        fullest = std::max(fullest, front.size());
+        ++last;
+        reached.clear();
+        for (const size_t i : front) {
+            const int x = static_cast<int>(i % static_cast<size_t>(g.width));
+            const int y = static_cast<int>(i / static_cast<size_t>(g.width));
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    if (!g.inside(x + dx, y + dy)) continue;
+                    const size_t j = g.index(x + dx, y + dy);
+                    if (dark[j] && ring[j] == 0) {
+                        ring[j] = last + 1;
+                        reached.push_back(j);
+                    }
+                }
+            }
+        }
+        front.swap(reached);
+    }
+
+    GreyImage frame(labels.width, labels.height, 0);
+    for (int y = 0; y < g.height; ++y) {
+        uint8_t* row = frame.row(b.y + y) + b.x;
+        for (int x = 0; x < g.width; ++x) {
+            const int r = ring[g.index(x, y)];
+            if (r > 0 && r <= last) row[x] = 255;
+        }
+    }
+    return frame;
+}
+
+ComponentBox foregroundBox(const GreyImage& frame) {
+    int minX = frame.width, maxX = -1, minY = frame.height, maxY = -1;
+    for (int y = 0; y < frame.height; ++y) {
+        const uint8_t* row = frame.row(y);
+        for (int x = 0; x < frame.width; ++x) {
+            if (row[x] != 255) continue;
+            minX = std::min(minX, x);
+            maxX = std::max(maxX, x);
+            minY = std::min(minY, y);
+            maxY = std::max(maxY, y);
+        }
+    }
+    if (maxX < 0) return ComponentBox{};
+    return ComponentBox{minX, minY, maxX - minX, maxY - minY};
+}
+
+}  // namespace mz::pattern
