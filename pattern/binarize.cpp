@@ -33,6 +33,24 @@ GreyImage boxSmoothed(const GreyImage& grey) {
     return out;
 }
 
+GreyImage unsharpened(const GreyImage& grey) {
+    GreyImage out(grey.width, grey.height);
+    for (int y = 0; y < grey.height; ++y) {
+        const int r0 = std::max(y - 2, 0), r1 = std::min(y + 2, grey.height - 1);
+        for (int x = 0; x < grey.width; ++x) {
+            const int c0 = std::max(x - 2, 0), c1 = std::min(x + 2, grey.width - 1);
+            int sum = 0;
+            for (int r = r0; r <= r1; ++r) {
+                for (int c = c0; c <= c1; ++c) sum += grey.at(c, r);
+            }
+            const int count = (r1 - r0 + 1) * (c1 - c0 + 1);
+            const int v = grey.at(x, y);
+            out.at(x, y) = static_cast<uint8_t>(std::clamp(v + 2 * (v - sum / count), 0, 255));
+        }
+    }
+    return out;
+}
+
 GreyImage thresholdLocalMean(const GreyImage& crop) {
     const int w = crop.width;
     const int h = crop.height;

@@ -16,6 +16,10 @@ GreyImage toGrey(const uint8_t* picture, int width, int height);
 // compression blocks lowered far enough that a faint band stays one piece under the threshold.
 GreyImage boxSmoothed(const GreyImage& grey);
 
+// The picture plus twice its difference from the 5 x 5 mean, clamped: a band the lens softened
+// into the floor stands out again, each edge where it was.
+GreyImage unsharpened(const GreyImage& grey);
+
 // 255 where a pixel is at least 10 grey levels below the mean of its neighbourhood (half-size
 // width / 20), 0 elsewhere. A crop narrower than 20 pixels has no neighbourhood and no dark pixel.
 GreyImage thresholdLocalMean(const GreyImage& crop);

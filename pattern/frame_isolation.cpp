@@ -10,6 +10,9 @@ namespace {
 // A ring around the hole with fewer dark pixels than this share of the fullest ring so far lies
 // past the band's outer edge: only what touches the frame from outside still reaches it.
 constexpr float kBandEndShare = 0.15f;
+// The share of the frame with its hole a fitted triangle must take in, and of the triangle that
+// must be frame or hole (tips cut off with what joined them are a little of either).
+constexpr float kCoverShare = 0.85f;
 
 struct Grid {
     int width = 0;
@@ -138,9 +141,46 @@ GreyImage isolateFrame(const GreyImage& labels, const Component& component) {
         for (int x = 0; x < g.width; ++x) {
             const int r = ring[g.index(x, y)];
             if (r > 0 && r <= last) row[x] = 255;
+            if (hole[g.index(x, y)]) row[x] = kHole;
         }
     }
     return frame;
+}
+
+bool coversFrame(const GreyImage& frame, const ComponentBox& box, const std::array<Point2F, 3>& corners) {
+    const auto side = [&](int i, float x, float y) {
+        const Point2F& a = corners[static_cast<size_t>(i)];
+        const Point2F& b = corners[static_cast<size_t>((i + 1) % 3)];
+        return (b.x - a.x) * (y - a.y) - (b.y - a.y) * (x - a.x);
+    };
+    float minX = corners[0].x, maxX = minX, minY = corners[0].y, maxY = minY;
+    for (const Point2F& p : corners) {
+        minX = std::min(minX, p.x);
+        maxX = std::max(maxX, p.x);
+        minY = std::min(minY, p.y);
+        maxY = std::max(maxY, p.y);
+    }
+    const int x0 = std::clamp(static_cast<int>(std::min(minX, static_cast<float>(box.x))) - 1, 0, frame.width - 1);
+    const int x1 =
+        std::clamp(static_cast<int>(std::max(maxX, static_cast<float>(box.x + box.width))) + 1, 0, frame.width - 1);
+    const int y0 = std::clamp(static_cast<int>(std::min(minY, static_cast<float>(box.y))) - 1, 0, frame.height - 1);
+    const int y1 =
+        std::clamp(static_cast<int>(std::max(maxY, static_cast<float>(box.y + box.height))) + 1, 0, frame.height - 1);
+    int64_t inside = 0, covered = 0, shape = 0;
+    for (int y = y0; y <= y1; ++y) {
+        const uint8_t* row = frame.row(y);
+        for (int x = x0; x <= x1; ++x) {
+            const float px = static_cast<float>(x) + 0.5f, py = static_cast<float>(y) + 0.5f;
+            const float s0 = side(0, px, py), s1 = side(1, px, py), s2 = side(2, px, py);
+            const bool in = (s0 >= 0 && s1 >= 0 && s2 >= 0) || (s0 <= 0 && s1 <= 0 && s2 <= 0);
+            const bool part = row[x] != 0;
+            inside += in;
+            shape += part;
+            covered += in && part;
+        }
+    }
+    return shape > 0 && inside > 0 && static_cast<float>(covered) >= kCoverShare * static_cast<float>(shape) &&
+           static_cast<float>(covered) >= kCoverShare * static_cast<float>(inside);
 }
 
 ComponentBox foregroundBox(const GreyImage& frame) {

@@ -123,6 +123,9 @@ HalfResult searchIsolatedFrames(const GreyImage& labels, const std::vector<Compo
         if (!(area > best)) continue;
         const Corners corners = fitCandidate(frame, 255, win, xo, camera);
         if (!isTriangle(corners, camera.width, camera.height)) continue;
+        Corners inHalf = corners;
+        for (Point2F& p : inHalf) p.x -= static_cast<float>(xo);
+        if (!coversFrame(frame, b, inHalf)) continue;
         best = area;
         result.corners = corners;
         result.found = true;
@@ -182,18 +185,21 @@ int32_t detect(const uint8_t* picture, CameraParam& camera, const int32_t* recta
     const GreyImage binary = binarizeRegions(grey, left, right);
     const int hw = w / 2;
     HalfResult halves[2];
-    GreyImage smoothedBinary;
+    GreyImage smoothedBinary, sharpenedBinary;
     for (int i = 0; i < 2; ++i) {
         const int xo = i * hw;
         halves[i] = searchHalf(binary.crop(xo, 0, hw, h), xo, camera);
+        // A faint band broken up by noise, then one the lens softened: once more on the smoothed
+        // and on the sharpened picture, the line search's draws put back as in searchHalf.
         if (!halves[i].found) {
-            // A faint band broken up by noise: once more on the smoothed picture, the line
-            // search's draws put back as the second look in searchHalf does.
             const uint32_t draws = generatorState();
             if (smoothedBinary.width == 0) smoothedBinary = binarizeRegions(boxSmoothed(grey), left, right);
-            const HalfResult smoothed = searchHalf(smoothedBinary.crop(xo, 0, hw, h), xo, camera);
+            halves[i] = searchHalf(smoothedBinary.crop(xo, 0, hw, h), xo, camera);
+            if (!halves[i].found) {
+                if (sharpenedBinary.width == 0) sharpenedBinary = binarizeRegions(unsharpened(grey), left, right);
+                halves[i] = searchHalf(sharpenedBinary.crop(xo, 0, hw, h), xo, camera);
+            }
             setGeneratorState(draws);
-            if (smoothed.found) halves[i] = smoothed;
         }
         if (halves[i].found) {
             orderCorners(halves[i].corners);
