@@ -46,6 +46,9 @@ json runJson(const core::DetectorRun& run, const DetectOptions& o) {
         k["layoutCode"] = d.layoutCode;
         k["result"] = d.result;
         k["found"] = {{"left", d.found[0]}, {"right", d.found[1]}};
+        for (int side = 0; side < 2; ++side) {
+            if (d.lost[side]) k["notFoundReason"][kSideKeys[side]] = core::lostHalfReasonText(*d.lost[side]);
+        }
         k["imagePoints"] = pointsJson(d.imagePoints, 0, 6);
         if (corner) k["holePoints"] = pointsJson(d.imagePoints, 6, 6);
         if (!d.worldPoints.empty()) k["worldPoints"] = pointsJson(d.worldPoints, 0, 6);
@@ -131,6 +134,9 @@ int runDetect(const DetectOptions& o) {
         }
         for (int side = 0; side < 2; ++side) {
             printPoints((std::string(kSideKeys[side]) + " target").c_str(), d.imagePoints, 3 * side);
+        }
+        for (int side = 0; side < 2; ++side) {
+            if (d.lost[side]) std::printf("  %s\n", core::lostHalfMessage(c, side, *d.lost[side]).c_str());
         }
         if (d.imagePoints.size() >= 12) {
             for (int side = 0; side < 2; ++side)

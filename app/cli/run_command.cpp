@@ -285,6 +285,7 @@ private:
 
     bool applyCorrections(const PointCorrections& corrections) {
         const CameraParam& front = session_.calibration().cameras[core::kFront];
+        const core::DetectionResult detected = session_.detection().wait();
         std::string missing;
         for (int c = 0; c < core::kCameraCount; ++c) {
             auto points = session_.markers().patternPoints(c);
@@ -309,8 +310,10 @@ private:
                     continue;
                 }
                 if (!record_.lost[c][half]) continue;
-                const std::string line = "Detection found no " + std::string(kHalfKeys[half]) + " triangle in the " +
-                                         kCameraNames[c] + " camera picture.";
+                const auto& reason = detected.lost[c][half];
+                const std::string line = reason ? core::lostHalfMessage(c, half, *reason)
+                                                : "Detection found no " + std::string(kHalfKeys[half]) +
+                                                      " triangle in the " + kCameraNames[c] + " camera picture.";
                 ui_.showMessage(line + " Supply its three points with --points.", core::kAppTitle,
                                 core::MessageIcon::kError);
                 missing += (missing.empty() ? "" : " ") + line;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/core/calibration_state.h"
+#include "app/core/detection_diagnosis.h"
 #include "app/core/ui.h"
 #include "refine/refinement.h"
 
@@ -68,6 +69,8 @@ struct ImageLoadResult : CommandResult {
 struct DetectionResult {
     bool finished = false;  // false while no pass has run to its end since the last Image Load
     std::array<int32_t, kCameraCount> cameras{1, 1, 1, 1};  // the detector's result: 0 found, -1 not
+    // Per camera, the left and right half the detector did not fill, with the likely reason.
+    std::array<std::array<std::optional<LostHalfReason>, 2>, kCameraCount> lost{};
     Milliseconds time{};
 };
 

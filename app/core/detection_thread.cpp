@@ -1,10 +1,19 @@
 #include "app/core/detection_thread.h"
 
+#include <algorithm>
 #include <system_error>
 
+#include "app/core/detection_diagnosis.h"
 #include "mz/mzpattern.h"
 
 namespace mz::core {
+
+namespace {
+
+// Marks the points the detector has not written: a half it did not fill keeps it.
+constexpr float kUnwritten = -1.0e30f;
+
+}  // namespace
 
 std::array<int32_t, 8> searchRegions(int w, int h) {
     return {0, h / 4, w / 2, h - h / 4, w / 2, h / 4, w - w / 2, h - h / 4};
@@ -44,18 +53,42 @@ int32_t DetectionThread::result(int camera) const {
     return last_.cameras.at(camera);
 }
 
+std::vector<std::string> DetectionThread::lostHalfMessages() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> messages;
+    for (int c = 0; c < kCameraCount; ++c) {
+        for (int half = 0; half < 2; ++half) {
+            if (const auto& reason = last_.lost[c][half]) messages.push_back(lostHalfMessage(c, half, *reason));
+        }
+    }
+    return messages;
+}
+
 void DetectionThread::pass() {
     const Stopwatch pass;
     const CameraParam& front = state_.cameras[kFront];
     const std::array<int32_t, 8> regions = searchRegions(front.width, front.height);
     for (int c = 0; c < kCameraCount; ++c) {
         DetectorInput in = markers_.detectorInput(c);
-        in.camera.imagePoints = in.imagePoints.data();
+        std::array<Point2F, kPatternPointCount> written;
+        written.fill(Point2F{kUnwritten, kUnwritten});
+        in.camera.imagePoints = written.data();
         in.camera.worldPoints = in.worldPoints.data();
         const int32_t result = in.pixels.empty() ? -1 : mzGetPatternIP(in.pixels.data(), &in.camera, regions.data());
+        std::array<std::optional<LostHalfReason>, 2> lost{};
+        for (int half = 0; half < 2; ++half) {
+            const size_t first = static_cast<size_t>(3 * half);
+            if (result == 0 && written[first].x != kUnwritten) {
+                std::copy_n(written.begin() + first, 3, in.imagePoints.begin() + first);
+                continue;
+            }
+            lost[half] =
+                in.pixels.empty() ? LostHalfReason::kNotSeen : diagnoseLostHalf(in.pixels, in.camera, regions, half);
+        }
         {
             std::lock_guard lock(mutex_);
             last_.cameras[c] = result;
+            last_.lost[c] = lost;
         }
         markers_.takeDetected(c, in.imagePoints);
     }

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/core/command_result.h"
 #include "app/core/marker_editor.h"
@@ -37,6 +39,8 @@ public:
     // What the detector returned for a camera in the last pass (0 found, -1 nothing found);
     // 1 while no pass has run.
     int32_t result(int camera) const;
+    // One message for each half the last pass did not fill, naming camera, half and reason.
+    std::vector<std::string> lostHalfMessages() const;
 
 private:
     void pass();

@@ -67,13 +67,10 @@ CameraDetection detectOne(DetectorMethod method, const CameraParam& record, cons
     cam.pointCount = 0;
     int count = 6;
     const Stopwatch watch;
+    // The workflow's search regions, taken from the front camera's size as "Image Load" does.
+    const std::array<int32_t, 8> regions = searchRegions(front.width, front.height);
     switch (method) {
-    case DetectorMethod::kPattern: {
-        // The workflow's search regions, taken from the front camera's size as "Image Load" does.
-        const std::array<int32_t, 8> regions = searchRegions(front.width, front.height);
-        out.result = mzGetPatternIP(pixels.data(), &cam, regions.data());
-        break;
-    }
+    case DetectorMethod::kPattern: out.result = mzGetPatternIP(pixels.data(), &cam, regions.data()); break;
     case DetectorMethod::kCorner:
         out.result = mzDetectCorner(pixels.data(), &cam, layoutCode);
         count = 12;
@@ -89,6 +86,9 @@ CameraDetection detectOne(DetectorMethod method, const CameraParam& record, cons
         const bool outer = holdsPoints(&image[static_cast<size_t>(3 * side)]);
         const bool hole = method != DetectorMethod::kCorner || holdsPoints(&image[static_cast<size_t>(6 + 3 * side)]);
         out.found[side] = outer && hole;
+        if (method == DetectorMethod::kPattern && !out.found[side]) {
+            out.lost[side] = diagnoseLostHalf(pixels, record, regions, side);
+        }
     }
     return out;
 }

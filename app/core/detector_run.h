@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/core/calibration_state.h"
+#include "app/core/detection_diagnosis.h"
 #include "app/core/ui.h"
 
 namespace mz::core {
@@ -23,8 +24,10 @@ std::optional<DetectorMethod> parseDetectorMethod(const std::string& name);
 
 struct CameraDetection {
     int layoutCode = 0;
-    int32_t result = 0;                // what the library returned
-    std::array<bool, 2> found{};       // left and right target
+    int32_t result = 0;           // what the library returned
+    std::array<bool, 2> found{};  // left and right target
+    // pattern: why a target was not found
+    std::array<std::optional<LostHalfReason>, 2> lost{};
     std::vector<Point2F> imagePoints;  // pattern 6, corner 12 (outer, then hole corners), marker 6
     std::vector<Point2F> worldPoints;  // marker only: each marker's triangle in its own frame
     double milliseconds = 0;

@@ -175,6 +175,9 @@ void MainWindow::updateStatus() {
                 found << QString("%1 %2").arg(kCameraNames[c], r == 0 ? "found" : r < 0 ? "NOT FOUND" : "-");
             }
             text += found.join(", ");
+            for (const std::string& lost : session_->detection().lostHalfMessages()) {
+                text += "\n" + QString::fromStdString(lost);
+            }
         }
     }
     if (!lastCommand_.isEmpty()) text += "\n" + lastCommand_;
