@@ -1,5 +1,6 @@
 #include "refine/refinement.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace mz::refine {
@@ -22,6 +23,30 @@ void refineCorners(CameraParam* cameras, const std::array<std::span<const uint8_
                 cam.imagePoints[3 * half + v] = refined[v].refined;
             }
         }
+    }
+}
+
+void allowForPictureQuality(RefinementReport& report) {
+    double sum = 0;
+    int fitted = 0;
+    for (const auto& camera : report.corners) {
+        for (const CornerRefinement& c : camera) {
+            if (c.verdict != CornerVerdict::kRefined) continue;
+            sum += c.sideRms;
+            ++fitted;
+        }
+    }
+    report.pictureFactor = fitted > 0 ? std::max(1.0, sum / fitted / kCleanSideRmsPx) : 1.0;
+    RigFigures& f = report.rig.after;
+    const auto widen = [&](double& v) {
+        if (v >= 0) v *= report.pictureFactor;
+    };
+    for (SeamFigures& s : f.seams) widen(s.predictedP95Mm);
+    for (CameraFigures& c : f.cameras) {
+        widen(c.heightSigmaMm);
+        widen(c.tiltSigmaDeg);
+        widen(c.rollSigmaDeg);
+        widen(c.headingSigmaDeg);
     }
 }
 

@@ -28,6 +28,8 @@ struct RefinementReport {
     bool good = true;
     std::vector<std::string> warnings;  // what makes the quality poor: camera, corner, what to do
     std::vector<std::string> notes;     // where a stage kept what it was given, and why
+    // What the predictions of the rig in the records were widened by for the picture's quality.
+    double pictureFactor = 1;
     double cornerMs = 0;
     double rigMs = 0;
 };
@@ -38,6 +40,15 @@ inline constexpr const char* kRefineCameraNames[kRigCameras] = {"FRONT", "REAR",
 // bytes, the camera's width x height) in place; a camera without a picture keeps its points.
 void refineCorners(CameraParam* cameras, const std::array<std::span<const uint8_t>, kRigCameras>& pictures,
                    RefinementReport& report);
+
+// The sides' edge points scatter this much (pixels, averaged over the fitted corners) on a
+// clean picture.
+inline constexpr double kCleanSideRmsPx = 0.15;
+
+// Widens the rig's predictions (seams and pose sigmas) by how much more the sides' edge points
+// scatter than on a clean picture: blur, noise and compression that make them scatter also move
+// every sharp tip the same way, which no residual of the rig shows. Call once, before judge.
+void allowForPictureQuality(RefinementReport& report);
 
 // Judges the figures of the rig in the records and words the warnings in an operator's terms.
 void judge(RefinementReport& report);

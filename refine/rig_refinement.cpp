@@ -41,6 +41,8 @@ constexpr int kLeaveOutIterations = 25;
 // The 95th percentile of the length of a two-dimensional normal error, in units of the standard
 // deviation along its longer axis (exact for a round one, generous for a flat one).
 constexpr double kP95Radius = 2.4477;
+// The one-sided 95 % point of the standard normal distribution.
+constexpr double kZ95 = 1.6449;
 
 using Use = std::array<std::array<bool, 6>, kRigCameras>;
 constexpr int kUnknowns = kRigCameras * kPoseSize + 3 * (kRigTriangles - 1);
@@ -323,6 +325,18 @@ double scatter(const RigFigures& figures, const Use& use) {
     return std::sqrt(sum / std::max(1, 2 * corners - kUnknowns));
 }
 
+// The scatter the residuals allow at 95 % confidence: with some fifteen degrees of freedom a bay
+// whose corners happen to agree well shows about two thirds of their true scatter. The chi-square
+// quantile is the Wilson-Hilferty one.
+double scatterUpperBound(const RigFigures& figures, const Use& use) {
+    int corners = 0;
+    squaredResiduals(figures, use, corners);
+    const double dof = std::max(1, 2 * corners - kUnknowns);
+    const double spread = std::sqrt(2.0 / (9.0 * dof));
+    const double cube = std::max(1.0 - 2.0 / (9.0 * dof) - kZ95 * spread, 0.1);
+    return scatter(figures, use) * std::sqrt(1.0 / (cube * cube * cube));
+}
+
 using Matrix6 = std::array<double, kPoseSize * kPoseSize>;
 using Jacobian = std::array<std::array<double, kPoseSize>, 2>;
 
@@ -366,7 +380,7 @@ double largerEigenvalue(double a, double b, double d) {
 // the difference between the floor points the two cameras' pictures show at its corners and its
 // middle, which is what a seam there breaks by.
 void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig, const Use& use, RigFigures& figures) {
-    figures.pixelSigma = std::max(scatter(figures, use), kMinPixelSigma);
+    figures.pixelSigma = std::max(scatterUpperBound(figures, use), kMinPixelSigma);
     // A rig the calibration could not solve may put a corner behind its camera or give no finite
     // derivative: there is nothing to predict from, and the decomposition must not see it.
     ceres::CRSMatrix jacobian;

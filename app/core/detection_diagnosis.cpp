@@ -123,7 +123,8 @@ LostHalfReason diagnose(const std::vector<uint8_t>& pixels, const CameraParam& c
 
 LostHalfReason diagnoseLostHalf(std::span<const uint8_t> pixels, const CameraParam& camera,
                                 const std::array<int32_t, 8>& regions, int half) {
-    const size_t needed = 3 * static_cast<size_t>(std::max(camera.width, 0)) * static_cast<size_t>(std::max(camera.height, 0));
+    const size_t needed =
+        3 * static_cast<size_t>(std::max(camera.width, 0)) * static_cast<size_t>(std::max(camera.height, 0));
     if (pixels.size() < needed || needed == 0) return LostHalfReason::kNotSeen;
     const std::vector<uint8_t> copy(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(needed));
     LostHalfReason reason = LostHalfReason::kNotSeen;

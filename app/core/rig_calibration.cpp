@@ -42,6 +42,7 @@ int32_t RigCalibration::solve() {
         if (refinement_) report.rig.note = "the calibration failed";
     }
     report.rigMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    refine::allowForPictureQuality(report);
     refine::judge(report);
     return result;
 }

@@ -320,5 +320,41 @@ TEST(RigRefinement, CallsTheRigGoodOnlyWhenThePredictedSeamsAreWithinTheLimit) {
     }
 }
 
+// Edge points that scatter more than a clean picture's widen every prediction by as much; corners
+// the refinement did not fit, and clean pictures, leave them as the rig predicted.
+TEST(RigRefinement, PredictionsWidenWithThePicturesEdgeScatter) {
+    Bay bay(4);
+    ASSERT_EQ(bay.calibrate(), 0);
+    const RigRefinementResult rig = refineRig(bay.cams.data(), 0, 800, nullptr);
+    ASSERT_TRUE(rig.after.predicted);
+    const auto withSides = [&](float sideRms, CornerVerdict verdict) {
+        RefinementReport report;
+        report.rig = rig;
+        for (auto& camera : report.corners) {
+            for (CornerRefinement& c : camera) {
+                c.sideRms = sideRms;
+                c.verdict = verdict;
+            }
+        }
+        report.corners[0][0] = {{}, {}, 0, 5.0f, CornerVerdict::kPoorFit};  // not fitted: not counted
+        allowForPictureQuality(report);
+        judge(report);
+        return report;
+    };
+    const RefinementReport clean = withSides(0.12f, CornerVerdict::kRefined);
+    const RefinementReport soft = withSides(3 * kCleanSideRmsPx, CornerVerdict::kRefined);
+    const RefinementReport literal = withSides(0.0f, CornerVerdict::kNoPicture);
+    EXPECT_TRUE(clean.good);
+    EXPECT_FALSE(soft.good);
+    EXPECT_NEAR(soft.pictureFactor, 3.0, 1e-6);
+    for (int t = 0; t < kRigTriangles; ++t) {
+        const double given = rig.after.seams[t].predictedP95Mm;
+        EXPECT_EQ(clean.rig.after.seams[t].predictedP95Mm, given);
+        EXPECT_EQ(literal.rig.after.seams[t].predictedP95Mm, given);
+        EXPECT_NEAR(soft.rig.after.seams[t].predictedP95Mm, 3 * given, 1e-6 * given);
+    }
+    EXPECT_NEAR(soft.rig.after.cameras[2].headingSigmaDeg / rig.after.cameras[2].headingSigmaDeg, 3.0, 1e-6);
+}
+
 }  // namespace
 }  // namespace mz::refine
