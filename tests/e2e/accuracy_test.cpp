@@ -74,8 +74,9 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
         args.insert(args.end(), {"--points", (dir / "points.json").string()});
         run = runCli(args);
     }
-    // Only the big pictures may lose a frame now and then; see the detector's own sweep.
-    if (c.width <= 1024 && clean) {
+    // Only the big clean pictures may lose a frame now and then (see the detector's own sweep);
+    // at the realistic level every frame of every camera is still found.
+    if ((c.width <= 1024 && clean) || std::string(c.level) == "real") {
         EXPECT_EQ(lostHalves, 0);
     }
     // The tables cannot address pictures wider than 1024 columns: the save refuses them.
