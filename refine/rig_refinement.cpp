@@ -29,6 +29,9 @@ constexpr double kMinPixelSigma = 0.05;
 // no residual shows. On clean simulated bays the seams break up to this many times what the
 // residual scatter alone predicts, so the predictions are scaled by it.
 constexpr double kUnseenErrorFactor = 3.0;
+// Past the scatter of a clean bay's corners that share grows with the root of the scatter: the
+// blur, noise and compression that scatter the corners also shift them alike.
+constexpr double kCleanScatterPx = 0.08;
 // A corner is dropped when, left out, the rest of the rig puts it this far from where it was seen
 // and this many times the corners' scatter away (the root of its residual in the whole fit times
 // that distance: the fit absorbs much of a corner's error, the refit without it shows all of it).
@@ -399,7 +402,8 @@ void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig,
         for (int b = a; b < kRigCameras; ++b) blocks.emplace_back(rig.poses[a].data(), rig.poses[b].data());
     }
     if (!cov.Compute(blocks, &problem)) return;
-    const double scale = kUnseenErrorFactor * kUnseenErrorFactor * figures.pixelSigma * figures.pixelSigma;
+    const double unseen = kUnseenErrorFactor * std::sqrt(std::max(1.0, figures.pixelSigma / kCleanScatterPx));
+    const double scale = unseen * unseen * figures.pixelSigma * figures.pixelSigma;
     std::array<std::array<Matrix6, kRigCameras>, kRigCameras> m{};
     for (int a = 0; a < kRigCameras; ++a) {
         for (int b = a; b < kRigCameras; ++b) {
