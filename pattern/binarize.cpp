@@ -16,39 +16,37 @@ GreyImage toGrey(const uint8_t* picture, int width, int height) {
     return grey;
 }
 
-GreyImage boxSmoothed(const GreyImage& grey) {
+namespace {
+
+// Sum and count of the (2 radius + 1)-square around (x, y), as much of it as lies inside.
+template <typename Use>
+GreyImage withBoxSums(const GreyImage& grey, int radius, Use use) {
     GreyImage out(grey.width, grey.height);
     for (int y = 0; y < grey.height; ++y) {
-        const int r0 = std::max(y - 1, 0), r1 = std::min(y + 1, grey.height - 1);
+        const int r0 = std::max(y - radius, 0), r1 = std::min(y + radius, grey.height - 1);
         for (int x = 0; x < grey.width; ++x) {
-            const int c0 = std::max(x - 1, 0), c1 = std::min(x + 1, grey.width - 1);
+            const int c0 = std::max(x - radius, 0), c1 = std::min(x + radius, grey.width - 1);
             int sum = 0;
             for (int r = r0; r <= r1; ++r) {
                 for (int c = c0; c <= c1; ++c) sum += grey.at(c, r);
             }
-            const int count = (r1 - r0 + 1) * (c1 - c0 + 1);
-            out.at(x, y) = static_cast<uint8_t>((sum + count / 2) / count);
+            out.at(x, y) = use(grey.at(x, y), sum, (r1 - r0 + 1) * (c1 - c0 + 1));
         }
     }
     return out;
 }
 
+}  // namespace
+
+GreyImage boxSmoothed(const GreyImage& grey) {
+    return withBoxSums(grey, 1,
+                       [](int, int sum, int count) { return static_cast<uint8_t>((sum + count / 2) / count); });
+}
+
 GreyImage unsharpened(const GreyImage& grey) {
-    GreyImage out(grey.width, grey.height);
-    for (int y = 0; y < grey.height; ++y) {
-        const int r0 = std::max(y - 2, 0), r1 = std::min(y + 2, grey.height - 1);
-        for (int x = 0; x < grey.width; ++x) {
-            const int c0 = std::max(x - 2, 0), c1 = std::min(x + 2, grey.width - 1);
-            int sum = 0;
-            for (int r = r0; r <= r1; ++r) {
-                for (int c = c0; c <= c1; ++c) sum += grey.at(c, r);
-            }
-            const int count = (r1 - r0 + 1) * (c1 - c0 + 1);
-            const int v = grey.at(x, y);
-            out.at(x, y) = static_cast<uint8_t>(std::clamp(v + 2 * (v - sum / count), 0, 255));
-        }
-    }
-    return out;
+    return withBoxSums(grey, 2, [](int v, int sum, int count) {
+        return static_cast<uint8_t>(std::clamp(v + 2 * (v - sum / count), 0, 255));
+    });
 }
 
 GreyImage thresholdLocalMean(const GreyImage& crop) {
