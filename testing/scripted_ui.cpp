@@ -31,6 +31,13 @@ void ScriptedUi::showMessage(const std::string& text, const std::string& title, 
     note(std::string("message(") + iconName(icon) + ") " + title + ": " + text);
 }
 
+void ScriptedUi::showDetailedMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                                     const std::string& detail) {
+    std::lock_guard lock(mutex_);
+    messages_.push_back({text, title, icon, detail});
+    note(std::string("message(") + iconName(icon) + ") " + title + ": " + text + " [" + detail + "]");
+}
+
 std::optional<std::string> ScriptedUi::chooseConfiguration(const std::string& lastPath) {
     std::lock_guard lock(mutex_);
     configRequests_.push_back(lastPath);
@@ -99,6 +106,11 @@ void ScriptedUi::redrawImageView(int camera) {
 void ScriptedUi::showImageViews() {
     std::lock_guard lock(mutex_);
     note("showImageViews");
+}
+
+void ScriptedUi::detectionFinished() {
+    std::lock_guard lock(mutex_);
+    note("detectionFinished");
 }
 
 void ScriptedUi::showPreview() {

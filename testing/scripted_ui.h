@@ -23,6 +23,8 @@ public:
     std::function<void()> onViewUpdated;
 
     void showMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
+    void showDetailedMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                             const std::string& detail) override;
     std::optional<std::string> chooseConfiguration(const std::string& lastPath) override;
     std::optional<std::string> chooseFolder(const FolderChooserTexts& texts, const std::string& currentFolder) override;
     std::optional<std::string> chooseFile(const FileChooserRequest& request) override;
@@ -35,6 +37,7 @@ public:
     void focusButton(Button button) override;
     void redrawImageView(int camera) override;
     void showImageViews() override;
+    void detectionFinished() override;
     void showPreview() override;
     void previewViewUpdated() override;
     void previewStateChanged() override;

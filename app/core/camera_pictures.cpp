@@ -17,7 +17,9 @@ constexpr const char* kMissingImage[kCameraCount] = {
 
 constexpr const char* kCameraWords[kCameraCount] = {"FRONT", "REAR", "LEFT", "RIGHT"};
 
-void pictureError(Ui& ui, const std::string& text) { ui.showMessage(text, kAppTitle, MessageIcon::kError); }
+void pictureError(Ui& ui, const std::string& text, const std::string& detail) {
+    ui.showDetailedMessage(text, kAppTitle, MessageIcon::kError, detail);
+}
 
 std::string pictureDetail(int camera, const std::filesystem::path& file, const std::string& problem,
                           const CameraParam& front) {
@@ -60,9 +62,9 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
         const std::filesystem::path bitmap = root / kDefaultImageNames[c];
         std::optional<std::filesystem::path> found = format::findPicture(bitmap.parent_path(), bitmap.stem().string());
         if (!found) {
-            pictureError(ui, kMissingImage[c]);
             detail =
                 std::string(kCameraWords[c]) + " camera: no " + bitmap.string() + " (nor a .png or .jpg of that name)";
+            pictureError(ui, kMissingImage[c], detail);
             return CommandStatus::kFailed;
         }
         files[c] = std::move(*found);
@@ -77,30 +79,33 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
             // Pictures from other sources say what is wrong with them; a bitmap keeps its short message.
             format::PictureRead read = format::readPicture(files[c]);
             if (!read.picture) {
-                pictureError(ui, "Wrong Image Format !\n\n" + files[c].filename().string() + ": " + read.problem);
                 detail = pictureDetail(c, files[c], read.problem, front);
+                pictureError(ui, "Wrong Image Format !\n\n" + files[c].filename().string() + ": " + read.problem,
+                             detail);
                 return CommandStatus::kFailed;
             }
             if (read.picture->bitsPerPixel != 24) {
-                pictureError(ui, "Wrong Image Format !\n\n" + files[c].filename().string() +
-                                     ": the picture is not in colour (24 bits a pixel)");
                 detail = pictureDetail(c, files[c], "is not in colour", front);
+                pictureError(ui,
+                             "Wrong Image Format !\n\n" + files[c].filename().string() +
+                                 ": the picture is not in colour (24 bits a pixel)",
+                             detail);
                 return CommandStatus::kFailed;
             }
             picture = std::move(read.picture);
         }
         if (!picture || picture->bitsPerPixel != 24) {
-            pictureError(ui, "Wrong Image Format !");
             detail = pictureDetail(c, files[c],
                                    picture ? "is a " + std::to_string(picture->bitsPerPixel) + "-bit picture"
                                            : unreadablePicture(files[c]),
                                    front);
+            pictureError(ui, "Wrong Image Format !", detail);
             return CommandStatus::kFailed;
         }
         if (picture->width != front.width || picture->height != front.height) {
-            pictureError(ui, "Wrong Image Size !");
             detail = pictureDetail(
                 c, files[c], "is " + std::to_string(picture->width) + "x" + std::to_string(picture->height), front);
+            pictureError(ui, "Wrong Image Size !", detail);
             return CommandStatus::kFailed;
         }
         pictures[c] = std::move(*picture);
@@ -114,14 +119,14 @@ CommandStatus readQuadPicture(const std::string& path, int w, int h, Ui& ui,
     const std::string needed = "; a 24-bit bitmap of twice the camera size, " + std::to_string(2 * w) + "x" +
                                std::to_string(2 * h) + ", is needed";
     if (!whole) {
-        pictureError(ui, "Wrong Image Format !");
         detail = "the four-quadrant picture " + path + " " + unreadablePicture(path) + needed;
+        pictureError(ui, "Wrong Image Format !", detail);
         return CommandStatus::kFailed;
     }
     if (w <= 0 || h <= 0 || whole->width != 2 * w || whole->height != 2 * h) {
-        pictureError(ui, "Wrong Image Size !");
         detail = "the four-quadrant picture " + path + " is " + std::to_string(whole->width) + "x" +
                  std::to_string(whole->height) + needed;
+        pictureError(ui, "Wrong Image Size !", detail);
         return CommandStatus::kFailed;
     }
     // On screen: front top left, rear top right, left bottom left, right bottom right.

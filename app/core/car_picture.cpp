@@ -32,7 +32,6 @@ void CarPicture::load() {
         mzMultiviewSetImage(handle, 0, 0, nullptr, MZ_MV_IMAGE_CLEAR, 0, 0, 0, 0);
     }
     views_.rebuild(kStitchedViewType);
-    controls_.set(PreviewControl::kApply, true);
     ui_.previewStateChanged();
 }
 
@@ -61,7 +60,6 @@ void CarPicture::apply() {
         views_.rebuild(kStitchedViewType);
     }
     placed_.reset();
-    controls_.set(PreviewControl::kApply, false);
     ui_.previewStateChanged();
 }
 

@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "app/core/calibration_state.h"
-#include "app/core/preview_controls.h"
 #include "app/core/preview_views.h"
 #include "app/core/ui.h"
 #include "format/bitmap.h"
@@ -23,8 +22,7 @@ struct PlacedCarPicture {
 
 class CarPicture {
 public:
-    CarPicture(Ui& ui, const CalibrationState& state, PreviewViews& views, PreviewControls& controls)
-        : ui_(ui), state_(state), views_(views), controls_(controls) {}
+    CarPicture(Ui& ui, const CalibrationState& state, PreviewViews& views) : ui_(ui), state_(state), views_(views) {}
 
     // Hands the stitched view of `slot` its car image as the whole stitching map.
     void giveConfiguredImage(int slot);
@@ -41,7 +39,6 @@ private:
     Ui& ui_;
     const CalibrationState& state_;
     PreviewViews& views_;
-    PreviewControls& controls_;
     std::optional<PlacedCarPicture> placed_;
 };
 

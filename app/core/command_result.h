@@ -27,6 +27,7 @@ struct ShownMessage {
     std::string text;
     std::string title;
     MessageIcon icon;
+    std::string detail = {};
 
     bool operator==(const ShownMessage&) const = default;
 };
@@ -71,6 +72,8 @@ struct DetectionResult {
     std::array<int32_t, kCameraCount> cameras{1, 1, 1, 1};  // the detector's result: 0 found, -1 not
     // Per camera, the left and right half the detector did not fill, with the likely reason.
     std::array<std::array<std::optional<LostHalfReason>, 2>, kCameraCount> lost{};
+    // Which triangles the detector found, left then right, by camera.
+    std::array<std::array<bool, 2>, kCameraCount> halves{};
     Milliseconds time{};
 };
 

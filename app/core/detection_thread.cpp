@@ -19,8 +19,30 @@ std::array<int32_t, 8> searchRegions(int w, int h) {
     return {0, h / 4, w / 2, h - h / 4, w / 2, h / 4, w - w / 2, h - h / 4};
 }
 
-DetectionThread::DetectionThread(const CalibrationState& state, MarkerEditor& markers)
-    : state_(state), markers_(markers) {}
+namespace {
+
+constexpr const char* kStatusNames[kCameraCount] = {"Front", "Rear", "Left", "Right"};
+// Far outside any picture: an entry still holding it was not written by the detector.
+constexpr float kUnwritten = -1.0e9f;
+
+}  // namespace
+
+std::string detectionStatus(const DetectionResult& r) {
+    std::string text;
+    for (int c = 0; c < kCameraCount; ++c) {
+        if (c) text += ", ";
+        text += kStatusNames[c];
+        const auto& h = r.halves[c];
+        if (r.cameras[c] > 0) text += " -";
+        else if (r.cameras[c] < 0 || (!h[0] && !h[1])) text += " NOT FOUND";
+        else if (h[0] && h[1]) text += " found";
+        else text += h[0] ? ": right NOT FOUND" : ": left NOT FOUND";
+    }
+    return text;
+}
+
+DetectionThread::DetectionThread(const CalibrationState& state, MarkerEditor& markers, Ui& ui)
+    : state_(state), markers_(markers), ui_(ui) {}
 
 void DetectionThread::forgetLastPass() {
     std::lock_guard lock(mutex_);
@@ -64,6 +86,11 @@ std::vector<std::string> DetectionThread::lostHalfMessages() const {
     return messages;
 }
 
+DetectionResult DetectionThread::last() const {
+    std::lock_guard lock(mutex_);
+    return last_;
+}
+
 void DetectionThread::pass() {
     const Stopwatch pass;
     const CameraParam& front = state_.cameras[kFront];
@@ -76,10 +103,12 @@ void DetectionThread::pass() {
         in.camera.worldPoints = in.worldPoints.data();
         const int32_t result = in.pixels.empty() ? -1 : mzGetPatternIP(in.pixels.data(), &in.camera, regions.data());
         std::array<std::optional<LostHalfReason>, 2> lost{};
+        std::array<bool, 2> found{};
         for (int half = 0; half < 2; ++half) {
             const size_t first = static_cast<size_t>(3 * half);
             if (result == 0 && written[first].x != kUnwritten) {
                 std::copy_n(written.begin() + first, 3, in.imagePoints.begin() + first);
+                found[half] = true;
                 continue;
             }
             lost[half] =
@@ -89,8 +118,9 @@ void DetectionThread::pass() {
             std::lock_guard lock(mutex_);
             last_.cameras[c] = result;
             last_.lost[c] = lost;
+            last_.halves[c] = found;
         }
-        markers_.takeDetected(c, in.imagePoints);
+        markers_.takeDetected(c, in.imagePoints, found);
     }
     {
         std::lock_guard lock(mutex_);
@@ -98,6 +128,7 @@ void DetectionThread::pass() {
         last_.time = pass.elapsed();
     }
     busy_ = false;
+    ui_.detectionFinished();
 }
 
 }  // namespace mz::core

@@ -19,10 +19,14 @@ namespace mz::core {
 // left half, then of the right half.
 std::array<int32_t, 8> searchRegions(int width, int height);
 
+// The status line of a pass, camera by camera: "Front found", "Front: right NOT FOUND" (one
+// triangle lost), "Front NOT FOUND"; "-" for a camera the pass has not reached.
+std::string detectionStatus(const DetectionResult& result);
+
 class DetectionThread {
 public:
     // The pass reads the camera records of state and writes the views through markers.
-    DetectionThread(const CalibrationState& state, MarkerEditor& markers);
+    DetectionThread(const CalibrationState& state, MarkerEditor& markers, Ui& ui);
     ~DetectionThread() { join(); }
     DetectionThread(const DetectionThread&) = delete;
     DetectionThread& operator=(const DetectionThread&) = delete;
@@ -41,12 +45,15 @@ public:
     int32_t result(int camera) const;
     // One message for each half the last pass did not fill, naming camera, half and reason.
     std::vector<std::string> lostHalfMessages() const;
+    // The last pass as it stands, without waiting.
+    DetectionResult last() const;
 
 private:
     void pass();
 
     const CalibrationState& state_;
     MarkerEditor& markers_;
+    Ui& ui_;
     mutable std::mutex mutex_;  // guards last_
     DetectionResult last_;
     std::thread thread_;

@@ -1,6 +1,7 @@
 #include "app/core/marker_editor.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace mz::core {
@@ -50,6 +51,20 @@ std::array<Point2F, kPatternPointCount> defaultPatternPoints(int camera, int wid
              {cx + 200, cy},
              {cx + 200, cy - 100},
              {cx + 250, cy - 50}}};
+}
+
+std::string lostTriangleNote(int triangle) {
+    return std::string(triangle == 0 ? "left" : "right") + " triangle not found: drag its three corners onto the frame";
+}
+
+std::string selectedCornerText(const ImageViewState& view) {
+    const int t = view.currentTriangle >= 0 ? view.currentTriangle : view.highlightedTriangle;
+    const int v = view.currentTriangle >= 0 ? view.selectedVertex : view.highlightedVertex;
+    if (t < 0 || t > 1 || v < 0 || v > 2) return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "corner %d: %.1f, %.1f", 3 * t + v + 1, view.triangles[t][v].x,
+                  view.triangles[t][v].y);
+    return text;
 }
 
 MarkerEditor::MarkerEditor(Ui& ui, CalibrationState& state) : ui_(ui), state_(state) {
@@ -118,18 +133,28 @@ DetectorInput MarkerEditor::detectorInput(int c) const {
     return in;
 }
 
-void MarkerEditor::takeDetected(int c, const std::array<Point2F, kPatternPointCount>& imagePoints) {
+void MarkerEditor::takeDetected(int c, const std::array<Point2F, kPatternPointCount>& imagePoints,
+                                std::array<bool, 2> found) {
     {
         std::lock_guard lock(mutex_);
-        state_.imagePoints[c] = imagePoints;
+        const CameraParam& front = state_.cameras[kFront];
+        const auto defaults = defaultPatternPoints(c, front.width, front.height);
+        for (int i = 0; i < kPatternPointCount; ++i)
+            state_.imagePoints[c][i] = found[i / 3] ? imagePoints[i] : defaults[i];
         state_.cameras[c].pointCount = kPatternPointCount;
         putPointsIntoView(c);
         ImageViewState& view = views_[c];
+        view.lost = {!found[0], !found[1]};
+        view.placedByHand = {0, 0};
         view.currentTriangle = view.selectedVertex = -1;
         view.highlightedTriangle = view.highlightedVertex = -1;
         view.dragging = false;
     }
     ui_.redrawImageView(c);
+}
+
+void MarkerEditor::notePlaced(ImageViewState& view) {
+    view.placedByHand[view.currentTriangle] |= static_cast<uint8_t>(1u << view.selectedVertex);
 }
 
 void MarkerEditor::pointerDown(int camera, Point2F p) {
@@ -158,6 +183,7 @@ void MarkerEditor::pointerMove(int camera, Point2F p) {
         if (view.dragging && view.currentTriangle >= 0 && view.selectedVertex >= 0) {
             view.triangles[view.currentTriangle][view.selectedVertex] = {p.x - view.grabOffset.x,
                                                                          p.y - view.grabOffset.y};
+            notePlaced(view);
         } else {
             view.highlightedTriangle = view.highlightedVertex = -1;
             for (int t = 0; t < 2; ++t) {
@@ -201,6 +227,7 @@ void MarkerEditor::arrowKey(int camera, ArrowKey key) {
             if (q.x < 0 || q.x > w || q.y < 0 || q.y > h) return;
         }
         view.triangles[view.currentTriangle] = moved;
+        notePlaced(view);
     }
     ui_.redrawImageView(camera);
 }
@@ -221,6 +248,7 @@ void MarkerEditor::setMarkers(int camera, const std::array<Point2F, kPatternPoin
         std::lock_guard lock(mutex_);
         views_[camera].triangles[0] = {points[0], points[1], points[2]};
         views_[camera].triangles[1] = {points[3], points[4], points[5]};
+        views_[camera].placedByHand = {0b111, 0b111};
     }
     ui_.redrawImageView(camera);
 }

@@ -31,7 +31,17 @@ struct ImageViewState {
     int highlightedVertex = -1;
     bool dragging = false;
     Point2F grabOffset{0, 0};
+    // A triangle the detection did not find, until the operator has placed its three corners.
+    std::array<bool, 2> lost{};
+    std::array<uint8_t, 2> placedByHand{};  // one bit a vertex
+
+    bool stillLost(int triangle) const { return lost[triangle] && placedByHand[triangle] != 0b111; }
 };
+
+// What a view says over a triangle the detection lost (0 left, 1 right).
+std::string lostTriangleNote(int triangle);
+// The corner under the operator's hand in picture pixels, "corner 3: 412.5, 300.2"; empty when none.
+std::string selectedCornerText(const ImageViewState& view);
 
 enum class ArrowKey { kUp, kDown, kLeft, kRight };
 
@@ -78,11 +88,14 @@ public:
                                                std::span<const uint8_t>, std::span<const uint8_t>)>& use) const;
 
     DetectorInput detectorInput(int camera) const;
-    // The detector's points replace the camera's and drop whatever the operator held.
-    void takeDetected(int camera, const std::array<Point2F, kPatternPointCount>& imagePoints);
+    // The detector's points replace the camera's and drop whatever the operator held. A triangle
+    // not found starts where a new configuration puts it, never where another picture had it.
+    void takeDetected(int camera, const std::array<Point2F, kPatternPointCount>& imagePoints,
+                      std::array<bool, 2> found);
 
 private:
     void putPointsIntoView(int camera);
+    void notePlaced(ImageViewState& view);
 
     Ui& ui_;
     CalibrationState& state_;

@@ -2,9 +2,27 @@
 
 namespace mz::core {
 
+void MessageRecorder::record(ShownMessage message) {
+    if (sink_) sink_->push_back(message);
+    std::lock_guard lock(logMutex_);
+    log_.push_back(std::move(message));
+    if (log_.size() > kLogLength) log_.pop_front();
+}
+
+std::vector<ShownMessage> MessageRecorder::log() const {
+    std::lock_guard lock(logMutex_);
+    return {log_.begin(), log_.end()};
+}
+
 void MessageRecorder::showMessage(const std::string& text, const std::string& title, MessageIcon icon) {
-    if (sink_) sink_->push_back({text, title, icon});
+    record({text, title, icon});
     ui_.showMessage(text, title, icon);
+}
+
+void MessageRecorder::showDetailedMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                                          const std::string& detail) {
+    record({text, title, icon, detail});
+    ui_.showDetailedMessage(text, title, icon, detail);
 }
 
 std::optional<std::string> MessageRecorder::chooseConfiguration(const std::string& lastPath) {
@@ -29,6 +47,7 @@ void MessageRecorder::setButtonLook(Button button, ButtonLook look) { ui_.setBut
 void MessageRecorder::focusButton(Button button) { ui_.focusButton(button); }
 void MessageRecorder::redrawImageView(int camera) { ui_.redrawImageView(camera); }
 void MessageRecorder::showImageViews() { ui_.showImageViews(); }
+void MessageRecorder::detectionFinished() { ui_.detectionFinished(); }
 void MessageRecorder::showPreview() { ui_.showPreview(); }
 void MessageRecorder::previewViewUpdated() { ui_.previewViewUpdated(); }
 void MessageRecorder::previewStateChanged() { ui_.previewStateChanged(); }

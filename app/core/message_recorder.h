@@ -2,6 +2,8 @@
 // the messages shown while a command runs, so that the command can report them in its result.
 #pragma once
 
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +16,8 @@ namespace mz::core {
 // A call added to Ui must be passed on here too, or the operator's side never sees it.
 class MessageRecorder : public Ui {
 public:
+    static constexpr size_t kLogLength = 500;
+
     explicit MessageRecorder(Ui& ui) : ui_(ui) {}
 
     // Messages shown during the life of a Recording are appended to its list. Messages come from
@@ -35,6 +39,8 @@ public:
     };
 
     void showMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
+    void showDetailedMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                             const std::string& detail) override;
     std::optional<std::string> chooseConfiguration(const std::string& lastPath) override;
     std::optional<std::string> chooseFolder(const FolderChooserTexts& texts, const std::string& currentFolder) override;
     std::optional<std::string> chooseFile(const FileChooserRequest& request) override;
@@ -47,13 +53,21 @@ public:
     void focusButton(Button button) override;
     void redrawImageView(int camera) override;
     void showImageViews() override;
+    void detectionFinished() override;
     void showPreview() override;
     void previewViewUpdated() override;
     void previewStateChanged() override;
 
+    // Every message shown since the program started, oldest first (the last kLogLength).
+    std::vector<ShownMessage> log() const;
+
 private:
+    void record(ShownMessage message);
+
     Ui& ui_;
     std::vector<ShownMessage>* sink_ = nullptr;
+    mutable std::mutex logMutex_;
+    std::deque<ShownMessage> log_;
 };
 
 }  // namespace mz::core

@@ -198,6 +198,11 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
             }
         }
     }
+    if (!in.applyFailure.empty()) {
+        ui.showDetailedMessage(kFailedApplySave, kAppTitle, MessageIcon::kError, in.applyFailure);
+        result.detail = in.applyFailure;
+        return stop(CommandStatus::kRefused);
+    }
     const std::optional<std::string> folder = ui.chooseFolder(kDataSaveChooser, in.dataFolder);
     if (!folder) return stop(CommandStatus::kCancelled);
     in.dataFolder = *folder;

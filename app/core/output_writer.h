@@ -21,6 +21,11 @@ inline constexpr int kStitchedMaskFormat = 2;  // 16-bit luma/chroma words
 inline constexpr int kOsdReferenceWidth = 800;
 inline constexpr int kParamBufferSize = 1000;
 
+// "Save LUT" after an "Apply AVM" that failed: what happened and what to do instead.
+inline constexpr const char* kFailedApplySave =
+    "The last \"Apply AVM\" failed: nothing was saved.\n\nCorrect the markers of the camera the calibration "
+    "error names, then click \"Apply AVM\" again.";
+
 struct SaveInputs {
     CalibrationState& state;
     Preview& preview;
@@ -28,6 +33,8 @@ struct SaveInputs {
     std::string& dataFolder;                     // offered to the chooser, then remembered
     std::optional<format::FlashDate> date = {};  // the local date when empty
     std::string tool = "Calibration Tool";       // named in the set's manifest
+    // Why the last "Apply AVM" failed, when it did: its tables are refused before the chooser.
+    std::string applyFailure = {};
 };
 
 // The name of the workflow's set of files in an output folder (its manifest is calibration.set.json).

@@ -5,24 +5,34 @@
 namespace mz::core {
 
 Preview::Preview(Ui& ui, CalibrationState& state)
-    : ui_(ui), state_(state), rig_(state), views_(ui, state), parkingLine_(ui, views_),
-      car_(ui, state, views_, controls_), adjuster_(views_, rig_),
-      settings_(ui, state, {views_, rig_, car_, parkingLine_, controls_}) {
-    controls_.set(PreviewControl::kApply, false);
-    controls_.set(PreviewControl::kParkingLineAssistance, false);
-    controls_.set(PreviewControl::kOverallHeight, false);
+    : ui_(ui), state_(state), controls_([this] { return controlInputs(); }), rig_(state), views_(ui, state),
+      parkingLine_(ui, views_), car_(ui, state, views_), adjuster_(views_, rig_),
+      settings_(ui, state, {views_, rig_, car_, parkingLine_}) {}
+
+ControlInputs Preview::controlInputs() const {
+    ControlInputs in;
+    const PreviewContext& context = views_.context();
+    in.engine = views_.hasEngine();
+    in.stitched = views_.stitchedShown();
+    in.guides = views_.guides();
+    in.overlayView = context.singleParam && (context.singleParam->flags & MZ_SV_OVERLAY);
+    in.maskType = settings_.fields().maskType;
+    in.carPending = car_.placed().has_value();
+    in.canUndo = adjuster_.canUndo();
+    const CalibAdjust& a = rig_.adjust();
+    in.rigAdjusted = a.shiftX != 0 || a.shiftY != 0 || a.rotation != 0 || a.sideHeightOffset != 0;
+    return in;
 }
 
 void Preview::forgetViews() {
     views_.forget();
+    adjuster_.forget();
     car_.forget();
     ui_.previewStateChanged();
 }
 
 void Preview::setHeader(const std::array<uint8_t, format::kConfigHeaderSize>& header) {
     views_.setHeader(header);
-    controls_.set(PreviewControl::kParkingLineAssistance, views_.guides());
-    controls_.set(PreviewControl::kOverallHeight, views_.guides());
     ui_.previewStateChanged();
 }
 
@@ -58,6 +68,12 @@ bool Preview::calibrate(bool showMessages) {
     return false;
 }
 
+void Preview::setSeamCheck(bool on) {
+    views_.setSeamCheck(on);
+    views_.rebuildCurrent();
+    ui_.previewStateChanged();
+}
+
 void Preview::selectView(int entry) {
     if (entry == views_.currentEntry() || entry < 0 || entry >= static_cast<int>(views_.viewList().size())) return;
     if (entry < views_.stitchedCount()) {
@@ -65,27 +81,11 @@ void Preview::selectView(int entry) {
         initStitched(entry);
         car_.giveConfiguredImage(entry);
         settings_.applyViewSettings();
-        controls_.set(PreviewControl::kParkingLineAssistance, views_.guides());
-        for (PreviewControl c :
-             {PreviewControl::kMaskType, PreviewControl::kShowOverlayBlend, PreviewControl::kMarkerLength}) {
-            controls_.set(c, true);
-        }
-        settings_.enableByMaskType();
     } else {
         const int slot = entry - views_.stitchedCount();
         views_.setCurrent(entry, singleviewIndex(state_.singleviewRaw[slot]));
         views_.initSingle(slot);
         views_.rebuildCurrent();
-        const SingleviewParam* sv = views_.context().singleParam;
-        const bool overlay = sv && (sv->flags & MZ_SV_OVERLAY);
-        controls_.set(PreviewControl::kParkingLineAssistance, overlay);
-        controls_.set(PreviewControl::kOverallLength, overlay);
-        for (PreviewControl c : {PreviewControl::kOverallWidth, PreviewControl::kFrontFov, PreviewControl::kRearFov,
-                                 PreviewControl::kLineWidth, PreviewControl::kBlendWidth, PreviewControl::kColour,
-                                 PreviewControl::kLoadCarImage, PreviewControl::kMaskType,
-                                 PreviewControl::kShowOverlayBlend, PreviewControl::kMarkerLength}) {
-            controls_.set(c, false);
-        }
     }
     ui_.previewStateChanged();
 }

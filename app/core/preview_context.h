@@ -41,6 +41,8 @@ public:
     // Apply AVM's calibration on the pictures the views hold; the failure message when asked.
     bool calibrate(bool showMessages);
     void selectView(int entry);
+    // The seam check on the stitched views, on or off; the view shown is rebuilt.
+    void setSeamCheck(bool on);
 
     bool enabled(PreviewControl control) const { return controls_.enabled(control); }
 
@@ -58,6 +60,7 @@ public:
 
 private:
     bool initStitched(int slot);
+    ControlInputs controlInputs() const;
 
     Ui& ui_;
     CalibrationState& state_;

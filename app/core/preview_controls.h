@@ -1,7 +1,9 @@
-// Which of the preview's controls the operator may use; the parts of the preview switch them.
+// Which of the preview's controls the operator may use. Every control's state follows from what
+// the preview shows, decided here and nowhere else, so no sequence of commands can leave a control
+// in the state of an earlier view or configuration.
 #pragma once
 
-#include <array>
+#include <functional>
 
 namespace mz::core {
 
@@ -20,17 +22,33 @@ enum class PreviewControl {
     kMaskType,
     kShowOverlayBlend,
     kMarkerLength,
+    kUndo,       // takes back the last adjustment step
+    kResetPose,  // the rig back to its calibrated pose
+    kSeamCheck,  // the two cameras of each overlap in turns
     kCount
 };
 
+// What the controls depend on.
+struct ControlInputs {
+    bool engine = false;       // a configuration gave the preview a stitched view
+    bool stitched = true;      // a stitched view is shown, else a single view
+    bool guides = false;       // the configuration has parking guides
+    bool overlayView = false;  // the single view shown writes an overlay mask
+    int maskType = 4;          // the mask type field
+    bool carPending = false;   // a car picture is placed on the canvas, waiting for "Apply"
+    bool canUndo = false;      // an adjustment step can be taken back
+    bool rigAdjusted = false;  // the operator's adjustment moved the rig off its calibrated pose
+};
+
+bool controlEnabled(PreviewControl control, const ControlInputs& in);
+
 class PreviewControls {
 public:
-    PreviewControls() { enabled_.fill(true); }
-    bool enabled(PreviewControl control) const { return enabled_[static_cast<int>(control)]; }
-    void set(PreviewControl control, bool on) { enabled_[static_cast<int>(control)] = on; }
+    explicit PreviewControls(std::function<ControlInputs()> inputs) : inputs_(std::move(inputs)) {}
+    bool enabled(PreviewControl control) const { return controlEnabled(control, inputs_()); }
 
 private:
-    std::array<bool, static_cast<int>(PreviewControl::kCount)> enabled_{};
+    std::function<ControlInputs()> inputs_;
 };
 
 }  // namespace mz::core

@@ -27,6 +27,7 @@ PreviewViews::PreviewViews(Ui& ui, CalibrationState& state) : ui_(ui), state_(st
 }
 
 PreviewViews::~PreviewViews() {
+    if (seamHandle_) mzMultiviewRelease(&seamHandle_);
     std::lock_guard lock(context_.lock);
     context_.exit = true;
 }
@@ -43,6 +44,8 @@ void PreviewViews::forget() {
     singleEntries_ = 0;
     currentEntry_ = -1;
     viewType_ = kStitchedViewType;
+    seamCheck_ = false;
+    seamOutput_.clear();
 }
 
 int PreviewViews::stitchedCount() const { return std::min<int>(header_[21], kMultiviewSlots); }
@@ -142,6 +145,7 @@ bool PreviewViews::rebuild(int viewType) {
             mzMultiviewInit(context_.stitchedHandle, context_.stitchedParam);
             mzMultiviewApply(context_.stitchedHandle, img[0].data(), img[1].data(), img[2].data(), img[3].data(),
                              context_.stitchedOutput.data());
+            if (seamCheck_) renderSeamCheck();
         }
     } else {
         const int camera = cameraOfViewIndex(viewType);
@@ -158,10 +162,42 @@ bool PreviewViews::rebuild(int viewType) {
     return true;
 }
 
+void PreviewViews::renderSeamCheck() {
+    // The view twice with the "Blending FOV" mask: once with the front and rear cameras' wedges
+    // opened to take every overlap, once closed to leave them to the side cameras. Outside the
+    // overlaps both give the same pixels; inside, tiles taken in turn from each show both cameras.
+    // An engine of its own does it: the shown one keeps its mask and car picture untouched.
+    if (!seamHandle_) seamHandle_ = mzMultiviewCreate(0);
+    if (!seamHandle_) return;
+    MultiviewParam param = *context_.stitchedParam;
+    param.blendMode = 1;
+    std::vector<uint8_t> sides(context_.stitchedOutput.size(), 0);
+    seamOutput_.assign(context_.stitchedOutput.size(), 0);
+    const auto& img = context_.cameraImages;
+    auto render = [&](float fov, uint8_t* out) {
+        param.frontFov = param.rearFov = fov;
+        mzMultiviewInit(seamHandle_, &param);
+        mzMultiviewApply(seamHandle_, img[0].data(), img[1].data(), img[2].data(), img[3].data(), out);
+    };
+    render(179.0f, seamOutput_.data());
+    render(1.0f, sides.data());
+    const int w = context_.stitchedWidth, h = context_.stitchedHeight;
+    const size_t stride = static_cast<size_t>(format::paddedImageSize(w, h) / std::max(h, 1));
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = seamOutput_.data() + stride * y;
+        const uint8_t* side = sides.data() + stride * y;
+        for (int x = (y / kSeamTile) % 2 == 0 ? kSeamTile : 0; x < w; x += 2 * kSeamTile) {
+            const int end = std::min(x + kSeamTile, w);
+            std::copy(side + 3 * x, side + 3 * end, row + 3 * x);
+        }
+    }
+}
+
 std::span<const uint8_t> PreviewViews::output(int& width, int& height) const {
     if (viewType_ == kStitchedViewType) {
         width = context_.stitchedWidth;
         height = context_.stitchedHeight;
+        if (seamCheck_ && !seamOutput_.empty()) return seamOutput_;
         return context_.stitchedOutput;
     }
     width = context_.singleWidth;

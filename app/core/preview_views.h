@@ -96,6 +96,12 @@ public:
     // The output of the current view: rows padded to 4 bytes, top row first.
     std::span<const uint8_t> output(int& width, int& height) const;
 
+    // The seam check: in every overlap the two cameras' pictures alternate in tiles, so a line that
+    // does not continue across a tile border shows where a seam breaks. Elsewhere the picture is
+    // the stitched view's own. Only a stitched view has seams; nothing saved changes.
+    void setSeamCheck(bool on) { seamCheck_ = on; }
+    bool seamCheck() const { return seamCheck_; }
+
 private:
     Ui& ui_;
     CalibrationState& state_;
@@ -106,6 +112,13 @@ private:
     int currentEntry_ = -1;
     int viewType_ = kStitchedViewType;
     std::function<void()> cameraGuard_;
+    bool seamCheck_ = false;
+    std::vector<uint8_t> seamOutput_;  // the stitched view with the seam check, while it is on
+    ViewHandle seamHandle_ = nullptr;  // the seam check's own engine
+    void renderSeamCheck();
 };
+
+// Side of the seam check's tiles, in view pixels.
+inline constexpr int kSeamTile = 12;
 
 }  // namespace mz::core

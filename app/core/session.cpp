@@ -15,7 +15,7 @@ void error(Ui& ui, const char* text) { ui.showMessage(text, kAppTitle, MessageIc
 }  // namespace
 
 Session::Session(Ui& ui, SessionOptions options)
-    : ui_(ui), options_(options), preview_(ui_, state_), markers_(ui_, state_), detection_(state_, markers_) {
+    : ui_(ui), options_(options), preview_(ui_, state_), markers_(ui_, state_), detection_(state_, markers_, ui_) {
     preview_.setCameraGuard([this] { detection_.join(); });
     char title[128];
     std::snprintf(title, sizeof title, "%s - Calibration Tool v%hu.%hu.%hu", "Untitled", options_.programVersion[0],
@@ -35,6 +35,8 @@ ConfigLoadResult Session::configLoad() {
         return result;
     }
     configPath_ = *path;
+    // Whatever the reader leaves, the preview's tables no longer belong to what is loaded.
+    forgetApply();
     // Detection reads the camera records the reader is about to overwrite.
     detection_.join();
     // No lock here: detection has ended, and the reader shows messages, during which a window
@@ -43,15 +45,15 @@ ConfigLoadResult Session::configLoad() {
     const bool read = loadConfiguration(configPath_, state_, ui_, [this] { preview_.forgetViews(); });
     result.read = reading.elapsed();
     if (!read) {
-        error(ui_, "Config File error!");
         result.detail = configPath_ + " " + unreadableConfiguration(configPath_);
+        ui_.showDetailedMessage("Config File error!", kAppTitle, MessageIcon::kError, result.detail);
         result.status = CommandStatus::kFailed;
         return result;
     }
     // The layout held, but the engines could not make sense of every value.
     result.detail = configurationProblem(state_);
     if (!result.detail.empty()) {
-        error(ui_, "Config File error!");
+        ui_.showDetailedMessage("Config File error!", kAppTitle, MessageIcon::kError, result.detail);
         result.status = CommandStatus::kFailed;
         return result;
     }
@@ -62,12 +64,13 @@ ConfigLoadResult Session::configLoad() {
 }
 
 CommandStatus Session::afterConfigLoad() {
-    ui_.setButtonLook(Button::kConfigLoad, ButtonLook::kDone);
     state_.modelCode = modelCodeOf(state_.modelName);
     if (state_.modelCode != 165 && state_.modelCode != 167) {
+        ui_.setButtonLook(Button::kConfigLoad, ButtonLook::kInitial);
         ui_.showMessage("The model is not supported by Calibration Tool", kAppTitle, MessageIcon::kInformation);
         return CommandStatus::kRefused;
     }
+    ui_.setButtonLook(Button::kConfigLoad, ButtonLook::kDone);
     markers_.resetPatternPoints();
     preview_.settings().setDataVersion(1, 0);
     CommandStatus status = CommandStatus::kDone;
@@ -84,6 +87,17 @@ CommandStatus Session::afterConfigLoad() {
     }
     if (state_.singleviewCount() >= 1) preview_.initSingleViews();
     return status;
+}
+
+std::string Session::statusText() const {
+    if (configPath_.empty()) return "No configuration loaded";
+    std::string text = state_.modelName + "\n";
+    if (detection_.running()) text += "Detecting the patterns...";
+    else if (imagesLoaded_) {
+        text += detectionStatus(detection_.last());
+        for (const std::string& lost : detection_.lostHalfMessages()) text += "\n" + lost;
+    }
+    return text;
 }
 
 // ---- Image Load ----
@@ -144,9 +158,15 @@ void Session::handPicturesToPreview() {
 }
 
 void Session::markImagesLoaded() {
-    ui_.setButtonLook(Button::kImageLoad, ButtonLook::kDone);
-    ui_.setButtonLook(Button::kApplyAvm, ButtonLook::kReady);
     imagesLoaded_ = true;
+    forgetApply();
+    ui_.setButtonLook(Button::kImageLoad, ButtonLook::kDone);
+}
+
+void Session::forgetApply() {
+    applyCurrent_ = false;
+    applyFailed_ = false;
+    ui_.setButtonLook(Button::kApplyAvm, imagesLoaded_ ? ButtonLook::kReady : ButtonLook::kInitial);
 }
 
 // ---- Apply AVM ----
@@ -165,10 +185,10 @@ ApplyAvmResult Session::applyAvm() {
         surveyApplied_ = false;
     }
     ui_.focusButton(Button::kSaveLut);
-    ui_.setButtonLook(Button::kApplyAvm, ButtonLook::kDone);
     markers_.commitMarkers();
     if (!openPreview()) {
         result.status = CommandStatus::kFailed;
+        noteApply(result);
         return result;
     }
     const Stopwatch calibrating;
@@ -198,9 +218,9 @@ ApplyAvmResult Session::applySurvey(const Survey& survey) {
         return result;
     }
     ui_.focusButton(Button::kSaveLut);
-    ui_.setButtonLook(Button::kApplyAvm, ButtonLook::kDone);
     if (!openPreview()) {
         result.status = CommandStatus::kFailed;
+        noteApply(result);
         return result;
     }
     const Stopwatch calibrating;
@@ -241,6 +261,15 @@ void Session::rebuildAfterApply(ApplyAvmResult& result, bool calibrated) {
     result.build = building.elapsed();
     result.viewBuilt = viewApplied_;
     result.status = calibrated && viewApplied_ ? CommandStatus::kDone : CommandStatus::kFailed;
+    noteApply(result);
+}
+
+void Session::noteApply(const ApplyAvmResult& result) {
+    applyCurrent_ = result.done();
+    applyFailed_ = !result.done();
+    const ShownMessage* reason = result.reason();
+    lastApplyReason_ = reason ? reason->title + ": " + reason->text : "the stitched view could not be built";
+    ui_.setButtonLook(Button::kApplyAvm, applyCurrent_ ? ButtonLook::kDone : ButtonLook::kReady);
 }
 
 // ---- Save LUT ----
@@ -250,12 +279,18 @@ SaveResult Session::saveLut() {
     char tool[64];
     std::snprintf(tool, sizeof tool, "Calibration Tool v%hu.%hu.%hu", options_.programVersion[0],
                   options_.programVersion[1], options_.programVersion[2]);
-    SaveInputs inputs{state_, preview_, viewApplied_, dataFolder_, options_.saveDate, tool};
     std::vector<ShownMessage> shown;
     SaveResult result;
     {
         const MessageRecorder::Recording recording(ui_, shown);
+        // Tables of a rig that did not fit would be written as if they did: they are refused, as
+        // are tables older than the configuration or pictures now loaded.
+        SaveInputs inputs{state_,      preview_,          applyCurrent_ || applyFailed_,
+                          dataFolder_, options_.saveDate, tool, applyFailed_ ? lastApplyReason_ : std::string()};
         result = saveOutput(inputs, ui_);
+        if (!applyCurrent_ && !applyFailed_ && viewApplied_) {
+            result.detail = "a configuration or pictures were loaded after the last Apply AVM";
+        }
     }
     result.messages = std::move(shown);
     return result;

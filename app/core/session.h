@@ -52,11 +52,19 @@ public:
     const MarkerEditor& markers() const { return markers_; }
     DetectionThread& detection() { return detection_; }
 
+    // The main window's status: the model, then what detection found camera by camera.
+    std::string statusText() const;
+
     const std::string& configPath() const { return configPath_; }
     const std::string& dataFolder() const { return dataFolder_; }
     bool imagesLoaded() const { return imagesLoaded_; }
     bool viewApplied() const { return viewApplied_; }
+    // The preview's tables come from an "Apply AVM" that succeeded on the configuration and
+    // pictures loaded now: only then may they be saved.
+    bool applyCurrent() const { return applyCurrent_; }
     CalibrationState& calibration() { return state_; }
+    // Every message shown so far, with its detail: the operator's message log.
+    std::vector<ShownMessage> messageLog() const { return ui_.log(); }
     Preview& preview() { return preview_; }
 
 private:
@@ -67,6 +75,8 @@ private:
     void rebuildAfterApply(ApplyAvmResult& result, bool calibrated);
     void handPicturesToPreview();
     void markImagesLoaded();
+    void forgetApply();
+    void noteApply(const ApplyAvmResult& result);
 
     MessageRecorder ui_;
     SessionOptions options_;
@@ -76,6 +86,9 @@ private:
     std::string dataFolder_;
     bool imagesLoaded_ = false;
     bool viewApplied_ = false;
+    bool applyCurrent_ = false;
+    bool applyFailed_ = false;
+    std::string lastApplyReason_;
     bool surveyApplied_ = false;
     std::array<SurveyPose, kCameraCount> surveyPoses_{};
     MarkerEditor markers_;

@@ -45,6 +45,12 @@ public:
     virtual ~Ui() = default;
 
     virtual void showMessage(const std::string& text, const std::string& title, MessageIcon icon) = 0;
+    // A message whose fixed text leaves out what in particular went wrong (the camera, the file, the
+    // sizes): the detail goes below it where the operator's side has room for it.
+    virtual void showDetailedMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                                     const std::string& /*detail*/) {
+        showMessage(text, title, icon);
+    }
 
     // The "Config Load" window, opened with the last path. Empty when it was closed without "Load".
     virtual std::optional<std::string> chooseConfiguration(const std::string& lastPath) = 0;
@@ -66,6 +72,8 @@ public:
     // Image view of camera 0..3 (front, rear, left, right) has new points or pixels.
     virtual void redrawImageView(int /*camera*/) {}
     virtual void showImageViews() {}
+    // The detection pass has ended (made by the detection thread, after its last redraw).
+    virtual void detectionFinished() {}
 
     // The preview window: brought up on top of everything, its view rebuilt, or its fields,
     // enabled controls or view list changed.

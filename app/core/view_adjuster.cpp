@@ -31,6 +31,7 @@ void ViewAdjuster::adjust(Adjustment adjustment) {
     SingleviewParam* sv = context.singleParam;
     if (!stitched && !sv) return;
     CalibAdjust& rig = rig_.adjust();
+    remember(stitched, sv);
     // A full top view lies across the display: the arrows turn with it.
     const bool turned = context.stitchedParam && (context.stitchedParam->flags & MZ_MV_ROTATED);
     auto arrow = [&](float a, float b) {
@@ -61,8 +62,57 @@ void ViewAdjuster::adjust(Adjustment adjustment) {
         break;
     }
     }
+    settle(stitched);
+}
+
+void ViewAdjuster::remember(bool stitched, SingleviewParam* sv) {
+    Step step;
+    step.stitched = stitched;
+    step.rig = rig_.adjust();
+    if (!stitched && sv) {
+        step.single = sv;
+        step.offsetX = sv->offsetX;
+        step.offsetY = sv->offsetY;
+        step.scaleX = sv->scaleX;
+        step.scaleY = sv->scaleY;
+        step.rotation = sv->rotation;
+    }
+    if (history_.size() == kHistoryLength) history_.erase(history_.begin());
+    history_.push_back(step);
+}
+
+void ViewAdjuster::settle(bool stitched) {
     if (stitched) rig_.solve();
     views_.rebuildCurrent();
+}
+
+bool ViewAdjuster::undo() {
+    views_.settleCameras();
+    const PreviewContext& context = views_.context();
+    if (history_.empty() || context.busy || !context.initialised || !context.imagesPresent) return false;
+    const Step step = history_.back();
+    history_.pop_back();
+    if (step.stitched) {
+        rig_.adjust() = step.rig;
+        rig_.solve();
+    } else if (step.single) {
+        step.single->offsetX = step.offsetX;
+        step.single->offsetY = step.offsetY;
+        step.single->scaleX = step.scaleX;
+        step.single->scaleY = step.scaleY;
+        step.single->rotation = step.rotation;
+    }
+    views_.rebuildCurrent();
+    return true;
+}
+
+void ViewAdjuster::resetToCalibrated() {
+    views_.settleCameras();
+    const PreviewContext& context = views_.context();
+    if (context.busy || !context.initialised || !context.imagesPresent) return;
+    remember(true, nullptr);
+    rig_.adjust() = CalibAdjust{};
+    settle(true);
 }
 
 }  // namespace mz::core

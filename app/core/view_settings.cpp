@@ -89,23 +89,7 @@ void ViewSettings::pressEnter(PreviewField field) {
 
 void ViewSettings::setColour(uint32_t colour) { fields_.colour = colour & 0xFFFFFFu; }
 
-void ViewSettings::enableByMaskType() {
-    PreviewControls& controls = parts_.controls;
-    const int m = fields_.maskType;
-    const bool free = m != 4;
-    for (PreviewControl c : {PreviewControl::kOverallWidth, PreviewControl::kOverallLength, PreviewControl::kColour,
-                             PreviewControl::kLoadCarImage}) {
-        controls.set(c, free);
-    }
-    controls.set(PreviewControl::kFrontFov, m >= 1 && m <= 3);
-    controls.set(PreviewControl::kRearFov, m >= 1 && m <= 3);
-    controls.set(PreviewControl::kLineWidth, m == 2 || m == 3);
-    controls.set(PreviewControl::kBlendWidth, false);
-    if (m == 4) controls.set(PreviewControl::kApply, false);
-}
-
 void ViewSettings::applyViewSettings() {
-    enableByMaskType();
     if (MultiviewParam* mv = parts_.views.context().stitchedParam) {
         mv->blendMode = fields_.maskType;
         mv->frontFov = static_cast<float>(fields_.frontFov);

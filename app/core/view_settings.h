@@ -9,7 +9,6 @@
 #include "app/core/calibration_state.h"
 #include "app/core/car_picture.h"
 #include "app/core/parking_line.h"
-#include "app/core/preview_controls.h"
 #include "app/core/preview_views.h"
 #include "app/core/rig_calibration.h"
 #include "app/core/ui.h"
@@ -53,7 +52,6 @@ struct ViewSettingsParts {
     RigCalibration& rig;
     CarPicture& car;
     ParkingLine& parkingLine;
-    PreviewControls& controls;
 };
 
 class ViewSettings {
@@ -68,8 +66,6 @@ public:
     void setShowOverlayBlend(bool on);
     // The fields show what a stitched view record holds.
     void showStitchedRecord(const MultiviewParam& mv);
-    // The controls the mask type leaves to the operator.
-    void enableByMaskType();
 
     void setLutVersionText(bool major, const std::string& text);
     void setDataVersion(int32_t major, int32_t minor);

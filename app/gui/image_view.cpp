@@ -1,5 +1,8 @@
 #include "app/gui/image_view.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -25,16 +28,26 @@ ImageView::ImageView(core::Session& session, int camera, QWidget* parent)
     setObjectName(QString("imageView%1").arg(camera));
 }
 
+QRectF ImageView::pictureRect() const {
+    if (imageSize_.isEmpty() || width() <= 0 || height() <= 0) return QRectF(rect());
+    // The picture keeps its shape: one scale for both axes, centred in the view.
+    const double scale = std::min(width() / double(imageSize_.width()), height() / double(imageSize_.height()));
+    QRectF r(0, 0, imageSize_.width() * scale, imageSize_.height() * scale);
+    r.moveCenter(QRectF(rect()).center());
+    return r;
+}
+
 Point2F ImageView::toImage(QPointF w) const {
-    if (imageSize_.isEmpty() || width() <= 0 || height() <= 0) return {0, 0};
-    return {static_cast<float>(w.x() * imageSize_.width() / width()),
-            static_cast<float>(w.y() * imageSize_.height() / height())};
+    const QRectF r = pictureRect();
+    if (imageSize_.isEmpty() || r.width() <= 0 || r.height() <= 0) return {0, 0};
+    return {static_cast<float>((w.x() - r.left()) * imageSize_.width() / r.width()),
+            static_cast<float>((w.y() - r.top()) * imageSize_.height() / r.height())};
 }
 
 QPointF ImageView::toWidget(Point2F i) const {
     if (imageSize_.isEmpty()) return {0, 0};
-    return {i.x * width() / static_cast<double>(imageSize_.width()),
-            i.y * height() / static_cast<double>(imageSize_.height())};
+    const QRectF r = pictureRect();
+    return {r.left() + i.x * r.width() / imageSize_.width(), r.top() + i.y * r.height() / imageSize_.height()};
 }
 
 void ImageView::paintEvent(QPaintEvent*) {
@@ -49,9 +62,11 @@ void ImageView::paintEvent(QPaintEvent*) {
     imageSize_ = QSize(view.image.width, view.image.height);
     const QImage image = wrap(view.image);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawImage(rect(), image);
+    p.fillRect(rect(), Qt::black);
+    p.drawImage(pictureRect(), image);
     paintMarkers(p, view);
     paintCaption(p, rect(), QString::fromStdString(view.caption));
+    paintCornerPosition(p, view);
     if (hasFocus()) {
         p.setPen(QPen(QColor(0x3a, 0x6e, 0xb4), 2));
         p.setBrush(Qt::NoBrush);
@@ -66,16 +81,18 @@ void ImageView::paintMarkers(QPainter& p, const core::ImageViewState& view) {
     QFont font("Arial");
     font.setBold(true);
     // 20 points on the picture at its own size; the view may show it smaller.
-    font.setPointSizeF(std::max(6.0, 20.0 * width() / std::max(1, imageSize_.width())));
+    font.setPointSizeF(std::max(6.0, 20.0 * pictureRect().width() / std::max(1, imageSize_.width())));
     p.setFont(font);
     const QFontMetrics metrics(font);
     for (int t = 0; t < 2; ++t) {
         const core::Triangle& tri = view.triangles[t];
         QPolygonF outline;
         for (const Point2F& v : tri) outline << toWidget(v);
-        p.setPen(QPen(QColor(0, 0, 255), 1));
-        p.setBrush(Qt::NoBrush);
+        const bool lost = view.stillLost(t);
+        p.setPen(lost ? QPen(QColor(230, 0, 0), 3, Qt::DashLine) : QPen(QColor(0, 0, 255), 1));
+        p.setBrush(lost ? QColor(230, 0, 0, 60) : QColor(Qt::transparent));
         p.drawPolygon(outline);
+        const QPointF centre = (outline[0] + outline[1] + outline[2]) / 3.0;
         for (int v = 0; v < 3; ++v) {
             const QPointF c = outline[v];
             const bool dragged = view.dragging && view.currentTriangle == t && view.selectedVertex == v;
@@ -84,14 +101,54 @@ void ImageView::paintMarkers(QPainter& p, const core::ImageViewState& view) {
             p.drawLine(c + QPointF(0, -10), c + QPointF(0, 10));
             const QString label = QString::number(3 * t + v + 1);
             QRectF box(0, 0, metrics.horizontalAdvance(label) + 6, metrics.height());
-            box.moveCenter(c + QPointF(20, -20));
+            // Outward from the triangle's middle, past the cross, so no label covers a corner.
+            QPointF away = c - centre;
+            const double length = std::hypot(away.x(), away.y());
+            away = length > 1e-6 ? away / length : QPointF(0.7, -0.7);
+            const double reach = 14 + 0.5 * std::hypot(box.width(), box.height());
+            box.moveCenter(c + away * reach);
             p.setPen(QPen(Qt::black, 1));
             p.setBrush(QColor(255, 255, 255, 200));
             p.drawRect(box);
             p.drawText(box, Qt::AlignCenter, label);
         }
     }
+    paintLostNotes(p, view);
     p.restore();
+}
+
+void ImageView::paintCornerPosition(QPainter& p, const core::ImageViewState& view) {
+    const QString text = QString::fromStdString(core::selectedCornerText(view));
+    if (text.isEmpty()) return;
+    p.save();
+    const QFontMetrics metrics(p.font());
+    QRectF box(0, 0, metrics.horizontalAdvance(text) + 10, metrics.height() + 4);
+    box.moveTopRight(QPointF(width() - 4, 4));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 160));
+    p.drawRect(box);
+    p.setPen(Qt::white);
+    p.drawText(box, Qt::AlignCenter, text);
+    p.restore();
+}
+
+void ImageView::paintLostNotes(QPainter& p, const core::ImageViewState& view) {
+    QFont font = p.font();
+    font.setPointSizeF(std::clamp(height() / 28.0, 7.0, 12.0));
+    p.setFont(font);
+    const QFontMetrics metrics(font);
+    int line = 0;
+    for (int t = 0; t < 2; ++t) {
+        if (!view.stillLost(t)) continue;
+        const QString note = QString::fromStdString(core::lostTriangleNote(t));
+        QRectF box(0, 0, std::min<double>(width() - 8, metrics.horizontalAdvance(note) + 10), metrics.height() + 4);
+        box.moveBottomLeft(QPointF(4, height() - 4 - line++ * (box.height() + 2)));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(200, 0, 0, 220));
+        p.drawRect(box);
+        p.setPen(Qt::white);
+        p.drawText(box, Qt::AlignCenter, metrics.elidedText(note, Qt::ElideRight, static_cast<int>(box.width()) - 6));
+    }
 }
 
 void ImageView::paintMagnifier(QPainter& p, const QImage& image, const core::ImageViewState& view) {

@@ -22,6 +22,8 @@ public:
     // Image pixels from widget pixels and back, by the ratio of the two sizes.
     Point2F toImage(QPointF widget) const;
     QPointF toWidget(Point2F image) const;
+    // Where the picture is drawn: its own shape, as large as the view allows.
+    QRectF pictureRect() const;
     // Where the magnifier was drawn last; empty when it was not.
     QRect magnifierRect() const { return magnifier_; }
 
@@ -39,6 +41,8 @@ protected:
 
 private:
     void paintMarkers(QPainter& p, const core::ImageViewState& view);
+    void paintCornerPosition(QPainter& p, const core::ImageViewState& view);
+    void paintLostNotes(QPainter& p, const core::ImageViewState& view);
     void paintMagnifier(QPainter& p, const QImage& image, const core::ImageViewState& view);
 
     core::Session& session_;

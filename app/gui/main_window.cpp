@@ -1,6 +1,10 @@
 #include "app/gui/main_window.h"
 
 #include <QContextMenuEvent>
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,7 +23,6 @@ namespace mz::gui {
 namespace {
 
 constexpr const char* kViewModeEntries[core::kCameraCount] = {"Front", "Rear", "Left", "Right"};
-constexpr const char* kCameraNames[core::kCameraCount] = {"Front", "Rear", "Left", "Right"};
 
 // "Apply AVM: done (calibrate 0.1 ms, build 40 ms)"; the times only when the command ran through.
 QString outcome(const char* command, const core::CommandResult& result, const QString& times) {
@@ -82,6 +85,7 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
             updateStatus();
         },
         Qt::QueuedConnection);
+    connect(&ui_, &QtUi::detectionEnded, this, &MainWindow::updateStatus, Qt::QueuedConnection);
     connect(&ui_, &QtUi::imageViewsShown, this, [this] {
         for (ImageView* v : views_) v->update();
         updateStatus();
@@ -97,13 +101,20 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
         top->addWidget(buttons_[b]);
         connect(buttons_[b], &QAbstractButton::clicked, this, [this, b] { command(static_cast<core::Button>(b)); });
     }
-    top->addStretch(1);
     status_ = new QLabel;
     status_->setObjectName("status");
     status_->setAlignment(Qt::AlignRight | Qt::AlignTop);
     status_->setWordWrap(true);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     status_->setMinimumWidth(dialogUnits(*this, 110, 0).width());
-    top->addWidget(status_);
+    // The status takes the width the buttons leave, so a long reason wraps instead of being cut.
+    top->addWidget(status_, 1);
+    logButton_ = new QToolButton;
+    logButton_->setObjectName("messageLogButton");
+    logButton_->setText("Log");
+    logButton_->setToolTip("Message log: every message shown, with the camera, file and sizes it concerns");
+    connect(logButton_, &QToolButton::clicked, this, &MainWindow::showMessageLog);
+    top->addWidget(logButton_, 0, Qt::AlignTop);
 
     grid_ = new QGridLayout;
     grid_->setSpacing(4);
@@ -118,6 +129,7 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
     resize(dialogUnits(*this, 451, 327));
 
     preview_ = new PreviewWindow(*session_, ui_, this);
+    ui_.setPreviewWindow(preview_);
     updateStatus();
 }
 
@@ -160,28 +172,34 @@ void MainWindow::command(core::Button button) {
 }
 
 void MainWindow::updateStatus() {
-    QString text;
-    if (session_->configPath().empty()) {
-        text = "No configuration loaded";
-    } else {
-        const core::CalibrationState& s = session_->calibration();
-        text = QString("%1\n").arg(QString::fromStdString(s.modelName));
-        if (session_->detection().running()) {
-            text += "Detecting the patterns...";
-        } else if (session_->imagesLoaded()) {
-            QStringList found;
-            for (int c = 0; c < core::kCameraCount; ++c) {
-                const int32_t r = session_->detection().result(c);
-                found << QString("%1 %2").arg(kCameraNames[c], r == 0 ? "found" : r < 0 ? "NOT FOUND" : "-");
-            }
-            text += found.join(", ");
-            for (const std::string& lost : session_->detection().lostHalfMessages()) {
-                text += "\n" + QString::fromStdString(lost);
-            }
-        }
-    }
+    QString text = QString::fromStdString(session_->statusText());
     if (!lastCommand_.isEmpty()) text += "\n" + lastCommand_;
     status_->setText(text);
+    status_->setToolTip(text);
+}
+
+void MainWindow::showMessageLog() {
+    QDialog dialog(this);
+    dialog.setObjectName("messageLog");
+    dialog.setWindowTitle("Message Log");
+    auto* list = new QPlainTextEdit(&dialog);
+    list->setReadOnly(true);
+    list->setObjectName("messageLogText");
+    static const char* const kIcons[] = {"error", "information", "warning"};
+    for (const core::ShownMessage& m : session_->messageLog()) {
+        QString entry = QString("[%1] %2: %3")
+                            .arg(kIcons[static_cast<int>(m.icon)], QString::fromStdString(m.title),
+                                 QString::fromStdString(m.text).simplified());
+        if (!m.detail.empty()) entry += "\n    " + QString::fromStdString(m.detail);
+        list->appendPlainText(entry);
+    }
+    auto* close = new QPushButton("Close", &dialog);
+    connect(close, &QPushButton::clicked, &dialog, &QDialog::accept);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(list);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    dialog.resize(dialogUnits(*this, 300, 160));
+    ui_.runDialog(dialog);
 }
 
 void MainWindow::toggleEnlarged(int camera) {

@@ -50,6 +50,8 @@ public:
     ImageView* imageView(int camera) const { return views_[camera]; }
     PreviewWindow* preview() const { return preview_; }
     QLabel* statusText() const { return status_; }
+    QAbstractButton* messageLogButton() const { return logButton_; }
+    void showMessageLog();
     // The camera whose view fills the grid after a double click; -1 when all four show.
     int enlargedView() const { return enlarged_; }
     void toggleEnlarged(int camera);
@@ -69,6 +71,7 @@ private:
     std::array<ImageView*, core::kCameraCount> views_{};
     QGridLayout* grid_ = nullptr;
     QLabel* status_ = nullptr;
+    QAbstractButton* logButton_ = nullptr;
     PreviewWindow* preview_ = nullptr;
     int enlarged_ = -1;
     QString lastCommand_;                     // how the last workflow command ended, for the status text

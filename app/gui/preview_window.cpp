@@ -11,11 +11,15 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QHeaderView>
 #include <QScrollArea>
+#include <QTableWidget>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
+#include "app/core/quality_summary.h"
 #include "app/gui/choosers.h"
 #include "app/gui/colour_button.h"
 #include "app/gui/pictures.h"
@@ -139,15 +143,19 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     });
 
     auto* panel = new QWidget;
-    auto* panelLayout = new QHBoxLayout(panel);
+    auto* panelLayout = new QVBoxLayout(panel);
+    auto* columns = new QHBoxLayout;
     auto* left = new QVBoxLayout;
     auto* right = new QVBoxLayout;
     for (QWidget* w : {views, moveBox, vehicle}) left->addWidget(w);
     for (QWidget* w : {property, version, parking}) right->addWidget(w);
     left->addStretch();
     right->addStretch();
-    panelLayout->addLayout(left);
-    panelLayout->addLayout(right);
+    columns->addLayout(left);
+    columns->addLayout(right);
+    panelLayout->addLayout(columns);
+    panelLayout->addWidget(makeQualityPanel());
+    panelLayout->addStretch();
     auto* scroll = new QScrollArea;
     scroll->setWidget(panel);
     scroll->setWidgetResizable(true);
@@ -161,8 +169,107 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
 
     connect(&ui_, &QtUi::previewShown, this, &PreviewWindow::bring);
     connect(&ui_, &QtUi::previewViewChanged, canvas_, qOverload<>(&QWidget::update));
+    // An adjustment rebuilds the view: the total adjustment and what can be taken back change.
+    connect(&ui_, &QtUi::previewViewChanged, this, &PreviewWindow::refreshQuality);
     connect(&ui_, &QtUi::previewStateUpdated, this, &PreviewWindow::refresh);
     refresh();
+}
+
+QGroupBox* PreviewWindow::makeQualityPanel() {
+    quality_ = new QGroupBox("Calibration Quality");
+    quality_->setObjectName("quality");
+    auto* layout = new QVBoxLayout(quality_);
+    verdict_ = new QLabel;
+    verdict_->setObjectName("verdict");
+    verdict_->setWordWrap(true);
+    layout->addWidget(verdict_);
+    auto table = [this](int rows, const auto& columns, const char* name) {
+        auto* t = new QTableWidget(rows, static_cast<int>(columns.size()));
+        t->setObjectName(name);
+        QStringList headers;
+        for (const char* c : columns) headers << c;
+        t->setHorizontalHeaderLabels(headers);
+        t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        t->setSelectionMode(QAbstractItemView::NoSelection);
+        t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        t->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        t->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+        return t;
+    };
+    cameraTable_ = table(core::kCameraCount, core::kQualityCameraColumns, "cameraFigures");
+    seamTable_ = table(refine::kRigTriangles, core::kQualitySeamColumns, "seamFigures");
+    cameraTable_->setToolTip("Each camera's corner fit and the uncertainty of its pose (one standard deviation)");
+    seamTable_->setToolTip(
+        "Each seam's predicted misalignment on the floor (95th percentile) and its worst corner gap");
+    layout->addWidget(cameraTable_);
+    layout->addWidget(seamTable_);
+    warnings_ = new QLabel;
+    warnings_->setObjectName("qualityWarnings");
+    warnings_->setWordWrap(true);
+    warnings_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(warnings_);
+    adjustment_ = new QLabel;
+    adjustment_->setObjectName("adjustment");
+    adjustment_->setWordWrap(true);
+    layout->addWidget(adjustment_);
+    auto* row = new QHBoxLayout;
+    undo_ = new QPushButton("Undo");
+    undo_->setObjectName("undo");
+    undo_->setToolTip("Take back the last adjustment step");
+    reset_ = new QPushButton("Reset to calibrated");
+    reset_->setObjectName("resetPose");
+    reset_->setToolTip("Put the rig back where Apply AVM solved it, without the adjustment");
+    controls_[undo_] = PreviewControl::kUndo;
+    controls_[reset_] = PreviewControl::kResetPose;
+    connect(undo_, &QPushButton::clicked, this, [this] { session_.preview().adjuster().undo(); });
+    connect(reset_, &QPushButton::clicked, this, [this] { session_.preview().adjuster().resetToCalibrated(); });
+    row->addWidget(undo_);
+    row->addWidget(reset_);
+    row->addStretch();
+    layout->addLayout(row);
+    seamCheck_ = new QCheckBox("Seam check");
+    seamCheck_->setObjectName("seamCheck");
+    seamCheck_->setToolTip(
+        "Show both cameras of every overlap in alternate tiles: a line that breaks at a "
+        "tile border marks a seam that does not fit");
+    controls_[seamCheck_] = PreviewControl::kSeamCheck;
+    connect(seamCheck_, &QCheckBox::clicked, this, [this](bool on) { session_.preview().setSeamCheck(on); });
+    layout->addWidget(seamCheck_);
+    return quality_;
+}
+
+void PreviewWindow::refreshQuality() {
+    const core::Preview& preview = session_.preview();
+    const core::QualitySummary q = core::summarizeQuality(preview.rig().report());
+    verdict_->setText(q.available ? QString::fromStdString(q.verdict) : QString("Quality: no calibration yet"));
+    verdict_->setStyleSheet(!q.available ? QString()
+                            : q.good     ? QString("color: #1a7f37; font-weight: bold")
+                                         : QString("color: #c00000; font-weight: bold"));
+    auto fill = [&q](QTableWidget* table, const auto& rows) {
+        for (int r = 0; r < table->rowCount(); ++r) {
+            const core::QualityRow& row = rows[static_cast<size_t>(r)];
+            table->setVerticalHeaderItem(r, new QTableWidgetItem(QString::fromStdString(row.label)));
+            for (int c = 0; c < table->columnCount(); ++c) {
+                const bool known = q.available && c < static_cast<int>(row.cells.size());
+                auto* item = new QTableWidgetItem(known ? QString::fromStdString(row.cells[c]) : QString("-"));
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                table->setItem(r, c, item);
+            }
+        }
+    };
+    fill(cameraTable_, q.cameras);
+    fill(seamTable_, q.seams);
+    QStringList lines;
+    // The warnings name every corner left out of the rig too.
+    for (const std::string& w : q.warnings) lines << QString::fromStdString(w);
+    warnings_->setText(lines.join("\n"));
+    warnings_->setVisible(!lines.isEmpty());
+    adjustment_->setText(
+        QString("Adjustment: %1").arg(QString::fromStdString(core::adjustmentText(preview.rig().adjust()))));
+    for (QWidget* w : {static_cast<QWidget*>(undo_), static_cast<QWidget*>(reset_)}) {
+        w->setEnabled(preview.enabled(controls_.at(w)));
+    }
 }
 
 QLineEdit* PreviewWindow::addField(PreviewField f, PreviewControl control) {
@@ -181,8 +288,16 @@ QLineEdit* PreviewWindow::addField(PreviewField f, PreviewControl control) {
 void PreviewWindow::bring() {
     refresh();
     show();
+    keepAboveOwner();
     raise();
     activateWindow();
+}
+
+void PreviewWindow::keepAboveOwner() {
+    // A window manager keeps a transient window above the window it belongs to.
+    QWidget* owner = parentWidget();
+    if (!owner || !windowHandle() || !owner->window()->windowHandle()) return;
+    windowHandle()->setTransientParent(owner->window()->windowHandle());
 }
 
 void PreviewWindow::refresh() {
@@ -203,6 +318,7 @@ void PreviewWindow::refresh() {
         maskType_->setCurrentIndex(std::clamp(v.maskType, 0, 4));
     }
     overlayBlend_->setChecked(v.overlayBlend);
+    seamCheck_->setChecked(preview.views().seamCheck());
     colour_->setColour(fromRecord(v.colour));
     if (!lutMajor_->hasFocus()) lutMajor_->setText(QString::number(preview.settings().dataMajor()));
     if (!lutMinor_->hasFocus()) lutMinor_->setText(QString::number(preview.settings().dataMinor()));
@@ -219,6 +335,7 @@ void PreviewWindow::refresh() {
         viewList_->setCurrentRow(preview.views().currentEntry());
     }
     for (const auto& [widget, control] : controls_) widget->setEnabled(preview.enabled(control));
+    refreshQuality();
     canvas_->update();
 }
 

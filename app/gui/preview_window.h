@@ -13,7 +13,10 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
+class QGroupBox;
+class QLabel;
 class QPushButton;
+class QTableWidget;
 class QToolButton;
 
 namespace mz::gui {
@@ -38,6 +41,16 @@ public:
     QCheckBox* overlayBlend() const { return overlayBlend_; }
     ColourButton* colourButton() const { return colour_; }
     QLineEdit* lutVersion(bool major) const { return major ? lutMajor_ : lutMinor_; }
+    // The quality panel: verdict, camera and seam figures, warnings, the operator's adjustment.
+    QGroupBox* qualityPanel() const { return quality_; }
+    QLabel* verdict() const { return verdict_; }
+    QTableWidget* cameraFigures() const { return cameraTable_; }
+    QTableWidget* seamFigures() const { return seamTable_; }
+    QLabel* qualityWarnings() const { return warnings_; }
+    QLabel* adjustment() const { return adjustment_; }
+    QPushButton* undoButton() const { return undo_; }
+    QPushButton* resetButton() const { return reset_; }
+    QCheckBox* seamCheck() const { return seamCheck_; }
 
     // The controls as the core's state says: values, enabled controls, view list.
     void refresh();
@@ -45,6 +58,9 @@ public:
 private:
     QLineEdit* addField(core::PreviewField f, core::PreviewControl control);
     void bring();
+    QGroupBox* makeQualityPanel();
+    void refreshQuality();
+    void keepAboveOwner();
 
     core::Session& session_;
     QtUi& ui_;
@@ -61,6 +77,15 @@ private:
     ColourButton* colour_;
     QLineEdit* lutMajor_;
     QLineEdit* lutMinor_;
+    QGroupBox* quality_ = nullptr;
+    QLabel* verdict_ = nullptr;
+    QTableWidget* cameraTable_ = nullptr;
+    QTableWidget* seamTable_ = nullptr;
+    QLabel* warnings_ = nullptr;
+    QLabel* adjustment_ = nullptr;
+    QPushButton* undo_ = nullptr;
+    QPushButton* reset_ = nullptr;
+    QCheckBox* seamCheck_ = nullptr;
 };
 
 }  // namespace mz::gui

@@ -28,29 +28,39 @@ QtUi::QtUi() : runner_([](QDialog& dialog) { return dialog.exec(); }) {}
 
 QtUi::~QtUi() { delete progress_.data(); }
 
+QWidget* QtUi::dialogParent() const { return preview_ && preview_->isVisible() ? preview_.data() : parent_.data(); }
+
 void QtUi::showMessage(const std::string& text, const std::string& title, core::MessageIcon icon) {
+    showDetailedMessage(text, title, icon, {});
+}
+
+void QtUi::showDetailedMessage(const std::string& text, const std::string& title, core::MessageIcon icon,
+                               const std::string& detail) {
     const QMessageBox::Icon shown = icon == core::MessageIcon::kError     ? QMessageBox::Critical
                                     : icon == core::MessageIcon::kWarning ? QMessageBox::Warning
                                                                           : QMessageBox::Information;
-    QMessageBox box(shown, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok, parent_);
+    QMessageBox box(shown, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok,
+                    dialogParent());
+    if (!detail.empty()) box.setDetailedText(QString::fromStdString(detail));
     runner_(box);
 }
 
 std::optional<std::string> QtUi::chooseConfiguration(const std::string& lastPath) {
-    ConfigLoadDialog dialog(*this, QString::fromStdString(lastPath.empty() ? initialConfig_ : lastPath), parent_);
+    ConfigLoadDialog dialog(*this, QString::fromStdString(lastPath.empty() ? initialConfig_ : lastPath),
+                            dialogParent());
     if (runner_(dialog) != QDialog::Accepted) return std::nullopt;
     return dialog.path().toStdString();
 }
 
 std::optional<std::string> QtUi::chooseFolder(const core::FolderChooserTexts& texts, const std::string& currentFolder) {
     FolderChooser dialog(*this, texts, QString::fromStdString(currentFolder.empty() ? initialFolder_ : currentFolder),
-                         parent_);
+                         dialogParent());
     if (runner_(dialog) != QDialog::Accepted || dialog.folder().isEmpty()) return std::nullopt;
     return dialog.folder().toStdString();
 }
 
 std::optional<std::string> QtUi::chooseFile(const core::FileChooserRequest& request) {
-    QFileDialog dialog(parent_, QString::fromStdString(request.title.empty() ? "Open" : request.title),
+    QFileDialog dialog(dialogParent(), QString::fromStdString(request.title.empty() ? "Open" : request.title),
                        QString::fromStdString(initialFolder_));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
@@ -93,6 +103,8 @@ void QtUi::focusButton(core::Button button) { Q_EMIT buttonFocusRequested(static
 void QtUi::redrawImageView(int camera) { Q_EMIT imageViewChanged(camera); }
 
 void QtUi::showImageViews() { Q_EMIT imageViewsShown(); }
+
+void QtUi::detectionFinished() { Q_EMIT detectionEnded(); }
 
 void QtUi::showPreview() { Q_EMIT previewShown(); }
 

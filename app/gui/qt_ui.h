@@ -31,12 +31,17 @@ public:
     void setDialogRunner(DialogRunner runner) { runner_ = std::move(runner); }
     // Dialogs and message boxes open over this window.
     void setDialogParent(QWidget* parent) { parent_ = parent; }
+    // While the preview shows, dialogs open over it instead: nothing the workflow asks hides it.
+    void setPreviewWindow(QWidget* preview) { preview_ = preview; }
+    QWidget* dialogParent() const;
     int runDialog(QDialog& dialog) { return runner_(dialog); }
     // Start-up conveniences: what the choosers offer while the workflow has nothing to offer yet.
     void setInitialConfiguration(const std::string& path) { initialConfig_ = path; }
     void setInitialFolder(const std::string& folder) { initialFolder_ = folder; }
 
     void showMessage(const std::string& text, const std::string& title, core::MessageIcon icon) override;
+    void showDetailedMessage(const std::string& text, const std::string& title, core::MessageIcon icon,
+                             const std::string& detail) override;
     std::optional<std::string> chooseConfiguration(const std::string& lastPath) override;
     std::optional<std::string> chooseFolder(const core::FolderChooserTexts& texts,
                                             const std::string& currentFolder) override;
@@ -50,6 +55,7 @@ public:
     void focusButton(core::Button button) override;
     void redrawImageView(int camera) override;
     void showImageViews() override;
+    void detectionFinished() override;
     void showPreview() override;
     void previewViewUpdated() override;
     void previewStateChanged() override;
@@ -63,6 +69,8 @@ Q_SIGNALS:
     void buttonLookChanged(int button, int look);
     void buttonFocusRequested(int button);
     void imageViewsShown();
+    // Emitted by the detection thread: connected with a queued connection.
+    void detectionEnded();
     void previewShown();
     void previewViewChanged();
     void previewStateUpdated();
@@ -70,6 +78,7 @@ Q_SIGNALS:
 private:
     DialogRunner runner_;
     QPointer<QWidget> parent_;
+    QPointer<QWidget> preview_;
     std::string initialConfig_;
     std::string initialFolder_;
     QPointer<ProgressWindow> progress_;

@@ -1,6 +1,7 @@
 // The preview's adjustments, settings and view selection on the simulated bay.
 #include <gtest/gtest.h>
 
+#include "app/core/quality_summary.h"
 #include "app/core/session.h"
 #include "format/config_writer.h"
 #include "testing/scripted_ui.h"
@@ -26,6 +27,11 @@ protected:
         ui_.clearRecords();
     }
     Preview& preview() { return session_.preview(); }
+    std::vector<uint8_t> outputBytes() {
+        int w = 0, h = 0;
+        const auto out = preview().views().output(w, h);
+        return {out.begin(), out.end()};
+    }
     const CalibAdjust& adjust() { return preview().rig().adjust(); }
 
     TempDir dir_;
@@ -98,6 +104,103 @@ TEST_F(PreviewTest, SingleViewAdjustmentsMoveTheViewRecord) {
     preview().selectView(stitched);  // VIEW_FRONT: no overlay
     EXPECT_FALSE(preview().enabled(PreviewControl::kParkingLineAssistance));
     EXPECT_FALSE(preview().enabled(PreviewControl::kOverallLength));
+}
+
+// Every control follows what the preview shows, however the operator got there: on first
+// opening (the configured mask type is "Predefined"), and after a reload while a single view showed.
+TEST_F(PreviewTest, ControlsFollowTheShownViewAfterAnyRoad) {
+    using C = PreviewControl;
+    format::writeConfigFile(dir_.path() / "Config.bin", test::simulatedConfig());
+    ui_.configAnswers.push_back((dir_.path() / "Config.bin").string());
+    for (C c : {C::kMaskType, C::kUndo}) EXPECT_FALSE(preview().enabled(c));  // nothing loaded
+    session_.configLoad();
+    auto expectStitchedPredefined = [&] {
+        ASSERT_EQ(preview().settings().fields().maskType, 4);
+        for (C c : {C::kFrontFov, C::kRearFov, C::kLineWidth, C::kBlendWidth, C::kOverallWidth, C::kOverallLength,
+                    C::kColour, C::kLoadCarImage, C::kApply, C::kUndo, C::kResetPose}) {
+            EXPECT_FALSE(preview().enabled(c)) << static_cast<int>(c);
+        }
+        for (C c : {C::kMaskType, C::kShowOverlayBlend, C::kMarkerLength}) {
+            EXPECT_TRUE(preview().enabled(c)) << static_cast<int>(c);
+        }
+    };
+    expectStitchedPredefined();
+
+    ui_.folderAnswers.push_back(test::simulatedBay().string());
+    session_.imageLoad();
+    session_.applyAvm();
+    preview().selectView(3 + 2);  // a single view
+    EXPECT_FALSE(preview().enabled(C::kMaskType));
+    ui_.configAnswers.push_back((dir_.path() / "Config.bin").string());
+    session_.configLoad();
+    EXPECT_TRUE(preview().views().stitchedShown());
+    expectStitchedPredefined();
+}
+
+// The operator's steps can be taken back one by one, or all at once to the calibrated pose.
+TEST_F(PreviewTest, AdjustmentsAreUndoneAndResetToTheCalibratedPose) {
+    start();
+    const std::array<CameraParam, kCameraCount> calibrated = session_.calibration().cameras;
+    auto poseIsCalibrated = [&] {
+        for (int c = 0; c < kCameraCount; ++c) {
+            const CameraParam& now = session_.calibration().cameras[c];
+            EXPECT_EQ(now.posX, calibrated[c].posX) << c;
+            EXPECT_EQ(now.posZ, calibrated[c].posZ) << c;
+            EXPECT_EQ(now.rotY, calibrated[c].rotY) << c;
+        }
+    };
+    const std::vector<uint8_t> applied = outputBytes();
+    preview().adjuster().adjust(Adjustment::kUp);
+    preview().adjuster().adjust(Adjustment::kRotatePlus);
+    EXPECT_TRUE(preview().enabled(PreviewControl::kUndo));
+    EXPECT_TRUE(preview().enabled(PreviewControl::kResetPose));
+    EXPECT_EQ(adjustmentText(adjust()), "shift 20 / 0 mm, turn -1.0 deg, side height +0 mm");
+    ASSERT_TRUE(preview().adjuster().undo());
+    EXPECT_EQ(adjust().rotation, 0.0f);
+    EXPECT_EQ(adjust().shiftX, 20.0f);
+    ASSERT_TRUE(preview().adjuster().undo());
+    poseIsCalibrated();
+    EXPECT_EQ(outputBytes(), applied);
+    EXPECT_FALSE(preview().adjuster().undo());
+
+    preview().adjuster().adjust(Adjustment::kZoomIn);
+    preview().adjuster().adjust(Adjustment::kLeft);
+    preview().adjuster().resetToCalibrated();
+    EXPECT_EQ(adjustmentText(adjust()), "none");
+    EXPECT_FALSE(preview().enabled(PreviewControl::kResetPose));
+    poseIsCalibrated();
+    EXPECT_EQ(outputBytes(), applied);
+    ASSERT_TRUE(preview().adjuster().undo());  // the reset itself is a step
+    EXPECT_EQ(adjust().shiftY, 20.0f);
+}
+
+// The panel shows the refinement report's own figures, "-" where it has none, and names what
+// made the verdict poor.
+TEST(QualitySummaryTest, FiguresAreTheReports) {
+    EXPECT_FALSE(summarizeQuality(refine::RefinementReport{}).available);
+    refine::RefinementReport r;
+    r.ran = true;
+    r.good = false;
+    r.rig.after.cameras[1] = {0.456, 2.346, 4, {}, 12.34, 0.0123, -1, 0.5};
+    r.rig.after.seams[2].cameraA = 1;
+    r.rig.after.seams[2].cameraB = 3;
+    r.rig.after.seams[2].maxGapMm = 7.25;
+    r.rig.after.seams[2].predictedP95Mm = 23.6;
+    r.rig.after.seams[3].predictedP95Mm = -1;
+    r.rig.dropped.push_back({2, 4, 5.31, 9});
+    r.warnings = {"LEFT camera, corner 5: re-take the LEFT picture"};
+    const QualitySummary q = summarizeQuality(r);
+    ASSERT_TRUE(q.available);
+    EXPECT_FALSE(q.good);
+    EXPECT_EQ(q.verdict.rfind("Quality: poor", 0), 0u);
+    EXPECT_EQ(q.cameras[1].label, "REAR");
+    EXPECT_EQ(q.cameras[1].cells,
+              (std::vector<std::string>{"0.46", "2.35 (corner 5)", "+-12.3", "+-0.012", "-", "+-0.500"}));
+    EXPECT_EQ(q.seams[2].label, "T3 REAR/RIGHT");
+    EXPECT_EQ(q.seams[2].cells, (std::vector<std::string>{"24", "7.2"}));
+    EXPECT_EQ(q.seams[3].cells[0], "-");
+    EXPECT_EQ(q.warnings, r.warnings);
+    EXPECT_EQ(q.dropped, std::vector<std::string>{"LEFT camera, corner 5: 5.3 px off, left out of the rig"});
 }
 
 TEST_F(PreviewTest, SelectingTheSameEntryAgainDoesNothing) {
@@ -182,6 +285,8 @@ TEST_F(PreviewTest, MarkerLengthEnteredDuringARebuildOnlyChangesTheField) {
 
 TEST_F(PreviewTest, CarPictureIsPlacedThenApplied) {
     start();
+    preview().settings().changeMaskType(0);  // "Predefined" keeps the configured car picture
+    ui_.clearRecords();
     preview().car().apply();
     EXPECT_EQ(ui_.messageTexts(), std::vector<std::string>{"Please select the car image. !!"});
     EXPECT_EQ(ui_.messages()[0].icon, MessageIcon::kWarning);

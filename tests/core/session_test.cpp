@@ -10,6 +10,7 @@
 
 #include "app/core/session.h"
 #include "format/atomic_file.h"
+#include "format/bitmap.h"
 #include "format/config_writer.h"
 #include "format/output_set.h"
 #include "testing/scripted_ui.h"
@@ -578,6 +579,152 @@ TEST(SaveTest, PicturesTheTablesCannotAddressAreRefused) {
     EXPECT_TRUE(fs::is_empty(out.path()));
 }
 
+// A failed Apply, or one older than the configuration or pictures now loaded, is never saved as
+// a success; the Apply button's tick says the same.
+TEST(SaveTest, OnlyACurrentSuccessfulApplyIsSaved) {
+    TempDir dir, out;
+    writeBlackImages(dir, 64, 48);
+    ScriptedUi ui;
+    Session session(ui, fixedDate());
+    ui.configAnswers.push_back(writeConfigTo(dir, smallConfig(64, 48)));
+    ui.folderAnswers.push_back(dir.path().string());
+    session.configLoad();
+    session.imageLoad();
+    session.detection().wait();
+    std::array<Point2F, kPatternPointCount> same;
+    same.fill({20, 20});
+    for (int c = 0; c < kCameraCount; ++c) session.markers().setMarkers(c, same);
+    ASSERT_EQ(session.applyAvm().status, CommandStatus::kFailed);
+    EXPECT_EQ(ui.look(Button::kApplyAvm), ButtonLook::kReady);
+    ui.clearRecords();
+    ui.folderAnswers.push_back(out.path().string());
+    const SaveResult failed = session.saveLut();
+    EXPECT_EQ(failed.status, CommandStatus::kRefused);
+    EXPECT_EQ(ui.messageTexts(), Texts{kFailedApplySave});
+    ASSERT_EQ(failed.messages.size(), 1u);
+    EXPECT_NE(failed.messages[0].detail.find("calibration error"), std::string::npos) << failed.messages[0].detail;
+    EXPECT_TRUE(ui.folderRequests().empty());
+    EXPECT_TRUE(fs::is_empty(out.path()));
+
+    // A good Apply, then the configuration again: its tables are not those of what is loaded now.
+    AppliedSession run;
+    ASSERT_TRUE(run.session.applyCurrent());
+    EXPECT_EQ(run.ui.look(Button::kApplyAvm), ButtonLook::kDone);
+    run.ui.configAnswers.push_back((run.dir.path() / "Config.bin").string());
+    ASSERT_TRUE(run.session.configLoad().done());
+    EXPECT_EQ(run.ui.look(Button::kApplyAvm), ButtonLook::kReady);
+    run.ui.clearRecords();
+    run.ui.folderAnswers.push_back(out.path().string());
+    const SaveResult stale = run.session.saveLut();
+    EXPECT_EQ(stale.status, CommandStatus::kRefused);
+    EXPECT_EQ(run.ui.messageTexts(), Texts{"First click the \"Apply AVM\" button! "});
+    EXPECT_FALSE(stale.detail.empty());
+    EXPECT_TRUE(fs::is_empty(out.path()));
+    EXPECT_TRUE(run.ui.folderRequests().empty());
+    run.ui.folderAnswers.clear();
+    // The same after new pictures; a fresh Apply saves again.
+    run.session.applyAvm();
+    run.ui.folderAnswers.push_back(test::simulatedBay().string());
+    ASSERT_TRUE(run.session.imageLoad().done());
+    run.session.detection().wait();
+    EXPECT_FALSE(run.session.applyCurrent());
+    run.session.applyAvm();
+    run.ui.folderAnswers.push_back(out.path().string());
+    EXPECT_TRUE(run.session.saveLut().done());
+}
+
+TEST(SessionTest, UnsupportedModelLeavesNoTick) {
+    TempDir dir;
+    format::ConfigFile cfg = test::simulatedConfig();
+    cfg.model = "AVM 1.66";
+    ScriptedUi ui;
+    Session session(ui);
+    ui.configAnswers.push_back(writeConfigTo(dir, cfg));
+    session.configLoad();
+    EXPECT_EQ(ui.look(Button::kConfigLoad), ButtonLook::kInitial);
+}
+
+// Paints the lower three quarters of the left half of a picture with the floor's grey.
+void hideLeftTriangle(const fs::path& path) {
+    std::optional<format::Bitmap> b = format::readBitmap(path);
+    ASSERT_TRUE(b);
+    for (int y = b->height / 4; y < b->height; ++y) {
+        uint8_t* row = b->pixels.data() + static_cast<size_t>(b->stride()) * y;
+        for (int x = 0; x < b->width / 2; ++x) {
+            row[3 * x] = 200;
+            row[3 * x + 1] = 195;
+            row[3 * x + 2] = 190;
+        }
+    }
+    test::writeBytes(path, format::encodeBitmap(*b));
+}
+
+// A lost triangle is named by camera and side and marked in its view; a second bay's pictures never
+// inherit the first one's corners for it.
+TEST(SessionTest, LostHalfIsNamedAndStartsAfresh) {
+    TempDir second;
+    fs::create_directories(second.path() / "image");
+    for (const char* name : kDefaultImageNames) fs::copy_file(test::simulatedBay() / name, second.path() / name);
+    hideLeftTriangle(second.path() / "image/front.bmp");
+
+    TempDir dir;
+    ScriptedUi ui;
+    Session session(ui);
+    ui.configAnswers.push_back(writeConfigTo(dir, test::simulatedConfig()));
+    ui.folderAnswers.push_back(test::simulatedBay().string());
+    ui.folderAnswers.push_back(second.path().string());
+    session.configLoad();
+    session.imageLoad();
+    session.detection().wait();
+    EXPECT_NE(session.markers().imageView(kFront).triangles[0][0].x,
+              defaultPatternPoints(kFront, 720, 480)[0].x);  // found on the first bay
+
+    session.imageLoad();
+    const DetectionResult r = session.detection().wait();
+    EXPECT_EQ(r.cameras[kFront], 0);
+    EXPECT_EQ(r.halves[kFront], (std::array<bool, 2>{false, true}));
+    EXPECT_EQ(r.halves[kRear], (std::array<bool, 2>{true, true}));
+    EXPECT_EQ(detectionStatus(r), "Front: left NOT FOUND, Rear found, Left found, Right found");
+    const auto defaults = defaultPatternPoints(kFront, 720, 480);
+    const ImageViewState view = session.markers().imageView(kFront);
+    for (int v = 0; v < 3; ++v) {
+        EXPECT_EQ(view.triangles[0][v].x, defaults[v].x);
+        EXPECT_EQ(view.triangles[0][v].y, defaults[v].y);
+    }
+    EXPECT_TRUE(view.stillLost(0));
+    EXPECT_FALSE(view.stillLost(1));
+    EXPECT_EQ(lostTriangleNote(0), "left triangle not found: drag its three corners onto the frame");
+
+    // Placed by hand corner by corner, the triangle stops being marked once all three were moved.
+    for (int v = 0; v < 3; ++v) {
+        EXPECT_TRUE(session.markers().imageView(kFront).stillLost(0));
+        session.markers().pointerDown(kFront, defaults[v]);
+        session.markers().pointerMove(kFront, {defaults[v].x + 3, defaults[v].y});
+        session.markers().pointerUp(kFront);
+    }
+    EXPECT_FALSE(session.markers().imageView(kFront).stillLost(0));
+}
+
+// The fixed texts stay; the camera, file and sizes go with them as detail, and into the log.
+TEST(SessionTest, MessagesCarryTheirDetailIntoTheLog) {
+    TempDir dir;
+    writeBlackImages(dir, 64, 40);
+    ScriptedUi ui;
+    Session session(ui);
+    ui.configAnswers.push_back(writeConfigTo(dir, smallConfig(64, 48)));
+    ui.folderAnswers.push_back(dir.path().string());
+    session.configLoad();
+    const ImageLoadResult loaded = session.imageLoad();
+    ASSERT_EQ(ui.messageTexts(), Texts{"Wrong Image Size !"});
+    const ShownMessage shown = ui.messages()[0];
+    EXPECT_EQ(shown.detail, loaded.detail);
+    EXPECT_NE(shown.detail.find("FRONT camera"), std::string::npos) << shown.detail;
+    EXPECT_NE(shown.detail.find("64x40"), std::string::npos) << shown.detail;
+    const std::vector<ShownMessage> log = session.messageLog();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), shown);
+}
+
 // ---- What the commands return ----
 
 const ShownMessage kFirstSelect{"First select a configure file.", kAppTitle, MessageIcon::kError};
@@ -599,14 +746,15 @@ TEST(ResultTest, ClosedChoosersCancelAndChangeNothing) {
 
     ui.folderAnswers.push_back(dir.path().string());
     ASSERT_EQ(session.imageLoad().status, CommandStatus::kDone);
-    session.applyAvm();
-    ASSERT_TRUE(session.viewApplied());
-    ui.clearRecords();
-    const SaveResult saved = session.saveLut();
+
+    // Black pictures give no calibration to save: the save chooser needs a bay that calibrates.
+    AppliedSession run;
+    ASSERT_TRUE(run.session.applyCurrent());
+    const SaveResult saved = run.session.saveLut();
     EXPECT_EQ(saved.status, CommandStatus::kCancelled);
     EXPECT_TRUE(saved.messages.empty());
     EXPECT_TRUE(saved.files.written.empty());
-    EXPECT_TRUE(ui.messages().empty());
+    EXPECT_TRUE(run.ui.messages().empty());
 }
 
 TEST(ResultTest, GuardsRefuseWithTheMessageShown) {

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +17,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+#include <QWindow>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -41,6 +45,8 @@ struct Shown {
     QString text;
     QString title;
     QMessageBox::Icon icon;
+    QString detail;
+    QWidget* over = nullptr;  // the window the box belongs to
 };
 
 // Plays the operator at every dialog: fills the chooser from the queue and presses its button.
@@ -48,11 +54,17 @@ class Operator {
 public:
     std::deque<QString> configs, folders, files;
     std::vector<Shown> messages;
+    QString log;  // the message log as last opened
 
     int operator()(QDialog& dialog) {
         if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
-            messages.push_back({box->text(), box->windowTitle(), box->icon()});
+            messages.push_back(
+                {box->text(), box->windowTitle(), box->icon(), box->detailedText(), box->parentWidget()});
             return QMessageBox::Ok;
+        }
+        if (dialog.objectName() == "messageLog") {
+            log = dialog.findChild<QPlainTextEdit*>()->toPlainText();
+            return QDialog::Accepted;
         }
         if (auto* config = qobject_cast<ConfigLoadDialog*>(&dialog)) {
             if (configs.empty()) return QDialog::Rejected;
@@ -154,6 +166,7 @@ private Q_SLOTS:
     void failuresReachTheOperator();
     void wholeCalibrationWithTheMouse();
     void lostTriangleIsPlacedByHand();
+    void failuresAreNeverSavedAsSuccess();
 
 private:
     QTemporaryDir temp_;
@@ -224,6 +237,10 @@ void GuiTest::wholeCalibrationWithTheMouse() {
 
     desk.loadBay(bay_);
     QVERIFY(window.windowTitle().startsWith("Model : "));
+    // The configured "Predefined" mask leaves the fields of the other mask types closed.
+    QVERIFY(!window.preview()->field(core::PreviewField::kFrontFov)->isEnabled());
+    QVERIFY(!window.preview()->loadCarImageButton()->isEnabled());
+    QVERIFY(window.preview()->maskType()->isEnabled());
     QCOMPARE(window.button(core::Button::kConfigLoad)->look(), core::ButtonLook::kDone);
     QVERIFY(window.statusText()->text().contains("Front found"));
     QCOMPARE(window.button(core::Button::kApplyAvm)->look(), core::ButtonLook::kReady);
@@ -264,13 +281,47 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(window.statusText()->text().contains("Apply AVM: done"));
     QVERIFY(varied(first, preview->canvas()->viewRect()));
     QCOMPARE(preview->viewList()->currentRow(), 0);
+    // The preview belongs to the main window: a window manager keeps it above it.
+    QVERIFY(preview->windowHandle() && preview->windowHandle()->transientParent() == window.windowHandle());
+
+    // The quality panel shows the refinement report's own figures.
+    const refine::RefinementReport& report = session.preview().rig().report();
+    QVERIFY(report.ran);
+    QVERIFY(preview->verdict()->text().startsWith(report.good ? "Quality: good" : "Quality: poor"));
+    for (int t = 0; t < refine::kRigTriangles; ++t) {
+        const refine::SeamFigures& seam = report.rig.after.seams[t];
+        QCOMPARE(preview->seamFigures()->item(t, 0)->text(), QString::number(std::lround(seam.predictedP95Mm)));
+        QCOMPARE(preview->seamFigures()->item(t, 1)->text(), QString::number(seam.maxGapMm, 'f', 1));
+    }
+    for (int c = 0; c < core::kCameraCount; ++c) {
+        const refine::CameraFigures& figures = report.rig.after.cameras[c];
+        QCOMPARE(preview->cameraFigures()->item(c, 0)->text(), QString::number(figures.rmsPx, 'f', 2));
+        QCOMPARE(preview->cameraFigures()->item(c, 2)->text(), "+-" + QString::number(figures.heightSigmaMm, 'f', 1));
+    }
+    QVERIFY(!preview->undoButton()->isEnabled());
     screenshot(*preview, "preview.png");
+    screenshot(*preview->qualityPanel(), "quality-panel.png");
+
+    // The seam check changes only what the preview shows, and goes away without a trace.
+    const QByteArray stitched = outputHash(session.preview());
+    QVERIFY(preview->seamCheck()->isEnabled());
+    QTest::mouseClick(preview->seamCheck(), Qt::LeftButton, {}, QPoint(6, preview->seamCheck()->height() / 2));
+    QVERIFY(session.preview().views().seamCheck());
+    QVERIFY(outputHash(session.preview()) != stitched);
+    screenshot(*preview->canvas(), "seam-check.png");
+    QTest::mouseClick(preview->seamCheck(), Qt::LeftButton, {}, QPoint(6, preview->seamCheck()->height() / 2));
+    QCOMPARE(outputHash(session.preview()), stitched);
 
     // The buttons change the shown view; UP and DOWN cancel out, so the files stay comparable.
     const QByteArray applied = outputHash(session.preview());
     QTest::mouseClick(preview->adjustmentButton(core::Adjustment::kUp), Qt::LeftButton);
     QVERIFY(outputHash(session.preview()) != applied);
     QTest::mouseClick(preview->adjustmentButton(core::Adjustment::kDown), Qt::LeftButton);
+    QCOMPARE(outputHash(session.preview()), applied);
+    QVERIFY(preview->undoButton()->isEnabled());
+    QTest::mouseClick(preview->adjustmentButton(core::Adjustment::kRotatePlus), Qt::LeftButton);
+    QVERIFY(preview->adjustment()->text().contains("turn -1.0 deg"));
+    QTest::mouseClick(preview->undoButton(), Qt::LeftButton);
     QCOMPARE(outputHash(session.preview()), applied);
     // Mask type: "Blending Auto" offers the width field, "Predefined" takes it away again.
     preview->maskType()->setCurrentIndex(0);
@@ -288,6 +339,7 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     op.folders.push_back(guiOut);
     QTest::mouseClick(window.button(core::Button::kSaveLut), Qt::LeftButton);
     QVERIFY(op.shown("Output file saved successfully."));
+    QCOMPARE(op.messages.back().over, static_cast<QWidget*>(preview));
     QVERIFY(window.statusText()->text().contains("Save LUT: done (23 files"));
     QVERIFY(ui.progressWindow() && !ui.progressWindow()->isVisible());
     QCOMPARE(ui.progressWindow()->windowTitle(), QString("%1 [100%]").arg(core::kAppTitle));
@@ -411,6 +463,19 @@ void GuiTest::lostTriangleIsPlacedByHand() {
     MainWindow& window = *desk.window;
     core::Session& session = window.session();
     desk.loadBay(hidden);
+    QVERIFY(window.statusText()->text().contains("Front: left NOT FOUND"));
+    QVERIFY(session.markers().imageView(0).stillLost(0));
+    // The lost triangle is drawn in red over the picture, its note at the view's foot.
+    const QImage marked = window.imageView(0)->grab().toImage();
+    int red = 0;
+    for (int y = marked.height() - 20; y < marked.height(); ++y) {
+        for (int x = 0; x < marked.width() / 2; ++x) {
+            const QColor px = marked.pixelColor(x, y);
+            red += px.red() > 150 && px.green() < 60 && px.blue() < 60;
+        }
+    }
+    QVERIFY2(red > 50, qPrintable(QString::number(red)));
+    screenshot(*window.imageView(0), "lost-triangle.png");
     // Detection left the lost triangle where the configuration put it.
     const auto defaults = core::defaultPatternPoints(0, 720, 480);
     QCOMPARE(session.markers().imageView(0).triangles[0][0].x, defaults[0].x);
@@ -436,10 +501,53 @@ void GuiTest::lostTriangleIsPlacedByHand() {
     QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(5, 5));
     QCOMPARE(window.enlargedView(), -1);
 
+    QVERIFY(!session.markers().imageView(0).stillLost(0));
+
     QTest::mouseClick(window.button(core::Button::kApplyAvm), Qt::LeftButton);
     QVERIFY(session.preview().rig().lastResult() >= 0);
     QVERIFY(session.viewApplied());
     QVERIFY(!desk.op.shown(QString::fromStdString(core::calibrationFailureMessage(-1))));
+}
+
+void GuiTest::failuresAreNeverSavedAsSuccess() {
+    Desk desk;
+    Operator& op = desk.op;
+    MainWindow& window = *desk.window;
+    core::Session& session = window.session();
+    desk.loadBay(bay_);
+    std::array<Point2F, core::kPatternPointCount> same;
+    same.fill({20, 20});
+    for (int c = 0; c < core::kCameraCount; ++c) session.markers().setMarkers(c, same);
+    QTest::mouseClick(window.button(core::Button::kApplyAvm), Qt::LeftButton);
+    QCOMPARE(op.messages.back().title, QString("calibration error"));
+    QCOMPARE(window.button(core::Button::kApplyAvm)->look(), core::ButtonLook::kReady);
+
+    const QString out = temp_.filePath("never");
+    QVERIFY(QDir().mkpath(out));
+    op.folders.push_back(out);
+    QTest::mouseClick(window.button(core::Button::kSaveLut), Qt::LeftButton);
+    QCOMPARE(op.messages.back().text, QString(core::kFailedApplySave));
+    QVERIFY(op.messages.back().detail.contains("calibration error"));
+    QVERIFY(!op.shown("Output file saved successfully."));
+    QCOMPARE(op.folders.size(), size_t{1});  // the chooser never opened
+    QVERIFY(window.statusText()->text().contains("Save LUT: refused"));
+
+    // A reload after a good Apply: its tables are not the loaded configuration's.
+    op.folders.clear();
+    desk.loadBay(bay_);
+    QTest::mouseClick(window.button(core::Button::kApplyAvm), Qt::LeftButton);
+    QVERIFY(session.applyCurrent());
+    op.configs.push_back(QDir(bay_).filePath("Config.bin"));
+    QTest::mouseClick(window.button(core::Button::kConfigLoad), Qt::LeftButton);
+    QCOMPARE(window.button(core::Button::kApplyAvm)->look(), core::ButtonLook::kReady);
+    QTest::mouseClick(window.button(core::Button::kSaveLut), Qt::LeftButton);
+    QCOMPARE(op.messages.back().text, QString("First click the \"Apply AVM\" button! "));
+    QVERIFY(QDir(out).isEmpty());
+
+    // Every message is in the log, with its detail.
+    QTest::mouseClick(window.messageLogButton(), Qt::LeftButton);
+    QVERIFY(op.log.contains(QString(core::kFailedApplySave).simplified()));
+    QVERIFY(op.log.contains("calibration error"));
 }
 
 }  // namespace
