@@ -180,7 +180,10 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
     // Each number is written as two decimal digits: a larger (or negative) one would wrap.
     const bool unwritable = major < 0 || minor < 0 || major > 99 || minor > 99;
     if ((major == 0 && minor == 0) || (major > 1000 && minor > 1000) || unwritable) {
-        ui.showMessage("FlashData Version is incorrect. Please check this", kAppTitle, MessageIcon::kInformation);
+        ui.showDetailedMessage("FlashData Version is incorrect. Please check this", kAppTitle,
+                               MessageIcon::kInformation,
+                               "LUT Version " + std::to_string(major) + "." + std::to_string(minor) +
+                                   ": each number from 0 to 99, not both 0");
         return stop(CommandStatus::kRefused);
     }
     const bool supported = s.modelCode == 165 || s.modelCode == 167;
@@ -244,7 +247,8 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
         ui.showMessage(text, kAppTitle, MessageIcon::kError);
         return stop(CommandStatus::kFailed);
     }
-    ui.showMessage("Output file saved successfully.", kAppTitle, MessageIcon::kInformation);
+    ui.showDetailedMessage("Output file saved successfully.", kAppTitle, MessageIcon::kInformation,
+                           std::to_string(report.written.size()) + " files written below " + root.string());
     return result;
 }
 

@@ -89,6 +89,11 @@ void ViewSettings::pressEnter(PreviewField field) {
 
 void ViewSettings::setColour(uint32_t colour) { fields_.colour = colour & 0xFFFFFFu; }
 
+void ViewSettings::pickColour(uint32_t colour) {
+    setColour(colour);
+    applyViewSettings();
+}
+
 void ViewSettings::applyViewSettings() {
     if (MultiviewParam* mv = parts_.views.context().stitchedParam) {
         mv->blendMode = fields_.maskType;

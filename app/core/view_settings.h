@@ -61,6 +61,8 @@ public:
     void editField(PreviewField field, const std::string& text);
     void pressEnter(PreviewField field);
     void setColour(uint32_t colour);
+    // The colour chosen in the colour window: the view shows it at once.
+    void pickColour(uint32_t colour);
     void changeMaskType(int maskType);
     void applyViewSettings();
     void setShowOverlayBlend(bool on);

@@ -3,15 +3,36 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <memory>
+
 #include "app/gui/main_window.h"
 #include "app/gui/qt_ui.h"
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName("Ovantis");
-    QApplication::setApplicationName("Calibration Tool");
-    QApplication::setApplicationVersion(
+namespace {
+
+void name() {
+    QCoreApplication::setOrganizationName("Ovantis");
+    QCoreApplication::setApplicationName("Calibration Tool");
+    QCoreApplication::setApplicationVersion(
         QString("%1.%2.%3").arg(MZ_VERSION_MAJOR).arg(MZ_VERSION_MINOR).arg(MZ_VERSION_PATCH));
+}
+
+bool asksForText(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "-h" || a == "--help" || a == "--help-all" || a == "-v" || a == "--version" || a == "-?") return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Help and version are answered without opening the window system: no display is needed.
+    std::unique_ptr<QCoreApplication> app;
+    if (asksForText(argc, argv)) app = std::make_unique<QCoreApplication>(argc, argv);
+    else app = std::make_unique<QApplication>(argc, argv);
+    name();
 
     QCommandLineParser parser;
     parser.setApplicationDescription("Surround-view camera calibration: Config Load, Image Load, Apply AVM, Save LUT.");
@@ -21,7 +42,7 @@ int main(int argc, char** argv) {
     const QCommandLineOption data("data", "Offer DIR in the \"Image Load\" and \"Data Save\" windows.", "DIR");
     parser.addOption(config);
     parser.addOption(data);
-    parser.process(app);
+    parser.process(*app);
 
     mz::gui::QtUi ui;
     ui.setInitialConfiguration(parser.value(config).toStdString());
@@ -30,5 +51,5 @@ int main(int argc, char** argv) {
     options.programVersion = {MZ_VERSION_MAJOR, MZ_VERSION_MINOR, MZ_VERSION_PATCH};
     mz::gui::MainWindow window(ui, options);
     window.show();
-    return app.exec();
+    return app->exec();
 }

@@ -2,6 +2,9 @@
 
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QFile>
+#include <QShortcut>
+#include <QTextBrowser>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -23,6 +26,11 @@ namespace mz::gui {
 namespace {
 
 constexpr const char* kViewModeEntries[core::kCameraCount] = {"Front", "Rear", "Left", "Right"};
+constexpr const char* kButtonTips[5] = {
+    "Config Load: read the vehicle model's Config.bin (cameras, views, file names)",
+    "Image Load: the four camera pictures (image/front.bmp, rear, left, right); the triangles are looked for at once",
+    "Apply AVM: calibrate the cameras from the marked corners and open the preview with the quality figures",
+    "Save LUT: write the flash data files (Lut/, Osd/, Param/) below a folder you choose", "Exit the program"};
 
 // "Apply AVM: done (calibrate 0.1 ms, build 40 ms)"; the times only when the command ran through.
 QString outcome(const char* command, const core::CommandResult& result, const QString& times) {
@@ -98,6 +106,7 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
     for (int b = 0; b < 5; ++b) {
         buttons_[b] = new PictureButton(static_cast<core::Button>(b));
         buttons_[b]->setObjectName(QString("button%1").arg(b));
+        buttons_[b]->setToolTip(kButtonTips[b]);
         top->addWidget(buttons_[b]);
         connect(buttons_[b], &QAbstractButton::clicked, this, [this, b] { command(static_cast<core::Button>(b)); });
     }
@@ -120,6 +129,9 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
     grid_->setSpacing(4);
     for (int c = 0; c < core::kCameraCount; ++c) {
         views_[c] = new ImageView(*session_, c);
+        views_[c]->setToolTip(
+            "Drag a corner's cross onto its triangle's corner; click it and use the arrow keys "
+            "for single pixels; double click to enlarge");
         grid_->addWidget(views_[c], c / 2, c % 2);
         connect(views_[c], &ImageView::doubleClicked, this, &MainWindow::toggleEnlarged);
     }
@@ -130,6 +142,11 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
 
     preview_ = new PreviewWindow(*session_, ui_, this);
     ui_.setPreviewWindow(preview_);
+
+    // F1 anywhere in the program: the user's guide, built into the program.
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    help->setContext(Qt::ApplicationShortcut);
+    connect(help, &QShortcut::activated, this, &MainWindow::showUserGuide);
     updateStatus();
 }
 
@@ -176,6 +193,20 @@ void MainWindow::updateStatus() {
     if (!lastCommand_.isEmpty()) text += "\n" + lastCommand_;
     status_->setText(text);
     status_->setToolTip(text);
+}
+
+void MainWindow::showUserGuide() {
+    QDialog dialog(ui_.dialogParent());
+    dialog.setObjectName("userGuide");
+    dialog.setWindowTitle("User's Guide");
+    auto* text = new QTextBrowser(&dialog);
+    QFile guide(":/docs/user-guide.md");
+    text->setMarkdown(guide.open(QIODevice::ReadOnly) ? QString::fromUtf8(guide.readAll())
+                                                      : QString("The user's guide is missing from this build."));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(text);
+    dialog.resize(dialogUnits(*this, 420, 300));
+    ui_.runDialog(dialog);
 }
 
 void MainWindow::showMessageLog() {

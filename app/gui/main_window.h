@@ -52,6 +52,7 @@ public:
     QLabel* statusText() const { return status_; }
     QAbstractButton* messageLogButton() const { return logButton_; }
     void showMessageLog();
+    void showUserGuide();
     // The camera whose view fills the grid after a double click; -1 when all four show.
     int enlargedView() const { return enlarged_; }
     void toggleEnlarged(int camera);

@@ -35,6 +35,14 @@ using core::PreviewControl;
 using core::PreviewField;
 
 constexpr const char* kAdjustmentLabels[8] = {"UP", "DOWN", "<--", "-->", "zoom+", "zoom-", "rotate+", "rotate-"};
+constexpr const char* kAdjustmentTips[8] = {"Move the view up by one step (20 mm on the floor for a stitched view)",
+                                            "Move the view down by one step",
+                                            "Move the view left by one step",
+                                            "Move the view right by one step",
+                                            "Stitched view: raise the side cameras by 5 mm; single view: enlarge",
+                                            "Stitched view: lower the side cameras by 5 mm; single view: shrink",
+                                            "Turn the view by one degree",
+                                            "Turn the view back by one degree"};
 
 // 0x00BBGGRR as the records keep it.
 QColor fromRecord(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
@@ -63,6 +71,7 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
         b->setIcon(adjustmentIcon(static_cast<Adjustment>(a)));
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setObjectName(QString("adjust%1").arg(a));
+        b->setToolTip(kAdjustmentTips[a]);
         b->setMinimumWidth(dialogUnits(*this, 30, 0).width());
         moves->addWidget(b, cells[a].y(), cells[a].x());
         connect(b, &QToolButton::clicked, this,
@@ -95,7 +104,7 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     controls_[colour_] = PreviewControl::kColour;
     colour_->setObjectName("colour");
     connect(colour_, &ColourButton::colourChosen, this,
-            [this](QColor c) { session_.preview().settings().setColour(toRecord(c)); });
+            [this](QColor c) { session_.preview().settings().pickColour(toRecord(c)); });
     propertyForm->addRow("Color", colour_);
     controls_[overlayBlend_] = PreviewControl::kShowOverlayBlend;
     connect(overlayBlend_, &QCheckBox::clicked, this,
@@ -167,6 +176,25 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     layout->addWidget(scroll);
     resize(dialogUnits(*this, 650, 370));
 
+    maskType_->setToolTip("How the cameras share the overlaps; \"Predefined\" keeps the configured mask and car");
+    viewList_->setToolTip("The configured views: the stitched ones first, then the single-camera views");
+    loadCar_->setToolTip("A 24-bit BMP of the car, placed on the canvas: drag it, resize it at its corner");
+    apply_->setToolTip("Put the placed car picture into the view");
+    parkingLine_->setToolTip("Draw the parking guide lines into the views that carry an overlay");
+    overlayBlend_->setToolTip("Show where the cameras' pictures are blended");
+    colour_->setToolTip("The colour of the vehicle area; the view shows it at once");
+    lutMajor_->setToolTip("LUT version written into every file: major number, 0 to 99");
+    lutMinor_->setToolTip("LUT version written into every file: minor number, 0 to 99");
+    const std::pair<PreviewField, const char*> fieldTips[] = {
+        {PreviewField::kMarkerLength, "Side of the floor triangles in mm; Enter calibrates again"},
+        {PreviewField::kOverallWidth, "Vehicle width in mm; Enter applies"},
+        {PreviewField::kOverallLength, "Vehicle length in mm; Enter applies"},
+        {PreviewField::kOverallHeight, "Vehicle height in mm (parking guides); Enter applies"},
+        {PreviewField::kFrontFov, "Angle the front camera covers in the overlaps, degrees; Enter applies"},
+        {PreviewField::kRearFov, "Angle the rear camera covers in the overlaps, degrees; Enter applies"},
+        {PreviewField::kLineWidth, "Width of the seam lines in pixels; Enter applies"},
+        {PreviewField::kBlendWidth, "Width of the blended band, degrees"}};
+    for (const auto& [f, tip] : fieldTips) fields_.at(f)->setToolTip(tip);
     connect(&ui_, &QtUi::previewShown, this, &PreviewWindow::bring);
     connect(&ui_, &QtUi::previewViewChanged, canvas_, qOverload<>(&QWidget::update));
     // An adjustment rebuilds the view: the total adjustment and what can be taken back change.

@@ -1,5 +1,6 @@
 #include "app/gui/qt_ui.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -72,9 +73,17 @@ std::optional<std::string> QtUi::chooseFile(const core::FileChooserRequest& requ
 
 ProgressWindow* QtUi::progressWindow() const { return progress_.data(); }
 
+// The save runs on this thread. Between its files the window system's own events (exposure,
+// painting) are handled, so the progress window is drawn; the operator's input waits, so no
+// command can start inside the save.
+namespace {
+void drawNow() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+}  // namespace
+
 void QtUi::showProgress() {
     if (!progress_) progress_ = new ProgressWindow(core::kAppTitle);
     progress_->show();
+    drawNow();
 }
 
 void QtUi::setProgressStatus(const std::string& text) {
@@ -84,8 +93,8 @@ void QtUi::setProgressStatus(const std::string& text) {
 void QtUi::setProgressPosition(double percent) {
     if (!progress_) return;
     progress_->setPosition(percent);
-    // The save runs on this thread: let the window draw its bar between files.
     progress_->repaint();
+    drawNow();
 }
 
 void QtUi::hideProgress() {

@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QWindow>
 #include <QProcess>
 #include <QPushButton>
@@ -54,13 +55,18 @@ class Operator {
 public:
     std::deque<QString> configs, folders, files;
     std::vector<Shown> messages;
-    QString log;  // the message log as last opened
+    QString log;    // the message log as last opened
+    QString guide;  // the user's guide as F1 showed it
 
     int operator()(QDialog& dialog) {
         if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
             messages.push_back(
                 {box->text(), box->windowTitle(), box->icon(), box->detailedText(), box->parentWidget()});
             return QMessageBox::Ok;
+        }
+        if (dialog.objectName() == "userGuide") {
+            guide = dialog.findChild<QTextBrowser*>()->toPlainText();
+            return QDialog::Accepted;
         }
         if (dialog.objectName() == "messageLog") {
             log = dialog.findChild<QPlainTextEdit*>()->toPlainText();
@@ -221,6 +227,27 @@ void GuiTest::failuresReachTheOperator() {
     QVERIFY(window.statusText()->text().contains("Config Load: failed"));
     QCOMPARE(op.messages.back().icon, QMessageBox::Critical);
     QCOMPARE(window.button(core::Button::kConfigLoad)->look(), core::ButtonLook::kInitial);
+
+    // F1 opens the guide carried in the program; every control says what it does.
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_F1);
+    QVERIFY2(op.guide.contains("Apply AVM"), qPrintable(op.guide.left(200)));
+    for (QWidget* top : {static_cast<QWidget*>(&window), static_cast<QWidget*>(window.preview())}) {
+        QList<QWidget*> controls;
+        for (auto* w : top->findChildren<QAbstractButton*>()) controls << w;
+        for (auto* w : top->findChildren<QLineEdit*>()) controls << w;
+        for (auto* w : top->findChildren<QComboBox*>()) controls << w;
+        for (auto* w : top->findChildren<QListWidget*>()) controls << w;
+        for (QWidget* w : controls) {
+            // Parts of a list, table or combo box are theirs, not controls of their own.
+            if (w->window() != top || qobject_cast<QComboBox*>(w->parentWidget()) ||
+                qobject_cast<QAbstractItemView*>(w->parentWidget())) {
+                continue;
+            }
+            QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName() + " " + w->metaObject()->className()));
+        }
+    }
 }
 
 void GuiTest::wholeCalibrationWithTheMouse() {
