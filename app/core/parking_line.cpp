@@ -13,6 +13,8 @@ void ParkingLine::assist() {
         !views_.stitchedShown() && context.singleParam && (context.singleParam->flags & MZ_SV_OVERLAY);
     if (!overlayView) {
         confirmed_ = false;
+        // The button is open on a stitched view with parking guides: say where it works instead.
+        if (views_.stitchedShown()) ui_.showMessage(kParkingLineOnStitched, kAppTitle, MessageIcon::kInformation);
         return;
     }
     const std::optional<std::string> path =

@@ -7,6 +7,10 @@
 
 namespace mz::core {
 
+inline constexpr const char* kParkingLineOnStitched =
+    "Parking Line Assistance draws the guide lines into a single camera view that carries an overlay "
+    "(such as VIEW_REAR); a stitched view has none. Select such a view in \"Select a View\" first.";
+
 class ParkingLine {
 public:
     ParkingLine(Ui& ui, PreviewViews& views) : ui_(ui), views_(views) {}

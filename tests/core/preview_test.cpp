@@ -321,6 +321,12 @@ TEST_F(PreviewTest, CarPictureIsPlacedThenApplied) {
 
 TEST_F(PreviewTest, OverlayPictureOfTheParkingLineView) {
     start();
+    // On a stitched view the button only says where it works.
+    preview().parkingLine().assist();
+    EXPECT_EQ(ui_.messageTexts(), std::vector<std::string>{kParkingLineOnStitched});
+    EXPECT_TRUE(ui_.fileRequests().empty());
+    ui_.clearRecords();
+
     preview().selectView(3 + 2);  // VIEW_REAR, flag 0x2000
     test::writeBytes(dir_.path() / "guide8.bmp", test::makeBmp(64, 32, 8, false, [](int, int) { return 1u; }));
     test::writeBytes(dir_.path() / "guide.bmp",
