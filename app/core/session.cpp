@@ -285,8 +285,13 @@ SaveResult Session::saveLut() {
         const MessageRecorder::Recording recording(ui_, shown);
         // Tables of a rig that did not fit would be written as if they did: they are refused, as
         // are tables older than the configuration or pictures now loaded.
-        SaveInputs inputs{state_,      preview_,          applyCurrent_ || applyFailed_,
-                          dataFolder_, options_.saveDate, tool, applyFailed_ ? lastApplyReason_ : std::string()};
+        SaveInputs inputs{state_,
+                          preview_,
+                          applyCurrent_ || applyFailed_,
+                          dataFolder_,
+                          options_.saveDate,
+                          tool,
+                          applyFailed_ ? lastApplyReason_ : std::string()};
         result = saveOutput(inputs, ui_);
         if (!applyCurrent_ && !applyFailed_ && viewApplied_) {
             result.detail = "a configuration or pictures were loaded after the last Apply AVM";
