@@ -22,8 +22,6 @@ std::array<int32_t, 8> searchRegions(int w, int h) {
 namespace {
 
 constexpr const char* kStatusNames[kCameraCount] = {"Front", "Rear", "Left", "Right"};
-// Far outside any picture: an entry still holding it was not written by the detector.
-constexpr float kUnwritten = -1.0e9f;
 
 }  // namespace
 
