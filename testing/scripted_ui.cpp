@@ -52,6 +52,15 @@ std::optional<std::string> ScriptedUi::chooseFolder(const FolderChooserTexts& te
     return take(folderAnswers);
 }
 
+bool ScriptedUi::confirm(const std::string& text, const std::string& title) {
+    std::lock_guard lock(mutex_);
+    note("confirm " + title + ": " + text);
+    if (confirmAnswers.empty()) return false;
+    const bool yes = confirmAnswers.front();
+    confirmAnswers.pop_front();
+    return yes;
+}
+
 std::optional<std::string> ScriptedUi::chooseFile(const FileChooserRequest& request) {
     std::lock_guard lock(mutex_);
     fileRequests_.push_back(request);

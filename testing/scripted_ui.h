@@ -19,6 +19,7 @@ public:
     std::deque<std::optional<std::string>> configAnswers;
     std::deque<std::optional<std::string>> folderAnswers;
     std::deque<std::optional<std::string>> fileAnswers;
+    std::deque<bool> confirmAnswers;  // an empty queue answers "no"
     // Runs inside the preview's view-updated notification, as a window's handler would.
     std::function<void()> onViewUpdated;
 
@@ -27,6 +28,7 @@ public:
                              const std::string& detail) override;
     std::optional<std::string> chooseConfiguration(const std::string& lastPath) override;
     std::optional<std::string> chooseFolder(const FolderChooserTexts& texts, const std::string& currentFolder) override;
+    bool confirm(const std::string& text, const std::string& title) override;
     std::optional<std::string> chooseFile(const FileChooserRequest& request) override;
     void showProgress() override;
     void setProgressStatus(const std::string& text) override;

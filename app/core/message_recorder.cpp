@@ -29,6 +29,8 @@ std::optional<std::string> MessageRecorder::chooseConfiguration(const std::strin
     return ui_.chooseConfiguration(lastPath);
 }
 
+bool MessageRecorder::confirm(const std::string& text, const std::string& title) { return ui_.confirm(text, title); }
+
 std::optional<std::string> MessageRecorder::chooseFolder(const FolderChooserTexts& texts,
                                                          const std::string& currentFolder) {
     return ui_.chooseFolder(texts, currentFolder);

@@ -43,6 +43,7 @@ public:
                              const std::string& detail) override;
     std::optional<std::string> chooseConfiguration(const std::string& lastPath) override;
     std::optional<std::string> chooseFolder(const FolderChooserTexts& texts, const std::string& currentFolder) override;
+    bool confirm(const std::string& text, const std::string& title) override;
     std::optional<std::string> chooseFile(const FileChooserRequest& request) override;
     void showProgress() override;
     void setProgressStatus(const std::string& text) override;

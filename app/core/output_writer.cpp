@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <sys/stat.h>
+
 #include "mz/mzview.h"
 
 namespace mz::core {
@@ -25,6 +27,18 @@ std::vector<uint8_t>& sized(std::vector<uint8_t>& buffer, int length) {
 bool safeFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\\') == std::string::npos;
+}
+
+// The root of the file system or of a mounted drive (a folder on another device than its parent).
+bool isDriveRoot(const std::filesystem::path& folder) {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::weakly_canonical(folder, ec);
+    if (ec || path.empty()) return false;
+    if (path == path.root_path()) return true;
+    struct stat own {
+    }, parent{};
+    return ::stat(path.c_str(), &own) == 0 && ::stat(path.parent_path().c_str(), &parent) == 0 &&
+           own.st_dev != parent.st_dev;
 }
 
 }  // namespace
@@ -208,6 +222,15 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
     }
     const std::optional<std::string> folder = ui.chooseFolder(kDataSaveChooser, in.dataFolder);
     if (!folder) return stop(CommandStatus::kCancelled);
+    // One click on a drive in the chooser gives its root: the tables would land among the
+    // drive's own folders, so the operator says it is meant.
+    if (isDriveRoot(*folder) &&
+        !ui.confirm("The output folder " + *folder +
+                        " is the root of a drive. Save the output files (Lut, Osd, Param) there?",
+                    kAppTitle)) {
+        result.detail = *folder + " is the root of a drive";
+        return stop(CommandStatus::kCancelled);
+    }
     in.dataFolder = *folder;
 
     const format::FlashDate date = in.date ? *in.date : format::localDate();

@@ -58,6 +58,8 @@ public:
     virtual std::optional<std::string> chooseFolder(const FolderChooserTexts& texts,
                                                     const std::string& currentFolder) = 0;
     virtual std::optional<std::string> chooseFile(const FileChooserRequest& request) = 0;
+    // A yes/no question; the terminal and scripts, which cannot be asked, go on.
+    virtual bool confirm(const std::string& /*text*/, const std::string& /*title*/) { return true; }
 
     // The progress window: shown without taking the focus, position 0 to 100.
     virtual void showProgress() = 0;

@@ -53,6 +53,13 @@ std::optional<std::string> QtUi::chooseConfiguration(const std::string& lastPath
     return dialog.path().toStdString();
 }
 
+bool QtUi::confirm(const std::string& text, const std::string& title) {
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(title), QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, dialogParent());
+    box.setDefaultButton(QMessageBox::No);
+    return runner_(box) == QMessageBox::Yes;
+}
+
 std::optional<std::string> QtUi::chooseFolder(const core::FolderChooserTexts& texts, const std::string& currentFolder) {
     FolderChooser dialog(*this, texts, QString::fromStdString(currentFolder.empty() ? initialFolder_ : currentFolder),
                          dialogParent());

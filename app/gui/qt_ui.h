@@ -43,6 +43,7 @@ public:
     void showDetailedMessage(const std::string& text, const std::string& title, core::MessageIcon icon,
                              const std::string& detail) override;
     std::optional<std::string> chooseConfiguration(const std::string& lastPath) override;
+    bool confirm(const std::string& text, const std::string& title) override;
     std::optional<std::string> chooseFolder(const core::FolderChooserTexts& texts,
                                             const std::string& currentFolder) override;
     std::optional<std::string> chooseFile(const core::FileChooserRequest& request) override;

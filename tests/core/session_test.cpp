@@ -433,6 +433,23 @@ TEST(SaveTest, UnsupportedModelWritesNothingAndClaimsNothing) {
     EXPECT_TRUE(fs::is_empty(out.path()));
 }
 
+TEST(SaveTest, TheRootOfADriveIsUsedOnlyWhenTheOperatorSaysSo) {
+    AppliedSession run;
+    run.ui.folderAnswers.push_back("/");  // one click on the drive list; the question answered "no"
+    const SaveResult result = run.session.saveLut();
+    EXPECT_EQ(result.status, CommandStatus::kCancelled);
+    EXPECT_TRUE(result.files.written.empty());
+    EXPECT_TRUE(run.ui.messageTexts().empty());
+    const auto& events = run.ui.events();
+    EXPECT_EQ(
+        std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("confirm ", 0) == 0; }),
+        1);
+    // A folder below the root is not asked about.
+    TempDir out;
+    run.ui.folderAnswers.push_back(out.path().string());
+    EXPECT_EQ(run.session.saveLut().status, CommandStatus::kDone);
+}
+
 TEST(SaveTest, ModelCode167WritesTheShortParameterName) {
     format::ConfigFile cfg = test::simulatedConfig();
     cfg.model = "AVM 1.67";
