@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "app/cli/run_options.h"
+#include "app/core/output_writer.h"
 
 namespace mz::cli {
 
@@ -38,7 +39,7 @@ CLI::Validator numberWithin(double low, double high, bool whole) {
 }
 
 void parseDataVersion(const std::string& option, const std::string& text, int& major, int& minor) {
-    if (!parseLutVersion(text, major, minor) || major > 99 || minor > 99 || (major == 0 && minor == 0)) {
+    if (!parseLutVersion(text, major, minor) || !core::writableDataVersion(major, minor)) {
         throw std::invalid_argument(option + " must be MAJOR.MINOR, each 0..99 and not 0.0 (e.g. 1.0), not \"" + text +
                                     "\"");
     }

@@ -191,9 +191,7 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
     }
     const int32_t major = in.preview.settings().dataMajor();
     const int32_t minor = in.preview.settings().dataMinor();
-    // Each number is written as two decimal digits: a larger (or negative) one would wrap.
-    const bool unwritable = major < 0 || minor < 0 || major > 99 || minor > 99;
-    if ((major == 0 && minor == 0) || (major > 1000 && minor > 1000) || unwritable) {
+    if (!writableDataVersion(major, minor)) {
         ui.showDetailedMessage("FlashData Version is incorrect. Please check this", kAppTitle,
                                MessageIcon::kInformation,
                                "LUT Version " + std::to_string(major) + "." + std::to_string(minor) +

@@ -37,6 +37,12 @@ struct SaveInputs {
     std::string applyFailure = {};
 };
 
+// A data version the files can carry: each number is written as two decimal digits (a larger or
+// negative one would wrap), and 0.0 marks no version.
+inline bool writableDataVersion(int major, int minor) {
+    return major >= 0 && minor >= 0 && major <= 99 && minor <= 99 && !(major == 0 && minor == 0);
+}
+
 // The name of the workflow's set of files in an output folder (its manifest is calibration.set.json).
 inline constexpr const char* kCalibrationSet = "calibration";
 
