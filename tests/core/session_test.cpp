@@ -230,6 +230,7 @@ TEST(SessionTest, UnsupportedModelStaysLoadedWithoutViews) {
     session.configLoad();
     EXPECT_EQ(ui.messageTexts(), Texts{"The model is not supported by Calibration Tool"});
     EXPECT_EQ(ui.messages()[0].icon, MessageIcon::kInformation);
+    EXPECT_EQ(ui.look(Button::kConfigLoad), ButtonLook::kInitial);  // no tick for a model it cannot save
     EXPECT_EQ(session.calibration().modelCode, 166);
     EXPECT_EQ(ui.title(), "Model : AVM 1.66");
     EXPECT_FALSE(session.preview().views().hasEngine());
@@ -648,17 +649,6 @@ TEST(SaveTest, OnlyACurrentSuccessfulApplyIsSaved) {
     run.session.applyAvm();
     run.ui.folderAnswers.push_back(out.path().string());
     EXPECT_TRUE(run.session.saveLut().done());
-}
-
-TEST(SessionTest, UnsupportedModelLeavesNoTick) {
-    TempDir dir;
-    format::ConfigFile cfg = test::simulatedConfig();
-    cfg.model = "AVM 1.66";
-    ScriptedUi ui;
-    Session session(ui);
-    ui.configAnswers.push_back(writeConfigTo(dir, cfg));
-    session.configLoad();
-    EXPECT_EQ(ui.look(Button::kConfigLoad), ButtonLook::kInitial);
 }
 
 // Paints the lower three quarters of the left half of a picture with the floor's grey.
