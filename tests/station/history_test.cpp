@@ -127,33 +127,7 @@ TEST(HistoryFile, TwoProcessesWritingAtOnceLoseNothing) {
     const fs::path path = freshFile("shared.sqlite");
     openHistory(path.string(), true);
     constexpr int kRuns = 150;
-    std::vector<pid_t> children;
-    for (const char* vehicle : {"VIN-A", "VIN-B"}) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            try {
-                const std::unique_ptr<History> history = openHistory(path.string(), false);
-                for (int i = 0; i < kRuns; ++i) history->append(sampleRun(vehicle, i));
-                _exit(0);
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "%s: %s\n", vehicle, e.what());
-                _exit(1);
-            }
-        }
-        children.push_back(child);
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    const std::unique_ptr<History> history = openHistory(path.string(), false);
-    for (const char* vehicle : {"VIN-A", "VIN-B"}) {
-        const std::vector<HistoryRecord> runs = history->list({vehicle, "", ""});
-        ASSERT_EQ(runs.size(), size_t(kRuns)) << vehicle;
-        for (int i = 0; i < kRuns; ++i) EXPECT_EQ(runs[i].message, std::to_string(i)) << vehicle;
-    }
+    writeAtOnceAndLoseNothing(path.string(), kRuns, false);
     EXPECT_EQ(count(path, "run_files"), 2 * kRuns * (kFilesPerRun + 1));
 }
 

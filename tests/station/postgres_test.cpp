@@ -31,8 +31,8 @@ std::optional<Server> testServer() {
     return Server{host, port};
 }
 
-#define REQUIRE_SERVER()                                                                          \
-    const std::optional<Server> server = testServer();                                            \
+#define REQUIRE_SERVER()                               \
+    const std::optional<Server> server = testServer(); \
     if (!server) GTEST_SKIP() << "no test server: scripts/postgres_tests.sh starts one";
 
 std::string address(const Server& s, const std::string& database) {
@@ -74,8 +74,7 @@ std::string openingError(const std::string& at, bool create = false) {
 TEST(HistoryServer, RecordsComeBackAsTheFileKeepsThem) {
     REQUIRE_SERVER();
     const std::string at = freshDatabase(*server, "roundtrip");
-    EXPECT_NE(openingError(at).find("no calibration history in this database"), std::string::npos)
-        << openingError(at);
+    EXPECT_NE(openingError(at).find("no calibration history in this database"), std::string::npos) << openingError(at);
     EXPECT_EQ(count(at, "runs"), -1) << "reading a history must not create one";
 
     const std::filesystem::path file =
@@ -109,34 +108,8 @@ TEST(HistoryServer, TwoStationsStartingAndWritingAtOnceLoseNothing) {
     REQUIRE_SERVER();
     const std::string at = freshDatabase(*server, "shared");
     constexpr int kRuns = 100;
-    std::vector<pid_t> children;
     // Both make the tables of an empty database, so one waits for the other's schema.
-    for (const char* vehicle : {"VIN-A", "VIN-B"}) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            try {
-                const std::unique_ptr<History> history = openHistory(at, true);
-                for (int i = 0; i < kRuns; ++i) history->append(sampleRun(vehicle, i));
-                _exit(0);
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "%s: %s\n", vehicle, e.what());
-                _exit(1);
-            }
-        }
-        children.push_back(child);
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    const std::unique_ptr<History> history = openHistory(at, false);
-    for (const char* vehicle : {"VIN-A", "VIN-B"}) {
-        const std::vector<HistoryRecord> runs = history->list({vehicle, "", ""});
-        ASSERT_EQ(runs.size(), size_t(kRuns)) << vehicle;
-        for (int i = 0; i < kRuns; ++i) EXPECT_EQ(runs[i].message, std::to_string(i)) << vehicle;
-    }
+    writeAtOnceAndLoseNothing(at, kRuns, true);
     EXPECT_EQ(count(at, "run_cameras"), 2 * kRuns * kStationCameras);
     EXPECT_EQ(count(at, "run_files"), 2 * kRuns * (kFilesPerRun + 1));
 }
@@ -147,11 +120,13 @@ TEST(HistoryServer, AnOlderSchemaIsMigratedForwardAndANewerOneRefused) {
     std::vector<std::string> steps = historyMigrations(kPostgresDialect);
     PostgresHistory(at, true, {steps.front()});
     const int64_t id = openHistory(at, false)->append(sampleRun("VIN-M", 0));
-    EXPECT_EQ(recordJson(*openHistory(at, false)->find(id), true), recordJson([&] {
-                  HistoryRecord r = sampleRun("VIN-M", 0);
-                  r.id = id;
-                  return r;
-              }(), true));
+    EXPECT_EQ(recordJson(*openHistory(at, false)->find(id), true), recordJson(
+                                                                       [&] {
+                                                                           HistoryRecord r = sampleRun("VIN-M", 0);
+                                                                           r.id = id;
+                                                                           return r;
+                                                                       }(),
+                                                                       true));
 
     steps.push_back("ALTER TABLE runs ADD COLUMN bay TEXT NOT NULL DEFAULT 'one';");
     EXPECT_EQ(PostgresHistory(at, false, steps).find(id)->vehicle, "VIN-M");

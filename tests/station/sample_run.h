@@ -1,9 +1,18 @@
-// A run as a station records it, with every kind of field filled: text that needs quoting,
-// missing numbers, many files in an order no sort gives back.
+// What the tests of every history backend share: a run as a station records it, with every kind
+// of field filled (text that needs quoting, missing numbers, many files in an order no sort gives
+// back), and two stations writing at once.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
 #include <string>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "station/history.h"
 #include "station/history_record.h"
 
 namespace mz::station {
@@ -51,6 +60,39 @@ inline HistoryRecord sampleRun(const std::string& vehicle, int index) {
     r.message = std::to_string(index);
     r.details = R"({"seams": [1, 2]})";
     return r;
+}
+
+// Two processes appending runs records each to the history at location at once, vehicles VIN-A
+// and VIN-B, runs numbered in their messages; then checks that every one of them is there, in
+// order. create: the writers make the history themselves (both at once).
+inline void writeAtOnceAndLoseNothing(const std::string& location, int runs, bool create) {
+    std::vector<pid_t> children;
+    for (const char* vehicle : {"VIN-A", "VIN-B"}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                const std::unique_ptr<History> history = openHistory(location, create);
+                for (int i = 0; i < runs; ++i) history->append(sampleRun(vehicle, i));
+                _exit(0);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "%s: %s\n", vehicle, e.what());
+                _exit(1);
+            }
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::unique_ptr<History> history = openHistory(location, false);
+    for (const char* vehicle : {"VIN-A", "VIN-B"}) {
+        const std::vector<HistoryRecord> written = history->list({vehicle, "", ""});
+        ASSERT_EQ(written.size(), size_t(runs)) << vehicle;
+        for (int i = 0; i < runs; ++i) EXPECT_EQ(written[i].message, std::to_string(i)) << vehicle;
+    }
 }
 
 }  // namespace mz::station
