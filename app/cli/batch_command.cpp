@@ -187,7 +187,7 @@ public:
     }
     void update(size_t done, size_t running) {
         if (!terminal_) {
-            std::fprintf(stderr, "batch: %zu of %zu bays done, %zu running\n", done, total_, running);
+            if (done > 0) std::fprintf(stderr, "batch: %zu of %zu bays done, %zu running\n", done, total_, running);
             return;
         }
         constexpr size_t kWidth = 30;
@@ -208,8 +208,9 @@ private:
 
 std::string summaryCsv(const std::vector<Bay>& bays, const std::vector<BayResult>& results,
                        const std::vector<fs::path>& outputs) {
-    std::string out = "bay,vehicle,passed,outcome,verdict,pixel_sigma,worst_seam_mm,seconds,exit_status,output_folder,"
-                      "message\r\n";
+    std::string out =
+        "bay,vehicle,passed,outcome,verdict,pixel_sigma,worst_seam_mm,seconds,exit_status,output_folder,"
+        "message\r\n";
     const auto number = [](std::optional<double> v, const char* format) {
         if (!v) return std::string();
         char text[32];
@@ -260,8 +261,8 @@ void addBatchCommand(CLI::App& app, BatchOptions& o) {
     cmd->add_flag("--literal", o.run.literal,
                   "The detector's corners and the calibration library's rig as they come: no refinement");
     addStationOptions(cmd, o.run);
-    cmd->footer("Each bay's output folder also gets " + std::string(kBayLog) + " (what run printed) and " +
-                kBayReport + " (run --report). Runs are recorded in the history as single runs are.");
+    cmd->footer("Each bay's output folder also gets " + std::string(kBayLog) + " (what run printed) and " + kBayReport +
+                " (run --report). Runs are recorded in the history as single runs are.");
 }
 
 std::vector<Bay> batchBays(const BatchOptions& o) {
@@ -383,7 +384,8 @@ int runBatch(const BatchOptions& o) {
         try {
             format::writeFileAtomically(o.summary, summaryCsv(bays, results, outputs));
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "calibration-cli batch: cannot write the summary %s: %s\n", o.summary.c_str(), e.what());
+            std::fprintf(stderr, "calibration-cli batch: cannot write the summary %s: %s\n", o.summary.c_str(),
+                         e.what());
             exitStatus = 1;
         }
     }
