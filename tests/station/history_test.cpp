@@ -135,6 +135,15 @@ TEST(HistoryFile, AnOlderSchemaIsMigratedForwardAndANewerOneRefused) {
     const fs::path path = freshFile("migrated.sqlite");
     std::vector<std::string> steps = historyMigrations(kSqliteDialect);
     const int64_t id = SqliteHistory(path, true, steps).append(sampleRun("VIN-M", 0));
+    // Taken back to the first schema, whose files have no position: brought forward, its runs
+    // keep their files in the order they were listed.
+    Database(path, false, kHistoryBusyMs)
+        .execute(
+            "ALTER TABLE run_files DROP COLUMN position; UPDATE history_meta SET value = '1' WHERE name = "
+            "'schema_version'");
+    HistoryRecord first = sampleRun("VIN-M", 0);
+    first.id = id;
+    EXPECT_EQ(recordJson(*openHistory(path.string(), false)->find(id), true), recordJson(first, true));
 
     steps.push_back("ALTER TABLE runs ADD COLUMN bay TEXT NOT NULL DEFAULT 'one';");
     {
