@@ -177,7 +177,8 @@ public:
             conn_ = nullptr;
             throw HistoryError("history " + shown_ + ": cannot connect to the server: " + clean(why));
         }
-        PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+        PQsetNoticeProcessor(
+            conn_, [](void*, const char*) {}, nullptr);
     }
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -191,9 +192,9 @@ public:
     }
     Result execute(const std::string& sql, const Params& params, const char* doing) {
         const std::vector<const char*> values = params.pointers();
-        return checked(Result(PQexecParams(conn_, sql.c_str(), params.size(), nullptr, values.data(), nullptr,
-                                           nullptr, 0)),
-                       doing);
+        return checked(
+            Result(PQexecParams(conn_, sql.c_str(), params.size(), nullptr, values.data(), nullptr, nullptr, 0)),
+            doing);
     }
     [[noreturn]] void fail(const char* doing, const std::string& why) const {
         throw HistoryError("history " + shown_ + ": " + doing + ": " + why);
@@ -289,8 +290,9 @@ void PostgresHistory::migrate(bool create, const std::vector<std::string>& migra
     if (!why.empty()) throw HistoryError("history " + server.shown() + ": " + why);
     if (state.ours && state.version == static_cast<int64_t>(migrations.size())) return;
     if (!state.ours && !create) {
-        throw HistoryError("history " + server.shown() + ": no calibration history in this database (nothing recorded "
-                                                         "there yet)");
+        throw HistoryError("history " + server.shown() +
+                           ": no calibration history in this database (nothing recorded "
+                           "there yet)");
     }
     constexpr const char* kDoing = "cannot bring its schema up to date";
     // Another station may be doing the same: the second waits for the lock, then looks again.
