@@ -185,16 +185,18 @@ public:
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
     }
-    void update(size_t done, size_t running) {
-        if (!terminal_) {
-            if (done > 0) std::fprintf(stderr, "batch: %zu of %zu bays done, %zu running\n", done, total_, running);
-            return;
-        }
+    // The bar, on a terminal only.
+    void draw(size_t done, size_t running) {
+        if (!terminal_) return;
         constexpr size_t kWidth = 30;
         const size_t filled = total_ ? done * kWidth / total_ : kWidth;
         std::fprintf(stderr, "\r[%s%s] %zu/%zu bays, %zu running", std::string(filled, '#').c_str(),
                      std::string(kWidth - filled, '-').c_str(), done, total_, running);
         std::fflush(stderr);
+    }
+    // A bay finished: the plain line where no bar is drawn.
+    void finished(size_t done, size_t running) {
+        if (!terminal_) std::fprintf(stderr, "batch: %zu of %zu bays done, %zu running\n", done, total_, running);
     }
     void finish() {
         if (terminal_) std::fprintf(stderr, "\r\033[K");
@@ -320,7 +322,6 @@ int runBatch(const BatchOptions& o) {
     std::map<pid_t, Running> running;
     Progress progress(bays.size());
     size_t next = 0, done = 0;
-    progress.update(done, running.size());
     while (done < bays.size()) {
         while (running.size() < jobs && next < bays.size()) {
             const size_t i = next++;
@@ -341,6 +342,7 @@ int runBatch(const BatchOptions& o) {
             }
         }
         if (running.empty()) continue;
+        progress.draw(done, running.size());
         int status = 0;
         const pid_t pid = ::waitpid(-1, &status, 0);
         if (pid < 0) {
@@ -367,7 +369,7 @@ int runBatch(const BatchOptions& o) {
                       seamText(out).c_str());
         progress.line(std::string(head) + (out.message.empty() ? "" : " " + out.message.substr(0, 300)) + "  (" +
                       outputs[r.bay].string() + ")");
-        progress.update(done, running.size());
+        progress.finished(done, running.size());
     }
     progress.finish();
 
