@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "format/config_model.h"
-#include "sim/car_mask.h"
+#include "format/stitching_map.h"
 #include "sim/render.h"
 #include "sim/rig.h"
 
 namespace mz::sim {
 
 // The three stitched views of the simulated vehicle ("AVM2D_FULL", "AVM2D_FRONT", "AVM2D_REAR").
-std::vector<TopViewLayout> topViews(const Rig& rig);
+std::vector<format::StitchingLayout> topViews(const Rig& rig);
 
 // The configuration of the simulated installation: the four lenses, the stitched views with
 // their predefined masks, and a few single views.
