@@ -1,6 +1,7 @@
 #include "sim/scene.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <cstdlib>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "format/config_writer.h"
 #include "format/picture.h"
 #include "format/sample_views.h"
+#include "format/stitching_map.h"
 #include "geometry/angles.h"
 #include "mz/mzgeometry.h"
 
@@ -41,23 +43,6 @@ nlohmann::json point(Vec2 p) { return nlohmann::json::array({p.x, p.y}); }
 
 }  // namespace
 
-std::vector<format::StitchingLayout> topViews(const Rig& rig) {
-    std::vector<format::StitchingLayout> views;
-    for (const ViewSpec& s : kTopViews) {
-        format::StitchingLayout v;
-        v.width = s.width;
-        v.height = s.height;
-        v.centreX = s.centreX;
-        v.centreY = s.centreY;
-        v.mmPerPixel = s.mmPerPixel;
-        v.rotated = (s.flags & kFullTopView) != 0;
-        v.vehicleWidth = static_cast<int>(std::lround(rig.options.vehicleWidth));
-        v.vehicleLength = static_cast<int>(std::lround(rig.options.vehicleLength));
-        views.push_back(v);
-    }
-    return views;
-}
-
 format::ConfigFile buildConfig(const Rig& rig) {
     format::ConfigFile cfg;
     cfg.model = rig.options.model;
@@ -77,7 +62,6 @@ format::ConfigFile buildConfig(const Rig& rig) {
         cam.height = lens.height;
         cfg.cameras.push_back(cam);
     }
-    const std::vector<format::StitchingLayout> views = topViews(rig);
     for (int slot = 0; slot < 3; ++slot) {
         const ViewSpec& s = kTopViews[slot];
         format::ConfigMultiview mv;
@@ -89,14 +73,14 @@ format::ConfigFile buildConfig(const Rig& rig) {
         mv.centreX = static_cast<float>(s.centreX);
         mv.centreY = static_cast<float>(s.centreY);
         mv.mmPerPixel = static_cast<float>(s.mmPerPixel);
-        mv.vehicleWidth = views[slot].vehicleWidth;
-        mv.vehicleLength = views[slot].vehicleLength;
+        mv.vehicleWidth = static_cast<int32_t>(std::lround(rig.options.vehicleWidth));
+        mv.vehicleLength = static_cast<int32_t>(std::lround(rig.options.vehicleLength));
         mv.markerLength = static_cast<float>(rig.options.markerLength);
         cfg.multiviews.push_back(mv);
 
         format::ConfigCarImage car;
         car.type = static_cast<uint8_t>(format::kRecordCarImage0 + slot);
-        car.pixels = format::drawStitchingMap(views[slot]).pixels;
+        car.pixels = format::drawStitchingMap(format::stitchingLayout(mv)).pixels;
         cfg.carImages.push_back(std::move(car));
     }
     cfg.singleviews = format::sampleSingleviews();
