@@ -118,17 +118,19 @@ TEST(ConfigJson, EveryRefusalNamesItsField) {
     EXPECT_THROW(configFromJson(huge, s.dir.path()), ConfigJsonError);
 }
 
-// The real rig's map was drawn by a script with the same zone rule and shares but a plainer
-// vehicle: "auto" must agree with it on every zone code and on every corner share within 1 (the
-// script rounds halves to even), and neither may put a camera code inside the vehicle.
+// The real rig's car.png was drawn by its script, pixel by pixel in Python, before config build
+// drew maps: the same zone rule and shares, a plainer vehicle. "auto" must agree with it on every
+// zone code and on every corner share within 1 (the script rounds halves to even), and neither
+// may put a camera code inside the vehicle.
 TEST(ConfigJson, DrawnCarImageAgreesWithTheRigsHandDrawnMap) {
     const std::filesystem::path rig = std::filesystem::path(MZ_SOURCE_DIR) / "tests/data/fisheye-rig-960x640/rig";
     std::ifstream in(rig / "config.json");
     const std::string text{std::istreambuf_iterator<char>(in), {}};
-    const ConfigFile drawnByHand = configFromJson(text, rig);
     nlohmann::json j = nlohmann::json::parse(text);
     j["carImages"][0] = {{"slot", 0}, {"carImage", "auto"}};
     const ConfigFile drawn = configFromJson(j.dump(), rig);
+    j["carImages"][0] = {{"slot", 0}, {"file", "car.png"}};
+    const ConfigFile drawnByHand = configFromJson(j.dump(), rig);
     const ConfigMultiview& mv = drawn.multiviews[0];
     const std::vector<uint8_t>& a = drawnByHand.carImages[0].pixels;
     const std::vector<uint8_t>& b = drawn.carImages[0].pixels;
