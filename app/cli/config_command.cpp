@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/cli/camera_keys.h"
 #include "app/cli/folded_output.h"
 #include "app/cli/option_checks.h"
 #include "app/cli/simulate_command.h"
@@ -113,7 +114,6 @@ int build(const ConfigOptions& o) {
 }
 
 int newVehicle(const ConfigOptions& o) {
-    static const char* const kOptions[4] = {"--front", "--rear", "--left", "--right"};
     core::NewVehicle v;
     if (!parseImageSize(o.pictureSize, v.pictureWidth, v.pictureHeight))
         throw std::invalid_argument("--picture-size must be WxH, e.g. 720x480, not \"" + o.pictureSize + "\"");
@@ -126,7 +126,7 @@ int newVehicle(const ConfigOptions& o) {
         try {
             v.lenses[i] = core::importOpencvFisheye(format::readOpencvStorage(o.lensFiles[i]));
         } catch (const std::exception& e) {
-            throw std::runtime_error(std::string(kOptions[i]) + " " + o.lensFiles[i] + ": " + e.what());
+            throw std::runtime_error(std::string("--") + kCameraKeys[i] + " " + o.lensFiles[i] + ": " + e.what());
         }
     }
     if (const std::string problem = core::newVehicleProblem(v); !problem.empty()) {
@@ -177,11 +177,10 @@ CLI::App* addConfigCommand(CLI::App& app, ConfigOptions& o) {
     buildCmd->add_option("--out", o.buildOut, "Config.bin to write")->required();
     CLI::App* newCmd = cmd->add_subcommand(
         "new", "A starting JSON for a new vehicle: its lenses, the usual views, stitching maps drawn at build time");
-    static const char* const kNames[4] = {"front", "rear", "left", "right"};
     for (int i = 0; i < 4; ++i) {
         newCmd
-            ->add_option(std::string("--") + kNames[i], o.lensFiles[i],
-                         std::string("OpenCV fisheye calibration of the ") + kNames[i] +
+            ->add_option(std::string("--") + kCameraKeys[i], o.lensFiles[i],
+                         std::string("OpenCV fisheye calibration of the ") + kCameraKeys[i] +
                              " camera (YAML or XML, as lens import reads it)")
             ->required()
             ->check(CLI::ExistingFile);
