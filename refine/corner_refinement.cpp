@@ -219,6 +219,7 @@ constexpr double kMaxInnerModel = 9.0;    // bands wider on screen are taken as 
 constexpr double kThinBand = 4.0;         // pixels: below it the darkness comes from another side
 constexpr double kBorrowedRmsGain = 1.2;  // unless that leaves this much more of the strip unexplained
 constexpr double kTipClearance = 3.0;     // pixels from another side's edge
+constexpr double kFirstRiseShare = 0.5;   // of the steepest rise, for the hole's edge
 constexpr int kModelIterations = 8;
 constexpr double kModelHuber = 8.0;   // grey levels: floor grain and glints count less
 constexpr double kMaxModelRms = 8.0;  // grey levels a fitted strip may leave
@@ -242,21 +243,28 @@ double bandOnScreen(const GreyFloatImage& img, const CameraParam& cam, const Lin
         Vec middle, outward;
         double scale;
         if (!acrossSide(cam, q, line.direction, outwardNormal, middle, outward, scale)) continue;
-        // Inward from the edge: the steepest rise from the band to the hole.
-        double best = 0, at = 0;
-        bool have = false;
+        // Inward from the edge: the first strong rise from the band to the hole. Across a narrow
+        // hole the opposite band's edge to the floor may rise more steeply than the hole's own edge
+        // (a blurred hole never reaches the floor's brightness, worn paint lowers the rise), so
+        // the steepest rise alone would take the band for the whole frame.
+        std::vector<double> rises;
         for (double r = 0.5; r <= 2 * kMaxInnerModel; r += 0.25) {
             double v0, v1;
             const Vec p0 = middle - (r - 0.5) * outward, p1 = middle - (r + 0.5) * outward;
             if (!sample(img, p0.x, p0.y, v0) || !sample(img, p1.x, p1.y, v1)) break;
-            const double rise = v1 - v0;
-            if (!have || rise > best) {
-                best = rise;
-                at = r;
-                have = true;
+            rises.push_back(v1 - v0);
+        }
+        if (rises.empty()) continue;
+        const double best = *std::max_element(rises.begin(), rises.end());
+        if (best < kMinEdgeSlope) continue;
+        for (size_t k = 0; k < rises.size(); ++k) {
+            const bool peak =
+                (k == 0 || rises[k] >= rises[k - 1]) && (k + 1 == rises.size() || rises[k] >= rises[k + 1]);
+            if (peak && rises[k] >= kFirstRiseShare * best) {
+                widths.push_back(0.5 + 0.25 * static_cast<double>(k));
+                break;
             }
         }
-        if (have && best >= kMinEdgeSlope) widths.push_back(at);
     }
     if (widths.size() < 3) return 0;
     std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
@@ -406,7 +414,7 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     // Parameters: the edge's offset and turn (ideal units), blur, band, floor outside (level,
     // slope and bend along the side), the band's slope along the side (worn paint, the hall's
     // light and shadows), then the band's width (offset and turn) and the hole.
-    enum { kE0, kE1, kSigma, kDark, kL0, kL1, kL2, kD1, kG0, kG1, kHole, kAll };
+    enum { kE0, kE1, kSigma, kDark, kL0, kL1, kL2, kD1, kS1, kG0, kG1, kHole, kAll };
     const int n = innerEdge ? kAll : kG0;
     Eigen::VectorXd p = Eigen::VectorXd::Zero(n);
     {
@@ -441,39 +449,43 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     }
     auto model = [&](const StripPixel& q, const Eigen::VectorXd& v, Eigen::VectorXd* jac) {
         const double edge = v[kE0] + v[kE1] * q.u;
-        const double so = q.scale * (q.d - edge) / v[kSigma];
+        const double sigma = v[kSigma] + v[kS1] * q.u;
+        const double so = q.scale * (q.d - edge) / sigma;
         const double light = v[kL0] + v[kL1] * q.u + v[kL2] * q.u * q.u;
         const double dark = v[kDark] + v[kD1] * q.u;
         const double co = normalCdf(so), po = normalPdf(so);
         double value = dark + (light - dark) * co;
         if (jac) {
             jac->setZero();
-            const double dso = (light - dark) * po / v[kSigma];  // per pixel of offset
+            const double dso = (light - dark) * po / sigma;  // per pixel of offset
             (*jac)[kE0] = -dso * q.scale;
             (*jac)[kE1] = -dso * q.scale * q.u;
-            (*jac)[kSigma] = -(light - dark) * po * so / v[kSigma];
+            (*jac)[kSigma] = -(light - dark) * po * so / sigma;
             (*jac)[kDark] = 1 - co;
             (*jac)[kL0] = co;
             (*jac)[kL1] = co * q.u;
             (*jac)[kL2] = co * q.u * q.u;
         }
         if (innerEdge) {
-            const double si = q.scale * (q.d - edge + v[kG0] + v[kG1] * q.u) / v[kSigma];
+            const double si = q.scale * (q.d - edge + v[kG0] + v[kG1] * q.u) / sigma;
             const double ci = normalCdf(si), pi = normalPdf(si);
             // From the hole to the band, then the band to the floor.
             value = v[kHole] + (dark - v[kHole]) * ci + (light - dark) * co;
             if (jac) {
-                const double dsi = (dark - v[kHole]) * pi / v[kSigma];
+                const double dsi = (dark - v[kHole]) * pi / sigma;
                 (*jac)[kE0] += -dsi * q.scale;
                 (*jac)[kE1] += -dsi * q.scale * q.u;
                 (*jac)[kG0] = dsi * q.scale;
                 (*jac)[kG1] = dsi * q.scale * q.u;
-                (*jac)[kSigma] += -(dark - v[kHole]) * pi * si / v[kSigma];
+                (*jac)[kSigma] += -(dark - v[kHole]) * pi * si / sigma;
                 (*jac)[kDark] = ci - co;
                 (*jac)[kHole] = 1 - ci;
             }
         }
-        if (jac) (*jac)[kD1] = (*jac)[kDark] * q.u;
+        if (jac) {
+            (*jac)[kD1] = (*jac)[kDark] * q.u;
+            (*jac)[kS1] = (*jac)[kSigma] * q.u;
+        }
         return value;
     };
     Eigen::VectorXd jac(n);
@@ -518,6 +530,7 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
                 if (!step.allFinite()) return false;
                 Eigen::VectorXd next = p + step;
                 next[kSigma] = std::clamp(next[kSigma], 0.2, 3.0);
+                next[kS1] = std::clamp(next[kS1], 0.2 - next[kSigma], next[kSigma] - 0.2);
                 const double c = cost(next);
                 if (c <= current) {
                     p = next;
