@@ -87,8 +87,9 @@ TEST(CornerRefinement, FindsAcuteCornersOfThinBands) {
     }
 }
 
-// Worn paint lightens a band unevenly along a side: a model holding the band's darkness constant
-// tilts the side toward the lighter end, and at the sharp tips that is most of a pixel.
+// Worn paint lightens a band unevenly along a side, in patches: a model holding the band's
+// darkness constant, or letting it change only linearly, tilts the side toward the lighter end,
+// and at the sharp tips that is most of a pixel.
 TEST(CornerRefinement, HoldsTheSidesOfWornBands) {
     std::vector<double> errors;
     for (int seed : {1, 2}) {
@@ -110,7 +111,8 @@ TEST(CornerRefinement, HoldsTheSidesOfWornBands) {
     }
     std::sort(errors.begin(), errors.end());
     EXPECT_LT(errors[errors.size() / 2], 0.07);
-    EXPECT_LT(errors[errors.size() * 9 / 10], 0.4);
+    EXPECT_LT(errors[errors.size() * 9 / 10], 0.2);
+    EXPECT_LT(errors.back(), 0.55);
 }
 
 // The lens softens the picture towards its rim: a side camera's sharp tips lie far out, on bands
