@@ -513,11 +513,17 @@ double rmsOver(const RigFigures& figures, const Use& use) {
     return std::sqrt(sum / std::max(1, corners));
 }
 
-// Each corner in use left out in turn, most contradicted first.
-std::vector<ContradictedCorner> leaveOneOut(const CameraParam* cams, const RigUnknowns& solved, const Use& use) {
+// A corner left out, and how well the rest fit one rig without it.
+struct LeftOut {
+    ContradictedCorner corner;
+    double restSquares = 0;  // the squared residuals of the corners still in use
+};
+
+// Each corner in use left out in turn.
+std::vector<LeftOut> leaveOneOut(const CameraParam* cams, const RigUnknowns& solved, const Use& use) {
     RigFigures fit;
     reprojection(cams, solved, fit);
-    std::vector<ContradictedCorner> found;
+    std::vector<LeftOut> found;
     for (int k = 0; k < kRigCameras; ++k) {
         for (int i = 0; i < 6; ++i) {
             if (!use[k][i]) continue;
@@ -530,11 +536,24 @@ std::vector<ContradictedCorner> leaveOneOut(const CameraParam* cams, const RigUn
             reprojection(cams, rest, others);
             const double left = others.cameras[k].residualPx[i];
             const double sigma = std::max(scatter(others, without), kMinScatterPx);
-            found.push_back({k, i, left, std::sqrt(fit.cameras[k].residualPx[i] * left) / sigma});
+            int corners = 0;
+            found.push_back({{k, i, left, std::sqrt(fit.cameras[k].residualPx[i] * left) / sigma},
+                             squaredResiduals(others, without, corners)});
         }
     }
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.score > b.score; });
     return found;
+}
+
+// Of the corners the rest contradict, the one without which the rest agree best: where two
+// corners of one triangle lie close together, the rig can bend toward the bad one until the good
+// one looks the worse; only the bad one left out lets the others fit.
+const LeftOut* mostContradicted(const std::vector<LeftOut>& found) {
+    const LeftOut* best = nullptr;
+    for (const LeftOut& f : found) {
+        if (!(f.corner.score > kContradictionScore && f.corner.leftOutPx > kContradictedPx)) continue;
+        if (!best || f.restSquares < best->restSquares) best = &f;
+    }
+    return best;
 }
 
 }  // namespace
@@ -578,10 +597,11 @@ RigRefinementResult refineRig(CameraParam* cams, int patternShape, float markerL
     // A corner the others contradict would pull every camera toward it: it is dropped and the rig
     // solved again without it, the worst first, while the rest still contradicts one.
     while (usableSolution && static_cast<int>(result.dropped.size()) < kMaxDropped) {
-        const std::vector<ContradictedCorner> found = leaveOneOut(cams, rig, use);
-        if (found.empty() || !(found[0].score > kContradictionScore && found[0].leftOutPx > kContradictedPx)) break;
-        use[found[0].camera][found[0].corner] = false;
-        result.dropped.push_back(found[0]);
+        const std::vector<LeftOut> found = leaveOneOut(cams, rig, use);
+        const LeftOut* worst = mostContradicted(found);
+        if (!worst) break;
+        use[worst->corner.camera][worst->corner.corner] = false;
+        result.dropped.push_back(worst->corner);
         problem = buildProblem(cams, rig, use);
         usableSolution = solve(*problem, kMaxIterations, &result.iterations) && allFinite(rig);
     }

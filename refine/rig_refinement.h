@@ -66,7 +66,7 @@ struct RigRefinementResult {
     bool refined = false;  // false: the records keep the calibration library's results
     std::string note;      // why not, when not
     int iterations = 0;
-    std::vector<ContradictedCorner> dropped;  // left out of the refined rig, worst first
+    std::vector<ContradictedCorner> dropped;  // left out of the refined rig, in that order
     RigFigures before;                        // the calibration library's rig
     RigFigures after;                         // the rig in the records now (equal to before when not refined)
 };
