@@ -1,6 +1,7 @@
 #include "refine/refinement.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace mz::refine {
@@ -36,7 +37,7 @@ void allowForPictureQuality(RefinementReport& report) {
             ++fitted;
         }
     }
-    report.pictureFactor = fitted > 0 ? std::max(1.0, sum / fitted / kCleanSideRmsPx) : 1.0;
+    report.pictureFactor = fitted > 0 ? std::pow(std::max(1.0, sum / fitted / kCleanSideRmsPx), kPictureExponent) : 1.0;
     RigFigures& f = report.rig.after;
     const auto widen = [&](double& v) {
         if (v >= 0) v *= report.pictureFactor;

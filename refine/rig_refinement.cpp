@@ -26,12 +26,11 @@ constexpr int kMaxIterations = 100;
 constexpr double kMinPixelSigma = 0.05;
 // The residuals show only part of the corners' error: with 33 unknowns for 48 coordinates the rig
 // takes much of it into its poses, and a soft picture moves every acute corner the same way, which
-// no residual shows. On clean simulated bays the seams break up to this many times what the
-// residual scatter alone predicts, so the predictions are scaled by it.
+// no residual shows. Measured against the truth of simulated bays at every picture quality, the
+// seams break up to this many times what the residual scatter alone predicts once the picture's
+// own softness is allowed for (refinement.h): the part that grows with the picture's softness is
+// left to that allowance, which sees it; the scatter itself says little more about it.
 constexpr double kUnseenErrorFactor = 3.0;
-// Past the scatter of a clean bay's corners that share grows with the root of the scatter: the
-// blur, noise and compression that scatter the corners also shift them alike.
-constexpr double kCleanScatterPx = 0.08;
 // A corner is dropped when, left out, the rest of the rig puts it this far from where it was seen
 // and this many times the corners' scatter away (the root of its residual in the whole fit times
 // that distance: the fit absorbs much of a corner's error, the refit without it shows all of it).
@@ -402,8 +401,7 @@ void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig,
         for (int b = a; b < kRigCameras; ++b) blocks.emplace_back(rig.poses[a].data(), rig.poses[b].data());
     }
     if (!cov.Compute(blocks, &problem)) return;
-    const double unseen = kUnseenErrorFactor * std::sqrt(std::max(1.0, figures.pixelSigma / kCleanScatterPx));
-    const double scale = unseen * unseen * figures.pixelSigma * figures.pixelSigma;
+    const double scale = kUnseenErrorFactor * kUnseenErrorFactor * figures.pixelSigma * figures.pixelSigma;
     std::array<std::array<Matrix6, kRigCameras>, kRigCameras> m{};
     for (int a = 0; a < kRigCameras; ++a) {
         for (int b = a; b < kRigCameras; ++b) {
