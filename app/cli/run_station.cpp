@@ -50,14 +50,7 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
     h.configPath = core::recordedPath(o.config);
     h.mode = r.survey ? "survey" : "pattern";
     if (r.calibrationResult) h.calibrationResult = *r.calibrationResult;
-    if (r.refinement && r.refinement->ran) {
-        const refine::RefinementReport& f = *r.refinement;
-        h.verdict = f.good ? "good" : "poor";
-        h.pixelSigma = f.rig.after.pixelSigma;
-        for (const refine::SeamFigures& s : f.rig.after.seams) {
-            if (s.predictedP95Mm >= 0) h.worstSeamMm = std::max(h.worstSeamMm.value_or(0.0), s.predictedP95Mm);
-        }
-    }
+    if (r.refinement && r.refinement->ran) core::recordRefinement(h, *r.refinement);
     h.profile = r.profileName;
     h.profileOverridden =
         r.tolerance && !r.refused &&
@@ -65,16 +58,10 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
     const core::CalibrationState& s = session.calibration();
     for (int c = 0; c < core::kCameraCount; ++c) {
         station::CameraEntry& k = h.cameras[c];
-        const CameraParam& cam = s.cameras[c];
         if (!r.survey) k.detection = r.detection[c];
         k.corrected = r.corrected[c];
         k.posed = r.applied;
-        k.posX = cam.posX;
-        k.posY = cam.posY;
-        k.posZ = cam.posZ;
-        k.rotX = cam.rotX;
-        k.rotY = cam.rotY;
-        k.rotZ = cam.rotZ;
+        core::recordPose(k, s.cameras[c]);
         if (r.applied && r.survey) k.rmsPx = session.surveyPoses()[c].rmsPx;
         if (r.applied && r.refinement && r.refinement->ran) k.rmsPx = r.refinement->rig.after.cameras[c].rmsPx;
         if (r.tolerance) {

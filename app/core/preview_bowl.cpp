@@ -43,9 +43,9 @@ void PreviewBowl::orbit(double dx, double dy) {
         height_ = kHighestEye;
     }
     preset_.clear();
-    // Dragging the picture to the right brings what lies left of the eye into view: the eye walks
-    // the other way round.
-    azimuth_ = std::fmod(azimuth_ - dx * kDegreesPerPixel + 360.0, 360.0);
+    // The operator grabs the picture: dragged to the right, the vehicle turns to the right, so the
+    // eye walks round the other way (azimuths grow clockwise seen from above).
+    azimuth_ = std::fmod(azimuth_ + dx * kDegreesPerPixel + 360.0, 360.0);
     height_ = std::clamp(height_ + dy * kSharePerPixel, kLowestEye, kHighestEye);
 }
 

@@ -17,7 +17,7 @@ namespace mz::core {
 struct BowlEye;
 struct BowlShape;
 
-// The preview's bowl picture: 16:9, the size of the saved tables' views.
+// The preview's bowl picture: 16:9, the shape of a car's display.
 inline constexpr int kBowlPreviewWidth = 800;
 inline constexpr int kBowlPreviewHeight = 450;
 // While the operator drags, the picture is drawn at this share of its size, so it follows the hand.
@@ -34,8 +34,9 @@ public:
     bool choosePreset(const std::string& name);
     // The preset the eye is at; empty once the operator has dragged it elsewhere.
     const std::string& preset() const { return preset_; }
-    // A drag across the picture by (dx, dy) of its pixels: sideways walks the eye around the
-    // vehicle, down raises it. From straight above, the eye comes down behind the vehicle first.
+    // A drag across the picture by (dx, dy) of its full-size pixels: sideways turns the vehicle
+    // with the hand (the eye walks around it), down raises the eye. From straight above, the eye
+    // comes down behind the vehicle first.
     void orbit(double dx, double dy);
     double azimuth() const { return azimuth_; }
     double heightShare() const { return height_; }

@@ -45,6 +45,23 @@ std::vector<std::filesystem::path> pictureFiles(const std::filesystem::path& sou
     return out;
 }
 
+void recordPose(station::CameraEntry& k, const CameraParam& cam) {
+    k.posX = cam.posX;
+    k.posY = cam.posY;
+    k.posZ = cam.posZ;
+    k.rotX = cam.rotX;
+    k.rotY = cam.rotY;
+    k.rotZ = cam.rotZ;
+}
+
+void recordRefinement(station::HistoryRecord& h, const refine::RefinementReport& report) {
+    h.verdict = report.good ? "good" : "poor";
+    h.pixelSigma = report.rig.after.pixelSigma;
+    for (const refine::SeamFigures& seam : report.rig.after.seams) {
+        if (seam.predictedP95Mm >= 0) h.worstSeamMm = std::max(h.worstSeamMm.value_or(0.0), seam.predictedP95Mm);
+    }
+}
+
 station::HistoryRecord saveRecord(Session& session, const SaveResult& save, const station::StationIdentity& identity) {
     const CalibrationState& s = session.calibration();
     station::HistoryRecord h;
@@ -62,26 +79,14 @@ station::HistoryRecord saveRecord(Session& session, const SaveResult& save, cons
     const bool applied = session.viewApplied();
     if (applied && !session.surveyApplied()) h.calibrationResult = rig.lastResult();
     const refine::RefinementReport& report = rig.report();
-    if (applied && report.ran) {
-        h.verdict = report.good ? "good" : "poor";
-        h.pixelSigma = report.rig.after.pixelSigma;
-        for (const refine::SeamFigures& seam : report.rig.after.seams) {
-            if (seam.predictedP95Mm >= 0) h.worstSeamMm = std::max(h.worstSeamMm.value_or(0.0), seam.predictedP95Mm);
-        }
-    }
+    if (applied && report.ran) recordRefinement(h, report);
     for (int c = 0; c < kCameraCount; ++c) {
         station::CameraEntry& k = h.cameras[c];
-        const CameraParam& cam = s.cameras[c];
         if (!session.surveyApplied() && session.imagesLoaded()) k.detection = session.detection().result(c);
         const ImageViewState view = session.markers().imageView(c);
         k.corrected = view.placedByHand[0] != 0 || view.placedByHand[1] != 0;
         k.posed = applied;
-        k.posX = cam.posX;
-        k.posY = cam.posY;
-        k.posZ = cam.posZ;
-        k.rotX = cam.rotX;
-        k.rotY = cam.rotY;
-        k.rotZ = cam.rotZ;
+        recordPose(k, s.cameras[c]);
         if (applied && session.surveyApplied()) k.rmsPx = session.surveyPoses()[c].rmsPx;
         if (applied && report.ran) k.rmsPx = report.rig.after.cameras[c].rmsPx;
     }

@@ -59,6 +59,11 @@ std::string recordedPath(const std::filesystem::path& path);
 // the data folder (a .png or .jpg where no bitmap is there).
 std::vector<std::filesystem::path> pictureFiles(const std::filesystem::path& source, bool quad);
 
+// The parts of a record the desktop program and the terminal program fill alike: a camera's
+// solved pose, and the refinement's verdict, pixel scatter and worst predicted seam.
+void recordPose(station::CameraEntry& entry, const CameraParam& camera);
+void recordRefinement(station::HistoryRecord& record, const refine::RefinementReport& report);
+
 // What the history keeps of a save of the session: who, the configuration and pictures with their
 // checksums, the calibration's figures and poses, the files written with theirs, the outcome.
 station::HistoryRecord saveRecord(Session& session, const SaveResult& save, const station::StationIdentity& identity);
