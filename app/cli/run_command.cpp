@@ -52,7 +52,7 @@ public:
 
     // earlyError: why the run cannot start (an output folder that cannot be made); the report
     // asked for is written all the same, saying so.
-    int execute(const std::optional<std::string>& earlyError = std::nullopt) {
+    int execute(const std::optional<std::string>& earlyError, RunOutcome* outcome) {
         record_.identity = {o_.vehicle, o_.operatorName, o_.station};
         int status = 1;
         if (earlyError) {
@@ -77,7 +77,12 @@ public:
         }
         if (status == 0) printRunSummary(record_, o_, session_);
         warnAboutQuality(record_);
-        if (!recordInHistory(report)) status = 1;
+        const bool recorded = recordInHistory(report);
+        if (!recorded) status = 1;
+        if (outcome) {
+            *outcome = runOutcome(record_);
+            if (!recorded) outcome->message += (outcome->message.empty() ? "" : "; ") + historyError_;
+        }
         return status;
     }
 
@@ -134,6 +139,7 @@ private:
             std::fflush(stdout);
             return true;
         } catch (const std::exception& e) {
+            historyError_ = std::string("the run was not recorded: ") + e.what();
             std::fprintf(stderr, "calibration-cli run: the run was not recorded: %s%s\n", e.what(),
                          record_.savedAll ? " (the output files were saved all the same)" : "");
             return false;
@@ -329,6 +335,7 @@ private:
     core::Session session_;
     RunRecord record_;
     std::optional<station::StationProfile> profile_;
+    std::string historyError_;  // why the history did not take the run
 };
 
 }  // namespace
@@ -355,22 +362,21 @@ std::optional<std::string> outputNamingAnInput(const RunOptions& o, std::string&
 
 }  // namespace
 
-int runRun(const RunOptions& options) {
+int runRun(const RunOptions& options, RunOutcome* outcome) {
+    const auto refuse = [&](const std::string& why) {
+        std::fprintf(stderr, "calibration-cli run: %s\n", why.c_str());
+        if (outcome) outcome->message = why;
+        return 1;
+    };
     // A report that would replace an input is not written, not even to say why.
     std::string clash;
     const std::optional<std::string> replacing = outputNamingAnInput(options, clash);
-    if (replacing && clash == "--report") {
-        std::fprintf(stderr, "calibration-cli run: %s\n", replacing->c_str());
-        return 1;
-    }
+    if (replacing && clash == "--report") return refuse(*replacing);
     // A name that cannot be recorded stops the run before anything is calibrated or written.
     for (const auto& [text, what] :
          {std::pair{&options.vehicle, "--vehicle"}, std::pair{&options.operatorName, "--operator"},
           std::pair{&options.station, "--station"}}) {
-        if (const std::optional<std::string> why = station::checkIdentityText(*text, what)) {
-            std::fprintf(stderr, "calibration-cli run: %s\n", why->c_str());
-            return 1;
-        }
+        if (const std::optional<std::string> why = station::checkIdentityText(*text, what)) return refuse(*why);
     }
     TerminalAnswers answers;
     answers.configuration = options.config;
@@ -385,7 +391,7 @@ int runRun(const RunOptions& options) {
     }
     TerminalUi ui(answers, stdout, stderr);
     Run run(options, ui);
-    return run.execute(earlyError);
+    return run.execute(earlyError, outcome);
 }
 
 }  // namespace mz::cli
