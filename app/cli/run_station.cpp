@@ -5,35 +5,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/core/camera_pictures.h"
-#include "format/picture.h"
+#include "app/core/station_records.h"
 #include "station/checksum.h"
 #include "station/history_text.h"
 
 namespace mz::cli {
 
 namespace {
-
-// A path as it will still name the file when the record is read elsewhere, later.
-std::string absolutePath(const std::filesystem::path& path) {
-    std::error_code ec;
-    const std::filesystem::path whole = std::filesystem::absolute(path, ec);
-    return (ec ? path : whole.lexically_normal()).string();
-}
-
-// The picture files the run read: the four-quadrant picture, or each camera's file of the
-// data folder (a .png or .jpg where no bitmap is there).
-std::vector<std::filesystem::path> picturePaths(const RunOptions& o, int32_t modelCode) {
-    if (!o.quad.empty() && modelCode > 200) return {o.quad};
-    std::vector<std::filesystem::path> out;
-    for (const char* name : core::kDefaultImageNames) {
-        const std::filesystem::path bitmap = std::filesystem::path(o.data) / name;
-        const std::optional<std::filesystem::path> found =
-            format::findPicture(bitmap.parent_path(), bitmap.stem().string());
-        if (found) out.push_back(*found);
-    }
-    return out;
-}
 
 // Every file's size and checksum at once; a file that cannot be read keeps an empty checksum.
 void fillDigests(const std::vector<std::pair<station::FileEntry*, std::filesystem::path>>& files) {
@@ -86,7 +64,7 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
     h.softwareVersion = MZ_SOFTWARE_VERSION;
     h.model = r.model;
     h.modelCode = r.modelCode;
-    h.configPath = absolutePath(o.config);
+    h.configPath = core::recordedPath(o.config);
     h.mode = r.survey ? "survey" : "pattern";
     if (r.calibrationResult) h.calibrationResult = *r.calibrationResult;
     const RunOutcome outcome = runOutcome(r);
@@ -100,16 +78,10 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
     const core::CalibrationState& s = session.calibration();
     for (int c = 0; c < core::kCameraCount; ++c) {
         station::CameraEntry& k = h.cameras[c];
-        const CameraParam& cam = s.cameras[c];
         if (!r.survey) k.detection = r.detection[c];
         k.corrected = r.corrected[c];
         k.posed = r.applied;
-        k.posX = cam.posX;
-        k.posY = cam.posY;
-        k.posZ = cam.posZ;
-        k.rotX = cam.rotX;
-        k.rotY = cam.rotY;
-        k.rotZ = cam.rotZ;
+        core::recordPose(k, s.cameras[c]);
         if (r.applied && r.survey) k.rmsPx = session.surveyPoses()[c].rmsPx;
         if (r.applied && r.refinement && r.refinement->ran) k.rmsPx = r.refinement->rig.after.cameras[c].rmsPx;
         if (r.tolerance) {
@@ -118,9 +90,10 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
             for (const std::string& line : t.outside) k.toleranceNote += (k.toleranceNote.empty() ? "" : "; ") + line;
         }
     }
-    h.outputFolder = r.outputFolder.empty() ? std::string() : absolutePath(r.outputFolder);
-    for (const std::filesystem::path& p : picturePaths(o, r.modelCode))
-        h.pictures.push_back({absolutePath(p), std::nullopt, 0, ""});
+    h.outputFolder = r.outputFolder.empty() ? std::string() : core::recordedPath(r.outputFolder);
+    const bool quad = !o.quad.empty() && r.modelCode > 200;
+    for (const std::filesystem::path& p : core::pictureFiles(quad ? o.quad : o.data, quad))
+        h.pictures.push_back({core::recordedPath(p), std::nullopt, 0, ""});
     if (r.savedAll) {
         for (const core::WrittenFile& w : r.saved.written)
             h.files.push_back({w.path.generic_string(), w.identifier, 0, ""});

@@ -97,45 +97,45 @@ BowlShape defaultBowlShape(const BayExtent& bay) {
 }
 
 BowlEye presetEye(const BowlPreset& preset, const BowlShape& shape) {
+    if (!preset.overhead) return orbitEye(preset.azimuthDeg, 0.75, shape);
+    // High enough for the floor's length to fill a 16:9 picture's height at 90 degrees across.
+    BowlEye e;
+    e.eye = {0, 0, shape.floorY * 16.0 / 9};
+    e.target = {0, 0, 0};
+    e.fovDeg = 90;
+    return e;
+}
+
+BowlEye orbitEye(double azimuthDeg, double heightShare, const BowlShape& shape) {
     const double floorX = shape.wallY != 0 ? shape.wallX / shape.wallY * shape.floorY : shape.floorY;
     const double floorY = shape.floorY;
-    BowlEye e;
-    if (preset.overhead) {
-        // High enough for the floor's length to fill a 16:9 picture's height at 90 degrees across.
-        e.eye = {0, 0, floorY * 16 / 9};
-        e.target = {0, 0, 0};
-        e.fovDeg = 90;
-        return e;
-    }
-    // Outside the floor's edge and three quarters of its length up, looking down across the
-    // vehicle at a point a little beyond its centre: the near markers at the bottom of the picture,
-    // the far ones and the wall above the vehicle.
-    const double a = radians(preset.azimuthDeg);
+    // Outside the floor's edge and up, looking down across the vehicle at a point a little beyond
+    // its centre: the near markers at the bottom of the picture, the far ones and the wall above
+    // the vehicle.
+    const double a = radians(azimuthDeg);
     const double sx = std::sin(a), sy = std::cos(a);
-    e.eye = {1.15 * floorX * sx, 1.15 * floorY * sy, 0.75 * floorY};
+    BowlEye e;
+    e.eye = {1.15 * floorX * sx, 1.15 * floorY * sy, heightShare * floorY};
     e.target = {-0.15 * floorX * sx, -0.15 * floorY * sy, 0};
     e.fovDeg = 90;
     return e;
 }
 
-BowlRendering renderBowl(const CalibrationState& s, const BowlRequest& r,
-                         const std::array<const uint8_t*, kCameraCount>& pictures) {
+void setUpBowl(const CalibrationState& s, const BowlRequest& r, BowlScene& scene) {
     if (r.kind != 1 && r.kind != 2) throw std::runtime_error("the bowl view kind is 1 or 2");
     if (r.width < 2 || r.height < 2 || static_cast<long long>(r.width) * r.height > 4096LL * 4096)
         throw std::runtime_error("the view size must lie between 2x2 and 4096x4096 pixels");
     const MultiviewParam& top = s.multiviews[0];
-    std::array<CameraParam, kCameraCount + 1> cameras{};
-    std::array<std::array<Point2F, kPatternPointCount>, kCameraCount> image = s.imagePoints, world = s.worldPoints;
+    scene.image = s.imagePoints;
+    scene.world = s.worldPoints;
     for (int c = 0; c < kCameraCount; ++c) {
-        cameras[c] = s.cameras[c];
-        cameras[c].pointCount = kPatternPointCount;
-        cameras[c].imagePoints = image[c].data();
-        cameras[c].worldPoints = world[c].data();
+        scene.cameras[c] = s.cameras[c];
+        scene.cameras[c].pointCount = kPatternPointCount;
+        scene.cameras[c].imagePoints = scene.image[c].data();
+        scene.cameras[c].worldPoints = scene.world[c].data();
     }
-    const CameraParam& front = s.cameras[kFront];
-    cameras[kCameraCount] = virtualCamera(r.eye, r.width, front.originX, front.originY);
-
-    MultiviewParam mv{};
+    MultiviewParam& mv = scene.view;
+    mv = MultiviewParam{};
     mv.flags = top.flags & MZ_MV_BILINEAR;
     mv.vehicleWidth = top.vehicleWidth;
     mv.vehicleLength = top.vehicleLength;
@@ -152,7 +152,21 @@ BowlRendering renderBowl(const CalibrationState& s, const BowlRequest& r,
     mv.height = r.height;
     mv.centreX = static_cast<float>(r.width) / 2.0f;
     mv.centreY = static_cast<float>(r.height) / 2.0f;
-    mv.cameras = cameras.data();
+    mv.cameras = scene.cameras.data();
+    aimBowl(scene, r.eye);
+}
+
+void aimBowl(BowlScene& scene, const BowlEye& eye) {
+    const CameraParam& front = scene.cameras[kFront];
+    scene.cameras[kCameraCount] = virtualCamera(eye, scene.view.width, front.originX, front.originY);
+}
+
+BowlRendering renderBowl(const CalibrationState& s, const BowlRequest& r,
+                         const std::array<const uint8_t*, kCameraCount>& pictures) {
+    BowlScene scene;
+    setUpBowl(s, r, scene);
+    const std::array<CameraParam, kCameraCount + 1>& cameras = scene.cameras;
+    MultiviewParam& mv = scene.view;
 
     HandleGuard view{mzMultiviewCreate(static_cast<unsigned>(r.kind))};
     if (view.handle == nullptr || view.handle->engine == nullptr) throw std::runtime_error("out of memory");

@@ -66,6 +66,9 @@ BowlShape defaultBowlShape(const BayExtent& bay);
 
 // The virtual camera of a preset for a bowl: inside the rim, looking across the vehicle.
 BowlEye presetEye(const BowlPreset& preset, const BowlShape& shape);
+// The eye the side presets use, at any azimuth and at `heightShare` of the floor's length up:
+// orbiting the vehicle keeps the eye inside the rim.
+BowlEye orbitEye(double azimuthDeg, double heightShare, const BowlShape& shape);
 
 struct BowlRequest {
     int kind = 2;  // multi-view kind 1 or 2
@@ -83,6 +86,22 @@ struct BowlRendering {
     std::array<CameraParam, kCameraCount> cameras{};      // the poses the engine solved (no points)
     double initMs = 0, applyMs = 0;
 };
+
+// The engine's record of a bowl view with the camera records it points into: made for one
+// calibration, then looked through from any eye without copying the state again.
+struct BowlScene {
+    std::array<CameraParam, kCameraCount + 1> cameras{};  // the four, then the virtual one
+    std::array<std::array<Point2F, kPatternPointCount>, kCameraCount> image{}, world{};
+    MultiviewParam view{};
+    BowlScene() = default;
+    BowlScene(const BowlScene&) = delete;
+    BowlScene& operator=(const BowlScene&) = delete;
+};
+
+// Fills the scene for the request; throws std::runtime_error as renderBowl does.
+void setUpBowl(const CalibrationState& state, const BowlRequest& request, BowlScene& scene);
+// Moves the scene's virtual camera to `eye`; throws when the eye cannot look anywhere.
+void aimBowl(BowlScene& scene, const BowlEye& eye);
 
 // Renders the bowl view of the state's cameras (lens records and the calibrated image and world
 // points) from four pictures (front, rear, left, right; each the cameras' size). Throws

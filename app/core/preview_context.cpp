@@ -14,6 +14,7 @@ ControlInputs Preview::controlInputs() const {
     const PreviewContext& context = views_.context();
     in.engine = views_.hasEngine();
     in.stitched = views_.stitchedShown();
+    in.bowl = views_.bowlShown();
     in.guides = views_.guides();
     in.overlayView = context.singleParam && (context.singleParam->flags & MZ_SV_OVERLAY);
     in.maskType = settings_.fields().maskType;
@@ -74,9 +75,25 @@ void Preview::setSeamCheck(bool on) {
     ui_.previewStateChanged();
 }
 
+bool Preview::showBowlPreset(const std::string& name) {
+    if (!views_.bowlShown() || !views_.bowl().choosePreset(name)) return false;
+    views_.bowl().setDraft(false);
+    return views_.rebuildCurrent();
+}
+
+void Preview::orbitBowl(double dx, double dy, bool dragging) {
+    if (!views_.bowlShown()) return;
+    views_.bowl().orbit(dx, dy);
+    views_.bowl().setDraft(dragging);
+    views_.rebuildCurrent();
+}
+
 void Preview::selectView(int entry) {
     if (entry == views_.currentEntry() || entry < 0 || entry >= static_cast<int>(views_.viewList().size())) return;
-    if (entry < views_.stitchedCount()) {
+    if (entry == views_.bowlEntry()) {
+        views_.setCurrent(entry, kBowlViewType);
+        views_.rebuildCurrent();
+    } else if (entry < views_.stitchedCount()) {
         views_.setCurrent(entry, kStitchedViewType);
         initStitched(entry);
         car_.giveConfiguredImage(entry);

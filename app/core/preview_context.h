@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "app/core/calibration_state.h"
 #include "app/core/car_picture.h"
@@ -41,6 +42,10 @@ public:
     // Apply AVM's calibration on the pictures the views hold; the failure message when asked.
     bool calibrate(bool showMessages);
     void selectView(int entry);
+    // The bowl view's eye, while the bowl view is shown: a preset of kBowlPresets, or moved by a
+    // drag of (dx, dy) view pixels; a drag's frames are drafts, its end (dragging false) is not.
+    bool showBowlPreset(const std::string& name);
+    void orbitBowl(double dx, double dy, bool dragging);
     // The seam check on the stitched views, on or off; the view shown is rebuilt.
     void setSeamCheck(bool on);
 

@@ -8,6 +8,7 @@ bool controlEnabled(PreviewControl control, const ControlInputs& in) {
     // Steps of either kind of view can be taken back from any view.
     if (control == C::kUndo) return in.canUndo;
     if (control == C::kResetPose) return in.rigAdjusted;
+    if (in.bowl) return control == C::kBowlPreset;
     if (!in.stitched) {
         // A single view takes its own length and, with an overlay, the parking line; the rest
         // belongs to the stitched views.
@@ -15,6 +16,7 @@ bool controlEnabled(PreviewControl control, const ControlInputs& in) {
         case C::kParkingLineAssistance:
         case C::kOverallLength: return in.overlayView;
         case C::kOverallHeight: return in.guides;
+        case C::kAdjustment: return true;
         default: return false;
         }
     }
@@ -35,9 +37,11 @@ bool controlEnabled(PreviewControl control, const ControlInputs& in) {
     case C::kMaskType:
     case C::kShowOverlayBlend:
     case C::kMarkerLength:
-    case C::kSeamCheck: return true;
+    case C::kSeamCheck:
+    case C::kAdjustment: return true;
     case C::kUndo:
     case C::kResetPose:
+    case C::kBowlPreset:
     case C::kCount: return false;
     }
     return false;

@@ -22,9 +22,11 @@ enum class PreviewControl {
     kMaskType,
     kShowOverlayBlend,
     kMarkerLength,
-    kUndo,       // takes back the last adjustment step
-    kResetPose,  // the rig back to its calibrated pose
-    kSeamCheck,  // the two cameras of each overlap in turns
+    kUndo,        // takes back the last adjustment step
+    kResetPose,   // the rig back to its calibrated pose
+    kSeamCheck,   // the two cameras of each overlap in turns
+    kAdjustment,  // the arrow, zoom and rotate buttons
+    kBowlPreset,  // the bowl view's eye at a named place
     kCount
 };
 
@@ -32,6 +34,7 @@ enum class PreviewControl {
 struct ControlInputs {
     bool engine = false;       // a configuration gave the preview a stitched view
     bool stitched = true;      // a stitched view is shown, else a single view
+    bool bowl = false;         // the bowl view is shown: a look, with nothing to set
     bool guides = false;       // the configuration has parking guides
     bool overlayView = false;  // the single view shown writes an overlay mask
     int maskType = 4;          // the mask type field

@@ -22,7 +22,7 @@ std::string viewName(const MultiviewParam& mv) { return std::string(mv.name, str
 }  // namespace
 
 // The output buffers are made by the first Apply into each: a view never shown costs nothing.
-PreviewViews::PreviewViews(Ui& ui, CalibrationState& state) : ui_(ui), state_(state) {}
+PreviewViews::PreviewViews(Ui& ui, CalibrationState& state) : ui_(ui), state_(state), bowl_(state) {}
 
 PreviewViews::~PreviewViews() {
     if (seamHandle_) mzMultiviewRelease(&seamHandle_);
@@ -55,6 +55,7 @@ void PreviewViews::refillViewList() {
         const int32_t index = singleviewIndex(state_.singleviewRaw[i]);
         viewList_.push_back(index >= 0 && index < kSingleviewSlots ? kSingleviewNames[index] : "?");
     }
+    if (stitchedCount() > 0) viewList_.push_back(kBowlViewName);
 }
 
 void PreviewViews::setCurrent(int entry, int viewType) {
@@ -137,7 +138,10 @@ bool PreviewViews::rebuild(int viewType) {
     // busy state early; it is refused instead.
     if (context_.busy) return false;
     const auto& img = context_.cameraImages;
-    if (viewType == kStitchedViewType) {
+    if (viewType == kBowlViewType) {
+        context_.busy = true;
+        bowl_.render(pictures());
+    } else if (viewType == kStitchedViewType) {
         context_.busy = true;
         if (context_.stitchedHandle) {
             if (context_.stitchedOutput.empty()) context_.stitchedOutput.assign(kPreviewBufferSize, 0);
@@ -194,6 +198,7 @@ void PreviewViews::renderSeamCheck() {
 }
 
 std::span<const uint8_t> PreviewViews::output(int& width, int& height) const {
+    if (viewType_ == kBowlViewType) return bowl_.picture(width, height);
     if (viewType_ == kStitchedViewType) {
         width = context_.stitchedWidth;
         height = context_.stitchedHeight;

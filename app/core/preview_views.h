@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/core/calibration_state.h"
+#include "app/core/preview_bowl.h"
 #include "app/core/ui.h"
 #include "format/bitmap.h"
 #include "mz/mztypes.h"
@@ -22,6 +23,9 @@ inline constexpr int kPreviewMaxWidth = 1280;
 inline constexpr int kPreviewMaxHeight = 800;
 inline constexpr size_t kPreviewBufferSize = size_t{kPreviewMaxWidth} * kPreviewMaxHeight * 3;
 inline constexpr int kStitchedViewType = -1;
+inline constexpr int kBowlViewType = -2;
+// The last entry of the view list, after the configured views.
+inline constexpr const char* kBowlViewName = "Bowl view";
 
 // The fields of the preview's context that the calibration and the rebuild work on.
 struct PreviewContext {
@@ -89,6 +93,11 @@ public:
     bool hasEngine() const { return context_.stitchedHandle != nullptr; }
     int viewType() const { return viewType_; }
     bool stitchedShown() const { return viewType_ == kStitchedViewType; }
+    bool bowlShown() const { return viewType_ == kBowlViewType; }
+    // The bowl view's entry in the list; -1 while no stitched view is listed.
+    int bowlEntry() const { return stitchedCount() > 0 ? static_cast<int>(viewList_.size()) - 1 : -1; }
+    PreviewBowl& bowl() { return bowl_; }
+    const PreviewBowl& bowl() const { return bowl_; }
     int currentEntry() const { return currentEntry_; }
     const std::vector<std::string>& viewList() const { return viewList_; }
     PreviewContext& context() { return context_; }
@@ -113,6 +122,7 @@ private:
     int viewType_ = kStitchedViewType;
     std::function<void()> cameraGuard_;
     bool seamCheck_ = false;
+    PreviewBowl bowl_;
     std::vector<uint8_t> seamOutput_;  // the stitched view with the seam check, while it is on
     ViewHandle seamHandle_ = nullptr;  // the seam check's own engine
     void renderSeamCheck();

@@ -128,6 +128,7 @@ ImageLoadResult Session::imageLoad() {
                          : readCameraPictures(dataFolder_, front, ui_, pictures, result.detail);
     if (!result.done()) return result;
 
+    picturesSource_ = *source;
     markers_.setPictures(std::move(pictures));
     markImagesLoaded();
     markers_.showPatternPoints();

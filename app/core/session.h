@@ -57,6 +57,11 @@ public:
 
     const std::string& configPath() const { return configPath_; }
     const std::string& dataFolder() const { return dataFolder_; }
+    // The folder (or the four-quadrant picture) the pictures now loaded came from.
+    const std::string& picturesSource() const { return picturesSource_; }
+    const SessionOptions& options() const { return options_; }
+    // The operator's messages, as the commands show them (and the message log keeps them).
+    Ui& ui() { return ui_; }
     bool imagesLoaded() const { return imagesLoaded_; }
     bool viewApplied() const { return viewApplied_; }
     // The preview's tables come from an "Apply AVM" that succeeded on the configuration and
@@ -84,6 +89,7 @@ private:
     Preview preview_;
     std::string configPath_;
     std::string dataFolder_;
+    std::string picturesSource_;
     bool imagesLoaded_ = false;
     bool viewApplied_ = false;
     bool applyCurrent_ = false;

@@ -26,7 +26,8 @@ void ViewAdjuster::shift(float dx, float dy) {
 void ViewAdjuster::adjust(Adjustment adjustment) {
     views_.settleCameras();
     const PreviewContext& context = views_.context();
-    if (context.busy || !context.initialised || !context.imagesPresent) return;
+    // The bowl view has no record of its own to adjust; the single view behind it must not move.
+    if (context.busy || !context.initialised || !context.imagesPresent || views_.bowlShown()) return;
     const bool stitched = views_.stitchedShown();
     SingleviewParam* sv = context.singleParam;
     if (!stitched && !sv) return;

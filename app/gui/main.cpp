@@ -1,7 +1,8 @@
-// calibration: the desktop program. Options only pre-fill the choosers; the operator still
-// presses every button.
+// calibration: the desktop program. Options only pre-fill the choosers and the station fields and
+// say where saves are recorded; the operator still presses every button.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLineEdit>
 
 #include <memory>
 
@@ -40,8 +41,14 @@ int main(int argc, char** argv) {
     parser.addVersionOption();
     const QCommandLineOption config("config", "Offer FILE in the \"Config Load\" window.", "FILE");
     const QCommandLineOption data("data", "Offer DIR in the \"Image Load\" and \"Data Save\" windows.", "DIR");
-    parser.addOption(config);
-    parser.addOption(data);
+    const QCommandLineOption history("history",
+                                     "Record every Save LUT in the station history FILE (default: "
+                                     "$XDG_DATA_HOME/avm-calibration/history.sqlite, as calibration-cli).",
+                                     "FILE");
+    const QCommandLineOption noHistory("no-history", "Record nothing in a station history.");
+    const QCommandLineOption station("station", "Fill the \"Station\" field with NAME.", "NAME");
+    const QCommandLineOption operatorName("operator", "Fill the \"Operator\" field with NAME.", "NAME");
+    for (const QCommandLineOption& o : {config, data, history, noHistory, station, operatorName}) parser.addOption(o);
     parser.process(*app);
 
     mz::gui::QtUi ui;
@@ -50,6 +57,9 @@ int main(int argc, char** argv) {
     mz::core::SessionOptions options;
     options.programVersion = {MZ_VERSION_MAJOR, MZ_VERSION_MINOR, MZ_VERSION_PATCH};
     mz::gui::MainWindow window(ui, options);
+    window.setHistoryPlace({parser.value(history).toStdString(), parser.isSet(noHistory)});
+    window.identityField(mz::core::IdentityField::kStation)->setText(parser.value(station));
+    window.identityField(mz::core::IdentityField::kOperator)->setText(parser.value(operatorName));
     window.show();
     return app->exec();
 }

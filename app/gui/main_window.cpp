@@ -11,11 +11,13 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QVBoxLayout>
 
 #include "app/gui/choosers.h"
+#include "app/gui/history_window.h"
 #include "app/gui/image_view.h"
 #include "app/gui/pictures.h"
 #include "app/gui/preview_window.h"
@@ -125,6 +127,27 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
     connect(logButton_, &QToolButton::clicked, this, &MainWindow::showMessageLog);
     top->addWidget(logButton_, 0, Qt::AlignTop);
 
+    // The station's fields: the history keeps them with every save.
+    auto* station = new QHBoxLayout;
+    const char* identityTips[3] = {
+        "The vehicle's identifier (a VIN or the plant's), recorded with every Save LUT; at most 64 printable "
+        "characters",
+        "Who calibrates, recorded with every Save LUT", "This station's name, recorded with every Save LUT"};
+    for (size_t f = 0; f < identity_.size(); ++f) {
+        identity_[f] = new QLineEdit;
+        identity_[f]->setObjectName(QString("identity%1").arg(f));
+        identity_[f]->setToolTip(identityTips[f]);
+        station->addWidget(new QLabel(core::kIdentityFieldNames[f]));
+        station->addWidget(identity_[f], f == 0 ? 2 : 1);
+    }
+    historyButton_ = new QToolButton;
+    historyButton_->setObjectName("historyButton");
+    historyButton_->setText("History");
+    historyButton_->setToolTip("The station's recorded runs and saves: list them by vehicle, read one");
+    connect(historyButton_, &QToolButton::clicked, this, &MainWindow::showHistory);
+    station->addWidget(historyButton_);
+    records_ = std::make_unique<core::StationRecords>(*session_, core::HistoryPlace{});
+
     grid_ = new QGridLayout;
     grid_->setSpacing(4);
     for (int c = 0; c < core::kCameraCount; ++c) {
@@ -137,6 +160,7 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
     }
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addLayout(station);
     layout->addLayout(grid_, 1);
     resize(dialogUnits(*this, 451, 327));
 
@@ -178,9 +202,14 @@ void MainWindow::command(core::Button button) {
         break;
     }
     case core::Button::kSaveLut: {
-        const core::SaveResult r = session_->saveLut();
+        const core::StationSave saved =
+            records_->saveLut({identity_[0]->text().toStdString(), identity_[1]->text().toStdString(),
+                               identity_[2]->text().toStdString()});
+        const core::SaveResult& r = saved.save;
         lastCommand_ = outcome(
             "Save LUT", r, QString("%1 files in %2 ms").arg(r.files.written.size()).arg(r.write.count(), 0, 'f', 0));
+        if (saved.recordId) lastCommand_ += QString("\nHistory: record %1").arg(*saved.recordId);
+        if (!saved.historyError.empty()) lastCommand_ += "\nHistory: not recorded";
         break;
     }
     case core::Button::kExit: close(); return;
@@ -206,6 +235,23 @@ void MainWindow::showUserGuide() {
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(text);
     dialog.resize(dialogUnits(*this, 420, 300));
+    ui_.runDialog(dialog);
+}
+
+void MainWindow::setHistoryPlace(core::HistoryPlace place) {
+    records_ = std::make_unique<core::StationRecords>(*session_, std::move(place));
+    historyButton_->setEnabled(!records_->off());
+}
+
+void MainWindow::showHistory() {
+    std::string location;
+    try {
+        location = records_->location();
+    } catch (const std::exception& e) {
+        ui_.showMessage(e.what(), core::kAppTitle, core::MessageIcon::kWarning);
+        return;
+    }
+    HistoryWindow dialog(location, this);
     ui_.runDialog(dialog);
 }
 

@@ -8,9 +8,11 @@
 #include <memory>
 
 #include "app/core/session.h"
+#include "app/core/station_records.h"
 
 class QGridLayout;
 class QLabel;
+class QLineEdit;
 
 namespace mz::gui {
 
@@ -51,7 +53,13 @@ public:
     PreviewWindow* preview() const { return preview_; }
     QLabel* statusText() const { return status_; }
     QAbstractButton* messageLogButton() const { return logButton_; }
+    // Who calibrates which vehicle where: recorded with every save.
+    QLineEdit* identityField(core::IdentityField f) const { return identity_[static_cast<size_t>(f)]; }
+    QAbstractButton* historyButton() const { return historyButton_; }
+    // Where the saves are recorded (the default place unless told otherwise).
+    void setHistoryPlace(core::HistoryPlace place);
     void showMessageLog();
+    void showHistory();
     void showUserGuide();
     // The camera whose view fills the grid after a double click; -1 when all four show.
     int enlargedView() const { return enlarged_; }
@@ -73,6 +81,9 @@ private:
     QGridLayout* grid_ = nullptr;
     QLabel* status_ = nullptr;
     QAbstractButton* logButton_ = nullptr;
+    std::array<QLineEdit*, 3> identity_{};
+    QAbstractButton* historyButton_ = nullptr;
+    std::unique_ptr<core::StationRecords> records_;
     PreviewWindow* preview_ = nullptr;
     int enlarged_ = -1;
     QString lastCommand_;                     // how the last workflow command ended, for the status text

@@ -17,6 +17,7 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QScreen>
 #include <QWindow>
 
 #include "app/core/quality_summary.h"
@@ -77,6 +78,7 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
         connect(b, &QToolButton::clicked, this,
                 [this, a] { session_.preview().adjuster().adjust(static_cast<Adjustment>(a)); });
         adjust_[a] = b;
+        controls_[b] = PreviewControl::kAdjustment;
     }
     auto* moveBox = new QGroupBox("Adjust");
     moveBox->setLayout(moves);
@@ -156,7 +158,7 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     auto* columns = new QHBoxLayout;
     auto* left = new QVBoxLayout;
     auto* right = new QVBoxLayout;
-    for (QWidget* w : {views, moveBox, vehicle}) left->addWidget(w);
+    for (QGroupBox* w : {views, makeBowlPanel(), moveBox, vehicle}) left->addWidget(w);
     for (QWidget* w : {property, version, parking}) right->addWidget(w);
     left->addStretch();
     right->addStretch();
@@ -169,7 +171,10 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     scroll->setWidget(panel);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setMinimumWidth(panel->sizeHint().width() + 24);
+    // Fixed, so the canvas takes every pixel the window has beyond it and the window can be fitted
+    // to the view before it is ever shown.
+    scroll->setFixedWidth(panel->sizeHint().width() + 24);
+    side_ = scroll;
 
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(canvas_, 1);
@@ -201,6 +206,48 @@ PreviewWindow::PreviewWindow(core::Session& session, QtUi& ui, QWidget* parent)
     connect(&ui_, &QtUi::previewViewChanged, this, &PreviewWindow::refreshQuality);
     connect(&ui_, &QtUi::previewStateUpdated, this, &PreviewWindow::refresh);
     refresh();
+}
+
+QGroupBox* PreviewWindow::makeBowlPanel() {
+    // The presets as a compass around the vehicle, front up, the view from above in the middle.
+    auto* box = new QGroupBox("Bowl View");
+    box->setObjectName("bowlPanel");
+    box->setToolTip("The bowl view: where to look at the vehicle from; drag the view to walk around it");
+    auto* grid = new QGridLayout(box);
+    grid->setSpacing(2);
+    const std::pair<const char*, QPoint> places[] = {{"front-left", {0, 0}}, {"front", {1, 0}}, {"front-right", {2, 0}},
+                                                     {"left", {0, 1}},       {"top", {1, 1}},   {"right", {2, 1}},
+                                                     {"rear-left", {0, 2}},  {"rear", {1, 2}},  {"rear-right", {2, 2}}};
+    for (const auto& [name, cell] : places) {
+        auto* b = new QPushButton(QString(name).replace('-', ' '));
+        b->setObjectName(QString("bowl-%1").arg(name));
+        b->setToolTip(QString("Look at the vehicle from %1")
+                          .arg(QString(name) == "top" ? "above" : QString(name).replace('-', ' ')));
+        controls_[b] = PreviewControl::kBowlPreset;
+        connect(b, &QPushButton::clicked, this,
+                [this, n = std::string(name)] { session_.preview().showBowlPreset(n); });
+        grid->addWidget(b, cell.y(), cell.x());
+        bowlPresets_[name] = b;
+    }
+    return box;
+}
+
+void PreviewWindow::fitToView() {
+    const core::PreviewViews& views = session_.preview().views();
+    int w = core::kBowlPreviewWidth, h = core::kBowlPreviewHeight;
+    // A drag draws the bowl view smaller for a while: the window stays as it is.
+    if (!views.bowlShown()) views.output(w, h);
+    if (w <= 0 || h <= 0 || views.currentEntry() < 0 || QSize(w, h) == fittedView_) return;
+    fittedView_ = QSize(w, h);
+    // The panel and the margins beside the canvas; once a window manager framed it, the frame too.
+    const QMargins m = layout()->contentsMargins();
+    const QSize around(m.left() + m.right() + layout()->spacing() + side_->minimumWidth(), m.top() + m.bottom());
+    const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(0, 0);
+    const QSize room = screen()->availableGeometry().size() - around - frame;
+    QSize canvas(w, h);
+    if (canvas.width() > room.width() || canvas.height() > room.height()) canvas.scale(room, Qt::KeepAspectRatio);
+    resize(
+        (canvas.expandedTo(canvas_->minimumSize()) + around).boundedTo(screen()->availableGeometry().size() - frame));
 }
 
 QGroupBox* PreviewWindow::makeQualityPanel() {
@@ -364,6 +411,7 @@ void PreviewWindow::refresh() {
     }
     for (const auto& [widget, control] : controls_) widget->setEnabled(preview.enabled(control));
     refreshQuality();
+    fitToView();
     canvas_->update();
 }
 

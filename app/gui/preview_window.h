@@ -2,6 +2,7 @@
 // Every control forwards to the core's preview; values and enabled states come back from it.
 #pragma once
 
+#include <QMap>
 #include <QWidget>
 
 #include <array>
@@ -51,6 +52,8 @@ public:
     QPushButton* undoButton() const { return undo_; }
     QPushButton* resetButton() const { return reset_; }
     QCheckBox* seamCheck() const { return seamCheck_; }
+    // The bowl view's presets, by the names of core::kBowlPresets.
+    QPushButton* bowlPreset(const QString& name) const { return bowlPresets_.value(name); }
 
     // The controls as the core's state says: values, enabled controls, view list.
     void refresh();
@@ -59,6 +62,9 @@ private:
     QLineEdit* addField(core::PreviewField f, core::PreviewControl control);
     void bring();
     QGroupBox* makeQualityPanel();
+    QGroupBox* makeBowlPanel();
+    // The window around the view at the view's own size, as far as the screen has room.
+    void fitToView();
     void refreshQuality();
     void keepAboveOwner();
 
@@ -86,6 +92,9 @@ private:
     QPushButton* undo_ = nullptr;
     QPushButton* reset_ = nullptr;
     QCheckBox* seamCheck_ = nullptr;
+    QMap<QString, QPushButton*> bowlPresets_;
+    QSize fittedView_;         // the view size the window was last fitted to
+    QWidget* side_ = nullptr;  // the controls beside the canvas
 };
 
 }  // namespace mz::gui

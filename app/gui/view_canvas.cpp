@@ -193,6 +193,14 @@ void ViewCanvas::mousePressEvent(QMouseEvent* event) {
     const auto& car = session_.preview().car().placed();
     const QPoint at = event->position().toPoint();
     grab_ = Grab::kNone;
+    if (session_.preview().views().bowlShown()) {
+        if (event->button() == Qt::LeftButton && viewRect().contains(at)) {
+            grab_ = Grab::kOrbit;
+            orbitFrom_ = event->position();
+            setCursor(Qt::ClosedHandCursor);
+        }
+        return;
+    }
     selected_ = car && (itemRect().contains(at) || handleRect().contains(at));
     if (selected_ && event->button() == Qt::LeftButton) {
         grab_ = handleRect().contains(at) ? Grab::kResize : Grab::kMove;
@@ -203,6 +211,17 @@ void ViewCanvas::mousePressEvent(QMouseEvent* event) {
 }
 
 void ViewCanvas::mouseMoveEvent(QMouseEvent* event) {
+    if (grab_ == Grab::kOrbit) {
+        // In the full picture's pixels, whatever size the drafts are drawn at.
+        const QPointF d = (event->position() - orbitFrom_) * core::kBowlPreviewWidth / std::max(viewRect().width(), 1);
+        orbitFrom_ = event->position();
+        session_.preview().orbitBowl(d.x(), d.y(), true);
+        return;
+    }
+    if (session_.preview().views().bowlShown()) {
+        setCursor(Qt::OpenHandCursor);
+        return;
+    }
     if (grab_ == Grab::kNone) {
         const bool onHandle = selected_ && handleRect().contains(event->position().toPoint());
         setCursor(onHandle ? Qt::SizeFDiagCursor : Qt::ArrowCursor);
@@ -221,7 +240,14 @@ void ViewCanvas::mouseMoveEvent(QMouseEvent* event) {
     update();
 }
 
-void ViewCanvas::mouseReleaseEvent(QMouseEvent*) { grab_ = Grab::kNone; }
+void ViewCanvas::mouseReleaseEvent(QMouseEvent*) {
+    // The drag's end is drawn at the full size.
+    if (grab_ == Grab::kOrbit) {
+        session_.preview().orbitBowl(0, 0, false);
+        setCursor(Qt::OpenHandCursor);
+    }
+    grab_ = Grab::kNone;
+}
 
 void ViewCanvas::mouseDoubleClickEvent(QMouseEvent* event) {
     if (!session_.preview().car().placed() || !itemRect().contains(event->position().toPoint())) return;

@@ -1,5 +1,6 @@
 // The preview's canvas: the current view output scaled into it, and the car picture while the
-// operator places it (select, move, resize), with optional guides.
+// operator places it (select, move, resize), with optional guides. On the bowl view a drag walks
+// the eye around the vehicle.
 #pragma once
 
 #include <QColor>
@@ -80,7 +81,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    enum class Grab { kNone, kMove, kResize };
+    enum class Grab { kNone, kMove, kResize, kOrbit };
     QRect itemRect() const;  // canvas pixels
     QRect handleRect() const;
     int snap(int value, int spacing) const;
@@ -92,7 +93,8 @@ private:
     bool selected_ = false;
     Grab grab_ = Grab::kNone;
     QPointF grabStart_;
-    QRect grabRect_;  // view pixels at the grab
+    QRect grabRect_;     // view pixels at the grab
+    QPointF orbitFrom_;  // canvas pixels, where the last frame of an orbit drag was drawn
 };
 
 }  // namespace mz::gui

@@ -1,6 +1,9 @@
 // The preview's adjustments, settings and view selection on the simulated bay.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "app/core/bowl_view.h"
 #include "app/core/quality_summary.h"
 #include "app/core/session.h"
 #include "format/config_writer.h"
@@ -211,7 +214,7 @@ TEST_F(PreviewTest, SelectingTheSameEntryAgainDoesNothing) {
     preview().selectView(2);
     EXPECT_EQ(preview().views().currentEntry(), 2);
     EXPECT_EQ(preview().views().context().stitchedSlot, 2);
-    EXPECT_EQ(preview().views().viewList().size(), 3u + 6u);  // the single views stay listed
+    EXPECT_EQ(preview().views().viewList().size(), 3u + 6u + 1u);  // the single views stay listed, then the bowl
     int w = 0, h = 0;
     preview().views().output(w, h);
     EXPECT_EQ(w, 400);
@@ -346,6 +349,81 @@ TEST(PreviewMessageTest, CalibrationFailureNamesTheCamera) {
               "Appropriate answer is not found (FRONT camera). Confirm the config file and pointing.");
     EXPECT_EQ(calibrationFailureMessage(-5),
               "Appropriate answer is not found (ALL camera). Confirm the config file and pointing.");
+}
+
+}  // namespace
+}  // namespace mz::core
+
+namespace mz::core {
+namespace {
+
+// The bowl view is a look: it is the command line's rendering of the same calibration, it moves
+// with the operator's hand, and nothing the saved files are made of changes while it is shown.
+TEST_F(PreviewTest, BowlViewIsTheCommandLinesRenderingAndOnlyALook) {
+    start();
+    preview().selectView(3);  // a single view first: the bowl must not adjust it from behind
+    const SingleviewParam single = *preview().views().context().singleParam;
+    const auto records = [this] {
+        const CalibrationState& s = session_.calibration();
+        std::vector<uint8_t> bytes;
+        auto add = [&bytes](const auto& r) {
+            const auto* p = reinterpret_cast<const uint8_t*>(&r);
+            bytes.insert(bytes.end(), p, p + sizeof r);
+        };
+        for (const MultiviewParam& m : s.multiviews) add(m);
+        for (const SingleviewParam& v : s.singleviews) add(v);
+        for (const CameraParam& c : s.cameras) add(c);
+        return bytes;
+    };
+    const std::vector<uint8_t> before = records();
+
+    const int entry = preview().views().bowlEntry();
+    ASSERT_EQ(preview().views().viewList().back(), kBowlViewName);
+    preview().selectView(entry);
+    ASSERT_TRUE(preview().views().bowlShown());
+    for (int c = 0; c < static_cast<int>(PreviewControl::kCount); ++c) {
+        const auto control = static_cast<PreviewControl>(c);
+        EXPECT_EQ(preview().enabled(control), control == PreviewControl::kBowlPreset) << c;
+    }
+    int w = 0, h = 0;
+    std::vector<uint8_t> shown = outputBytes();
+    preview().views().output(w, h);
+    ASSERT_EQ(w, kBowlPreviewWidth);
+    ASSERT_EQ(h, kBowlPreviewHeight);
+    BowlRequest request;
+    request.width = w;
+    request.height = h;
+    request.shape = defaultBowlShape(bayExtent(session_.calibration()));
+    request.eye = presetEye(*findBowlPreset("rear-left"), request.shape);
+    std::array<const uint8_t*, kCameraCount> pictures{};
+    for (int c = 0; c < kCameraCount; ++c) pictures[c] = preview().views().pictures()[c].data();
+    EXPECT_EQ(shown, renderBowl(session_.calibration(), request, pictures).picture);
+
+    // A drag's frames are drafts; its end is drawn whole, from where the eye went.
+    preview().orbitBowl(120, -40, true);
+    preview().views().output(w, h);
+    EXPECT_EQ(w, kBowlPreviewWidth / kBowlDraftDivisor);
+    EXPECT_TRUE(preview().views().bowl().preset().empty());
+    preview().orbitBowl(0, 0, false);
+    EXPECT_NE(outputBytes(), shown);
+    EXPECT_TRUE(preview().showBowlPreset("rear-left"));
+    EXPECT_EQ(outputBytes(), shown);
+    EXPECT_FALSE(preview().showBowlPreset("nowhere"));
+    // From straight above, a drag brings the eye down behind the vehicle.
+    EXPECT_TRUE(preview().showBowlPreset("top"));
+    preview().orbitBowl(0, 0, false);
+    EXPECT_EQ(preview().views().bowl().azimuth(), 180);
+
+    for (int a = 0; a < 8; ++a) preview().adjuster().adjust(static_cast<Adjustment>(a));
+    EXPECT_EQ(records(), before);
+    EXPECT_EQ(std::memcmp(&single, preview().views().context().singleParam, sizeof single), 0);
+    EXPECT_EQ(adjust().shiftX, 0.0f);
+    EXPECT_FALSE(preview().enabled(PreviewControl::kUndo));
+
+    preview().selectView(0);
+    EXPECT_FALSE(preview().views().bowlShown());
+    EXPECT_TRUE(preview().enabled(PreviewControl::kAdjustment));
+    EXPECT_FALSE(preview().enabled(PreviewControl::kBowlPreset));
 }
 
 }  // namespace

@@ -29,15 +29,18 @@
 #include <QToolButton>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include "app/gui/choosers.h"
+#include "app/gui/history_window.h"
 #include "app/gui/image_view.h"
 #include "app/gui/main_window.h"
 #include "app/gui/preview_window.h"
 #include "app/gui/qt_ui.h"
 #include "app/gui/view_canvas.h"
 #include "mz/mztypes.h"
+#include "station/identity.h"
 
 namespace mz::gui {
 namespace {
@@ -55,8 +58,9 @@ class Operator {
 public:
     std::deque<QString> configs, folders, files;
     std::vector<Shown> messages;
-    QString log;    // the message log as last opened
-    QString guide;  // the user's guide as F1 showed it
+    QString log;                                  // the message log as last opened
+    QString guide;                                // the user's guide as F1 showed it
+    std::function<void(HistoryWindow&)> history;  // looks at the history window
 
     int operator()(QDialog& dialog) {
         if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
@@ -67,6 +71,10 @@ public:
         if (dialog.objectName() == "userGuide") {
             guide = dialog.findChild<QTextBrowser*>()->toPlainText();
             return QDialog::Accepted;
+        }
+        if (auto* h = qobject_cast<HistoryWindow*>(&dialog)) {
+            if (history) history(*h);
+            return QDialog::Rejected;
         }
         if (dialog.objectName() == "messageLog") {
             log = dialog.findChild<QPlainTextEdit*>()->toPlainText();
@@ -143,6 +151,37 @@ QByteArray outputHash(const core::Preview& preview) {
                                     QCryptographicHash::Sha1);
 }
 
+// The canvas shows the view at its own size where the screen has room, its aspect always, and the
+// window stays on the screen.
+void checkFittedToView(PreviewWindow& preview, const core::Preview& core) {
+    int w = 0, h = 0;
+    core.views().output(w, h);
+    const QRect shown = preview.canvas()->viewRect();
+    const QRect screen = preview.screen()->availableGeometry();
+    QVERIFY2(std::abs(shown.width() * h - shown.height() * w) <= std::max(w, h),
+             qPrintable(QString("%1x%2 shown as %3x%4").arg(w).arg(h).arg(shown.width()).arg(shown.height())));
+    // Only the controls' own least size may take it past a small screen's edge.
+    const QSize least = preview.minimumSizeHint().expandedTo(preview.minimumSize());
+    QVERIFY2(preview.width() <= std::max(screen.width(), least.width()) &&
+                 preview.height() <= std::max(screen.height(), least.height()),
+             qPrintable(QString("%1x%2 on a %3x%4 screen, at least %5x%6")
+                            .arg(preview.width())
+                            .arg(preview.height())
+                            .arg(screen.width())
+                            .arg(screen.height())
+                            .arg(least.width())
+                            .arg(least.height())));
+    const bool whole = shown.size() == QSize(w, h);
+    const bool screenFull = preview.width() >= screen.width() - 1 || preview.height() >= screen.height() - 1;
+    QVERIFY2(whole || screenFull, qPrintable(QString("%1x%2 shown as %3x%4 in %5x%6")
+                                                 .arg(w)
+                                                 .arg(h)
+                                                 .arg(shown.width())
+                                                 .arg(shown.height())
+                                                 .arg(preview.width())
+                                                 .arg(preview.height())));
+}
+
 void screenshot(QWidget& w, const char* name) {
     const QByteArray dir = qgetenv("MZ_SCREENSHOT_DIR");
     if (!dir.isEmpty()) QVERIFY(w.grab().save(QDir(dir).filePath(name)));
@@ -163,6 +202,8 @@ class GuiTest : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(temp_.isValid());
+        // The station history's default place, for the windows and calibration-cli alike.
+        qputenv("XDG_DATA_HOME", temp_.filePath("xdg").toUtf8());
         bay_ = temp_.filePath("bay");
         QString out;
         QCOMPARE(run({"simulate", "--out", bay_, "--seed", "1"}, &out), 0);
@@ -262,7 +303,9 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(window.windowTitle().startsWith("Untitled - Calibration Tool v"));
     core::Session& session = window.session();
 
+    clock.restart();
     desk.loadBay(bay_);
+    qInfo("Config Load, Image Load and detection %lld ms", static_cast<long long>(clock.elapsed()));
     QVERIFY(window.windowTitle().startsWith("Model : "));
     // The configured "Predefined" mask leaves the fields of the other mask types closed.
     QVERIFY(!window.preview()->field(core::PreviewField::kFrontFov)->isEnabled());
@@ -308,6 +351,7 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(window.statusText()->text().contains("Apply AVM: done"));
     QVERIFY(varied(first, preview->canvas()->viewRect()));
     QCOMPARE(preview->viewList()->currentRow(), 0);
+    checkFittedToView(*preview, session.preview());
     // The preview belongs to the main window: a window manager keeps it above it.
     QVERIFY(preview->windowHandle() && preview->windowHandle()->transientParent() == window.windowHandle());
 
@@ -341,7 +385,9 @@ void GuiTest::wholeCalibrationWithTheMouse() {
 
     // The buttons change the shown view; UP and DOWN cancel out, so the files stay comparable.
     const QByteArray applied = outputHash(session.preview());
+    clock.restart();
     QTest::mouseClick(preview->adjustmentButton(core::Adjustment::kUp), Qt::LeftButton);
+    qInfo("UP %lld ms", static_cast<long long>(clock.elapsed()));
     QVERIFY(outputHash(session.preview()) != applied);
     QTest::mouseClick(preview->adjustmentButton(core::Adjustment::kDown), Qt::LeftButton);
     QCOMPARE(outputHash(session.preview()), applied);
@@ -360,11 +406,55 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(!preview->field(core::PreviewField::kOverallWidth)->isEnabled());
     QCOMPARE(outputHash(session.preview()), applied);
 
-    // Save LUT into a folder of our own: the same files as calibration-cli with the same points.
+    // The window follows the view chosen; the bowl view is a look from around the vehicle that the
+    // saved files below never see: they are saved with it shown.
+    preview->viewList()->setCurrentRow(2);
+    checkFittedToView(*preview, session.preview());
+    preview->viewList()->setCurrentRow(preview->viewList()->count() - 1);
+    QVERIFY(session.preview().views().bowlShown());
+    QCOMPARE(preview->viewList()->currentItem()->text(), QString(core::kBowlViewName));
+    checkFittedToView(*preview, session.preview());
+    QVERIFY(!preview->adjustmentButton(core::Adjustment::kUp)->isEnabled());
+    QVERIFY(!preview->seamCheck()->isEnabled());
+    clock.restart();
+    QTest::mouseClick(preview->bowlPreset("front"), Qt::LeftButton);
+    qInfo("bowl view preset %lld ms", static_cast<long long>(clock.elapsed()));
+    QCOMPARE(session.preview().views().bowl().preset(), std::string("front"));
+    const QByteArray fromFront = outputHash(session.preview());
+    QVERIFY(varied(preview->canvas()->grab().toImage(), preview->canvas()->viewRect()));
+    screenshot(*preview, "bowl-preview.png");
+    const QPoint centre = preview->canvas()->viewRect().center();
+    QTest::mousePress(preview->canvas(), Qt::LeftButton, {}, centre);
+    clock.restart();
+    QTest::mouseMove(preview->canvas(), centre + QPoint(30, 0));
+    qInfo("bowl view drag frame %lld ms", static_cast<long long>(clock.elapsed()));
+    int viewWidth = 0, viewHeight = 0;
+    session.preview().views().output(viewWidth, viewHeight);
+    QCOMPARE(viewWidth, core::kBowlPreviewWidth / core::kBowlDraftDivisor);
+    QTest::mouseMove(preview->canvas(), centre + QPoint(60, 10));
+    QTest::mouseRelease(preview->canvas(), Qt::LeftButton, {}, centre + QPoint(60, 10));
+    session.preview().views().output(viewWidth, viewHeight);
+    QCOMPARE(viewWidth, core::kBowlPreviewWidth);
+    QVERIFY(outputHash(session.preview()) != fromFront);
+    QVERIFY(session.preview().views().bowl().preset().empty());
+
+    // The station fields: a name the history cannot take stops the save before a folder is asked.
     const QString guiOut = temp_.filePath("gui-out");
+    QLineEdit* vehicle = window.identityField(core::IdentityField::kVehicle);
+    vehicle->setText(QString(70, 'V'));
+    QTest::mouseClick(window.button(core::Button::kSaveLut), Qt::LeftButton);
+    QCOMPARE(op.messages.back().text,
+             QString::fromStdString(*station::checkIdentityText(std::string(70, 'V'), "Vehicle")));
+    QVERIFY(!QDir(guiOut).exists());
+    vehicle->clear();
+    QTest::keyClicks(vehicle, "WVWZZZ1JZXW000001");
+
+    // Save LUT into a folder of our own: the same files as calibration-cli with the same points.
     QVERIFY(QDir().mkpath(guiOut));
     op.folders.push_back(guiOut);
+    clock.restart();
     QTest::mouseClick(window.button(core::Button::kSaveLut), Qt::LeftButton);
+    qInfo("Save LUT %lld ms", static_cast<long long>(clock.elapsed()));
     QVERIFY(op.shown("Output file saved successfully."));
     QCOMPARE(op.messages.back().over, static_cast<QWidget*>(preview));
     QVERIFY(window.statusText()->text().contains("Save LUT: done (23 files"));
@@ -413,6 +503,28 @@ void GuiTest::wholeCalibrationWithTheMouse() {
         ++compared;
     }
     QCOMPARE(compared, 23);
+
+    // The save and calibration-cli's run went into one history; the window lists them by vehicle.
+    QVERIFY(window.statusText()->text().contains("History: record"));
+    int ofVehicle = -1, all = -1;
+    QString details;
+    op.history = [&](HistoryWindow& h) {
+        h.vehicleFilter()->setText("WVWZZZ1JZXW000001");
+        QTest::mouseClick(h.findChild<QPushButton*>("historyShow"), Qt::LeftButton);
+        ofVehicle = h.records()->rowCount();
+        details = h.details()->toPlainText();
+        screenshot(h, "history-window.png");
+        h.vehicleFilter()->clear();
+        h.reload();
+        all = h.records()->rowCount();
+    };
+    QTest::mouseClick(window.historyButton(), Qt::LeftButton);
+    QCOMPARE(ofVehicle, 1);
+    QVERIFY2(details.contains("WVWZZZ1JZXW000001") && details.contains(QDir(guiOut).absolutePath()),
+             qPrintable(details));
+    QVERIFY(all >= 2);
+    preview->viewList()->setCurrentRow(0);
+    QVERIFY(!session.preview().views().bowlShown());
 
     // A car picture (not with the predefined mask): loaded, dragged across the canvas, applied.
     preview->maskType()->setCurrentIndex(0);

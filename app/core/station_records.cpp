@@ -1,0 +1,187 @@
+#include "app/core/station_records.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/core/camera_pictures.h"
+#include "format/picture.h"
+#include "station/checksum.h"
+#include "station/history.h"
+#include "station/history_text.h"
+
+namespace mz::core {
+
+namespace {
+
+station::Outcome outcomeOf(const SaveResult& save) {
+    if (save.status == CommandStatus::kRefused) return station::Outcome::kRefused;
+    return save.done() && save.files.failed.empty() ? station::Outcome::kSaved : station::Outcome::kFailed;
+}
+
+std::string messageOf(const SaveResult& save) {
+    std::string text;
+    if (const ShownMessage* reason = save.reason()) text = reason->text;
+    if (!save.detail.empty()) text += (text.empty() ? "" : " (") + save.detail + (text.empty() ? "" : ")");
+    for (const std::string& f : save.files.failed) text += (text.empty() ? "not written: " : "; not written: ") + f;
+    return text;
+}
+
+}  // namespace
+
+std::string recordedPath(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::path whole = std::filesystem::absolute(path, ec);
+    return (ec ? path : whole.lexically_normal()).string();
+}
+
+std::vector<std::filesystem::path> pictureFiles(const std::filesystem::path& source, bool quad) {
+    if (source.empty()) return {};
+    if (quad) return {source};
+    std::vector<std::filesystem::path> out;
+    for (const char* name : kDefaultImageNames) {
+        const std::filesystem::path bitmap = source / name;
+        if (const auto found = format::findPicture(bitmap.parent_path(), bitmap.stem().string())) out.push_back(*found);
+    }
+    return out;
+}
+
+void recordPose(station::CameraEntry& k, const CameraParam& cam) {
+    k.posX = cam.posX;
+    k.posY = cam.posY;
+    k.posZ = cam.posZ;
+    k.rotX = cam.rotX;
+    k.rotY = cam.rotY;
+    k.rotZ = cam.rotZ;
+}
+
+void recordRefinement(station::HistoryRecord& h, const refine::RefinementReport& report) {
+    h.verdict = report.good ? "good" : "poor";
+    h.pixelSigma = report.rig.after.pixelSigma;
+    for (const refine::SeamFigures& seam : report.rig.after.seams) {
+        if (seam.predictedP95Mm >= 0) h.worstSeamMm = std::max(h.worstSeamMm.value_or(0.0), seam.predictedP95Mm);
+    }
+}
+
+station::HistoryRecord saveRecord(Session& session, const SaveResult& save, const station::StationIdentity& identity) {
+    const CalibrationState& s = session.calibration();
+    station::HistoryRecord h;
+    h.recordedAt = station::utcNow();
+    h.vehicle = identity.vehicle;
+    h.operatorName = identity.operatorName;
+    h.station = identity.station;
+    const auto& v = session.options().programVersion;
+    h.softwareVersion = std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]);
+    h.model = s.modelName;
+    h.modelCode = s.modelCode;
+    h.configPath = session.configPath().empty() ? std::string() : recordedPath(session.configPath());
+    h.mode = session.surveyApplied() ? "survey" : "pattern";
+    const RigCalibration& rig = session.preview().rig();
+    const bool applied = session.viewApplied();
+    if (applied && !session.surveyApplied()) h.calibrationResult = rig.lastResult();
+    const refine::RefinementReport& report = rig.report();
+    if (applied && report.ran) recordRefinement(h, report);
+    for (int c = 0; c < kCameraCount; ++c) {
+        station::CameraEntry& k = h.cameras[c];
+        if (!session.surveyApplied() && session.imagesLoaded()) k.detection = session.detection().result(c);
+        const ImageViewState view = session.markers().imageView(c);
+        k.corrected = view.placedByHand[0] != 0 || view.placedByHand[1] != 0;
+        k.posed = applied;
+        recordPose(k, s.cameras[c]);
+        if (applied && session.surveyApplied()) k.rmsPx = session.surveyPoses()[c].rmsPx;
+        if (applied && report.ran) k.rmsPx = report.rig.after.cameras[c].rmsPx;
+    }
+    h.outcome = outcomeOf(save);
+    if (h.outcome != station::Outcome::kRefused) h.outputFolder = recordedPath(session.dataFolder());
+    for (const std::filesystem::path& p : pictureFiles(session.picturesSource(), s.modelCode > 200))
+        h.pictures.push_back({recordedPath(p), std::nullopt, 0, ""});
+    for (const WrittenFile& w : save.files.written) h.files.push_back({w.path.generic_string(), w.identifier, 0, ""});
+    station::FileEntry config{h.configPath, std::nullopt, 0, ""};
+    std::vector<station::FileEntry*> entries{&config};
+    std::vector<std::filesystem::path> paths{session.configPath()};
+    for (station::FileEntry& f : h.pictures) {
+        entries.push_back(&f);
+        paths.emplace_back(f.path);
+    }
+    for (station::FileEntry& f : h.files) {
+        entries.push_back(&f);
+        paths.push_back(std::filesystem::path(h.outputFolder) / f.path);
+    }
+    const std::vector<std::optional<station::FileDigest>> digests = station::fileDigests(paths);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!digests[i]) continue;
+        entries[i]->bytes = digests[i]->bytes;
+        entries[i]->sha256 = digests[i]->sha256;
+    }
+    h.configSha256 = config.sha256;
+    h.outputSet = station::outputSetIdentity(h.files);
+    if (h.outcome != station::Outcome::kSaved) h.message = messageOf(save);
+    return h;
+}
+
+std::string StationRecords::location() const {
+    if (place_.off) return {};
+    return place_.location.empty() ? station::defaultHistoryPath().string() : place_.location;
+}
+
+StationSave StationRecords::saveLut(const station::StationIdentity& identity) {
+    StationSave out;
+    const std::pair<const std::string*, IdentityField> fields[] = {{&identity.vehicle, IdentityField::kVehicle},
+                                                                   {&identity.operatorName, IdentityField::kOperator},
+                                                                   {&identity.station, IdentityField::kStation}};
+    for (const auto& [text, field] : fields) {
+        const char* name = kIdentityFieldNames[static_cast<size_t>(field)];
+        if (const std::optional<std::string> why = station::checkIdentityText(*text, name)) {
+            session_.ui().showMessage(*why, kAppTitle, MessageIcon::kWarning);
+            out.save.status = CommandStatus::kRefused;
+            out.save.messages.push_back({*why, kAppTitle, MessageIcon::kWarning});
+            out.save.detail = *why;
+            return out;
+        }
+    }
+    out.save = session_.saveLut();
+    if (place_.off || out.save.status == CommandStatus::kCancelled) return out;
+    try {
+        const std::string where = location();
+        out.recordId = station::openHistory(where, true)->append(saveRecord(session_, out.save, identity));
+    } catch (const std::exception& e) {
+        out.historyError = e.what();
+        const bool saved = outcomeOf(out.save) == station::Outcome::kSaved;
+        session_.ui().showDetailedMessage(std::string("The save was not recorded in the station history") +
+                                              (saved ? "; the output files were saved all the same." : "."),
+                                          kAppTitle, MessageIcon::kWarning, out.historyError);
+    }
+    return out;
+}
+
+std::vector<HistoryRow> HistoryBrowser::list(const std::string& vehicle, std::string& error) const {
+    std::vector<HistoryRow> rows;
+    error.clear();
+    try {
+        station::HistoryFilter filter;
+        filter.vehicle = vehicle;
+        std::vector<station::HistoryRecord> records = station::openHistory(location_, false)->list(filter);
+        std::reverse(records.begin(), records.end());
+        for (const station::HistoryRecord& r : records) {
+            rows.push_back({r.id,
+                            {r.recordedAt, r.vehicle, r.operatorName, r.station, r.model,
+                             r.verdict.empty() ? "-" : r.verdict, station::outcomeName(r.outcome)}});
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    return rows;
+}
+
+std::string HistoryBrowser::details(int64_t id, std::string& error) const {
+    error.clear();
+    try {
+        const std::optional<station::HistoryRecord> r = station::openHistory(location_, false)->find(id);
+        if (r) return station::recordText(*r);
+        error = location_ + ": no record " + std::to_string(id);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    return {};
+}
+
+}  // namespace mz::core

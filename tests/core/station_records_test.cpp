@@ -1,0 +1,130 @@
+// The desktop program's saves in the station history: every save that got past the identity is
+// recorded with what it wrote, a name the history cannot take stops the save first, and a history
+// that fails never costs the files.
+#include <gtest/gtest.h>
+
+#include "app/core/station_records.h"
+#include "format/config_writer.h"
+#include "station/checksum.h"
+#include "station/history.h"
+#include "testing/files.h"
+#include "testing/scripted_ui.h"
+#include "testing/simulated_bay.h"
+
+namespace mz::core {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScriptedUi;
+using test::TempDir;
+
+struct Desk {
+    TempDir dir;
+    ScriptedUi ui;
+    Session session{ui};
+    fs::path history = dir.path() / "history.sqlite";
+    StationRecords records{session, {history.string(), false}};
+
+    Desk() {
+        format::writeConfigFile(dir.path() / "Config.bin", test::simulatedConfig());
+        ui.configAnswers.push_back((dir.path() / "Config.bin").string());
+        ui.folderAnswers.push_back(test::simulatedBay().string());
+        session.configLoad();
+        session.imageLoad();
+    }
+    station::HistoryRecord find(int64_t id) { return *station::openHistory(history.string(), false)->find(id); }
+};
+
+TEST(StationRecords, EverySaveIsRecordedWithWhatItWrote) {
+    Desk desk;
+    const station::StationIdentity who{"WVWZZZ1JZXW000001", "Ann", "Bay 3"};
+    // Before Apply AVM: refused, and the history says why.
+    const StationSave early = desk.records.saveLut(who);
+    ASSERT_EQ(early.save.status, CommandStatus::kRefused);
+    ASSERT_TRUE(early.recordId);
+    const station::HistoryRecord refused = desk.find(*early.recordId);
+    EXPECT_EQ(refused.outcome, station::Outcome::kRefused);
+    EXPECT_EQ(refused.message, early.save.reason()->text);
+    EXPECT_TRUE(refused.files.empty());
+
+    desk.session.applyAvm();
+    const fs::path out = desk.dir.path() / "out";
+    desk.ui.folderAnswers.push_back(out.string());
+    const StationSave saved = desk.records.saveLut(who);
+    ASSERT_TRUE(saved.save.done());
+    ASSERT_TRUE(saved.recordId);
+    const station::HistoryRecord r = desk.find(*saved.recordId);
+    EXPECT_EQ(r.outcome, station::Outcome::kSaved);
+    EXPECT_EQ(r.vehicle, who.vehicle);
+    EXPECT_EQ(r.operatorName, who.operatorName);
+    EXPECT_EQ(r.station, who.station);
+    EXPECT_EQ(r.model, desk.session.calibration().modelName);
+    EXPECT_EQ(r.verdict, desk.session.preview().rig().report().good ? "good" : "poor");
+    EXPECT_EQ(r.configSha256, station::fileDigest(desk.dir.path() / "Config.bin")->sha256);
+    ASSERT_EQ(r.pictures.size(), 4u);
+    EXPECT_EQ(r.pictures[0].sha256, station::fileDigest(test::simulatedBay() / "image/front.bmp")->sha256);
+    ASSERT_EQ(r.files.size(), saved.save.files.written.size());
+    ASSERT_FALSE(r.files.empty());
+    for (const station::FileEntry& f : r.files) {
+        EXPECT_EQ(f.sha256, station::fileDigest(out / f.path)->sha256) << f.path;
+    }
+    EXPECT_EQ(fs::path(r.outputFolder), fs::absolute(out).lexically_normal());
+    EXPECT_EQ(r.cameras[kLeft].posX, desk.session.calibration().cameras[kLeft].posX);
+
+    // A cancelled chooser changed nothing: no record.
+    const StationSave cancelled = desk.records.saveLut(who);
+    EXPECT_EQ(cancelled.save.status, CommandStatus::kCancelled);
+    EXPECT_FALSE(cancelled.recordId);
+
+    // The history window's reading: one vehicle's records, newest first, and one record whole.
+    const HistoryBrowser browser(desk.history.string());
+    std::string error;
+    desk.ui.folderAnswers.push_back(out.string());
+    ASSERT_TRUE(desk.records.saveLut({"OTHER-CAR", "", ""}).recordId);
+    const std::vector<HistoryRow> rows = browser.list(who.vehicle, error);
+    EXPECT_EQ(error, "");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].id, *saved.recordId);
+    EXPECT_EQ(rows[0].cells[6], "saved");
+    EXPECT_EQ(rows[1].cells[6], "refused");
+    EXPECT_EQ(browser.list("", error).size(), 3u);
+    const std::string text = browser.details(*saved.recordId, error);
+    EXPECT_NE(text.find(who.vehicle), std::string::npos);
+    EXPECT_NE(text.find(r.files[0].sha256), std::string::npos);
+    EXPECT_TRUE(browser.details(999, error).empty());
+    EXPECT_NE(error.find("999"), std::string::npos);
+}
+
+TEST(StationRecords, AnIdentityTheHistoryCannotTakeStopsTheSaveFirst) {
+    Desk desk;
+    desk.session.applyAvm();
+    const size_t choosers = desk.ui.folderRequests().size();
+    const std::string bell = std::string("VIN") + '\a';
+    const StationSave s = desk.records.saveLut({"VIN1", bell, ""});
+    EXPECT_EQ(s.save.status, CommandStatus::kRefused);
+    EXPECT_EQ(desk.ui.messageTexts().back(), *station::checkIdentityText(bell, "Operator"));
+    EXPECT_EQ(desk.ui.folderRequests().size(), choosers);
+    EXPECT_FALSE(s.recordId);
+    EXPECT_FALSE(fs::exists(desk.history));
+    EXPECT_TRUE(desk.records.saveLut({std::string(65, 'V'), "", ""}).save.status == CommandStatus::kRefused);
+}
+
+TEST(StationRecords, AHistoryThatFailsNeverCostsTheFiles) {
+    Desk desk;
+    desk.session.applyAvm();
+    test::writeBytes(desk.history, std::vector<uint8_t>(4096, 0x5a));  // not a database
+    const fs::path out = desk.dir.path() / "out";
+    desk.ui.folderAnswers.push_back(out.string());
+    const StationSave s = desk.records.saveLut({"VIN1", "", ""});
+    EXPECT_TRUE(s.save.done());
+    EXPECT_FALSE(s.recordId);
+    EXPECT_NE(s.historyError.find(desk.history.string()), std::string::npos) << s.historyError;
+    EXPECT_TRUE(fs::exists(out / s.save.files.written.front().path));
+    EXPECT_EQ(desk.ui.messages().back().detail, s.historyError);
+    std::string error;
+    EXPECT_TRUE(HistoryBrowser((desk.dir.path() / "none.sqlite").string()).list("", error).empty());
+    EXPECT_NE(error.find("none.sqlite"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mz::core
