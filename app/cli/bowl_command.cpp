@@ -203,6 +203,7 @@ int runBowl(const BowlOptions& o) {
     if (!o.eye.empty()) request.eye.eye = parsePoint(o.eye, "--eye");
     if (!o.lookAt.empty()) request.eye.target = parsePoint(o.lookAt, "--look-at");
     if (o.fov > 0) request.eye.fovDeg = o.fov;
+    request.tables = !o.noTables;
 
     const core::BowlRendering view = core::renderBowl(state, request, pixels);
     std::error_code ec;

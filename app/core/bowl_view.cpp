@@ -174,10 +174,13 @@ BowlRendering renderBowl(const CalibrationState& s, const BowlRequest& r,
     out.applyMs = milliseconds(std::chrono::steady_clock::now() - apply);
 
     for (int c = 0; c < kCameraCount; ++c) {
-        out.luts[c].assign(static_cast<size_t>(lutLength), 0);
-        mzMultiviewGetLUT(view.handle, out.luts[c].data(), lutLength, c);
         out.cameras[c] = cameras[c];
         out.cameras[c].imagePoints = out.cameras[c].worldPoints = nullptr;
+    }
+    if (!r.tables) return out;
+    for (int c = 0; c < kCameraCount; ++c) {
+        out.luts[c].assign(static_cast<size_t>(lutLength), 0);
+        mzMultiviewGetLUT(view.handle, out.luts[c].data(), lutLength, c);
     }
     int maskLength = 0;
     mzMultiviewGetMaskLen(view.handle, &maskLength, kStitchedMaskFormat);
