@@ -12,6 +12,7 @@
 #include "app/cli/output_paths.h"
 #include "app/cli/history_command.h"
 #include "app/cli/picture_file.h"
+#include "app/cli/run_certificate.h"
 #include "app/cli/run_report.h"
 #include "app/cli/run_station.h"
 #include "app/cli/run_summary.h"
@@ -78,6 +79,7 @@ public:
         if (status == 0) printRunSummary(record_, o_, session_);
         warnAboutQuality(record_);
         if (!recordInHistory(report)) status = 1;
+        if (!o_.certificate.empty() && !writeCertificateFile()) status = 1;
         return status;
     }
 
@@ -126,16 +128,32 @@ private:
     bool recordInHistory(const nlohmann::json& report) {
         if (o_.noHistory) return true;
         try {
-            const std::string location = historyLocation(o_.history);
-            const station::HistoryRecord entry = historyRecord(record_, o_, session_, report);
-            const int64_t id = station::openHistory(location, true)->append(entry);
-            std::printf("History: run %lld (%s) recorded in %s\n", static_cast<long long>(id),
-                        station::outcomeName(entry.outcome), location.c_str());
+            recorded_.location = historyLocation(o_.history);
+            entry_ = historyRecord(record_, o_, session_, report);
+            recorded_.entry = &*entry_;
+            recorded_.id = station::openHistory(recorded_.location, true)->append(*entry_);
+            std::printf("History: run %lld (%s) recorded in %s\n", static_cast<long long>(*recorded_.id),
+                        station::outcomeName(entry_->outcome), recorded_.location.c_str());
             std::fflush(stdout);
             return true;
         } catch (const std::exception& e) {
             std::fprintf(stderr, "calibration-cli run: the run was not recorded: %s%s\n", e.what(),
                          record_.savedAll ? " (the output files were saved all the same)" : "");
+            return false;
+        }
+    }
+
+    // After the history, so the certificate names the record and reuses its checksums.
+    bool writeCertificateFile() {
+        try {
+            core::writeCertificate(o_.certificate,
+                                   runCertificate(record_, o_, session_, profile_ ? &*profile_ : nullptr, recorded_));
+            std::printf("Certificate: %s\n", o_.certificate.c_str());
+            std::fflush(stdout);
+            return true;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "calibration-cli run: cannot write the certificate %s: %s\n", o_.certificate.c_str(),
+                         e.what());
             return false;
         }
     }
@@ -329,6 +347,8 @@ private:
     core::Session session_;
     RunRecord record_;
     std::optional<station::StationProfile> profile_;
+    std::optional<station::HistoryRecord> entry_;
+    RecordedRun recorded_;
 };
 
 }  // namespace
@@ -348,6 +368,7 @@ std::optional<std::string> outputNamingAnInput(const RunOptions& o, std::string&
     return cli::outputNamingAnInput(
         inputs,
         {{"--report", o.report},
+         {"--certificate", o.certificate},
          {"--snapshot", o.snapshot},
          {"the manifest of the output folder", out / format::manifestName(core::kCalibrationSet)}},
         &clash);
@@ -356,10 +377,10 @@ std::optional<std::string> outputNamingAnInput(const RunOptions& o, std::string&
 }  // namespace
 
 int runRun(const RunOptions& options) {
-    // A report that would replace an input is not written, not even to say why.
+    // A report or certificate that would replace an input is not written, not even to say why.
     std::string clash;
     const std::optional<std::string> replacing = outputNamingAnInput(options, clash);
-    if (replacing && clash == "--report") {
+    if (replacing && (clash == "--report" || clash == "--certificate")) {
         std::fprintf(stderr, "calibration-cli run: %s\n", replacing->c_str());
         return 1;
     }
