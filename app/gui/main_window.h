@@ -51,7 +51,10 @@ public:
     PreviewWindow* preview() const { return preview_; }
     QLabel* statusText() const { return status_; }
     QAbstractButton* messageLogButton() const { return logButton_; }
+    // Enabled after a save that went through: the certificate names the files it wrote.
+    QAbstractButton* certificateButton() const { return certificateButton_; }
     void showMessageLog();
+    void saveCertificate();
     void showUserGuide();
     // The camera whose view fills the grid after a double click; -1 when all four show.
     int enlargedView() const { return enlarged_; }
@@ -73,6 +76,8 @@ private:
     QGridLayout* grid_ = nullptr;
     QLabel* status_ = nullptr;
     QAbstractButton* logButton_ = nullptr;
+    QAbstractButton* certificateButton_ = nullptr;
+    core::SaveReport lastSave_;  // what the last save wrote, below the session's data folder
     PreviewWindow* preview_ = nullptr;
     int enlarged_ = -1;
     QString lastCommand_;                     // how the last workflow command ended, for the status text

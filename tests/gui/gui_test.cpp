@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QRegularExpression>
 #include <QGroupBox>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -370,6 +371,17 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(window.statusText()->text().contains("Save LUT: done (23 files"));
     QVERIFY(ui.progressWindow() && !ui.progressWindow()->isVisible());
     QCOMPARE(ui.progressWindow()->windowTitle(), QString("%1 [100%]").arg(core::kAppTitle));
+    // The certificate of that save names its 23 files with the manifest's checksums.
+    QVERIFY(window.certificateButton()->isEnabled());
+    const QString certificate = temp_.filePath("certificate.html");
+    op.files.push_back(certificate);
+    QTest::mouseClick(window.certificateButton(), Qt::LeftButton);
+    QFile page(certificate);
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(page.readAll());
+    QVERIFY(html.contains("Calibration saved"));
+    QCOMPARE(html.count(QRegularExpression("<td class=\"mono\">[0-9a-f]{8}</td>")), 23);
+    QCOMPARE(html.count("data:image/jpeg;base64,"), 6);
 
     QString points = "{";
     const char* keys[] = {"front", "rear", "left", "right"};
