@@ -105,14 +105,15 @@ std::vector<uint8_t> jpeg(const Rgb& p) {
 std::vector<uint8_t> cameraPicture(const format::Bitmap& image, const std::array<Point2F, kPatternPointCount>& inUse,
                                    const refine::RefinementReport* refinement, int camera) {
     if (image.width <= 0 || image.height <= 0 || image.pixels.empty()) return {};
-    Rgb p = scaledDown(image.pixels, image.width, image.height, image.stride(), kCameraPictureWidth,
-                       kCameraPictureHeight);
+    Rgb p =
+        scaledDown(image.pixels, image.width, image.height, image.stride(), kCameraPictureWidth, kCameraPictureHeight);
     const double s = double(p.width) / image.width;
     for (int i = 0; i < kPatternPointCount; ++i) {
         if (refinement) {
             const refine::CornerRefinement& k = refinement->corners[camera][i];
             cross(p, k.given.x * s, k.given.y * s, 5, kDetectedColour);
-            if (k.verdict == refine::CornerVerdict::kRefined) circle(p, k.refined.x * s, k.refined.y * s, 7, kRefinedColour);
+            if (k.verdict == refine::CornerVerdict::kRefined)
+                circle(p, k.refined.x * s, k.refined.y * s, 7, kRefinedColour);
         } else {
             cross(p, inUse[i].x * s, inUse[i].y * s, 5, kDetectedColour);
         }
@@ -135,7 +136,8 @@ std::vector<uint8_t> bowlPicture(Session& session) {
             if (p.empty()) return;
         }
         try {
-            const BowlRendering view = renderBowl(state, request, {front.data(), rear.data(), left.data(), right.data()});
+            const BowlRendering view =
+                renderBowl(state, request, {front.data(), rear.data(), left.data(), right.data()});
             out = jpeg(scaledDown(view.picture, view.width, view.height, MZ_ROW_STRIDE24(view.width), kBowlWidth,
                                   kBowlHeight));
         } catch (const std::runtime_error&) {
@@ -209,7 +211,7 @@ figcaption { font-size: 7.5pt; color: #444; }
 .out { color: #b02020; font-weight: bold; }
 .mono { font-family: "DejaVu Sans Mono", monospace; font-size: 6.5pt; word-break: break-all; }
 footer { margin-top: 3mm; font-size: 7pt; color: #555; }
-@media screen { body { background: #d8d8d8; } main { background: #fff; padding: 10mm; margin: 4mm auto; } }
+@media screen { body { background: #d8d8d8; } main { max-width: 210mm; background: #fff; padding: 10mm; margin: 4mm auto; } }
 )";
 
 std::string identityTable(const Certificate& c) {
@@ -249,7 +251,8 @@ std::string verdictBlock(const Certificate& c) {
         break;
     }
     if (!c.message.empty()) reasons.push_back(c.message);
-    if (c.profileOverridden) reasons.push_back("Saved although a camera lies outside the station profile (overridden).");
+    if (c.profileOverridden)
+        reasons.push_back("Saved although a camera lies outside the station profile (overridden).");
     for (int k = 0; k < kCameraCount; ++k) {
         for (const std::string& line : c.cameras[k].outside) {
             if (c.outcome != CertificateOutcome::kRefused) reasons.push_back(line);
@@ -332,9 +335,10 @@ std::string poseTable(const Certificate& c) {
 std::string seamTable(const Certificate& c) {
     if (!c.refinement || !c.refinement->ran) return {};
     const refine::RigFigures& after = c.refinement->rig.after;
-    std::string h = "<section class=\"seams\">\n<h2>Seams</h2>\n<table>\n<tr><th>Seam</th><th>Cameras</th>"
-                    "<th>Predicted misalignment (95%), mm</th><th>Worst corner gap, mm</th><th>Within " +
-                    number(refine::kGoodSeamMm, 0) + " mm</th></tr>\n";
+    std::string h =
+        "<section class=\"seams\">\n<h2>Seams</h2>\n<table>\n<tr><th>Seam</th><th>Cameras</th>"
+        "<th>Predicted misalignment (95%), mm</th><th>Worst corner gap, mm</th><th>Within " +
+        number(refine::kGoodSeamMm, 0) + " mm</th></tr>\n";
     for (int t = 0; t < refine::kRigTriangles; ++t) {
         const refine::SeamFigures& s = after.seams[t];
         const bool known = s.predictedP95Mm >= 0;
@@ -418,8 +422,8 @@ Certificate certificateOfSession(Session& session) {
         int width = 0, height = 0;
         const std::span<const uint8_t> top = session.preview().views().output(width, height);
         if (width > 0 && height > 0 && !top.empty()) {
-            c.pictures.topView = jpeg(
-                scaledDown(top, width, height, MZ_ROW_STRIDE24(width), kViewPictureWidth, kViewPictureHeight));
+            c.pictures.topView =
+                jpeg(scaledDown(top, width, height, MZ_ROW_STRIDE24(width), kViewPictureWidth, kViewPictureHeight));
         }
         c.pictures.bowlView = bowlPicture(session);
     }
