@@ -68,7 +68,7 @@ protected:
     static void TearDownTestSuite() { removeFolder(dir_); }
 
     static std::vector<std::string> runArgs(const fs::path& out, const std::vector<std::string>& more) {
-        std::vector<std::string> args = {"run",   "--config", (dir_ / "Config.bin").string(), "--data", dir_.string(),
+        std::vector<std::string> args = {"run",   "--config",  (dir_ / "Config.bin").string(), "--data", dir_.string(),
                                          "--out", out.string()};
         args.insert(args.end(), more.begin(), more.end());
         return args;
@@ -82,9 +82,9 @@ TEST_F(Certificate, NamesEverySavedFileShowsItsPicturesAndEscapesTheVehicle) {
     const fs::path page = work / "certificate.html";
     const std::string history = (work / "history.sqlite").string();
     const std::string profile = std::string(MZ_SOURCE_DIR) + "/docs/simulated_station_profile.json";
-    const CliResult r = runCli(runArgs(work / "out", {"--report", (work / "report.json").string(), "--vehicle",
-                                                      "VIN<b>&\"7\"", "--operator", "Op", "--certificate",
-                                                      page.string(), "--history", history, "--profile", profile}));
+    const CliResult r = runCli(
+        runArgs(work / "out", {"--report", (work / "report.json").string(), "--vehicle", "VIN<b>&\"7\"", "--operator",
+                               "Op", "--certificate", page.string(), "--history", history, "--profile", profile}));
     ASSERT_EQ(r.status, 0) << r.output;
     const std::string html = readText(page);
     EXPECT_LE(html.size(), 1500u * 1024) << "pictures are meant to be scaled down";
@@ -127,8 +127,8 @@ TEST_F(Certificate, ARefusedRunSaysSoAndClaimsNoFilesAndNoInputIsReplaced) {
     const std::string tightFile = (work / "tight.json").string();
     std::ofstream(tightFile) << tight.dump();
     const fs::path page = work / "refused.html";
-    const CliResult r = runCli(
-        runArgs(work / "out", {"--no-history", "--profile", tightFile, "--certificate", page.string()}));
+    const CliResult r =
+        runCli(runArgs(work / "out", {"--no-history", "--profile", tightFile, "--certificate", page.string()}));
     EXPECT_NE(r.status, 0);
     const std::string html = readText(page);
     expectBalanced(html);
@@ -138,8 +138,8 @@ TEST_F(Certificate, ARefusedRunSaysSoAndClaimsNoFilesAndNoInputIsReplaced) {
     EXPECT_EQ(html.find("AVM2D_"), std::string::npos) << "a refused run names no output file";
 
     // A run that stops before anything is read still gets its page, saying why.
-    const CliResult early = runCli(runArgs(work / "out", {"--no-history", "--snapshot", (dir_ / "Config.bin").string(),
-                                                           "--certificate", page.string()}));
+    const CliResult early = runCli(runArgs(
+        work / "out", {"--no-history", "--snapshot", (dir_ / "Config.bin").string(), "--certificate", page.string()}));
     EXPECT_NE(early.status, 0);
     const std::string stopped = readText(page);
     expectBalanced(stopped);
@@ -147,7 +147,8 @@ TEST_F(Certificate, ARefusedRunSaysSoAndClaimsNoFilesAndNoInputIsReplaced) {
     EXPECT_NE(stopped.find("--snapshot ("), std::string::npos);
 
     const std::vector<uint8_t> config = readBytes(dir_ / "Config.bin");
-    const CliResult onInput = runCli(runArgs(work / "out", {"--no-history", "--certificate", (dir_ / "Config.bin").string()}));
+    const CliResult onInput =
+        runCli(runArgs(work / "out", {"--no-history", "--certificate", (dir_ / "Config.bin").string()}));
     EXPECT_NE(onInput.status, 0);
     EXPECT_NE(onInput.output.find("--certificate"), std::string::npos) << onInput.output;
     EXPECT_EQ(readBytes(dir_ / "Config.bin"), config);
