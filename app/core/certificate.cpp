@@ -102,20 +102,21 @@ std::vector<uint8_t> jpeg(const Rgb& p) {
 
 // A camera picture with the corners drawn where they are on the scaled picture: the detector's
 // (or the operator's) as crosses, the refined ones in use as circles.
-std::vector<uint8_t> cameraPicture(const format::Bitmap& image, const std::array<Point2F, kPatternPointCount>& inUse,
+// marked: none when the points in use are no triangle corners (surveyed floor points).
+std::vector<uint8_t> cameraPicture(const format::Bitmap& image, const std::array<Point2F, kPatternPointCount>* marked,
                                    const refine::RefinementReport* refinement, int camera) {
     if (image.width <= 0 || image.height <= 0 || image.pixels.empty()) return {};
     Rgb p =
         scaledDown(image.pixels, image.width, image.height, image.stride(), kCameraPictureWidth, kCameraPictureHeight);
     const double s = double(p.width) / image.width;
-    for (int i = 0; i < kPatternPointCount; ++i) {
+    for (int i = 0; marked && i < kPatternPointCount; ++i) {
         if (refinement) {
             const refine::CornerRefinement& k = refinement->corners[camera][i];
             cross(p, k.given.x * s, k.given.y * s, 5, kDetectedColour);
             if (k.verdict == refine::CornerVerdict::kRefined)
                 circle(p, k.refined.x * s, k.refined.y * s, 7, kRefinedColour);
         } else {
-            cross(p, inUse[i].x * s, inUse[i].y * s, 5, kDetectedColour);
+            cross(p, (*marked)[i].x * s, (*marked)[i].y * s, 5, kDetectedColour);
         }
     }
     return jpeg(p);
@@ -282,9 +283,11 @@ std::string pictureSections(const Certificate& c) {
              kCameraTitles[k] + " camera</figcaption></figure>\n";
     }
     h += "</div>\n";
-    h += any ? "<p class=\"sub\">Red cross: the corner as detected (or placed by the operator); green circle: the "
+    h += !any ? "<p>No camera pictures were loaded.</p>\n"
+         : c.pictures.corners
+             ? "<p class=\"sub\">Red cross: the corner as detected (or placed by the operator); green circle: the "
                "refined corner the calibration used.</p>\n"
-             : "<p>No camera pictures were loaded.</p>\n";
+             : "<p class=\"sub\">Poses from surveyed floor points: no triangle corners.</p>\n";
     h += "</section>\n";
     if (c.pictures.topView.empty() && c.pictures.bowlView.empty()) return h;
     h += "<section class=\"views\">\n<h2>Stitched views</h2>\n<div class=\"grid\">\n";
@@ -414,7 +417,9 @@ Certificate certificateOfSession(Session& session) {
             cam.rmsPx = session.surveyPoses()[k].rmsPx;
         }
         if (session.imagesLoaded()) {
-            c.pictures.cameras[k] = cameraPicture(session.markers().imageView(k).image, state.imagePoints[k],
+            c.pictures.corners = !session.surveyApplied();
+            c.pictures.cameras[k] = cameraPicture(session.markers().imageView(k).image,
+                                                  c.pictures.corners ? &state.imagePoints[k] : nullptr,
                                                   refined && report.enabled ? &report : nullptr, k);
         }
     }

@@ -55,6 +55,7 @@ struct CertificatePictures {
     std::array<std::vector<uint8_t>, kCameraCount> cameras;  // with the detected and refined corners
     std::vector<uint8_t> topView;
     std::vector<uint8_t> bowlView;
+    bool corners = false;  // the camera pictures show triangle corners (not a surveyed run)
 };
 
 struct Certificate {
