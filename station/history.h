@@ -32,11 +32,16 @@ public:
     virtual std::string location() const = 0;
 };
 
-// Opens the history at location (a file path), bringing its schema up to date. create: a
-// missing file (and its folder) is made; otherwise a missing history is an error. Throws
-// HistoryError naming the location and what is wrong: not a database, another program's
-// database, a schema newer than this program's, damaged.
+// Opens the history at location (a file path, or a PostgreSQL server's postgresql:// address),
+// bringing its schema up to date. create: a missing file (and its folder), or the tables in an
+// empty server database, are made; otherwise a missing history is an error. Throws HistoryError
+// naming the location (a server's without its password) and what is wrong: not a database,
+// another program's database, a schema newer than this program's, damaged, a server that
+// cannot be reached or refuses the login.
 std::unique_ptr<History> openHistory(const std::string& location, bool create);
+
+// Whether location is a server's address (postgresql:// or postgres://) rather than a file.
+bool isServerAddress(const std::string& location);
 
 // $XDG_DATA_HOME/avm-calibration/history.sqlite, or ~/.local/share/... when XDG_DATA_HOME is
 // unset or not absolute. Throws HistoryError when neither variable gives a folder.

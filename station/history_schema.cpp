@@ -61,6 +61,10 @@ CREATE TABLE run_files (
     PRIMARY KEY (run_id, kind, path)
 );
 )sql",
+    // The order the run listed its files in: a server's tables keep no insertion order.
+    R"sql(
+ALTER TABLE run_files ADD COLUMN position BIGINT;
+)sql",
 };
 
 }  // namespace
@@ -75,6 +79,23 @@ std::vector<std::string> historyMigrations(const SqlDialect& dialect) {
         out.push_back(sql);
     }
     return out;
+}
+
+std::string schemaRefusal(const SchemaState& s, size_t newest) {
+    if (!s.ours && !s.others.empty()) {
+        std::string names;
+        for (size_t i = 0; i < s.others.size() && i < 5; ++i) names += (i ? ", " : "") + s.others[i];
+        return "another program's database (tables " + names + (s.others.size() > 5 ? ", ..." : "") +
+               "), not a calibration history";
+    }
+    if (s.ours && s.application != kHistoryApplication) {
+        return "another program's database (its application is \"" + s.application + "\"), not a calibration history";
+    }
+    if (s.version > static_cast<int64_t>(newest)) {
+        return "its schema version " + std::to_string(s.version) + " is newer than this program's " +
+               std::to_string(newest) + "; record with a newer calibration-cli, or choose another --history";
+    }
+    return {};
 }
 
 }  // namespace mz::station

@@ -24,13 +24,6 @@ json filesJson(const std::vector<FileEntry>& files) {
     return out;
 }
 
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string out = "\"";
-    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
-}
-
 std::string number(double v, const char* format = "%.3f") {
     char text[64];
     std::snprintf(text, sizeof text, format, v);
@@ -45,6 +38,13 @@ std::string optionalText(const std::optional<T>& v) {
 }
 
 }  // namespace
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
 
 json recordJson(const HistoryRecord& r, bool whole) {
     json j = {{"id", r.id},

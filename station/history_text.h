@@ -17,6 +17,9 @@ nlohmann::json recordJson(const HistoryRecord& record, bool whole);
 // and tolerance appear only when the records carry their cameras (find, not list).
 std::string recordsCsv(const std::vector<HistoryRecord>& records);
 
+// text as one CSV field (RFC 4180): quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& text);
+
 // The whole record as an operator reads it.
 std::string recordText(const HistoryRecord& record);
 

@@ -13,6 +13,7 @@ void CommandLine::addTo(CLI::App& app) {
     addBowlCommand(app, bowl);
     addLensCommand(app, lens);
     historyCommand = addHistoryCommand(app, history);
+    addBatchCommand(app, batch);
 }
 
 int CommandLine::runChosen(const CLI::App& app) const {
@@ -25,11 +26,14 @@ int CommandLine::runChosen(const CLI::App& app) const {
     if (app.got_subcommand("parking-guide")) return runParkingGuide(guide);
     if (app.got_subcommand("bowl")) return runBowl(bowl);
     if (app.got_subcommand("history")) return runHistory(*historyCommand, history);
+    if (app.got_subcommand("batch")) return runBatch(batch);
     return 1;
 }
 
 bool CommandLine::printsData(const CLI::App& app) const {
     return app.got_subcommand("config") || app.got_subcommand("lens");
 }
+
+bool CommandLine::foldsOutput(const CLI::App& app) const { return !app.got_subcommand("batch"); }
 
 }  // namespace mz::cli

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/cli/batch_command.h"
 #include "app/cli/bowl_command.h"
 #include "app/cli/config_command.h"
 #include "app/cli/detect_command.h"
@@ -27,6 +28,7 @@ struct CommandLine {
     BowlOptions bowl;
     LensOptions lens;
     HistoryOptions history;
+    BatchOptions batch;
     CLI::App* configCommand = nullptr;
     CLI::App* historyCommand = nullptr;
 
@@ -36,6 +38,9 @@ struct CommandLine {
     int runChosen(const CLI::App& app) const;
     // Whether the subcommand app parsed prints data others read (JSON, a configuration's text).
     bool printsData(const CLI::App& app) const;
+    // Whether the libraries' repeated lines are folded in this process: batch leaves that to
+    // each bay's own process, whose output goes to the bay's log.
+    bool foldsOutput(const CLI::App& app) const;
 };
 
 }  // namespace mz::cli

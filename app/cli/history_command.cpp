@@ -17,7 +17,8 @@ namespace {
 void addHistoryLocation(CLI::App* cmd, HistoryOptions& o) {
     cmd->add_option("--history", o.history,
                     "History file (default: $XDG_DATA_HOME/avm-calibration/history.sqlite, or "
-                    "~/.local/share/avm-calibration/history.sqlite)");
+                    "~/.local/share/avm-calibration/history.sqlite), or a PostgreSQL server's "
+                    "postgresql://user@host/database address");
 }
 
 void addHistoryFilters(CLI::App* cmd, HistoryOptions& o) {

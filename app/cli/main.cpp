@@ -1,6 +1,7 @@
 // calibration-cli: the calibration workflow without a window.
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
         const int status = app.exit(e);
         return status == 0 ? 0 : 1;
     }
-    const mz::cli::FoldedStdout folded(commands.printsData(app));
+    std::optional<mz::cli::FoldedStdout> folded;
+    if (commands.foldsOutput(app)) folded.emplace(commands.printsData(app));
     try {
         return commands.runChosen(app);
     } catch (const std::exception& e) {

@@ -53,7 +53,7 @@ public:
 
     // earlyError: why the run cannot start (an output folder that cannot be made); the report
     // asked for is written all the same, saying so.
-    int execute(const std::optional<std::string>& earlyError = std::nullopt) {
+    int execute(const std::optional<std::string>& earlyError, RunOutcome* outcome) {
         record_.identity = {o_.vehicle, o_.operatorName, o_.station};
         int status = 1;
         if (earlyError) {
@@ -78,8 +78,15 @@ public:
         }
         if (status == 0) printRunSummary(record_, o_, session_);
         warnAboutQuality(record_);
-        if (!recordInHistory(report)) status = 1;
+        const bool recorded = recordInHistory(report);
+        if (!recorded) status = 1;
         if (!o_.certificate.empty() && !writeCertificateFile()) status = 1;
+        if (outcome) {
+            *outcome = runOutcome(record_);
+            if (!recorded) outcome->message += (outcome->message.empty() ? "" : "; ") + historyError_;
+            if (!certificateError_.empty())
+                outcome->message += (outcome->message.empty() ? "" : "; ") + certificateError_;
+        }
         return status;
     }
 
@@ -137,6 +144,7 @@ private:
             std::fflush(stdout);
             return true;
         } catch (const std::exception& e) {
+            historyError_ = std::string("the run was not recorded: ") + e.what();
             std::fprintf(stderr, "calibration-cli run: the run was not recorded: %s%s\n", e.what(),
                          record_.savedAll ? " (the output files were saved all the same)" : "");
             return false;
@@ -152,8 +160,8 @@ private:
             std::fflush(stdout);
             return true;
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "calibration-cli run: cannot write the certificate %s: %s\n", o_.certificate.c_str(),
-                         e.what());
+            certificateError_ = "cannot write the certificate " + o_.certificate + ": " + e.what();
+            std::fprintf(stderr, "calibration-cli run: %s\n", certificateError_.c_str());
             return false;
         }
     }
@@ -347,6 +355,8 @@ private:
     core::Session session_;
     RunRecord record_;
     std::optional<station::StationProfile> profile_;
+    std::string historyError_;  // why the history did not take the run
+    std::string certificateError_;
     std::optional<station::HistoryRecord> entry_;
     RecordedRun recorded_;
 };
@@ -376,22 +386,21 @@ std::optional<std::string> outputNamingAnInput(const RunOptions& o, std::string&
 
 }  // namespace
 
-int runRun(const RunOptions& options) {
+int runRun(const RunOptions& options, RunOutcome* outcome) {
+    const auto refuse = [&](const std::string& why) {
+        std::fprintf(stderr, "calibration-cli run: %s\n", why.c_str());
+        if (outcome) outcome->message = why;
+        return 1;
+    };
     // A report or certificate that would replace an input is not written, not even to say why.
     std::string clash;
     const std::optional<std::string> replacing = outputNamingAnInput(options, clash);
-    if (replacing && (clash == "--report" || clash == "--certificate")) {
-        std::fprintf(stderr, "calibration-cli run: %s\n", replacing->c_str());
-        return 1;
-    }
+    if (replacing && (clash == "--report" || clash == "--certificate")) return refuse(*replacing);
     // A name that cannot be recorded stops the run before anything is calibrated or written.
     for (const auto& [text, what] :
          {std::pair{&options.vehicle, "--vehicle"}, std::pair{&options.operatorName, "--operator"},
           std::pair{&options.station, "--station"}}) {
-        if (const std::optional<std::string> why = station::checkIdentityText(*text, what)) {
-            std::fprintf(stderr, "calibration-cli run: %s\n", why->c_str());
-            return 1;
-        }
+        if (const std::optional<std::string> why = station::checkIdentityText(*text, what)) return refuse(*why);
     }
     TerminalAnswers answers;
     answers.configuration = options.config;
@@ -406,7 +415,7 @@ int runRun(const RunOptions& options) {
     }
     TerminalUi ui(answers, stdout, stderr);
     Run run(options, ui);
-    return run.execute(earlyError);
+    return run.execute(earlyError, outcome);
 }
 
 }  // namespace mz::cli

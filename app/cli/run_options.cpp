@@ -79,6 +79,25 @@ PointCorrections parsePointCorrections(const std::string& text) {
     return out;
 }
 
+void addStationOptions(CLI::App* cmd, RunOptions& o) {
+    cmd->add_option("--operator", o.operatorName, "The operator's name, recorded with the run");
+    cmd->add_option("--station", o.station, "The station's name, recorded with the run");
+    CLI::Option* history =
+        cmd->add_option("--history", o.history,
+                        "Station history the run is recorded in: an SQLite file (default: "
+                        "$XDG_DATA_HOME/avm-calibration/history.sqlite, or ~/.local/share/avm-calibration/...) or a "
+                        "PostgreSQL server's postgresql://user@host/database address, which the stations share");
+    cmd->add_flag("--no-history", o.noHistory, "Record nothing in a station history")->excludes(history);
+    CLI::Option* profile =
+        cmd->add_option("--profile", o.profile,
+                        "Station profile (JSON): each camera's design pose and tolerances; a camera outside them "
+                        "refuses the save")
+            ->check(CLI::ExistingFile);
+    cmd->add_flag("--override-profile", o.overrideProfile,
+                  "Save although a camera lies outside the profile's tolerances (the history says so)")
+        ->needs(profile);
+}
+
 void addRunCommand(CLI::App& app, RunOptions& o) {
     CLI::App* cmd = app.add_subcommand("run", "Calibrate one data folder and save the output files");
     cmd->add_option("--config", o.config, "Config.bin of the vehicle")->required()->check(CLI::ExistingFile);
@@ -106,21 +125,7 @@ void addRunCommand(CLI::App& app, RunOptions& o) {
     cmd->add_flag("--literal", o.literal,
                   "The detector's corners and the calibration library's rig as they come: no refinement");
     cmd->add_option("--vehicle", o.vehicle, "Vehicle identifier (a VIN or the plant's), recorded with the run");
-    cmd->add_option("--operator", o.operatorName, "The operator's name, recorded with the run");
-    cmd->add_option("--station", o.station, "The station's name, recorded with the run");
-    CLI::Option* history =
-        cmd->add_option("--history", o.history,
-                        "Station history file (SQLite) the run is recorded in (default: "
-                        "$XDG_DATA_HOME/avm-calibration/history.sqlite, or ~/.local/share/avm-calibration/...)");
-    cmd->add_flag("--no-history", o.noHistory, "Record nothing in a station history")->excludes(history);
-    CLI::Option* profile =
-        cmd->add_option("--profile", o.profile,
-                        "Station profile (JSON): each camera's design pose and tolerances; a camera outside them "
-                        "refuses the save")
-            ->check(CLI::ExistingFile);
-    cmd->add_flag("--override-profile", o.overrideProfile,
-                  "Save although a camera lies outside the profile's tolerances (the history says so)")
-        ->needs(profile);
+    addStationOptions(cmd, o);
 }
 
 }  // namespace mz::cli

@@ -39,6 +39,10 @@ struct RunOptions {
 
 void addRunCommand(CLI::App& app, RunOptions& options);
 
+// --operator, --station, --history, --no-history, --profile, --override-profile: what run and
+// batch record and check alike.
+void addStationOptions(CLI::App* command, RunOptions& options);
+
 // "MAJOR.MINOR" with two decimal numbers; false for anything else.
 bool parseLutVersion(const std::string& text, int& major, int& minor);
 

@@ -59,6 +59,23 @@ std::array<station::ToleranceCheck, core::kCameraCount> checkAgainstProfile(cons
     return station::checkTolerances(profile, poses);
 }
 
+RunOutcome runOutcome(const RunRecord& r) {
+    RunOutcome out;
+    if (r.refinement && r.refinement->ran) {
+        const refine::RefinementReport& f = *r.refinement;
+        out.verdict = f.good ? "good" : "poor";
+        out.pixelSigma = f.rig.after.pixelSigma;
+        for (const refine::SeamFigures& s : f.rig.after.seams) {
+            if (s.predictedP95Mm >= 0) out.worstSeamMm = std::max(out.worstSeamMm.value_or(0.0), s.predictedP95Mm);
+        }
+    }
+    out.outcome = r.savedAll  ? station::Outcome::kSaved
+                  : r.refused ? station::Outcome::kRefused
+                              : station::Outcome::kFailed;
+    if (!r.savedAll && r.error) out.message = *r.error;
+    return out;
+}
+
 station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, core::Session& session,
                                      const nlohmann::json& report) {
     station::HistoryRecord h;
@@ -72,14 +89,10 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
     h.configPath = absolutePath(o.config);
     h.mode = r.survey ? "survey" : "pattern";
     if (r.calibrationResult) h.calibrationResult = *r.calibrationResult;
-    if (r.refinement && r.refinement->ran) {
-        const refine::RefinementReport& f = *r.refinement;
-        h.verdict = f.good ? "good" : "poor";
-        h.pixelSigma = f.rig.after.pixelSigma;
-        for (const refine::SeamFigures& s : f.rig.after.seams) {
-            if (s.predictedP95Mm >= 0) h.worstSeamMm = std::max(h.worstSeamMm.value_or(0.0), s.predictedP95Mm);
-        }
-    }
+    const RunOutcome outcome = runOutcome(r);
+    h.verdict = outcome.verdict;
+    h.pixelSigma = outcome.pixelSigma;
+    h.worstSeamMm = outcome.worstSeamMm;
     h.profile = r.profileName;
     h.profileOverridden =
         r.tolerance && !r.refused &&
@@ -119,10 +132,8 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
     fillDigests(read);
     h.configSha256 = config.sha256;
     h.outputSet = station::outputSetIdentity(h.files);
-    h.outcome = r.savedAll  ? station::Outcome::kSaved
-                : r.refused ? station::Outcome::kRefused
-                            : station::Outcome::kFailed;
-    if (!r.savedAll && r.error) h.message = *r.error;
+    h.outcome = outcome.outcome;
+    h.message = outcome.message;
     if (report.contains("refinement")) h.details = report["refinement"].dump();
     return h;
 }

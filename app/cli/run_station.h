@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <optional>
+#include <string>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -12,6 +14,16 @@
 #include "station/profile.h"
 
 namespace mz::cli {
+
+// What a run came to, as its record and a batch's lines say it.
+struct RunOutcome {
+    station::Outcome outcome = station::Outcome::kFailed;
+    std::string verdict;  // "good", "poor", or empty where no refinement judged the rig
+    std::optional<double> pixelSigma;
+    std::optional<double> worstSeamMm;  // the largest predicted seam misalignment (95th percentile)
+    std::string message;                // why it failed or was refused; empty when saved
+};
+RunOutcome runOutcome(const RunRecord& record);
 
 std::array<station::ToleranceCheck, core::kCameraCount> checkAgainstProfile(const station::StationProfile& profile,
                                                                             const core::CalibrationState& state);

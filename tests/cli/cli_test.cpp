@@ -4,10 +4,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <stdexcept>
 #include <tuple>
 
+#include <unistd.h>
+
+#include "app/cli/batch_command.h"
 #include "app/cli/command_line.h"
 #include "app/cli/detect_command.h"
 #include "app/cli/folded_output.h"
@@ -219,6 +223,59 @@ TEST(FlashDecoder, BcdDigits) {
     EXPECT_EQ(fromBcd(0x2026), 2026);
     EXPECT_EQ(fromBcd(0x0101), 101);
     EXPECT_EQ(fromBcd(0x20A6), -1);
+}
+
+TEST(BatchBays, FromAListAFolderOrOneByOneAndEachRefusalNamed) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::path(::testing::TempDir()) / ("mz_batch_" + std::to_string(getpid()));
+    fs::remove_all(root);
+    for (const char* bay : {"plant/b2", "plant/b1", "other/b1", "noconfig"}) {
+        fs::create_directories(root / bay / "image");
+        if (std::string(bay) != "noconfig") std::ofstream(root / bay / "Config.bin") << "c";
+    }
+    fs::create_directories(root / "plant" / "notes");
+    const auto bays = [](BatchOptions o) {
+        std::vector<std::string> out;
+        for (const Bay& b : batchBays(o))
+            out.push_back(fs::path(b.folder).lexically_relative(o.outRoot).string() + "=" + b.vehicle);
+        return out;
+    };
+    const auto refusal = [](BatchOptions o) {
+        try {
+            batchBays(o);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+
+    BatchOptions o;
+    o.outRoot = root.string();  // only to name the folders relative to it here
+    o.list = (root / "plant" / "bays.csv").string();
+    std::ofstream(o.list) << "# bay, vehicle\n b2 ,\tWVW-2\n\n" << (root / "plant" / "b1").string() << "\n";
+    EXPECT_EQ(bays(o), (std::vector<std::string>{"plant/b2=WVW-2", "plant/b1=b1"}));
+
+    // A folder of bays: its bay folders in name order, the rest left alone.
+    o.list.clear();
+    o.bays = {(root / "plant").string()};
+    EXPECT_EQ(bays(o), (std::vector<std::string>{"plant/b1=b1", "plant/b2=b2"}));
+
+    o.bays = {(root / "plant" / "b1").string(), (root / "other" / "b1").string()};
+    EXPECT_NE(refusal(o).find("two bays would write into this output folder"), std::string::npos) << refusal(o);
+    o.outRoot.clear();
+    EXPECT_EQ(batchBays(o).size(), 2u) << "each bay into its own folder";
+
+    o.bays = {(root / "noconfig").string()};
+    EXPECT_NE(refusal(o).find("noconfig: no Config.bin in it; give --config"), std::string::npos) << refusal(o);
+    o.run.config = (root / "plant" / "b1" / "Config.bin").string();
+    EXPECT_EQ(batchBays(o).size(), 1u);
+    o.bays = {(root / "plant" / "notes").string(), (root / "plant" / "b1").string()};
+    EXPECT_NE(refusal(o).find("notes: not a bay folder"), std::string::npos) << refusal(o);
+    o.bays = {(root / "other").string(), (root / "plant").string()};
+    EXPECT_NE(refusal(o).find("other: not a bay folder"), std::string::npos) << "a folder of bays comes alone";
+    o.list = (root / "plant" / "bays.csv").string();
+    EXPECT_NE(refusal(o).find("not both"), std::string::npos) << refusal(o);
+    fs::remove_all(root);
 }
 
 TEST(TerminalUi, AnswersChoosersFromTheCommandLineAndKeepsMessages) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 #include "station/checksum.h"
 #include "tests/e2e/e2e_util.h"
@@ -106,6 +107,56 @@ TEST_F(Station, AHistoryThatCannotRecordCostsNoOutputFiles) {
     EXPECT_NE(r.output.find("the output files were saved all the same"), std::string::npos) << r.output;
     EXPECT_TRUE(fs::exists(work / "Lut" / "AVM2D_FULLFront.bin"));
     EXPECT_TRUE(readJson(work / "report.json")["ok"].get<bool>());
+    removeFolder(work);
+}
+
+TEST_F(Station, ABatchCalibratesEachBayAsRunDoesAndFailsWhenOneBayFails) {
+    const fs::path work = freshFolder("station_batch");
+    for (const char* bay : {"bayA", "bayB", "broken"}) {
+        fs::create_directories(work / "bays" / bay / "image");
+        fs::copy_file(dir_ / "Config.bin", work / "bays" / bay / "Config.bin");
+        for (const char* picture : {"front.bmp", "rear.bmp", "left.bmp", "right.bmp"}) {
+            if (std::string(bay) == "broken" && std::string(picture) == "left.bmp") continue;
+            fs::copy_file(dir_ / "image" / picture, work / "bays" / bay / "image" / picture);
+        }
+    }
+    const std::string history = (work / "history.sqlite").string();
+    const CliResult batch =
+        runCli({"batch", (work / "bays").string(), "--out-root", (work / "out").string(), "--history", history,
+                "--station", "S2", "--summary", (work / "summary.csv").string(), "-j", "2"});
+    EXPECT_EQ(batch.status, 1) << batch.output;
+    EXPECT_NE(batch.output.find("2 of 3 bays saved with the verdict good"), std::string::npos) << batch.output;
+    for (const char* line : {"bayA                 saved   good  worst seam", "broken               failed  -"})
+        EXPECT_NE(batch.output.find(line), std::string::npos) << line << "\n" << batch.output;
+
+    // The same files as a single run of that bay writes.
+    const CliResult single = runCli(runArgs(work / "single", {"--no-history"}));
+    ASSERT_EQ(single.status, 0) << single.output;
+    const nlohmann::json report = readJson(work / "single" / "report.json");
+    ASSERT_GT(report["files"].size(), 20u);
+    for (const nlohmann::json& f : report["files"]) {
+        const std::string path = f["path"].get<std::string>();
+        for (const char* bay : {"bayA", "bayB"})
+            EXPECT_EQ(readBytes(work / "out" / bay / path), readBytes(work / "single" / path)) << bay << " " << path;
+    }
+    EXPECT_FALSE(fs::exists(work / "out" / "broken" / "Lut"));
+    EXPECT_TRUE(fs::exists(work / "out" / "broken" / "calibration.log"));
+
+    std::ifstream in(work / "summary.csv");
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(in, line);) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_NE(rows[1].find(",bayA,yes,saved,good,"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[3].find(",broken,no,failed,,"), std::string::npos) << rows[3];
+
+    const CliResult listed = runCli({"history", "list", "--history", history, "--json"});
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    std::multiset<std::string> recorded;
+    for (const nlohmann::json& r : nlohmann::json::parse(listed.output)) {
+        EXPECT_EQ(r["station"], "S2");
+        recorded.insert(r["vehicle"].get<std::string>() + " " + r["outcome"].get<std::string>());
+    }
+    EXPECT_EQ(recorded, (std::multiset<std::string>{"bayA saved", "bayB saved", "broken failed"}));
     removeFolder(work);
 }
 

@@ -14,6 +14,7 @@
 #include "station/history_schema.h"
 #include "station/history_text.h"
 #include "station/sqlite_history.h"
+#include "tests/station/sample_run.h"
 
 namespace mz::station {
 namespace {
@@ -34,51 +35,6 @@ fs::path freshFile(const std::string& name) {
     const fs::path path = dir / name;
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path.string() + suffix);
     return path;
-}
-
-constexpr int kFilesPerRun = 40;
-
-HistoryRecord sampleRun(const std::string& vehicle, int index) {
-    HistoryRecord r;
-    r.recordedAt = "2026-12-0" + std::to_string(1 + index % 9) + "T08:00:00Z";
-    r.station = "EOL-3";
-    r.operatorName = "J\xc3\xbcrgen, \"night\" shift";
-    r.vehicle = vehicle;
-    r.softwareVersion = "0.1.0";
-    r.model = "AVM 1.65";
-    r.modelCode = 165;
-    r.configPath = "/bay/Config.bin";
-    r.configSha256 = std::string(64, 'c');
-    r.mode = "pattern";
-    r.calibrationResult = 0;
-    r.verdict = index % 2 ? "poor" : "good";
-    r.pixelSigma = 0.05 + index;
-    r.profile = "sim";
-    r.profileOverridden = index % 3 == 0;
-    for (int c = 0; c < kStationCameras; ++c) {
-        CameraEntry& k = r.cameras[c];
-        k.detection = c == 2 ? std::optional<int64_t>() : std::optional<int64_t>(1);
-        k.posed = true;
-        k.posX = 10.5 * c;
-        k.posY = -2328.25;
-        k.posZ = 857;
-        k.rotX = 38.8;
-        k.rotY = -178.67;
-        k.rotZ = 0.13;
-        k.rmsPx = c == 1 ? std::optional<double>() : std::optional<double>(0.02 * c);
-        k.tolerance = c == 2 ? "outside" : "within";
-        k.toleranceNote = c == 2 ? "LEFT camera tilt 52.1 deg, design 45 +- 3 deg" : "";
-    }
-    r.pictures.push_back({"/bay/image/front.bmp", std::nullopt, 1036854, std::string(64, 'f')});
-    for (int i = 0; i < kFilesPerRun; ++i) {
-        r.files.push_back({"Lut/T" + std::to_string(i) + ".bin", i + 1, 1382400, std::string(64, 'a' + i % 6)});
-    }
-    r.outputFolder = "/bay/out";
-    r.outputSet = outputSetIdentity(r.files);
-    r.outcome = index % 2 ? Outcome::kRefused : Outcome::kSaved;
-    r.message = std::to_string(index);
-    r.details = R"({"seams": [1, 2]})";
-    return r;
 }
 
 int64_t count(const fs::path& path, const std::string& table) {
@@ -171,33 +127,7 @@ TEST(HistoryFile, TwoProcessesWritingAtOnceLoseNothing) {
     const fs::path path = freshFile("shared.sqlite");
     openHistory(path.string(), true);
     constexpr int kRuns = 150;
-    std::vector<pid_t> children;
-    for (const char* vehicle : {"VIN-A", "VIN-B"}) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            try {
-                const std::unique_ptr<History> history = openHistory(path.string(), false);
-                for (int i = 0; i < kRuns; ++i) history->append(sampleRun(vehicle, i));
-                _exit(0);
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "%s: %s\n", vehicle, e.what());
-                _exit(1);
-            }
-        }
-        children.push_back(child);
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    const std::unique_ptr<History> history = openHistory(path.string(), false);
-    for (const char* vehicle : {"VIN-A", "VIN-B"}) {
-        const std::vector<HistoryRecord> runs = history->list({vehicle, "", ""});
-        ASSERT_EQ(runs.size(), size_t(kRuns)) << vehicle;
-        for (int i = 0; i < kRuns; ++i) EXPECT_EQ(runs[i].message, std::to_string(i)) << vehicle;
-    }
+    writeAtOnceAndLoseNothing(path.string(), kRuns, false);
     EXPECT_EQ(count(path, "run_files"), 2 * kRuns * (kFilesPerRun + 1));
 }
 
@@ -205,6 +135,15 @@ TEST(HistoryFile, AnOlderSchemaIsMigratedForwardAndANewerOneRefused) {
     const fs::path path = freshFile("migrated.sqlite");
     std::vector<std::string> steps = historyMigrations(kSqliteDialect);
     const int64_t id = SqliteHistory(path, true, steps).append(sampleRun("VIN-M", 0));
+    // Taken back to the first schema, whose files have no position: brought forward, its runs
+    // keep their files in the order they were listed.
+    Database(path, false, kHistoryBusyMs)
+        .execute(
+            "ALTER TABLE run_files DROP COLUMN position; UPDATE history_meta SET value = '1' WHERE name = "
+            "'schema_version'");
+    HistoryRecord first = sampleRun("VIN-M", 0);
+    first.id = id;
+    EXPECT_EQ(recordJson(*openHistory(path.string(), false)->find(id), true), recordJson(first, true));
 
     steps.push_back("ALTER TABLE runs ADD COLUMN bay TEXT NOT NULL DEFAULT 'one';");
     {
@@ -218,7 +157,11 @@ TEST(HistoryFile, AnOlderSchemaIsMigratedForwardAndANewerOneRefused) {
     }
     const std::string newer = openingError(path);
     EXPECT_NE(newer.find(path.string()), std::string::npos) << newer;
-    EXPECT_NE(newer.find("schema version 2 is newer than this program's 1"), std::string::npos) << newer;
+    const size_t released = historyMigrations(kSqliteDialect).size();
+    EXPECT_NE(newer.find("schema version " + std::to_string(released + 1) + " is newer than this program's " +
+                         std::to_string(released)),
+              std::string::npos)
+        << newer;
 }
 
 TEST(HistoryFile, AForeignDamagedOrMissingFileIsRefusedByName) {
