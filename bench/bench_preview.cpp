@@ -3,7 +3,7 @@
 // draws it. On the simulated sample bay (four 720 x 480 pictures), calibrated once before timing.
 // First argument: the view shown, 0 the full top view (turned, as the display unit shows it),
 // 1 the front top view (upright), 2 the full top view made 1280 x 800, the largest the preview
-// shows. Second: the button, 0 an arrow, 1 zoom, 2 rotation.
+// shows. Second: the button, 0 an arrow, 1 zoom, 2 rotation. Beside it, Save LUT.
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -76,5 +76,32 @@ BENCHMARK(BM_PreviewAdjustment)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+// Save LUT after the sample bay's Apply AVM, as `calibration-cli run` ends: every view's tables
+// and masks made, the 23 files written, synced and put in place over the previous save's.
+void BM_SaveLut(benchmark::State& state) {
+    mz::core::test::TempDir dir;
+    mz::format::writeConfigFile(dir.path() / "Config.bin", mz::core::test::simulatedConfig());
+    ScriptedUi ui;
+    Session session(ui);
+    ui.configAnswers.push_back((dir.path() / "Config.bin").string());
+    ui.folderAnswers.push_back(mz::core::test::simulatedBay().string());
+    session.configLoad();
+    session.imageLoad();
+    session.applyAvm();
+    if (!session.viewApplied()) {
+        state.SkipWithError("the sample bay did not calibrate");
+        return;
+    }
+    mz::core::test::TempDir out;
+    for (auto _ : state) {
+        ui.folderAnswers.push_back(out.path().string());
+        if (!session.saveLut().done()) {
+            state.SkipWithError("the save failed");
+            return;
+        }
+    }
+}
+BENCHMARK(BM_SaveLut)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace mz::format {
@@ -49,27 +51,71 @@ std::string cause(const char* step, int error) {
     return error == ENOSPC ? text : std::string(step) + " (" + text + ")";
 }
 
-void writeSynced(const std::filesystem::path& file, std::span<const uint8_t> bytes, const std::filesystem::path& path) {
-    errno = 0;
-    std::FILE* out = injected(WriteStep::kCreate, path) ? nullptr : std::fopen(file.c_str(), "wb");
-    if (!out) fail(path, cause("cannot create the file", errno));
-    std::string problem;
-    errno = 0;
-    if (injected(WriteStep::kWrite, path) ||
-        (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()))
-        problem = cause("short write", errno);
-    else if (injected(WriteStep::kFlush, path) || std::fflush(out) != 0)
-        problem = cause("cannot flush the file", errno);
-    else if (injected(WriteStep::kSync, path) || ::fsync(::fileno(out)) != 0)
-        problem = cause("cannot sync the file to the disk", errno);
+void failAndRemove(const std::filesystem::path& file, const std::filesystem::path& path, const std::string& problem) {
+    removeQuietly(file);
+    fail(path, problem);
+}
+
+// Whatever closing says is only reported when nothing went wrong before it.
+void close(std::FILE* out, const std::filesystem::path& file, const std::filesystem::path& path, std::string problem) {
     errno = 0;
     const bool closed = std::fclose(out) == 0 && !injected(WriteStep::kClose, path);
     if (problem.empty() && !closed) problem = cause("cannot close the file", errno);
-    if (!problem.empty()) {
-        removeQuietly(file);
-        fail(path, problem);
-    }
+    if (!problem.empty()) failAndRemove(file, path, problem);
 }
+
+void writeSynced(const std::filesystem::path& file, std::span<const uint8_t> bytes, const std::filesystem::path& path) {
+    UnsyncedFile(file, bytes, path).sync();
+}
+
+}  // namespace
+
+UnsyncedFile::UnsyncedFile(const std::filesystem::path& file, std::span<const uint8_t> bytes,
+                           const std::filesystem::path& shownAs)
+    : file_(file), shownAs_(shownAs) {
+    errno = 0;
+    std::FILE* out = injected(WriteStep::kCreate, shownAs) ? nullptr : std::fopen(file.c_str(), "wb");
+    if (!out) fail(shownAs, cause("cannot create the file", errno));
+    errno = 0;
+    if (injected(WriteStep::kWrite, shownAs) ||
+        (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()))
+        close(out, file, shownAs, cause("short write", errno));
+    else if (injected(WriteStep::kFlush, shownAs) || std::fflush(out) != 0)
+        close(out, file, shownAs, cause("cannot flush the file", errno));
+    // The disk starts on the bytes now; the sync later waits for what is left. Only a hint: its
+    // failure shows at the sync.
+    ::sync_file_range(::fileno(out), 0, 0, SYNC_FILE_RANGE_WRITE);
+    out_ = out;
+}
+
+UnsyncedFile::UnsyncedFile(UnsyncedFile&& other) noexcept
+    : file_(std::move(other.file_)), shownAs_(std::move(other.shownAs_)), out_(std::exchange(other.out_, nullptr)) {}
+
+UnsyncedFile& UnsyncedFile::operator=(UnsyncedFile&& other) noexcept {
+    if (this != &other) {
+        if (out_) std::fclose(out_);
+        file_ = std::move(other.file_);
+        shownAs_ = std::move(other.shownAs_);
+        out_ = std::exchange(other.out_, nullptr);
+    }
+    return *this;
+}
+
+UnsyncedFile::~UnsyncedFile() {
+    if (out_) std::fclose(out_);
+}
+
+void UnsyncedFile::sync() {
+    std::FILE* out = std::exchange(out_, nullptr);
+    if (!out) return;
+    errno = 0;
+    std::string problem;
+    if (injected(WriteStep::kSync, shownAs_) || ::fsync(::fileno(out)) != 0)
+        problem = cause("cannot sync the file to the disk", errno);
+    close(out, file_, shownAs_, problem);
+}
+
+namespace {
 
 // Writes the bytes under a temporary name beside `path` and returns that name.
 std::filesystem::path writeTemporary(const std::filesystem::path& path, std::span<const uint8_t> bytes) {

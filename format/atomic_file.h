@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <span>
@@ -21,6 +22,27 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view tex
 // and its cause ("no space left on device"); the file is removed then.
 void writeFileSynced(const std::filesystem::path& file, std::span<const uint8_t> bytes,
                      const std::filesystem::path& shownAs);
+
+// A file written, flushed and handed to the disk, whose sync is still to come. A sync per file makes
+// the file system commit once per file; files synced together after their writes all started share
+// the commits and the waits. The constructor and sync() throw as writeFileSynced does and remove the
+// file then; a file destroyed before sync() is closed unsynced and stays.
+class UnsyncedFile {
+public:
+    UnsyncedFile(const std::filesystem::path& file, std::span<const uint8_t> bytes,
+                 const std::filesystem::path& shownAs);
+    UnsyncedFile(UnsyncedFile&& other) noexcept;
+    UnsyncedFile& operator=(UnsyncedFile&& other) noexcept;
+    UnsyncedFile(const UnsyncedFile&) = delete;
+    UnsyncedFile& operator=(const UnsyncedFile&) = delete;
+    ~UnsyncedFile();
+
+    void sync();
+
+private:
+    std::filesystem::path file_, shownAs_;
+    std::FILE* out_ = nullptr;
+};
 
 // The steps of writing one file, in order.
 enum class WriteStep { kCreate, kWrite, kFlush, kSync, kClose, kRename };

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "format/picture.h"
+#include "format/stitching_map.h"
 
 namespace mz::format {
 
@@ -193,6 +194,25 @@ ConfigSingleview readSingleview(const Fields& f) {
     return sv;
 }
 
+// The drawing parameters of an automatic car image; each is optional.
+StitchingStyle readStitchingStyle(const Fields& f) {
+    StitchingStyle style;
+    if (f.has("seamAngle")) style.seamAngle = f.number("seamAngle");
+    if (f.has("blendWidth")) style.blendWidth = f.number("blendWidth");
+    if (f.has("vehicleColour")) {
+        const InJson& rgb = f.array("vehicleColour", 3, 3);
+        for (int i = 0; i < 3; ++i) {
+            style.vehicleColour[i] = static_cast<uint8_t>(
+                Fields::integerOf(rgb[i], f.at("vehicleColour") + "/" + std::to_string(i), 1, 254));
+        }
+    }
+    if (style.blendWidth < 0) throw ConfigJsonError(f.at("blendWidth"), "must be 0 or more (degrees)");
+    // What is left is the wedge reaching past the corner's quarter turn: the seam is the likelier slip.
+    if (const std::string problem = stitchingStyleProblem(style); !problem.empty())
+        throw ConfigJsonError(f.at(f.has("seamAngle") ? "seamAngle" : "blendWidth"), problem);
+    return style;
+}
+
 ConfigCarImage readCarImage(const Fields& f, const std::vector<ConfigMultiview>& views,
                             const std::filesystem::path& base) {
     ConfigCarImage car;
@@ -203,6 +223,15 @@ ConfigCarImage readCarImage(const Fields& f, const std::vector<ConfigMultiview>&
         if (mv.type == kRecordMultiview0 + slot) view = &mv;
     }
     if (!view) throw ConfigJsonError(f.at("slot"), "no view of /multiviews has slot " + std::to_string(slot));
+    if (f.has("carImage")) {
+        if (f.has("file"))
+            throw ConfigJsonError(f.at("file"), "and \"carImage\" both given: name a picture or draw one");
+        const InJson& how = f.value("carImage");
+        if (!how.is_string() || how.get<std::string>() != "auto")
+            throw ConfigJsonError(f.at("carImage"), "must be \"auto\" (or give \"file\" instead)");
+        car.pixels = drawStitchingMap(stitchingLayout(*view), readStitchingStyle(f)).pixels;
+        return car;
+    }
     const InJson& file = f.value("file");
     if (file.is_null()) {
         throw ConfigJsonError(f.at("file"),
@@ -309,7 +338,9 @@ std::string number(float v) {
 
 }  // namespace
 
-std::string configToJson(const ConfigFile& config, const std::vector<std::string>& carImageFiles) {
+namespace {
+
+Json configTree(const ConfigFile& config, const std::vector<std::string>& carImageFiles) {
     Json root = Json::object();
     root["header"] = {{"tag", Json(std::vector<int>(config.headerTag.begin(), config.headerTag.end()))},
                       {"model", config.model},
@@ -391,6 +422,30 @@ std::string configToJson(const ConfigFile& config, const std::vector<std::string
         singles.push_back(std::move(s));
     }
     root["singleviews"] = std::move(singles);
+    return root;
+}
+
+}  // namespace
+
+std::string configToJson(const ConfigFile& config, const std::vector<std::string>& carImageFiles) {
+    return configTree(config, carImageFiles).dump(2) + "\n";
+}
+
+std::string configToJsonWithAutoMaps(const ConfigFile& config, const StitchingStyle& style,
+                                     const std::vector<std::string>& about) {
+    const Json tree = configTree(config, {});
+    Json root = Json::object();
+    root["about"] = about;
+    for (const auto& [key, value] : tree.items()) root[key] = value;
+    Json cars = Json::array();
+    for (const ConfigMultiview& mv : config.multiviews) {
+        cars.push_back({{"slot", mv.type - kRecordMultiview0},
+                        {"carImage", "auto"},
+                        {"seamAngle", static_cast<float>(style.seamAngle)},
+                        {"blendWidth", static_cast<float>(style.blendWidth)},
+                        {"vehicleColour", std::vector<int>(style.vehicleColour.begin(), style.vehicleColour.end())}});
+    }
+    root["carImages"] = std::move(cars);
     return root.dump(2) + "\n";
 }
 

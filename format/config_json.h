@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "format/config_model.h"
+#include "format/stitching_map.h"
 
 namespace mz::format {
 
@@ -29,9 +30,16 @@ private:
 // their shortest form that reads back to the same bits.
 std::string configToJson(const ConfigFile& config, const std::vector<std::string>& carImageFiles);
 
+// The JSON of a new configuration whose car images config build draws itself: every stitched
+// view gets "carImage": "auto" with the style's fields, and "about" leads with lines for the
+// person who edits the file (config build reads past it).
+std::string configToJsonWithAutoMaps(const ConfigFile& config, const StitchingStyle& style,
+                                     const std::vector<std::string>& about);
+
 // A configuration from its JSON, every field checked against what the file and the workflow
 // take; car-image paths are relative to baseFolder and may name BMP or PNG pictures of exactly
-// their view's size. Throws ConfigJsonError.
+// their view's size, or a car image is "carImage": "auto" and drawn from its view's record
+// (optional seamAngle, blendWidth, vehicleColour). Throws ConfigJsonError.
 ConfigFile configFromJson(const std::string& text, const std::filesystem::path& baseFolder);
 
 // Every record of the file, one field a line.

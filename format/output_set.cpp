@@ -1,7 +1,6 @@
 #include "format/output_set.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -19,6 +18,7 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <zlib.h>
 
 #include "format/atomic_file.h"
 #include "format/file_read.h"
@@ -36,6 +36,8 @@ constexpr const char* kManifestSuffix = ".set.json";
 constexpr const char* kJournalSuffix = ".set.journal";
 constexpr const char* kFormat = "mz-output-set-1";
 constexpr uint64_t kMaxListBytes = uint64_t{4} << 20;  // a journal or manifest of some thousand files
+// Staged files held open until their sync; a larger set is synced in batches of this many.
+constexpr size_t kMaxUnsynced = 64;
 
 std::mutex& hookMutex() {
     static std::mutex m;
@@ -291,30 +293,22 @@ struct FolderLock {
     ~FolderLock() { ::close(fd); }
 };
 
-const std::array<uint32_t, 256>& crcTable() {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    return table;
-}
-
-// `state` is the running value before the final inversion.
+// `state` is a finished CRC-32 (0 for none yet), as zlib chains them.
 uint32_t crcUpdate(uint32_t state, const uint8_t* bytes, size_t count) {
-    const std::array<uint32_t, 256>& table = crcTable();
-    for (size_t i = 0; i < count; ++i) state = table[(state ^ bytes[i]) & 0xFF] ^ (state >> 8);
-    return state;
+    uLong crc = state;
+    while (count > 0) {
+        const uInt n = static_cast<uInt>(std::min<size_t>(count, size_t{1} << 30));
+        crc = ::crc32(crc, bytes, n);
+        bytes += n;
+        count -= n;
+    }
+    return static_cast<uint32_t>(crc);
 }
 
 uint32_t crcOfFile(const fs::path& path, uint64_t& size) {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> chunk(1 << 16);
-    uint32_t state = 0xFFFFFFFFu;
+    uint32_t state = 0;
     size = 0;
     while (in) {
         in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
@@ -322,14 +316,12 @@ uint32_t crcOfFile(const fs::path& path, uint64_t& size) {
         state = crcUpdate(state, reinterpret_cast<const uint8_t*>(chunk.data()), got);
         size += got;
     }
-    return state ^ 0xFFFFFFFFu;
+    return state;
 }
 
 }  // namespace
 
-uint32_t crc32(std::span<const uint8_t> bytes) {
-    return crcUpdate(0xFFFFFFFFu, bytes.data(), bytes.size()) ^ 0xFFFFFFFFu;
-}
+uint32_t crc32(std::span<const uint8_t> bytes) { return crcUpdate(0, bytes.data(), bytes.size()); }
 
 void setSetFaultHook(SetFaultHook hook) {
     std::lock_guard lock(hookMutex());
@@ -366,11 +358,30 @@ void OutputSet::stage(const fs::path& relative, std::span<const uint8_t> bytes) 
     if (ec)
         throw std::runtime_error("cannot write " + final.string() + ": cannot create its folder (" +
                                  lowerFirst(ec.message()) + ")");
-    writeFileSynced(withSuffix(final, kNewSuffix), bytes, final);
-    files_.push_back({relative.lexically_normal(), bytes.size(), crc32(bytes)});
+    UnsyncedFile written(withSuffix(final, kNewSuffix), bytes, final);
+    files_.push_back({relative.lexically_normal(), bytes.size(), crc32(bytes), std::move(written)});
+    if (++unsynced_ >= kMaxUnsynced) syncStaged();
+}
+
+// A file whose sync fails is no longer staged (sync removed it); the exception names it.
+void OutputSet::syncStaged() {
+    for (auto f = files_.begin(); f != files_.end(); ++f) {
+        if (!f->unsynced) continue;
+        try {
+            f->unsynced->sync();
+        } catch (...) {
+            files_.erase(f);
+            unsynced_ = static_cast<size_t>(
+                std::count_if(files_.begin(), files_.end(), [](const Staged& s) { return s.unsynced.has_value(); }));
+            throw;
+        }
+        f->unsynced.reset();
+    }
+    unsynced_ = 0;
 }
 
 void OutputSet::abandon() {
+    unsynced_ = 0;
     std::error_code ec;
     for (const Staged& f : files_) fs::remove(withSuffix(root_ / f.relative, kNewSuffix), ec);
     files_.clear();
@@ -388,6 +399,8 @@ void OutputSet::commit() {
             {{"path", f.relative.generic_string()}, {"bytes", f.bytes}, {"crc32", hex8(f.crc)}});
     const std::string text = manifest.dump(2) + "\n";
     stage(manifestName(set_), std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    // The journal may only speak for files the disk holds.
+    syncStaged();
 
     json journal = {{"format", kFormat}, {"set", set_}, {"id", id}, {"files", json::array()}};
     std::set<fs::path> kept;

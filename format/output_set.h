@@ -3,7 +3,7 @@
 // The display unit's flashing tool reads plain files under their final names, so the set cannot
 // live in a folder of its own that is swapped in one rename. Instead every step leaves enough on
 // disk for the next writer to finish or undo it:
-//   1. each new file is written beside its final name as NAME.mz-new and synced;
+//   1. each new file is written beside its final name as NAME.mz-new; all are synced before step 2;
 //   2. a journal (SET.set.journal in the root) lists the set's files, then is synced with its folder;
 //   3. file by file, the old NAME moves to NAME.mz-old and NAME.mz-new to NAME; the manifest
 //      (SET.set.json: the set's identity and every file's size and CRC-32) is the last file;
@@ -16,10 +16,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "format/atomic_file.h"
 
 namespace mz::format {
 
@@ -73,12 +76,16 @@ private:
         std::filesystem::path relative;
         uint64_t bytes;
         uint32_t crc;
+        std::optional<UnsyncedFile> unsynced;  // until the batch it belongs to is synced
     };
     std::filesystem::path root_;
     std::string set_;
     std::string tool_;
+    void syncStaged();
+
     int lock_ = -1;
     std::vector<Staged> files_;
+    size_t unsynced_ = 0;
 };
 
 // Finishes or undoes the interrupted saves in `root` and removes stale temporaries; returns what

@@ -152,20 +152,20 @@ Consensus consensusSearch(const std::vector<Point2F>& points) {
     return result;
 }
 
-std::optional<std::array<FittedLine, 3>> findThreeSides(std::vector<Point2F> points) {
-    std::array<FittedLine, 3> sides;
+std::vector<FittedLine> findSides(std::vector<Point2F> points, int most) {
+    std::vector<FittedLine> sides;
     std::vector<Point2F> rest;
     rest.reserve(points.size());
-    for (FittedLine& side : sides) {
+    while (static_cast<int>(sides.size()) < most) {
         if (points.size() < static_cast<size_t>(kMinSideSupport)) {
-            return std::nullopt;
+            break;
         }
         Consensus found;
         for (int search = 0; search < kMaxSideSearches && found.support < kMinSideSupport; ++search) {
             found = consensusSearch(points);
         }
         if (found.support < kMinSideSupport) {
-            return std::nullopt;
+            break;
         }
         // Trim the line to the stretch its supporters cover and take them out of the list.
         const FittedLine& line = found.line;
@@ -182,11 +182,19 @@ std::optional<std::array<FittedLine, 3>> findThreeSides(std::vector<Point2F> poi
             smin = std::min(smin, s);
             smax = std::max(smax, s);
         }
-        side = FittedLine{(smax - smin) * line.dx, (smax - smin) * line.dy, line.px + smin * line.dx,
-                          line.py + smin * line.dy};
+        sides.push_back(FittedLine{(smax - smin) * line.dx, (smax - smin) * line.dy, line.px + smin * line.dx,
+                                   line.py + smin * line.dy});
         points.swap(rest);
     }
     return sides;
+}
+
+std::optional<std::array<FittedLine, 3>> findThreeSides(std::vector<Point2F> points) {
+    const std::vector<FittedLine> found = findSides(std::move(points), 3);
+    if (found.size() < 3) {
+        return std::nullopt;
+    }
+    return std::array<FittedLine, 3>{found[0], found[1], found[2]};
 }
 
 Point2F intersectSides(const FittedLine& a, const FittedLine& b) {
@@ -210,7 +218,10 @@ Point2F intersectSides(const FittedLine& a, const FittedLine& b) {
     return Point2F{a1.x + ta * (a2.x - a1.x), a1.y + ta * (a2.y - a1.y)};
 }
 
-std::optional<Corners> fitTriangleCorners(const GreyImage& mask, int left, int top, int xo, const CameraParam& camera) {
+namespace {
+
+// The mask's outline on the ideal plane.
+std::vector<Point2F> idealOutline(const GreyImage& mask, int left, int top, int xo, const CameraParam& camera) {
     const std::vector<OutlinePoint> outline = traceOutline(mask);
     std::vector<Point2F> ideal(outline.size());
     for (size_t i = 0; i < outline.size(); ++i) {
@@ -218,18 +229,42 @@ std::optional<Corners> fitTriangleCorners(const GreyImage& mask, int left, int t
                             static_cast<float>(outline[i].y + top)};
         mzFeatureUndistortion(&pixel, &ideal[i], &camera);
     }
-    const auto sides = findThreeSides(std::move(ideal));
-    if (!sides) {
-        return std::nullopt;
-    }
-    const auto& s = *sides;
-    const Point2F idealCorners[3] = {intersectSides(s[0], s[1]), intersectSides(s[1], s[2]),
-                                     intersectSides(s[2], s[0])};
+    return ideal;
+}
+
+Corners cornersOf(const FittedLine& a, const FittedLine& b, const FittedLine& c, const CameraParam& camera) {
+    const Point2F idealCorners[3] = {intersectSides(a, b), intersectSides(b, c), intersectSides(c, a)};
     Corners corners;
     for (int i = 0; i < 3; ++i) {
         mzFeatureDistortion(&idealCorners[i], &corners[static_cast<size_t>(i)], &camera);
     }
     return corners;
+}
+
+}  // namespace
+
+std::optional<Corners> fitTriangleCorners(const GreyImage& mask, int left, int top, int xo, const CameraParam& camera) {
+    const auto sides = findThreeSides(idealOutline(mask, left, top, xo, camera));
+    if (!sides) {
+        return std::nullopt;
+    }
+    const auto& s = *sides;
+    return cornersOf(s[0], s[1], s[2], camera);
+}
+
+std::vector<Corners> triangleChoices(const GreyImage& mask, int left, int top, int xo, const CameraParam& camera,
+                                     int most) {
+    const std::vector<FittedLine> sides = findSides(idealOutline(mask, left, top, xo, camera), most);
+    std::vector<Corners> choices;
+    const size_t n = sides.size();
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t j = i + 1; j < n; ++j) {
+            for (size_t k = j + 1; k < n; ++k) {
+                choices.push_back(cornersOf(sides[i], sides[j], sides[k], camera));
+            }
+        }
+    }
+    return choices;
 }
 
 // --- Check and order ---

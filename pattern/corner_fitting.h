@@ -55,8 +55,11 @@ struct Consensus {
 int consensusTrials();
 Consensus consensusSearch(const std::vector<Point2F>& points);
 
-// Finds three sides one after the other, each removing its supporting points from the list.
-// Returns nothing when a side cannot be found within kMaxSideSearches searches.
+// Finds up to `most` sides one after the other, each removing its supporting points from the
+// list; stops early when a side cannot be found within kMaxSideSearches searches.
+std::vector<FittedLine> findSides(std::vector<Point2F> points, int most);
+
+// The first three of findSides; nothing when there are fewer.
 std::optional<std::array<FittedLine, 3>> findThreeSides(std::vector<Point2F> points);
 
 // Intersection of two trimmed sides stretched 500 times their length both ways; (0, 0) when the
@@ -66,6 +69,12 @@ Point2F intersectSides(const FittedLine& a, const FittedLine& b);
 // Corners, in picture pixels, of the candidate mask whose top-left pixel sits at (left, top) of
 // the half that starts at picture column xo. Nothing when the three sides cannot be found.
 std::optional<Corners> fitTriangleCorners(const GreyImage& mask, int left, int top, int xo, const CameraParam& camera);
+
+// For a candidate whose three strongest sides are not its triangle's (a cable or a shadow's rim
+// along it outshone one): the corners of every triangle that three of its `most` strongest sides
+// make, in the order the sides were found (0 1 2, 0 1 3, ...), each as fitTriangleCorners gives it.
+std::vector<Corners> triangleChoices(const GreyImage& mask, int left, int top, int xo, const CameraParam& camera,
+                                     int most);
 
 // True when every corner lies strictly inside the picture and the rounded side lengths satisfy
 // the strict triangle inequality.

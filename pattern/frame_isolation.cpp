@@ -21,13 +21,19 @@ struct Grid {
     size_t index(int x, int y) const { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; }
 };
 
-// The largest 4-connected region of `light` pixels that does not reach the grid's edge, as a
-// 0/1 map; empty when there is none.
-std::vector<uint8_t> largestHole(const Grid& g, const std::vector<uint8_t>& light) {
-    std::vector<int> region(light.size(), -1);
+// The 4-connected regions of `light` pixels, numbered from 0 in `region` (-1 elsewhere); whether
+// each reaches the grid's edge and its area.
+struct LightRegions {
+    std::vector<int> region;
+    std::vector<bool> open;
+    std::vector<size_t> area;
+};
+
+LightRegions lightRegions(const Grid& g, const std::vector<uint8_t>& light) {
+    LightRegions out;
+    std::vector<int>& region = out.region;
+    region.assign(light.size(), -1);
     std::vector<size_t> stack;
-    int best = -1;
-    size_t bestArea = 0;
     int next = 0;
     for (int y = 0; y < g.height; ++y) {
         for (int x = 0; x < g.width; ++x) {
@@ -56,10 +62,24 @@ std::vector<uint8_t> largestHole(const Grid& g, const std::vector<uint8_t>& ligh
                     }
                 }
             }
-            if (!open && area > bestArea) {
-                best = id;
-                bestArea = area;
-            }
+            out.open.push_back(open);
+            out.area.push_back(area);
+        }
+    }
+    return out;
+}
+
+// The largest region of `light` pixels that does not reach the grid's edge, as a 0/1 map; empty
+// when there is none.
+std::vector<uint8_t> largestHole(const Grid& g, const std::vector<uint8_t>& light) {
+    const LightRegions regions = lightRegions(g, light);
+    const std::vector<int>& region = regions.region;
+    int best = -1;
+    size_t bestArea = 0;
+    for (size_t id = 0; id < regions.area.size(); ++id) {
+        if (!regions.open[id] && regions.area[id] > bestArea) {
+            best = static_cast<int>(id);
+            bestArea = regions.area[id];
         }
     }
     std::vector<uint8_t> hole;
@@ -69,15 +89,15 @@ std::vector<uint8_t> largestHole(const Grid& g, const std::vector<uint8_t>& ligh
     return hole;
 }
 
-}  // namespace
-
-GreyImage isolateFrame(const GreyImage& labels, const Component& component) {
+// The component's box as a grid (the box leaves out its last row and column; the frame's pixels
+// reach them) with its own pixels marked dark and every other one light.
+Grid componentGrid(const GreyImage& labels, const Component& component, std::vector<uint8_t>& dark,
+                   std::vector<uint8_t>& light) {
     const ComponentBox& b = component.box;
-    // The box leaves out its last row and column; the frame's pixels reach them.
     const Grid g{std::min(b.width + 1, labels.width - b.x), std::min(b.height + 1, labels.height - b.y)};
-    if (g.width < 3 || g.height < 3) return GreyImage{};
-    std::vector<uint8_t> dark(static_cast<size_t>(g.width) * static_cast<size_t>(g.height));
-    std::vector<uint8_t> light(dark.size());
+    if (g.width < 3 || g.height < 3) return Grid{};
+    dark.assign(static_cast<size_t>(g.width) * static_cast<size_t>(g.height), 0);
+    light.assign(dark.size(), 0);
     for (int y = 0; y < g.height; ++y) {
         const uint8_t* row = labels.row(b.y + y) + b.x;
         for (int x = 0; x < g.width; ++x) {
@@ -85,6 +105,16 @@ GreyImage isolateFrame(const GreyImage& labels, const Component& component) {
             light[g.index(x, y)] = row[x] != component.label;
         }
     }
+    return g;
+}
+
+}  // namespace
+
+GreyImage isolateFrame(const GreyImage& labels, const Component& component) {
+    const ComponentBox& b = component.box;
+    std::vector<uint8_t> dark, light;
+    const Grid g = componentGrid(labels, component, dark, light);
+    if (g.width == 0) return GreyImage{};
     const std::vector<uint8_t> hole = largestHole(g, light);
     if (hole.empty()) return GreyImage{};
 
@@ -142,6 +172,24 @@ GreyImage isolateFrame(const GreyImage& labels, const Component& component) {
             const int r = ring[g.index(x, y)];
             if (r > 0 && r <= last) row[x] = 255;
             if (hole[g.index(x, y)]) row[x] = kHole;
+        }
+    }
+    return frame;
+}
+
+GreyImage filledComponent(const GreyImage& labels, const Component& component) {
+    const ComponentBox& b = component.box;
+    std::vector<uint8_t> dark, light;
+    const Grid g = componentGrid(labels, component, dark, light);
+    if (g.width == 0) return GreyImage{};
+    const LightRegions regions = lightRegions(g, light);
+    GreyImage frame(labels.width, labels.height, 0);
+    for (int y = 0; y < g.height; ++y) {
+        uint8_t* row = frame.row(b.y + y) + b.x;
+        for (int x = 0; x < g.width; ++x) {
+            const size_t i = g.index(x, y);
+            if (dark[i]) row[x] = 255;
+            else if (!regions.open[static_cast<size_t>(regions.region[i])]) row[x] = kHole;
         }
     }
     return frame;

@@ -23,6 +23,11 @@ namespace mz::pattern {
 inline constexpr uint8_t kHole = 128;
 GreyImage isolateFrame(const GreyImage& labels, const Component& component);
 
+// The pixels of component `label` of `labels` 255 and every light region they enclose kHole, in an
+// otherwise 0 image of the half's size: the frame as the first search saw it.
+// Empty (0 by 0) when the component's box is too small to hold a hole.
+GreyImage filledComponent(const GreyImage& labels, const Component& component);
+
 // Whether the triangle `corners` (pixels of the half, straight sides) covers the frame and its
 // hole in `frame` (as isolateFrame gives it) and little else: a frame still carrying part of
 // what joined it fits to a triangle with a corner out on that part.

@@ -1,12 +1,14 @@
 #include "pattern/pattern_detection.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 #include <stdexcept>
 
 #include "mz/mzpattern.h"
 #include "pattern/binarize.h"
 #include "pattern/frame_isolation.h"
+#include "pattern/frame_match.h"
 #include "pattern/labelling.h"
 
 namespace mz::pattern {
@@ -82,9 +84,8 @@ bool hasLightHole(const GreyImage& half, const ComponentBox& box) {
 
 namespace {
 
-// The candidate's pixels (those equal to `value` in `image`) inside its window, fitted.
-// A candidate whose sides cannot be found leaves (0, 0) corners, which the check rejects.
-Corners fitCandidate(const GreyImage& image, uint8_t value, const SearchRect& win, int xo, const CameraParam& camera) {
+// The candidate's pixels (those equal to `value` in `image`) inside its window, 255 on 0.
+GreyImage candidateMask(const GreyImage& image, uint8_t value, const SearchRect& win) {
     GreyImage mask(win.width, win.height, 0);
     for (int r = 0; r < win.height; ++r) {
         const uint8_t* src = image.row(win.y + r) + win.x;
@@ -93,8 +94,23 @@ Corners fitCandidate(const GreyImage& image, uint8_t value, const SearchRect& wi
             dst[col] = src[col] == value ? 255 : 0;
         }
     }
-    return fitTriangleCorners(mask, win.x, win.y, xo, camera).value_or(Corners{});
+    return mask;
 }
+
+// The candidate's mask, fitted. A candidate whose sides cannot be found leaves (0, 0) corners,
+// which the check rejects.
+Corners fitCandidate(const GreyImage& image, uint8_t value, const SearchRect& win, int xo, const CameraParam& camera) {
+    return fitTriangleCorners(candidateMask(image, value, win), win.x, win.y, xo, camera).value_or(Corners{});
+}
+
+Corners inHalf(Corners corners, int xo) {
+    for (Point2F& p : corners) p.x -= static_cast<float>(xo);
+    return corners;
+}
+
+// Sides tried for a candidate whose strongest three do not make its triangle: its three, the two
+// edges of what lies along or across it, and one to spare.
+constexpr int kMostSides = 6;
 
 bool plausibleSize(const ComponentBox& b, int hw, int h) {
     return b.width > fraction(0.05f, hw) && b.height > fraction(0.05f, h) && b.width < fraction(0.98f, hw) &&
@@ -123,14 +139,30 @@ HalfResult searchIsolatedFrames(const GreyImage& labels, const std::vector<Compo
         if (!(area > best)) continue;
         const Corners corners = fitCandidate(frame, 255, win, xo, camera);
         if (!isTriangle(corners, camera.width, camera.height)) continue;
-        Corners inHalf = corners;
-        for (Point2F& p : inHalf) p.x -= static_cast<float>(xo);
-        if (!coversFrame(frame, b, inHalf)) continue;
+        if (!coversFrame(frame, b, inHalf(corners, xo))) continue;
         best = area;
         result.corners = corners;
         result.found = true;
     }
     setGeneratorState(draws);
+    return result;
+}
+
+// The candidate's triangle, of those three of its strongest sides make, that best matches the
+// candidate with its hole, when one matches.
+HalfResult bestChoice(const GreyImage& labels, const Component& candidate, const GreyImage& frame,
+                      const SearchRect& win, int xo, const CameraParam& camera) {
+    HalfResult result;
+    float best = std::numeric_limits<float>::infinity();
+    const GreyImage mask = candidateMask(labels, candidate.label, win);
+    for (const Corners& corners : triangleChoices(mask, win.x, win.y, xo, camera, kMostSides)) {
+        if (!isTriangle(corners, camera.width, camera.height)) continue;
+        const FrameMatch m = matchFrame(frame, candidate.box, curvedTriangle(corners, xo, camera));
+        if (!matches(m) || !(m.gap < best)) continue;
+        best = m.gap;
+        result.corners = corners;
+        result.found = true;
+    }
     return result;
 }
 
@@ -144,7 +176,8 @@ HalfResult searchHalf(const GreyImage& half, int xo, const CameraParam& camera) 
 
     HalfResult result;
     float best = 0.0f;
-    bool fitted = false;
+    const Component* chosen = nullptr;
+    SearchRect chosenWindow;
     for (const Component& c : components) {
         const ComponentBox& b = c.box;
         if (!plausibleSize(b, hw, h)) continue;
@@ -155,12 +188,27 @@ HalfResult searchHalf(const GreyImage& half, int xo, const CameraParam& camera) 
         if (!(area > best)) continue;
         best = area;
         result.corners = fitCandidate(labels, c.label, win, xo, camera);
-        fitted = true;
+        chosen = &c;
+        chosenWindow = win;
     }
-    result.found = fitted && isTriangle(result.corners, camera.width, camera.height);
+    result.found = chosen != nullptr && isTriangle(result.corners, camera.width, camera.height);
+    // A triangle a cable or a shadow's rim dragged off its frame is no find.
+    bool dragged = false;
+    GreyImage frame;
+    if (result.found) {
+        frame = filledComponent(labels, *chosen);
+        const FrameMatch m = matchFrame(frame, chosen->box, curvedTriangle(result.corners, xo, camera));
+        dragged = frame.width != 0 && !matches(m);
+        result.found = !dragged;
+    }
     if (!result.found) {
-        const HalfResult isolated = searchIsolatedFrames(labels, components, xo, camera);
-        if (isolated.found) return isolated;
+        // The other looks' draws are put back, as in searchIsolatedFrames.
+        const uint32_t draws = generatorState();
+        HalfResult other;
+        if (dragged) other = bestChoice(labels, *chosen, frame, chosenWindow, xo, camera);
+        if (!other.found) other = searchIsolatedFrames(labels, components, xo, camera);
+        setGeneratorState(draws);
+        if (other.found) return other;
     }
     return result;
 }

@@ -213,19 +213,24 @@ struct StripPixel {
     double scale;  // pixels per ideal unit across the side here
 };
 
-constexpr double kStripOutside = 4.0;     // pixels of floor beyond the edge
-constexpr double kStripInside = 4.0;      // pixels of band (or band and hole) inside it
-constexpr double kMaxInnerModel = 9.0;    // bands wider on screen are taken as plain dark
-constexpr double kThinBand = 4.0;         // pixels: below it the darkness comes from another side
-constexpr double kBorrowedRmsGain = 1.2;  // unless that leaves this much more of the strip unexplained
-constexpr double kTipClearance = 3.0;     // pixels from another side's edge
+constexpr double kStripOutside = 4.0;      // pixels of floor beyond the edge
+constexpr double kStripInside = 4.0;       // pixels of band (or band and hole) inside it
+constexpr double kMaxInnerModel = 9.0;     // bands wider on screen are taken as plain dark
+constexpr double kThinBand = 4.0;          // pixels: below it the darkness comes from another side
+constexpr double kBorrowedRmsGain = 1.05;  // unless that leaves this much more of the strip unexplained
+constexpr double kTipClearance = 3.0;      // pixels from another side's edge
+constexpr double kFirstRiseShare = 0.5;    // of the steepest rise, for the hole's edge
 constexpr int kModelIterations = 8;
 constexpr double kModelHuber = 8.0;   // grey levels: floor grain and glints count less
 constexpr double kMaxModelRms = 8.0;  // grey levels a fitted strip may leave
 constexpr double kLevelSlack = 20.0;  // grey levels a fitted level may lie outside 0..255
-// Share of the strip's cost a band growing lighter along the side must save to be believed:
-// clean paint gains nothing from the extra freedom but the chance to trade it against the edge.
-constexpr double kSlopeGain = 0.8;
+// Share of the strip's cost a band growing lighter along the side (then lighter in patches, as
+// wear leaves it) must save to be believed: clean paint gains nothing from the extra freedom but
+// the chance to trade it against the edge.
+constexpr double kSlopeGain = 0.9;
+// On a thin band the floor's grain seen through the blur looks like patches of wear.
+constexpr double kThinPatchGain = 0.8;
+constexpr double kMaxDarkSwing = 0.5;  // of the band-to-floor contrast, along one side
 
 double normalCdf(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
 double normalPdf(double x) { return std::exp(-0.5 * x * x) / std::sqrt(2 * kPi<double>); }
@@ -242,21 +247,28 @@ double bandOnScreen(const GreyFloatImage& img, const CameraParam& cam, const Lin
         Vec middle, outward;
         double scale;
         if (!acrossSide(cam, q, line.direction, outwardNormal, middle, outward, scale)) continue;
-        // Inward from the edge: the steepest rise from the band to the hole.
-        double best = 0, at = 0;
-        bool have = false;
+        // Inward from the edge: the first strong rise from the band to the hole. Across a narrow
+        // hole the opposite band's edge to the floor may rise more steeply than the hole's own edge
+        // (a blurred hole never reaches the floor's brightness, worn paint lowers the rise), so
+        // the steepest rise alone would take the band for the whole frame.
+        std::vector<double> rises;
         for (double r = 0.5; r <= 2 * kMaxInnerModel; r += 0.25) {
             double v0, v1;
             const Vec p0 = middle - (r - 0.5) * outward, p1 = middle - (r + 0.5) * outward;
             if (!sample(img, p0.x, p0.y, v0) || !sample(img, p1.x, p1.y, v1)) break;
-            const double rise = v1 - v0;
-            if (!have || rise > best) {
-                best = rise;
-                at = r;
-                have = true;
+            rises.push_back(v1 - v0);
+        }
+        if (rises.empty()) continue;
+        const double best = *std::max_element(rises.begin(), rises.end());
+        if (best < kMinEdgeSlope) continue;
+        for (size_t k = 0; k < rises.size(); ++k) {
+            const bool peak =
+                (k == 0 || rises[k] >= rises[k - 1]) && (k + 1 == rises.size() || rises[k] >= rises[k + 1]);
+            if (peak && rises[k] >= kFirstRiseShare * best) {
+                widths.push_back(0.5 + 0.25 * static_cast<double>(k));
+                break;
             }
         }
-        if (have && best >= kMinEdgeSlope) widths.push_back(at);
     }
     if (widths.size() < 3) return 0;
     std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
@@ -404,9 +416,10 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     if (strip.size() < 40) return false;
 
     // Parameters: the edge's offset and turn (ideal units), blur, band, floor outside (level,
-    // slope and bend along the side), the band's slope along the side (worn paint, the hall's
-    // light and shadows), then the band's width (offset and turn) and the hole.
-    enum { kE0, kE1, kSigma, kDark, kL0, kL1, kL2, kD1, kG0, kG1, kHole, kAll };
+    // slope and bend along the side), the band's slope and patches along the side (worn paint,
+    // the hall's light and shadows), the blur's change along the side (the lens softens towards
+    // its rim), then the band's width (offset and turn) and the hole.
+    enum { kE0, kE1, kSigma, kDark, kL0, kL1, kL2, kD1, kD2, kD3, kS1, kG0, kG1, kHole, kAll };
     const int n = innerEdge ? kAll : kG0;
     Eigen::VectorXd p = Eigen::VectorXd::Zero(n);
     {
@@ -441,39 +454,46 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     }
     auto model = [&](const StripPixel& q, const Eigen::VectorXd& v, Eigen::VectorXd* jac) {
         const double edge = v[kE0] + v[kE1] * q.u;
-        const double so = q.scale * (q.d - edge) / v[kSigma];
+        const double sigma = v[kSigma] + v[kS1] * q.u;
+        const double so = q.scale * (q.d - edge) / sigma;
         const double light = v[kL0] + v[kL1] * q.u + v[kL2] * q.u * q.u;
-        const double dark = v[kDark] + v[kD1] * q.u;
+        const double p2 = 1.5 * q.u * q.u - 0.5, p3 = (2.5 * q.u * q.u - 1.5) * q.u;
+        const double dark = v[kDark] + v[kD1] * q.u + v[kD2] * p2 + v[kD3] * p3;
         const double co = normalCdf(so), po = normalPdf(so);
         double value = dark + (light - dark) * co;
         if (jac) {
             jac->setZero();
-            const double dso = (light - dark) * po / v[kSigma];  // per pixel of offset
+            const double dso = (light - dark) * po / sigma;  // per pixel of offset
             (*jac)[kE0] = -dso * q.scale;
             (*jac)[kE1] = -dso * q.scale * q.u;
-            (*jac)[kSigma] = -(light - dark) * po * so / v[kSigma];
+            (*jac)[kSigma] = -(light - dark) * po * so / sigma;
             (*jac)[kDark] = 1 - co;
             (*jac)[kL0] = co;
             (*jac)[kL1] = co * q.u;
             (*jac)[kL2] = co * q.u * q.u;
         }
         if (innerEdge) {
-            const double si = q.scale * (q.d - edge + v[kG0] + v[kG1] * q.u) / v[kSigma];
+            const double si = q.scale * (q.d - edge + v[kG0] + v[kG1] * q.u) / sigma;
             const double ci = normalCdf(si), pi = normalPdf(si);
             // From the hole to the band, then the band to the floor.
             value = v[kHole] + (dark - v[kHole]) * ci + (light - dark) * co;
             if (jac) {
-                const double dsi = (dark - v[kHole]) * pi / v[kSigma];
+                const double dsi = (dark - v[kHole]) * pi / sigma;
                 (*jac)[kE0] += -dsi * q.scale;
                 (*jac)[kE1] += -dsi * q.scale * q.u;
                 (*jac)[kG0] = dsi * q.scale;
                 (*jac)[kG1] = dsi * q.scale * q.u;
-                (*jac)[kSigma] += -(dark - v[kHole]) * pi * si / v[kSigma];
+                (*jac)[kSigma] += -(dark - v[kHole]) * pi * si / sigma;
                 (*jac)[kDark] = ci - co;
                 (*jac)[kHole] = 1 - ci;
             }
         }
-        if (jac) (*jac)[kD1] = (*jac)[kDark] * q.u;
+        if (jac) {
+            (*jac)[kD1] = (*jac)[kDark] * q.u;
+            (*jac)[kD2] = (*jac)[kDark] * p2;
+            (*jac)[kD3] = (*jac)[kDark] * p3;
+            (*jac)[kS1] = (*jac)[kSigma] * q.u;
+        }
         return value;
     };
     Eigen::VectorXd jac(n);
@@ -487,7 +507,7 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
         return c;
     };
     double current = cost(p);
-    bool slope = false;
+    int darkTerms = 1;  // constant, linear, cubic along the side
     auto solve = [&] {
         for (int it = 0; it < kModelIterations; ++it) {
             Eigen::MatrixXd h = Eigen::MatrixXd::Zero(n, n);
@@ -504,11 +524,12 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
                 h(kDark, kDark) = 1;
                 g[kDark] = 0;
             }
-            if (!slope) {
-                h.row(kD1).setZero();
-                h.col(kD1).setZero();
-                h(kD1, kD1) = 1;
-                g[kD1] = 0;
+            for (int t = kD1; t <= kD3; ++t) {
+                if (t - kD1 + 1 < darkTerms) continue;
+                h.row(t).setZero();
+                h.col(t).setZero();
+                h(t, t) = 1;
+                g[t] = 0;
             }
             bool stepped = false, converged = false;
             for (int tries = 0; tries < 6 && !stepped; ++tries) {
@@ -518,6 +539,7 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
                 if (!step.allFinite()) return false;
                 Eigen::VectorXd next = p + step;
                 next[kSigma] = std::clamp(next[kSigma], 0.2, 3.0);
+                next[kS1] = std::clamp(next[kS1], 0.2 - next[kSigma], next[kSigma] - 0.2);
                 const double c = cost(next);
                 if (c <= current) {
                     p = next;
@@ -535,16 +557,38 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
         return true;
     };
     if (!solve()) return false;
-    // Where the band is wide enough on screen to show its own darkness, a band lightening along
-    // the side is tried as well and kept when it explains the strip clearly better.
-    if (!fixed && band >= kThinBand) {
-        const Eigen::VectorXd plain = p;
-        const double plainCost = current;
-        slope = true;
-        lambda = 1e-3;
-        if (!solve() || !(current < kSlopeGain * plainCost)) {
-            p = plain;
-            current = plainCost;
+    // A band darkening and lightening along the side stays a band: darker than the floor beside it
+    // everywhere, and varying by less than its contrast.
+    auto plausibleDark = [&](const Eigen::VectorXd& v) {
+        double lowest = 1e30, highest = -1e30;
+        for (int i = 0; i <= 8; ++i) {
+            const double u = i / 4.0 - 1;
+            const double p2 = 1.5 * u * u - 0.5, p3 = (2.5 * u * u - 1.5) * u;
+            const double dark = v[kDark] + v[kD1] * u + v[kD2] * p2 + v[kD3] * p3;
+            const double light = v[kL0] + v[kL1] * u + v[kL2] * u * u;
+            if (!(dark > -kLevelSlack && dark + 2 * kMinEdgeSlope < light)) return false;
+            lowest = std::min(lowest, dark);
+            highest = std::max(highest, dark);
+        }
+        return highest - lowest < kMaxDarkSwing * (v[kL0] - v[kDark]);
+    };
+    // A band lightening along the side, then one lighter in patches, is tried as well and kept
+    // when it explains the strip clearly better. On a thin band the freedom could trade darkness
+    // against width, which is why such a side's own fit is then weighed against the darkness of
+    // the widest band.
+    if (!fixed) {
+        for (int terms : {2, 4}) {
+            const Eigen::VectorXd plain = p;
+            const double plainCost = current;
+            const int plainTerms = darkTerms;
+            darkTerms = terms;
+            lambda = 1e-3;
+            const double gain = band < kThinBand && terms > 2 ? kThinPatchGain : kSlopeGain;
+            if (!solve() || !(current < gain * plainCost) || !plausibleDark(p)) {
+                p = plain;
+                current = plainCost;
+                darkTerms = plainTerms;
+            }
         }
     }
     // The edge may move by a few pixels at most; farther it found another edge.
@@ -711,7 +755,7 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
                 const StripLevels ownLevels = levels[s];
                 fit(s, &reference, levels[s].bandPixels);
                 // Worn or dusty paint is not equally dark on every side: a side the borrowed
-                // darkness explains clearly worse than its own keeps its own.
+                // darkness explains worse than its own (by more than the grain does) keeps its own.
                 if (ownOk && (!ok[s] || fitted[s].modelRms > kBorrowedRmsGain * own.modelRms)) {
                     fitted[s] = own;
                     ok[s] = true;

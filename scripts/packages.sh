@@ -3,7 +3,7 @@
 # What the programs need to build (demo.sh: tests and benchmarks off).
 MZ_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config nlohmann-json3-dev libcli11-dev libpng-dev libjpeg-dev
   libyaml-cpp-dev libtinyxml2-dev libceres-dev libeigen3-dev qt6-base-dev libsqlite3-dev libssl-dev
-  libpq-dev)
+  libpq-dev zlib1g-dev)
 
 # Added by the tests and benchmarks (test.sh and the other scripts). OpenCV alone brings some 280
 # packages of its own, for the side-by-side benchmark bench/bench_views_opencv.cpp only.

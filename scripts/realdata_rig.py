@@ -13,8 +13,8 @@ This script
      within 80 degrees of the lens axis: the "surveyed" pairs (floor in mm, vehicle frame: x to
      the right, y to the front, origin at the canvas centre) -> rig/survey.json;
   2. imports the four lenses with `calibration-cli lens import` and writes the configuration's
-     JSON (one stitched view AVM2D_FULL, 480 x 640 pixels at 25 mm, the whole canvas) with its
-     stitching mask rig/car.png -> rig/config.json;
+     JSON (one stitched view AVM2D_FULL, 480 x 640 pixels at 25 mm, the whole canvas), whose
+     stitching map config build draws ("carImage": "auto") -> rig/config.json;
   3. with --run OUT: builds OUT/Config.bin, puts the pictures into OUT/image/ (back.png becomes
      rear.png), runs `calibration-cli run --survey` and writes the stitched top view as
      OUT/topview.png (and with --readme-image PATH a copy there).
@@ -142,11 +142,6 @@ def survey_pairs(camera, lens):
     return pairs[:50]
 
 
-def up_to_four(v):
-    r = v % 4
-    return v if r == 0 else v + 4 - r
-
-
 def write_png(path, width, height, rows):
     """rows: height lists of width (r, g, b)."""
     raw = b"".join(b"\0" + bytes(c for px in row for c in px) for row in rows)
@@ -156,44 +151,6 @@ def write_png(path, width, height, rows):
     with open(path, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
                 chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
-
-
-def stitching_mask(path):
-    """The predefined mask of the view: zone key colours, corner shares, the vehicle's rectangle."""
-    car_w = up_to_four(round(VEHICLE_W / MM_PER_PIXEL))
-    car_l = up_to_four(round(VEHICLE_L / MM_PER_PIXEL))
-    x0 = up_to_four(round(VIEW_W / 2 - car_w // 2))
-    y0 = up_to_four(round(VIEW_H / 2 - car_l // 2))
-    x1, y1 = x0 + car_w, y0 + car_l
-
-    def share(across, along):
-        a = math.degrees(math.atan2(across, along))
-        return 1 + round(min(max((a - 35) / 20, 0), 1) * 253)
-    rows = []
-    for row in range(VIEW_H):
-        line = []
-        for col in range(VIEW_W):
-            px, py = col + 0.5, row + 0.5
-            front, rear, left, right = row < y0, row >= y1, col < x0, col >= x1
-            if front or rear:
-                end = 0 if front else 255
-                along = y0 - py if front else py - y1
-                if left:
-                    b, g, r = end, 0, share(x0 - px, along)
-                elif right:
-                    b, g, r = end, 255, share(px - x1, along)
-                else:
-                    b, g, r = end, end, 0
-            elif left:
-                b, g, r = 255, 0, 0
-            elif right:
-                b, g, r = 0, 255, 0
-            else:  # the vehicle, seen from above: body, lighter roof
-                s, t = (px - x0) / car_w, (py - y0) / car_l
-                b, g, r = (156, 74, 40) if 0.2 < s < 0.8 and 0.35 < t < 0.7 else (136, 60, 30)
-            line.append((r, g, b))
-        rows.append(line)
-    write_png(path, VIEW_W, VIEW_H, rows)
 
 
 def lens_fields(cli, yaml_path, name):
@@ -218,7 +175,7 @@ def config(cli):
             "centreX": VIEW_W / 2, "centreY": VIEW_H / 2, "mmPerPixel": MM_PER_PIXEL,
             "originX": 0.0, "originY": 0.0, "vehicleWidth": VEHICLE_W, "vehicleLength": VEHICLE_L,
             "markerLength": 800.0, "lutIds": [1, 2, 3, 4]}],
-        "carImages": [{"slot": 0, "file": "car.png"}],
+        "carImages": [{"slot": 0, "carImage": "auto"}],
         "singleviewHeader": [0, 0, 0],
         "singleviews": [],
     }
@@ -254,8 +211,7 @@ def main():
     with open(os.path.join(out_dir, "config.json"), "w") as f:
         json.dump(config(args.cli), f, indent=2)
         f.write("\n")
-    stitching_mask(os.path.join(out_dir, "car.png"))
-    print(f"written: {out_dir}/survey.json, config.json, car.png")
+    print(f"written: {out_dir}/survey.json, config.json")
     if not args.run:
         return
     run = args.run

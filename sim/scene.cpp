@@ -1,6 +1,7 @@
 #include "sim/scene.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <cstdlib>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "format/atomic_file.h"
 #include "format/config_writer.h"
 #include "format/picture.h"
+#include "format/sample_views.h"
+#include "format/stitching_map.h"
 #include "geometry/angles.h"
 #include "mz/mzgeometry.h"
 
@@ -18,18 +21,8 @@ namespace mz::sim {
 
 namespace {
 
-// The number after the model name's first blank times 100, truncated ("AVM 1.67" is 167).
-int modelCode(const std::string& model) {
-    const size_t blank = model.find(' ');
-    return blank == std::string::npos ? 0 : static_cast<int>(std::strtod(model.c_str() + blank + 1, nullptr) * 100.0);
-}
-
 constexpr uint32_t kBilinear = 0x0001;
 constexpr uint32_t kFullTopView = 0x8000;
-constexpr uint32_t kLensOn = 0x0020;
-constexpr uint32_t kPanorama = 0x0040;
-constexpr uint32_t kFlipHorizontal = 0x0200;
-constexpr uint32_t kOverlay = 0x2000;
 
 struct ViewSpec {
     const char* name;
@@ -46,43 +39,9 @@ constexpr ViewSpec kTopViews[3] = {
     {"AVM2D_REAR", 400, 480, 200, 200, 20, kBilinear},
 };
 
-struct SingleSpec {
-    uint8_t type;
-    int viewIndex;
-    const char* fileName;
-    uint32_t flags;
-    float wideAngle;
-};
-
-constexpr SingleSpec kSingleViews[] = {
-    {40, 0, "Frontvw.bin", kBilinear | kLensOn, 0},
-    {41, 1, "Frontfv.bin", kBilinear | kLensOn | kPanorama, 3.0f},
-    {42, 2, "Rearvw.bin", kBilinear | kLensOn | kFlipHorizontal | kOverlay, 0},
-    {43, 3, "Rearfv.bin", kBilinear | kLensOn | kPanorama | kFlipHorizontal, 3.0f},
-    {44, 4, "Leftvw.bin", kBilinear | kLensOn, 0},
-    {47, 7, "Rightvw.bin", kBilinear | kLensOn, 0},
-};
-
 nlohmann::json point(Vec2 p) { return nlohmann::json::array({p.x, p.y}); }
 
 }  // namespace
-
-std::vector<TopViewLayout> topViews(const Rig& rig) {
-    std::vector<TopViewLayout> views;
-    for (const ViewSpec& s : kTopViews) {
-        TopViewLayout v;
-        v.width = s.width;
-        v.height = s.height;
-        v.centreX = s.centreX;
-        v.centreY = s.centreY;
-        v.mmPerPixel = s.mmPerPixel;
-        v.rotated = (s.flags & kFullTopView) != 0;
-        v.vehicleWidth = static_cast<int>(std::lround(rig.options.vehicleWidth));
-        v.vehicleLength = static_cast<int>(std::lround(rig.options.vehicleLength));
-        views.push_back(v);
-    }
-    return views;
-}
 
 format::ConfigFile buildConfig(const Rig& rig) {
     format::ConfigFile cfg;
@@ -103,8 +62,6 @@ format::ConfigFile buildConfig(const Rig& rig) {
         cam.height = lens.height;
         cfg.cameras.push_back(cam);
     }
-    const std::vector<TopViewLayout> views = topViews(rig);
-    int32_t nextId = 1;
     for (int slot = 0; slot < 3; ++slot) {
         const ViewSpec& s = kTopViews[slot];
         format::ConfigMultiview mv;
@@ -116,42 +73,18 @@ format::ConfigFile buildConfig(const Rig& rig) {
         mv.centreX = static_cast<float>(s.centreX);
         mv.centreY = static_cast<float>(s.centreY);
         mv.mmPerPixel = static_cast<float>(s.mmPerPixel);
-        mv.vehicleWidth = views[slot].vehicleWidth;
-        mv.vehicleLength = views[slot].vehicleLength;
+        mv.vehicleWidth = static_cast<int32_t>(std::lround(rig.options.vehicleWidth));
+        mv.vehicleLength = static_cast<int32_t>(std::lround(rig.options.vehicleLength));
         mv.markerLength = static_cast<float>(rig.options.markerLength);
-        // The four tables, then the mask, which takes the right camera's identifier plus one.
-        for (int32_t& id : mv.lutIds) id = nextId++;
-        ++nextId;
-        // Model 1.67 names its parameter file after the first view's front identifier plus 5,
-        // right after that view's mask: the next view starts past it.
-        if (slot == 0 && modelCode(cfg.model) == 167) nextId = mv.lutIds[0] + 6;
         cfg.multiviews.push_back(mv);
 
         format::ConfigCarImage car;
         car.type = static_cast<uint8_t>(format::kRecordCarImage0 + slot);
-        car.pixels = makeCarMask(views[slot]).bytes;
+        car.pixels = format::drawStitchingMap(format::stitchingLayout(mv)).pixels;
         cfg.carImages.push_back(std::move(car));
     }
-    // The parameter file takes the first view's front identifier plus 15 and an OSD file its view's
-    // identifier plus 16: single views start past the parameter file so no two files share one.
-    nextId = std::max(nextId, cfg.multiviews[0].lutIds[0] + 16);
-    for (const SingleSpec& s : kSingleViews) {
-        format::ConfigSingleview sv;
-        sv.type = s.type;
-        sv.viewIndex = s.viewIndex;
-        sv.fileName = s.fileName;
-        sv.flags = s.flags;
-        sv.wideAngle = s.wideAngle;
-        sv.scaleX = 1;
-        sv.scaleY = 1;
-        sv.overlayScale = 10;
-        sv.width = 720;
-        sv.height = 480;
-        sv.centreX = 360;
-        sv.centreY = 240;
-        sv.lutId = nextId++;
-        cfg.singleviews.push_back(sv);
-    }
+    cfg.singleviews = format::sampleSingleviews();
+    format::numberTables(cfg);
     return cfg;
 }
 

@@ -7,17 +7,13 @@
 #include <vector>
 
 #include "format/config_model.h"
-#include "sim/car_mask.h"
 #include "sim/render.h"
 #include "sim/rig.h"
 
 namespace mz::sim {
 
-// The three stitched views of the simulated vehicle ("AVM2D_FULL", "AVM2D_FRONT", "AVM2D_REAR").
-std::vector<TopViewLayout> topViews(const Rig& rig);
-
-// The configuration of the simulated installation: the four lenses, the stitched views with
-// their predefined masks, and a few single views.
+// The configuration of the simulated installation: the four lenses, the three stitched views
+// ("AVM2D_FULL", "AVM2D_FRONT", "AVM2D_REAR") with their predefined masks, and a few single views.
 format::ConfigFile buildConfig(const Rig& rig);
 
 // truth.json's text: conventions, vehicle, triangles, and per camera pose, lens and corners.

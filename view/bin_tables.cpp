@@ -14,6 +14,7 @@
 #include "geometry/lens_lanes.h"
 #include "mz/mzview.h"
 #include "view/bin_tables.h"
+#include "view/two_threads.h"
 
 namespace mz {
 namespace {
@@ -161,18 +162,15 @@ bool putFourFine(uint8_t* p, lanes::F4 x, lanes::F4 y, bool oddRow) {
     return true;
 }
 
-// mzMakeBinView's table of the map at(row, col), four entries at a time where they allow it.
+// Rows [first, last) of mzMakeBinView's table of the map at(row, col), four entries at a time
+// where they allow it. Each row's place in its field follows from its index alone, so parts of
+// the table may be built apart.
 template <class At>
-void buildFullView(int width, int height, At at, uint8_t* dst, int* outLen, int mode) {
-    if (!validSize(width, height) || dst == nullptr || (mode != 0 && mode != 1)) {
-        setLen(outLen, 0);
-        return;
-    }
+void fullViewRows(int width, int height, At at, uint8_t* dst, int mode, int first, int last) {
     const std::size_t rowBytes = 4 * static_cast<std::size_t>(width);
-    uint8_t* field[2] = {dst, dst + evenFieldBytes(height, rowBytes)};
-    for (int i = 0; i < height; ++i) {
+    for (int i = first; i < last; ++i) {
         const bool odd = (i & 1) != 0;
-        uint8_t*& out = field[odd];
+        uint8_t* out = dst + (odd ? evenFieldBytes(height, rowBytes) : 0) + static_cast<std::size_t>(i / 2) * rowBytes;
         int j = 0;
         if (mode == 1) {
             for (; j + 4 <= width; j += 4, out += 16) {
@@ -188,7 +186,27 @@ void buildFullView(int width, int height, At at, uint8_t* dst, int* outLen, int 
         }
         for (; j < width; ++j, out += 4) fullEntry(out, at(i, j), odd, mode);
     }
+}
+
+bool fullViewFits(int width, int height, const uint8_t* dst, int mode) {
+    return validSize(width, height) && dst != nullptr && (mode == 0 || mode == 1);
+}
+
+template <class At>
+void buildFullView(int width, int height, At at, uint8_t* dst, int* outLen, int mode) {
+    if (!fullViewFits(width, height, dst, mode)) {
+        setLen(outLen, 0);
+        return;
+    }
+    fullViewRows(width, height, at, dst, mode, 0, height);
     setLen(outLen, 4 * static_cast<int64_t>(width) * height);
+}
+
+// The same for an engine's own tables (a whole view each, written at Save LUT), on two threads.
+template <class At>
+void buildFullViewInHalves(int width, int height, At at, uint8_t* dst, int mode) {
+    if (!fullViewFits(width, height, dst, mode)) return;
+    inTwoHalves(height, [&](int first, int last) { fullViewRows(width, height, at, dst, mode, first, last); });
 }
 
 // Key colours (blue and green each 0 or 255) carry a region code in the blue/green pattern and a
@@ -247,23 +265,23 @@ void buildPoints(const CameraParam* cameras, uint8_t* dst, int* outLen, bool wor
 void makeBinViewStrided(int width, int height, const float* base, std::ptrdiff_t colStep, std::ptrdiff_t rowStep,
                         uint8_t* dst, int mode) {
     if (base == nullptr) return;
-    buildFullView(
+    buildFullViewInHalves(
         width, height,
         [=](int i, int j) {
             const float* p = base + 2 * (i * rowStep + j * colStep);
             return Point2F{p[0], p[1]};
         },
-        dst, nullptr, mode);
+        dst, mode);
 }
 
 void makeBinViewRows(int width, int height, const float* const* rows, uint8_t* dst, int mode) {
     if (rows == nullptr) return;
-    buildFullView(
+    buildFullViewInHalves(
         width, height,
         [rows](int i, int j) {
             return Point2F{rows[i][2 * j], rows[i][2 * j + 1]};
         },
-        dst, nullptr, mode);
+        dst, mode);
 }
 
 }  // namespace mz

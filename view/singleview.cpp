@@ -3,9 +3,12 @@
 #include "view/singleview.h"
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <cstdint>
+#include <new>
 #include <unordered_map>
 
 #include "geometry/image.h"
@@ -84,7 +87,11 @@ public:
         flags_ = view->flags;
         referenceWidth_ = kDefaultReferenceWidth;
 
-        if (!sameSize(source_.get(), cam.width, cam.height)) source_ = zeroedImage(cam.width, cam.height);
+        // Apply reads the caller's picture of this size; one no picture buffer could hold is refused.
+        const int64_t stride = (static_cast<int64_t>(cam.width) * 3 + 3) & ~int64_t{3};
+        if (stride > INT_MAX || stride * cam.height > INT_MAX) throw std::bad_alloc();
+        sourceWidth_ = cam.width;
+        sourceHeight_ = cam.height;
         // The maps and the overlay layer are a function of the two records and the overlay picture:
         // when none of them changed since the last Init they are kept as they are.
         const InitKey key = initKey(*view);
@@ -112,7 +119,7 @@ public:
             overlayMap(overlay_->width, overlay_->height, map_, ground);
             mzRemap(overlay_.get(), overlayLayer_.get(), map_, MZ_REMAP_NEAREST, kBlack);
         }
-        viewModeMap(source_->width, source_->height, map_, *view);
+        viewModeMap(sourceWidth_, sourceHeight_, map_, *view);
         samples_.clear();  // made again by the next Apply
         ready_ = true;
         key_ = key;
@@ -121,13 +128,13 @@ public:
 
     void apply(const uint8_t* source, uint8_t* output) {
         if (map_ != nullptr && !output_) output_ = zeroedImage(mapWidth_, mapHeight_);
-        if (ready_ && source != nullptr && source_->width > 0 && source_->height > 0) {
+        if (ready_ && source != nullptr && sourceWidth_ > 0 && sourceHeight_ > 0) {
             // The remap through precomputed source offsets and weights, read straight from the
             // caller's picture: the same bytes as remapping a copy of it through the map.
             const Interp mode = (flags_ & MZ_REMAP_BICUBIC)    ? Interp::kBicubic
                                 : (flags_ & MZ_REMAP_BILINEAR) ? Interp::kBilinear
                                                                : Interp::kNearest;
-            const SourceSize size = {source_->width, source_->height};
+            const SourceSize size = {sourceWidth_, sourceHeight_};
             const std::size_t w = static_cast<std::size_t>(mapWidth_);
             if (samples_.empty()) {
                 samples_.resize(w * static_cast<std::size_t>(mapHeight_));
@@ -298,8 +305,8 @@ private:
     bool ready_ = false;
     uint32_t flags_ = 0;
     SingleviewParam* view_ = nullptr;
-    ImageBufferPtr source_;        // only its size is used: Apply reads the caller's picture
-    std::vector<Sample> samples_;  // per view pixel, where Apply reads; empty until needed
+    int sourceWidth_ = 0, sourceHeight_ = 0;  // of the camera picture Apply reads
+    std::vector<Sample> samples_;             // per view pixel, where Apply reads; empty until needed
     ImageBufferPtr output_;
     ImageBufferPtr overlay_;
     ImageBufferPtr overlayLayer_;

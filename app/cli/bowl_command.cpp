@@ -144,6 +144,7 @@ void addBowlCommand(CLI::App& app, BowlOptions& o) {
 int runBowl(const BowlOptions& o) {
     core::BowlRequest request;
     request.kind = o.kind;
+    request.tables = !o.noTables;
     if (!parseImageSize(o.size, request.width, request.height) || request.width < 2 || request.height < 2 ||
         request.width > core::kMaxViewSide || request.height > core::kMaxViewSide)
         throw std::invalid_argument("--size must be WxH, each side 2.." + std::to_string(core::kMaxViewSide) +
@@ -203,7 +204,6 @@ int runBowl(const BowlOptions& o) {
     if (!o.eye.empty()) request.eye.eye = parsePoint(o.eye, "--eye");
     if (!o.lookAt.empty()) request.eye.target = parsePoint(o.lookAt, "--look-at");
     if (o.fov > 0) request.eye.fovDeg = o.fov;
-    request.tables = !o.noTables;
 
     const core::BowlRendering view = core::renderBowl(state, request, pixels);
     std::error_code ec;

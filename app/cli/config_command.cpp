@@ -5,14 +5,20 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/cli/camera_keys.h"
 #include "app/cli/folded_output.h"
+#include "app/cli/option_checks.h"
+#include "app/cli/simulate_command.h"
 #include "app/core/config_check.h"
+#include "app/core/lens_import.h"
+#include "app/core/new_vehicle.h"
 #include "format/atomic_file.h"
 #include "format/bitmap.h"
 #include "format/config_json.h"
 #include "format/config_reader.h"
 #include "format/config_writer.h"
 #include "format/file_read.h"
+#include "format/opencv_storage.h"
 
 namespace mz::cli {
 
@@ -107,10 +113,59 @@ int build(const ConfigOptions& o) {
     return 0;
 }
 
+int newVehicle(const ConfigOptions& o) {
+    core::NewVehicle v;
+    if (!parseImageSize(o.pictureSize, v.pictureWidth, v.pictureHeight))
+        throw std::invalid_argument("--picture-size must be WxH, e.g. 720x480, not \"" + o.pictureSize + "\"");
+    v.vehicleWidth = o.vehicleWidth;
+    v.vehicleLength = o.vehicleLength;
+    v.markerLength = o.markerLength;
+    v.model = o.model;
+    for (int i = 0; i < 4; ++i) {
+        v.lensFiles[i] = o.lensFiles[i];
+        try {
+            v.lenses[i] = core::importOpencvFisheye(format::readOpencvStorage(o.lensFiles[i]));
+        } catch (const std::exception& e) {
+            throw std::runtime_error(std::string("--") + kCameraKeys[i] + " " + o.lensFiles[i] + ": " + e.what());
+        }
+    }
+    if (const std::string problem = core::newVehicleProblem(v); !problem.empty()) {
+        std::fprintf(stderr, "calibration-cli: %s\nNothing was written.\n", problem.c_str());
+        return 1;
+    }
+    const std::filesystem::path out(o.newOut);
+    // A starting file is edited by hand afterwards; a second config new must not wipe that work.
+    if (std::filesystem::exists(out)) {
+        std::fprintf(stderr, "calibration-cli: %s exists; remove it or name another file\nNothing was written.\n",
+                     o.newOut.c_str());
+        return 1;
+    }
+    const format::ConfigFile config = core::newVehicleConfig(v);
+    if (out.has_parent_path()) std::filesystem::create_directories(out.parent_path());
+    format::writeFileAtomically(out, format::configToJsonWithAutoMaps(config, {}, core::newVehicleNotes(v)));
+    for (int i = 0; i < 4; ++i) {
+        if (v.lenses[i].maxError > core::kLensFitGoal) {
+            std::fprintf(
+                stderr,
+                "calibration-cli: warning: %s: the inverse polynomial misses the lens by %.3f px (goal %.2f px)\n",
+                o.lensFiles[i].c_str(), v.lenses[i].maxError, core::kLensFitGoal);
+        }
+    }
+    const format::ConfigMultiview& full = config.multiviews[0];
+    const format::ConfigMultiview& front = config.multiviews[1];
+    std::printf(
+        "%s written: %d x %d pictures, vehicle %d x %d mm, triangles %g mm; AVM2D_FULL %g mm a pixel, "
+        "AVM2D_FRONT and AVM2D_REAR %g mm a pixel, %zu single views\n",
+        o.newOut.c_str(), v.pictureWidth, v.pictureHeight, v.vehicleWidth, v.vehicleLength, v.markerLength,
+        static_cast<double>(full.mmPerPixel), static_cast<double>(front.mmPerPixel), config.singleviews.size());
+    return 0;
+}
+
 }  // namespace
 
 CLI::App* addConfigCommand(CLI::App& app, ConfigOptions& o) {
-    CLI::App* cmd = app.add_subcommand("config", "Show a Config.bin as text or JSON, or build one from JSON");
+    CLI::App* cmd = app.add_subcommand(
+        "config", "Show a Config.bin as text or JSON, build one from JSON, or start a new vehicle's JSON");
     cmd->require_subcommand(1);
     CLI::App* showCmd = cmd->add_subcommand("show", "Every record of a Config.bin, readable or as JSON");
     showCmd->add_option("file", o.showFile, "Config.bin")->required()->check(CLI::ExistingFile);
@@ -120,11 +175,34 @@ CLI::App* addConfigCommand(CLI::App& app, ConfigOptions& o) {
     CLI::App* buildCmd = cmd->add_subcommand("build", "Write a Config.bin from JSON, whole or not at all");
     buildCmd->add_option("file", o.buildFile, "config.json")->required()->check(CLI::ExistingFile);
     buildCmd->add_option("--out", o.buildOut, "Config.bin to write")->required();
+    CLI::App* newCmd = cmd->add_subcommand(
+        "new", "A starting JSON for a new vehicle: its lenses, the usual views, stitching maps drawn at build time");
+    for (int i = 0; i < 4; ++i) {
+        newCmd
+            ->add_option(std::string("--") + kCameraKeys[i], o.lensFiles[i],
+                         std::string("OpenCV fisheye calibration of the ") + kCameraKeys[i] +
+                             " camera (YAML or XML, as lens import reads it)")
+            ->required()
+            ->check(CLI::ExistingFile);
+    }
+    newCmd->add_option("--picture-size", o.pictureSize, "The cameras' picture size WxH, e.g. 720x480")->required();
+    newCmd->add_option("--vehicle-width", o.vehicleWidth, "Across the vehicle, mm")
+        ->required()
+        ->check(wholeWithin(1, 1e6));
+    newCmd->add_option("--vehicle-length", o.vehicleLength, "Along the vehicle, mm")
+        ->required()
+        ->check(wholeWithin(1, 1e6));
+    newCmd->add_option("--marker-length", o.markerLength, "Outer side of the floor triangles, mm")
+        ->required()
+        ->check(numberWithin(1, 1e6));
+    newCmd->add_option("--model", o.model, "Model name written into the configuration")->capture_default_str();
+    newCmd->add_option("--out", o.newOut, "JSON to write (not over an existing file)")->required();
     return cmd;
 }
 
 int runConfig(const CLI::App& config, const ConfigOptions& o) {
     if (config.got_subcommand("show")) return show(o);
+    if (config.got_subcommand("new")) return newVehicle(o);
     return build(o);
 }
 

@@ -31,15 +31,6 @@ namespace {
 
 constexpr const char* kCameraNames[core::kCameraCount] = {"FRONT", "REAR", "LEFT", "RIGHT"};
 
-// A half the detector did not fill still holds the default points of the configuration load.
-bool holdsDefaults(const std::array<Point2F, core::kPatternPointCount>& points,
-                   const std::array<Point2F, core::kPatternPointCount>& defaults, int half) {
-    for (int i = 3 * half; i < 3 * half + 3; ++i) {
-        if (points[i].x != defaults[i].x || points[i].y != defaults[i].y) return false;
-    }
-    return true;
-}
-
 // The stitched view as the preview shows it, as a 24-bit bitmap file.
 void writeSnapshot(const std::string& path, core::Session& session) {
     int width = 0, height = 0;
@@ -315,10 +306,11 @@ private:
         std::string missing;
         for (int c = 0; c < core::kCameraCount; ++c) {
             auto points = session_.markers().patternPoints(c);
-            const auto defaults = core::defaultPatternPoints(c, front.width, front.height);
             const auto found = corrections.find(c);
             for (int half = 0; half < 2; ++half) {
-                record_.lost[c][half] = record_.detection[c] < 0 || holdsDefaults(points, defaults, half);
+                // What the detection pass says, as the desktop program's status does: the points
+                // alone cannot tell a lost half from one found where the markers already were.
+                record_.lost[c][half] = !detected.halves[c][half];
                 if (found != corrections.end() && found->second.halves[half]) {
                     const auto& given = *found->second.halves[half];
                     for (int i = 0; i < 3; ++i) {

@@ -72,14 +72,14 @@ struct BowlRequest {
     int width = 1280, height = 720;
     BowlShape shape;
     BowlEye eye;
-    bool tables = true;  // false: the picture alone, for a page that saves no tables
+    bool tables = true;  // the four tables and the mask too, not only the picture
 };
 
 struct BowlRendering {
     int width = 0, height = 0;
     std::vector<uint8_t> picture;                         // BGR rows padded to 4 bytes
-    std::array<std::vector<uint8_t>, kCameraCount> luts;  // front, rear, left, right; empty without tables
-    std::vector<uint8_t> mask;                            // kStitchedMaskFormat; empty without tables
+    std::array<std::vector<uint8_t>, kCameraCount> luts;  // front, rear, left, right (empty without tables)
+    std::vector<uint8_t> mask;                            // kStitchedMaskFormat (empty without tables)
     std::array<CameraParam, kCameraCount> cameras{};      // the poses the engine solved (no points)
     double initMs = 0, applyMs = 0;
 };

@@ -21,10 +21,8 @@ std::string viewName(const MultiviewParam& mv) { return std::string(mv.name, str
 
 }  // namespace
 
-PreviewViews::PreviewViews(Ui& ui, CalibrationState& state) : ui_(ui), state_(state) {
-    context_.stitchedOutput.assign(kPreviewBufferSize, 0);
-    context_.singleOutput.assign(kPreviewBufferSize, 0);
-}
+// The output buffers are made by the first Apply into each: a view never shown costs nothing.
+PreviewViews::PreviewViews(Ui& ui, CalibrationState& state) : ui_(ui), state_(state) {}
 
 PreviewViews::~PreviewViews() {
     if (seamHandle_) mzMultiviewRelease(&seamHandle_);
@@ -114,8 +112,8 @@ void PreviewViews::setImages(std::span<const uint8_t> front, std::span<const uin
     const std::span<const uint8_t> sources[4] = {front, left, right, rear};
     for (int i = 0; i < 4; ++i) {
         const size_t size = std::max(static_cast<size_t>(room), sources[i].size());
-        context_.cameraImages[i].assign(size, 0);
-        std::copy(sources[i].begin(), sources[i].end(), context_.cameraImages[i].begin());
+        context_.cameraImages[i].assign(sources[i].begin(), sources[i].end());
+        context_.cameraImages[i].resize(size, 0);
     }
     context_.imagesPresent = true;
 }
@@ -142,6 +140,7 @@ bool PreviewViews::rebuild(int viewType) {
     if (viewType == kStitchedViewType) {
         context_.busy = true;
         if (context_.stitchedHandle) {
+            if (context_.stitchedOutput.empty()) context_.stitchedOutput.assign(kPreviewBufferSize, 0);
             mzMultiviewInit(context_.stitchedHandle, context_.stitchedParam);
             mzMultiviewApply(context_.stitchedHandle, img[0].data(), img[1].data(), img[2].data(), img[3].data(),
                              context_.stitchedOutput.data());
@@ -153,6 +152,7 @@ bool PreviewViews::rebuild(int viewType) {
         context_.busy = true;
         const int source = static_cast<int>(std::find(kContextCamera, kContextCamera + 4, camera) - kContextCamera);
         if (context_.singleHandle) {
+            if (context_.singleOutput.empty()) context_.singleOutput.assign(kPreviewBufferSize, 0);
             mzSingleviewInit(context_.singleHandle, context_.singleParam);
             mzSingleviewApply(context_.singleHandle, img[source].data(), context_.singleOutput.data());
         }

@@ -62,6 +62,12 @@ TEST(BowlView, PresetsLookFromWhereTheirNamesSay) {
         EXPECT_EQ(colour(kLeft), pixel(top, 110, 90));
         EXPECT_EQ(colour(kRight), pixel(top, 210, 90));
         EXPECT_EQ(320u * 180u * 4u, top.luts[kRear].size());
+        // Without the tables the picture is the same.
+        request.tables = false;
+        const BowlRendering bare = renderBowl(state, request, pixels);
+        request.tables = true;
+        EXPECT_EQ(bare.picture, top.picture);
+        EXPECT_TRUE(bare.luts[kRear].empty() && bare.mask.empty());
     }
     // A view the engine cannot build is refused by name.
     request.eye.eye = request.eye.target;

@@ -2,6 +2,9 @@
 // kind of bad JSON names its field.
 #include "format/config_json.h"
 
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -87,6 +90,20 @@ TEST(ConfigJson, EveryRefusalNamesItsField) {
     EXPECT_PRED2(starts, pointerOf([](auto& j) { j["carImages"][0]["file"] = "car1.bmp"; }), "/carImages/0/file");
     EXPECT_PRED2(starts, pointerOf([](auto& j) { j["carImages"][2]["file"] = "missing.png"; }), "/carImages/2/file");
     EXPECT_PRED2(starts, pointerOf([](auto& j) { j["carImages"].erase(2); }), "/carImages");
+    // Drawn car images: "auto" only, not beside a file, and no style the stitcher would misread.
+    EXPECT_PRED2(starts, pointerOf([](auto& j) { j["carImages"][1]["carImage"] = "auto"; }), "/carImages/1/file");
+    const auto drawn = [](nlohmann::json& j, const char* key, nlohmann::json value) {
+        j["carImages"][1] = {{"slot", 1}, {"carImage", "auto"}};
+        j["carImages"][1][key] = value;
+    };
+    EXPECT_PRED2(starts, pointerOf([&](auto& j) { drawn(j, "carImage", "manual"); }), "/carImages/1/carImage");
+    EXPECT_PRED2(starts, pointerOf([&](auto& j) {
+                     drawn(j, "vehicleColour", {255, 0, 0});
+                 }),
+                 "/carImages/1/vehicleColour/0");
+    EXPECT_PRED2(starts, pointerOf([&](auto& j) { drawn(j, "seamAngle", 85); }), "/carImages/1/seamAngle");
+    EXPECT_PRED2(starts, pointerOf([&](auto& j) { drawn(j, "blendWidth", -2); }), "/carImages/1/blendWidth");
+    EXPECT_EQ(pointerOf([&](auto& j) { drawn(j, "blendWidth", 0); }), "(accepted)");
 
     try {
         configFromJson("{\"header\": ", s.dir.path());
@@ -99,6 +116,45 @@ TEST(ConfigJson, EveryRefusalNamesItsField) {
     std::string huge = s.json;
     huge.replace(huge.find("\"f\": ") + 5, 0, "1e999, \"g\": ");
     EXPECT_THROW(configFromJson(huge, s.dir.path()), ConfigJsonError);
+}
+
+// The real rig's car.png was drawn by its script, pixel by pixel in Python, before config build
+// drew maps: the same zone rule and shares, a plainer vehicle. "auto" must agree with it on every
+// zone code and on every corner share within 1 (the script rounds halves to even), and neither
+// may put a camera code inside the vehicle.
+TEST(ConfigJson, DrawnCarImageAgreesWithTheRigsHandDrawnMap) {
+    const std::filesystem::path rig = std::filesystem::path(MZ_SOURCE_DIR) / "tests/data/fisheye-rig-960x640/rig";
+    std::ifstream in(rig / "config.json");
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    nlohmann::json j = nlohmann::json::parse(text);
+    j["carImages"][0] = {{"slot", 0}, {"carImage", "auto"}};
+    const ConfigFile drawn = configFromJson(j.dump(), rig);
+    j["carImages"][0] = {{"slot", 0}, {"file", "car.png"}};
+    const ConfigFile drawnByHand = configFromJson(j.dump(), rig);
+    const ConfigMultiview& mv = drawn.multiviews[0];
+    const std::vector<uint8_t>& a = drawnByHand.carImages[0].pixels;
+    const std::vector<uint8_t>& b = drawn.carImages[0].pixels;
+    ASSERT_EQ(a.size(), b.size());
+    auto key = [](uint8_t v) { return v == 0 || v == 255; };
+    int vehicle = 0, shares = 0, worst = 0;
+    for (int y = 0; y < mv.height; ++y) {
+        for (int x = 0; x < mv.width; ++x) {
+            const size_t at = static_cast<size_t>(MZ_ROW_STRIDE24(mv.width)) * y + 3 * x;
+            const bool cameraA = key(a[at]) && key(a[at + 1]), cameraB = key(b[at]) && key(b[at + 1]);
+            ASSERT_EQ(cameraA, cameraB) << x << "," << y;
+            if (!cameraA) {
+                ++vehicle;
+                continue;
+            }
+            ASSERT_EQ(a[at], b[at]) << x << "," << y;
+            ASSERT_EQ(a[at + 1], b[at + 1]) << x << "," << y;
+            if (a[at + 2] != 0) ++shares;
+            worst = std::max(worst, std::abs(a[at + 2] - b[at + 2]));
+        }
+    }
+    EXPECT_GT(vehicle, 0);
+    EXPECT_GT(shares, 1000);
+    EXPECT_LE(worst, 1);
 }
 
 TEST(ConfigJson, StrictReaderRefusesWhatCouldNotComeBackTheSame) {

@@ -178,6 +178,45 @@ TEST(OutputSet, AFailureAtAnyRenameOrStagingLeavesTheEarlierSetAndNamesTheFile) 
     EXPECT_EQ(checkOutputSets(f.dir)[0].id, before);
 }
 
+TEST(OutputSet, AFileWhoseDelayedSyncFailsIsNamedAndLeftOutOfTheSet) {
+    // Files reach the disk in batches: the failure shows at a later file's staging, or at the commit.
+    SetFolder f;
+    for (const size_t count : {size_t{3}, size_t{70}}) {
+        SCOPED_TRACE(count);
+        fs::remove_all(f.dir);
+        const fs::path failing = f.dir / "Lut/t1.bin";
+        setWriteFaultHook(
+            [&](WriteStep s, const fs::path& target) { return s == WriteStep::kSync && target == failing; });
+        std::vector<std::string> errors;
+        {
+            OutputSet set(f.dir, "calibration", "test");
+            for (size_t i = 0; i < count; ++i) {
+                try {
+                    set.stage("Lut/t" + std::to_string(i) + ".bin", tableOf(i, 1));
+                } catch (const std::runtime_error& e) {
+                    errors.push_back(e.what());
+                }
+            }
+            try {
+                set.commit();
+            } catch (const std::runtime_error& e) {
+                errors.push_back(e.what());
+            }
+        }
+        setWriteFaultHook({});
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find(failing.string()), std::string::npos) << errors[0];
+        if (count == 3) {
+            EXPECT_FALSE(fs::exists(f.dir / manifestName("calibration")));  // the commit stopped
+        } else {
+            EXPECT_EQ(checkOutputSets(f.dir)[0].files, count - 1);
+            EXPECT_EQ(f.problems(), std::vector<std::string>{});
+        }
+        EXPECT_FALSE(fs::exists(failing));
+        EXPECT_EQ(f.leftovers(), std::vector<std::string>{});
+    }
+}
+
 TEST(OutputSet, TheCheckNamesEveryFileThatIsNotOfTheSet) {
     SetFolder f;
     fs::create_directories(f.dir);

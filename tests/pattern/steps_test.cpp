@@ -2,9 +2,15 @@
 // window rule, clipping and the stored-coordinate margin.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <optional>
 #include <random>
 
 #include "pattern/binarize.h"
+#include "pattern/corner_fitting.h"
+#include "pattern/frame_isolation.h"
+#include "pattern/frame_match.h"
 #include "pattern/labelling.h"
 #include "pattern/pattern_detection.h"
 #include "testing/frame_picture.h"
@@ -227,6 +233,68 @@ TEST(HalfSearch, BlobsWithoutALargeClearHoleAreNoCandidates) {
     const HalfResult r = searchHalf(binaryLeftHalf(pic), 0, cam);
     EXPECT_FALSE(r.found);
     EXPECT_EQ(r.corners[0].x, 0.0f);
+}
+
+// A dark line `width` pixels wide from a to b, in picture pixels.
+void drawCable(FramePicture& pic, Pixel a, Pixel b, int width) {
+    const int steps = static_cast<int>(2.0 * std::hypot(b.x - a.x, b.y - a.y));
+    for (int i = 0; i <= steps; ++i) {
+        const double t = static_cast<double>(i) / steps;
+        pic.fillRect(static_cast<int>(a.x + t * (b.x - a.x)), static_cast<int>(a.y + t * (b.y - a.y)), width, width,
+                     40);
+    }
+}
+
+TEST(HalfSearch, ATriangleACableDraggedOffItsFrameIsReplacedByTheOneThatMatchesIt) {
+    const CameraParam cam = mztest::makeEquidistant(720, 480);
+    const std::array<Pixel, 3> truth = {Pixel{190.5, 410.25}, Pixel{120.25, 290.75}, Pixel{265.5, 300.5}};
+    FramePicture pic(cam);
+    pic.drawFrame(truth);
+    // From inside the hole across the upper side and out over the floor: its two straight edges
+    // outshine the frame's sides in the line search, yet the frame keeps its clear hole.
+    drawCable(pic, Pixel{215, 330}, Pixel{245, 240}, 3);
+    const GreyImage half = binaryLeftHalf(pic);
+    GreyImage labels = half;
+    const auto comps = labelComponents(labels, 50);
+    const auto frameOf = std::find_if(comps.begin(), comps.end(), [](const Component& c) {
+        return c.box.x < 130 && c.box.x + c.box.width > 255 && c.box.y < 295 && c.box.width < 300;
+    });
+    ASSERT_NE(frameOf, comps.end());
+    const ComponentBox& b = frameOf->box;
+    const SearchRect win = candidateWindow(b.x, b.y, b.width, b.height, 360, 480);
+    GreyImage mask(win.width, win.height, 0);
+    for (int y = 0; y < win.height; ++y)
+        for (int x = 0; x < win.width; ++x) mask.at(x, y) = labels.at(win.x + x, win.y + y) == frameOf->label ? 255 : 0;
+
+    // The draws of a fresh thread: with them the plain fit takes the cable for a side.
+    const uint32_t start = 1;
+    setGeneratorState(start);
+    const std::optional<Corners> first = fitTriangleCorners(mask, win.x, win.y, 0, cam);
+    const uint32_t afterFirstFit = generatorState();
+    setGeneratorState(start);
+    const auto worstError = [&](Corners corners) {
+        orderCorners(corners);
+        double worst = 0.0;
+        for (int k = 0; k < 3; ++k) worst = std::max(worst, mztest::distance(corners[k], truth[k]));
+        return worst;
+    };
+    ASSERT_TRUE(first.has_value());
+    ASSERT_GT(worstError(*first), 20.0) << "the cable no longer drags the plain fit off the frame";
+
+    const GreyImage frame = filledComponent(labels, *frameOf);
+    const FrameMatch dragged = matchFrame(frame, b, curvedTriangle(*first, 0, cam));
+    EXPECT_FALSE(matches(dragged));
+
+    const HalfResult r = searchHalf(half, 0, cam);
+    ASSERT_TRUE(r.found);
+    EXPECT_LT(worstError(r.corners), 2.0);
+    // Fitted to a frame whose sides the lens curves, the match is within a pixel.
+    const FrameMatch fitted = matchFrame(frame, b, curvedTriangle(r.corners, 0, cam));
+    EXPECT_LT(fitted.gap, 1.0f);
+    EXPECT_LT(fitted.overreach, 0.1f);
+    // The second look's draws are put back: what the other half and cameras get does not depend
+    // on whether this one needed it.
+    EXPECT_EQ(generatorState(), afterFirstFit);
 }
 
 }  // namespace

@@ -87,8 +87,9 @@ TEST(CornerRefinement, FindsAcuteCornersOfThinBands) {
     }
 }
 
-// Worn paint lightens a band unevenly along a side: a model holding the band's darkness constant
-// tilts the side toward the lighter end, and at the sharp tips that is most of a pixel.
+// Worn paint lightens a band unevenly along a side, in patches: a model holding the band's
+// darkness constant, or letting it change only linearly, tilts the side toward the lighter end,
+// and at the sharp tips that is most of a pixel.
 TEST(CornerRefinement, HoldsTheSidesOfWornBands) {
     std::vector<double> errors;
     for (int seed : {1, 2}) {
@@ -110,7 +111,8 @@ TEST(CornerRefinement, HoldsTheSidesOfWornBands) {
     }
     std::sort(errors.begin(), errors.end());
     EXPECT_LT(errors[errors.size() / 2], 0.07);
-    EXPECT_LT(errors[errors.size() * 9 / 10], 0.4);
+    EXPECT_LT(errors[errors.size() * 9 / 10], 0.2);
+    EXPECT_LT(errors.back(), 0.55);
 }
 
 // The lens softens the picture towards its rim: a side camera's sharp tips lie far out, on bands
@@ -131,6 +133,39 @@ TEST(CornerRefinement, FindsSharpTipsOfBandsBlurredTowardsTheRim) {
         EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << v;
         EXPECT_LT(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), 1.0) << "corner " << v;
     }
+}
+
+// Seen edge-on, a frame's hole is a few pixels wide and blurred below the floor's brightness:
+// inward from one side the far band's edge to the floor rises more steeply than the hole's own
+// edge. Taken for that side's band, it spoiled the side's fit and cleared the neighbouring sides'
+// strips away from their tips, which then ended half a pixel off. A softening varying along the
+// sides must not tilt them either.
+TEST(CornerRefinement, FindsEveryCornerOfARimBlurredBay) {
+    std::vector<double> errors;
+    for (int seed : {2, 5}) {
+        Bay bay(seed);
+        bay.rig.options.realism.rimBlur = 1.6;
+        for (int k = 0; k < 4; ++k) {
+            const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
+            const GreyFloatImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+            for (int half = 0; half < 2; ++half) {
+                std::array<Point2F, 3> given;
+                for (int v = 0; v < 3; ++v) {
+                    const Point2F t = bay.image[k][3 * half + v];
+                    given[v] = {t.x + 1.5f * std::cos(2.0f * v + k), t.y + 1.5f * std::sin(2.0f * v + k)};
+                }
+                const auto refined = refineTriangle(grey, bay.cams[k], given);
+                for (int v = 0; v < 3; ++v) {
+                    const Point2F t = bay.image[k][3 * half + v];
+                    EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << seed << " " << k << " " << 3 * half + v;
+                    errors.push_back(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y));
+                }
+            }
+        }
+    }
+    std::sort(errors.begin(), errors.end());
+    EXPECT_LT(errors[errors.size() / 2], 0.06);
+    EXPECT_LT(errors.back(), 0.3);
 }
 
 // A worn, shadowed JPEG picture where one side of the triangle gives no straight edge: the two

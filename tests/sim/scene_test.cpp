@@ -12,7 +12,6 @@
 
 #include "format/config_writer.h"
 #include "mz/mzpattern.h"
-#include "sim/car_mask.h"
 #include "sim/render.h"
 #include "sim/rig.h"
 #include "sim/scene.h"
@@ -116,57 +115,6 @@ TEST(Render, SameBytesWhateverTheThreadCount) {
     EXPECT_EQ(one.bytes, three.bytes);
     rig.options.seed = 10;  // another noise pattern
     EXPECT_NE(renderCamera(rig, kLeft, 2).bytes, one.bytes);
-}
-
-TEST(CarMask, CarriesZoneCodesSharesAndTheVehicle) {
-    TopViewLayout v{400, 480, 200, 280, 20, false, 1850, 4600};
-    const VehicleRect r = vehicleRect(v);
-    // 1850/20 = 92.5 -> 93 -> 96 wide; 4600/20 = 230 -> 232 long; left 200-48 = 152; top 280-116.
-    EXPECT_EQ(r.x0, 152);
-    EXPECT_EQ(r.x1, 248);
-    EXPECT_EQ(r.y0, 164);
-    EXPECT_EQ(r.y1, 396);
-    const Picture m = makeCarMask(v);
-    ASSERT_EQ(m.bytes.size(), static_cast<size_t>(format::paddedImageSize(400, 480)));
-    auto code = [&](int x, int y) {
-        const uint8_t* p = m.row(y) + 3 * x;
-        return std::array<int, 3>{p[0], p[1], p[2]};
-    };
-    EXPECT_EQ(code(200, 10), (std::array<int, 3>{0, 0, 0}));       // front band
-    EXPECT_EQ(code(200, 470), (std::array<int, 3>{255, 255, 0}));  // rear band
-    EXPECT_EQ(code(10, 280), (std::array<int, 3>{255, 0, 0}));     // left side
-    EXPECT_EQ(code(390, 280), (std::array<int, 3>{0, 255, 0}));    // right side
-    // Front-left corner: mostly the front camera straight ahead of the vehicle's corner, the left
-    // camera straight beside it.
-    EXPECT_EQ(code(150, 10)[2], 1);
-    EXPECT_EQ(code(10, 162)[2], 254);
-    EXPECT_EQ(code(0, 0)[1], 0);
-    EXPECT_EQ(code(399, 479)[0], 255);
-    EXPECT_EQ(code(399, 479)[1], 255);
-    // Inside the vehicle no pixel reads as a camera code.
-    for (int y = r.y0; y < r.y1; ++y) {
-        for (int x = r.x0; x < r.x1; ++x) {
-            const auto c = code(x, y);
-            const bool cameraCode = (c[0] == 0 || c[0] == 255) && (c[1] == 0 || c[1] == 255);
-            ASSERT_FALSE(cameraCode) << x << "," << y;
-        }
-    }
-}
-
-TEST(CarMask, FullTopViewIsStoredWithTheFrontFacingLeft) {
-    TopViewLayout v{720, 480, 360, 240, 14, true, 1850, 4600};
-    const Picture m = makeCarMask(v);
-    EXPECT_EQ(m.width, 720);
-    EXPECT_EQ(m.height, 480);
-    auto at = [&](int x, int y) { return m.row(y) + 3 * x; };
-    EXPECT_EQ(at(5, 240)[0], 0);  // left of the car: the front band
-    EXPECT_EQ(at(5, 240)[1], 0);
-    EXPECT_EQ(at(715, 240)[0], 255);  // right of the car: the rear band
-    EXPECT_EQ(at(715, 240)[1], 255);
-    EXPECT_EQ(at(360, 5)[0], 0);  // above the car: the vehicle's right side
-    EXPECT_EQ(at(360, 5)[1], 255);
-    EXPECT_EQ(at(360, 475)[0], 255);  // below: its left side
-    EXPECT_EQ(at(360, 475)[1], 0);
 }
 
 TEST(Scene, ConfigurationDescribesTheInstallation) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "mz/mzview.h"
-#include "sim/car_mask.h"
+#include "format/stitching_map.h"
 #include "sim/render.h"
 #include "sim/rig.h"
 
@@ -105,7 +105,7 @@ TEST(TopviewGeometry, DarkFramesLieOnTheTrueFloorTriangles) {
             ViewHandle h = mzMultiviewCreate(0);
             ASSERT_EQ(0, mzMultiviewInit(h, &p));
             if (mode == 4) {
-                TopViewLayout tv;
+                mz::format::StitchingLayout tv;
                 tv.width = p.width;
                 tv.height = p.height;
                 tv.centreX = p.centreX;
@@ -114,8 +114,8 @@ TEST(TopviewGeometry, DarkFramesLieOnTheTrueFloorTriangles) {
                 tv.rotated = rotated;
                 tv.vehicleWidth = p.vehicleWidth;
                 tv.vehicleLength = p.vehicleLength;
-                const Picture mask = makeCarMask(tv);
-                ASSERT_EQ(0, mzMultiviewSetImage(h, mask.width, mask.height, mask.bytes.data(), MZ_MV_IMAGE_COPY, 0, 0,
+                const mz::format::Bitmap mask = mz::format::drawStitchingMap(tv);
+                ASSERT_EQ(0, mzMultiviewSetImage(h, mask.width, mask.height, mask.pixels.data(), MZ_MV_IMAGE_COPY, 0, 0,
                                                  0, 0));
             }
             const int stride = MZ_ROW_STRIDE24(p.width);
