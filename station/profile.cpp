@@ -149,6 +149,7 @@ std::array<ToleranceCheck, kStationCameras> checkTolerances(const StationProfile
                                formatted("%g", d.design) + " +- " + formatted("%g", d.tolerance) + unit;
             if (!design.check.empty()) line += ": check " + design.check;
             out[c].within = false;
+            out[c].fieldOutside[f] = true;
             out[c].outside.push_back(line);
         }
     }

@@ -40,6 +40,7 @@ using PoseValues = std::array<double, kPoseFields>;
 
 struct ToleranceCheck {
     bool within = true;
+    std::array<bool, kPoseFields> fieldOutside{};  // by PoseField
     // Per field outside, in the operator's words: "LEFT camera tilt 52.1 deg, design 45 +- 3
     // deg: check the mirror mount".
     std::vector<std::string> outside;

@@ -12,6 +12,7 @@
 #include "app/cli/output_paths.h"
 #include "app/cli/history_command.h"
 #include "app/cli/picture_file.h"
+#include "app/cli/run_certificate.h"
 #include "app/cli/run_report.h"
 #include "app/cli/run_station.h"
 #include "app/cli/run_summary.h"
@@ -70,9 +71,12 @@ public:
         warnAboutQuality(record_);
         const bool recorded = recordInHistory(report);
         if (!recorded) status = 1;
+        if (!o_.certificate.empty() && !writeCertificateFile()) status = 1;
         if (outcome) {
             *outcome = runOutcome(record_);
             if (!recorded) outcome->message += (outcome->message.empty() ? "" : "; ") + historyError_;
+            if (!certificateError_.empty())
+                outcome->message += (outcome->message.empty() ? "" : "; ") + certificateError_;
         }
         return status;
     }
@@ -122,17 +126,33 @@ private:
     bool recordInHistory(const nlohmann::json& report) {
         if (o_.noHistory) return true;
         try {
-            const std::string location = historyLocation(o_.history);
-            const station::HistoryRecord entry = historyRecord(record_, o_, session_, report);
-            const int64_t id = station::openHistory(location, true)->append(entry);
-            std::printf("History: run %lld (%s) recorded in %s\n", static_cast<long long>(id),
-                        station::outcomeName(entry.outcome), location.c_str());
+            recorded_.location = historyLocation(o_.history);
+            entry_ = historyRecord(record_, o_, session_, report);
+            recorded_.entry = &*entry_;
+            recorded_.id = station::openHistory(recorded_.location, true)->append(*entry_);
+            std::printf("History: run %lld (%s) recorded in %s\n", static_cast<long long>(*recorded_.id),
+                        station::outcomeName(entry_->outcome), recorded_.location.c_str());
             std::fflush(stdout);
             return true;
         } catch (const std::exception& e) {
             historyError_ = std::string("the run was not recorded: ") + e.what();
             std::fprintf(stderr, "calibration-cli run: the run was not recorded: %s%s\n", e.what(),
                          record_.savedAll ? " (the output files were saved all the same)" : "");
+            return false;
+        }
+    }
+
+    // After the history, so the certificate names the record and reuses its checksums.
+    bool writeCertificateFile() {
+        try {
+            core::writeCertificate(o_.certificate,
+                                   runCertificate(record_, o_, session_, profile_ ? &*profile_ : nullptr, recorded_));
+            std::printf("Certificate: %s\n", o_.certificate.c_str());
+            std::fflush(stdout);
+            return true;
+        } catch (const std::exception& e) {
+            certificateError_ = "cannot write the certificate " + o_.certificate + ": " + e.what();
+            std::fprintf(stderr, "calibration-cli run: %s\n", certificateError_.c_str());
             return false;
         }
     }
@@ -328,6 +348,9 @@ private:
     RunRecord record_;
     std::optional<station::StationProfile> profile_;
     std::string historyError_;  // why the history did not take the run
+    std::string certificateError_;
+    std::optional<station::HistoryRecord> entry_;
+    RecordedRun recorded_;
 };
 
 }  // namespace
@@ -347,6 +370,7 @@ std::optional<std::string> outputNamingAnInput(const RunOptions& o, std::string&
     return cli::outputNamingAnInput(
         inputs,
         {{"--report", o.report},
+         {"--certificate", o.certificate},
          {"--snapshot", o.snapshot},
          {"the manifest of the output folder", out / format::manifestName(core::kCalibrationSet)}},
         &clash);
@@ -360,10 +384,10 @@ int runRun(const RunOptions& options, RunOutcome* outcome) {
         if (outcome) outcome->message = why;
         return 1;
     };
-    // A report that would replace an input is not written, not even to say why.
+    // A report or certificate that would replace an input is not written, not even to say why.
     std::string clash;
     const std::optional<std::string> replacing = outputNamingAnInput(options, clash);
-    if (replacing && clash == "--report") return refuse(*replacing);
+    if (replacing && (clash == "--report" || clash == "--certificate")) return refuse(*replacing);
     // A name that cannot be recorded stops the run before anything is calibrated or written.
     for (const auto& [text, what] :
          {std::pair{&options.vehicle, "--vehicle"}, std::pair{&options.operatorName, "--operator"},

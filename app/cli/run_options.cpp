@@ -110,6 +110,9 @@ void addRunCommand(CLI::App& app, RunOptions& o) {
     cmd->add_option("--points", o.points, "JSON file of corrected pattern points")->check(CLI::ExistingFile);
     cmd->add_option("--report", o.report, "Write a JSON report of the run");
     cmd->add_option("--snapshot", o.snapshot, "Write the stitched top view as a bitmap");
+    cmd->add_option("--certificate", o.certificate,
+                    "Write the calibration certificate: one HTML file (pictures inside) to print on one or two "
+                    "A4 pages; also for a refused or failed run, saying so");
     cmd->add_option("--quad", o.quad, "Four-quadrant picture (models above 200)")->check(CLI::ExistingFile);
     cmd->add_option("--survey", o.survey,
                     "JSON of surveyed floor points per camera, {\"front\": [{\"image\": [x, y], \"floor\": [x_mm, "

@@ -22,6 +22,7 @@ struct RunOptions {
     std::string points;
     std::string report;
     std::string snapshot;
+    std::string certificate;  // the calibration certificate (HTML), written whatever the outcome
     std::string quad;
     bool literal = false;  // detector and calibration library alone, no refinement
     std::string survey;    // surveyed floor points: no detection, no pattern calibration

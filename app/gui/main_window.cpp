@@ -1,8 +1,10 @@
 #include "app/gui/main_window.h"
 
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QPlainTextEdit>
@@ -16,6 +18,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "app/core/certificate.h"
 #include "app/gui/choosers.h"
 #include "app/gui/history_window.h"
 #include "app/gui/image_view.h"
@@ -126,6 +129,16 @@ MainWindow::MainWindow(QtUi& ui, core::SessionOptions options, QWidget* parent) 
     logButton_->setToolTip("Message log: every message shown, with the camera, file and sizes it concerns");
     connect(logButton_, &QToolButton::clicked, this, &MainWindow::showMessageLog);
     top->addWidget(logButton_, 0, Qt::AlignTop);
+    auto* certificate = new QToolButton;
+    certificate->setObjectName("certificateButton");
+    certificate->setText("Certificate");
+    certificate->setToolTip(
+        "Calibration certificate: one HTML page with the pictures, poses, seams and the saved "
+        "files' checksums, to print or send");
+    certificate->setEnabled(false);
+    connect(certificate, &QToolButton::clicked, this, &MainWindow::saveCertificate);
+    top->addWidget(certificate, 0, Qt::AlignTop);
+    certificateButton_ = certificate;
 
     // The station's fields: the history keeps them with every save.
     auto* station = new QHBoxLayout;
@@ -182,6 +195,8 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::command(core::Button button) {
+    // A certificate speaks for the files of the last save and the state that made them.
+    certificateButton_->setEnabled(false);
     switch (button) {
     case core::Button::kConfigLoad: {
         const core::ConfigLoadResult r = session_->configLoad();
@@ -202,14 +217,18 @@ void MainWindow::command(core::Button button) {
         break;
     }
     case core::Button::kSaveLut: {
-        const core::StationSave saved =
-            records_->saveLut({identity_[0]->text().toStdString(), identity_[1]->text().toStdString(),
-                               identity_[2]->text().toStdString()});
+        const std::array<std::string, 3> identity = {
+            identity_[0]->text().toStdString(), identity_[1]->text().toStdString(), identity_[2]->text().toStdString()};
+        const core::StationSave saved = records_->saveLut({identity[0], identity[1], identity[2]});
         const core::SaveResult& r = saved.save;
         lastCommand_ = outcome(
             "Save LUT", r, QString("%1 files in %2 ms").arg(r.files.written.size()).arg(r.write.count(), 0, 'f', 0));
         if (saved.recordId) lastCommand_ += QString("\nHistory: record %1").arg(*saved.recordId);
         if (!saved.historyError.empty()) lastCommand_ += "\nHistory: not recorded";
+        lastSave_ = r.files;
+        lastSaveIdentity_ = identity;
+        lastSaveRecord_ = saved.recordId;
+        certificateButton_->setEnabled(r.done());
         break;
     }
     case core::Button::kExit: close(); return;
@@ -277,6 +296,44 @@ void MainWindow::showMessageLog() {
     layout->addWidget(close, 0, Qt::AlignRight);
     dialog.resize(dialogUnits(*this, 300, 160));
     ui_.runDialog(dialog);
+}
+
+void MainWindow::saveCertificate() {
+    const QString folder = QString::fromStdString(session_->dataFolder());
+    QFileDialog dialog(ui_.dialogParent(), "Save Certificate", folder + "/certificate.html");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter("Certificate (*.html)");
+    dialog.setDefaultSuffix("html");
+    if (ui_.runDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const QString chosen = dialog.selectedFiles().first();
+    // Only a page may be written here: never the Config.bin or a picture the calibration read.
+    if (!chosen.endsWith(".html", Qt::CaseInsensitive) && !chosen.endsWith(".htm", Qt::CaseInsensitive)) {
+        lastCommand_ = "Certificate: not written\n" + chosen + " is no .html file";
+        updateStatus();
+        return;
+    }
+    const std::string path = chosen.toStdString();
+    core::Certificate c = core::certificateOfSession(*session_);
+    c.outcome = core::CertificateOutcome::kSaved;
+    c.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
+    c.softwareVersion =
+        QString("%1.%2.%3").arg(MZ_VERSION_MAJOR).arg(MZ_VERSION_MINOR).arg(MZ_VERSION_PATCH).toStdString();
+    c.configPath = session_->configPath();
+    c.outputFolder = session_->dataFolder();
+    // The certificate speaks for the save: who saved which vehicle then, not what the fields say now.
+    c.vehicle = lastSaveIdentity_[0];
+    c.operatorName = lastSaveIdentity_[1];
+    c.station = lastSaveIdentity_[2];
+    c.recordId = lastSaveRecord_;
+    core::addSavedFiles(c, lastSave_, session_->dataFolder());
+    try {
+        core::writeCertificate(path, c);
+        lastCommand_ = "Certificate: " + QString::fromStdString(path);
+    } catch (const std::exception& e) {
+        lastCommand_ = "Certificate: not written\n" + QString::fromStdString(e.what());
+    }
+    updateStatus();
 }
 
 void MainWindow::toggleEnlarged(int camera) {

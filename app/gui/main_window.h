@@ -6,6 +6,8 @@
 
 #include <array>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/core/session.h"
 #include "app/core/station_records.h"
@@ -60,6 +62,9 @@ public:
     void setHistoryPlace(core::HistoryPlace place);
     void showMessageLog();
     void showHistory();
+    // Enabled after a save that went through: the certificate names the files it wrote.
+    QAbstractButton* certificateButton() const { return certificateButton_; }
+    void saveCertificate();
     void showUserGuide();
     // The camera whose view fills the grid after a double click; -1 when all four show.
     int enlargedView() const { return enlarged_; }
@@ -84,6 +89,10 @@ private:
     std::array<QLineEdit*, 3> identity_{};
     QAbstractButton* historyButton_ = nullptr;
     std::unique_ptr<core::StationRecords> records_;
+    QAbstractButton* certificateButton_ = nullptr;
+    core::SaveReport lastSave_;                    // what the last save wrote, below the session's data folder
+    std::array<std::string, 3> lastSaveIdentity_;  // vehicle, operator, station it was saved under
+    std::optional<int64_t> lastSaveRecord_;        // its record in the history
     PreviewWindow* preview_ = nullptr;
     int enlarged_ = -1;
     QString lastCommand_;                     // how the last workflow command ended, for the status text

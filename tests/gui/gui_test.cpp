@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QRegularExpression>
 #include <QGroupBox>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -458,8 +459,23 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(op.shown("Output file saved successfully."));
     QCOMPARE(op.messages.back().over, static_cast<QWidget*>(preview));
     QVERIFY(window.statusText()->text().contains("Save LUT: done (23 files"));
+    QVERIFY(window.statusText()->text().contains("History: record"));
     QVERIFY(ui.progressWindow() && !ui.progressWindow()->isVisible());
     QCOMPARE(ui.progressWindow()->windowTitle(), QString("%1 [100%]").arg(core::kAppTitle));
+    // The certificate of that save names its 23 files with the manifest's checksums.
+    // It names the vehicle the save was made for, even after the field moved on to the next car.
+    QVERIFY(window.certificateButton()->isEnabled());
+    vehicle->setText("NEXT");
+    const QString certificate = temp_.filePath("certificate.html");
+    op.files.push_back(certificate);
+    QTest::mouseClick(window.certificateButton(), Qt::LeftButton);
+    QFile page(certificate);
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(page.readAll());
+    QVERIFY(html.contains("Calibration saved"));
+    QVERIFY(html.contains("WVWZZZ1JZXW000001") && !html.contains("NEXT"));
+    QCOMPARE(html.count(QRegularExpression("<td class=\"mono\">[0-9a-f]{8}</td>")), 23);
+    QCOMPARE(html.count("data:image/jpeg;base64,"), 6);
 
     QString points = "{";
     const char* keys[] = {"front", "rear", "left", "right"};
@@ -505,7 +521,6 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QCOMPARE(compared, 23);
 
     // The save and calibration-cli's run went into one history; the window lists them by vehicle.
-    QVERIFY(window.statusText()->text().contains("History: record"));
     int ofVehicle = -1, all = -1;
     QString details;
     op.history = [&](HistoryWindow& h) {
