@@ -33,6 +33,7 @@ namespace fs = std::filesystem;
 // What each bay's run leaves beside its output files.
 constexpr const char* kBayLog = "calibration.log";
 constexpr const char* kBayReport = "calibration-report.json";
+constexpr const char* kBayCertificate = "certificate.html";
 
 bool isBay(const fs::path& folder) {
     std::error_code ec;
@@ -262,6 +263,9 @@ void addBatchCommand(CLI::App& app, BatchOptions& o) {
     cmd->add_option("--lut-version", o.run.lutVersion, "Data version of the output files, MAJOR.MINOR (default 1.0)");
     cmd->add_flag("--literal", o.run.literal,
                   "The detector's corners and the calibration library's rig as they come: no refinement");
+    cmd->add_flag("--certificates", o.certificates,
+                  std::string("Write each bay's calibration certificate into its output folder as ") + kBayCertificate +
+                      " (run --certificate)");
     addStationOptions(cmd, o.run);
     cmd->footer("Each bay's output folder also gets " + std::string(kBayLog) + " (what run printed) and " + kBayReport +
                 " (run --report). Runs are recorded in the history as single runs are.");
@@ -331,6 +335,7 @@ int runBatch(const BatchOptions& o) {
             run.vehicle = bays[i].vehicle;
             run.out = outputs[i].string();
             run.report = (outputs[i] / kBayReport).string();
+            if (o.certificates) run.certificate = (outputs[i] / kBayCertificate).string();
             std::error_code ec;
             fs::create_directories(outputs[i], ec);
             try {

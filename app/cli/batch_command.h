@@ -18,7 +18,8 @@ struct BatchOptions {
     std::string list;
     std::string outRoot;
     std::string summary;
-    unsigned jobs = 0;  // the machine's cores when 0
+    unsigned jobs = 0;          // the machine's cores when 0
+    bool certificates = false;  // each bay's output folder gets its certificate
 };
 
 // One bay as batch runs it.

@@ -123,7 +123,7 @@ TEST_F(Station, ABatchCalibratesEachBayAsRunDoesAndFailsWhenOneBayFails) {
     const std::string history = (work / "history.sqlite").string();
     const CliResult batch =
         runCli({"batch", (work / "bays").string(), "--out-root", (work / "out").string(), "--history", history,
-                "--station", "S2", "--summary", (work / "summary.csv").string(), "-j", "2"});
+                "--station", "S2", "--summary", (work / "summary.csv").string(), "-j", "2", "--certificates"});
     EXPECT_EQ(batch.status, 1) << batch.output;
     EXPECT_NE(batch.output.find("2 of 3 bays saved with the verdict good"), std::string::npos) << batch.output;
     for (const char* line : {"bayA                 saved   good  worst seam", "broken               failed  -"})
@@ -140,6 +140,8 @@ TEST_F(Station, ABatchCalibratesEachBayAsRunDoesAndFailsWhenOneBayFails) {
             EXPECT_EQ(readBytes(work / "out" / bay / path), readBytes(work / "single" / path)) << bay << " " << path;
     }
     EXPECT_FALSE(fs::exists(work / "out" / "broken" / "Lut"));
+    // Every bay gets its certificate, the failed one saying so.
+    for (const char* bay : {"bayA", "bayB", "broken"}) EXPECT_TRUE(fs::exists(work / "out" / bay / "certificate.html"));
     EXPECT_TRUE(fs::exists(work / "out" / "broken" / "calibration.log"));
 
     std::ifstream in(work / "summary.csv");
