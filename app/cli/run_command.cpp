@@ -19,6 +19,7 @@
 #include "app/cli/terminal_ui.h"
 #include "app/core/output_writer.h"
 #include "app/core/session.h"
+#include "app/core/station_records.h"
 #include "format/atomic_file.h"
 #include "format/bitmap.h"
 #include "format/file_read.h"
@@ -160,7 +161,7 @@ private:
     // The solved poses against the station profile: a camera outside refuses the save unless
     // the operator overrides it.
     bool withinProfile() {
-        record_.tolerance = checkAgainstProfile(*profile_, session_.calibration());
+        record_.tolerance = core::checkAgainstProfile(*profile_, session_.calibration());
         std::string outside;
         for (const station::ToleranceCheck& t : *record_.tolerance) {
             for (const std::string& line : t.outside) {

@@ -27,16 +27,6 @@ void fillDigests(const std::vector<std::pair<station::FileEntry*, std::filesyste
 
 }  // namespace
 
-std::array<station::ToleranceCheck, core::kCameraCount> checkAgainstProfile(const station::StationProfile& profile,
-                                                                            const core::CalibrationState& state) {
-    std::array<station::PoseValues, station::kStationCameras> poses{};
-    for (int c = 0; c < core::kCameraCount; ++c) {
-        const CameraParam& cam = state.cameras[c];
-        poses[c] = {cam.posX, cam.posY, cam.posZ, cam.rotX, cam.rotZ, cam.rotY};
-    }
-    return station::checkTolerances(profile, poses);
-}
-
 RunOutcome runOutcome(const RunRecord& r) {
     RunOutcome out;
     if (r.refinement && r.refinement->ran) {
@@ -72,9 +62,6 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
     h.pixelSigma = outcome.pixelSigma;
     h.worstSeamMm = outcome.worstSeamMm;
     h.profile = r.profileName;
-    h.profileOverridden =
-        r.tolerance && !r.refused &&
-        std::any_of(r.tolerance->begin(), r.tolerance->end(), [](const auto& t) { return !t.within; });
     const core::CalibrationState& s = session.calibration();
     for (int c = 0; c < core::kCameraCount; ++c) {
         station::CameraEntry& k = h.cameras[c];
@@ -84,12 +71,8 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
         core::recordPose(k, s.cameras[c]);
         if (r.applied && r.survey) k.rmsPx = session.surveyPoses()[c].rmsPx;
         if (r.applied && r.refinement && r.refinement->ran) k.rmsPx = r.refinement->rig.after.cameras[c].rmsPx;
-        if (r.tolerance) {
-            const station::ToleranceCheck& t = (*r.tolerance)[c];
-            k.tolerance = t.within ? "within" : "outside";
-            for (const std::string& line : t.outside) k.toleranceNote += (k.toleranceNote.empty() ? "" : "; ") + line;
-        }
     }
+    if (r.tolerance) core::recordTolerance(h, r.profileName, *r.tolerance, r.refused);
     h.outputFolder = r.outputFolder.empty() ? std::string() : core::recordedPath(r.outputFolder);
     const bool quad = !o.quad.empty() && r.modelCode > 200;
     for (const std::filesystem::path& p : core::pictureFiles(quad ? o.quad : o.data, quad))

@@ -25,9 +25,6 @@ struct RunOutcome {
 };
 RunOutcome runOutcome(const RunRecord& record);
 
-std::array<station::ToleranceCheck, core::kCameraCount> checkAgainstProfile(const station::StationProfile& profile,
-                                                                            const core::CalibrationState& state);
-
 // The run with the checksums of its Config.bin, pictures and output files (read back from the
 // output folder). report: the run's JSON report, whose refinement figures the record keeps.
 station::HistoryRecord historyRecord(const RunRecord& record, const RunOptions& options, core::Session& session,

@@ -123,6 +123,30 @@ std::string StationRecords::location() const {
     return place_.location.empty() ? station::defaultHistoryPath().string() : place_.location;
 }
 
+std::array<station::ToleranceCheck, kCameraCount> checkAgainstProfile(const station::StationProfile& profile,
+                                                                      const CalibrationState& state) {
+    std::array<station::PoseValues, station::kStationCameras> poses{};
+    for (int c = 0; c < kCameraCount; ++c) {
+        const CameraParam& cam = state.cameras[c];
+        poses[c] = {cam.posX, cam.posY, cam.posZ, cam.rotX, cam.rotZ, cam.rotY};
+    }
+    return station::checkTolerances(profile, poses);
+}
+
+void recordTolerance(station::HistoryRecord& record, const std::string& profileName,
+                     const std::array<station::ToleranceCheck, kCameraCount>& checks, bool refused) {
+    record.profile = profileName;
+    record.profileOverridden =
+        !refused && std::any_of(checks.begin(), checks.end(), [](const auto& t) { return !t.within; });
+    for (int c = 0; c < kCameraCount; ++c) {
+        station::CameraEntry& k = record.cameras[c];
+        k.tolerance = checks[c].within ? "within" : "outside";
+        k.toleranceNote.clear();
+        for (const std::string& line : checks[c].outside)
+            k.toleranceNote += (k.toleranceNote.empty() ? "" : "; ") + line;
+    }
+}
+
 StationSave StationRecords::saveLut(const station::StationIdentity& identity) {
     StationSave out;
     const std::pair<const std::string*, IdentityField> fields[] = {{&identity.vehicle, IdentityField::kVehicle},
@@ -138,11 +162,33 @@ StationSave StationRecords::saveLut(const station::StationIdentity& identity) {
             return out;
         }
     }
-    out.save = session_.saveLut();
+    // The profile judges the poses of a current Apply only; without one the save refuses by itself.
+    std::optional<std::array<station::ToleranceCheck, kCameraCount>> tolerance;
+    bool refusedByProfile = false;
+    if (profile_ && session_.applyCurrent()) {
+        tolerance = checkAgainstProfile(*profile_, session_.calibration());
+        std::string outside;
+        for (const station::ToleranceCheck& t : *tolerance) {
+            for (const std::string& line : t.outside) outside += (outside.empty() ? "" : "\n") + line;
+        }
+        if (!outside.empty() && !overrideOutside_) {
+            const std::string why = "The station profile \"" + profile_->name +
+                                    "\" refuses the poses: nothing was saved. (Start the program with "
+                                    "--override-profile to save all the same.)";
+            session_.ui().showDetailedMessage(why, kAppTitle, MessageIcon::kWarning, outside);
+            out.save.status = CommandStatus::kRefused;
+            out.save.messages.push_back({why, kAppTitle, MessageIcon::kWarning});
+            out.save.detail = outside;
+            refusedByProfile = true;
+        }
+    }
+    if (!refusedByProfile) out.save = session_.saveLut();
     if (place_.off || out.save.status == CommandStatus::kCancelled) return out;
     try {
         const std::string where = location();
-        out.recordId = station::openHistory(where, true)->append(saveRecord(session_, out.save, identity));
+        station::HistoryRecord record = saveRecord(session_, out.save, identity);
+        if (tolerance) recordTolerance(record, profile_->name, *tolerance, refusedByProfile);
+        out.recordId = station::openHistory(where, true)->append(record);
     } catch (const std::exception& e) {
         out.historyError = e.what();
         const bool saved = outcomeOf(out.save) == station::Outcome::kSaved;

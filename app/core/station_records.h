@@ -13,6 +13,7 @@
 #include "app/core/output_writer.h"
 #include "app/core/session.h"
 #include "station/history_record.h"
+#include "station/profile.h"
 #include "station/identity.h"
 
 namespace mz::core {
@@ -48,10 +49,27 @@ public:
     std::string location() const;
     bool off() const { return place_.off; }
 
+    // The station profile the solved poses are held to at every save: a camera outside it refuses
+    // the save (recorded as refused) unless the operator overrides it (recorded as overridden).
+    void setProfile(std::optional<station::StationProfile> profile, bool overrideOutside) {
+        profile_ = std::move(profile);
+        overrideOutside_ = overrideOutside;
+    }
+
 private:
     Session& session_;
     HistoryPlace place_;
+    std::optional<station::StationProfile> profile_;
+    bool overrideOutside_ = false;
 };
+
+// The solved poses against a station profile, camera by camera.
+std::array<station::ToleranceCheck, kCameraCount> checkAgainstProfile(const station::StationProfile& profile,
+                                                                      const CalibrationState& state);
+// What a record keeps of a tolerance check: per camera "within"/"outside" with the fields outside,
+// the profile's name, and whether the save went on although a camera was outside.
+void recordTolerance(station::HistoryRecord& record, const std::string& profileName,
+                     const std::array<station::ToleranceCheck, kCameraCount>& checks, bool refused);
 
 // A path as it will still name the file when the record is read elsewhere, later.
 std::string recordedPath(const std::filesystem::path& path);

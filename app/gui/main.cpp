@@ -4,10 +4,15 @@
 #include <QCommandLineParser>
 #include <QLineEdit>
 
+#include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/gui/main_window.h"
 #include "app/gui/qt_ui.h"
+#include "format/file_read.h"
+#include "station/profile.h"
 
 namespace {
 
@@ -48,8 +53,27 @@ int main(int argc, char** argv) {
     const QCommandLineOption noHistory("no-history", "Record nothing in a station history.");
     const QCommandLineOption station("station", "Fill the \"Station\" field with NAME.", "NAME");
     const QCommandLineOption operatorName("operator", "Fill the \"Operator\" field with NAME.", "NAME");
-    for (const QCommandLineOption& o : {config, data, history, noHistory, station, operatorName}) parser.addOption(o);
+    const QCommandLineOption profile("profile",
+                                     "Hold every save's solved poses to the station profile FILE: a camera outside its "
+                                     "tolerances refuses the save.",
+                                     "FILE");
+    const QCommandLineOption overrideProfile("override-profile",
+                                             "Save although a camera is outside the profile (the history says so).");
+    for (const QCommandLineOption& o :
+         {config, data, history, noHistory, station, operatorName, profile, overrideProfile})
+        parser.addOption(o);
     parser.process(*app);
+    // A broken profile stops the program before the window opens, as it stops calibration-cli run.
+    std::optional<mz::station::StationProfile> stationProfile;
+    if (parser.isSet(profile)) {
+        const std::string file = parser.value(profile).toStdString();
+        try {
+            stationProfile = mz::station::parseProfile(mz::format::readTextFile(file), file);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "calibration: %s\n", e.what());
+            return 2;
+        }
+    }
 
     mz::gui::QtUi ui;
     ui.setInitialConfiguration(parser.value(config).toStdString());
@@ -58,6 +82,7 @@ int main(int argc, char** argv) {
     options.programVersion = {MZ_VERSION_MAJOR, MZ_VERSION_MINOR, MZ_VERSION_PATCH};
     mz::gui::MainWindow window(ui, options);
     window.setHistoryPlace({parser.value(history).toStdString(), parser.isSet(noHistory)});
+    window.setProfile(stationProfile, parser.isSet(overrideProfile));
     window.identityField(mz::core::IdentityField::kStation)->setText(parser.value(station));
     window.identityField(mz::core::IdentityField::kOperator)->setText(parser.value(operatorName));
     window.show();

@@ -259,7 +259,14 @@ void MainWindow::showUserGuide() {
 
 void MainWindow::setHistoryPlace(core::HistoryPlace place) {
     records_ = std::make_unique<core::StationRecords>(*session_, std::move(place));
+    records_->setProfile(profile_, overrideProfile_);
     historyButton_->setEnabled(!records_->off());
+}
+
+void MainWindow::setProfile(std::optional<station::StationProfile> profile, bool overrideOutside) {
+    profile_ = std::move(profile);
+    overrideProfile_ = overrideOutside;
+    records_->setProfile(profile_, overrideProfile_);
 }
 
 void MainWindow::showHistory() {

@@ -60,6 +60,8 @@ public:
     QAbstractButton* historyButton() const { return historyButton_; }
     // Where the saves are recorded (the default place unless told otherwise).
     void setHistoryPlace(core::HistoryPlace place);
+    // The station profile every save's poses are held to (none by default).
+    void setProfile(std::optional<station::StationProfile> profile, bool overrideOutside);
     void showMessageLog();
     void showHistory();
     // Enabled after a save that went through: the certificate names the files it wrote.
@@ -89,6 +91,8 @@ private:
     std::array<QLineEdit*, 3> identity_{};
     QAbstractButton* historyButton_ = nullptr;
     std::unique_ptr<core::StationRecords> records_;
+    std::optional<station::StationProfile> profile_;
+    bool overrideProfile_ = false;
     QAbstractButton* certificateButton_ = nullptr;
     core::SaveReport lastSave_;                    // what the last save wrote, below the session's data folder
     std::array<std::string, 3> lastSaveIdentity_;  // vehicle, operator, station it was saved under

@@ -5,8 +5,10 @@
 
 #include "app/core/station_records.h"
 #include "format/config_writer.h"
+#include "format/file_read.h"
 #include "station/checksum.h"
 #include "station/history.h"
+#include "station/profile.h"
 #include "testing/files.h"
 #include "testing/scripted_ui.h"
 #include "testing/simulated_bay.h"
@@ -107,6 +109,35 @@ TEST(StationRecords, AnIdentityTheHistoryCannotTakeStopsTheSaveFirst) {
     EXPECT_FALSE(s.recordId);
     EXPECT_FALSE(fs::exists(desk.history));
     EXPECT_TRUE(desk.records.saveLut({std::string(65, 'V'), "", ""}).save.status == CommandStatus::kRefused);
+}
+
+TEST(StationRecords, ACameraOutsideTheProfileRefusesTheSaveUnlessOverridden) {
+    Desk desk;
+    desk.session.applyAvm();
+    const std::string example = std::string(MZ_SOURCE_DIR) + "/docs/simulated_station_profile.json";
+    station::StationProfile profile = station::parseProfile(format::readTextFile(example), example);
+    station::DesignValue& tilt = profile.cameras[kLeft].fields[station::kTilt];
+    tilt.design += 10 * tilt.tolerance;  // the left camera now sits far from its design
+    desk.records.setProfile(profile, false);
+    const size_t choosers = desk.ui.folderRequests().size();
+    const StationSave refused = desk.records.saveLut({"VIN1", "", ""});
+    EXPECT_EQ(refused.save.status, CommandStatus::kRefused);
+    EXPECT_EQ(desk.ui.folderRequests().size(), choosers);  // nothing asked, nothing written
+    EXPECT_NE(desk.ui.messages().back().detail.find("LEFT camera tilt"), std::string::npos);
+    ASSERT_TRUE(refused.recordId);
+    const station::HistoryRecord r = desk.find(*refused.recordId);
+    EXPECT_EQ(r.outcome, station::Outcome::kRefused);
+    EXPECT_EQ(r.profile, profile.name);
+    EXPECT_FALSE(r.profileOverridden);
+    EXPECT_EQ(r.cameras[kLeft].tolerance, "outside");
+    EXPECT_EQ(r.cameras[kFront].tolerance, "within");
+
+    // Overridden: saved, and the record says so.
+    desk.records.setProfile(profile, true);
+    desk.ui.folderAnswers.push_back((desk.dir.path() / "out").string());
+    const StationSave saved = desk.records.saveLut({"VIN1", "", ""});
+    ASSERT_TRUE(saved.save.done());
+    EXPECT_TRUE(desk.find(*saved.recordId).profileOverridden);
 }
 
 TEST(StationRecords, AHistoryThatFailsNeverCostsTheFiles) {
