@@ -55,6 +55,24 @@ struct ConfigCamera {
     float extra2 = 0;
 };
 
+// The camera record of a lens for camera 0..3 (front, rear, left, right): any lens type with
+// f, fx, fy, cx, cy, k, c, width and height, the simulator's or one imported from a calibration file.
+template <class Lens>
+ConfigCamera cameraRecordOf(const Lens& lens, int camera) {
+    ConfigCamera cam;
+    cam.type = static_cast<uint8_t>(kRecordFrontCamera + camera);
+    cam.f = lens.f;
+    cam.fx = lens.fx;
+    cam.fy = lens.fy;
+    cam.cx = lens.cx;
+    cam.cy = lens.cy;
+    cam.k = lens.k;
+    cam.c = lens.c;
+    cam.width = lens.width;
+    cam.height = lens.height;
+    return cam;
+}
+
 // Payload of record types 20 to 22.
 struct ConfigMultiview {
     uint8_t type = kRecordMultiview0;

@@ -47,21 +47,7 @@ format::ConfigFile buildConfig(const Rig& rig) {
     format::ConfigFile cfg;
     cfg.model = rig.options.model;
     cfg.parkingGuideLevel = 2;
-    for (int i = 0; i < 4; ++i) {
-        const Lens& lens = rig.cameras[i].lens;
-        format::ConfigCamera cam;
-        cam.type = static_cast<uint8_t>(format::kRecordFrontCamera + i);
-        cam.f = lens.f;
-        cam.fx = lens.fx;
-        cam.fy = lens.fy;
-        cam.cx = lens.cx;
-        cam.cy = lens.cy;
-        cam.k = lens.k;
-        cam.c = lens.c;
-        cam.width = lens.width;
-        cam.height = lens.height;
-        cfg.cameras.push_back(cam);
-    }
+    for (int i = 0; i < 4; ++i) cfg.cameras.push_back(format::cameraRecordOf(rig.cameras[i].lens, i));
     for (int slot = 0; slot < 3; ++slot) {
         const ViewSpec& s = kTopViews[slot];
         format::ConfigMultiview mv;

@@ -30,12 +30,10 @@ void fillDigests(const std::vector<std::pair<station::FileEntry*, std::filesyste
 RunOutcome runOutcome(const RunRecord& r) {
     RunOutcome out;
     if (r.refinement && r.refinement->ran) {
-        const refine::RefinementReport& f = *r.refinement;
-        out.verdict = f.good ? "good" : "poor";
-        out.pixelSigma = f.rig.after.pixelSigma;
-        for (const refine::SeamFigures& s : f.rig.after.seams) {
-            if (s.predictedP95Mm >= 0) out.worstSeamMm = std::max(out.worstSeamMm.value_or(0.0), s.predictedP95Mm);
-        }
+        const core::VerdictFigures v = core::verdictFigures(*r.refinement);
+        out.verdict = v.verdict;
+        out.pixelSigma = v.pixelSigma;
+        out.worstSeamMm = v.worstSeamMm;
     }
     out.outcome = r.savedAll  ? station::Outcome::kSaved
                   : r.refused ? station::Outcome::kRefused

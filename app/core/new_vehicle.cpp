@@ -91,21 +91,7 @@ format::ConfigFile newVehicleConfig(const NewVehicle& v) {
     format::ConfigFile cfg;
     cfg.model = v.model;
     cfg.parkingGuideLevel = 2;
-    for (int i = 0; i < 4; ++i) {
-        const ImportedLens& lens = v.lenses[i];
-        format::ConfigCamera cam;
-        cam.type = static_cast<uint8_t>(format::kRecordFrontCamera + i);
-        cam.f = lens.f;
-        cam.fx = lens.fx;
-        cam.fy = lens.fy;
-        cam.cx = lens.cx;
-        cam.cy = lens.cy;
-        cam.k = lens.k;
-        cam.c = lens.c;
-        cam.width = lens.width;
-        cam.height = lens.height;
-        cfg.cameras.push_back(cam);
-    }
+    for (int i = 0; i < 4; ++i) cfg.cameras.push_back(format::cameraRecordOf(v.lenses[i], i));
     // Whole millimetres a pixel: the full view holds the vehicle and the margin both ways (it
     // lies across the display, so its length runs along the 720 pixels).
     const double margin = floorMargin(v);

@@ -54,12 +54,21 @@ void recordPose(station::CameraEntry& k, const CameraParam& cam) {
     k.rotZ = cam.rotZ;
 }
 
-void recordRefinement(station::HistoryRecord& h, const refine::RefinementReport& report) {
-    h.verdict = report.good ? "good" : "poor";
-    h.pixelSigma = report.rig.after.pixelSigma;
+VerdictFigures verdictFigures(const refine::RefinementReport& report) {
+    VerdictFigures v;
+    v.verdict = report.good ? "good" : "poor";
+    v.pixelSigma = report.rig.after.pixelSigma;
     for (const refine::SeamFigures& seam : report.rig.after.seams) {
-        if (seam.predictedP95Mm >= 0) h.worstSeamMm = std::max(h.worstSeamMm.value_or(0.0), seam.predictedP95Mm);
+        if (seam.predictedP95Mm >= 0) v.worstSeamMm = std::max(v.worstSeamMm.value_or(0.0), seam.predictedP95Mm);
     }
+    return v;
+}
+
+void recordRefinement(station::HistoryRecord& h, const refine::RefinementReport& report) {
+    const VerdictFigures v = verdictFigures(report);
+    h.verdict = v.verdict;
+    h.pixelSigma = v.pixelSigma;
+    h.worstSeamMm = v.worstSeamMm;
 }
 
 station::HistoryRecord saveRecord(Session& session, const SaveResult& save, const station::StationIdentity& identity) {

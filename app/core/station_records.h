@@ -82,6 +82,15 @@ std::vector<std::filesystem::path> pictureFiles(const std::filesystem::path& sou
 void recordPose(station::CameraEntry& entry, const CameraParam& camera);
 void recordRefinement(station::HistoryRecord& record, const refine::RefinementReport& report);
 
+// The refinement's verdict and the figures a record and a summary line give for it: the pixel
+// scatter and the largest predicted seam misalignment (95th percentile).
+struct VerdictFigures {
+    std::string verdict;  // "good" or "poor"
+    double pixelSigma = 0;
+    std::optional<double> worstSeamMm;
+};
+VerdictFigures verdictFigures(const refine::RefinementReport& report);
+
 // What the history keeps of a save of the session: who, the configuration and pictures with their
 // checksums, the calibration's figures and poses, the files written with theirs, the outcome.
 station::HistoryRecord saveRecord(Session& session, const SaveResult& save, const station::StationIdentity& identity);
