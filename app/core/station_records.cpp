@@ -208,6 +208,16 @@ StationSave StationRecords::saveLut(const station::StationIdentity& identity) {
     return out;
 }
 
+std::string StationRecords::recordCertificate(int64_t id, const std::filesystem::path& certificate) {
+    if (place_.off) return {};
+    try {
+        station::openHistory(location(), false)->setCertificate(id, recordedPath(certificate));
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
 std::vector<HistoryRow> HistoryBrowser::list(const std::string& vehicle, std::string& error) const {
     std::vector<HistoryRow> rows;
     error.clear();
@@ -219,7 +229,8 @@ std::vector<HistoryRow> HistoryBrowser::list(const std::string& vehicle, std::st
         for (const station::HistoryRecord& r : records) {
             rows.push_back({r.id,
                             {r.recordedAt, r.vehicle, r.operatorName, r.station, r.model,
-                             r.verdict.empty() ? "-" : r.verdict, station::outcomeName(r.outcome)}});
+                             r.verdict.empty() ? "-" : r.verdict, station::outcomeName(r.outcome)},
+                            r.certificatePath});
         }
     } catch (const std::exception& e) {
         error = e.what();
@@ -236,6 +247,16 @@ std::string HistoryBrowser::details(int64_t id, std::string& error) const {
     } catch (const std::exception& e) {
         error = e.what();
     }
+    return {};
+}
+
+std::string HistoryBrowser::certificateProblem(const std::string& certificate) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(certificate, ec);
+    if (!std::filesystem::exists(status)) {
+        return "The certificate " + certificate + " is gone (moved or deleted since it was written).";
+    }
+    if (!std::filesystem::is_regular_file(status)) return "The certificate " + certificate + " is no file.";
     return {};
 }
 

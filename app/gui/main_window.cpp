@@ -339,6 +339,13 @@ void MainWindow::saveCertificate() {
         lastCommand_ = "Certificate: " + QString::fromStdString(path);
     } catch (const std::exception& e) {
         lastCommand_ = "Certificate: not written\n" + QString::fromStdString(e.what());
+        updateStatus();
+        return;
+    }
+    if (lastSaveRecord_) {
+        const std::string problem = records_->recordCertificate(*lastSaveRecord_, path);
+        lastCommand_ += problem.empty() ? QString("\nHistory: record %1 names it").arg(*lastSaveRecord_)
+                                        : "\nHistory: the record does not name it\n" + QString::fromStdString(problem);
     }
     updateStatus();
 }

@@ -156,6 +156,10 @@ TEST_F(Station, ABatchCalibratesEachBayAsRunDoesAndFailsWhenOneBayFails) {
     std::multiset<std::string> recorded;
     for (const nlohmann::json& r : nlohmann::json::parse(listed.output)) {
         EXPECT_EQ(r["station"], "S2");
+        // Each record names its bay's certificate where it was written.
+        EXPECT_EQ(r["certificate"], fs::absolute(work / "out" / r["vehicle"].get<std::string>() / "certificate.html")
+                                        .lexically_normal()
+                                        .string());
         recorded.insert(r["vehicle"].get<std::string>() + " " + r["outcome"].get<std::string>());
     }
     EXPECT_EQ(recorded, (std::multiset<std::string>{"bayA saved", "bayB saved", "broken failed"}));

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCryptographicHash>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -216,7 +217,12 @@ private Q_SLOTS:
     void lostTriangleIsPlacedByHand();
     void failuresAreNeverSavedAsSuccess();
 
+public Q_SLOTS:
+    // Stands in for the desktop's program for pages.
+    void openedUrl(const QUrl& url) { opened_ << url; }
+
 private:
+    QList<QUrl> opened_;
     QTemporaryDir temp_;
     QString bay_;
 };
@@ -476,6 +482,8 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(html.contains("WVWZZZ1JZXW000001") && !html.contains("NEXT"));
     QCOMPARE(html.count(QRegularExpression("<td class=\"mono\">[0-9a-f]{8}</td>")), 23);
     QCOMPARE(html.count("data:image/jpeg;base64,"), 6);
+    QVERIFY2(window.statusText()->text().contains(QRegularExpression("History: record \\d+ names it")),
+             qPrintable(window.statusText()->text()));
 
     QString points = "{";
     const char* keys[] = {"front", "rear", "left", "right"};
@@ -521,23 +529,40 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QCOMPARE(compared, 23);
 
     // The save and calibration-cli's run went into one history; the window lists them by vehicle.
+    // The save's record opens the certificate written for it; once the file is gone, the window
+    // says so; calibration-cli's run wrote none, so its record offers none.
     int ofVehicle = -1, all = -1;
-    QString details;
+    QString details, gone;
+    bool offered = false, offeredWithout = true;
+    QDesktopServices::setUrlHandler("file", this, "openedUrl");
     op.history = [&](HistoryWindow& h) {
         h.vehicleFilter()->setText("WVWZZZ1JZXW000001");
         QTest::mouseClick(h.findChild<QPushButton*>("historyShow"), Qt::LeftButton);
         ofVehicle = h.records()->rowCount();
         details = h.details()->toPlainText();
         screenshot(h, "history-window.png");
+        offered = h.openCertificateButton()->isEnabled();
+        QTest::mouseClick(h.openCertificateButton(), Qt::LeftButton);
+        QVERIFY(QFile::rename(certificate, certificate + ".moved"));
+        QTest::mouseClick(h.openCertificateButton(), Qt::LeftButton);
+        gone = h.problem()->isHidden() ? QString() : h.problem()->text();
+        QVERIFY(QFile::rename(certificate + ".moved", certificate));
         h.vehicleFilter()->clear();
         h.reload();
         all = h.records()->rowCount();
+        offeredWithout = h.openCertificateButton()->isEnabled();
     };
     QTest::mouseClick(window.historyButton(), Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler("file");
     QCOMPARE(ofVehicle, 1);
     QVERIFY2(details.contains("WVWZZZ1JZXW000001") && details.contains(QDir(guiOut).absolutePath()),
              qPrintable(details));
+    QVERIFY2(details.contains(QFileInfo(certificate).absoluteFilePath()), qPrintable(details));
+    QVERIFY(offered);
+    QCOMPARE(opened_, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(certificate).absoluteFilePath())});
+    QVERIFY2(gone.contains("is gone"), qPrintable(gone));
     QVERIFY(all >= 2);
+    QVERIFY(!offeredWithout);
     preview->viewList()->setCurrentRow(0);
     QVERIFY(!session.preview().views().bowlShown());
 
