@@ -142,6 +142,29 @@ std::array<station::ToleranceCheck, kCameraCount> checkAgainstProfile(const stat
     return station::checkTolerances(profile, poses);
 }
 
+ProfileVerdict profileVerdict(const station::StationProfile& profile, bool overrideOutside, Session& session) {
+    ProfileVerdict v;
+    const std::string name = "Profile \"" + profile.name + "\"";
+    if (!session.applyCurrent()) {
+        v.heading = name + ": judged after \"Apply AVM\"";
+        return v;
+    }
+    v.judged = true;
+    const std::array<station::ToleranceCheck, kCameraCount> checks =
+        checkAgainstProfile(profile, session.calibration());
+    for (int c = 0; c < kCameraCount; ++c) {
+        if (checks[c].within) v.lines.push_back(std::string(station::kStationCameraWords[c]) + " camera within");
+        v.lines.insert(v.lines.end(), checks[c].outside.begin(), checks[c].outside.end());
+        v.within = v.within && checks[c].within;
+    }
+    v.heading = v.within          ? name + ": every camera within its tolerances"
+                : overrideOutside ? name +
+                                        ": outside; \"Save LUT\" saves all the same (--override-profile), "
+                                        "and the history says so"
+                                  : name + ": outside; \"Save LUT\" will refuse these poses";
+    return v;
+}
+
 void recordTolerance(station::HistoryRecord& record, const std::string& profileName,
                      const std::array<station::ToleranceCheck, kCameraCount>& checks, bool refused) {
     record.profile = profileName;

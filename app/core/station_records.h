@@ -70,6 +70,17 @@ private:
 // The solved poses against a station profile, camera by camera.
 std::array<station::ToleranceCheck, kCameraCount> checkAgainstProfile(const station::StationProfile& profile,
                                                                       const CalibrationState& state);
+// What the preview's quality panel says of the profile after "Apply AVM", so the operator sees
+// before "Save LUT" what it will do: per camera "within" or the fields outside in the operator's
+// words, and whether the save will refuse. Nothing judged before a current Apply.
+struct ProfileVerdict {
+    bool judged = false;
+    bool within = true;              // every camera within its tolerances
+    std::string heading;             // Profile "name": ...
+    std::vector<std::string> lines;  // one a camera within, one a field outside
+};
+ProfileVerdict profileVerdict(const station::StationProfile& profile, bool overrideOutside, Session& session);
+
 // What a record keeps of a tolerance check: per camera "within"/"outside" with the fields outside,
 // the profile's name, and whether the save went on although a camera was outside.
 void recordTolerance(station::HistoryRecord& record, const std::string& profileName,

@@ -267,6 +267,7 @@ void MainWindow::setProfile(std::optional<station::StationProfile> profile, bool
     profile_ = std::move(profile);
     overrideProfile_ = overrideOutside;
     records_->setProfile(profile_, overrideProfile_);
+    preview_->setProfile(profile_, overrideProfile_);
 }
 
 void MainWindow::showHistory() {

@@ -43,6 +43,7 @@
 #include "app/gui/view_canvas.h"
 #include "mz/mztypes.h"
 #include "station/identity.h"
+#include "station/profile.h"
 
 namespace mz::gui {
 namespace {
@@ -377,7 +378,34 @@ void GuiTest::wholeCalibrationWithTheMouse() {
         QCOMPARE(preview->cameraFigures()->item(c, 2)->text(), "+-" + QString::number(figures.heightSigmaMm, 'f', 1));
     }
     QVERIFY(!preview->undoButton()->isEnabled());
+    QVERIFY(preview->profileCheck()->isHidden());
     screenshot(*preview, "preview.png");
+
+    // With a station profile, the panel says before "Save LUT" which camera lies outside and what
+    // the save will do; here the left camera's design tilt lies 20 degrees from its solved one.
+    station::StationProfile profile;
+    profile.name = "bay";
+    for (int c = 0; c < core::kCameraCount; ++c) {
+        const CameraParam& cam = session.calibration().cameras[c];
+        const double pose[] = {cam.posX, cam.posY, cam.posZ, cam.rotX, cam.rotZ, cam.rotY};
+        for (int f = 0; f < station::kPoseFields; ++f) profile.cameras[c].fields[f] = {pose[f], 5};
+    }
+    profile.cameras[2].fields[station::kTilt].design += 20;
+    profile.cameras[2].check = "the left mirror mount";
+    window.setProfile(profile, false);
+    const QString outside = preview->profileCheck()->text();
+    QVERIFY(!preview->profileCheck()->isHidden());
+    for (const char* line : {"Profile \"bay\": outside; \"Save LUT\" will refuse these poses", "FRONT camera within",
+                             "REAR camera within", "RIGHT camera within", ": check the left mirror mount"}) {
+        QVERIFY2(outside.contains(line), qPrintable(outside));
+    }
+    QVERIFY2(outside.contains(QRegularExpression("LEFT camera tilt [0-9.]+ deg, design [0-9.]+ \\+- 5 deg")),
+             qPrintable(outside));
+    QVERIFY2(!outside.contains("LEFT camera within"), qPrintable(outside));
+    window.setProfile(profile, true);
+    QVERIFY(preview->profileCheck()->text().contains("saves all the same (--override-profile)"));
+    window.setProfile(std::nullopt, false);
+    QVERIFY(preview->profileCheck()->isHidden());
     screenshot(*preview->qualityPanel(), "quality-panel.png");
 
     // The seam check changes only what the preview shows, and goes away without a trace.
