@@ -278,6 +278,69 @@ TEST(BatchBays, FromAListAFolderOrOneByOneAndEachRefusalNamed) {
     fs::remove_all(root);
 }
 
+TEST(BatchBays, EachBayReadsItsOwnFilesAndWritesItsOwnSnapshot) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::path(::testing::TempDir()) / ("mz_batch_files_" + std::to_string(getpid()));
+    fs::remove_all(root);
+    for (const char* bay : {"b1", "b2"}) {
+        fs::create_directories(root / bay / "image");
+        std::ofstream(root / bay / "Config.bin") << "c";
+    }
+    std::ofstream(root / "b1" / "fix.json") << "{}";
+    const auto refusal = [](const BatchOptions& o) {
+        try {
+            batchBays(o);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    BatchOptions o;
+    o.bays = {(root / "b1").string(), (root / "b2").string()};
+    o.run.points = "fix.json";
+    EXPECT_NE(refusal(o).find("b2: no fix.json in it (--points names a file in each bay folder)"), std::string::npos)
+        << refusal(o);
+    std::ofstream(root / "b2" / "fix.json") << "{}";
+    o.run.overlay = (root / "lines.bmp").string();
+    std::ofstream(o.run.overlay) << "b";
+    o.run.snapshot = "top.bmp";
+    const std::vector<Bay> bays = batchBays(o);
+    ASSERT_EQ(bays.size(), 2u);
+    const RunOptions run = bayRun(o, bays[1], root / "out" / "b2");
+    EXPECT_EQ(run.points, (root / "b2" / "fix.json").string());
+    EXPECT_EQ(run.overlay, o.run.overlay) << "one overlay picture serves every bay";
+    EXPECT_EQ(run.snapshot, (root / "out" / "b2" / "top.bmp").string());
+    EXPECT_EQ(run.vehicle, "b2");
+
+    // One vehicle's points, survey or picture cannot serve every bay, nor one snapshot take them all.
+    o.run.survey = (root / "b1" / "fix.json").string();
+    EXPECT_NE(refusal(o).find("--survey " + o.run.survey + ": one vehicle's file cannot serve every bay"),
+              std::string::npos)
+        << refusal(o);
+    o.run.survey.clear();
+    o.run.snapshot = (root / "top.bmp").string();
+    EXPECT_NE(refusal(o).find("every bay would write this one file"), std::string::npos) << refusal(o);
+    o.run.snapshot.clear();
+    o.ownOptions = {{"--report", "r.json"}};
+    EXPECT_NE(refusal(o).find("--report is not a batch option: each bay's report is calibration-report.json"),
+              std::string::npos)
+        << refusal(o);
+
+    // With --quad a bay is a folder holding its four-quadrant picture, image/ or not.
+    fs::create_directories(root / "quads" / "q1");
+    fs::create_directories(root / "quads" / "q2");
+    std::ofstream(root / "quads" / "q1" / "quad.bmp") << "q";
+    o = {};
+    o.run.config = (root / "b1" / "Config.bin").string();
+    o.run.quad = "quad.bmp";
+    o.bays = {(root / "quads").string()};
+    ASSERT_EQ(batchBays(o).size(), 1u);
+    EXPECT_EQ(bayRun(o, batchBays(o)[0], root / "q1").quad, (root / "quads" / "q1" / "quad.bmp").string());
+    o.bays = {(root / "quads" / "q2").string()};
+    EXPECT_NE(refusal(o).find("q2: neither a bay (no quad.bmp in it (--quad))"), std::string::npos) << refusal(o);
+    fs::remove_all(root);
+}
+
 TEST(TerminalUi, AnswersChoosersFromTheCommandLineAndKeepsMessages) {
     TerminalAnswers answers;
     answers.configuration = "cfg.bin";
