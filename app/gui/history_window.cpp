@@ -94,8 +94,8 @@ void HistoryWindow::reload() {
             table_->setItem(r, c, item);
         }
     }
-    details_->clear();
-    openCertificate_->setEnabled(false);
+    // From no row to the first, so the first is shown even where it was the current one before.
+    table_->setCurrentCell(-1, -1);
     if (!rows.empty()) table_->setCurrentCell(0, 0);
 }
 
