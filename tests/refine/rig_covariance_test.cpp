@@ -21,7 +21,8 @@ struct Axes {
 Axes axesOf(const std::array<float, 3>& c) {
     const double a = c[0], b = c[1], d = c[2];
     const double half = (a - d) / 2, root = std::sqrt(half * half + b * b);
-    return {std::sqrt((a + d) / 2 + root), std::sqrt(std::max(0.0, (a + d) / 2 - root)), 0.5 * std::atan2(2 * b, a - d)};
+    return {std::sqrt((a + d) / 2 + root), std::sqrt(std::max(0.0, (a + d) / 2 - root)),
+            0.5 * std::atan2(2 * b, a - d)};
 }
 
 // On a side camera's picture, whose corners include tips of a few degrees: every refined corner's
