@@ -54,6 +54,7 @@ void TopView::build(MultiviewParam* param) {
     buildMaps(*param);
     // "Predefined": the stitching map is what SetImage's copy mode loaded.
     if (blendMode_ != 4) {
+        ensureMaps();  // the other modes weigh the cameras by where their maps land
         rect_ = vehicleRect(*param, workWidth_, workHeight_, ox_, oy_);
         inTwoHalves(workHeight_, [&](int first, int last) { blendRows(first, last); });
         if (blendMode_ == 2 || blendMode_ == 3) drawSeams(blendMode_ == 3);
@@ -65,6 +66,7 @@ void TopView::build(MultiviewParam* param) {
 void TopView::apply(const uint8_t* front, const uint8_t* left, const uint8_t* right, const uint8_t* rear,
                     uint8_t* output) {
     if (maps_[0].empty() || sourceWidth_ == 0 || sourceHeight_ == 0) return;
+    ensureMaps();
     const LayerFrame now = frame();
     layers_.ensurePlan(now, blend_.data(), (flags_ & MZ_MV_SHOW_BLEND) != 0);
     // The caller sizes its buffer from the record: a record resized without a new Init gets nothing.
@@ -93,6 +95,7 @@ void TopView::reset() {
     sourceWidth_ = sourceHeight_ = 0;
     for (auto& m : maps_) BigVector<float>().swap(m);
     mapKeyValid_.fill(false);
+    mapPending_.fill(false);
     layers_.release();
     BigVector<uint8_t>().swap(blend_);
     BigVector<uint8_t>().swap(vehicle_);
@@ -113,8 +116,9 @@ void TopView::retireMaps(const std::array<bool, kCameraCount>& stale) {
     }
 }
 
-bool TopView::internals(TopviewInternals* out) const {
+bool TopView::internals(TopviewInternals* out) {
     if (maps_[0].empty()) return false;
+    ensureMaps();
     out->workWidth = workWidth_;
     out->workHeight = workHeight_;
     out->sourceWidth = sourceWidth_;
@@ -132,7 +136,7 @@ ViewHandle createTopview() { return createView<TopView>(&kTopviewOps); }
 
 bool topviewInternals(ViewHandle handle, TopviewInternals* out) {
     if (handle == nullptr || out == nullptr || handle->ops != &kTopviewOps || handle->engine == nullptr) return false;
-    return static_cast<const TopView*>(handle->engine)->internals(out);
+    return static_cast<TopView*>(handle->engine)->internals(out);
 }
 
 const ViewOps kTopviewOps = {{

@@ -34,14 +34,14 @@ public:
     void init(MultiviewParam* param);
     void apply(const uint8_t* front, const uint8_t* left, const uint8_t* right, const uint8_t* rear, uint8_t* output);
     void getLutLen(int* length, int camera) const;
-    void getLut(void* buffer, int length, int camera) const;
-    void saveLut(const char* path, int camera) const;
+    void getLut(void* buffer, int length, int camera);
+    void saveLut(const char* path, int camera);
     void getMaskLen(int* length, int format) const;
     void getMask(void* buffer, int length, int format) const;
     void setImage(int width, int height, const uint8_t* image, unsigned mode, int x, int y, int w, int h);
     void saveImage(const char* path) const;
     void adjustCameraPose(MultiviewParam* param, const float* delta, int camera);
-    bool internals(TopviewInternals* out) const;
+    bool internals(TopviewInternals* out);
 
 private:
     // ---- life cycle (topview.cpp) ----
@@ -82,7 +82,9 @@ private:
     using MapKey = std::array<uint32_t, 9 + 19 + 7>;
     MapKey mapKey(int c, const CameraParam& cam, float mmPerPixel) const;
     void buildMaps(const MultiviewParam& param);
-    void buildMapRows(int c, const CameraParam& cam, float mmPerPixel, int first, int last);
+    // Computes the maps Init left pending; every reader of a map calls it first.
+    void ensureMaps();
+    void buildMapRows(int c, int first, int last);
 
     // ---- stitching map (topview_blend.cpp) ----
     void changeImage(int width, int height, const uint8_t* image, unsigned mode, int x, int y, int w, int h);
@@ -114,7 +116,13 @@ private:
     VehicleRect rect_;
     std::array<BigVector<float>, kCameraCount> maps_;
     std::array<MapKey, kCameraCount> mapKey_{};
-    std::array<bool, kCameraCount> mapKeyValid_{};  // maps_[c] is the map of mapKey_[c]
+    std::array<bool, kCameraCount> mapKeyValid_{};  // maps_[c] is (or, pending, will be) the map of mapKey_[c]
+    // A map is computed when first read, not by the Init that keyed it: the views a configuration
+    // sets up before its calibration get new maps before anything reads the first ones. A pending
+    // map keeps the camera record and scale of its Init, which the caller may change meanwhile.
+    std::array<bool, kCameraCount> mapPending_{};
+    std::array<CameraParam, kCameraCount> mapCamera_{};
+    std::array<float, kCameraCount> mapScale_{};
     LayerCache layers_;
     BigVector<uint8_t> blend_;    // working orientation, no padding
     BigVector<uint8_t> vehicle_;  // the placed vehicle picture, working orientation

@@ -14,9 +14,10 @@ void TopView::getLutLen(int* length, int /*camera: every camera's table has the 
     if (length != nullptr) *length = lutLength();
 }
 
-void TopView::getLut(void* buffer, int length, int camera) const {
+void TopView::getLut(void* buffer, int length, int camera) {
     if (buffer == nullptr || camera < 0 || camera >= kCameraCount || maps_[0].empty()) return;
     if (length != lutLength()) return;
+    ensureMaps();
     // Straight from the map: output (x, y) is working (x, y), or working (Wk - 1 - y, x) turned.
     const float* map = maps_[camera].data();
     const std::ptrdiff_t wk = workWidth_;
@@ -28,8 +29,9 @@ void TopView::getLut(void* buffer, int length, int camera) const {
                            static_cast<int>(flags_ & 1u));
 }
 
-void TopView::saveLut(const char* path, int camera) const {
+void TopView::saveLut(const char* path, int camera) {
     if (path == nullptr || camera < 0 || camera >= kCameraCount || maps_[0].empty()) return;
+    ensureMaps();
     std::vector<const float*> rows(static_cast<std::size_t>(workHeight_));
     for (int r = 0; r < workHeight_; ++r) rows[r] = &maps_[camera][2 * static_cast<std::size_t>(r) * workWidth_];
     saveMapText(path, workWidth_, workHeight_, rows.data());

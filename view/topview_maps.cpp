@@ -59,18 +59,25 @@ void TopView::buildMaps(const MultiviewParam& param) {
         mapKey_[c] = key;
     }
     retireMaps(stale);
-    std::vector<int> work;
     for (int c = 0; c < kCameraCount; ++c) {
-        if (stale[c]) work.push_back(c);
-        mapKeyValid_[c] = false;  // until its map is whole
-    }
-    // Every row of a map stands alone: the rows of the stale maps go half to a second thread.
-    if (!work.empty()) {
-        inTwoHalves(workHeight_, [&](int first, int last) {
-            for (const int c : work) buildMapRows(c, param.cameras[c], param.mmPerPixel, first, last);
-        });
+        if (!stale[c]) continue;
+        mapCamera_[c] = param.cameras[c];
+        mapScale_[c] = param.mmPerPixel;
+        mapPending_[c] = true;
     }
     mapKeyValid_.fill(true);
+}
+
+void TopView::ensureMaps() {
+    std::vector<int> work;
+    for (int c = 0; c < kCameraCount; ++c)
+        if (mapPending_[c]) work.push_back(c);
+    if (work.empty()) return;
+    // Every row of a map stands alone: the rows of the pending maps go half to a second thread.
+    inTwoHalves(workHeight_, [&](int first, int last) {
+        for (const int c : work) buildMapRows(c, first, last);
+    });
+    mapPending_.fill(false);
 }
 
 TopView::MapKey TopView::mapKey(int c, const CameraParam& cam, float mmPerPixel) const {
@@ -93,7 +100,7 @@ TopView::MapKey TopView::mapKey(int c, const CameraParam& cam, float mmPerPixel)
 
 // Rows first..last-1 of camera c's map: the ground point of every working pixel through the
 // homography and the lens, (-1, -1) where it falls outside the picture.
-void TopView::buildMapRows(int c, const CameraParam& cam, float mmPerPixel, int first, int last) {
+void TopView::buildMapRows(int c, int first, int last) {
     // No estimate yet (a configuration just loaded): every pixel goes to 0 / 0, which lies in no
     // picture. Said at once instead of through the lens, as groundMapRows would say it.
     bool none = true;
@@ -108,8 +115,8 @@ void TopView::buildMapRows(int c, const CameraParam& cam, float mmPerPixel, int 
     GroundMapJob job{};
     for (int r = 0; r < 3; ++r)
         for (int k = 0; k < 3; ++k) job.h[r][k] = homography_[c][r][k];
-    job.cam = &cam;
-    job.mmPerPixel = mmPerPixel;
+    job.cam = &mapCamera_[c];
+    job.mmPerPixel = mapScale_[c];
     job.ox = ox_;
     job.oy = oy_;
     job.sourceWidth = static_cast<float>(sourceWidth_);

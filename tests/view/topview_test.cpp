@@ -2,6 +2,7 @@
 // blend mode, the table and mask exports, SetImage and the pose adjustment.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -522,6 +523,38 @@ TEST(TopviewInit, KeptAndRebuiltMapsEqualAFreshEngine) {
         EXPECT_EQ(a, b) << "camera " << c;
     }
     EXPECT_EQ(applyEngine(fresh.h, rig->param, pics.all), applyEngine(kept.h, rig->param, pics.all));
+}
+
+// In the predefined blend mode Init leaves the maps to their first reader. A map read later is that
+// of its Init's records, though the caller changed them since; one a later Init replaced before
+// anything read it is the later Init's.
+TEST(TopviewInit, MapsMadeWhenFirstReadAreThoseOfTheirInit) {
+    auto rig = makeViewRig(200, 300, 30.0f, 0, 4);
+    const auto tables = [](ViewHandle h) {
+        std::array<std::vector<uint8_t>, 4> out;
+        for (int c = 0; c < 4; ++c) {
+            out[c].assign(200 * 300 * 4, 0);
+            EXPECT_EQ(0, mzMultiviewGetLUT(h, out[c].data(), static_cast<int>(out[c].size()), c));
+        }
+        return out;
+    };
+    Handle read, unread;
+    ASSERT_EQ(0, mzMultiviewInit(read.h, &rig->param));
+    ASSERT_EQ(0, mzMultiviewInit(unread.h, &rig->param));
+    const auto atInit = tables(read.h);
+    rig->cameras[kLeft].cx += 3.0f;
+    rig->cameras[kFront].k1 *= 1.01f;
+    rig->world[kRear][0].x += 40.0f;
+    rig->param.mmPerPixel = 31.0f;
+    EXPECT_EQ(atInit, tables(unread.h));
+
+    ASSERT_EQ(0, mzMultiviewInit(unread.h, &rig->param));
+    rig->cameras[kRight].cy -= 2.0f;
+    ASSERT_EQ(0, mzMultiviewInit(unread.h, &rig->param));
+    Handle fresh;
+    ASSERT_EQ(0, mzMultiviewInit(fresh.h, &rig->param));
+    EXPECT_EQ(tables(fresh.h), tables(unread.h));
+    EXPECT_NE(atInit, tables(unread.h));
 }
 
 // Every map entry is the working pixel's ground point through the camera's homography and the
