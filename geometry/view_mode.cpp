@@ -2,6 +2,7 @@
 // throughout: the display unit replays the tables built from these numbers.
 #include "geometry/view_mode.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -150,7 +151,14 @@ bool usableView(const float* const* rows, const SingleviewParam& v) {
 }  // namespace
 
 void viewModeMap(int sourceWidth, int sourceHeight, float** rows, const SingleviewParam& view) {
+    viewModeMapRows(sourceWidth, sourceHeight, rows, view, 0, view.height);
+}
+
+void viewModeMapRows(int sourceWidth, int sourceHeight, float** rows, const SingleviewParam& view, int first,
+                     int last) {
     if (!usableView(rows, view)) return;
+    first = std::max(first, 0);
+    last = std::min(last, view.height);
     const CameraParam& cam = *view.camera;
     const Affine a = makeAffine(view, cam.height, cam.width);
     const SplitRule split(view);
@@ -192,10 +200,10 @@ void viewModeMap(int sourceWidth, int sourceHeight, float** rows, const Singlevi
         job.sourceHeight = sh;
         job.width = view.width;
         job.rows = rows;
-        lensViewRows(job, 0, view.height);
+        lensViewRows(job, first, last);
         return;
     }
-    for (int i = 0; i < view.height; ++i) {
+    for (int i = first; i < last; ++i) {
         float* out = rows[i];
         for (int j = 0; j < view.width; ++j, out += 2) {
             float X, Y;

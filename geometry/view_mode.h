@@ -13,6 +13,9 @@ namespace mz {
 // Fills rows[0..height-1] (width pairs each) with camera pixels, (-1, -1) where the view pixel
 // has no source inside sourceWidth x sourceHeight. Does nothing without rows, camera or size.
 void viewModeMap(int sourceWidth, int sourceHeight, float** rows, const SingleviewParam& view);
+// Rows first..last-1 of the same map, each exactly as the whole map has it: parts may be made on
+// different threads.
+void viewModeMapRows(int sourceWidth, int sourceHeight, float** rows, const SingleviewParam& view, int first, int last);
 
 // Fills rows like viewModeMap with positions in an overlayWidth x overlayHeight ground picture.
 // A camera without four point pairs has no ground plane: every entry is (-1, -1).

@@ -18,6 +18,7 @@
 #include "view/bin_tables.h"
 #include "view/dump_files.h"
 #include "view/stitch_plan.h"
+#include "view/two_threads.h"
 #include "view/view_engine.h"
 
 namespace mz {
@@ -119,7 +120,10 @@ public:
             overlayMap(overlay_->width, overlay_->height, map_, ground);
             mzRemap(overlay_.get(), overlayLayer_.get(), map_, MZ_REMAP_NEAREST, kBlack);
         }
-        viewModeMap(sourceWidth_, sourceHeight_, map_, *view);
+        // Every row stands alone: half of them go to a second thread.
+        inTwoHalves(view->height, [&](int first, int last) {
+            viewModeMapRows(sourceWidth_, sourceHeight_, map_, *view, first, last);
+        });
         samples_.clear();  // made again by the next Apply
         ready_ = true;
         key_ = key;
