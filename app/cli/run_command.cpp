@@ -86,6 +86,7 @@ private:
     static core::SessionOptions sessionOptions(const RunOptions& o) {
         core::SessionOptions options;
         options.detectOnLoad = o.survey.empty();
+        options.stitchedPicture = !o.snapshot.empty() || !o.certificate.empty();
         return options;
     }
 

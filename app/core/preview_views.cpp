@@ -97,7 +97,8 @@ bool PreviewViews::initSingle(int slot) {
     context_.singleHandle = state_.singleviewHandles[slot];
     context_.singleParam = &sv;
     context_.singleSlot = slot;
-    if (context_.singleHandle) mzSingleviewInit(context_.singleHandle, &sv);
+    // No Init here: whatever shows or saves the view initialises it first, from the records as
+    // they are then (a configuration's first view would otherwise be made before its calibration).
     context_.singleWidth = sv.width;
     context_.singleHeight = sv.height;
     return true;
@@ -144,11 +145,13 @@ bool PreviewViews::rebuild(int viewType) {
     } else if (viewType == kStitchedViewType) {
         context_.busy = true;
         if (context_.stitchedHandle) {
-            if (context_.stitchedOutput.empty()) context_.stitchedOutput.assign(kPreviewBufferSize, 0);
             mzMultiviewInit(context_.stitchedHandle, context_.stitchedParam);
-            mzMultiviewApply(context_.stitchedHandle, img[0].data(), img[1].data(), img[2].data(), img[3].data(),
-                             context_.stitchedOutput.data());
-            if (seamCheck_) renderSeamCheck();
+            if (stitchedPicture_) {
+                if (context_.stitchedOutput.empty()) context_.stitchedOutput.assign(kPreviewBufferSize, 0);
+                mzMultiviewApply(context_.stitchedHandle, img[0].data(), img[1].data(), img[2].data(), img[3].data(),
+                                 context_.stitchedOutput.data());
+                if (seamCheck_) renderSeamCheck();
+            }
         }
     } else {
         const int camera = cameraOfViewIndex(viewType);

@@ -87,6 +87,8 @@ public:
                    std::span<const uint8_t> rear);
     // The pictures by camera; empty when none were given.
     std::array<std::span<const uint8_t>, kCameraCount> pictures() const;
+    // False: a rebuild of the stitched view initialises its engine but stitches no picture.
+    void setStitchedPicture(bool made) { stitchedPicture_ = made; }
     bool rebuild(int viewType);
     bool rebuildCurrent() { return rebuild(viewType_); }
 
@@ -122,6 +124,7 @@ private:
     int viewType_ = kStitchedViewType;
     std::function<void()> cameraGuard_;
     bool seamCheck_ = false;
+    bool stitchedPicture_ = true;
     PreviewBowl bowl_;
     std::vector<uint8_t> seamOutput_;  // the stitched view with the seam check, while it is on
     ViewHandle seamHandle_ = nullptr;  // the seam check's own engine

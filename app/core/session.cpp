@@ -17,6 +17,7 @@ void error(Ui& ui, const char* text) { ui.showMessage(text, kAppTitle, MessageIc
 Session::Session(Ui& ui, SessionOptions options)
     : ui_(ui), options_(options), preview_(ui_, state_), markers_(ui_, state_), detection_(state_, markers_, ui_) {
     preview_.setCameraGuard([this] { detection_.join(); });
+    preview_.views().setStitchedPicture(options_.stitchedPicture);
     char title[128];
     std::snprintf(title, sizeof title, "%s - Calibration Tool v%hu.%hu.%hu", "Untitled", options_.programVersion[0],
                   options_.programVersion[1], options_.programVersion[2]);

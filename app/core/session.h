@@ -25,6 +25,9 @@ struct SessionOptions {
     bool detectOnLoad = true;
     std::array<uint16_t, 3> programVersion{0, 1, 0};  // major, minor, build
     std::optional<format::FlashDate> saveDate;        // the local date when empty
+    // Apply AVM stitches the preview's picture. A run that neither shows nor writes it (no window,
+    // snapshot or certificate) leaves it unmade: the saved files come from the views' maps alone.
+    bool stitchedPicture = true;
 };
 
 // Owns the calibration state and the parts that work on it; the commands decide the order.
