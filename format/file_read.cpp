@@ -51,6 +51,9 @@ std::string readWholeFile(const std::filesystem::path& path, uint64_t maxBytes, 
     const uint64_t size = static_cast<uint64_t>(info.st_size);
     if (size > maxBytes) return tooBig(size, maxBytes);
     // A file that grows while it is read is taken as far as the ceiling allows, and no further.
+    // Room beyond the size for the read that finds the end (or growth): the bytes read are not
+    // moved to make it.
+    bytes.reserve(static_cast<size_t>(std::min<uint64_t>(maxBytes + 1, size + 65536)));
     bytes.resize(static_cast<size_t>(size));
     size_t got = 0;
     for (;;) {

@@ -63,10 +63,13 @@ using BigVector = std::vector<T, BigAllocator<T>>;
 // Rows of floats in one block, for the geometry's functions that take float** rows.
 class FloatRowBlock {
 public:
-    // height rows of `count` floats, all zero; returns the rows.
+    // height rows of `count` floats, unset (as a BigVector grows): the caller writes every entry
+    // before it reads one, on as many threads as it likes, so the first touch of new pages is
+    // shared by them. Returns the rows.
     float** assign(int height, int count) {
         const std::size_t n = static_cast<std::size_t>(count);
-        data_.assign(static_cast<std::size_t>(height) * n, 0.0f);
+        data_.clear();
+        data_.resize(static_cast<std::size_t>(height) * n);
         rows_.resize(static_cast<std::size_t>(height));
         for (std::size_t r = 0; r < rows_.size(); ++r) rows_[r] = data_.data() + r * n;
         return rows_.data();
