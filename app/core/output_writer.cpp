@@ -17,12 +17,6 @@ constexpr const char* kCameraSuffix[kCameraCount] = {"Front.bin", "Rear.bin", "L
 
 std::string viewName(const MultiviewParam& mv) { return std::string(mv.name, strnlen(mv.name, sizeof mv.name)); }
 
-// A zeroed payload of `length` bytes in `buffer`, whose storage the files of a save share.
-std::vector<uint8_t>& sized(std::vector<uint8_t>& buffer, int length) {
-    buffer.assign(static_cast<size_t>(std::max(length, 0)), 0);
-    return buffer;
-}
-
 // Names come from the configuration: one that could leave its folder is not written.
 bool safeFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -43,14 +37,30 @@ bool isDriveRoot(const std::filesystem::path& folder) {
 
 }  // namespace
 
+FileSink::~FileSink() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    posted_.notify_all();
+    if (writer_.joinable()) writer_.join();
+}
+
 void FileSink::makeDirectory(const char* name) {
+    finish();
     std::error_code ec;
     std::filesystem::create_directories(set_.root() / name, ec);
     if (ec) report_.failed.push_back(std::string(name) + " (" + ec.message() + ")");
 }
 
-void FileSink::write(const char* directory, const std::string& name, const std::vector<uint8_t>& payload,
+void FileSink::write(const char* directory, const std::string& name, std::span<const uint8_t> payload,
                      int32_t identifier) {
+    finish();
+    writeNow(directory, name, payload, identifier);
+}
+
+void FileSink::writeNow(const char* directory, const std::string& name, std::span<const uint8_t> payload,
+                        int32_t identifier) {
     const std::filesystem::path relative = std::filesystem::path(directory) / name;
     if (!safeFileName(name)) {
         report_.failed.push_back(relative.string() + " (not a plain file name)");
@@ -62,6 +72,62 @@ void FileSink::write(const char* directory, const std::string& name, const std::
         report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
     } catch (const std::exception& e) {
         report_.failed.push_back(e.what());
+    }
+}
+
+std::vector<uint8_t> FileSink::payload(int length) {
+    std::vector<uint8_t> buffer;
+    {
+        std::lock_guard lock(mutex_);
+        buffer.swap(spare_);
+    }
+    buffer.assign(static_cast<size_t>(std::max(length, 0)), 0);
+    return buffer;
+}
+
+void FileSink::post(const char* directory, std::string name, std::vector<uint8_t> payload, int32_t identifier) {
+    finish();
+    if (!startWriter()) {
+        writeNow(directory, name, payload, identifier);
+        std::lock_guard lock(mutex_);
+        spare_ = std::move(payload);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        next_ = Posted{directory, std::move(name), std::move(payload), identifier};
+    }
+    posted_.notify_all();
+}
+
+void FileSink::finish() {
+    std::unique_lock lock(mutex_);
+    staged_.wait(lock, [this] { return !next_; });
+}
+
+bool FileSink::startWriter() {
+    if (writer_.joinable()) return true;
+    if (noThread_) return false;
+    try {
+        writer_ = std::thread([this] { writerLoop(); });
+    } catch (const std::system_error&) {
+        noThread_ = true;  // no thread to be had: the caller's thread stages every file
+    }
+    return !noThread_;
+}
+
+void FileSink::writerLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        posted_.wait(lock, [this] { return next_ || stop_; });
+        if (!next_) return;
+        Posted& file = *next_;
+        lock.unlock();
+        writeNow(file.directory, file.name, file.payload, file.identifier);
+        lock.lock();
+        spare_ = std::move(file.payload);
+        next_.reset();
+        staged_.notify_all();
     }
 }
 
@@ -80,7 +146,6 @@ void writeViewFiles(format::OutputSet& set, CalibrationState& s, int maskFormat,
         ++done;
     };
 
-    std::vector<uint8_t> payload;
     sink.makeDirectory("Lut");
     for (int slot = 0; slot < stitched; ++slot) {
         ViewHandle h = s.multiviewHandles[slot];
@@ -93,16 +158,16 @@ void writeViewFiles(format::OutputSet& set, CalibrationState& s, int maskFormat,
             if (mv.lutId[cam] <= 0) continue;
             int length = 0;
             mzMultiviewGetLUTLen(h, &length, cam);
-            std::vector<uint8_t>& lut = sized(payload, length);
+            std::vector<uint8_t> lut = sink.payload(length);
             mzMultiviewGetLUT(h, lut.data(), static_cast<int>(lut.size()), cam);
-            sink.write("Lut", name + kCameraSuffix[cam], lut, mv.lutId[cam]);
+            sink.post("Lut", name + kCameraSuffix[cam], std::move(lut), mv.lutId[cam]);
         }
         step();
         int length = 0;
         mzMultiviewGetMaskLen(h, &length, maskFormat);
-        std::vector<uint8_t>& mask = sized(payload, length);
+        std::vector<uint8_t> mask = sink.payload(length);
         mzMultiviewGetMask(h, mask.data(), static_cast<int>(mask.size()), maskFormat);
-        sink.write("Lut", name + "Cmask.bin", mask, mv.maskId);
+        sink.post("Lut", name + "Cmask.bin", std::move(mask), mv.maskId);
     }
 
     for (int slot = 0; slot < singles; ++slot) {
@@ -114,9 +179,9 @@ void writeViewFiles(format::OutputSet& set, CalibrationState& s, int maskFormat,
         if (sv.lutId <= 0) continue;
         int length = 0;
         mzSingleviewGetLUTLen(h, &length);
-        std::vector<uint8_t>& lut = sized(payload, length);
+        std::vector<uint8_t> lut = sink.payload(length);
         mzSingleviewGetLUT(h, lut.data(), static_cast<int>(lut.size()));
-        sink.write("Lut", singleviewFileName(s.singleviewRaw[slot]), lut, sv.lutId);
+        sink.post("Lut", singleviewFileName(s.singleviewRaw[slot]), std::move(lut), sv.lutId);
     }
 
     sink.makeDirectory("Osd");
@@ -130,11 +195,12 @@ void writeViewFiles(format::OutputSet& set, CalibrationState& s, int maskFormat,
         const std::string base = lutName.size() >= 4 ? lutName.substr(0, lutName.size() - 4) : std::string();
         int length = 0;
         mzSingleviewGetMaskLen(h, &length, kOsdReferenceWidth);
-        std::vector<uint8_t>& mask = sized(payload, length);
+        std::vector<uint8_t> mask = sink.payload(length);
         mzSingleviewGetMask(h, mask.data(), static_cast<int>(mask.size()));
         const int32_t id = static_cast<int32_t>(static_cast<uint32_t>(sv.lutId) + 16u);
-        sink.write("Osd", base.empty() ? std::string() : base + "OSD.bin", mask, id);
+        sink.post("Osd", base.empty() ? std::string() : base + "OSD.bin", std::move(mask), id);
     }
+    sink.finish();
 }
 
 int setOverlayPicture(CalibrationState& s, const format::Bitmap& picture) {

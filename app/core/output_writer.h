@@ -1,10 +1,14 @@
 // "Save LUT": the flash data files of every configured view, below the folder the operator picks.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/core/calibration_state.h"
@@ -66,22 +70,53 @@ struct SaveResult : CommandResult {
 // Stages payloads in the flash data container into a set of output files and notes each file in
 // the report; a file that cannot be staged is noted as failed (with its cause) and the save goes
 // on. Nothing reaches its final name before the set is committed.
+//
+// A payload handed over with post() is encoded and staged on the sink's own thread while the
+// caller makes the next one. Every call waits for the file posted before it, so the files are
+// staged, and noted, in the order they are given, as if one thread did it all.
 class FileSink {
 public:
     FileSink(format::OutputSet& set, const format::FlashDate& date, int32_t major, int32_t minor, SaveReport& report)
         : set_(set), date_(date), major_(major), minor_(minor), report_(report) {}
+    ~FileSink();
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
 
     void makeDirectory(const char* name);
-    // A name that could leave its directory is not written.
-    void write(const char* directory, const std::string& name, const std::vector<uint8_t>& payload, int32_t identifier);
+    // A name that could leave its directory is not written. Staged before it returns.
+    void write(const char* directory, const std::string& name, std::span<const uint8_t> payload, int32_t identifier);
+    // The same, staged on the sink's thread; the payload's storage comes back through payload().
+    void post(const char* directory, std::string name, std::vector<uint8_t> payload, int32_t identifier);
+    // `length` zero bytes for the next post(), in the storage of a file already staged when one is.
+    std::vector<uint8_t> payload(int length);
+    // Waits until the report notes every file given.
+    void finish();
 
 private:
+    struct Posted {
+        const char* directory;
+        std::string name;
+        std::vector<uint8_t> payload;
+        int32_t identifier;
+    };
+    void writeNow(const char* directory, const std::string& name, std::span<const uint8_t> payload, int32_t identifier);
+    bool startWriter();
+    void writerLoop();
+
     format::OutputSet& set_;
     format::FlashDate date_;
     int32_t major_;
     int32_t minor_;
-    SaveReport& report_;
+    SaveReport& report_;         // the writer's alone while a file is posted
     std::vector<uint8_t> file_;  // the encoded file, storage shared by the files of the sink
+
+    std::mutex mutex_;
+    std::condition_variable posted_, staged_;
+    std::optional<Posted> next_;  // set from post() until the writer has staged it
+    std::vector<uint8_t> spare_;
+    bool stop_ = false;
+    bool noThread_ = false;
+    std::thread writer_;
 };
 
 // The whole command with its guards, chooser, progress and messages. Returns how it ended and

@@ -1,8 +1,10 @@
 // The guards and failure rows of the main window's commands and of "Save LUT".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -834,6 +836,53 @@ TEST(ResultTest, FailuresCarryWhatTheOperatorSaw) {
     EXPECT_EQ(applied.messages, ui.messages());
     ASSERT_EQ(applied.messages.size(), 1u);
     EXPECT_EQ(applied.messages[0].title, "calibration error");
+}
+
+// The sink stages posted files on a thread of its own while the caller fills the next payload in
+// storage handed back from an earlier one. Every file must hold its own payload, and the report
+// must list files and failures in the order given, as when one thread did it all.
+TEST(SaveTest, PostedFilesAreStagedInOrderEachWithItsOwnBytes) {
+    TempDir out;
+    const format::FlashDate date{2026, 12, 8};
+    SaveReport report;
+    std::vector<std::vector<uint8_t>> given;
+    {
+        format::OutputSet set(out.path(), "sink", "test");
+        FileSink sink(set, date, 1, 0, report);
+        sink.makeDirectory("Lut");
+        std::string failing;
+        format::setWriteFaultHook([&](format::WriteStep step, const fs::path& target) {
+            return step == format::WriteStep::kWrite && target.filename() == failing;
+        });
+        failing = "t3.bin";
+        for (int i = 0; i < 6; ++i) {
+            std::vector<uint8_t> payload = sink.payload(300000 + 1000 * i);
+            ASSERT_TRUE(std::all_of(payload.begin(), payload.end(), [](uint8_t b) { return b == 0; }));
+            for (size_t k = 0; k < payload.size(); k += 7) payload[k] = static_cast<uint8_t>(i + 1 + k);
+            given.push_back(payload);
+            sink.post("Lut", "t" + std::to_string(i) + ".bin", std::move(payload), 10 + i);
+            if (i == 3) sink.write("Lut", "../out.bin", given.back(), 99);
+        }
+        std::ofstream(out.path() / "Osd") << "a file where the folder would go";
+        sink.makeDirectory("Osd");
+        sink.finish();
+        format::setWriteFaultHook({});
+        ASSERT_EQ(report.failed.size(), 3u);
+        EXPECT_NE(report.failed[0].find("t3.bin"), std::string::npos) << report.failed[0];
+        EXPECT_EQ(report.failed[1], "Lut/../out.bin (not a plain file name)");
+        EXPECT_EQ(report.failed[2].rfind("Osd (", 0), 0u) << report.failed[2];
+        set.commit();
+    }
+    ASSERT_EQ(report.written.size(), 5u);
+    int next = 0;
+    for (const WrittenFile& file : report.written) {
+        if (next == 3) ++next;
+        EXPECT_EQ(file.path, fs::path("Lut") / ("t" + std::to_string(next) + ".bin"));
+        EXPECT_EQ(file.identifier, 10 + next);
+        EXPECT_EQ(test::readBytes(out.path() / file.path), format::encodeFlashData(given[next], 10 + next, date, 1, 0))
+            << file.path;
+        ++next;
+    }
 }
 
 }  // namespace
