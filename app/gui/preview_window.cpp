@@ -328,15 +328,26 @@ void PreviewWindow::refreshQuality() {
     verdict_->setStyleSheet(!q.available ? QString()
                             : q.good     ? QString("color: #1a7f37; font-weight: bold")
                                          : QString("color: #c00000; font-weight: bold"));
+    // Every rebuild refreshes the panel (each frame of a drag too): a cell or header whose text
+    // stays is left alone, since a header changed lays the whole table out again.
     auto fill = [&q](QTableWidget* table, const auto& rows) {
         for (int r = 0; r < table->rowCount(); ++r) {
             const core::QualityRow& row = rows[static_cast<size_t>(r)];
-            table->setVerticalHeaderItem(r, new QTableWidgetItem(QString::fromStdString(row.label)));
+            const QString label = QString::fromStdString(row.label);
+            QTableWidgetItem* header = table->verticalHeaderItem(r);
+            if (!header) table->setVerticalHeaderItem(r, new QTableWidgetItem(label));
+            else if (header->text() != label) header->setText(label);
             for (int c = 0; c < table->columnCount(); ++c) {
                 const bool known = q.available && c < static_cast<int>(row.cells.size());
-                auto* item = new QTableWidgetItem(known ? QString::fromStdString(row.cells[c]) : QString("-"));
-                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                table->setItem(r, c, item);
+                const QString text = known ? QString::fromStdString(row.cells[c]) : QString("-");
+                QTableWidgetItem* item = table->item(r, c);
+                if (!item) {
+                    item = new QTableWidgetItem(text);
+                    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                    table->setItem(r, c, item);
+                } else if (item->text() != text) {
+                    item->setText(text);
+                }
             }
         }
     };
