@@ -56,6 +56,28 @@ BENCHMARK(BM_MultiviewInit)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// The configuration's own blend mode ("Predefined"): Init estimates the homographies and leaves
+// the four maps to their first reader. Second argument 1: the first table read after every Init,
+// which makes them (as Save LUT does); 0: Init alone (a configuration's load).
+void BM_MultiviewInitPredefined(benchmark::State& state) {
+    auto rig = topRig(state, 4);
+    std::vector<uint8_t> lut(static_cast<size_t>(1280) * 800 * 4);
+    ViewHandle h = mzMultiviewCreate(0);
+    mzMultiviewInit(h, &rig->param);
+    bool odd = false;
+    for (auto _ : state) {
+        rig->param.mmPerPixel = (odd = !odd) ? 12.5f : 12.0f;
+        mzMultiviewInit(h, &rig->param);
+        if (state.range(1) != 0) mzMultiviewGetLUT(h, lut.data(), static_cast<int>(lut.size()), MZ_CAMERA_FRONT);
+    }
+    mzMultiviewRelease(&h);
+}
+BENCHMARK(BM_MultiviewInitPredefined)
+    ->ArgsProduct({{0}, {0, 1}})
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 // The Init an operator meets: a new handle every time (created, Init, released), against the
 // re-Init of one handle above. Both orientations, automatic blending.
 void BM_MultiviewInitFreshHandle(benchmark::State& state) {
