@@ -778,6 +778,8 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
     }
     // Each side is sought between the corners the other two give: one side off the frame's edge
     // misplaces where the others are sampled, so its corners and the third stay with the given points.
+    // A side on the edge but scattered (a shadow's border or a cable over part of it) only keeps
+    // its own two corners: the third, where the two sound sides meet, does not depend on it.
     const double worstSide = std::max({sides[0].rmsPixels, sides[1].rmsPixels, sides[2].rmsPixels});
     for (int i = 0; i < 3; ++i) {
         CornerRefinement& r = out[i];
@@ -805,7 +807,7 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
             r.verdict = CornerVerdict::kInvalidInput;
         } else if (!(shift <= kMaxSideShift)) {
             r.verdict = CornerVerdict::kMovedTooFar;
-        } else if (!(r.sideRms <= kMaxSideRms) || !(worstSide <= kMaxSideRms)) {
+        } else if (!(r.sideRms <= kMaxSideRms) || !(worstSide <= kMaxSampledSideRms)) {
             r.verdict = CornerVerdict::kPoorFit;
         } else {
             r.verdict = CornerVerdict::kRefined;
