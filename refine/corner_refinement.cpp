@@ -218,6 +218,7 @@ constexpr double kStripInside = 4.0;       // pixels of band (or band and hole) 
 constexpr double kMaxInnerModel = 9.0;     // bands wider on screen are taken as plain dark
 constexpr double kThinBand = 4.0;          // pixels: below it the darkness comes from another side
 constexpr double kBorrowedRmsGain = 1.05;  // unless that leaves this much more of the strip unexplained
+constexpr double kMinOwnBandShare = 0.5;   // or its own fit left less of the band than this share
 constexpr double kTipClearance = 3.0;      // pixels from another side's edge
 constexpr double kFirstRiseShare = 0.5;    // of the steepest rise, for the hole's edge
 constexpr int kModelIterations = 8;
@@ -756,7 +757,11 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
                 fit(s, &reference, levels[s].bandPixels);
                 // Worn or dusty paint is not equally dark on every side: a side the borrowed
                 // darkness explains worse than its own (by more than the grain does) keeps its own.
-                if (ownOk && (!ok[s] || fitted[s].modelRms > kBorrowedRmsGain * own.modelRms)) {
+                // Nor does one whose own fit left the band far thinner than its profiles see it:
+                // in a shadow a thin band's darkness can run to black and its width to a sliver,
+                // which explain the strip about as well.
+                const bool ownPlausible = ownLevels.bandPixels >= kMinOwnBandShare * bands[s];
+                if (ownOk && ownPlausible && (!ok[s] || fitted[s].modelRms > kBorrowedRmsGain * own.modelRms)) {
                     fitted[s] = own;
                     ok[s] = true;
                     levels[s] = ownLevels;
