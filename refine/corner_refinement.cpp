@@ -747,20 +747,23 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
         for (int s = 0; s < 3; ++s) {
             if (ok[s] && (widest < 0 || levels[s].bandPixels > levels[widest].bandPixels)) widest = s;
         }
-        if (widest >= 0 && levels[widest].bandPixels >= kThinBand) {
+        // A band its own fit left far thinner than its profiles see it traded its darkness for its
+        // width (in a shadow a thin band's darkness can run to black and its width to a sliver, and
+        // explain the strip about as well): it takes the darkness of the widest band even where
+        // that one is thin too.
+        auto sliver = [&](int s) { return levels[s].bandPixels < kMinOwnBandShare * bands[s]; };
+        const bool wide = widest >= 0 && levels[widest].bandPixels >= kThinBand;
+        if (widest >= 0 && !sliver(widest)) {
             const StripLevels reference = levels[widest];
             for (int s = 0; s < 3; ++s) {
-                if (s == widest || levels[s].bandPixels >= kThinBand) continue;
+                if (s == widest || levels[s].bandPixels >= kThinBand || (!wide && !sliver(s))) continue;
                 const Line own = fitted[s];
                 const bool ownOk = ok[s];
                 const StripLevels ownLevels = levels[s];
+                const bool ownPlausible = !sliver(s);
                 fit(s, &reference, levels[s].bandPixels);
                 // Worn or dusty paint is not equally dark on every side: a side the borrowed
                 // darkness explains worse than its own (by more than the grain does) keeps its own.
-                // Nor does one whose own fit left the band far thinner than its profiles see it:
-                // in a shadow a thin band's darkness can run to black and its width to a sliver,
-                // which explain the strip about as well.
-                const bool ownPlausible = ownLevels.bandPixels >= kMinOwnBandShare * bands[s];
                 if (ownOk && ownPlausible && (!ok[s] || fitted[s].modelRms > kBorrowedRmsGain * own.modelRms)) {
                     fitted[s] = own;
                     ok[s] = true;

@@ -219,10 +219,11 @@ TEST(CornerRefinement, RefinesTheTipOfTwoSoundSidesBesideAScatteredOne) {
     }
 }
 
-// The right camera's frame half in the vehicle's shadow: the widest band lies in the shadow, a
-// thin one beside it does not. Fitted on its own, the thin band's darkness ran below black and its
-// width to 0.8 px where the profiles see 2.5, which explained the strip about as well as the
-// borrowed darkness, and the corner at its end went 2.8 px off.
+// The right camera's frame half in the vehicle's shadow, the widest band in the shadow and a thin
+// one beside it not. Fitted on its own, the thin band's darkness ran below black and its width to
+// 0.8 px where the profiles see 2.5, which explained the strip about as well as the widest band's
+// darkness; the corners at its ends went 2-3 px off. From one detector's points the widest band
+// is 4 px wide on screen, from another's (the command line's) it is under 4 px, thin itself.
 TEST(CornerRefinement, KeepsAThinBandInAShadowFromFittingToASliver) {
     Bay bay(1, 640, 480);
     bay.rig.options.realism = sim::realismPreset("real");
@@ -232,15 +233,17 @@ TEST(CornerRefinement, KeepsAThinBandInAShadowFromFittingToASliver) {
         picture.width, picture.height, picture.stride, picture.bytes, bay.rig.options.realism.jpegQuality));
     ASSERT_TRUE(jpeg.picture);
     const GreyFloatImage grey = greyFromBgr(jpeg.picture->pixels, picture.width, picture.height);
-    // Where the detector put them.
-    const std::array<Point2F, 3> given = {Point2F{564.387f, 298.580f}, Point2F{536.168f, 245.389f},
-                                          Point2F{572.576f, 275.348f}};
-    const auto refined = refineTriangle(grey, bay.cams[k], given);
-    for (int v = 0; v < 3; ++v) {
-        const Point2F t = bay.image[k][3 + v];
-        const double givenError = std::hypot(given[v].x - t.x, given[v].y - t.y);
-        EXPECT_LT(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), std::min(2.0, givenError))
-            << "corner " << 4 + v << " " << verdictName(refined[v].verdict);
+    const std::array<Point2F, 3> detected[] = {
+        {Point2F{564.387f, 298.580f}, Point2F{536.168f, 245.389f}, Point2F{572.576f, 275.348f}},
+        {Point2F{564.695f, 298.034f}, Point2F{535.565f, 244.998f}, Point2F{572.350f, 275.120f}}};
+    for (const std::array<Point2F, 3>& given : detected) {
+        const auto refined = refineTriangle(grey, bay.cams[k], given);
+        for (int v = 0; v < 3; ++v) {
+            const Point2F t = bay.image[k][3 + v];
+            const double givenError = std::hypot(given[v].x - t.x, given[v].y - t.y);
+            EXPECT_LT(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), std::min(2.0, givenError))
+                << "corner " << 4 + v << " from " << given[0].x << " " << verdictName(refined[v].verdict);
+        }
     }
 }
 
