@@ -12,7 +12,7 @@ void refineCorners(CameraParam* cameras, const std::array<std::span<const uint8_
         CameraParam& cam = cameras[k];
         auto& corners = report.corners[k];
         for (int i = 0; i < 6; ++i)
-            corners[i] = {cam.imagePoints[i], cam.imagePoints[i], 0, 0, CornerVerdict::kNoPicture};
+            corners[i] = {cam.imagePoints[i], cam.imagePoints[i], 0, 0, CornerVerdict::kNoPicture, {}};
         if (cam.pointCount < 6 || pictures[k].empty()) continue;
         const GreyFloatImage grey = greyFromBgr(pictures[k], cam.width, cam.height);
         for (int half = 0; half < 2; ++half) {
@@ -25,6 +25,22 @@ void refineCorners(CameraParam* cameras, const std::array<std::span<const uint8_
             }
         }
     }
+}
+
+CornerCovariances cornerCovariances(const RefinementReport& report) {
+    constexpr double detector = kDetectorSigmaPx;
+    CornerCovariances out{};
+    for (int k = 0; k < kRigCameras; ++k) {
+        for (int i = 0; i < 6; ++i) {
+            const CornerRefinement& c = report.corners[k][i];
+            if (c.verdict == CornerVerdict::kRefined) {
+                out[k][i] = {c.covariance[0], c.covariance[1], c.covariance[2]};
+            } else {
+                out[k][i] = {detector * detector, 0, detector * detector};
+            }
+        }
+    }
+    return out;
 }
 
 void allowForPictureQuality(RefinementReport& report) {

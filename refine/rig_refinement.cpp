@@ -19,25 +19,29 @@ using TrianglePose = std::array<double, 3>;  // x, y on the floor (y toward the 
 using Vertices = std::array<std::array<double, 2>, 3>;
 
 constexpr double kDeg = kDegToRad<double>;
-// Residuals above this many pixels count less and less (a corner on the wrong edge).
-constexpr double kRobustScalePx = 1.0;
+// Residuals above this many of their own standard deviations count less and less (a corner on
+// the wrong edge).
+constexpr double kRobustScale = 3.0;
+// No corner is known better than this on screen (pixels), whatever its sides' fits say.
+constexpr double kMinCornerSigmaPx = 0.02;
 constexpr int kMaxIterations = 100;
-// A covariance scaled by the rig's own residual would promise nothing for perfect corners.
-constexpr double kMinPixelSigma = 0.05;
-// The residuals show only part of the corners' error: with 33 unknowns for 48 coordinates the rig
-// takes much of it into its poses, and a soft picture moves every acute corner the same way, which
-// no residual shows. Measured against the truth of simulated bays at every picture quality, the
-// seams break up to this many times what the residual scatter alone predicts once the picture's
-// own softness is allowed for (refinement.h): the part that grows with the picture's softness is
-// left to that allowance, which sees it; the scatter itself says little more about it.
-constexpr double kUnseenErrorFactor = 3.0;
-// A corner is dropped when, left out, the rest of the rig puts it this far from where it was seen
-// and this many times the corners' scatter away (the root of its residual in the whole fit times
-// that distance: the fit absorbs much of a corner's error, the refit without it shows all of it).
-// The scatter counts at least as much as a clean bay's corners (a few tenths of a pixel) show.
+// The covariances show only part of the corners' error: a soft picture moves every sharp tip
+// alike, which the rig cannot tell from a pose and which averages out over no number of corners.
+// Chosen against the truth of simulated bays from clean to harsh pictures (seeds 1-3 of the
+// sweep's quick set) together with the picture's allowance (refinement.h): every seam there
+// stayed within 0.75 of its prediction, and within 0.85 on seeds 7-9, never used to choose.
+constexpr double kUnseenErrorFactor = 2.5;
+// What the seams break by whatever the poses: the record's own inverse lens and the tables'
+// resolution leave a few millimetres at the floor's far points with perfect corners. Added in
+// quadrature to each seam's prediction.
+constexpr double kSeamFloorMm = 10.0;
+// A corner is dropped when, left out, the rest of the rig puts it this many pixels from where it
+// was seen and this many times the rest's scatter away, both in units of the corner's own
+// covariance (the root of its residual in the whole fit times that distance: the fit absorbs
+// much of a corner's error, the refit without it shows all of it). The scatter counts at least as
+// much as the covariances say.
 constexpr double kContradictedPx = 2.0;
 constexpr double kContradictionScore = 6.0;
-constexpr double kMinScatterPx = 0.25;
 constexpr int kMaxDropped = 2;
 constexpr int kLeaveOutIterations = 25;
 // The 95th percentile of the length of a two-dimensional normal error, in units of the standard
@@ -47,6 +51,40 @@ constexpr double kP95Radius = 2.4477;
 constexpr double kZ95 = 1.6449;
 
 using Use = std::array<std::array<bool, 6>, kRigCameras>;
+using PerCorner = std::array<std::array<double, 6>, kRigCameras>;
+
+// The inverse of a corner's covariance factor L (covariance L L^T): a residual r weighs as
+// (a r0, b r0 + c r1), unit-round for a corner whose error is as its covariance says.
+struct Whitening {
+    double a = 1, b = 0, c = 1;
+};
+using Whitenings = std::array<std::array<Whitening, 6>, kRigCameras>;
+
+Whitening whiteningOf(const std::array<double, 3>& covariance) {
+    constexpr double kFloor = kMinCornerSigmaPx * kMinCornerSigmaPx;
+    const double xx = covariance[0] + kFloor, xy = covariance[1], yy = covariance[2] + kFloor;
+    const double l11 = std::sqrt(xx), l21 = xy / l11, rest = yy - l21 * l21;
+    if (!(l11 > 0) || !(rest > 0) || !std::isfinite(l11 + l21 + rest)) {
+        const double round = 1 / std::sqrt(std::max(xx, yy));
+        return std::isfinite(round) ? Whitening{round, 0, round} : Whitening{};
+    }
+    const double l22 = std::sqrt(rest);
+    return {1 / l11, -l21 / (l11 * l22), 1 / l22};
+}
+
+Whitenings whitenings(const CornerCovariances* covariances) {
+    Whitenings w;
+    for (int k = 0; k < kRigCameras; ++k) {
+        for (int i = 0; i < 6; ++i) {
+            if (covariances) {
+                w[k][i] = whiteningOf((*covariances)[k][i]);
+            } else {
+                w[k][i] = {1 / kPerfectCornerPx, 0, 1 / kPerfectCornerPx};
+            }
+        }
+    }
+    return w;
+}
 constexpr int kUnknowns = kRigCameras * kPoseSize + 3 * (kRigTriangles - 1);
 
 Use allCorners() {
@@ -122,6 +160,7 @@ struct CornerCost {
     CameraParam camera;
     double observed[2];
     double vertex[2];
+    Whitening whitening;
 
     template <typename T>
     bool operator()(const T* pose, const T* triangle, T* residual) const {
@@ -132,29 +171,37 @@ struct CornerCost {
         const T wy = triangle[1] + s * T(vertex[0]) + c * T(vertex[1]);
         T px, py;
         if (!floorToPixel(camera, pose, wx, wy, &px, &py)) return false;
-        residual[0] = px - T(observed[0]);
-        residual[1] = py - T(observed[1]);
+        const T rx = px - T(observed[0]), ry = py - T(observed[1]);
+        residual[0] = T(whitening.a) * rx;
+        residual[1] = T(whitening.b) * rx + T(whitening.c) * ry;
         return true;
     }
 };
 
-double cornerResidual(const CameraParam& cam, const Pose& pose, const RigUnknowns& rig, int t, int v,
-                      Point2F observed) {
-    const auto w = vertexOnFloor(rig, t, v);
+// The corner's residual in pixels, and in units of its covariance.
+void cornerResidual(const CameraParam& cam, const Pose& pose, const RigUnknowns& rig, int t, int v, Point2F observed,
+                    const Whitening& w, double& pixels, double& whitened) {
+    const auto p = vertexOnFloor(rig, t, v);
     double px, py;
-    if (!floorToPixel(cam, pose.data(), w[0], w[1], &px, &py)) return INFINITY;
-    return std::hypot(px - observed.x, py - observed.y);
+    if (!floorToPixel(cam, pose.data(), p[0], p[1], &px, &py)) {
+        pixels = whitened = INFINITY;
+        return;
+    }
+    const double rx = px - observed.x, ry = py - observed.y;
+    pixels = std::hypot(rx, ry);
+    whitened = std::hypot(w.a * rx, w.b * rx + w.c * ry);
 }
 
-void reprojection(const CameraParam* cams, const RigUnknowns& rig, RigFigures& figures) {
+void reprojection(const CameraParam* cams, const RigUnknowns& rig, const Whitenings& w, RigFigures& figures,
+                  PerCorner& whitened) {
     for (int k = 0; k < kRigCameras; ++k) figures.cameras[k] = CameraFigures{};
     for (int t = 0; t < kRigTriangles; ++t) {
         for (int side = 0; side < 2; ++side) {
             const int k = kTriangleCameras[t][side];
             for (int v = 0; v < 3; ++v) {
                 const int i = 3 * side + v;
-                figures.cameras[k].residualPx[i] =
-                    cornerResidual(cams[k], rig.poses[k], rig, t, v, cams[k].imagePoints[i]);
+                cornerResidual(cams[k], rig.poses[k], rig, t, v, cams[k].imagePoints[i], w[k][i],
+                               figures.cameras[k].residualPx[i], whitened[k][i]);
             }
         }
     }
@@ -306,14 +353,20 @@ bool allFinite(const RigUnknowns& rig) {
     return true;
 }
 
+PerCorner pixelResiduals(const RigFigures& figures) {
+    PerCorner r;
+    for (int k = 0; k < kRigCameras; ++k) std::copy_n(figures.cameras[k].residualPx.begin(), 6, r[k].begin());
+    return r;
+}
+
 // The squared residuals of the corners in use, and how many corners that is.
-double squaredResiduals(const RigFigures& figures, const Use& use, int& corners) {
+double squaredResiduals(const PerCorner& residuals, const Use& use, int& corners) {
     double sum = 0;
     corners = 0;
     for (int k = 0; k < kRigCameras; ++k) {
         for (int i = 0; i < 6; ++i) {
             if (!use[k][i]) continue;
-            sum += figures.cameras[k].residualPx[i] * figures.cameras[k].residualPx[i];
+            sum += residuals[k][i] * residuals[k][i];
             ++corners;
         }
     }
@@ -321,22 +374,22 @@ double squaredResiduals(const RigFigures& figures, const Use& use, int& corners)
 }
 
 // The corners' scatter: the residuals of the corners in use over the rig's redundancy.
-double scatter(const RigFigures& figures, const Use& use) {
+double scatter(const PerCorner& residuals, const Use& use) {
     int corners = 0;
-    const double sum = squaredResiduals(figures, use, corners);
+    const double sum = squaredResiduals(residuals, use, corners);
     return std::sqrt(sum / std::max(1, 2 * corners - kUnknowns));
 }
 
 // The scatter the residuals allow at 95 % confidence: with some fifteen degrees of freedom a bay
 // whose corners happen to agree well shows about two thirds of their true scatter. The chi-square
 // quantile is the Wilson-Hilferty one.
-double scatterUpperBound(const RigFigures& figures, const Use& use) {
+double scatterUpperBound(const PerCorner& residuals, const Use& use) {
     int corners = 0;
-    squaredResiduals(figures, use, corners);
+    squaredResiduals(residuals, use, corners);
     const double dof = std::max(1, 2 * corners - kUnknowns);
     const double spread = std::sqrt(2.0 / (9.0 * dof));
     const double cube = std::max(1.0 - 2.0 / (9.0 * dof) - kZ95 * spread, 0.1);
-    return scatter(figures, use) * std::sqrt(1.0 / (cube * cube * cube));
+    return scatter(residuals, use) * std::sqrt(1.0 / (cube * cube * cube));
 }
 
 using Matrix6 = std::array<double, kPoseSize * kPoseSize>;
@@ -377,12 +430,15 @@ double largerEigenvalue(double a, double b, double d) {
     return (a + d) / 2 + std::sqrt(half * half + b * b);
 }
 
-// The poses' covariance from the Jacobian at the rig, scaled by the corners' scatter (never below
-// what perfect corners are taken to have) and by what the scatter cannot show: each camera's sigmas, and per triangle the spread of
-// the difference between the floor points the two cameras' pictures show at its corners and its
+// The poses' covariance from the Jacobian of the corners' residuals in units of their own
+// covariances, scaled by how much more than those the corners scatter (never less than they say)
+// and by what the scatter cannot show: each camera's sigmas, and per triangle the spread of the
+// difference between the floor points the two cameras' pictures show at its corners and its
 // middle, which is what a seam there breaks by.
-void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig, const Use& use, RigFigures& figures) {
-    figures.pixelSigma = std::max(scatterUpperBound(figures, use), kMinPixelSigma);
+void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig, const Use& use,
+             const PerCorner& whitened, RigFigures& figures) {
+    figures.pixelSigma = std::max(scatterUpperBound(pixelResiduals(figures), use), kPerfectCornerPx);
+    figures.scatterRatio = std::max(scatterUpperBound(whitened, use), 1.0);
     // A rig the calibration could not solve may put a corner behind its camera or give no finite
     // derivative: there is nothing to predict from, and the decomposition must not see it.
     ceres::CRSMatrix jacobian;
@@ -401,7 +457,7 @@ void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig,
         for (int b = a; b < kRigCameras; ++b) blocks.emplace_back(rig.poses[a].data(), rig.poses[b].data());
     }
     if (!cov.Compute(blocks, &problem)) return;
-    const double scale = kUnseenErrorFactor * kUnseenErrorFactor * figures.pixelSigma * figures.pixelSigma;
+    const double scale = std::pow(kUnseenErrorFactor * figures.scatterRatio, 2);
     std::array<std::array<Matrix6, kRigCameras>, kRigCameras> m{};
     for (int a = 0; a < kRigCameras; ++a) {
         for (int b = a; b < kRigCameras; ++b) {
@@ -452,7 +508,7 @@ void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig,
             }
         }
         if (!finite(worst)) return;
-        seam.predictedP95Mm = worst;
+        seam.predictedP95Mm = std::hypot(worst, kSeamFloorMm);
         seam.weakerCamera = worstA >= worstB ? a : b;
     }
     figures.predicted = true;
@@ -470,7 +526,8 @@ void includeGaps(RigFigures& figures, const Use& use) {
     }
 }
 
-std::unique_ptr<ceres::Problem> buildProblem(const CameraParam* cams, RigUnknowns& rig, const Use& use) {
+std::unique_ptr<ceres::Problem> buildProblem(const CameraParam* cams, RigUnknowns& rig, const Use& use,
+                                             const Whitenings& w) {
     ceres::Problem::Options problemOptions;
     problemOptions.loss_function_ownership = ceres::TAKE_OWNERSHIP;
     auto problem = std::make_unique<ceres::Problem>(problemOptions);
@@ -480,9 +537,9 @@ std::unique_ptr<ceres::Problem> buildProblem(const CameraParam* cams, RigUnknown
             for (int v = 0; v < 3; ++v) {
                 if (!use[k][3 * side + v]) continue;
                 const Point2F seen = cams[k].imagePoints[3 * side + v];
-                auto* cost = new ceres::AutoDiffCostFunction<CornerCost, 2, kPoseSize, 3>(
-                    new CornerCost{cams[k], {seen.x, seen.y}, {rig.shapes[t][v][0], rig.shapes[t][v][1]}});
-                problem->AddResidualBlock(cost, new ceres::HuberLoss(kRobustScalePx), rig.poses[k].data(),
+                auto* cost = new ceres::AutoDiffCostFunction<CornerCost, 2, kPoseSize, 3>(new CornerCost{
+                    cams[k], {seen.x, seen.y}, {rig.shapes[t][v][0], rig.shapes[t][v][1]}, w[k][3 * side + v]});
+                problem->AddResidualBlock(cost, new ceres::HuberLoss(kRobustScale), rig.poses[k].data(),
                                           rig.triangles[t].data());
             }
         }
@@ -505,22 +562,24 @@ bool solve(ceres::Problem& problem, int maxIterations, int* iterations = nullptr
     return summary.IsSolutionUsable();
 }
 
-double rmsOver(const RigFigures& figures, const Use& use) {
+double rmsOver(const PerCorner& residuals, const Use& use) {
     int corners = 0;
-    const double sum = squaredResiduals(figures, use, corners);
+    const double sum = squaredResiduals(residuals, use, corners);
     return std::sqrt(sum / std::max(1, corners));
 }
 
 // A corner left out, and how well the rest fit one rig without it.
 struct LeftOut {
     ContradictedCorner corner;
-    double restSquares = 0;  // the squared residuals of the corners still in use
+    double restSquares = 0;  // the squared residuals of the corners still in use, in their units
 };
 
 // Each corner in use left out in turn.
-std::vector<LeftOut> leaveOneOut(const CameraParam* cams, const RigUnknowns& solved, const Use& use) {
+std::vector<LeftOut> leaveOneOut(const CameraParam* cams, const RigUnknowns& solved, const Use& use,
+                                 const Whitenings& w) {
     RigFigures fit;
-    reprojection(cams, solved, fit);
+    PerCorner fitWhitened;
+    reprojection(cams, solved, w, fit, fitWhitened);
     std::vector<LeftOut> found;
     for (int k = 0; k < kRigCameras; ++k) {
         for (int i = 0; i < 6; ++i) {
@@ -528,15 +587,16 @@ std::vector<LeftOut> leaveOneOut(const CameraParam* cams, const RigUnknowns& sol
             RigUnknowns rest = solved;
             Use without = use;
             without[k][i] = false;
-            const auto problem = buildProblem(cams, rest, without);
+            const auto problem = buildProblem(cams, rest, without, w);
             if (!solve(*problem, kLeaveOutIterations) || !allFinite(rest)) continue;
             RigFigures others;
-            reprojection(cams, rest, others);
-            const double left = others.cameras[k].residualPx[i];
-            const double sigma = std::max(scatter(others, without), kMinScatterPx);
+            PerCorner whitened;
+            reprojection(cams, rest, w, others, whitened);
+            const double left = whitened[k][i];
+            const double sigma = std::max(scatter(whitened, without), 1.0);
             int corners = 0;
-            found.push_back({{k, i, left, std::sqrt(fit.cameras[k].residualPx[i] * left) / sigma},
-                             squaredResiduals(others, without, corners)});
+            found.push_back({{k, i, others.cameras[k].residualPx[i], std::sqrt(fitWhitened[k][i] * left) / sigma},
+                             squaredResiduals(whitened, without, corners)});
         }
     }
     return found;
@@ -556,16 +616,19 @@ const LeftOut* mostContradicted(const std::vector<LeftOut>& found) {
 
 }  // namespace
 
-RigFigures measureRig(const CameraParam* cams, int patternShape, float markerLength) {
+RigFigures measureRig(const CameraParam* cams, int patternShape, float markerLength,
+                      const CornerCovariances* covariances) {
     RigFigures figures;
     if (!cams) return figures;
+    const Whitenings w = whitenings(covariances);
     RigUnknowns rig;
     for (int k = 0; k < kRigCameras; ++k) rig.poses[k] = poseOf(cams[k]);
     if (usable(cams) && placeTriangles(cams, patternShape, markerLength, rig)) {
-        reprojection(cams, rig, figures);
+        PerCorner whitened;
+        reprojection(cams, rig, w, figures, whitened);
         if (markerLength > 0) {
-            const auto problem = buildProblem(cams, rig, allCorners());
-            predict(*problem, cams, rig, allCorners(), figures);
+            const auto problem = buildProblem(cams, rig, allCorners(), w);
+            predict(*problem, cams, rig, allCorners(), whitened, figures);
         }
     }
     if (usable(cams)) {
@@ -575,9 +638,11 @@ RigFigures measureRig(const CameraParam* cams, int patternShape, float markerLen
     return figures;
 }
 
-RigRefinementResult refineRig(CameraParam* cams, int patternShape, float markerLength, const CalibAdjust* adjust) {
+RigRefinementResult refineRig(CameraParam* cams, int patternShape, float markerLength, const CalibAdjust* adjust,
+                              const CornerCovariances* covariances) {
     RigRefinementResult result;
-    result.before = result.after = measureRig(cams, patternShape, markerLength);
+    result.before = result.after = measureRig(cams, patternShape, markerLength, covariances);
+    const Whitenings w = whitenings(covariances);
     RigUnknowns rig;
     if (!cams || !usable(cams) || !(markerLength > 0)) {
         result.note = "the calibration gave no usable poses";
@@ -590,31 +655,38 @@ RigRefinementResult refineRig(CameraParam* cams, int patternShape, float markerL
     }
 
     Use use = allCorners();
-    auto problem = buildProblem(cams, rig, use);
+    // What the library's rig leaves, in the units the refinement weighs by.
+    PerCorner libraryWhitened;
+    {
+        RigFigures library;
+        reprojection(cams, rig, w, library, libraryWhitened);
+    }
+    auto problem = buildProblem(cams, rig, use, w);
     bool usableSolution = solve(*problem, kMaxIterations, &result.iterations) && allFinite(rig);
     // A corner the others contradict would pull every camera toward it: it is dropped and the rig
     // solved again without it, the worst first, while the rest still contradicts one.
     while (usableSolution && static_cast<int>(result.dropped.size()) < kMaxDropped) {
-        const std::vector<LeftOut> found = leaveOneOut(cams, rig, use);
+        const std::vector<LeftOut> found = leaveOneOut(cams, rig, use, w);
         const LeftOut* worst = mostContradicted(found);
         if (!worst) break;
         use[worst->corner.camera][worst->corner.corner] = false;
         result.dropped.push_back(worst->corner);
-        problem = buildProblem(cams, rig, use);
+        problem = buildProblem(cams, rig, use, w);
         usableSolution = solve(*problem, kMaxIterations, &result.iterations) && allFinite(rig);
     }
 
     RigFigures after;
-    reprojection(cams, rig, after);
+    PerCorner whitened;
+    reprojection(cams, rig, w, after, whitened);
     if (!usableSolution) {
         result.note = "the refinement found no usable solution";
         return result;
     }
-    if (!(rmsOver(after, use) <= rmsOver(result.before, use))) {
+    if (!(rmsOver(whitened, use) <= rmsOver(libraryWhitened, use))) {
         result.note = "the refinement did not lower the reprojection error";
         return result;
     }
-    predict(*problem, cams, rig, use, after);
+    predict(*problem, cams, rig, use, whitened, after);
 
     fixFrame(rig, adjust);
     writeBack(cams, rig);

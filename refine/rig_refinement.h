@@ -47,7 +47,8 @@ struct SeamFigures {
 };
 
 // A corner the rest of the rig contradicts: refitted without it, the rig puts it `leftOutPx`
-// from where it was seen; `score` is that distance in units of the corners' own scatter.
+// from where it was seen; `score` is how far in units of its own covariance, over the rest's
+// scatter in those units.
 struct ContradictedCorner {
     int camera = 0;
     int corner = 0;  // point index 0..5
@@ -58,9 +59,18 @@ struct ContradictedCorner {
 struct RigFigures {
     std::array<CameraFigures, kRigCameras> cameras{};
     std::array<SeamFigures, kRigTriangles> seams{};
-    double pixelSigma = 0;   // the corners' scatter (one coordinate) the covariance is scaled with
+    double pixelSigma = 0;  // the corners' scatter (one coordinate, pixels, 95 % upper bound)
+    // How many times what their covariances say the corners scatter (95 % upper bound, at least
+    // 1): the poses' covariance is scaled with it.
+    double scatterRatio = 1;
     bool predicted = false;  // the sigmas and seam predictions above are known
 };
+
+// How well each corner is known on screen: per camera and point index the covariance of its
+// error, xx, xy, yy in pixels squared. Without them every corner counts as round and as well
+// known as perfect corners are taken to be (kPerfectCornerPx).
+using CornerCovariances = std::array<std::array<std::array<double, 3>, 6>, kRigCameras>;
+inline constexpr double kPerfectCornerPx = 0.05;
 
 struct RigRefinementResult {
     bool refined = false;  // false: the records keep the calibration library's results
@@ -73,10 +83,13 @@ struct RigRefinementResult {
 
 // Refines the poses of four solved camera records (front, rear, left, right; pointCount 6) in
 // place. `adjust` are the operator's adjustments the calibration was given (may be null): the
-// refined rig is levelled and centred as the calibration does, then adjusted the same way.
-RigRefinementResult refineRig(CameraParam* cameras, int patternShape, float markerLength, const CalibAdjust* adjust);
+// refined rig is levelled and centred as the calibration does, then adjusted the same way. Each
+// corner weighs by its covariance (may be null): a direction it is poorly known in pulls little.
+RigRefinementResult refineRig(CameraParam* cameras, int patternShape, float markerLength, const CalibAdjust* adjust,
+                              const CornerCovariances* covariances = nullptr);
 
 // The quality figures of four solved records as they are, without changing them.
-RigFigures measureRig(const CameraParam* cameras, int patternShape, float markerLength);
+RigFigures measureRig(const CameraParam* cameras, int patternShape, float markerLength,
+                      const CornerCovariances* covariances = nullptr);
 
 }  // namespace mz::refine

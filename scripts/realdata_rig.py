@@ -222,7 +222,7 @@ def main():
                     "--out", os.path.join(run, "Config.bin")], check=True)
     subprocess.run([args.cli, "run", "--config", os.path.join(run, "Config.bin"), "--data", run,
                     "--survey", os.path.join(out_dir, "survey.json"), "--report", os.path.join(run, "report.json"),
-                    "--snapshot", os.path.join(run, "topview.bmp")], check=True)
+                    "--snapshot", os.path.join(run, "topview.bmp"), "--no-history"], check=True)
     bmp_to_png(os.path.join(run, "topview.bmp"), os.path.join(run, "topview.png"))
     if args.readme_image:
         shutil.copyfile(os.path.join(run, "topview.png"), args.readme_image)

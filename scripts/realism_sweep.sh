@@ -133,6 +133,11 @@ for level in levels:
         worst.setdefault('verdict errors: good over 30 mm', 0)
         if q == 'good' and z and wz[1] > 30:
             worst['verdict errors: good over 30 mm'] += 1
+        # What the verdict passes of what it could: bays whose every zone stays within 20 mm.
+        if z and wz[1] <= 20:
+            worst.setdefault('good of bays within 20 mm', [0, 0])
+            worst['good of bays within 20 mm'][1] += 1
+            worst['good of bays within 20 mm'][0] += q == 'good'
         if level == 'clean':
             worst.setdefault('verdict errors: poor on clean', 0)
             if q == 'poor':
@@ -141,7 +146,8 @@ for level in levels:
         for n in ('FL', 'FR', 'RL', 'RR'):
             if z and pr.get(n):
                 worst['true/predicted'] = max(worst.get('true/predicted', 0), z[n][1] / pr[n])
-    print('worst: ' + ', '.join(f'{k} {v:.2f}' if isinstance(v, float) else f'{k} {v}' for k, v in worst.items()))
+    text = lambda v: f'{v:.2f}' if isinstance(v, float) else f'{v[0]} of {v[1]}' if isinstance(v, list) else f'{v}'
+    print('worst: ' + ', '.join(f'{k} {text(v)}' for k, v in worst.items()))
 EOF
 echo
 echo "bays: $(grep -cE '^\[       OK \]' "$log") passed, $(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$log") failed"

@@ -29,6 +29,9 @@ public:
     virtual std::vector<HistoryRecord> list(const HistoryFilter& filter) = 0;
     // The whole record; none when no run has that id.
     virtual std::optional<HistoryRecord> find(int64_t id) = 0;
+    // Names the certificate written for run id (an absolute path). Throws HistoryError when no
+    // run has that id.
+    virtual void setCertificate(int64_t id, const std::string& path) = 0;
     virtual std::string location() const = 0;
 };
 

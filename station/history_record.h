@@ -60,6 +60,9 @@ struct HistoryRecord {
     Outcome outcome = Outcome::kFailed;
     std::string message;  // why it failed or was refused; empty when saved
     std::string details;  // JSON text of the refinement's figures (per camera, per seam)
+    // The calibration certificate written for the run (absolute); empty when none was. Set
+    // after the record, once the page that names the record is on disk.
+    std::string certificatePath;
 };
 
 // SHA-256 over the files' "checksum  path" lines in path order: one name for one set of

@@ -14,8 +14,8 @@ namespace mz::station {
 inline constexpr const char* kRunColumns =
     "id, recorded_at, station, operator, vehicle, software_version, model, model_code, config_path, "
     "config_sha256, mode, calibration_result, verdict, pixel_sigma, worst_seam_mm, profile, profile_overridden, "
-    "output_folder, output_set, outcome, message";
-inline constexpr int kRunDetailsColumn = 21;  // after kRunColumns, in a query of one whole run
+    "output_folder, output_set, outcome, message, certificate";
+inline constexpr int kRunDetailsColumn = 22;  // after kRunColumns, in a query of one whole run
 
 inline constexpr const char* kCameraColumns =
     "camera, detection, corrected, posed, pos_x, pos_y, pos_z, rot_x, rot_y, rot_z, rms_px, tolerance, "
@@ -46,6 +46,7 @@ HistoryRecord readRun(const Row& s) {
     r.outputSet = s.text(18);
     r.outcome = parseOutcome(s.text(19)).value_or(Outcome::kFailed);
     r.message = s.text(20);
+    r.certificatePath = s.text(21);
     return r;
 }
 

@@ -65,6 +65,10 @@ CREATE TABLE run_files (
     R"sql(
 ALTER TABLE run_files ADD COLUMN position BIGINT;
 )sql",
+    // The calibration certificate written for the run, by its absolute path; empty when none was.
+    R"sql(
+ALTER TABLE runs ADD COLUMN certificate TEXT NOT NULL DEFAULT '';
+)sql",
 };
 
 }  // namespace

@@ -66,7 +66,8 @@ json recordJson(const HistoryRecord& r, bool whole) {
               {"outputFolder", r.outputFolder},
               {"outputSet", r.outputSet},
               {"outcome", outcomeName(r.outcome)},
-              {"message", r.message}};
+              {"message", r.message},
+              {"certificate", r.certificatePath}};
     if (!whole) return j;
     json cameras = json::object();
     for (int c = 0; c < kStationCameras; ++c) {
@@ -95,7 +96,7 @@ std::string recordsCsv(const std::vector<HistoryRecord>& records) {
     std::string out =
         "id,recorded_at,station,operator,vehicle,software_version,model,model_code,config_sha256,mode,"
         "calibration_result,verdict,pixel_sigma,worst_seam_mm,profile,profile_overridden,outcome,message,"
-        "output_folder,output_set,files";
+        "output_folder,output_set,files,certificate";
     for (const char* key : kStationCameraKeys) {
         for (const char* field : {"pos_x", "pos_y", "pos_z", "rot_x", "rot_y", "rot_z", "tolerance"}) {
             out += std::string(",") + key + "_" + field;
@@ -123,7 +124,8 @@ std::string recordsCsv(const std::vector<HistoryRecord>& records) {
                                       r.message,
                                       r.outputFolder,
                                       r.outputSet,
-                                      std::to_string(r.files.size())};
+                                      std::to_string(r.files.size()),
+                                      r.certificatePath};
         std::string line;
         for (const std::string& f : fields) line += (line.empty() ? "" : ",") + csvField(f);
         for (const CameraEntry& k : r.cameras) {
@@ -178,6 +180,7 @@ std::string recordText(const HistoryRecord& r) {
     }
     line("Output folder", r.outputFolder);
     line("Output set", r.outputSet);
+    line("Certificate", r.certificatePath);
     return t;
 }
 

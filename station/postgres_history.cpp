@@ -320,7 +320,8 @@ int64_t PostgresHistory::append(const HistoryRecord& r) {
     run.add(r.recordedAt).add(r.station).add(r.operatorName).add(r.vehicle).add(r.softwareVersion).add(r.model);
     run.add(r.modelCode).add(r.configPath).add(r.configSha256).add(r.mode).add(r.calibrationResult).add(r.verdict);
     run.add(r.pixelSigma).add(r.worstSeamMm).add(r.profile).add(r.profileOverridden).add(r.outputFolder);
-    run.add(r.outputSet).add(std::string(outcomeName(r.outcome))).add(r.message).add(r.details);
+    run.add(r.outputSet).add(std::string(outcomeName(r.outcome))).add(r.message).add(r.certificatePath);
+    run.add(r.details);
     // The columns past the id, which the server numbers.
     const std::string columns = std::string(kRunColumns + std::strlen("id, ")) + ", details";
     const Result inserted = server.execute(
@@ -365,6 +366,13 @@ std::vector<HistoryRecord> PostgresHistory::list(const HistoryFilter& filter) {
     std::vector<HistoryRecord> out;
     for (int i = 0; i < PQntuples(runs.get()); ++i) out.push_back(readRun(Row(runs.get(), i)));
     return out;
+}
+
+void PostgresHistory::setCertificate(int64_t id, const std::string& path) {
+    const Result updated = server_->execute("UPDATE runs SET certificate = $1 WHERE id = $2",
+                                            Params().add(path).add(id), "cannot record the certificate");
+    if (std::atoll(PQcmdTuples(updated.get())) == 0)
+        server_->fail("cannot record the certificate", "no run " + std::to_string(id));
 }
 
 std::optional<HistoryRecord> PostgresHistory::find(int64_t id) {

@@ -12,8 +12,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kCameraWords[kStationCameras] = {"FRONT", "REAR", "LEFT", "RIGHT"};
-
 bool isAngle(int field) { return field >= kTilt; }
 
 // Beyond these no vehicle's camera sits: a value outside is a typing error, not a design.
@@ -144,7 +142,7 @@ std::array<ToleranceCheck, kStationCameras> checkTolerances(const StationProfile
             const double off = isAngle(f) ? angleDifference(value, d.design) : value - d.design;
             if (std::abs(off) <= d.tolerance) continue;
             const char* unit = isAngle(f) ? " deg" : " mm";
-            std::string line = std::string(kCameraWords[c]) + " camera " + kWords[f] + " " +
+            std::string line = std::string(kStationCameraWords[c]) + " camera " + kWords[f] + " " +
                                formatted(isAngle(f) ? "%.1f" : "%.0f", value) + unit + ", design " +
                                formatted("%g", d.design) + " +- " + formatted("%g", d.tolerance) + unit;
             if (!design.check.empty()) line += ": check " + design.check;

@@ -15,6 +15,9 @@ enum PoseField { kPosX, kPosY, kHeight, kTilt, kRoll, kHeading };
 inline constexpr int kPoseFields = 6;
 inline constexpr const char* kPoseFieldKeys[kPoseFields] = {"x", "y", "height", "tilt", "roll", "heading"};
 
+// The cameras as the operator's messages name them.
+inline constexpr const char* kStationCameraWords[kStationCameras] = {"FRONT", "REAR", "LEFT", "RIGHT"};
+
 struct DesignValue {
     double design = 0;
     double tolerance = 0;  // either side of the design

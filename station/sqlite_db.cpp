@@ -35,6 +35,8 @@ void Database::execute(const std::string& sql) {
 
 int64_t Database::lastInsertId() const { return sqlite3_last_insert_rowid(db_); }
 
+int64_t Database::changes() const { return sqlite3_changes64(db_); }
+
 Statement::Statement(Database& db, const std::string& sql) : db_(db) {
     const int rc = sqlite3_prepare_v2(db.handle(), sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
     if (rc != SQLITE_OK) db.fail(rc, "");

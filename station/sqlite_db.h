@@ -69,6 +69,8 @@ public:
 
     void execute(const std::string& sql);
     int64_t lastInsertId() const;
+    // Rows the last statement inserted, changed or deleted.
+    int64_t changes() const;
     sqlite3* handle() const { return db_; }
     // Throws SqliteError with `what` and the connection's last message, for result code `code`.
     [[noreturn]] void fail(int code, const std::string& what) const;

@@ -109,13 +109,14 @@ int64_t SqliteHistory::append(const HistoryRecord& r) {
         Statement run(*db_,
                       std::string("INSERT INTO runs (") + kRunColumns +
                           ", details) VALUES (NULL, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
-                          "?16, ?17, ?18, ?19, ?20, ?21)");
+                          "?16, ?17, ?18, ?19, ?20, ?21, ?22)");
         run.bind(1, r.recordedAt).bind(2, r.station).bind(3, r.operatorName).bind(4, r.vehicle);
         run.bind(5, r.softwareVersion).bind(6, r.model).bind(7, r.modelCode).bind(8, r.configPath);
         run.bind(9, r.configSha256).bind(10, r.mode).bind(11, r.calibrationResult).bind(12, r.verdict);
         run.bind(13, r.pixelSigma).bind(14, r.worstSeamMm).bind(15, r.profile);
         run.bind(16, int64_t{r.profileOverridden}).bind(17, r.outputFolder).bind(18, r.outputSet);
-        run.bind(19, std::string(outcomeName(r.outcome))).bind(20, r.message).bind(21, r.details);
+        run.bind(19, std::string(outcomeName(r.outcome))).bind(20, r.message).bind(21, r.certificatePath);
+        run.bind(22, r.details);
         run.step();
         const int64_t id = db_->lastInsertId();
 
@@ -160,6 +161,18 @@ std::vector<HistoryRecord> SqliteHistory::list(const HistoryFilter& filter) {
         while (s.step()) out.push_back(readRun(s));
         return out;
     });
+}
+
+void SqliteHistory::setCertificate(int64_t id, const std::string& path) {
+    const bool named = guarded("cannot record the certificate", [&] {
+        Statement s(*db_, "UPDATE runs SET certificate = ?1 WHERE id = ?2");
+        s.bind(1, path).bind(2, id).step();
+        return db_->changes() > 0;
+    });
+    if (!named) {
+        throw HistoryError("history " + path_.string() + ": cannot record the certificate: no run " +
+                           std::to_string(id));
+    }
 }
 
 std::optional<HistoryRecord> SqliteHistory::find(int64_t id) {

@@ -21,6 +21,7 @@ public:
     int64_t append(const HistoryRecord& record) override;
     std::vector<HistoryRecord> list(const HistoryFilter& filter) override;
     std::optional<HistoryRecord> find(int64_t id) override;
+    void setCertificate(int64_t id, const std::string& path) override;
     std::string location() const override { return path_.string(); }
 
 private:

@@ -35,9 +35,32 @@ constexpr const char* kBayLog = "calibration.log";
 constexpr const char* kBayReport = "calibration-report.json";
 constexpr const char* kBayCertificate = "certificate.html";
 
-bool isBay(const fs::path& folder) {
+// Run's file options that name each bay's own file, relative to its folder. shared: an absolute
+// path names one file that serves every bay (an overlay picture); the others hold one vehicle's
+// points or pictures, which no other bay shares.
+struct BayInput {
+    const char* option;
+    std::string RunOptions::*field;
+    bool shared;
+};
+constexpr BayInput kBayInputs[] = {{"--points", &RunOptions::points, false},
+                                   {"--survey", &RunOptions::survey, false},
+                                   {"--quad", &RunOptions::quad, false},
+                                   {"--overlay", &RunOptions::overlay, true}};
+
+fs::path bayInput(const fs::path& bay, const std::string& path) {
+    return fs::path(path).is_absolute() ? fs::path(path) : bay / path;
+}
+
+// A folder with the pictures of a bay: its image/ folder, or with --quad its four-quadrant picture.
+bool isBay(const fs::path& folder, const BatchOptions& o) {
     std::error_code ec;
+    if (!o.run.quad.empty()) return fs::is_regular_file(bayInput(folder, o.run.quad), ec);
     return fs::is_directory(folder / "image", ec);
+}
+
+std::string notABay(const BatchOptions& o) {
+    return o.run.quad.empty() ? "no image/ folder in it" : "no " + o.run.quad + " in it (--quad)";
 }
 
 std::string trimmed(const std::string& text) {
@@ -242,6 +265,22 @@ std::string summaryCsv(const std::vector<Bay>& bays, const std::vector<BayResult
 
 }  // namespace
 
+RunOptions bayRun(const BatchOptions& o, const Bay& bay, const fs::path& output) {
+    RunOptions run = o.run;
+    run.data = bay.folder;
+    if (run.config.empty()) run.config = (fs::path(bay.folder) / "Config.bin").string();
+    run.vehicle = bay.vehicle;
+    run.out = output.string();
+    run.report = (output / kBayReport).string();
+    if (o.certificates) run.certificate = (output / kBayCertificate).string();
+    if (!o.run.snapshot.empty()) run.snapshot = (output / o.run.snapshot).string();
+    for (const BayInput& input : kBayInputs) {
+        std::string& path = run.*input.field;
+        if (!path.empty()) path = bayInput(bay.folder, path).string();
+    }
+    return run;
+}
+
 void addBatchCommand(CLI::App& app, BatchOptions& o) {
     CLI::App* cmd = app.add_subcommand(
         "batch",
@@ -266,23 +305,64 @@ void addBatchCommand(CLI::App& app, BatchOptions& o) {
     cmd->add_flag("--certificates", o.certificates,
                   std::string("Write each bay's calibration certificate into its output folder as ") + kBayCertificate +
                       " (run --certificate)");
+    cmd->add_option("--points", o.run.points,
+                    "Each bay's corrected pattern points (JSON, as run --points), in the bay folder");
+    cmd->add_option("--survey", o.run.survey,
+                    "Each bay's surveyed floor points (JSON, as run --survey), in the bay folder: no detection");
+    cmd->add_option("--quad", o.run.quad,
+                    "Each bay's four-quadrant picture (models above 200), in the bay folder; a bay is then a folder "
+                    "holding it");
+    cmd->add_option("--overlay", o.run.overlay,
+                    "Overlay picture of the single views that write an OSD mask (as run --overlay): in each bay "
+                    "folder, or one absolute path for every bay");
+    cmd->add_option("--snapshot", o.run.snapshot,
+                    "Write each bay's stitched top view as a bitmap of this name in its output folder");
     addStationOptions(cmd, o.run);
-    cmd->footer("Each bay's output folder also gets " + std::string(kBayLog) + " (what run printed) and " + kBayReport +
-                " (run --report). Runs are recorded in the history as single runs are.");
+    // Hidden: run's options whose value each bay has of its own, taken only to say so.
+    o.ownOptions = {{"--vehicle", ""}, {"--data", ""}, {"--out", ""}, {"--report", ""}, {"--certificate", ""}};
+    for (auto& [name, value] : o.ownOptions) cmd->add_option(name, value)->group("");
+    cmd->footer(
+        "Per-bay files: a relative --points, --survey, --quad or --overlay names a file in each bay folder, "
+        "which every bay must have; --overlay may instead be one absolute path for all bays. --snapshot "
+        "names a file in each bay's output folder. Each bay's output folder also gets " +
+        std::string(kBayLog) + " (what run printed) and " + kBayReport +
+        " (run --report). Runs are recorded in the history as single runs are.");
 }
 
 std::vector<Bay> batchBays(const BatchOptions& o) {
+    static const std::map<std::string, std::string> kInstead = {
+        {"--vehicle", "each bay's vehicle is its folder's name or the --list file's second column"},
+        {"--data", "the bays are the folders given, or --list FILE"},
+        {"--out", "each bay writes into its own folder, or --out-root DIR/BAY"},
+        {"--report", std::string("each bay's report is ") + kBayReport + " in its output folder"},
+        {"--certificate",
+         std::string("--certificates writes each bay's ") + kBayCertificate + " in its output folder"}};
+    for (const auto& [name, value] : o.ownOptions) {
+        if (!value.empty()) throw std::runtime_error(name + " is not a batch option: " + kInstead.at(name));
+    }
     if (!o.list.empty() && !o.bays.empty()) throw std::runtime_error("give bay folders or --list, not both");
+    for (const BayInput& input : kBayInputs) {
+        const std::string& path = o.run.*input.field;
+        if (!input.shared && fs::path(path).is_absolute()) {
+            throw std::runtime_error(std::string(input.option) + " " + path +
+                                     ": one vehicle's file cannot serve every bay; give its name in each bay "
+                                     "folder (a relative path)");
+        }
+    }
+    if (fs::path(o.run.snapshot).is_absolute()) {
+        throw std::runtime_error("--snapshot " + o.run.snapshot +
+                                 ": every bay would write this one file; give a name for each bay's output folder");
+    }
     std::vector<Bay> bays;
     if (!o.list.empty()) {
         bays = listedBays(o.list);
-    } else if (o.bays.size() == 1 && fs::is_directory(o.bays[0]) && !isBay(o.bays[0])) {
+    } else if (o.bays.size() == 1 && fs::is_directory(o.bays[0]) && !isBay(o.bays[0], o)) {
         std::set<fs::path> inside;
         for (const fs::directory_entry& e : fs::directory_iterator(o.bays[0])) {
-            if (isBay(e.path())) inside.insert(e.path());
+            if (e.is_directory() && isBay(e.path(), o)) inside.insert(e.path());
         }
         if (inside.empty()) {
-            throw std::runtime_error(o.bays[0] + ": neither a bay (no image/ folder) nor a folder of bays");
+            throw std::runtime_error(o.bays[0] + ": neither a bay (" + notABay(o) + ") nor a folder of bays");
         }
         for (const fs::path& p : inside) bays.push_back({p.string(), ""});
     } else {
@@ -291,7 +371,15 @@ std::vector<Bay> batchBays(const BatchOptions& o) {
     if (bays.empty()) throw std::runtime_error("no bays: give bay folders, a folder of them, or --list FILE");
     std::set<fs::path> outputs;
     for (Bay& bay : bays) {
-        if (!isBay(bay.folder)) throw std::runtime_error(bay.folder + ": not a bay folder (no image/ folder in it)");
+        if (!isBay(bay.folder, o)) throw std::runtime_error(bay.folder + ": not a bay folder (" + notABay(o) + ")");
+        for (const BayInput& input : kBayInputs) {
+            const std::string& path = o.run.*input.field;
+            std::error_code ec;
+            if (!path.empty() && !fs::is_regular_file(bayInput(bay.folder, path), ec)) {
+                throw std::runtime_error(bay.folder + ": no " + path + " in it (" + input.option +
+                                         " names a file in each bay folder)");
+            }
+        }
         if (o.run.config.empty() && !fs::is_regular_file(fs::path(bay.folder) / "Config.bin")) {
             throw std::runtime_error(bay.folder + ": no Config.bin in it; give --config");
         }
@@ -329,13 +417,7 @@ int runBatch(const BatchOptions& o) {
     while (done < bays.size()) {
         while (running.size() < jobs && next < bays.size()) {
             const size_t i = next++;
-            RunOptions run = o.run;
-            run.data = bays[i].folder;
-            if (run.config.empty()) run.config = (fs::path(bays[i].folder) / "Config.bin").string();
-            run.vehicle = bays[i].vehicle;
-            run.out = outputs[i].string();
-            run.report = (outputs[i] / kBayReport).string();
-            if (o.certificates) run.certificate = (outputs[i] / kBayCertificate).string();
+            const RunOptions run = bayRun(o, bays[i], outputs[i]);
             std::error_code ec;
             fs::create_directories(outputs[i], ec);
             try {

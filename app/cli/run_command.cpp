@@ -130,7 +130,8 @@ private:
             recorded_.location = historyLocation(o_.history);
             entry_ = historyRecord(record_, o_, session_, report);
             recorded_.entry = &*entry_;
-            recorded_.id = station::openHistory(recorded_.location, true)->append(*entry_);
+            history_ = station::openHistory(recorded_.location, true);
+            recorded_.id = history_->append(*entry_);
             std::printf("History: run %lld (%s) recorded in %s\n", static_cast<long long>(*recorded_.id),
                         station::outcomeName(entry_->outcome), recorded_.location.c_str());
             std::fflush(stdout);
@@ -150,9 +151,18 @@ private:
                                    runCertificate(record_, o_, session_, profile_ ? &*profile_ : nullptr, recorded_));
             std::printf("Certificate: %s\n", o_.certificate.c_str());
             std::fflush(stdout);
-            return true;
         } catch (const std::exception& e) {
             certificateError_ = "cannot write the certificate " + o_.certificate + ": " + e.what();
+            std::fprintf(stderr, "calibration-cli run: %s\n", certificateError_.c_str());
+            return false;
+        }
+        // The record names the page only once it is on disk.
+        if (!history_ || !recorded_.id) return true;
+        try {
+            history_->setCertificate(*recorded_.id, core::recordedPath(o_.certificate));
+            return true;
+        } catch (const std::exception& e) {
+            certificateError_ = std::string("the certificate was written but its record does not name it: ") + e.what();
             std::fprintf(stderr, "calibration-cli run: %s\n", certificateError_.c_str());
             return false;
         }
@@ -351,6 +361,7 @@ private:
     std::string historyError_;  // why the history did not take the run
     std::string certificateError_;
     std::optional<station::HistoryRecord> entry_;
+    std::unique_ptr<station::History> history_;  // open from the record to the certificate's name
     RecordedRun recorded_;
 };
 

@@ -33,12 +33,15 @@ int32_t RigCalibration::solve() {
     refine::RefinementReport& report = report_;
     report.ran = true;
     const auto start = std::chrono::steady_clock::now();
+    // Without the refinement no corner has a covariance: the rig is measured as the library left it.
+    const refine::CornerCovariances covariances = refine::cornerCovariances(report);
+    const refine::CornerCovariances* known = refinement_ ? &covariances : nullptr;
     if (refinement_ && result >= 0) {
-        report.rig = refine::refineRig(state_.cameras.data(), shape_, static_cast<float>(size_), &adjust_);
+        report.rig = refine::refineRig(state_.cameras.data(), shape_, static_cast<float>(size_), &adjust_, known);
     } else {
         report.rig = {};
         report.rig.before = report.rig.after =
-            refine::measureRig(state_.cameras.data(), shape_, static_cast<float>(size_));
+            refine::measureRig(state_.cameras.data(), shape_, static_cast<float>(size_), known);
         if (refinement_) report.rig.note = "the calibration failed";
     }
     report.rigMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

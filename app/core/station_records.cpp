@@ -142,6 +142,29 @@ std::array<station::ToleranceCheck, kCameraCount> checkAgainstProfile(const stat
     return station::checkTolerances(profile, poses);
 }
 
+ProfileVerdict profileVerdict(const station::StationProfile& profile, bool overrideOutside, Session& session) {
+    ProfileVerdict v;
+    const std::string name = "Profile \"" + profile.name + "\"";
+    if (!session.applyCurrent()) {
+        v.heading = name + ": judged after \"Apply AVM\"";
+        return v;
+    }
+    v.judged = true;
+    const std::array<station::ToleranceCheck, kCameraCount> checks =
+        checkAgainstProfile(profile, session.calibration());
+    for (int c = 0; c < kCameraCount; ++c) {
+        if (checks[c].within) v.lines.push_back(std::string(station::kStationCameraWords[c]) + " camera within");
+        v.lines.insert(v.lines.end(), checks[c].outside.begin(), checks[c].outside.end());
+        v.within = v.within && checks[c].within;
+    }
+    v.heading = v.within          ? name + ": every camera within its tolerances"
+                : overrideOutside ? name +
+                                        ": outside; \"Save LUT\" saves all the same (--override-profile), "
+                                        "and the history says so"
+                                  : name + ": outside; \"Save LUT\" will refuse these poses";
+    return v;
+}
+
 void recordTolerance(station::HistoryRecord& record, const std::string& profileName,
                      const std::array<station::ToleranceCheck, kCameraCount>& checks, bool refused) {
     record.profile = profileName;
@@ -208,6 +231,16 @@ StationSave StationRecords::saveLut(const station::StationIdentity& identity) {
     return out;
 }
 
+std::string StationRecords::recordCertificate(int64_t id, const std::filesystem::path& certificate) {
+    if (place_.off) return {};
+    try {
+        station::openHistory(location(), false)->setCertificate(id, recordedPath(certificate));
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
 std::vector<HistoryRow> HistoryBrowser::list(const std::string& vehicle, std::string& error) const {
     std::vector<HistoryRow> rows;
     error.clear();
@@ -219,7 +252,8 @@ std::vector<HistoryRow> HistoryBrowser::list(const std::string& vehicle, std::st
         for (const station::HistoryRecord& r : records) {
             rows.push_back({r.id,
                             {r.recordedAt, r.vehicle, r.operatorName, r.station, r.model,
-                             r.verdict.empty() ? "-" : r.verdict, station::outcomeName(r.outcome)}});
+                             r.verdict.empty() ? "-" : r.verdict, station::outcomeName(r.outcome)},
+                            r.certificatePath});
         }
     } catch (const std::exception& e) {
         error = e.what();
@@ -236,6 +270,16 @@ std::string HistoryBrowser::details(int64_t id, std::string& error) const {
     } catch (const std::exception& e) {
         error = e.what();
     }
+    return {};
+}
+
+std::string HistoryBrowser::certificateProblem(const std::string& certificate) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(certificate, ec);
+    if (!std::filesystem::exists(status)) {
+        return "The certificate " + certificate + " is gone (moved or deleted since it was written).";
+    }
+    if (!std::filesystem::is_regular_file(status)) return "The certificate " + certificate + " is no file.";
     return {};
 }
 

@@ -45,6 +45,10 @@ public:
     // cancelled in the chooser changed nothing and is not.
     StationSave saveLut(const station::StationIdentity& identity);
 
+    // Names the certificate written for the save recorded as id (one update of that record, no
+    // new one). Returns why it could not; empty when it did or the history is off.
+    std::string recordCertificate(int64_t id, const std::filesystem::path& certificate);
+
     // The history file; empty when off. Throws station::HistoryError when no default place exists.
     std::string location() const;
     bool off() const { return place_.off; }
@@ -66,6 +70,17 @@ private:
 // The solved poses against a station profile, camera by camera.
 std::array<station::ToleranceCheck, kCameraCount> checkAgainstProfile(const station::StationProfile& profile,
                                                                       const CalibrationState& state);
+// What the preview's quality panel says of the profile after "Apply AVM", so the operator sees
+// before "Save LUT" what it will do: per camera "within" or the fields outside in the operator's
+// words, and whether the save will refuse. Nothing judged before a current Apply.
+struct ProfileVerdict {
+    bool judged = false;
+    bool within = true;              // every camera within its tolerances
+    std::string heading;             // Profile "name": ...
+    std::vector<std::string> lines;  // one a camera within, one a field outside
+};
+ProfileVerdict profileVerdict(const station::StationProfile& profile, bool overrideOutside, Session& session);
+
 // What a record keeps of a tolerance check: per camera "within"/"outside" with the fields outside,
 // the profile's name, and whether the save went on although a camera was outside.
 void recordTolerance(station::HistoryRecord& record, const std::string& profileName,
@@ -99,6 +114,7 @@ station::HistoryRecord saveRecord(Session& session, const SaveResult& save, cons
 struct HistoryRow {
     int64_t id = 0;
     std::array<std::string, 7> cells;  // kHistoryColumns
+    std::string certificate;           // the certificate written for it; empty when none was
 };
 inline constexpr std::array<const char*, 7> kHistoryColumns = {"Time (UTC)", "Vehicle", "Operator", "Station",
                                                                "Model",      "Verdict", "Outcome"};
@@ -115,6 +131,9 @@ public:
     // The record as the operator reads it; empty with error set when it cannot be read.
     std::string details(int64_t id, std::string& error) const;
     const std::string& location() const { return location_; }
+    // Why a record's certificate cannot be opened: the file is gone or is no file; empty when
+    // it is there.
+    static std::string certificateProblem(const std::string& certificate);
 
 private:
     std::string location_;

@@ -1,5 +1,6 @@
 #include "app/gui/history_window.h"
 
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/gui/choosers.h"
@@ -17,7 +19,7 @@ namespace mz::gui {
 
 HistoryWindow::HistoryWindow(const std::string& location, QWidget* parent)
     : QDialog(parent), browser_(location), filter_(new QLineEdit), table_(new QTableWidget),
-      details_(new QPlainTextEdit), problem_(new QLabel) {
+      details_(new QPlainTextEdit), problem_(new QLabel), openCertificate_(new QPushButton("Open certificate")) {
     setObjectName("history");
     setWindowTitle("History");
     filter_->setObjectName("historyVehicle");
@@ -57,8 +59,12 @@ HistoryWindow::HistoryWindow(const std::string& location, QWidget* parent)
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(table_);
     split->addWidget(details_);
-    // The certificate of the chosen record joins the buttons here once the core can name its file.
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    openCertificate_->setObjectName("historyOpenCertificate");
+    openCertificate_->setToolTip("Open the calibration certificate written for the chosen record");
+    openCertificate_->setEnabled(false);
+    connect(openCertificate_, &QPushButton::clicked, this, &HistoryWindow::openCertificate);
+    buttons->addButton(openCertificate_, QDialogButtonBox::ActionRole);
     buttons->button(QDialogButtonBox::Close)->setToolTip("Close the history");
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -74,9 +80,9 @@ HistoryWindow::HistoryWindow(const std::string& location, QWidget* parent)
 
 void HistoryWindow::reload() {
     std::string error;
-    const std::vector<core::HistoryRow> rows = browser_.list(filter_->text().trimmed().toStdString(), error);
-    problem_->setText(QString::fromStdString(error));
-    problem_->setVisible(!error.empty());
+    rows_ = browser_.list(filter_->text().trimmed().toStdString(), error);
+    const std::vector<core::HistoryRow>& rows = rows_;
+    showProblem(error);
     table_->clearContents();
     table_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < table_->rowCount(); ++r) {
@@ -88,19 +94,38 @@ void HistoryWindow::reload() {
             table_->setItem(r, c, item);
         }
     }
-    details_->clear();
+    // From no row to the first, so the first is shown even where it was the current one before.
+    table_->setCurrentCell(-1, -1);
     if (!rows.empty()) table_->setCurrentCell(0, 0);
+}
+
+void HistoryWindow::showProblem(const std::string& problem) {
+    problem_->setText(QString::fromStdString(problem));
+    problem_->setVisible(!problem.empty());
 }
 
 void HistoryWindow::showRecord(int row) {
     const QTableWidgetItem* item = row >= 0 ? table_->item(row, 0) : nullptr;
+    openCertificate_->setEnabled(item && !rows_[static_cast<size_t>(row)].certificate.empty());
     if (!item) {
         details_->clear();
         return;
     }
+    showProblem({});
     std::string error;
     const std::string text = browser_.details(item->data(Qt::UserRole).toLongLong(), error);
     details_->setPlainText(QString::fromStdString(error.empty() ? text : error));
+}
+
+void HistoryWindow::openCertificate() {
+    const int row = table_->currentRow();
+    if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return;
+    const std::string& certificate = rows_[static_cast<size_t>(row)].certificate;
+    std::string problem = core::HistoryBrowser::certificateProblem(certificate);
+    if (problem.empty() && !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(certificate)))) {
+        problem = "No program of this desktop opens " + certificate + ".";
+    }
+    showProblem(problem);
 }
 
 }  // namespace mz::gui

@@ -9,6 +9,7 @@
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QTableWidget;
 
 namespace mz::gui {
@@ -21,17 +22,25 @@ public:
     QLineEdit* vehicleFilter() const { return filter_; }
     QTableWidget* records() const { return table_; }
     QPlainTextEdit* details() const { return details_; }
+    // Opens the chosen record's certificate with the desktop's program for pages; enabled when
+    // the record names one.
+    QPushButton* openCertificateButton() const { return openCertificate_; }
+    QLabel* problem() const { return problem_; }
     // The list again, for the vehicle in the filter (every record when it is empty).
     void reload();
 
 private:
     void showRecord(int row);
+    void openCertificate();
+    void showProblem(const std::string& problem);
 
     core::HistoryBrowser browser_;
     QLineEdit* filter_;
     QTableWidget* table_;
     QPlainTextEdit* details_;
     QLabel* problem_;
+    QPushButton* openCertificate_;
+    std::vector<core::HistoryRow> rows_;  // as listed, row by row
 };
 
 }  // namespace mz::gui

@@ -267,6 +267,7 @@ void MainWindow::setProfile(std::optional<station::StationProfile> profile, bool
     profile_ = std::move(profile);
     overrideProfile_ = overrideOutside;
     records_->setProfile(profile_, overrideProfile_);
+    preview_->setProfile(profile_, overrideProfile_);
 }
 
 void MainWindow::showHistory() {
@@ -339,6 +340,13 @@ void MainWindow::saveCertificate() {
         lastCommand_ = "Certificate: " + QString::fromStdString(path);
     } catch (const std::exception& e) {
         lastCommand_ = "Certificate: not written\n" + QString::fromStdString(e.what());
+        updateStatus();
+        return;
+    }
+    if (lastSaveRecord_) {
+        const std::string problem = records_->recordCertificate(*lastSaveRecord_, path);
+        lastCommand_ += problem.empty() ? QString("\nHistory: record %1 names it").arg(*lastSaveRecord_)
+                                        : "\nHistory: the record does not name it\n" + QString::fromStdString(problem);
     }
     updateStatus();
 }

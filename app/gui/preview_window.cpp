@@ -258,6 +258,13 @@ QGroupBox* PreviewWindow::makeQualityPanel() {
     verdict_->setObjectName("verdict");
     verdict_->setWordWrap(true);
     layout->addWidget(verdict_);
+    profileCheck_ = new QLabel;
+    profileCheck_->setObjectName("profileCheck");
+    profileCheck_->setWordWrap(true);
+    profileCheck_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    profileCheck_->setToolTip("Each camera's solved pose against the station profile's design and tolerances");
+    profileCheck_->hide();
+    layout->addWidget(profileCheck_);
     auto table = [this](int rows, const auto& columns, const char* name) {
         auto* t = new QTableWidget(rows, static_cast<int>(columns.size()));
         t->setObjectName(name);
@@ -340,11 +347,27 @@ void PreviewWindow::refreshQuality() {
     for (const std::string& w : q.warnings) lines << QString::fromStdString(w);
     warnings_->setText(lines.join("\n"));
     warnings_->setVisible(!lines.isEmpty());
+    profileCheck_->setVisible(profile_.has_value());
+    if (profile_) {
+        const core::ProfileVerdict p = core::profileVerdict(*profile_, overrideProfile_, session_);
+        QStringList text{QString::fromStdString(p.heading)};
+        for (const std::string& line : p.lines) text << QString::fromStdString(line);
+        profileCheck_->setText(text.join("\n"));
+        profileCheck_->setStyleSheet(!p.judged  ? QString()
+                                     : p.within ? QString("color: #1a7f37")
+                                                : QString("color: #c00000; font-weight: bold"));
+    }
     adjustment_->setText(
         QString("Adjustment: %1").arg(QString::fromStdString(core::adjustmentText(preview.rig().adjust()))));
     for (QWidget* w : {static_cast<QWidget*>(undo_), static_cast<QWidget*>(reset_)}) {
         w->setEnabled(preview.enabled(controls_.at(w)));
     }
+}
+
+void PreviewWindow::setProfile(std::optional<station::StationProfile> profile, bool overrideOutside) {
+    profile_ = std::move(profile);
+    overrideProfile_ = overrideOutside;
+    refreshQuality();
 }
 
 QLineEdit* PreviewWindow::addField(PreviewField f, PreviewControl control) {

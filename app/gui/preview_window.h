@@ -9,6 +9,7 @@
 #include <map>
 
 #include "app/core/session.h"
+#include "app/core/station_records.h"
 
 class QCheckBox;
 class QComboBox;
@@ -48,6 +49,9 @@ public:
     QTableWidget* cameraFigures() const { return cameraTable_; }
     QTableWidget* seamFigures() const { return seamTable_; }
     QLabel* qualityWarnings() const { return warnings_; }
+    // The station profile's check of the solved poses; hidden without a profile.
+    QLabel* profileCheck() const { return profileCheck_; }
+    void setProfile(std::optional<station::StationProfile> profile, bool overrideOutside);
     QLabel* adjustment() const { return adjustment_; }
     QPushButton* undoButton() const { return undo_; }
     QPushButton* resetButton() const { return reset_; }
@@ -88,6 +92,9 @@ private:
     QTableWidget* cameraTable_ = nullptr;
     QTableWidget* seamTable_ = nullptr;
     QLabel* warnings_ = nullptr;
+    QLabel* profileCheck_ = nullptr;
+    std::optional<station::StationProfile> profile_;
+    bool overrideProfile_ = false;
     QLabel* adjustment_ = nullptr;
     QPushButton* undo_ = nullptr;
     QPushButton* reset_ = nullptr;

@@ -225,6 +225,16 @@ TEST(FlashDecoder, BcdDigits) {
     EXPECT_EQ(fromBcd(0x20A6), -1);
 }
 
+// Why batch refuses these options; empty when it takes them.
+std::string batchRefusal(const BatchOptions& o) {
+    try {
+        batchBays(o);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return {};
+}
+
 TEST(BatchBays, FromAListAFolderOrOneByOneAndEachRefusalNamed) {
     namespace fs = std::filesystem;
     const fs::path root = fs::path(::testing::TempDir()) / ("mz_batch_" + std::to_string(getpid()));
@@ -240,14 +250,6 @@ TEST(BatchBays, FromAListAFolderOrOneByOneAndEachRefusalNamed) {
             out.push_back(fs::path(b.folder).lexically_relative(o.outRoot).string() + "=" + b.vehicle);
         return out;
     };
-    const auto refusal = [](BatchOptions o) {
-        try {
-            batchBays(o);
-        } catch (const std::runtime_error& e) {
-            return std::string(e.what());
-        }
-        return std::string();
-    };
 
     BatchOptions o;
     o.outRoot = root.string();  // only to name the folders relative to it here
@@ -261,20 +263,79 @@ TEST(BatchBays, FromAListAFolderOrOneByOneAndEachRefusalNamed) {
     EXPECT_EQ(bays(o), (std::vector<std::string>{"plant/b1=b1", "plant/b2=b2"}));
 
     o.bays = {(root / "plant" / "b1").string(), (root / "other" / "b1").string()};
-    EXPECT_NE(refusal(o).find("two bays would write into this output folder"), std::string::npos) << refusal(o);
+    EXPECT_NE(batchRefusal(o).find("two bays would write into this output folder"), std::string::npos)
+        << batchRefusal(o);
     o.outRoot.clear();
     EXPECT_EQ(batchBays(o).size(), 2u) << "each bay into its own folder";
 
     o.bays = {(root / "noconfig").string()};
-    EXPECT_NE(refusal(o).find("noconfig: no Config.bin in it; give --config"), std::string::npos) << refusal(o);
+    EXPECT_NE(batchRefusal(o).find("noconfig: no Config.bin in it; give --config"), std::string::npos)
+        << batchRefusal(o);
     o.run.config = (root / "plant" / "b1" / "Config.bin").string();
     EXPECT_EQ(batchBays(o).size(), 1u);
     o.bays = {(root / "plant" / "notes").string(), (root / "plant" / "b1").string()};
-    EXPECT_NE(refusal(o).find("notes: not a bay folder"), std::string::npos) << refusal(o);
+    EXPECT_NE(batchRefusal(o).find("notes: not a bay folder"), std::string::npos) << batchRefusal(o);
     o.bays = {(root / "other").string(), (root / "plant").string()};
-    EXPECT_NE(refusal(o).find("other: not a bay folder"), std::string::npos) << "a folder of bays comes alone";
+    EXPECT_NE(batchRefusal(o).find("other: not a bay folder"), std::string::npos) << "a folder of bays comes alone";
     o.list = (root / "plant" / "bays.csv").string();
-    EXPECT_NE(refusal(o).find("not both"), std::string::npos) << refusal(o);
+    EXPECT_NE(batchRefusal(o).find("not both"), std::string::npos) << batchRefusal(o);
+    fs::remove_all(root);
+}
+
+TEST(BatchBays, EachBayReadsItsOwnFilesAndWritesItsOwnSnapshot) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::path(::testing::TempDir()) / ("mz_batch_files_" + std::to_string(getpid()));
+    fs::remove_all(root);
+    for (const char* bay : {"b1", "b2"}) {
+        fs::create_directories(root / bay / "image");
+        std::ofstream(root / bay / "Config.bin") << "c";
+    }
+    std::ofstream(root / "b1" / "fix.json") << "{}";
+    BatchOptions o;
+    o.bays = {(root / "b1").string(), (root / "b2").string()};
+    o.run.points = "fix.json";
+    EXPECT_NE(batchRefusal(o).find("b2: no fix.json in it (--points names a file in each bay folder)"),
+              std::string::npos)
+        << batchRefusal(o);
+    std::ofstream(root / "b2" / "fix.json") << "{}";
+    o.run.overlay = (root / "lines.bmp").string();
+    std::ofstream(o.run.overlay) << "b";
+    o.run.snapshot = "top.bmp";
+    const std::vector<Bay> bays = batchBays(o);
+    ASSERT_EQ(bays.size(), 2u);
+    const RunOptions run = bayRun(o, bays[1], root / "out" / "b2");
+    EXPECT_EQ(run.points, (root / "b2" / "fix.json").string());
+    EXPECT_EQ(run.overlay, o.run.overlay) << "one overlay picture serves every bay";
+    EXPECT_EQ(run.snapshot, (root / "out" / "b2" / "top.bmp").string());
+    EXPECT_EQ(run.vehicle, "b2");
+
+    // One vehicle's points, survey or picture cannot serve every bay, nor one snapshot take them all.
+    o.run.survey = (root / "b1" / "fix.json").string();
+    EXPECT_NE(batchRefusal(o).find("--survey " + o.run.survey + ": one vehicle's file cannot serve every bay"),
+              std::string::npos)
+        << batchRefusal(o);
+    o.run.survey.clear();
+    o.run.snapshot = (root / "top.bmp").string();
+    EXPECT_NE(batchRefusal(o).find("every bay would write this one file"), std::string::npos) << batchRefusal(o);
+    o.run.snapshot.clear();
+    o.ownOptions = {{"--report", "r.json"}};
+    EXPECT_NE(batchRefusal(o).find("--report is not a batch option: each bay's report is calibration-report.json"),
+              std::string::npos)
+        << batchRefusal(o);
+
+    // With --quad a bay is a folder holding its four-quadrant picture, image/ or not.
+    fs::create_directories(root / "quads" / "q1");
+    fs::create_directories(root / "quads" / "q2");
+    std::ofstream(root / "quads" / "q1" / "quad.bmp") << "q";
+    o = {};
+    o.run.config = (root / "b1" / "Config.bin").string();
+    o.run.quad = "quad.bmp";
+    o.bays = {(root / "quads").string()};
+    ASSERT_EQ(batchBays(o).size(), 1u);
+    EXPECT_EQ(bayRun(o, batchBays(o)[0], root / "q1").quad, (root / "quads" / "q1" / "quad.bmp").string());
+    o.bays = {(root / "quads" / "q2").string()};
+    EXPECT_NE(batchRefusal(o).find("q2: neither a bay (no quad.bmp in it (--quad))"), std::string::npos)
+        << batchRefusal(o);
     fs::remove_all(root);
 }
 

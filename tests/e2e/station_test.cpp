@@ -121,9 +121,9 @@ TEST_F(Station, ABatchCalibratesEachBayAsRunDoesAndFailsWhenOneBayFails) {
         }
     }
     const std::string history = (work / "history.sqlite").string();
-    const CliResult batch =
-        runCli({"batch", (work / "bays").string(), "--out-root", (work / "out").string(), "--history", history,
-                "--station", "S2", "--summary", (work / "summary.csv").string(), "-j", "2", "--certificates"});
+    const CliResult batch = runCli(
+        {"batch", (work / "bays").string(), "--out-root", (work / "out").string(), "--history", history, "--station",
+         "S2", "--summary", (work / "summary.csv").string(), "-j", "2", "--certificates", "--snapshot", "top.bmp"});
     EXPECT_EQ(batch.status, 1) << batch.output;
     EXPECT_NE(batch.output.find("2 of 3 bays saved with the verdict good"), std::string::npos) << batch.output;
     for (const char* line : {"bayA                 saved   good  worst seam", "broken               failed  -"})
@@ -142,6 +142,7 @@ TEST_F(Station, ABatchCalibratesEachBayAsRunDoesAndFailsWhenOneBayFails) {
     EXPECT_FALSE(fs::exists(work / "out" / "broken" / "Lut"));
     // Every bay gets its certificate, the failed one saying so.
     for (const char* bay : {"bayA", "bayB", "broken"}) EXPECT_TRUE(fs::exists(work / "out" / bay / "certificate.html"));
+    for (const char* bay : {"bayA", "bayB"}) EXPECT_TRUE(fs::exists(work / "out" / bay / "top.bmp")) << bay;
     EXPECT_TRUE(fs::exists(work / "out" / "broken" / "calibration.log"));
 
     std::ifstream in(work / "summary.csv");
@@ -156,6 +157,10 @@ TEST_F(Station, ABatchCalibratesEachBayAsRunDoesAndFailsWhenOneBayFails) {
     std::multiset<std::string> recorded;
     for (const nlohmann::json& r : nlohmann::json::parse(listed.output)) {
         EXPECT_EQ(r["station"], "S2");
+        // Each record names its bay's certificate where it was written.
+        EXPECT_EQ(r["certificate"], fs::absolute(work / "out" / r["vehicle"].get<std::string>() / "certificate.html")
+                                        .lexically_normal()
+                                        .string());
         recorded.insert(r["vehicle"].get<std::string>() + " " + r["outcome"].get<std::string>());
     }
     EXPECT_EQ(recorded, (std::multiset<std::string>{"bayA saved", "bayB saved", "broken failed"}));

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCryptographicHash>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -42,6 +43,7 @@
 #include "app/gui/view_canvas.h"
 #include "mz/mztypes.h"
 #include "station/identity.h"
+#include "station/profile.h"
 
 namespace mz::gui {
 namespace {
@@ -216,7 +218,12 @@ private Q_SLOTS:
     void lostTriangleIsPlacedByHand();
     void failuresAreNeverSavedAsSuccess();
 
+public Q_SLOTS:
+    // Stands in for the desktop's program for pages.
+    void openedUrl(const QUrl& url) { opened_ << url; }
+
 private:
+    QList<QUrl> opened_;
     QTemporaryDir temp_;
     QString bay_;
 };
@@ -371,7 +378,34 @@ void GuiTest::wholeCalibrationWithTheMouse() {
         QCOMPARE(preview->cameraFigures()->item(c, 2)->text(), "+-" + QString::number(figures.heightSigmaMm, 'f', 1));
     }
     QVERIFY(!preview->undoButton()->isEnabled());
+    QVERIFY(preview->profileCheck()->isHidden());
     screenshot(*preview, "preview.png");
+
+    // With a station profile, the panel says before "Save LUT" which camera lies outside and what
+    // the save will do; here the left camera's design tilt lies 20 degrees from its solved one.
+    station::StationProfile profile;
+    profile.name = "bay";
+    for (int c = 0; c < core::kCameraCount; ++c) {
+        const CameraParam& cam = session.calibration().cameras[c];
+        const double pose[] = {cam.posX, cam.posY, cam.posZ, cam.rotX, cam.rotZ, cam.rotY};
+        for (int f = 0; f < station::kPoseFields; ++f) profile.cameras[c].fields[f] = {pose[f], 5};
+    }
+    profile.cameras[2].fields[station::kTilt].design += 20;
+    profile.cameras[2].check = "the left mirror mount";
+    window.setProfile(profile, false);
+    const QString outside = preview->profileCheck()->text();
+    QVERIFY(!preview->profileCheck()->isHidden());
+    for (const char* line : {"Profile \"bay\": outside; \"Save LUT\" will refuse these poses", "FRONT camera within",
+                             "REAR camera within", "RIGHT camera within", ": check the left mirror mount"}) {
+        QVERIFY2(outside.contains(line), qPrintable(outside));
+    }
+    QVERIFY2(outside.contains(QRegularExpression("LEFT camera tilt [0-9.]+ deg, design [0-9.]+ \\+- 5 deg")),
+             qPrintable(outside));
+    QVERIFY2(!outside.contains("LEFT camera within"), qPrintable(outside));
+    window.setProfile(profile, true);
+    QVERIFY(preview->profileCheck()->text().contains("saves all the same (--override-profile)"));
+    window.setProfile(std::nullopt, false);
+    QVERIFY(preview->profileCheck()->isHidden());
     screenshot(*preview->qualityPanel(), "quality-panel.png");
 
     // The seam check changes only what the preview shows, and goes away without a trace.
@@ -476,6 +510,8 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QVERIFY(html.contains("WVWZZZ1JZXW000001") && !html.contains("NEXT"));
     QCOMPARE(html.count(QRegularExpression("<td class=\"mono\">[0-9a-f]{8}</td>")), 23);
     QCOMPARE(html.count("data:image/jpeg;base64,"), 6);
+    QVERIFY2(window.statusText()->text().contains(QRegularExpression("History: record \\d+ names it")),
+             qPrintable(window.statusText()->text()));
 
     QString points = "{";
     const char* keys[] = {"front", "rear", "left", "right"};
@@ -521,23 +557,40 @@ void GuiTest::wholeCalibrationWithTheMouse() {
     QCOMPARE(compared, 23);
 
     // The save and calibration-cli's run went into one history; the window lists them by vehicle.
+    // The save's record opens the certificate written for it; once the file is gone, the window
+    // says so; calibration-cli's run wrote none, so its record offers none.
     int ofVehicle = -1, all = -1;
-    QString details;
+    QString details, gone;
+    bool offered = false, offeredWithout = true;
+    QDesktopServices::setUrlHandler("file", this, "openedUrl");
     op.history = [&](HistoryWindow& h) {
         h.vehicleFilter()->setText("WVWZZZ1JZXW000001");
         QTest::mouseClick(h.findChild<QPushButton*>("historyShow"), Qt::LeftButton);
         ofVehicle = h.records()->rowCount();
         details = h.details()->toPlainText();
         screenshot(h, "history-window.png");
+        offered = h.openCertificateButton()->isEnabled();
+        QTest::mouseClick(h.openCertificateButton(), Qt::LeftButton);
+        QVERIFY(QFile::rename(certificate, certificate + ".moved"));
+        QTest::mouseClick(h.openCertificateButton(), Qt::LeftButton);
+        gone = h.problem()->isHidden() ? QString() : h.problem()->text();
+        QVERIFY(QFile::rename(certificate + ".moved", certificate));
         h.vehicleFilter()->clear();
         h.reload();
         all = h.records()->rowCount();
+        offeredWithout = h.openCertificateButton()->isEnabled();
     };
     QTest::mouseClick(window.historyButton(), Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler("file");
     QCOMPARE(ofVehicle, 1);
     QVERIFY2(details.contains("WVWZZZ1JZXW000001") && details.contains(QDir(guiOut).absolutePath()),
              qPrintable(details));
+    QVERIFY2(details.contains(QFileInfo(certificate).absoluteFilePath()), qPrintable(details));
+    QVERIFY(offered);
+    QCOMPARE(opened_, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(certificate).absoluteFilePath())});
+    QVERIFY2(gone.contains("is gone"), qPrintable(gone));
     QVERIFY(all >= 2);
+    QVERIFY(!offeredWithout);
     preview->viewList()->setCurrentRow(0);
     QVERIFY(!session.preview().views().bowlShown());
 

@@ -6,6 +6,7 @@
 //                       [--worst N]
 // Effects: none, each one alone (rim-blur, noise-gain, ...), all, and all but one (all-rim-blur, ...).
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -92,8 +93,17 @@ double quantile(std::vector<double> v, double q) {
 
 struct Corner {
     double detected, refined;
+    double whitened;  // the refined corner's error in units of its covariance; negative when not refined
+    double sideRms;
     std::string where;
 };
+
+// The error's length in units of the covariance (xx, xy, yy).
+double whitenedLength(double ex, double ey, const std::array<float, 3>& c) {
+    const double det = static_cast<double>(c[0]) * c[2] - static_cast<double>(c[1]) * c[1];
+    if (!(det > 0)) return -1;
+    return std::sqrt((c[2] * ex * ex - 2 * c[1] * ex * ey + c[0] * ey * ey) / det);
+}
 
 }  // namespace
 
@@ -171,25 +181,34 @@ int main(int argc, char** argv) {
                         std::snprintf(where, sizeof where, "seed %llu %s corner %d %s",
                                       static_cast<unsigned long long>(seed), sim::kCameraNames[k], 3 * half + v + 1,
                                       refine::verdictName(refined[v].verdict));
+                        const bool fitted = refined[v].verdict == refine::CornerVerdict::kRefined;
                         corners.push_back({std::hypot(given[v].x - t.x, given[v].y - t.y),
-                                           std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), where});
+                                           std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y),
+                                           fitted ? whitenedLength(refined[v].refined.x - t.x,
+                                                                   refined[v].refined.y - t.y, refined[v].covariance)
+                                                  : -1.0,
+                                           refined[v].sideRms, where});
                     }
                 }
             }
         }
-        std::vector<double> detected, refined;
+        std::vector<double> detected, refined, whitened;
         for (const Corner& c : corners) {
             detected.push_back(c.detected);
             refined.push_back(c.refined);
+            if (c.whitened >= 0) whitened.push_back(c.whitened);
         }
         std::printf("%-10s detected median %.2f p95 %.2f max %.2f | refined median %.3f p95 %.3f max %.2f | %d lost\n",
                     effect.name, quantile(detected, 0.5), quantile(detected, 0.95), quantile(detected, 1),
                     quantile(refined, 0.5), quantile(refined, 0.95), quantile(refined, 1), lost);
+        // A covariance that tells the truth gives about 1.18 and 2.45 here.
+        std::printf("%-10s refined in units of their covariance: median %.2f p95 %.2f max %.2f (%zu corners)\n", "",
+                    quantile(whitened, 0.5), quantile(whitened, 0.95), quantile(whitened, 1), whitened.size());
         std::sort(corners.begin(), corners.end(),
                   [](const Corner& a, const Corner& b) { return a.refined > b.refined; });
         for (int i = 0; i < worst && i < static_cast<int>(corners.size()); ++i)
-            std::printf("    %.2f px (detector %.2f) %s\n", corners[i].refined, corners[i].detected,
-                        corners[i].where.c_str());
+            std::printf("    %.2f px (detector %.2f, %.1f of its covariance, sides %.2f px) %s\n", corners[i].refined,
+                        corners[i].detected, corners[i].whitened, corners[i].sideRms, corners[i].where.c_str());
         std::fflush(stdout);
     }
 }

@@ -135,15 +135,26 @@ TEST(HistoryFile, AnOlderSchemaIsMigratedForwardAndANewerOneRefused) {
     const fs::path path = freshFile("migrated.sqlite");
     std::vector<std::string> steps = historyMigrations(kSqliteDialect);
     const int64_t id = SqliteHistory(path, true, steps).append(sampleRun("VIN-M", 0));
-    // Taken back to the first schema, whose files have no position: brought forward, its runs
-    // keep their files in the order they were listed.
+    // Taken back to the first schema, whose files have no position and whose runs name no
+    // certificate: brought forward, its runs keep their files in the order they were listed and
+    // gain the certificate's column, empty until a certificate is named.
     Database(path, false, kHistoryBusyMs)
         .execute(
-            "ALTER TABLE run_files DROP COLUMN position; UPDATE history_meta SET value = '1' WHERE name = "
-            "'schema_version'");
+            "ALTER TABLE run_files DROP COLUMN position; ALTER TABLE runs DROP COLUMN certificate; UPDATE "
+            "history_meta SET value = '1' WHERE name = 'schema_version'");
     HistoryRecord first = sampleRun("VIN-M", 0);
     first.id = id;
+    first.certificatePath.clear();
     EXPECT_EQ(recordJson(*openHistory(path.string(), false)->find(id), true), recordJson(first, true));
+    first.certificatePath = "/bay/out/certificate.html";
+    openHistory(path.string(), false)->setCertificate(id, first.certificatePath);
+    EXPECT_EQ(recordJson(*openHistory(path.string(), false)->find(id), true), recordJson(first, true));
+    try {
+        openHistory(path.string(), false)->setCertificate(id + 1, "/elsewhere.html");
+        ADD_FAILURE() << "a certificate was named for a run that is not there";
+    } catch (const HistoryError& e) {
+        EXPECT_NE(std::string(e.what()).find("no run " + std::to_string(id + 1)), std::string::npos) << e.what();
+    }
 
     steps.push_back("ALTER TABLE runs ADD COLUMN bay TEXT NOT NULL DEFAULT 'one';");
     {

@@ -59,6 +59,7 @@ inline HistoryRecord sampleRun(const std::string& vehicle, int index) {
     r.outcome = index % 2 ? Outcome::kRefused : Outcome::kSaved;
     r.message = std::to_string(index);
     r.details = R"({"seams": [1, 2]})";
+    if (index % 2 == 0) r.certificatePath = "/bay/out/certificate " + std::to_string(index) + ".html";
     return r;
 }
 

@@ -1,0 +1,101 @@
+// How well each corner is known, and the rig weighing it so: a sharp tip is loose along its
+// bisector and tight across it, and the rig lets a corner pull only where it is known.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "refine/refinement.h"
+#include "sim/render.h"
+#include "testing/refine_bay.h"
+
+namespace mz::refine {
+namespace {
+
+using test::Bay;
+
+struct Axes {
+    double major = 0, minor = 0;
+    double angle = 0;  // of the major axis, radians
+};
+
+Axes axesOf(const std::array<float, 3>& c) {
+    const double a = c[0], b = c[1], d = c[2];
+    const double half = (a - d) / 2, root = std::sqrt(half * half + b * b);
+    return {std::sqrt((a + d) / 2 + root), std::sqrt(std::max(0.0, (a + d) / 2 - root)),
+            0.5 * std::atan2(2 * b, a - d)};
+}
+
+// On a side camera's picture, whose corners include tips of a few degrees: every refined corner's
+// true error lies within its covariance, and the sharpest corner of each triangle is known far
+// worse along its bisector than across it.
+TEST(CornerCovariance, IsLongAlongASharpTipsBisectorAndHoldsTheTruth) {
+    const Bay bay(3, 640, 480);
+    for (int k : {2, 3}) {
+        const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
+        const GreyFloatImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+        for (int half = 0; half < 2; ++half) {
+            std::array<Point2F, 3> truth;
+            for (int v = 0; v < 3; ++v) truth[v] = bay.image[k][3 * half + v];
+            const auto refined = refineTriangle(grey, bay.cams[k], truth);
+            int sharpest = 0;
+            double sharpestAngle = 10, bisector = 0;
+            for (int v = 0; v < 3; ++v) {
+                const std::string at = "camera " + std::to_string(k) + " corner " + std::to_string(3 * half + v);
+                ASSERT_EQ(refined[v].verdict, CornerVerdict::kRefined) << at;
+                const auto& c = refined[v].covariance;
+                ASSERT_GT(c[0] * c[2] - c[1] * c[1], 0) << at;
+                const double ex = refined[v].refined.x - truth[v].x, ey = refined[v].refined.y - truth[v].y;
+                const double det = static_cast<double>(c[0]) * c[2] - static_cast<double>(c[1]) * c[1];
+                EXPECT_LT(std::sqrt((c[2] * ex * ex - 2 * c[1] * ex * ey + c[0] * ey * ey) / det), 3.5) << at;
+                const Point2F p = truth[v], a = truth[(v + 1) % 3], b = truth[(v + 2) % 3];
+                const double ua = std::atan2(a.y - p.y, a.x - p.x), ub = std::atan2(b.y - p.y, b.x - p.x);
+                const double opening = std::abs(std::remainder(ua - ub, 2 * M_PI));
+                if (opening < sharpestAngle) {
+                    sharpestAngle = opening;
+                    sharpest = v;
+                    bisector = ua - std::remainder(ua - ub, 2 * M_PI) / 2;
+                }
+            }
+            const Axes axes = axesOf(refined[sharpest].covariance);
+            const std::string at = "camera " + std::to_string(k) + " corner " + std::to_string(3 * half + sharpest);
+            EXPECT_GT(axes.major, 3 * axes.minor) << at << ", opening " << sharpestAngle * 180 / M_PI << " deg";
+            // An axis has no sense: the angle between the lines, 0 to 90 degrees.
+            const double off = std::abs(std::remainder(axes.angle - bisector, M_PI));
+            EXPECT_LT(off, 15 * M_PI / 180) << at;
+        }
+    }
+}
+
+// One corner a pixel and a half off along a diagonal: with a covariance long in that direction it
+// may pull the rig by a small part of what it pulls with one long across it (a flat covariance
+// the wrong way round, or its cross term of the wrong sign, would swap the two).
+TEST(RigRefinement, LetsACornerPullOnlyWhereItsCovarianceKnowsIt) {
+    constexpr int kCamera = 0, kCorner = 1;
+    const double dx = std::sqrt(0.5), dy = std::sqrt(0.5);
+    const auto pull = [&](double alongSigma, double acrossSigma) {
+        Bay bay(5);
+        bay.image[kCamera][kCorner].x += static_cast<float>(1.5 * dx);
+        bay.image[kCamera][kCorner].y += static_cast<float>(1.5 * dy);
+        EXPECT_EQ(bay.calibrate(), 0);
+        CornerCovariances covariances;
+        for (auto& camera : covariances) camera.fill({0.0025, 0, 0.0025});
+        const double along = alongSigma * alongSigma, across = acrossSigma * acrossSigma;
+        covariances[kCamera][kCorner] = {along * dx * dx + across * dy * dy, (along - across) * dx * dy,
+                                         along * dy * dy + across * dx * dx};
+        const RigRefinementResult result = refineRig(bay.cams.data(), 0, 800, nullptr, &covariances);
+        EXPECT_TRUE(result.refined) << result.note;
+        EXPECT_TRUE(result.dropped.empty());
+        double worst = 0;
+        for (int k = 0; k < 4; ++k) {
+            const auto truth = bay.truePose(k);
+            worst = std::max(worst, std::abs(bay.cams[k].posZ - truth[kHeight]) / truth[kHeight]);
+        }
+        return worst;
+    };
+    const double loose = pull(3.0, 0.05), tight = pull(0.05, 3.0);
+    EXPECT_GT(tight, 1e-3);
+    EXPECT_LT(loose, tight / 5);
+}
+
+}  // namespace
+}  // namespace mz::refine
