@@ -218,6 +218,7 @@ constexpr double kStripInside = 4.0;       // pixels of band (or band and hole) 
 constexpr double kMaxInnerModel = 9.0;     // bands wider on screen are taken as plain dark
 constexpr double kThinBand = 4.0;          // pixels: below it the darkness comes from another side
 constexpr double kBorrowedRmsGain = 1.05;  // unless that leaves this much more of the strip unexplained
+constexpr double kMinOwnBandShare = 0.5;   // or its own fit left less of the band than this share
 constexpr double kTipClearance = 3.0;      // pixels from another side's edge
 constexpr double kFirstRiseShare = 0.5;    // of the steepest rise, for the hole's edge
 constexpr int kModelIterations = 8;
@@ -818,17 +819,24 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
         for (int s = 0; s < 3; ++s) {
             if (ok[s] && (widest < 0 || levels[s].bandPixels > levels[widest].bandPixels)) widest = s;
         }
-        if (widest >= 0 && levels[widest].bandPixels >= kThinBand) {
+        // A band its own fit left far thinner than its profiles see it traded its darkness for its
+        // width (in a shadow a thin band's darkness can run to black and its width to a sliver, and
+        // explain the strip about as well): it takes the darkness of the widest band even where
+        // that one is thin too.
+        auto sliver = [&](int s) { return levels[s].bandPixels < kMinOwnBandShare * bands[s]; };
+        const bool wide = widest >= 0 && levels[widest].bandPixels >= kThinBand;
+        if (widest >= 0 && !sliver(widest)) {
             const StripLevels reference = levels[widest];
             for (int s = 0; s < 3; ++s) {
-                if (s == widest || levels[s].bandPixels >= kThinBand) continue;
+                if (s == widest || levels[s].bandPixels >= kThinBand || (!wide && !sliver(s))) continue;
                 const Line own = fitted[s];
                 const bool ownOk = ok[s];
                 const StripLevels ownLevels = levels[s];
+                const bool ownPlausible = !sliver(s);
                 fit(s, &reference, levels[s].bandPixels);
                 // Worn or dusty paint is not equally dark on every side: a side the borrowed
                 // darkness explains worse than its own (by more than the grain does) keeps its own.
-                if (ownOk && (!ok[s] || fitted[s].modelRms > kBorrowedRmsGain * own.modelRms)) {
+                if (ownOk && ownPlausible && (!ok[s] || fitted[s].modelRms > kBorrowedRmsGain * own.modelRms)) {
                     fitted[s] = own;
                     ok[s] = true;
                     levels[s] = ownLevels;
@@ -850,6 +858,8 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
     }
     // Each side is sought between the corners the other two give: one side off the frame's edge
     // misplaces where the others are sampled, so its corners and the third stay with the given points.
+    // A side on the edge but scattered (a shadow's border or a cable over part of it) only keeps
+    // its own two corners: the third, where the two sound sides meet, does not depend on it.
     const double worstSide = std::max({sides[0].rmsPixels, sides[1].rmsPixels, sides[2].rmsPixels});
     for (int i = 0; i < 3; ++i) {
         CornerRefinement& r = out[i];
@@ -877,7 +887,7 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
             r.verdict = CornerVerdict::kInvalidInput;
         } else if (!(shift <= kMaxSideShift)) {
             r.verdict = CornerVerdict::kMovedTooFar;
-        } else if (!(r.sideRms <= kMaxSideRms) || !(worstSide <= kMaxSideRms)) {
+        } else if (!(r.sideRms <= kMaxSideRms) || !(worstSide <= kMaxSampledSideRms)) {
             r.verdict = CornerVerdict::kPoorFit;
         } else {
             r.verdict = CornerVerdict::kRefined;

@@ -51,6 +51,9 @@ struct CornerRefinement {
 inline constexpr float kMaxSideShift = 5.0f;
 // Edge points of a straight side scatter by a few hundredths of a pixel on a clean picture.
 inline constexpr float kMaxSideRms = 0.5f;
+// A side that poor is still the frame's edge: the other sides sampled between the corners it
+// gives lie where they were sought, so their own corner stands.
+inline constexpr float kMaxSampledSideRms = 1.0f;
 
 // Refines one triangle's three outer corners (pixels of the distorted picture).
 std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& image, const CameraParam& camera,
