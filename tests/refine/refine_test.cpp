@@ -19,6 +19,16 @@ namespace {
 
 using test::Bay;
 
+// Camera k's picture at a realism level, through the JPEG compression the level names, as grey.
+GreyFloatImage realisticGrey(Bay& bay, const char* level, int k) {
+    bay.rig.options.realism = sim::realismPreset(level);
+    const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
+    const format::PictureRead jpeg = format::decodeJpeg(format::encodeJpeg(
+        picture.width, picture.height, picture.stride, picture.bytes, bay.rig.options.realism.jpegQuality));
+    if (!jpeg.picture) return {};
+    return greyFromBgr(jpeg.picture->pixels, picture.width, picture.height);
+}
+
 TEST(Fisheye, ProjectsTheFloorLikeTheSimulator) {
     const Bay bay(3);
     for (int k = 0; k < 4; ++k) {
@@ -172,13 +182,9 @@ TEST(CornerRefinement, FindsEveryCornerOfARimBlurredBay) {
 // sound sides alone met 8.6 px from the tip, farther off than the detector's 3 px.
 TEST(CornerRefinement, KeepsATriangleOneOfWhoseSidesIsNotFound) {
     Bay bay(2, 640, 480);
-    bay.rig.options.realism = sim::realismPreset("harsh");
     const int k = 3;
-    sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
-    const format::PictureRead jpeg = format::decodeJpeg(format::encodeJpeg(
-        picture.width, picture.height, picture.stride, picture.bytes, bay.rig.options.realism.jpegQuality));
-    ASSERT_TRUE(jpeg.picture);
-    const GreyFloatImage grey = greyFromBgr(jpeg.picture->pixels, picture.width, picture.height);
+    const GreyFloatImage grey = realisticGrey(bay, "harsh", k);
+    ASSERT_FALSE(grey.pixels.empty());
     // Where the detector put them.
     const std::array<Point2F, 3> given = {Point2F{76.835f, 281.592f}, Point2F{65.670f, 260.370f},
                                           Point2F{106.552f, 220.857f}};
@@ -197,13 +203,9 @@ TEST(CornerRefinement, KeepsATriangleOneOfWhoseSidesIsNotFound) {
 // off, was kept.
 TEST(CornerRefinement, RefinesTheTipOfTwoSoundSidesBesideAScatteredOne) {
     Bay bay(10);
-    bay.rig.options.realism = sim::realismPreset("real");
     const int k = 3;
-    sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
-    const format::PictureRead jpeg = format::decodeJpeg(format::encodeJpeg(
-        picture.width, picture.height, picture.stride, picture.bytes, bay.rig.options.realism.jpegQuality));
-    ASSERT_TRUE(jpeg.picture);
-    const GreyFloatImage grey = greyFromBgr(jpeg.picture->pixels, picture.width, picture.height);
+    const GreyFloatImage grey = realisticGrey(bay, "real", k);
+    ASSERT_FALSE(grey.pixels.empty());
     // Where the detector put them.
     const std::array<Point2F, 3> given = {Point2F{627.153f, 273.935f}, Point2F{598.728f, 219.307f},
                                           Point2F{639.694f, 254.352f}};
@@ -226,13 +228,9 @@ TEST(CornerRefinement, RefinesTheTipOfTwoSoundSidesBesideAScatteredOne) {
 // is 4 px wide on screen, from another's (the command line's) it is under 4 px, thin itself.
 TEST(CornerRefinement, KeepsAThinBandInAShadowFromFittingToASliver) {
     Bay bay(1, 640, 480);
-    bay.rig.options.realism = sim::realismPreset("real");
     const int k = 3;
-    sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
-    const format::PictureRead jpeg = format::decodeJpeg(format::encodeJpeg(
-        picture.width, picture.height, picture.stride, picture.bytes, bay.rig.options.realism.jpegQuality));
-    ASSERT_TRUE(jpeg.picture);
-    const GreyFloatImage grey = greyFromBgr(jpeg.picture->pixels, picture.width, picture.height);
+    const GreyFloatImage grey = realisticGrey(bay, "real", k);
+    ASSERT_FALSE(grey.pixels.empty());
     const std::array<Point2F, 3> detected[] = {
         {Point2F{564.387f, 298.580f}, Point2F{536.168f, 245.389f}, Point2F{572.576f, 275.348f}},
         {Point2F{564.695f, 298.034f}, Point2F{535.565f, 244.998f}, Point2F{572.350f, 275.120f}}};
