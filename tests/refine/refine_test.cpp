@@ -29,6 +29,27 @@ GreyFloatImage realisticGrey(Bay& bay, const char* level, int k) {
     return greyFromBgr(jpeg.picture->pixels, picture.width, picture.height);
 }
 
+// Refines both halves of each of the bay's four pictures from the points `start` gives for
+// (camera, vertex 0..2, true corner), expecting every corner refined; adds each refined corner's
+// distance from the truth to `errors`.
+template <class Start>
+void refineEveryHalf(const Bay& bay, Start start, std::vector<double>& errors) {
+    for (int k = 0; k < 4; ++k) {
+        const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
+        const GreyFloatImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
+        for (int half = 0; half < 2; ++half) {
+            std::array<Point2F, 3> given;
+            for (int v = 0; v < 3; ++v) given[v] = start(k, v, bay.image[k][3 * half + v]);
+            const auto refined = refineTriangle(grey, bay.cams[k], given);
+            for (int v = 0; v < 3; ++v) {
+                const Point2F t = bay.image[k][3 * half + v];
+                EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << "camera " << k << " corner " << 3 * half + v;
+                errors.push_back(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y));
+            }
+        }
+    }
+}
+
 TEST(Fisheye, ProjectsTheFloorLikeTheSimulator) {
     const Bay bay(3);
     for (int k = 0; k < 4; ++k) {
@@ -105,19 +126,9 @@ TEST(CornerRefinement, HoldsTheSidesOfWornBands) {
     for (int seed : {1, 2}) {
         Bay bay(seed);
         bay.rig.options.realism.wear = 0.3;
-        for (int k = 0; k < 4; ++k) {
-            const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
-            const GreyFloatImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
-            for (int half = 0; half < 2; ++half) {
-                const std::array<Point2F, 3> truth = {bay.image[k][3 * half], bay.image[k][3 * half + 1],
-                                                      bay.image[k][3 * half + 2]};
-                const auto refined = refineTriangle(grey, bay.cams[k], truth);
-                for (int v = 0; v < 3; ++v) {
-                    EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << seed << " " << k << " " << 3 * half + v;
-                    errors.push_back(std::hypot(refined[v].refined.x - truth[v].x, refined[v].refined.y - truth[v].y));
-                }
-            }
-        }
+        SCOPED_TRACE(seed);
+        refineEveryHalf(
+            bay, [](int, int, Point2F truth) { return truth; }, errors);
     }
     std::sort(errors.begin(), errors.end());
     EXPECT_LT(errors[errors.size() / 2], 0.07);
@@ -155,23 +166,13 @@ TEST(CornerRefinement, FindsEveryCornerOfARimBlurredBay) {
     for (int seed : {2, 5}) {
         Bay bay(seed);
         bay.rig.options.realism.rimBlur = 1.6;
-        for (int k = 0; k < 4; ++k) {
-            const sim::Picture picture = sim::renderCamera(bay.rig, k, 1);
-            const GreyFloatImage grey = greyFromBgr(picture.bytes, picture.width, picture.height);
-            for (int half = 0; half < 2; ++half) {
-                std::array<Point2F, 3> given;
-                for (int v = 0; v < 3; ++v) {
-                    const Point2F t = bay.image[k][3 * half + v];
-                    given[v] = {t.x + 1.5f * std::cos(2.0f * v + k), t.y + 1.5f * std::sin(2.0f * v + k)};
-                }
-                const auto refined = refineTriangle(grey, bay.cams[k], given);
-                for (int v = 0; v < 3; ++v) {
-                    const Point2F t = bay.image[k][3 * half + v];
-                    EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << seed << " " << k << " " << 3 * half + v;
-                    errors.push_back(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y));
-                }
-            }
-        }
+        SCOPED_TRACE(seed);
+        refineEveryHalf(
+            bay,
+            [](int k, int v, Point2F t) {
+                return Point2F{t.x + 1.5f * std::cos(2.0f * v + k), t.y + 1.5f * std::sin(2.0f * v + k)};
+            },
+            errors);
     }
     std::sort(errors.begin(), errors.end());
     EXPECT_LT(errors[errors.size() / 2], 0.06);
