@@ -282,8 +282,8 @@ double sideBand(const GreyFloatImage& img, const CameraParam& cam, const Line& l
     return bandOnScreen(img, cam, line, a, b, normal);
 }
 
-// The band's darkness, the same along all three sides of a frame, and the blur found on a side
-// (a start for the others).
+// The band's darkness, the same along all three sides of a frame as a share of the light falling
+// on it, and the blur found on a side (a start for the others).
 struct StripLevels {
     double dark = 0;
     double sigma = 0;
@@ -419,8 +419,9 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     // Parameters: the edge's offset and turn (ideal units), blur, band, floor outside (level,
     // slope and bend along the side), the band's slope and patches along the side (worn paint,
     // the hall's light and shadows), the blur's change along the side (the lens softens towards
-    // its rim), then the band's width (offset and turn) and the hole.
-    enum { kE0, kE1, kSigma, kDark, kL0, kL1, kL2, kD1, kD2, kD3, kS1, kG0, kG1, kHole, kAll };
+    // its rim), then the band's width (offset and turn) and the hole (level and slope along the
+    // side: the floor inside the frame is lit as unevenly as outside).
+    enum { kE0, kE1, kSigma, kDark, kL0, kL1, kL2, kD1, kD2, kD3, kS1, kG0, kG1, kHole, kH1, kAll };
     const int n = innerEdge ? kAll : kG0;
     Eigen::VectorXd p = Eigen::VectorXd::Zero(n);
     {
@@ -453,22 +454,35 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
             p[kHole] = nh > 0 ? hole / nh : p[kL0];
         }
     }
+    // The light falling on the band, from the floor on both of its sides. A darkness taken from
+    // another band is that band's share of the light on it, and follows the light along this side:
+    // across a shadow's edge or a glare spot's rim the floor beside a band darkens by a third, and
+    // one darkness held all along made the band a black sliver at one end.
+    const double bandLightShare = !fixed ? 0.0 : innerEdge ? 0.5 : 1.0;
+    auto lightOnBand = [&](const Eigen::VectorXd& v, double u) {
+        const double light = v[kL0] + v[kL1] * u + v[kL2] * u * u;
+        return innerEdge ? 0.5 * (light + v[kHole] + v[kH1] * u) : light;
+    };
+    auto bandLight = [&](const Eigen::VectorXd& v, double u) { return fixed ? lightOnBand(v, u) : 1.0; };
+    auto darkAt = [&](const Eigen::VectorXd& v, double u) {
+        const double p2 = 1.5 * u * u - 0.5, p3 = (2.5 * u * u - 1.5) * u;
+        return v[kDark] * bandLight(v, u) + v[kD1] * u + v[kD2] * p2 + v[kD3] * p3;
+    };
     auto model = [&](const StripPixel& q, const Eigen::VectorXd& v, Eigen::VectorXd* jac) {
         const double edge = v[kE0] + v[kE1] * q.u;
         const double sigma = v[kSigma] + v[kS1] * q.u;
         const double so = q.scale * (q.d - edge) / sigma;
         const double light = v[kL0] + v[kL1] * q.u + v[kL2] * q.u * q.u;
-        const double p2 = 1.5 * q.u * q.u - 0.5, p3 = (2.5 * q.u * q.u - 1.5) * q.u;
-        const double dark = v[kDark] + v[kD1] * q.u + v[kD2] * p2 + v[kD3] * p3;
+        const double dark = darkAt(v, q.u);
         const double co = normalCdf(so), po = normalPdf(so);
         double value = dark + (light - dark) * co;
+        double byDark = 1 - co;  // the value's change with the band's darkness
         if (jac) {
             jac->setZero();
             const double dso = (light - dark) * po / sigma;  // per pixel of offset
             (*jac)[kE0] = -dso * q.scale;
             (*jac)[kE1] = -dso * q.scale * q.u;
             (*jac)[kSigma] = -(light - dark) * po * so / sigma;
-            (*jac)[kDark] = 1 - co;
             (*jac)[kL0] = co;
             (*jac)[kL1] = co * q.u;
             (*jac)[kL2] = co * q.u * q.u;
@@ -477,22 +491,31 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
             const double si = q.scale * (q.d - edge + v[kG0] + v[kG1] * q.u) / sigma;
             const double ci = normalCdf(si), pi = normalPdf(si);
             // From the hole to the band, then the band to the floor.
-            value = v[kHole] + (dark - v[kHole]) * ci + (light - dark) * co;
+            const double hole = v[kHole] + v[kH1] * q.u;
+            value = hole + (dark - hole) * ci + (light - dark) * co;
+            byDark = ci - co;
             if (jac) {
-                const double dsi = (dark - v[kHole]) * pi / sigma;
+                const double dsi = (dark - hole) * pi / sigma;
                 (*jac)[kE0] += -dsi * q.scale;
                 (*jac)[kE1] += -dsi * q.scale * q.u;
                 (*jac)[kG0] = dsi * q.scale;
                 (*jac)[kG1] = dsi * q.scale * q.u;
-                (*jac)[kSigma] += -(dark - v[kHole]) * pi * si / sigma;
-                (*jac)[kDark] = ci - co;
-                (*jac)[kHole] = 1 - ci;
+                (*jac)[kSigma] += -(dark - hole) * pi * si / sigma;
+                const double byHole = 1 - ci + byDark * v[kDark] * bandLightShare;
+                (*jac)[kHole] = byHole;
+                (*jac)[kH1] = byHole * q.u;
             }
         }
         if (jac) {
-            (*jac)[kD1] = (*jac)[kDark] * q.u;
-            (*jac)[kD2] = (*jac)[kDark] * p2;
-            (*jac)[kD3] = (*jac)[kDark] * p3;
+            const double p2 = 1.5 * q.u * q.u - 0.5, p3 = (2.5 * q.u * q.u - 1.5) * q.u;
+            const double byLight = byDark * v[kDark] * bandLightShare;
+            (*jac)[kL0] += byLight;
+            (*jac)[kL1] += byLight * q.u;
+            (*jac)[kL2] += byLight * q.u * q.u;
+            (*jac)[kDark] = byDark * bandLight(v, q.u);
+            (*jac)[kD1] = byDark * q.u;
+            (*jac)[kD2] = byDark * p2;
+            (*jac)[kD3] = byDark * p3;
             (*jac)[kS1] = (*jac)[kSigma] * q.u;
         }
         return value;
@@ -564,8 +587,7 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
         double lowest = 1e30, highest = -1e30;
         for (int i = 0; i <= 8; ++i) {
             const double u = i / 4.0 - 1;
-            const double p2 = 1.5 * u * u - 0.5, p3 = (2.5 * u * u - 1.5) * u;
-            const double dark = v[kDark] + v[kD1] * u + v[kD2] * p2 + v[kD3] * p3;
+            const double dark = darkAt(v, u);
             const double light = v[kL0] + v[kL1] * u + v[kL2] * u * u;
             if (!(dark > -kLevelSlack && dark + 2 * kMinEdgeSlope < light)) return false;
             lowest = std::min(lowest, dark);
@@ -595,11 +617,12 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     // The edge may move by a few pixels at most; farther it found another edge.
     const double meanScale = strip[strip.size() / 2].scale;
     if (!(std::abs(p[kE0]) * meanScale < 3 && std::abs(p[kE1]) * meanScale < 3)) return false;
-    if (!(p[kDark] + 2 * kMinEdgeSlope < p[kL0])) return false;
+    const double dark = darkAt(p, 0);
+    if (!(dark + 2 * kMinEdgeSlope < p[kL0])) return false;
     // Levels outside what a picture can hold, or a band wider than the strip, mean the model
     // explained the strip some other way.
     auto level = [](double v) { return v > -kLevelSlack && v < 255 + kLevelSlack; };
-    if (!level(p[kDark]) || !level(p[kL0])) return false;
+    if (!level(dark) || !level(p[kL0])) return false;
     if (innerEdge && (!level(p[kHole]) || !(p[kG0] > 0) || !(p[kG0] * meanScale < insideReach - 1))) return false;
     double sum = 0;
     for (const StripPixel& q : strip) {
@@ -616,12 +639,12 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     if (std::getenv("MZ_DEBUG_MODEL"))
         std::printf(
             "    side band %.2f inner %d n %zu rms %.2f e0 %.4f e1 %.4f px sigma %.2f dark %.0f light %.0f g %.2f hole %.0f\n",
-            band, innerEdge, strip.size(), fitted.modelRms, p[kE0] * meanScale, p[kE1] * meanScale, p[kSigma], p[kDark],
+            band, innerEdge, strip.size(), fitted.modelRms, p[kE0] * meanScale, p[kE1] * meanScale, p[kSigma], dark,
             p[kL0], innerEdge ? p[kG0] * meanScale : 0.0, innerEdge ? p[kHole] : 0.0);
     // A model that does not explain the strip (another edge in it, a band misjudged) keeps the
     // profiles' line.
     if (!(fitted.modelRms <= kMaxModelRms)) return false;
-    found.dark = p[kDark];
+    found.dark = fixed ? p[kDark] : p[kDark] / lightOnBand(p, 0);
     found.sigma = p[kSigma];
     found.bandPixels = innerEdge ? p[kG0] * meanScale : band;
     line = fitted;

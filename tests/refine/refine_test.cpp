@@ -222,6 +222,27 @@ TEST(CornerRefinement, RefinesTheTipOfTwoSoundSidesBesideAScatteredOne) {
     }
 }
 
+// A 1280x720 right camera at the "real" level: along the frame's long thin side the light falls
+// from a glare spot's edge into the vehicle's shadow, the floor beside it darkening by a third and
+// the hole inside by a fifth. A band held to one darkness all along, or a hole of one brightness,
+// explained the strip only as a black sliver or a tilted side, and the sharp tip the detector had
+// 0.4 px off went 3 px off.
+TEST(CornerRefinement, FollowsTheLightChangingAlongAThinSide) {
+    Bay bay(1, 1280, 720);
+    const int k = 3;
+    const GreyFloatImage grey = realisticGrey(bay, "real", k);
+    ASSERT_FALSE(grey.pixels.empty());
+    // Where the detector put them.
+    const std::array<Point2F, 3> given = {Point2F{1133.334f, 426.192f}, Point2F{1090.871f, 326.684f},
+                                          Point2F{1154.046f, 396.071f}};
+    const auto refined = refineTriangle(grey, bay.cams[k], given);
+    for (int v = 0; v < 3; ++v) {
+        const Point2F t = bay.image[k][3 + v];
+        EXPECT_EQ(refined[v].verdict, CornerVerdict::kRefined) << v;
+        EXPECT_LT(std::hypot(refined[v].refined.x - t.x, refined[v].refined.y - t.y), 0.6) << "corner " << 4 + v;
+    }
+}
+
 // The right camera's frame half in the vehicle's shadow, the widest band in the shadow and a thin
 // one beside it not. Fitted on its own, the thin band's darkness ran below black and its width to
 // 0.8 px where the profiles see 2.5, which explained the strip about as well as the widest band's
