@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -72,6 +74,8 @@ void FileSink::writeNow(const char* directory, const std::string& name, std::spa
         report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
     } catch (const std::exception& e) {
         report_.failed.push_back(e.what());
+    } catch (...) {
+        report_.failed.push_back(relative.string() + " (an unknown failure)");
     }
 }
 
@@ -103,6 +107,7 @@ void FileSink::post(const char* directory, std::string name, std::vector<uint8_t
 void FileSink::finish() {
     std::unique_lock lock(mutex_);
     staged_.wait(lock, [this] { return !next_; });
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 bool FileSink::startWriter() {
@@ -123,8 +128,17 @@ void FileSink::writerLoop() {
         if (!next_) return;
         Posted& file = *next_;
         lock.unlock();
-        writeNow(file.directory, file.name, file.payload, file.identifier);
+        std::exception_ptr failure;
+        try {
+            writeNow(file.directory, file.name, file.payload, file.identifier);
+        } catch (...) {
+            // writeNow notes every failure of the file itself; what escapes it (no memory left to
+            // note one) would end the process on this thread. The caller's thread throws it on,
+            // where a synchronous write's would have reached it.
+            failure = std::current_exception();
+        }
         lock.lock();
+        if (failure && !failure_) failure_ = failure;
         spare_ = std::move(file.payload);
         next_.reset();
         staged_.notify_all();

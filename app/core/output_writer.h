@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -114,6 +115,7 @@ private:
     std::condition_variable posted_, staged_;
     std::optional<Posted> next_;  // set from post() until the writer has staged it
     std::vector<uint8_t> spare_;
+    std::exception_ptr failure_;  // escaped the writer's thread; thrown on by the next call that waits
     bool stop_ = false;
     bool noThread_ = false;
     std::thread writer_;

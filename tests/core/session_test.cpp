@@ -885,5 +885,29 @@ TEST(SaveTest, PostedFilesAreStagedInOrderEachWithItsOwnBytes) {
     }
 }
 
+// Something that is no std::exception, thrown while a posted file is staged, would end the process
+// on the sink's thread. It must reach the report as that file's failure, and the files after it
+// are still staged.
+TEST(SaveTest, AnUnknownFailureOnTheSinksThreadIsAFailedFile) {
+    TempDir out;
+    SaveReport report;
+    struct NoStdException {};
+    {
+        format::OutputSet set(out.path(), "sink", "test");
+        FileSink sink(set, format::FlashDate{2026, 12, 8}, 1, 0, report);
+        sink.makeDirectory("Lut");
+        format::setSetFaultHook([](format::SetStep step, const fs::path& target) {
+            if (step == format::SetStep::kStage && target.filename() == "t1.bin") throw NoStdException{};
+            return false;
+        });
+        for (int i = 0; i < 3; ++i) sink.post("Lut", "t" + std::to_string(i) + ".bin", sink.payload(1000), i + 1);
+        sink.finish();
+        format::setSetFaultHook({});
+    }
+    EXPECT_EQ(report.failed, std::vector<std::string>{"Lut/t1.bin (an unknown failure)"});
+    ASSERT_EQ(report.written.size(), 2u);
+    EXPECT_EQ(report.written[1].path, fs::path("Lut/t2.bin"));
+}
+
 }  // namespace
 }  // namespace mz::core
