@@ -139,15 +139,17 @@ std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> b) {
     return bmp;
 }
 
-std::optional<Bitmap> readBitmap(const std::filesystem::path& path) {
+std::optional<Bitmap> readBitmap(const std::filesystem::path& path, std::vector<uint8_t>* file) {
     if (!hasBitmapExtension(path)) return {};
-    return readBitmapFile(path);
+    return readBitmapFile(path, file);
 }
 
-std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path) {
+std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path, std::vector<uint8_t>* file) {
     std::vector<uint8_t> bytes;
     if (!readWholeFile(path, kMaxPictureFileBytes, bytes).empty()) return {};
-    return decodeBitmap(bytes);
+    std::optional<Bitmap> bitmap = decodeBitmap(bytes);
+    if (file) *file = std::move(bytes);
+    return bitmap;
 }
 
 std::vector<uint8_t> encodeBitmap(const Bitmap& bitmap) {

@@ -29,10 +29,12 @@ bool hasBitmapExtension(const std::filesystem::path& path);
 
 // Uncompressed 1-, 4-, 8- and 24-bit pictures, stored bottom-up or top-down. Empty for anything
 // else: a name without the ".BMP" ending, a file that cannot be read, a broken or truncated file.
-std::optional<Bitmap> readBitmap(const std::filesystem::path& path);
+// `file`, when given, receives the bytes the picture was read from (a record's checksum is of
+// what was used, not of whatever the file holds later).
+std::optional<Bitmap> readBitmap(const std::filesystem::path& path, std::vector<uint8_t>* file = nullptr);
 std::optional<Bitmap> decodeBitmap(std::span<const uint8_t> file);
 // As readBitmap, whatever the file's name (the picture choosers of the preview).
-std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path);
+std::optional<Bitmap> readBitmapFile(const std::filesystem::path& path, std::vector<uint8_t>* file = nullptr);
 
 // Why decodeBitmap refuses the bytes ("is truncated (...)", "is compressed (...)", "has 32 bits a
 // pixel; ...", "is not a BMP file ..."), or empty when it takes them; unreadableBitmap says the

@@ -208,10 +208,10 @@ std::vector<uint8_t> encodeJpeg(int width, int height, int stride, std::span<con
     return file;
 }
 
-PictureRead readPicture(const std::filesystem::path& path) {
+PictureRead readPicture(const std::filesystem::path& path, std::vector<uint8_t>* file) {
     const std::string ext = lowerExtension(path);
     if (ext == ".bmp") {
-        std::optional<Bitmap> bitmap = readBitmap(path);
+        std::optional<Bitmap> bitmap = readBitmap(path, file);
         if (!bitmap) return refused("the bitmap file " + unreadableBitmap(path));
         return PictureRead{std::move(bitmap), {}};
     }
@@ -220,7 +220,9 @@ PictureRead readPicture(const std::filesystem::path& path) {
     std::vector<uint8_t> bytes;
     const std::string problem = readWholeFile(path, kMaxPictureFileBytes, bytes);
     if (!problem.empty()) return refused("the file " + problem);
-    return png ? decodePng(bytes) : decodeJpeg(bytes);
+    PictureRead read = png ? decodePng(bytes) : decodeJpeg(bytes);
+    if (file) *file = std::move(bytes);
+    return read;
 }
 
 std::optional<std::filesystem::path> findPicture(const std::filesystem::path& folder, const std::string& stem) {

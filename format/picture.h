@@ -32,7 +32,8 @@ PictureRead decodeJpeg(std::span<const uint8_t> file);
 std::vector<uint8_t> encodeJpeg(int width, int height, int stride, std::span<const uint8_t> pixels, int quality);
 
 // By the name's ending (.bmp, .png, .jpg, .jpeg in any case); bitmap files go through readBitmap.
-PictureRead readPicture(const std::filesystem::path& path);
+// `file`, when given, receives the bytes read, as readBitmap's does.
+PictureRead readPicture(const std::filesystem::path& path, std::vector<uint8_t>* file = nullptr);
 
 // The camera picture "<folder>/<stem>" as it is on disk: the ".bmp" file when there is one, else
 // the first of ".png", ".jpg", ".jpeg" (lower or upper case) that exists; empty when none does.

@@ -41,7 +41,9 @@ void writeSnapshot(const std::string& path, core::Session& session) {
 
 class Run {
 public:
-    Run(const RunOptions& o, TerminalUi& ui) : o_(o), ui_(ui), session_(ui, sessionOptions(o)) {}
+    Run(const RunOptions& o, TerminalUi& ui) : o_(o), ui_(ui), session_(ui, sessionOptions(o)) {
+        session_.keepChecksums(!o.noHistory);
+    }
 
     // earlyError: why the run cannot start (an output folder that cannot be made); the report
     // asked for is written all the same, saying so.

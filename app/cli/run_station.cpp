@@ -6,26 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include "app/core/station_records.h"
-#include "station/checksum.h"
 #include "station/history_text.h"
 
 namespace mz::cli {
-
-namespace {
-
-// Every file's size and checksum at once; a file that cannot be read keeps an empty checksum.
-void fillDigests(const std::vector<std::pair<station::FileEntry*, std::filesystem::path>>& files) {
-    std::vector<std::filesystem::path> paths;
-    for (const auto& f : files) paths.push_back(f.second);
-    const std::vector<std::optional<station::FileDigest>> digests = station::fileDigests(paths);
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (!digests[i]) continue;
-        files[i].first->bytes = digests[i]->bytes;
-        files[i].first->sha256 = digests[i]->sha256;
-    }
-}
-
-}  // namespace
 
 RunOutcome runOutcome(const RunRecord& r) {
     RunOutcome out;
@@ -75,17 +58,9 @@ station::HistoryRecord historyRecord(const RunRecord& r, const RunOptions& o, co
     const bool quad = !o.quad.empty() && r.modelCode > 200;
     for (const std::filesystem::path& p : core::pictureFiles(quad ? o.quad : o.data, quad))
         h.pictures.push_back({core::recordedPath(p), std::nullopt, 0, ""});
-    if (r.savedAll) {
-        for (const core::WrittenFile& w : r.saved.written)
-            h.files.push_back({w.path.generic_string(), w.identifier, 0, ""});
-    }
-    station::FileEntry config{h.configPath, std::nullopt, 0, ""};
-    std::vector<std::pair<station::FileEntry*, std::filesystem::path>> read{{&config, o.config}};
-    for (station::FileEntry& f : h.pictures) read.emplace_back(&f, f.path);
-    for (station::FileEntry& f : h.files) read.emplace_back(&f, std::filesystem::path(r.outputFolder) / f.path);
-    fillDigests(read);
-    h.configSha256 = config.sha256;
-    h.outputSet = station::outputSetIdentity(h.files);
+    // Only files the save put in place are named: a failed save claims none.
+    core::recordFiles(h, session, o.config, r.savedAll ? r.saved.written : std::vector<core::WrittenFile>{},
+                      r.outputFolder);
     h.outcome = outcome.outcome;
     h.message = outcome.message;
     if (report.contains("refinement")) h.details = report["refinement"].dump();

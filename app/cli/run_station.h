@@ -25,8 +25,8 @@ struct RunOutcome {
 };
 RunOutcome runOutcome(const RunRecord& record);
 
-// The run with the checksums of its Config.bin, pictures and output files (read back from the
-// output folder). report: the run's JSON report, whose refinement figures the record keeps.
+// The run with the checksums of its Config.bin, pictures and output files (as the session read
+// and wrote them). report: the run's JSON report, whose refinement figures the record keeps.
 station::HistoryRecord historyRecord(const RunRecord& record, const RunOptions& options, core::Session& session,
                                      const nlohmann::json& report);
 

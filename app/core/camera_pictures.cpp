@@ -55,7 +55,8 @@ std::string unreadablePicture(const std::filesystem::path& path) {
 }
 
 CommandStatus readCameraPictures(const std::filesystem::path& root, const CameraParam& front, Ui& ui,
-                                 std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail) {
+                                 std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
+                                 std::vector<PictureFile>* read) {
     // "image/front.bmp" when it is there, else the PNG or JPEG picture of the same name.
     std::array<std::filesystem::path, kCameraCount> files;
     for (int c = 0; c < kCameraCount; ++c) {
@@ -73,18 +74,20 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
     // before a view changes.
     for (int c = 0; c < kCameraCount; ++c) {
         std::optional<format::Bitmap> picture;
+        std::vector<uint8_t> bytes;
+        std::vector<uint8_t>* keep = read ? &bytes : nullptr;
         if (format::hasBitmapExtension(files[c])) {
-            picture = format::readBitmap(files[c]);
+            picture = format::readBitmap(files[c], keep);
         } else {
             // Pictures from other sources say what is wrong with them; a bitmap keeps its short message.
-            format::PictureRead read = format::readPicture(files[c]);
-            if (!read.picture) {
-                detail = pictureDetail(c, files[c], read.problem, front);
-                pictureError(ui, "Wrong Image Format !\n\n" + files[c].filename().string() + ": " + read.problem,
+            format::PictureRead decoded = format::readPicture(files[c], keep);
+            if (!decoded.picture) {
+                detail = pictureDetail(c, files[c], decoded.problem, front);
+                pictureError(ui, "Wrong Image Format !\n\n" + files[c].filename().string() + ": " + decoded.problem,
                              detail);
                 return CommandStatus::kFailed;
             }
-            if (read.picture->bitsPerPixel != 24) {
+            if (decoded.picture->bitsPerPixel != 24) {
                 detail = pictureDetail(c, files[c], "is not in colour", front);
                 pictureError(ui,
                              "Wrong Image Format !\n\n" + files[c].filename().string() +
@@ -92,7 +95,7 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
                              detail);
                 return CommandStatus::kFailed;
             }
-            picture = std::move(read.picture);
+            picture = std::move(decoded.picture);
         }
         if (!picture || picture->bitsPerPixel != 24) {
             detail = pictureDetail(c, files[c],
@@ -109,13 +112,16 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
             return CommandStatus::kFailed;
         }
         pictures[c] = std::move(*picture);
+        if (read) read->push_back({files[c], std::move(bytes)});
     }
     return CommandStatus::kDone;
 }
 
 CommandStatus readQuadPicture(const std::string& path, int w, int h, Ui& ui,
-                              std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail) {
-    const std::optional<format::Bitmap> whole = format::readBitmap(path);
+                              std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
+                              std::vector<PictureFile>* read) {
+    std::vector<uint8_t> bytes;
+    const std::optional<format::Bitmap> whole = format::readBitmap(path, read ? &bytes : nullptr);
     const std::string needed = "; a 24-bit bitmap of twice the camera size, " + std::to_string(2 * w) + "x" +
                                std::to_string(2 * h) + ", is needed";
     if (!whole) {
@@ -134,6 +140,7 @@ CommandStatus readQuadPicture(const std::string& path, int w, int h, Ui& ui,
     pictures[kRear] = quadrant(*whole, w, 0, w, h);
     pictures[kLeft] = quadrant(*whole, 0, h, w, h);
     pictures[kRight] = quadrant(*whole, w, h, w, h);
+    if (read) read->push_back({path, std::move(bytes)});
     return CommandStatus::kDone;
 }
 

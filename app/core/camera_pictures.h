@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/core/calibration_state.h"
 #include "app/core/command_result.h"
@@ -20,13 +22,22 @@ inline constexpr const char* kDefaultImageNames[kCameraCount] = {"image/front.bm
 // without reading it again.
 std::string unreadablePicture(const std::filesystem::path& path);
 
+// A picture file as it was read, kept for its checksum.
+struct PictureFile {
+    std::filesystem::path path;
+    std::vector<uint8_t> bytes;
+};
+
 // The pictures of folder/image/ as 24-bit pictures of the front camera's size. On failure the
-// operator has seen the message and detail says which file and why.
+// operator has seen the message and detail says which file and why. `files`, when given,
+// receives each file read with its bytes.
 CommandStatus readCameraPictures(const std::filesystem::path& folder, const CameraParam& front, Ui& ui,
-                                 std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail);
+                                 std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
+                                 std::vector<PictureFile>* files = nullptr);
 
 // The four pictures of one picture of twice the camera size (width x height each).
 CommandStatus readQuadPicture(const std::string& path, int width, int height, Ui& ui,
-                              std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail);
+                              std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
+                              std::vector<PictureFile>* files = nullptr);
 
 }  // namespace mz::core

@@ -71,7 +71,9 @@ void FileSink::writeNow(const char* directory, const std::string& name, std::spa
     try {
         format::encodeFlashData(payload, identifier, date_, major_, minor_, file_);
         set_.stage(relative, file_);
-        report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size())});
+        std::optional<station::FileDigest> checksum;
+        if (checksums_) checksum = station::FileDigest{static_cast<int64_t>(file_.size()), station::sha256Hex(file_)};
+        report_.written.push_back({relative, identifier, static_cast<int64_t>(payload.size()), std::move(checksum)});
     } catch (const std::exception& e) {
         report_.failed.push_back(e.what());
     } catch (...) {
@@ -146,8 +148,8 @@ void FileSink::writerLoop() {
 }
 
 void writeViewFiles(format::OutputSet& set, CalibrationState& s, int maskFormat, const format::FlashDate& date,
-                    int32_t major, int32_t minor, Ui& ui, SaveReport& report) {
-    FileSink sink(set, date, major, minor, report);
+                    int32_t major, int32_t minor, Ui& ui, SaveReport& report, bool checksums) {
+    FileSink sink(set, date, major, minor, report, checksums);
     ui.setProgressStatus("Saving the view files....");
     ui.setProgressPosition(0);
 
@@ -231,7 +233,7 @@ int setOverlayPicture(CalibrationState& s, const format::Bitmap& picture) {
 }
 
 void writeParamFile(format::OutputSet& set, CalibrationState& s, const format::FlashDate& date, int32_t major,
-                    int32_t minor, Ui& ui, SaveReport& report) {
+                    int32_t minor, Ui& ui, SaveReport& report, bool checksums) {
     ui.setProgressStatus("Saving the Param file....");
     ui.setProgressPosition(0);
     MultiviewParam& mv = s.multiviews[0];
@@ -240,7 +242,7 @@ void writeParamFile(format::OutputSet& set, CalibrationState& s, const format::F
     const int32_t id = static_cast<int32_t>(static_cast<uint32_t>(front) + (full ? 15u : 5u));
     const bool wanted = full ? id != 0 : front != 0;
     if (wanted) {
-        FileSink sink(set, date, major, minor, report);
+        FileSink sink(set, date, major, minor, report, checksums);
         sink.makeDirectory("Param");
         std::vector<uint8_t> buffer(kParamBufferSize, 0);
         int length = 0;
@@ -326,8 +328,8 @@ SaveResult saveOutput(SaveInputs& in, Ui& ui) {
     } else {
         try {
             format::OutputSet set(root, kCalibrationSet, in.tool);
-            writeViewFiles(set, s, kStitchedMaskFormat, date, major, minor, ui, report);
-            writeParamFile(set, s, date, major, minor, ui, report);
+            writeViewFiles(set, s, kStitchedMaskFormat, date, major, minor, ui, report, in.checksums);
+            writeParamFile(set, s, date, major, minor, ui, report, in.checksums);
             if (report.failed.empty()) set.commit();
         } catch (const format::UnresolvedSave& e) {
             report.failed.push_back(e.what());

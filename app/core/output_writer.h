@@ -19,6 +19,7 @@
 #include "format/bitmap.h"
 #include "format/flash_data.h"
 #include "format/output_set.h"
+#include "station/checksum.h"
 
 namespace mz::core {
 
@@ -40,6 +41,7 @@ struct SaveInputs {
     std::string tool = "Calibration Tool";       // named in the set's manifest
     // Why the last "Apply AVM" failed, when it did: its tables are refused before the chooser.
     std::string applyFailure = {};
+    bool checksums = false;  // each file's checksum taken as it is written (WrittenFile::checksum)
 };
 
 // A data version the files can carry: each number is written as two decimal digits (a larger or
@@ -56,6 +58,9 @@ struct WrittenFile {
     std::filesystem::path path;
     int32_t identifier = 0;
     int64_t payloadBytes = 0;
+    // The size and SHA-256 of the bytes staged, when the save was asked for them: a record of the
+    // save need not read 20 MB back from the disk.
+    std::optional<station::FileDigest> checksum;
 };
 
 struct SaveReport {
@@ -74,11 +79,13 @@ struct SaveResult : CommandResult {
 //
 // A payload handed over with post() is encoded and staged on the sink's own thread while the
 // caller makes the next one. Every call waits for the file posted before it, so the files are
-// staged, and noted, in the order they are given, as if one thread did it all.
+// staged, and noted, in the order they are given, as if one thread did it all. With `checksums`,
+// each file's checksum is taken there too, so it overlaps with the caller's work.
 class FileSink {
 public:
-    FileSink(format::OutputSet& set, const format::FlashDate& date, int32_t major, int32_t minor, SaveReport& report)
-        : set_(set), date_(date), major_(major), minor_(minor), report_(report) {}
+    FileSink(format::OutputSet& set, const format::FlashDate& date, int32_t major, int32_t minor, SaveReport& report,
+             bool checksums = false)
+        : set_(set), date_(date), major_(major), minor_(minor), report_(report), checksums_(checksums) {}
     ~FileSink();
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
@@ -108,7 +115,8 @@ private:
     format::FlashDate date_;
     int32_t major_;
     int32_t minor_;
-    SaveReport& report_;         // the writer's alone while a file is posted
+    SaveReport& report_;  // the writer's alone while a file is posted
+    bool checksums_;
     std::vector<uint8_t> file_;  // the encoded file, storage shared by the files of the sink
 
     std::mutex mutex_;
@@ -134,8 +142,8 @@ int setOverlayPicture(CalibrationState& state, const format::Bitmap& picture);
 
 // The files themselves, staged into `set`; used by saveOutput once the guards passed.
 void writeViewFiles(format::OutputSet& set, CalibrationState& state, int maskFormat, const format::FlashDate& date,
-                    int32_t major, int32_t minor, Ui& ui, SaveReport& report);
+                    int32_t major, int32_t minor, Ui& ui, SaveReport& report, bool checksums);
 void writeParamFile(format::OutputSet& set, CalibrationState& state, const format::FlashDate& date, int32_t major,
-                    int32_t minor, Ui& ui, SaveReport& report);
+                    int32_t minor, Ui& ui, SaveReport& report, bool checksums);
 
 }  // namespace mz::core

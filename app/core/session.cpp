@@ -5,12 +5,17 @@
 #include "app/core/config_check.h"
 #include "app/core/config_loader.h"
 #include "app/core/output_writer.h"
+#include "format/config_reader.h"
 
 namespace mz::core {
 
 namespace {
 
 void error(Ui& ui, const char* text) { ui.showMessage(text, kAppTitle, MessageIcon::kError); }
+
+ReadChecksum checksumOf(std::filesystem::path file, std::span<const uint8_t> bytes) {
+    return {std::move(file), {static_cast<int64_t>(bytes.size()), station::sha256Hex(bytes)}};
+}
 
 }  // namespace
 
@@ -36,6 +41,7 @@ ConfigLoadResult Session::configLoad() {
         return result;
     }
     configPath_ = *path;
+    configChecksum_.reset();
     // Whatever the reader leaves, the preview's tables no longer belong to what is loaded.
     forgetApply();
     // Detection reads the camera records the reader is about to overwrite.
@@ -43,7 +49,11 @@ ConfigLoadResult Session::configLoad() {
     // No lock here: detection has ended, and the reader shows messages, during which a window
     // may draw the image views. The preview lets go of the engines the reader releases.
     const Stopwatch reading;
-    const bool read = loadConfiguration(configPath_, state_, ui_, [this] { preview_.forgetViews(); });
+    std::vector<uint8_t> bytes;
+    const bool read =
+        format::readFileBytes(configPath_, bytes) &&
+        loadConfiguration(std::span<const uint8_t>(bytes), state_, ui_, [this] { preview_.forgetViews(); });
+    if (read && checksums_) configChecksum_ = checksumOf(configPath_, bytes);
     result.read = reading.elapsed();
     if (!read) {
         result.detail = configPath_ + " " + unreadableConfiguration(configPath_);
@@ -123,10 +133,12 @@ ImageLoadResult Session::imageLoad() {
     }
     const Stopwatch reading;
     std::array<format::Bitmap, kCameraCount> pictures;
+    std::vector<PictureFile> files;
+    std::vector<PictureFile>* keep = checksums_ ? &files : nullptr;
     if (!quad) dataFolder_ = *source;
     const CameraParam& front = state_.cameras[kFront];
-    result.status = quad ? readQuadPicture(*source, front.width, front.height, ui_, pictures, result.detail)
-                         : readCameraPictures(dataFolder_, front, ui_, pictures, result.detail);
+    result.status = quad ? readQuadPicture(*source, front.width, front.height, ui_, pictures, result.detail, keep)
+                         : readCameraPictures(dataFolder_, front, ui_, pictures, result.detail, keep);
     if (!result.done()) return result;
 
     picturesSource_ = *source;
@@ -136,21 +148,28 @@ ImageLoadResult Session::imageLoad() {
     result.read = reading.elapsed();
 
     detection_.forgetLastPass();
-    if (!options_.detectOnLoad) {
-        ui_.showImageViews();
-        if (preview_.views().hasEngine()) handPicturesToPreview();
-        return result;
-    }
-    if (detection_.start()) {
-        result.detectionStarted = true;
-    } else {
-        error(ui_, "Thread creation failed.\n\nWait till threads are complete before main continues.");
-        result.status = CommandStatus::kFailed;
+    if (options_.detectOnLoad) {
+        if (detection_.start()) {
+            result.detectionStarted = true;
+        } else {
+            error(ui_, "Thread creation failed.\n\nWait till threads are complete before main continues.");
+            result.status = CommandStatus::kFailed;
+        }
     }
     ui_.showImageViews();
 
     if (preview_.views().hasEngine()) handPicturesToPreview();
+    // Last, so the checksums are taken while the detection thread works.
+    pictureChecksums_.clear();
+    for (const PictureFile& f : files) pictureChecksums_.push_back(checksumOf(f.path, f.bytes));
     return result;
+}
+
+std::vector<ReadChecksum> Session::inputChecksums() const {
+    std::vector<ReadChecksum> out;
+    if (configChecksum_) out.push_back(*configChecksum_);
+    out.insert(out.end(), pictureChecksums_.begin(), pictureChecksums_.end());
+    return out;
 }
 
 void Session::handPicturesToPreview() {
@@ -293,7 +312,8 @@ SaveResult Session::saveLut() {
                           dataFolder_,
                           options_.saveDate,
                           tool,
-                          applyFailed_ ? lastApplyReason_ : std::string()};
+                          applyFailed_ ? lastApplyReason_ : std::string(),
+                          checksums_};
         result = saveOutput(inputs, ui_);
         if (!applyCurrent_ && !applyFailed_ && viewApplied_) {
             result.detail = "a configuration or pictures were loaded after the last Apply AVM";

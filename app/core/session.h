@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/core/calibration_state.h"
 #include "app/core/camera_pictures.h"
@@ -17,6 +19,7 @@
 #include "app/core/preview_context.h"
 #include "app/core/survey.h"
 #include "app/core/ui.h"
+#include "station/checksum.h"
 
 namespace mz::core {
 
@@ -28,6 +31,12 @@ struct SessionOptions {
     // Apply AVM stitches the preview's picture. A run that neither shows nor writes it (no window,
     // snapshot or certificate) leaves it unmade: the saved files come from the views' maps alone.
     bool stitchedPicture = true;
+};
+
+// A file the session read, with the checksum of the bytes it read.
+struct ReadChecksum {
+    std::filesystem::path file;
+    station::FileDigest digest;
 };
 
 // Owns the calibration state and the parts that work on it; the commands decide the order.
@@ -63,6 +72,13 @@ public:
     // The folder (or the four-quadrant picture) the pictures now loaded came from.
     const std::string& picturesSource() const { return picturesSource_; }
     const SessionOptions& options() const { return options_; }
+    // From now on the configuration, the pictures and the saved files get their checksums from
+    // the bytes as they are read and written, for the station history; a session that records
+    // nothing has no use for them (off at first).
+    void keepChecksums(bool on) { checksums_ = on; }
+    // The configuration and pictures now loaded, as they were read (none where they were read
+    // without keepChecksums).
+    std::vector<ReadChecksum> inputChecksums() const;
     // The operator's messages, as the commands show them (and the message log keeps them).
     Ui& ui() { return ui_; }
     bool imagesLoaded() const { return imagesLoaded_; }
@@ -93,6 +109,9 @@ private:
     std::string configPath_;
     std::string dataFolder_;
     std::string picturesSource_;
+    bool checksums_ = false;
+    std::optional<ReadChecksum> configChecksum_;
+    std::vector<ReadChecksum> pictureChecksums_;
     bool imagesLoaded_ = false;
     bool viewApplied_ = false;
     bool applyCurrent_ = false;

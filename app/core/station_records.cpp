@@ -45,6 +45,46 @@ std::vector<std::filesystem::path> pictureFiles(const std::filesystem::path& sou
     return out;
 }
 
+void recordFiles(station::HistoryRecord& h, const Session& session, const std::filesystem::path& config,
+                 const std::vector<WrittenFile>& written, const std::filesystem::path& outputFolder) {
+    const std::vector<ReadChecksum> read = session.inputChecksums();
+    const auto takenOnReading = [&read](const std::filesystem::path& file) -> std::optional<station::FileDigest> {
+        const std::string where = recordedPath(file);
+        for (const ReadChecksum& r : read) {
+            if (recordedPath(r.file) == where) return r.digest;
+        }
+        return std::nullopt;
+    };
+    station::FileEntry configEntry{h.configPath, std::nullopt, 0, ""};
+    struct Wanted {
+        station::FileEntry* entry;
+        std::filesystem::path file;
+        std::optional<station::FileDigest> digest;
+    };
+    std::vector<Wanted> wanted{{&configEntry, config, takenOnReading(config)}};
+    for (station::FileEntry& f : h.pictures) wanted.push_back({&f, f.path, takenOnReading(f.path)});
+    const size_t firstWritten = h.files.size();
+    for (const WrittenFile& w : written) h.files.push_back({w.path.generic_string(), w.identifier, 0, ""});
+    for (size_t i = 0; i < written.size(); ++i) {
+        station::FileEntry& f = h.files[firstWritten + i];
+        wanted.push_back({&f, outputFolder / f.path, written[i].checksum});
+    }
+    std::vector<std::filesystem::path> unread;
+    for (const Wanted& w : wanted) {
+        if (!w.digest) unread.push_back(w.file);
+    }
+    const std::vector<std::optional<station::FileDigest>> readBack = station::fileDigests(unread);
+    size_t next = 0;
+    for (const Wanted& w : wanted) {
+        const std::optional<station::FileDigest>& digest = w.digest ? w.digest : readBack[next++];
+        if (!digest) continue;
+        w.entry->bytes = digest->bytes;
+        w.entry->sha256 = digest->sha256;
+    }
+    h.configSha256 = configEntry.sha256;
+    h.outputSet = station::outputSetIdentity(h.files);
+}
+
 void recordPose(station::CameraEntry& k, const CameraParam& cam) {
     k.posX = cam.posX;
     k.posY = cam.posY;
@@ -103,26 +143,7 @@ station::HistoryRecord saveRecord(Session& session, const SaveResult& save, cons
     if (h.outcome != station::Outcome::kRefused) h.outputFolder = recordedPath(session.dataFolder());
     for (const std::filesystem::path& p : pictureFiles(session.picturesSource(), s.modelCode > 200))
         h.pictures.push_back({recordedPath(p), std::nullopt, 0, ""});
-    for (const WrittenFile& w : save.files.written) h.files.push_back({w.path.generic_string(), w.identifier, 0, ""});
-    station::FileEntry config{h.configPath, std::nullopt, 0, ""};
-    std::vector<station::FileEntry*> entries{&config};
-    std::vector<std::filesystem::path> paths{session.configPath()};
-    for (station::FileEntry& f : h.pictures) {
-        entries.push_back(&f);
-        paths.emplace_back(f.path);
-    }
-    for (station::FileEntry& f : h.files) {
-        entries.push_back(&f);
-        paths.push_back(std::filesystem::path(h.outputFolder) / f.path);
-    }
-    const std::vector<std::optional<station::FileDigest>> digests = station::fileDigests(paths);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (!digests[i]) continue;
-        entries[i]->bytes = digests[i]->bytes;
-        entries[i]->sha256 = digests[i]->sha256;
-    }
-    h.configSha256 = config.sha256;
-    h.outputSet = station::outputSetIdentity(h.files);
+    recordFiles(h, session, session.configPath(), save.files.written, h.outputFolder);
     if (h.outcome != station::Outcome::kSaved) h.message = messageOf(save);
     return h;
 }

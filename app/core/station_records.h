@@ -37,7 +37,10 @@ struct StationSave {
 
 class StationRecords {
 public:
-    StationRecords(Session& session, HistoryPlace place) : session_(session), place_(std::move(place)) {}
+    // The session keeps its files' checksums while its saves are recorded.
+    StationRecords(Session& session, HistoryPlace place) : session_(session), place_(std::move(place)) {
+        session_.keepChecksums(!place_.off);
+    }
 
     // "Save LUT" under this identity. A field the history cannot take refuses the save before
     // anything is chosen or written, with the words calibration-cli run uses for its option.
@@ -91,6 +94,14 @@ std::string recordedPath(const std::filesystem::path& path);
 // The picture files an Image Load reads: the four-quadrant picture itself, or each camera's file of
 // the data folder (a .png or .jpg where no bitmap is there).
 std::vector<std::filesystem::path> pictureFiles(const std::filesystem::path& source, bool quad);
+
+// The files a record names, with their sizes and checksums: the configuration (h.configPath, read
+// from `config`), the pictures already in h.pictures, and the `written` files of the save (below
+// `outputFolder`), added to h.files; then h.configSha256 and h.outputSet. The checksums are those
+// the session took of the bytes as it read and wrote them; only a file it holds none of is read
+// back from the disk.
+void recordFiles(station::HistoryRecord& h, const Session& session, const std::filesystem::path& config,
+                 const std::vector<WrittenFile>& written, const std::filesystem::path& outputFolder);
 
 // The parts of a record the desktop program and the terminal program fill alike: a camera's
 // solved pose, and the refinement's verdict, pixel scatter and worst predicted seam.

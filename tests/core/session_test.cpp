@@ -15,6 +15,7 @@
 #include "format/bitmap.h"
 #include "format/config_writer.h"
 #include "format/output_set.h"
+#include "station/checksum.h"
 #include "testing/scripted_ui.h"
 #include "testing/simulated_bay.h"
 
@@ -848,7 +849,7 @@ TEST(SaveTest, PostedFilesAreStagedInOrderEachWithItsOwnBytes) {
     std::vector<std::vector<uint8_t>> given;
     {
         format::OutputSet set(out.path(), "sink", "test");
-        FileSink sink(set, date, 1, 0, report);
+        FileSink sink(set, date, 1, 0, report, true);
         sink.makeDirectory("Lut");
         std::string failing;
         format::setWriteFaultHook([&](format::WriteStep step, const fs::path& target) {
@@ -879,8 +880,11 @@ TEST(SaveTest, PostedFilesAreStagedInOrderEachWithItsOwnBytes) {
         if (next == 3) ++next;
         EXPECT_EQ(file.path, fs::path("Lut") / ("t" + std::to_string(next) + ".bin"));
         EXPECT_EQ(file.identifier, 10 + next);
-        EXPECT_EQ(test::readBytes(out.path() / file.path), format::encodeFlashData(given[next], 10 + next, date, 1, 0))
-            << file.path;
+        const std::vector<uint8_t> bytes = test::readBytes(out.path() / file.path);
+        EXPECT_EQ(bytes, format::encodeFlashData(given[next], 10 + next, date, 1, 0)) << file.path;
+        ASSERT_TRUE(file.checksum) << file.path;
+        EXPECT_EQ(file.checksum->bytes, static_cast<int64_t>(bytes.size()));
+        EXPECT_EQ(file.checksum->sha256, station::sha256Hex(bytes)) << file.path;
         ++next;
     }
 }

@@ -27,10 +27,17 @@ struct Desk {
     fs::path history = dir.path() / "history.sqlite";
     StationRecords records{session, {history.string(), false}};
 
-    Desk() {
+    // ownPictures: a copy of the pictures the test may change.
+    explicit Desk(bool ownPictures = false) {
         format::writeConfigFile(dir.path() / "Config.bin", test::simulatedConfig());
         ui.configAnswers.push_back((dir.path() / "Config.bin").string());
-        ui.folderAnswers.push_back(test::simulatedBay().string());
+        fs::path bay = test::simulatedBay();
+        if (ownPictures) {
+            bay = dir.path() / "bay";
+            fs::create_directories(bay);
+            fs::copy(test::simulatedBay() / "image", bay / "image");
+        }
+        ui.folderAnswers.push_back(bay.string());
         session.configLoad();
         session.imageLoad();
     }
@@ -138,6 +145,40 @@ TEST(StationRecords, ACameraOutsideTheProfileRefusesTheSaveUnlessOverridden) {
     const StationSave saved = desk.records.saveLut({"VIN1", "", ""});
     ASSERT_TRUE(saved.save.done());
     EXPECT_TRUE(desk.find(*saved.recordId).profileOverridden);
+}
+
+// The checksums come from the bytes as the session read and wrote them, not from the disk
+// afterwards: each must be what reading the file back gives (what a record always held), and a
+// file changed after the save must not change it.
+TEST(StationRecords, ChecksumsAreThoseOfTheBytesReadAndWritten) {
+    Desk desk(true);
+    desk.session.applyAvm();
+    const fs::path out = desk.dir.path() / "out";
+    desk.ui.folderAnswers.push_back(out.string());
+    const SaveResult save = desk.session.saveLut();
+    ASSERT_TRUE(save.done());
+    const station::HistoryRecord r = saveRecord(desk.session, save, {"VIN1", "", ""});
+    const auto readBack = [](const fs::path& file) {
+        const std::optional<station::FileDigest> d = station::fileDigest(file);
+        return d ? std::pair{d->bytes, d->sha256} : std::pair{int64_t{-1}, std::string()};
+    };
+    EXPECT_EQ(r.configSha256, readBack(desk.dir.path() / "Config.bin").second);
+    ASSERT_EQ(r.pictures.size(), 4u);
+    for (const station::FileEntry& f : r.pictures) EXPECT_EQ(std::pair(f.bytes, f.sha256), readBack(f.path)) << f.path;
+    ASSERT_EQ(r.files.size(), save.files.written.size());
+    std::vector<station::FileEntry> onDisk;
+    for (const station::FileEntry& f : r.files) {
+        EXPECT_EQ(std::pair(f.bytes, f.sha256), readBack(out / f.path)) << f.path;
+        onDisk.push_back({f.path, f.identifier, readBack(out / f.path).first, readBack(out / f.path).second});
+    }
+    EXPECT_EQ(r.outputSet, station::outputSetIdentity(onDisk));
+
+    test::writeBytes(fs::path(r.pictures[kLeft].path), std::vector<uint8_t>(100, 1));
+    test::writeBytes(out / r.files[0].path, std::vector<uint8_t>(100, 2));
+    const station::HistoryRecord again = saveRecord(desk.session, save, {"VIN1", "", ""});
+    EXPECT_EQ(again.pictures[kLeft].sha256, r.pictures[kLeft].sha256);
+    EXPECT_EQ(again.files[0].sha256, r.files[0].sha256);
+    EXPECT_EQ(again.outputSet, r.outputSet);
 }
 
 TEST(StationRecords, AHistoryThatFailsNeverCostsTheFiles) {

@@ -84,6 +84,7 @@ TEST_F(Station, RefusedOverriddenAndAcceptedRunsAreRecordedWithTheirFiles) {
         const auto digest = station::fileDigest(work / "overridden" / f["path"].get<std::string>());
         ASSERT_TRUE(digest) << f["path"];
         EXPECT_EQ(f["sha256"], digest->sha256) << f["path"];
+        EXPECT_EQ(f["bytes"], digest->bytes) << f["path"];
     }
     ASSERT_EQ(run["pictures"].size(), 4u);
     EXPECT_EQ(run["pictures"][2]["sha256"], station::fileDigest(dir_ / "image" / "left.bmp")->sha256);
