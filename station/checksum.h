@@ -19,8 +19,8 @@ struct FileDigest {
 };
 // None when the file cannot be read whole, or is no regular file.
 std::optional<FileDigest> fileDigest(const std::filesystem::path& path);
-// The same for many files, on the machine's cores: an output set's checksums are most of what
-// recording a run costs.
+// The same for many files, on the machine's cores: for the files a record names that the run
+// holds no bytes of (a run takes the others' checksums as it reads and writes them).
 std::vector<std::optional<FileDigest>> fileDigests(const std::vector<std::filesystem::path>& paths);
 
 }  // namespace mz::station
