@@ -56,7 +56,7 @@ std::string unreadablePicture(const std::filesystem::path& path) {
 
 CommandStatus readCameraPictures(const std::filesystem::path& root, const CameraParam& front, Ui& ui,
                                  std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
-                                 std::vector<PictureFile>* read) {
+                                 std::vector<ReadFile>* read) {
     // "image/front.bmp" when it is there, else the PNG or JPEG picture of the same name.
     std::array<std::filesystem::path, kCameraCount> files;
     for (int c = 0; c < kCameraCount; ++c) {
@@ -119,7 +119,7 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
 
 CommandStatus readQuadPicture(const std::string& path, int w, int h, Ui& ui,
                               std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
-                              std::vector<PictureFile>* read) {
+                              std::vector<ReadFile>* read) {
     std::vector<uint8_t> bytes;
     const std::optional<format::Bitmap> whole = format::readBitmap(path, read ? &bytes : nullptr);
     const std::string needed = "; a 24-bit bitmap of twice the camera size, " + std::to_string(2 * w) + "x" +

@@ -22,8 +22,8 @@ inline constexpr const char* kDefaultImageNames[kCameraCount] = {"image/front.bm
 // without reading it again.
 std::string unreadablePicture(const std::filesystem::path& path);
 
-// A picture file as it was read, kept for its checksum.
-struct PictureFile {
+// A file as it was read, kept for its checksum.
+struct ReadFile {
     std::filesystem::path path;
     std::vector<uint8_t> bytes;
 };
@@ -33,11 +33,11 @@ struct PictureFile {
 // receives each file read with its bytes.
 CommandStatus readCameraPictures(const std::filesystem::path& folder, const CameraParam& front, Ui& ui,
                                  std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
-                                 std::vector<PictureFile>* files = nullptr);
+                                 std::vector<ReadFile>* files = nullptr);
 
 // The four pictures of one picture of twice the camera size (width x height each).
 CommandStatus readQuadPicture(const std::string& path, int width, int height, Ui& ui,
                               std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
-                              std::vector<PictureFile>* files = nullptr);
+                              std::vector<ReadFile>* files = nullptr);
 
 }  // namespace mz::core

@@ -42,6 +42,7 @@ ConfigLoadResult Session::configLoad() {
     }
     configPath_ = *path;
     configChecksum_.reset();
+    configRead_.reset();
     // Whatever the reader leaves, the preview's tables no longer belong to what is loaded.
     forgetApply();
     // Detection reads the camera records the reader is about to overwrite.
@@ -53,7 +54,7 @@ ConfigLoadResult Session::configLoad() {
     const bool read =
         format::readFileBytes(configPath_, bytes) &&
         loadConfiguration(std::span<const uint8_t>(bytes), state_, ui_, [this] { preview_.forgetViews(); });
-    if (read && checksums_) configChecksum_ = checksumOf(configPath_, bytes);
+    if (read && checksums_) configRead_ = ReadFile{configPath_, std::move(bytes)};
     result.read = reading.elapsed();
     if (!read) {
         result.detail = configPath_ + " " + unreadableConfiguration(configPath_);
@@ -133,8 +134,8 @@ ImageLoadResult Session::imageLoad() {
     }
     const Stopwatch reading;
     std::array<format::Bitmap, kCameraCount> pictures;
-    std::vector<PictureFile> files;
-    std::vector<PictureFile>* keep = checksums_ ? &files : nullptr;
+    std::vector<ReadFile> files;
+    std::vector<ReadFile>* keep = checksums_ ? &files : nullptr;
     if (!quad) dataFolder_ = *source;
     const CameraParam& front = state_.cameras[kFront];
     result.status = quad ? readQuadPicture(*source, front.width, front.height, ui_, pictures, result.detail, keep)
@@ -159,13 +160,22 @@ ImageLoadResult Session::imageLoad() {
     ui_.showImageViews();
 
     if (preview_.views().hasEngine()) handPicturesToPreview();
-    // Last, so the checksums are taken while the detection thread works.
+    // Last, so the checksums are taken while the detection thread works (the first one also
+    // readies the checksum library, which costs as much as hashing the configuration).
+    checksumConfiguration();
     pictureChecksums_.clear();
-    for (const PictureFile& f : files) pictureChecksums_.push_back(checksumOf(f.path, f.bytes));
+    for (const ReadFile& f : files) pictureChecksums_.push_back(checksumOf(f.path, f.bytes));
     return result;
 }
 
-std::vector<ReadChecksum> Session::inputChecksums() const {
+void Session::checksumConfiguration() {
+    if (!configRead_) return;
+    configChecksum_ = checksumOf(configRead_->path, configRead_->bytes);
+    configRead_.reset();
+}
+
+std::vector<ReadChecksum> Session::inputChecksums() {
+    checksumConfiguration();
     std::vector<ReadChecksum> out;
     if (configChecksum_) out.push_back(*configChecksum_);
     out.insert(out.end(), pictureChecksums_.begin(), pictureChecksums_.end());

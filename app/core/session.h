@@ -78,7 +78,7 @@ public:
     void keepChecksums(bool on) { checksums_ = on; }
     // The configuration and pictures now loaded, as they were read (none where they were read
     // without keepChecksums).
-    std::vector<ReadChecksum> inputChecksums() const;
+    std::vector<ReadChecksum> inputChecksums();
     // The operator's messages, as the commands show them (and the message log keeps them).
     Ui& ui() { return ui_; }
     bool imagesLoaded() const { return imagesLoaded_; }
@@ -101,6 +101,7 @@ private:
     void markImagesLoaded();
     void forgetApply();
     void noteApply(const ApplyAvmResult& result);
+    void checksumConfiguration();
 
     MessageRecorder ui_;
     SessionOptions options_;
@@ -110,6 +111,8 @@ private:
     std::string dataFolder_;
     std::string picturesSource_;
     bool checksums_ = false;
+    // The configuration's bytes until Image Load, whose wait for detection has time to hash them.
+    std::optional<ReadFile> configRead_;
     std::optional<ReadChecksum> configChecksum_;
     std::vector<ReadChecksum> pictureChecksums_;
     bool imagesLoaded_ = false;

@@ -173,9 +173,11 @@ TEST(StationRecords, ChecksumsAreThoseOfTheBytesReadAndWritten) {
     }
     EXPECT_EQ(r.outputSet, station::outputSetIdentity(onDisk));
 
+    test::writeBytes(desk.dir.path() / "Config.bin", std::vector<uint8_t>(100, 0));
     test::writeBytes(fs::path(r.pictures[kLeft].path), std::vector<uint8_t>(100, 1));
     test::writeBytes(out / r.files[0].path, std::vector<uint8_t>(100, 2));
     const station::HistoryRecord again = saveRecord(desk.session, save, {"VIN1", "", ""});
+    EXPECT_EQ(again.configSha256, r.configSha256);
     EXPECT_EQ(again.pictures[kLeft].sha256, r.pictures[kLeft].sha256);
     EXPECT_EQ(again.files[0].sha256, r.files[0].sha256);
     EXPECT_EQ(again.outputSet, r.outputSet);
