@@ -56,7 +56,7 @@ std::string unreadablePicture(const std::filesystem::path& path) {
 
 CommandStatus readCameraPictures(const std::filesystem::path& root, const CameraParam& front, Ui& ui,
                                  std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
-                                 std::vector<ReadFile>* read) {
+                                 const SeeFile& see) {
     // "image/front.bmp" when it is there, else the PNG or JPEG picture of the same name.
     std::array<std::filesystem::path, kCameraCount> files;
     for (int c = 0; c < kCameraCount; ++c) {
@@ -75,7 +75,7 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
     for (int c = 0; c < kCameraCount; ++c) {
         std::optional<format::Bitmap> picture;
         std::vector<uint8_t> bytes;
-        std::vector<uint8_t>* keep = read ? &bytes : nullptr;
+        std::vector<uint8_t>* keep = see ? &bytes : nullptr;
         if (format::hasBitmapExtension(files[c])) {
             picture = format::readBitmap(files[c], keep);
         } else {
@@ -112,16 +112,16 @@ CommandStatus readCameraPictures(const std::filesystem::path& root, const Camera
             return CommandStatus::kFailed;
         }
         pictures[c] = std::move(*picture);
-        if (read) read->push_back({files[c], std::move(bytes)});
+        if (see) see(files[c], bytes);
     }
     return CommandStatus::kDone;
 }
 
 CommandStatus readQuadPicture(const std::string& path, int w, int h, Ui& ui,
                               std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
-                              std::vector<ReadFile>* read) {
+                              const SeeFile& see) {
     std::vector<uint8_t> bytes;
-    const std::optional<format::Bitmap> whole = format::readBitmap(path, read ? &bytes : nullptr);
+    const std::optional<format::Bitmap> whole = format::readBitmap(path, see ? &bytes : nullptr);
     const std::string needed = "; a 24-bit bitmap of twice the camera size, " + std::to_string(2 * w) + "x" +
                                std::to_string(2 * h) + ", is needed";
     if (!whole) {
@@ -140,7 +140,7 @@ CommandStatus readQuadPicture(const std::string& path, int w, int h, Ui& ui,
     pictures[kRear] = quadrant(*whole, w, 0, w, h);
     pictures[kLeft] = quadrant(*whole, 0, h, w, h);
     pictures[kRight] = quadrant(*whole, w, h, w, h);
-    if (read) read->push_back({path, std::move(bytes)});
+    if (see) see(path, bytes);
     return CommandStatus::kDone;
 }
 

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,22 +24,19 @@ inline constexpr const char* kDefaultImageNames[kCameraCount] = {"image/front.bm
 // without reading it again.
 std::string unreadablePicture(const std::filesystem::path& path);
 
-// A file as it was read, kept for its checksum.
-struct ReadFile {
-    std::filesystem::path path;
-    std::vector<uint8_t> bytes;
-};
+// Sees the bytes of each picture file as it is read (for its checksum), before they are let go.
+using SeeFile = std::function<void(const std::filesystem::path& file, std::span<const uint8_t> bytes)>;
 
 // The pictures of folder/image/ as 24-bit pictures of the front camera's size. On failure the
-// operator has seen the message and detail says which file and why. `files`, when given,
-// receives each file read with its bytes.
+// operator has seen the message and detail says which file and why. `see`, when given, sees
+// each file read.
 CommandStatus readCameraPictures(const std::filesystem::path& folder, const CameraParam& front, Ui& ui,
                                  std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
-                                 std::vector<ReadFile>* files = nullptr);
+                                 const SeeFile& see = {});
 
 // The four pictures of one picture of twice the camera size (width x height each).
 CommandStatus readQuadPicture(const std::string& path, int width, int height, Ui& ui,
                               std::array<format::Bitmap, kCameraCount>& pictures, std::string& detail,
-                              std::vector<ReadFile>* files = nullptr);
+                              const SeeFile& see = {});
 
 }  // namespace mz::core

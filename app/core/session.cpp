@@ -42,7 +42,6 @@ ConfigLoadResult Session::configLoad() {
     }
     configPath_ = *path;
     configChecksum_.reset();
-    configRead_.reset();
     // Whatever the reader leaves, the preview's tables no longer belong to what is loaded.
     forgetApply();
     // Detection reads the camera records the reader is about to overwrite.
@@ -54,7 +53,7 @@ ConfigLoadResult Session::configLoad() {
     const bool read =
         format::readFileBytes(configPath_, bytes) &&
         loadConfiguration(std::span<const uint8_t>(bytes), state_, ui_, [this] { preview_.forgetViews(); });
-    if (read && checksums_) configRead_ = ReadFile{configPath_, std::move(bytes)};
+    if (read && checksums_) configChecksum_ = checksumOf(configPath_, bytes);
     result.read = reading.elapsed();
     if (!read) {
         result.detail = configPath_ + " " + unreadableConfiguration(configPath_);
@@ -134,13 +133,18 @@ ImageLoadResult Session::imageLoad() {
     }
     const Stopwatch reading;
     std::array<format::Bitmap, kCameraCount> pictures;
-    std::vector<ReadFile> files;
-    std::vector<ReadFile>* keep = checksums_ ? &files : nullptr;
+    std::vector<ReadChecksum> read;
+    SeeFile see;
+    if (checksums_)
+        see = [&read](const std::filesystem::path& f, std::span<const uint8_t> b) { read.push_back(checksumOf(f, b)); };
     if (!quad) dataFolder_ = *source;
     const CameraParam& front = state_.cameras[kFront];
-    result.status = quad ? readQuadPicture(*source, front.width, front.height, ui_, pictures, result.detail, keep)
-                         : readCameraPictures(dataFolder_, front, ui_, pictures, result.detail, keep);
+    result.status = quad ? readQuadPicture(*source, front.width, front.height, ui_, pictures, result.detail, see)
+                         : readCameraPictures(dataFolder_, front, ui_, pictures, result.detail, see);
     if (!result.done()) return result;
+    // Taken as each file is read, not while detection runs: detection's thread is slowed by far
+    // more than the checksums take on the other core, and holding the files costs fresh memory.
+    pictureChecksums_ = std::move(read);
 
     picturesSource_ = *source;
     markers_.setPictures(std::move(pictures));
@@ -149,33 +153,24 @@ ImageLoadResult Session::imageLoad() {
     result.read = reading.elapsed();
 
     detection_.forgetLastPass();
-    if (options_.detectOnLoad) {
-        if (detection_.start()) {
-            result.detectionStarted = true;
-        } else {
-            error(ui_, "Thread creation failed.\n\nWait till threads are complete before main continues.");
-            result.status = CommandStatus::kFailed;
-        }
+    if (!options_.detectOnLoad) {
+        ui_.showImageViews();
+        if (preview_.views().hasEngine()) handPicturesToPreview();
+        return result;
+    }
+    if (detection_.start()) {
+        result.detectionStarted = true;
+    } else {
+        error(ui_, "Thread creation failed.\n\nWait till threads are complete before main continues.");
+        result.status = CommandStatus::kFailed;
     }
     ui_.showImageViews();
 
     if (preview_.views().hasEngine()) handPicturesToPreview();
-    // Last, so the checksums are taken while the detection thread works (the first one also
-    // readies the checksum library, which costs as much as hashing the configuration).
-    checksumConfiguration();
-    pictureChecksums_.clear();
-    for (const ReadFile& f : files) pictureChecksums_.push_back(checksumOf(f.path, f.bytes));
     return result;
 }
 
-void Session::checksumConfiguration() {
-    if (!configRead_) return;
-    configChecksum_ = checksumOf(configRead_->path, configRead_->bytes);
-    configRead_.reset();
-}
-
-std::vector<ReadChecksum> Session::inputChecksums() {
-    checksumConfiguration();
+std::vector<ReadChecksum> Session::inputChecksums() const {
     std::vector<ReadChecksum> out;
     if (configChecksum_) out.push_back(*configChecksum_);
     out.insert(out.end(), pictureChecksums_.begin(), pictureChecksums_.end());

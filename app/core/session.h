@@ -78,7 +78,7 @@ public:
     void keepChecksums(bool on) { checksums_ = on; }
     // The configuration and pictures now loaded, as they were read (none where they were read
     // without keepChecksums).
-    std::vector<ReadChecksum> inputChecksums();
+    std::vector<ReadChecksum> inputChecksums() const;
     // The operator's messages, as the commands show them (and the message log keeps them).
     Ui& ui() { return ui_; }
     bool imagesLoaded() const { return imagesLoaded_; }
@@ -101,7 +101,6 @@ private:
     void markImagesLoaded();
     void forgetApply();
     void noteApply(const ApplyAvmResult& result);
-    void checksumConfiguration();
 
     MessageRecorder ui_;
     SessionOptions options_;
@@ -111,8 +110,6 @@ private:
     std::string dataFolder_;
     std::string picturesSource_;
     bool checksums_ = false;
-    // The configuration's bytes until Image Load, whose wait for detection has time to hash them.
-    std::optional<ReadFile> configRead_;
     std::optional<ReadChecksum> configChecksum_;
     std::vector<ReadChecksum> pictureChecksums_;
     bool imagesLoaded_ = false;

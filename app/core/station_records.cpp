@@ -45,7 +45,7 @@ std::vector<std::filesystem::path> pictureFiles(const std::filesystem::path& sou
     return out;
 }
 
-void recordFiles(station::HistoryRecord& h, Session& session, const std::filesystem::path& config,
+void recordFiles(station::HistoryRecord& h, const Session& session, const std::filesystem::path& config,
                  const std::vector<WrittenFile>& written, const std::filesystem::path& outputFolder) {
     const std::vector<ReadChecksum> read = session.inputChecksums();
     const auto takenOnReading = [&read](const std::filesystem::path& file) -> std::optional<station::FileDigest> {

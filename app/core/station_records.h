@@ -100,7 +100,7 @@ std::vector<std::filesystem::path> pictureFiles(const std::filesystem::path& sou
 // `outputFolder`), added to h.files; then h.configSha256 and h.outputSet. The checksums are those
 // the session took of the bytes as it read and wrote them; only a file it holds none of is read
 // back from the disk.
-void recordFiles(station::HistoryRecord& h, Session& session, const std::filesystem::path& config,
+void recordFiles(station::HistoryRecord& h, const Session& session, const std::filesystem::path& config,
                  const std::vector<WrittenFile>& written, const std::filesystem::path& outputFolder);
 
 // The parts of a record the desktop program and the terminal program fill alike: a camera's
