@@ -651,6 +651,244 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     return true;
 }
 
+// A sharp tip from its own pixels. Two lines fitted over whole sides and intersected put the
+// tip wherever their small tilts at the ends take it, magnified by the narrow angle; and near the
+// tip the dark wedge is thinner than the blur, so its darkness cannot be read off a profile. Here
+// the pixels around the tip are explained by the blurred wedge itself: floor outside, the band's
+// dark inside and, each band's width in, the hole; the two outer edges keep their directions and
+// each shifts on its own.
+constexpr double kSharpTip = radians(55.0);  // wider tips meet well enough as lines
+constexpr double kTipLength = 24.0;          // pixels along the bisector from the tip
+constexpr double kTipOutside = 4.0;          // pixels of floor beyond each edge
+constexpr double kMaxTipShift = 1.5;         // pixels an edge may move at the tip
+constexpr int kTipIterations = 6;
+
+// The chance that a point blurred by a unit normal lands inside both half-planes a >= 0 and b >= 0
+// from it, whose outward normals have the product rho (near -1 at a sharp tip). The integral over
+// the correlation from the independent case (Drezner and Wesolowsky's), its nodes fixed for one
+// tip: eight give a few 1e-5 down to a 5 degree tip.
+class WedgeShare {
+public:
+    explicit WedgeShare(double rho) {
+        static constexpr double kNodes[8] = {-0.9602898564975363, -0.7966664774136267, -0.5255324099163290,
+                                             -0.1834346424956498, 0.1834346424956498,  0.5255324099163290,
+                                             0.7966664774136267,  0.9602898564975363};
+        static constexpr double kWeights[8] = {0.1012285362903763, 0.2223810344533745, 0.3137066458778873,
+                                               0.3626837833783620, 0.3626837833783620, 0.3137066458778873,
+                                               0.2223810344533745, 0.1012285362903763};
+        const double end = std::asin(std::clamp(rho, -1.0, 1.0));
+        for (int k = 0; k < 8; ++k) {
+            const double angle = 0.5 * end * (1 + kNodes[k]);
+            sines_[k] = std::sin(angle);
+            halfSecants_[k] = 0.5 / std::max(std::cos(angle) * std::cos(angle), 1e-12);
+            weights_[k] = kWeights[k] * 0.5 * end / (2 * kPi<double>);
+        }
+    }
+    double operator()(double a, double b) const {
+        // Seven blurs out of either half-plane nothing is left of the wedge.
+        if (a < -7 || b < -7) return 0;
+        double sum = normalCdf(a) * normalCdf(b);
+        const double squares = a * a + b * b, product = 2 * a * b;
+        for (int k = 0; k < 8; ++k) sum += weights_[k] * std::exp(-(squares - product * sines_[k]) * halfSecants_[k]);
+        return std::clamp(sum, 0.0, 1.0);
+    }
+
+private:
+    std::array<double, 8> sines_{}, halfSecants_{}, weights_{};
+};
+
+struct TipPixel {
+    double value;
+    double s1, s2;  // screen distances outward of the two edges
+    double x, y;    // from the starting tip, pixels
+    double t;       // along the bisector, 0 at the tip and 1 at the strip's far end
+};
+
+// Moves `tip` (ideal) where the blurred wedge between `before` (ending at the tip) and `after`
+// (starting there) explains the pixels around it; false (unchanged) when the tip is not sharp or
+// the model does not settle. Bands are the two sides' widths on screen.
+bool fitTip(const GreyFloatImage& img, const CameraParam& cam, const Line& before, const Line& after, Vec towardsBefore,
+            Vec towardsAfter, double bandBefore, double bandAfter, Vec& tip) {
+    const Line* lines[2] = {&before, &after};
+    const Vec towards[2] = {towardsBefore, towardsAfter};
+    const double bandsOnScreen[2] = {bandBefore > 0 ? bandBefore : kMaxInnerModel,
+                                     bandAfter > 0 ? bandAfter : kMaxInnerModel};
+    Vec normals[2], screenOut[2], screenAlong[2], alongs[2];
+    // Pixels per ideal unit across each side at the tip and its change along the side, per ideal unit.
+    double scales[2], scaleSlopes[2];
+    const Vec tipPixel = toPixel(cam, tip);
+    for (int e = 0; e < 2; ++e) {
+        Vec along = lines[e]->direction;
+        if (dot(towards[e] - tip, along) < 0) along = -1.0 * along;
+        Vec normal{-along.y, along.x};
+        // Outward: away from the other side's far corner.
+        if (dot(towards[1 - e] - tip, normal) > 0) normal = -1.0 * normal;
+        normals[e] = normal;
+        Vec pixel;
+        if (!acrossSide(cam, tip, along, normal, pixel, screenOut[e], scales[e])) return false;
+        screenAlong[e] = toPixel(cam, tip + 1e-4 * along) - pixel;
+        const double pixelsAlong = norm(screenAlong[e]) / 1e-4;
+        screenAlong[e] = (1.0 / norm(screenAlong[e])) * screenAlong[e];
+        alongs[e] = along;
+        // The lens squeezes the picture more towards its rim: over the tip's reach the scale across
+        // a side changes by a few hundredths, which at a sharp tip is a tenth of a pixel.
+        const double far = kTipLength / pixelsAlong;
+        Vec farPixel, farOut;
+        double farScale;
+        if (!(far > 0) || !acrossSide(cam, tip + far * along, along, normal, farPixel, farOut, farScale)) return false;
+        scaleSlopes[e] = (farScale - scales[e]) / far;
+    }
+    const double angle = std::acos(std::clamp(dot(screenAlong[0], screenAlong[1]), -1.0, 1.0));
+    if (!(angle < kSharpTip) || !(angle > radians(1.0))) return false;
+    const double rho = dot(screenOut[0], screenOut[1]);
+    const WedgeShare wedgeShare(rho);
+    Vec bisector = screenAlong[0] + screenAlong[1];
+    bisector = (1.0 / norm(bisector)) * bisector;
+
+    const double reach = kTipOutside / std::sin(0.5 * angle) + kTipLength;
+    const int ix0 = std::max(0, static_cast<int>(std::floor(tipPixel.x - reach)));
+    const int iy0 = std::max(0, static_cast<int>(std::floor(tipPixel.y - reach)));
+    const int ix1 = std::min(img.width - 1, static_cast<int>(std::ceil(tipPixel.x + reach)));
+    const int iy1 = std::min(img.height - 1, static_cast<int>(std::ceil(tipPixel.y + reach)));
+    std::vector<TipPixel> pixels;
+    for (int y = iy0; y <= iy1; ++y) {
+        for (int x = ix0; x <= ix1; ++x) {
+            const Vec offset{x - tipPixel.x, y - tipPixel.y};
+            const double t = dot(offset, bisector);
+            if (t < -kTipOutside || t > kTipLength) continue;
+            // Straight on screen this near the tip, to within a pixel: most of the box is left
+            // before the lens is inverted.
+            if (dot(offset, screenOut[0]) > kTipOutside + 1 || dot(offset, screenOut[1]) > kTipOutside + 1) continue;
+            Vec ideal;
+            if (!pixelToUnitIdeal(cam, x, y, ideal.x, ideal.y)) continue;
+            double screen[2];
+            for (int e = 0; e < 2; ++e) {
+                const double scale = scales[e] + scaleSlopes[e] * dot(ideal - tip, alongs[e]);
+                screen[e] = dot(ideal - lines[e]->point, normals[e]) * scale;
+            }
+            const double s1 = screen[0], s2 = screen[1];
+            if (s1 > kTipOutside || s2 > kTipOutside) continue;
+            pixels.push_back({img.pixels[static_cast<size_t>(y) * img.width + x], s1, s2, offset.x, offset.y,
+                              std::max(t, 0.0) / kTipLength});
+        }
+    }
+    if (pixels.size() < 40) return false;
+
+    enum { kO1, kO2, kSigma, kDark, kDarkT, kLight, kLx, kLy, kW1, kW2, kHole, kAll };
+    Eigen::Matrix<double, kAll, 1> p = Eigen::Matrix<double, kAll, 1>::Zero();
+    {
+        double light = 0;
+        int nl = 0;
+        std::vector<double> inside;
+        for (const TipPixel& q : pixels) {
+            if (q.s1 > 1.5 || q.s2 > 1.5) {
+                light += q.value;
+                ++nl;
+            } else if (q.s1 < -1 && q.s2 < -1) {
+                inside.push_back(q.value);
+            }
+        }
+        if (nl < 10 || inside.size() < 5) return false;
+        std::nth_element(inside.begin(), inside.begin() + inside.size() / 10, inside.end());
+        p[kDark] = inside[inside.size() / 10];
+        p[kLight] = light / nl;
+        p[kSigma] = 1.0;
+        p[kW1] = std::min(bandsOnScreen[0], kMaxInnerModel);
+        p[kW2] = std::min(bandsOnScreen[1], kMaxInnerModel);
+        p[kHole] = p[kLight];
+    }
+    using Jac = Eigen::Matrix<double, kAll, 1>;
+    auto model = [&](const TipPixel& q, const Jac& v, Jac* jac) {
+        const double sigma = v[kSigma];
+        const double a = (v[kO1] - q.s1) / sigma, b = (v[kO2] - q.s2) / sigma;
+        const double f = wedgeShare(a, b);
+        const double ai = a - v[kW1] / sigma, bi = b - v[kW2] / sigma;
+        const double fi = wedgeShare(ai, bi);
+        const double light = v[kLight] + v[kLx] * q.x + v[kLy] * q.y;
+        const double dark = v[kDark] + v[kDarkT] * q.t;
+        if (jac) {
+            const double r = std::sqrt(std::max(1 - rho * rho, 1e-8));
+            const double fa = normalPdf(a) * normalCdf((b - rho * a) / r);
+            const double fb = normalPdf(b) * normalCdf((a - rho * b) / r);
+            const double fai = normalPdf(ai) * normalCdf((bi - rho * ai) / r);
+            const double fbi = normalPdf(bi) * normalCdf((ai - rho * bi) / r);
+            const double contrast = dark - light, inner = v[kHole] - dark;
+            (*jac)[kO1] = (contrast * fa + inner * fai) / sigma;
+            (*jac)[kO2] = (contrast * fb + inner * fbi) / sigma;
+            (*jac)[kSigma] = -(contrast * (fa * a + fb * b) + inner * (fai * ai + fbi * bi)) / sigma;
+            (*jac)[kDark] = f - fi;
+            (*jac)[kDarkT] = (f - fi) * q.t;
+            (*jac)[kW1] = -inner * fai / sigma;
+            (*jac)[kW2] = -inner * fbi / sigma;
+            (*jac)[kHole] = fi;
+            (*jac)[kLight] = 1 - f;
+            (*jac)[kLx] = (1 - f) * q.x;
+            (*jac)[kLy] = (1 - f) * q.y;
+        }
+        return light + (dark - light) * f + (v[kHole] - dark) * fi;
+    };
+    auto cost = [&](const Jac& v) {
+        double c = 0;
+        for (const TipPixel& q : pixels) {
+            const double r = std::abs(q.value - model(q, v, nullptr));
+            c += r <= kModelHuber ? r * r : 2 * kModelHuber * r - kModelHuber * kModelHuber;
+        }
+        return c;
+    };
+    double current = cost(p);
+    double lambda = 1e-3;
+    Jac jac;
+    for (int it = 0; it < kTipIterations; ++it) {
+        Eigen::Matrix<double, kAll, kAll> h = Eigen::Matrix<double, kAll, kAll>::Zero();
+        Jac g = Jac::Zero();
+        for (const TipPixel& q : pixels) {
+            const double r = q.value - model(q, p, &jac);
+            const double w = std::abs(r) <= kModelHuber ? 1.0 : kModelHuber / std::abs(r);
+            h.noalias() += w * jac * jac.transpose();
+            g.noalias() += w * r * jac;
+        }
+        bool stepped = false, converged = false;
+        for (int tries = 0; tries < 6 && !stepped; ++tries) {
+            Eigen::Matrix<double, kAll, kAll> damped = h;
+            damped.diagonal() *= 1 + lambda;
+            // A hole beyond the pixels leaves its width and level free.
+            damped.diagonal().array() += 1e-6 * h.diagonal().maxCoeff();
+            const Jac step = damped.ldlt().solve(g);
+            if (!step.allFinite()) return false;
+            Jac next = p + step;
+            next[kSigma] = std::clamp(next[kSigma], 0.2, 3.0);
+            next[kW1] = std::clamp(next[kW1], 0.5, 2 * kMaxInnerModel);
+            next[kW2] = std::clamp(next[kW2], 0.5, 2 * kMaxInnerModel);
+            const double c = cost(next);
+            if (c <= current) {
+                p = next;
+                current = c;
+                lambda = std::max(lambda / 10, 1e-6);
+                stepped = true;
+                converged = std::max(std::abs(step[kO1]), std::abs(step[kO2])) < 1e-3;
+            } else {
+                lambda *= 10;
+            }
+        }
+        if (!stepped || converged) break;
+    }
+    const double rms = std::sqrt(current / static_cast<double>(pixels.size()));
+    if (std::getenv("MZ_DEBUG_MODEL"))
+        std::printf(
+            "    tip angle %.1f n %zu rms %.2f o %.3f %.3f sigma %.2f dark %.0f+%.0ft light %.0f w %.2f %.2f (%.2f %.2f) hole %.0f\n",
+            angle / kDegToRad<double>, pixels.size(), rms, p[kO1], p[kO2], p[kSigma], p[kDark], p[kDarkT], p[kLight],
+            p[kW1], p[kW2], bandsOnScreen[0], bandsOnScreen[1], p[kHole]);
+    if (!(std::abs(p[kO1]) < kMaxTipShift && std::abs(p[kO2]) < kMaxTipShift)) return false;
+    if (!(p[kDark] + 2 * kMinEdgeSlope < p[kLight])) return false;
+    if (!(rms <= kMaxModelRms)) return false;
+    Line moved[2] = {before, after};
+    for (int e = 0; e < 2; ++e) moved[e].point = moved[e].point + (p[e == 0 ? kO1 : kO2] / scales[e]) * normals[e];
+    Vec meet;
+    if (!intersect(moved[0], moved[1], meet)) return false;
+    tip = meet;
+    return true;
+}
+
 }  // namespace
 
 const char* verdictName(CornerVerdict verdict) {
@@ -818,6 +1056,7 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
         if (change < 0.01) break;
     }
     // The sides found, each is refitted on its strip of pixels and the corners intersected again.
+    std::array<double, 3> bandsOnScreen{};
     for (int pass = 0; pass < kModelPasses && failure == CornerVerdict::kRefined; ++pass) {
         bool moved = false;
         std::array<double, 3> bands;
@@ -867,6 +1106,7 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
             }
         }
         for (int s = 0; s < 3; ++s) {
+            bandsOnScreen[s] = ok[s] ? levels[s].bandPixels : bands[s];
             if (ok[s]) {
                 sides[s] = fitted[s];
                 moved = true;
@@ -883,6 +1123,12 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
     // misplaces where the others are sampled, so its corners and the third stay with the given points.
     // A side on the edge but scattered (a shadow's border or a cable over part of it) only keeps
     // its own two corners: the third, where the two sound sides meet, does not depend on it.
+    if (failure == CornerVerdict::kRefined) {
+        const std::array<Vec, 3> lines = current;
+        for (int i = 0; i < 3; ++i)
+            fitTip(img, cam, sides[(i + 2) % 3], sides[i], lines[(i + 2) % 3], lines[(i + 1) % 3],
+                   bandsOnScreen[(i + 2) % 3], bandsOnScreen[i], current[i]);
+    }
     const double worstSide = std::max({sides[0].rmsPixels, sides[1].rmsPixels, sides[2].rmsPixels});
     for (int i = 0; i < 3; ++i) {
         CornerRefinement& r = out[i];
