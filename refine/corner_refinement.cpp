@@ -233,6 +233,14 @@ constexpr double kSlopeGain = 0.9;
 constexpr double kThinPatchGain = 0.8;
 constexpr double kMaxDarkSwing = 0.5;  // of the band-to-floor contrast, along one side
 
+double huberLoss(double residual) {
+    const double r = std::abs(residual);
+    return r <= kModelHuber ? r * r : 2 * kModelHuber * r - kModelHuber * kModelHuber;
+}
+double huberWeight(double residual) {
+    const double r = std::abs(residual);
+    return r <= kModelHuber ? 1.0 : kModelHuber / r;
+}
 double normalCdf(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
 double normalPdf(double x) { return std::exp(-0.5 * x * x) / std::sqrt(2 * kPi<double>); }
 
@@ -524,10 +532,7 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     double lambda = 1e-3;
     auto cost = [&](const Eigen::VectorXd& v) {
         double c = 0;
-        for (const StripPixel& q : strip) {
-            const double r = std::abs(q.value - model(q, v, nullptr));
-            c += r <= kModelHuber ? r * r : 2 * kModelHuber * r - kModelHuber * kModelHuber;
-        }
+        for (const StripPixel& q : strip) c += huberLoss(q.value - model(q, v, nullptr));
         return c;
     };
     double current = cost(p);
@@ -538,7 +543,7 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
             Eigen::VectorXd g = Eigen::VectorXd::Zero(n);
             for (const StripPixel& q : strip) {
                 const double r = q.value - model(q, p, &jac);
-                const double w = std::abs(r) <= kModelHuber ? 1.0 : kModelHuber / std::abs(r);
+                const double w = huberWeight(r);
                 h.noalias() += w * jac * jac.transpose();
                 g.noalias() += w * r * jac;
             }
@@ -829,10 +834,7 @@ bool fitTip(const GreyFloatImage& img, const CameraParam& cam, const Line& befor
     };
     auto cost = [&](const Jac& v) {
         double c = 0;
-        for (const TipPixel& q : pixels) {
-            const double r = std::abs(q.value - model(q, v, nullptr));
-            c += r <= kModelHuber ? r * r : 2 * kModelHuber * r - kModelHuber * kModelHuber;
-        }
+        for (const TipPixel& q : pixels) c += huberLoss(q.value - model(q, v, nullptr));
         return c;
     };
     double current = cost(p);
@@ -843,7 +845,7 @@ bool fitTip(const GreyFloatImage& img, const CameraParam& cam, const Line& befor
         Jac g = Jac::Zero();
         for (const TipPixel& q : pixels) {
             const double r = q.value - model(q, p, &jac);
-            const double w = std::abs(r) <= kModelHuber ? 1.0 : kModelHuber / std::abs(r);
+            const double w = huberWeight(r);
             h.noalias() += w * jac * jac.transpose();
             g.noalias() += w * r * jac;
         }
