@@ -1,0 +1,492 @@
+// Where the seams' millimetres come from: every bay is simulated, detected, its corners refined and
+// its rig solved and refined in process as the workflow does; against the truth it prints each
+// camera's pose errors, which of them the worst seam zone's error comes from (each zone measured
+// again with one camera's one pose value set to the truth), the corners' errors along each tip's
+// bisector grouped by what could bias them, and the seams the same geometry gives when every corner
+// sits at its true pixel with unbiased noise of a given size. A tool for tuning on some seeds and
+// checking on others, not a test: it asserts nothing.
+//   refine_error_budget [--level real] [--sizes 720x480,640x480] [--seeds 1,2,3] [--noise 0.1,0.2]
+//                       [--draws 3] [--step 2] [--quiet]
+// The seams are measured as the stitched top view (720 x 480 entries, 14 mm each) would show them:
+// for every floor point two cameras' pictures both cover, the distance between the floor points the
+// TRUE cameras see at the pixels the solved poses take it to, per corner zone.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "format/picture.h"
+#include "mz/mzcalib.h"
+#include "mz/mzpattern.h"
+#include "refine/fisheye.h"
+#include "refine/refinement.h"
+#include "sim/render.h"
+#include "sim/rig.h"
+
+namespace {
+
+using namespace mz;
+using Pose = std::array<double, kPoseSize>;
+using Poses = std::array<Pose, 4>;
+
+constexpr const char* kValueNames[kPoseSize] = {"x", "y", "height", "tilt", "roll", "heading"};
+constexpr const char* kZoneNames[4] = {"FL", "FR", "RL", "RR"};
+// The two cameras of each corner zone and the triangle in it.
+constexpr int kZoneCameras[4][2] = {{0, 2}, {0, 3}, {1, 2}, {1, 3}};
+constexpr int kZoneTriangle[4] = {0, 1, 3, 2};
+
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = text.find(',', start);
+        out.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return out;
+}
+
+double quantile(std::vector<double> v, double q) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
+}
+
+// A bay's records as the workflow holds them.
+struct Records {
+    std::array<CameraParam, 4> cams{};
+    std::array<std::array<Point2F, 64>, 4> image{};
+    std::array<std::array<Point2F, 64>, 4> world{};
+
+    explicit Records(const sim::Rig& rig) {
+        for (int k = 0; k < 4; ++k) {
+            cams[k] = sim::cameraRecord(rig.cameras[k]);
+            cams[k].markerLength = static_cast<int32_t>(rig.options.markerLength);
+            cams[k].pointCount = 6;
+            image[k].fill({-1, -1});
+            cams[k].imagePoints = image[k].data();
+            cams[k].worldPoints = world[k].data();
+        }
+    }
+    Records(const Records&) = delete;
+    Records& operator=(const Records&) = delete;
+    Poses poses() const {
+        Poses p;
+        for (int k = 0; k < 4; ++k) p[k] = poseValues<double>(cams[k]);
+        return p;
+    }
+};
+
+// The calibration library's rig, then the refined one; false when either fails.
+bool solveRig(const sim::Rig& rig, Records& r, const refine::CornerCovariances& covariances, Poses& library,
+              Poses& refined, refine::RigRefinementResult* result = nullptr) {
+    CalibHandle* h = mzMultiCalibCreate(0);
+    mzMultiCalibInit(h, 0, static_cast<int32_t>(rig.options.markerLength), 0);
+    const int32_t status = mzMultiCalibApply(h, r.cams.data(), nullptr);
+    mzMultiCalibRelease(&h);
+    if (status < 0) return false;
+    library = r.poses();
+    const refine::RigRefinementResult out =
+        refine::refineRig(r.cams.data(), 0, static_cast<float>(rig.options.markerLength), nullptr, &covariances);
+    refined = r.poses();
+    if (result) *result = out;
+    return true;
+}
+
+// The floor point the true camera sees at a pixel.
+bool trueFloor(const sim::Camera& camera, const sim::RadiusToAngle& inverse, double px, double py, double& fx,
+               double& fy) {
+    const sim::Lens& lens = camera.lens;
+    const double u = (px - lens.cx) / lens.fx, v = (py - lens.cy) / lens.fy;
+    const double rho = std::hypot(u, v);
+    if (rho > inverse.maxRadius()) return false;
+    const double theta = inverse(rho);
+    const double s = rho > 0 ? std::sin(theta) / rho : 0;
+    const double d[3] = {u * s, v * s, std::cos(theta)};
+    const sim::Mat3& m = camera.rotation;
+    const double wx = m[0][0] * d[0] + m[1][0] * d[1] + m[2][0] * d[2];
+    const double wy = m[0][1] * d[0] + m[1][1] * d[1] + m[2][1] * d[2];
+    const double wz = m[0][2] * d[0] + m[1][2] * d[1] + m[2][2] * d[2];
+    if (wz >= -1e-9) return false;
+    const double t = -camera.position.z / wz;
+    fx = camera.position.x + t * wx;
+    fy = camera.position.y + t * wy;
+    return true;
+}
+
+struct SeamMeter {
+    const sim::Rig& rig;
+    const Records& records;
+    std::vector<sim::RadiusToAngle> inverse;
+    int step = 2;
+
+    SeamMeter(const sim::Rig& r, const Records& rec, int s) : rig(r), records(rec), step(s) {
+        for (const sim::Camera& c : rig.cameras) inverse.emplace_back(c.lens);
+    }
+
+    // Each zone's 95th percentile of the seam's misalignment, millimetres.
+    std::array<double, 4> zones(const Poses& poses) const {
+        const int w = rig.options.width, h = rig.options.height;
+        std::array<std::vector<double>, 4> gaps;
+        for (int row = 0; row < 480; row += step) {
+            for (int col = 0; col < 720; col += step) {
+                const double x = (col - 360) * 14.0, y = (240 - row) * 14.0;
+                std::array<bool, 4> seen{};
+                std::array<std::array<double, 2>, 4> floor{};
+                for (int k = 0; k < 4; ++k) {
+                    double px, py;
+                    if (!refine::floorToPixel(records.cams[k], poses[k].data(), x, y, &px, &py)) continue;
+                    if (!(px >= 0 && py >= 0 && px <= w - 1 && py <= h - 1)) continue;
+                    seen[k] = trueFloor(rig.cameras[k], inverse[k], px, py, floor[k][0], floor[k][1]);
+                }
+                for (int z = 0; z < 4; ++z) {
+                    const int a = kZoneCameras[z][0], b = kZoneCameras[z][1];
+                    if (seen[a] && seen[b])
+                        gaps[z].push_back(std::hypot(floor[a][0] - floor[b][0], floor[a][1] - floor[b][1]));
+                }
+            }
+        }
+        std::array<double, 4> p95{};
+        for (int z = 0; z < 4; ++z) p95[z] = quantile(gaps[z], 0.95);
+        return p95;
+    }
+};
+
+// The true poses in the solved rig's floor frame: turned and shifted so the four camera centres
+// fit the solved ones best (the floor's own origin and turn are the calibration's choice).
+Poses truthInFrame(const sim::Rig& rig, const Poses& solved) {
+    Poses truth;
+    for (int k = 0; k < 4; ++k) {
+        const sim::Camera& t = rig.cameras[k];
+        truth[k] = {t.position.x, t.position.y, t.position.z, t.tiltDeg, -t.rollDeg, -t.headingDeg};
+    }
+    double mt[2] = {}, ms[2] = {};
+    for (int k = 0; k < 4; ++k) {
+        for (int i = 0; i < 2; ++i) {
+            mt[i] += truth[k][i] / 4;
+            ms[i] += solved[k][i] / 4;
+        }
+    }
+    double sn = 0, cs = 0;
+    for (int k = 0; k < 4; ++k) {
+        const double ax = truth[k][0] - mt[0], ay = truth[k][1] - mt[1];
+        const double bx = solved[k][0] - ms[0], by = solved[k][1] - ms[1];
+        sn += ax * by - ay * bx;
+        cs += ax * bx + ay * by;
+    }
+    const double angle = std::atan2(sn, cs), c = std::cos(angle), s = std::sin(angle);
+    for (Pose& p : truth) {
+        const double ax = p[0] - mt[0], ay = p[1] - mt[1];
+        p[0] = ms[0] + c * ax - s * ay;
+        p[1] = ms[1] + s * ax + c * ay;
+        p[kHeading] = std::remainder(p[kHeading] + angle * 180 / M_PI, 360.0);
+    }
+    return truth;
+}
+
+// One corner's error in its triangle's frame on screen.
+struct CornerError {
+    int camera, index;
+    double along;   // along the tip's inward bisector, pixels (positive: into the triangle)
+    double across;  // across it, toward the next corner on screen
+    double angle;   // the tip's angle on screen, degrees
+    double radius;  // distance from the picture's centre over the half width
+    double length;
+};
+
+std::vector<CornerError> cornerErrors(const sim::Rig& rig, const Records& r) {
+    std::vector<CornerError> out;
+    for (int k = 0; k < 4; ++k) {
+        const sim::CameraPoints truth = sim::cameraPoints(rig, k);
+        for (int i = 0; i < 6; ++i) {
+            const int base = i / 3 * 3, v = i % 3;
+            const sim::Vec2 p = truth.image[i], a = truth.image[base + (v + 1) % 3],
+                            b = truth.image[base + (v + 2) % 3];
+            double ua[2] = {a.x - p.x, a.y - p.y}, ub[2] = {b.x - p.x, b.y - p.y};
+            const double la = std::hypot(ua[0], ua[1]), lb = std::hypot(ub[0], ub[1]);
+            for (int j = 0; j < 2; ++j) {
+                ua[j] /= la;
+                ub[j] /= lb;
+            }
+            double bis[2] = {ua[0] + ub[0], ua[1] + ub[1]};
+            const double lbis = std::hypot(bis[0], bis[1]);
+            bis[0] /= lbis;
+            bis[1] /= lbis;
+            double n[2] = {-bis[1], bis[0]};
+            if (n[0] * ua[0] + n[1] * ua[1] < 0) {
+                n[0] = -n[0];
+                n[1] = -n[1];
+            }
+            const double ex = r.image[k][i].x - p.x, ey = r.image[k][i].y - p.y;
+            const sim::Lens& lens = rig.cameras[k].lens;
+            out.push_back({k, i, ex * bis[0] + ey * bis[1], ex * n[0] + ey * n[1],
+                           std::acos(std::clamp(ua[0] * ub[0] + ua[1] * ub[1], -1.0, 1.0)) * 180 / M_PI,
+                           std::hypot(p.x - lens.cx, p.y - lens.cy) / (lens.width / 2.0), std::hypot(ex, ey)});
+        }
+    }
+    return out;
+}
+
+struct Stat {
+    double sum = 0, squares = 0;
+    int n = 0;
+    void add(double v) {
+        sum += v;
+        squares += v * v;
+        ++n;
+    }
+    double mean() const { return n ? sum / n : 0; }
+    double sd() const { return n > 1 ? std::sqrt(std::max(0.0, (squares - sum * sum / n) / (n - 1))) : 0; }
+};
+
+void printStats(const char* title, const std::map<std::string, std::pair<Stat, Stat>>& groups) {
+    std::printf("%s\n", title);
+    for (const auto& [name, s] : groups) {
+        const double t = s.first.n > 1 ? s.first.mean() / (s.first.sd() / std::sqrt(s.first.n)) : 0;
+        std::printf("  %-22s n %4d  along %+.3f sd %.3f (t %+5.1f)  across %+.3f sd %.3f\n", name.c_str(), s.first.n,
+                    s.first.mean(), s.first.sd(), t, s.second.mean(), s.second.sd());
+    }
+}
+
+// Every corner at its true pixel plus round noise of `sigma` per coordinate.
+refine::CornerCovariances noisyTruth(const sim::Rig& rig, Records& r, double sigma, std::mt19937_64& random) {
+    std::normal_distribution<double> noise(0, 1);
+    refine::CornerCovariances cov{};
+    const double v = std::max(sigma * sigma, 1e-6);
+    for (int k = 0; k < 4; ++k) {
+        const sim::CameraPoints truth = sim::cameraPoints(rig, k);
+        for (int i = 0; i < 6; ++i) {
+            r.image[k][i] = {static_cast<float>(truth.image[i].x + sigma * noise(random)),
+                             static_cast<float>(truth.image[i].y + sigma * noise(random))};
+            cov[k][i] = {v, 0, v};
+        }
+    }
+    return cov;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string level = "real";
+    std::vector<std::string> sizes = {"720x480", "640x480"};
+    std::vector<uint64_t> seeds = {1, 2, 3, 4, 5, 6};
+    std::vector<double> noises = {0.1, 0.2};
+    int draws = 3, step = 2;
+    bool quiet = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string key = argv[i];
+        if (key == "--quiet") {
+            quiet = true;
+            continue;
+        }
+        if (i + 1 >= argc) break;
+        const std::string value = argv[++i];
+        if (key == "--level") level = value;
+        if (key == "--sizes") sizes = split(value);
+        if (key == "--draws") draws = std::atoi(value.c_str());
+        if (key == "--step") step = std::max(1, std::atoi(value.c_str()));
+        if (key == "--seeds") {
+            seeds.clear();
+            for (const std::string& s : split(value)) seeds.push_back(std::strtoull(s.c_str(), nullptr, 10));
+        }
+        if (key == "--noise") {
+            noises.clear();
+            for (const std::string& s : split(value)) noises.push_back(std::atof(s.c_str()));
+        }
+    }
+
+    std::map<std::string, std::pair<Stat, Stat>> byRole, byAngle, byRadius, byCamera, bySize;
+    // Per pose value: the worst zone's 95th percentile with that value of both its cameras true,
+    // over the worst zone as solved.
+    std::array<Stat, kPoseSize> valueShare;
+    Stat cameraShare, worstSolved, worstLibrary, worstCornersRms;
+    std::vector<Stat> worstNoise(noises.size() + 1);
+    std::array<Stat, kPoseSize> poseError;  // absolute errors, over every camera
+    Stat meanZoneSolved;
+    std::vector<Stat> meanZoneNoise(noises.size() + 1);
+
+    for (const std::string& size : sizes) {
+        int width = 720, height = 480;
+        std::sscanf(size.c_str(), "%dx%d", &width, &height);
+        for (uint64_t seed : seeds) {
+            sim::RigOptions options;
+            options.seed = seed;
+            options.width = width;
+            options.height = height;
+            options.realism = sim::realismPreset(level);
+            const sim::Rig rig = sim::drawRig(options);
+            Records records(rig);
+            std::array<std::vector<uint8_t>, 4> rows;
+            for (int k = 0; k < 4; ++k) {
+                const sim::Picture picture = sim::renderCamera(rig, k, 2);
+                rows[k] = picture.bytes;
+                if (options.realism.jpegQuality > 0) {
+                    rows[k] = format::decodeJpeg(format::encodeJpeg(picture.width, picture.height, picture.stride,
+                                                                    picture.bytes, options.realism.jpegQuality))
+                                  .picture->pixels;
+                }
+                std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+                const size_t stride = MZ_ROW_STRIDE24(static_cast<size_t>(width));
+                for (int y = 0; y < height; ++y)
+                    std::memcpy(pixels.data() + static_cast<size_t>(y) * width * 3, rows[k].data() + stride * y,
+                                static_cast<size_t>(width) * 3);
+                const int32_t regions[8] = {0,         height / 4, width / 2,         height - height / 4,
+                                            width / 2, height / 4, width - width / 2, height - height / 4};
+                mzGetPatternIP(pixels.data(), &records.cams[k], regions);
+            }
+            bool lost = false;
+            for (int k = 0; k < 4; ++k) {
+                for (int i = 0; i < 6; ++i) lost |= records.image[k][i].x == -1 && records.image[k][i].y == -1;
+            }
+            if (lost) {
+                std::printf("%s seed %llu: a triangle was not found\n", size.c_str(),
+                            static_cast<unsigned long long>(seed));
+                continue;
+            }
+            refine::RefinementReport report;
+            report.enabled = true;
+            const std::array<std::span<const uint8_t>, 4> spans = {rows[0], rows[1], rows[2], rows[3]};
+            refine::refineCorners(records.cams.data(), spans, report);
+            Poses library, solved;
+            refine::RigRefinementResult result;
+            if (!solveRig(rig, records, refine::cornerCovariances(report), library, solved, &result)) {
+                std::printf("%s seed %llu: the calibration failed\n", size.c_str(),
+                            static_cast<unsigned long long>(seed));
+                continue;
+            }
+            const SeamMeter meter(rig, records, step);
+            const Poses truth = truthInFrame(rig, solved);
+            const std::array<double, 4> zones = meter.zones(solved);
+            const std::array<double, 4> libraryZones = meter.zones(library);
+            const int worst = static_cast<int>(std::max_element(zones.begin(), zones.end()) - zones.begin());
+            worstSolved.add(zones[worst]);
+            worstLibrary.add(*std::max_element(libraryZones.begin(), libraryZones.end()));
+            for (double z : zones) meanZoneSolved.add(z);
+
+            const std::vector<CornerError> errors = cornerErrors(rig, records);
+            Stat rms;
+            for (const CornerError& e : errors) {
+                rms.add(e.along);
+                rms.add(e.across);
+                const auto add = [&](std::map<std::string, std::pair<Stat, Stat>>& m, const std::string& key) {
+                    m[key].first.add(e.along);
+                    m[key].second.add(e.across);
+                };
+                add(byRole, std::string("vertex ") + std::to_string(e.index % 3) + (e.index < 3 ? " left" : " right"));
+                add(byAngle, e.angle < 55 ? "tip < 55 deg" : e.angle < 65 ? "tip 55-65 deg" : "tip >= 65 deg");
+                add(byRadius, e.radius < 0.6 ? "radius < 0.6" : e.radius < 0.8 ? "radius 0.6-0.8" : "radius >= 0.8");
+                add(byCamera, sim::kCameraNames[e.camera]);
+                add(bySize, size);
+            }
+            const double cornerSigma = std::sqrt(rms.squares / std::max(1, rms.n));
+            worstCornersRms.add(cornerSigma);
+
+            if (!quiet) {
+                std::printf(
+                    "== %s seed %llu %s: corners rms %.3f px per coordinate, worst %.2f px; dropped %zu\n",
+                    size.c_str(), static_cast<unsigned long long>(seed), level.c_str(), cornerSigma,
+                    std::max_element(errors.begin(), errors.end(),
+                                     [](const CornerError& a, const CornerError& b) { return a.length < b.length; })
+                        ->length,
+                    result.dropped.size());
+                std::printf("   zones p95 mm (refined | library):");
+                for (int z = 0; z < 4; ++z) std::printf(" %s %.1f", kZoneNames[z], zones[z]);
+                std::printf(" |");
+                for (int z = 0; z < 4; ++z) std::printf(" %.1f", libraryZones[z]);
+                std::printf(
+                    "\n   pose errors (x y mm, height mm, tilt roll heading deg; x, y, heading in the "
+                    "frame the cameras fit best):\n");
+            }
+            for (int k = 0; k < 4; ++k) {
+                for (int p = 0; p < kPoseSize; ++p)
+                    poseError[p].add(std::abs(p == kHeading ? std::remainder(solved[k][p] - truth[k][p], 360.0)
+                                                            : solved[k][p] - truth[k][p]));
+                if (quiet) continue;
+                std::printf("     %-5s %+6.1f %+6.1f | %+6.1f (%+.2f %%) | %+.3f %+.3f %+.3f\n", sim::kCameraNames[k],
+                            solved[k][0] - truth[k][0], solved[k][1] - truth[k][1], solved[k][2] - truth[k][2],
+                            100 * (solved[k][2] - truth[k][2]) / truth[k][2], solved[k][3] - truth[k][3],
+                            solved[k][4] - truth[k][4], std::remainder(solved[k][5] - truth[k][5], 360.0));
+            }
+            // The worst zone with one pose value of one of its cameras true, then of both.
+            const int za = kZoneCameras[worst][0], zb = kZoneCameras[worst][1];
+            if (!quiet)
+                std::printf("   worst zone %s (T%d) %.1f mm with one value true:\n", kZoneNames[worst],
+                            kZoneTriangle[worst] + 1, zones[worst]);
+            for (int p = 0; p < kPoseSize; ++p) {
+                double with[3];
+                for (int which = 0; which < 3; ++which) {
+                    Poses fixed = solved;
+                    if (which != 1) fixed[za][p] = truth[za][p];
+                    if (which != 0) fixed[zb][p] = truth[zb][p];
+                    with[which] = meter.zones(fixed)[worst];
+                }
+                valueShare[p].add(with[2] / zones[worst]);
+                if (!quiet)
+                    std::printf("     %-8s %s %5.1f  %s %5.1f  both %5.1f\n", kValueNames[p], sim::kCameraNames[za],
+                                with[0], sim::kCameraNames[zb], with[1], with[2]);
+            }
+            {
+                double with[2];
+                for (int which = 0; which < 2; ++which) {
+                    Poses fixed = solved;
+                    fixed[which ? zb : za] = truth[which ? zb : za];
+                    with[which] = meter.zones(fixed)[worst];
+                }
+                cameraShare.add(std::min(with[0], with[1]) / zones[worst]);
+                if (!quiet)
+                    std::printf("     whole pose %s %5.1f  %s %5.1f\n", sim::kCameraNames[za], with[0],
+                                sim::kCameraNames[zb], with[1]);
+            }
+
+            // The same geometry with unbiased corners: true pixels plus round noise.
+            std::mt19937_64 random(seed * 7919 + static_cast<uint64_t>(width));
+            std::vector<double> sigmas = noises;
+            sigmas.push_back(cornerSigma);
+            for (size_t n = 0; n < sigmas.size(); ++n) {
+                Stat worstZone, meanZone;
+                for (int d = 0; d < draws; ++d) {
+                    Records noisy(rig);
+                    const refine::CornerCovariances cov = noisyTruth(rig, noisy, sigmas[n], random);
+                    Poses lib, ref;
+                    if (!solveRig(rig, noisy, cov, lib, ref)) continue;
+                    const SeamMeter m(rig, noisy, step);
+                    const std::array<double, 4> z = m.zones(ref);
+                    worstZone.add(*std::max_element(z.begin(), z.end()));
+                    for (double v : z) meanZone.add(v);
+                }
+                worstNoise[n].add(worstZone.mean());
+                meanZoneNoise[n].add(meanZone.mean());
+                if (!quiet)
+                    std::printf("   true corners + %.3f px noise: worst zone %.1f mm, mean zone %.1f mm (%d draws)\n",
+                                sigmas[n], worstZone.mean(), meanZone.mean(), worstZone.n);
+            }
+            std::fflush(stdout);
+        }
+    }
+
+    std::printf("\n== summary, %s, %d bays\n", level.c_str(), worstSolved.n);
+    std::printf("worst zone p95: refined %.1f mm (library %.1f); mean zone %.1f mm; corners rms %.3f px\n",
+                worstSolved.mean(), worstLibrary.mean(), meanZoneSolved.mean(), worstCornersRms.mean());
+    for (size_t n = 0; n < worstNoise.size(); ++n) {
+        std::printf("true corners + %s noise: worst zone %.1f mm, mean zone %.1f mm\n",
+                    n < noises.size() ? (std::to_string(noises[n]) + " px").c_str() : "the bay's own rms",
+                    worstNoise[n].mean(), meanZoneNoise[n].mean());
+    }
+    std::printf("pose errors, mean |e| over cameras:");
+    for (int p = 0; p < kPoseSize; ++p) std::printf(" %s %.3f", kValueNames[p], poseError[p].mean());
+    std::printf("\nworst zone left with one value of both its cameras true (fraction of it):");
+    for (int p = 0; p < kPoseSize; ++p) std::printf(" %s %.2f", kValueNames[p], valueShare[p].mean());
+    std::printf("\nworst zone left with the better of its cameras' whole pose true: %.2f\n", cameraShare.mean());
+    printStats("corner errors along the tip's inward bisector and across it, px, by vertex:", byRole);
+    printStats("by the tip's angle on screen:", byAngle);
+    printStats("by distance from the picture's centre:", byRadius);
+    printStats("by camera:", byCamera);
+    printStats("by picture size:", bySize);
+}
