@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "refine/refinement.h"
 #include "sim/render.h"
@@ -74,8 +75,8 @@ TEST(RigRefinement, LetsACornerPullOnlyWhereItsCovarianceKnowsIt) {
     const double dx = std::sqrt(0.5), dy = std::sqrt(0.5);
     const auto pull = [&](double alongSigma, double acrossSigma) {
         Bay bay(5);
-        bay.image[kCamera][kCorner].x += static_cast<float>(1.5 * dx);
-        bay.image[kCamera][kCorner].y += static_cast<float>(1.5 * dy);
+        bay.image[kCamera][kCorner].x += static_cast<float>(1.0 * dx);
+        bay.image[kCamera][kCorner].y += static_cast<float>(1.0 * dy);
         EXPECT_EQ(bay.calibrate(), 0);
         CornerCovariances covariances;
         for (auto& camera : covariances) camera.fill({0.0025, 0, 0.0025});
@@ -92,9 +93,39 @@ TEST(RigRefinement, LetsACornerPullOnlyWhereItsCovarianceKnowsIt) {
         }
         return worst;
     };
-    const double loose = pull(3.0, 0.05), tight = pull(0.05, 3.0);
+    const double loose = pull(3.0, 0.3), tight = pull(0.3, 3.0);
     EXPECT_GT(tight, 1e-3);
     EXPECT_LT(loose, tight / 5);
+}
+
+// Every corner a little off at random, as on a soft picture, and one of them off by more while its
+// sides' fit claims it is known to a few hundredths of a pixel (a tight fit of a blurred edge): the
+// rig must not lean on that one against the others. Its true error is no smaller for the tight fit.
+TEST(RigRefinement, DoesNotLeanOnACornerWhoseFitClaimsMoreThanItKnows) {
+    Bay bay(3);
+    std::mt19937_64 random(7);
+    std::normal_distribution<double> noise(0, 0.1);
+    for (auto& camera : bay.image) {
+        for (Point2F& p : camera) {
+            p.x += static_cast<float>(noise(random));
+            p.y += static_cast<float>(noise(random));
+        }
+    }
+    constexpr int kCamera = 2, kCorner = 0;
+    bay.image[kCamera][kCorner].y += 0.8f;
+    ASSERT_EQ(bay.calibrate(), 0);
+    CornerCovariances covariances;
+    for (auto& camera : covariances) camera.fill({0.01, 0, 0.01});
+    covariances[kCamera][kCorner] = {0.0009, 0, 0.0009};
+    const RigRefinementResult result = refineRig(bay.cams.data(), 0, 800, nullptr, &covariances);
+    ASSERT_TRUE(result.refined) << result.note;
+    EXPECT_TRUE(result.dropped.empty());
+    // Leaning on it, the rig tilts the cameras 0.26 degrees off at worst; alike, 0.18.
+    double tilt = 0;
+    for (int k = 0; k < 4; ++k) tilt = std::max(tilt, std::abs(bay.cams[k].rotX - bay.truePose(k)[kTilt]));
+    EXPECT_LT(tilt, 0.22);
+    // The corners' figures and what they predict stay in the fits' own terms.
+    EXPECT_GT(result.after.scatterRatio, 2.0);
 }
 
 }  // namespace
