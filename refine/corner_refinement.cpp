@@ -702,6 +702,16 @@ private:
     std::array<double, 8> sines_{}, halfSecants_{}, weights_{};
 };
 
+// What a tip's fit knows of its two edges there: how well it placed each edge's shift, how the
+// tip moves with them, and how far from the tip each shift is measured (a turn of the side's
+// line about that point still moves the tip).
+struct TipShifts {
+    std::array<double, 3> covariance{};  // of the two shifts, pixels squared: 00, 01, 11
+    std::array<Vec, 2> tipPerShift{};    // screen pixels the tip moves per pixel each edge shifts
+    std::array<double, 2> lever{};       // screen pixels from the tip to where each shift is measured
+    bool known = false;
+};
+
 struct TipPixel {
     double value;
     double s1, s2;  // screen distances outward of the two edges
@@ -710,10 +720,11 @@ struct TipPixel {
 };
 
 // Moves `tip` (ideal) where the blurred wedge between `before` (ending at the tip) and `after`
-// (starting there) explains the pixels around it; false (unchanged) when the tip is not sharp or
-// the model does not settle. Bands are the two sides' widths on screen.
+// (starting there) explains the pixels around it, and says what the fit knows of it in `knowledge`;
+// false (tip unchanged, nothing known) when the tip is not sharp or the model does not settle.
+// Bands are the two sides' widths on screen.
 bool fitTip(const GreyFloatImage& img, const CameraParam& cam, const Line& before, const Line& after, Vec towardsBefore,
-            Vec towardsAfter, double bandBefore, double bandAfter, Vec& tip) {
+            Vec towardsAfter, double bandBefore, double bandAfter, Vec& tip, TipShifts& knowledge) {
     const Line* lines[2] = {&before, &after};
     const Vec towards[2] = {towardsBefore, towardsAfter};
     const double bandsOnScreen[2] = {bandBefore > 0 ? bandBefore : kMaxInnerModel,
@@ -883,11 +894,46 @@ bool fitTip(const GreyFloatImage& img, const CameraParam& cam, const Line& befor
     if (!(std::abs(p[kO1]) < kMaxTipShift && std::abs(p[kO2]) < kMaxTipShift)) return false;
     if (!(p[kDark] + 2 * kMinEdgeSlope < p[kLight])) return false;
     if (!(rms <= kMaxModelRms)) return false;
+    // The shifts' covariance from the normal matrix where the fit ended, scaled by the scatter the
+    // model left; each shift's lever is where along its edge the pixels that place it lie.
+    Eigen::Matrix<double, kAll, kAll> h = Eigen::Matrix<double, kAll, kAll>::Zero();
+    double scatter = 0;
+    double moment[2] = {}, weight[2] = {};
+    for (const TipPixel& q : pixels) {
+        const double r = q.value - model(q, p, &jac);
+        const double w = huberWeight(r);
+        h.noalias() += w * jac * jac.transpose();
+        scatter += w * r * r;
+        for (int e = 0; e < 2; ++e) {
+            const double pull = w * jac[e == 0 ? kO1 : kO2] * jac[e == 0 ? kO1 : kO2];
+            moment[e] += pull * std::max(0.0, q.x * screenAlong[e].x + q.y * screenAlong[e].y);
+            weight[e] += pull;
+        }
+    }
+    scatter /= static_cast<double>(pixels.size() - kAll);
+    h.diagonal().array() += 1e-6 * h.diagonal().maxCoeff();
+    const Eigen::Matrix<double, kAll, 2> inverse =
+        h.ldlt().solve(Eigen::Matrix<double, kAll, kAll>::Identity().leftCols<2>());
     Line moved[2] = {before, after};
     for (int e = 0; e < 2; ++e) moved[e].point = moved[e].point + (p[e == 0 ? kO1 : kO2] / scales[e]) * normals[e];
     Vec meet;
     if (!intersect(moved[0], moved[1], meet)) return false;
     tip = meet;
+    TipShifts shifts;
+    shifts.covariance = {scatter * inverse(kO1, 0), scatter * inverse(kO1, 1), scatter * inverse(kO2, 1)};
+    shifts.known = inverse.allFinite() && weight[0] > 0 && weight[1] > 0;
+    const Vec meetPixel = toPixel(cam, meet);
+    constexpr double kShiftStep = 1e-3;
+    for (int e = 0; e < 2 && shifts.known; ++e) {
+        Line nudged[2] = {moved[0], moved[1]};
+        nudged[e].point = nudged[e].point + (kShiftStep / scales[e]) * normals[e];
+        Vec nudgedMeet;
+        shifts.known = intersect(nudged[0], nudged[1], nudgedMeet);
+        shifts.tipPerShift[e] = (1.0 / kShiftStep) * (toPixel(cam, nudgedMeet) - meetPixel);
+        // Measured from the starting tip: the fit moves it by a pixel or two, the lever is a dozen.
+        shifts.lever[e] = moment[e] / weight[e];
+    }
+    knowledge = shifts;
     return true;
 }
 
@@ -953,26 +999,47 @@ constexpr double kSeenEdgeShare = 0.25;
 // The screen covariance of each refined corner from the two sides meeting there: each side's
 // offset and turn known to its edge points' scatter, plus the hidden part above for the offset and
 // for the turn (as opposite shifts of its ends), taken through the intersection and the lens. Two
-// sides meeting at a sharp angle leave the corner loose along their bisector.
+// sides meeting at a sharp angle leave the corner loose along their bisector, though a sharp tip
+// placed by its own pixels (`tips`, where known) is as loose as that fit left it.
 void fillCovariances(const CameraParam& cam, const std::array<Line, 3>& sides, const std::array<Vec, 3>& corners,
-                     std::array<CornerRefinement, 3>& out) {
+                     const std::array<const TipShifts*, 3>& tips, std::array<CornerRefinement, 3>& out) {
     std::array<double, 3> varOffset{}, varTurn{};  // ideal units and radians, squared
+    std::array<double, 3> turnPx{};                // screen radians, squared
     for (int s = 0; s < 3; ++s) {
         const Line& l = sides[s];
         const Vec normal{-l.direction.y, l.direction.x};
         Vec pixel, outward;
         double scale = 0;
         const double length = (kSideEnd - kSideStart) * norm(corners[(s + 1) % 3] - corners[s]);
+        const double pixelLength =
+            (kSideEnd - kSideStart) * norm(toPixel(cam, corners[(s + 1) % 3]) - toPixel(cam, corners[s]));
         if (l.used < 2 || !(length > 0) || !acrossSide(cam, l.point, l.direction, normal, pixel, outward, scale))
             return;
         const double seen = kSeenEdgeShare * l.rmsPixels * l.rmsPixels / l.used;
         const double hidden = std::pow(kHiddenEdgeShare * l.rmsPixels * l.rmsPixels / kCleanEdgeRms, 2);
         varOffset[s] = (seen + hidden) / (scale * scale);
         varTurn[s] = (12 * seen + 4 * hidden) / std::pow(scale * length, 2);
+        turnPx[s] = (12 * seen + 4 * hidden) / (pixelLength * pixelLength);
     }
     constexpr double kStep = 1e-6;
     for (int i = 0; i < 3; ++i) {
         if (out[i].verdict != CornerVerdict::kRefined) continue;
+        if (tips[i]) {
+            // A tip placed by its own pixels is known as its fit placed the two edges there, plus
+            // each side line's turn about where that fit measured the edge's shift.
+            const TipShifts& t = *tips[i];
+            const double c00 = t.covariance[0] + t.lever[0] * t.lever[0] * turnPx[(i + 2) % 3];
+            const double c01 = t.covariance[1];
+            const double c11 = t.covariance[2] + t.lever[1] * t.lever[1] * turnPx[i];
+            const Vec g0 = t.tipPerShift[0], g1 = t.tipPerShift[1];
+            const double xx = g0.x * g0.x * c00 + 2 * g0.x * g1.x * c01 + g1.x * g1.x * c11;
+            const double xy = g0.x * g0.y * c00 + (g0.x * g1.y + g1.x * g0.y) * c01 + g1.x * g1.y * c11;
+            const double yy = g0.y * g0.y * c00 + 2 * g0.y * g1.y * c01 + g1.y * g1.y * c11;
+            if (std::isfinite(xx + xy + yy)) {
+                out[i].covariance = {static_cast<float>(xx), static_cast<float>(xy), static_cast<float>(yy)};
+                continue;
+            }
+        }
         const int pair[2] = {(i + 2) % 3, i};
         double xx = 0, xy = 0, yy = 0;
         bool ok = true;
@@ -1125,11 +1192,17 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
     // misplaces where the others are sampled, so its corners and the third stay with the given points.
     // A side on the edge but scattered (a shadow's border or a cable over part of it) only keeps
     // its own two corners: the third, where the two sound sides meet, does not depend on it.
+    std::array<TipShifts, 3> tipShifts;
+    std::array<const TipShifts*, 3> tips{};
+    std::array<bool, 3> ownTip{};
     if (failure == CornerVerdict::kRefined) {
         const std::array<Vec, 3> lines = current;
-        for (int i = 0; i < 3; ++i)
-            fitTip(img, cam, sides[(i + 2) % 3], sides[i], lines[(i + 2) % 3], lines[(i + 1) % 3],
-                   bandsOnScreen[(i + 2) % 3], bandsOnScreen[i], current[i]);
+        for (int i = 0; i < 3; ++i) {
+            if (fitTip(img, cam, sides[(i + 2) % 3], sides[i], lines[(i + 2) % 3], lines[(i + 1) % 3],
+                       bandsOnScreen[(i + 2) % 3], bandsOnScreen[i], current[i], tipShifts[i]))
+                ownTip[i] = true;
+            if (tipShifts[i].known) tips[i] = &tipShifts[i];
+        }
     }
     const double worstSide = std::max({sides[0].rmsPixels, sides[1].rmsPixels, sides[2].rmsPixels});
     for (int i = 0; i < 3; ++i) {
@@ -1163,9 +1236,10 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
         } else {
             r.verdict = CornerVerdict::kRefined;
             r.refined = {static_cast<float>(p.x), static_cast<float>(p.y)};
+            r.ownTip = ownTip[i];
         }
     }
-    if (failure == CornerVerdict::kRefined) fillCovariances(cam, sides, current, out);
+    if (failure == CornerVerdict::kRefined) fillCovariances(cam, sides, current, tips, out);
     return out;
 }
 

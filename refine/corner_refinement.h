@@ -40,8 +40,10 @@ struct CornerRefinement {
     float moved = 0;    // pixels between the fitted and the given point (0 when none was fitted)
     float sideRms = 0;  // worst RMS distance, pixels, of the edge points from their two sides
     CornerVerdict verdict = CornerVerdict::kInvalidInput;
-    // How well the refined point is known on screen, from the fits of its two sides: xx, xy, yy in
-    // pixels squared; zero unless refined. At a sharp tip it is long along the bisector.
+    bool ownTip = false;  // a sharp tip placed by its own pixels rather than where its sides meet
+    // How well the refined point is known on screen, from the fits of its two sides (or of the tip
+    // on its own pixels): xx, xy, yy in pixels squared; zero unless refined. At a sharp tip it is
+    // long along the bisector.
     std::array<float, 3> covariance{};
 };
 
