@@ -4,8 +4,6 @@
 #include <cmath>
 
 #include <Eigen/Dense>
-#include <cstdio>
-#include <cstdlib>
 
 #include "geometry/angles.h"
 #include "geometry/lens_model.h"
@@ -641,11 +639,6 @@ bool fitSideModel(const GreyFloatImage& img, const CameraParam& cam, Line& line,
     fitted.direction = (1.0 / norm(end - start)) * (end - start);
     if (!finite(fitted.point) || !finite(fitted.direction)) return false;
     fitted.modelRms = std::sqrt(sum / static_cast<double>(strip.size()));
-    if (std::getenv("MZ_DEBUG_MODEL"))
-        std::printf(
-            "    side band %.2f inner %d n %zu rms %.2f e0 %.4f e1 %.4f px sigma %.2f dark %.0f light %.0f g %.2f hole %.0f\n",
-            band, innerEdge, strip.size(), fitted.modelRms, p[kE0] * meanScale, p[kE1] * meanScale, p[kSigma], dark,
-            p[kL0], innerEdge ? p[kG0] * meanScale : 0.0, innerEdge ? p[kHole] : 0.0);
     // A model that does not explain the strip (another edge in it, a band misjudged) keeps the
     // profiles' line.
     if (!(fitted.modelRms <= kMaxModelRms)) return false;
@@ -886,11 +879,6 @@ bool fitTip(const GreyFloatImage& img, const CameraParam& cam, const Line& befor
         if (!stepped || converged) break;
     }
     const double rms = std::sqrt(current / static_cast<double>(pixels.size()));
-    if (std::getenv("MZ_DEBUG_MODEL"))
-        std::printf(
-            "    tip angle %.1f n %zu rms %.2f o %.3f %.3f sigma %.2f dark %.0f+%.0ft light %.0f w %.2f %.2f (%.2f %.2f) hole %.0f\n",
-            angle / kDegToRad<double>, pixels.size(), rms, p[kO1], p[kO2], p[kSigma], p[kDark], p[kDarkT], p[kLight],
-            p[kW1], p[kW2], bandsOnScreen[0], bandsOnScreen[1], p[kHole]);
     if (!(std::abs(p[kO1]) < kMaxTipShift && std::abs(p[kO2]) < kMaxTipShift)) return false;
     if (!(p[kDark] + 2 * kMinEdgeSlope < p[kLight])) return false;
     if (!(rms <= kMaxModelRms)) return false;
@@ -1110,9 +1098,6 @@ std::array<CornerRefinement, 3> refineTriangle(const GreyFloatImage& img, const 
             }
         }
         if (failure != CornerVerdict::kRefined) break;
-        if (std::getenv("MZ_DEBUG_MODEL"))
-            for (int i = 0; i < 3; ++i)
-                std::printf("   profile side %d used %d rms %.3f\n", i, sides[i].used, sides[i].rmsPixels);
         std::array<Vec, 3> next;
         for (int i = 0; i < 3; ++i) {
             // Corner i joins the side ending there and the side starting there.
