@@ -3,10 +3,12 @@
 # every realism level (simulate --realism clean|mild|real|harsh), one table per level of what it got
 # against the truth: corner error, pose errors, seams per corner zone beside the report's prediction
 # of them, and the report's verdict with its errors (good over a visible break, poor on a clean bay).
-#   scripts/realism_sweep.sh [--quick] [--levels "clean real"] [--seeds "4 5"] [--tables-only] [BUILD_DIR]
+#   scripts/realism_sweep.sh [--quick] [--levels "clean real"] [--seeds "4 5"] [--sizes "1280x720"]
+#                            [--tables-only] [BUILD_DIR]
 # Whole: seeds 1-12 at 720x480 and 640x480, 1-4 at 1280x720 (28 bays a level, each a simulation and two
 # runs: most of an hour for the four levels on two cores). --quick: seeds 1-3 at the small sizes and 1
-# at 1280x720; --seeds: those seeds at the small sizes alone (to check on bays not looked at before).
+# at 1280x720; --seeds: those seeds at the small sizes alone (to check on bays not looked at before);
+# --sizes: those picture sizes alone (with --seeds, those seeds at them, 1280x720 too).
 # BUILD_DIR is build/dev unless given. The raw lines stay in BUILD_DIR/realism_sweep.log;
 # --tables-only prints its tables again.
 # A bay whose run fails is a row "run failed" (and a failed test), not the end of the sweep.
@@ -16,6 +18,7 @@ quick=0
 run=1
 levels="clean mild real harsh"
 seeds=""
+sizes=""
 build=build/dev
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -23,7 +26,8 @@ while [ $# -gt 0 ]; do
         --tables-only) run=0 ;;
         --levels) levels=$2; shift ;;
         --seeds) seeds=$2; shift ;;
-        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+        --sizes) sizes=$2; shift ;;
+        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
         *) build=$1 ;;
     esac
     shift
@@ -37,12 +41,12 @@ if [ $run = 1 ]; then
     filter=""
     for level in $levels; do
         if [ "$level" = clean ]; then suite=Simulated; prefix=""; else suite=Realism; prefix="${level}_"; fi
-        for size in 720x480 640x480 1280x720; do
+        for size in ${sizes:-720x480 640x480 1280x720}; do
             last=$small
             [ $size = 1280x720 ] && last=$large
             list=$(seq 1 "$last")
             if [ -n "$seeds" ]; then
-                [ $size = 1280x720 ] && continue
+                [ $size = 1280x720 ] && [ -z "$sizes" ] && continue
                 list=$seeds
             fi
             for seed in $list; do filter+="${filter:+:}$suite/Bay.*/${prefix}${size}_seed$seed"; done
@@ -65,7 +69,7 @@ fi
 grep -E '^FIGURES' "$log" >"$log.figures" || true
 
 python3 - "$log.figures" $levels <<'EOF'
-import re, sys
+import math, re, sys
 path, levels = sys.argv[1], sys.argv[2:]
 rows = {}
 for line in open(path):
@@ -103,6 +107,7 @@ for level in levels:
           f' | {"seam p95 mm FL/FR/RL/RR":<25} {"worst zone p95/max":>18} | {"predicted FL/FR/RL/RR":<22}'
           f' | {"quality":<8} hand')
     worst = {}
+    logs = []
     for k in keys:
         r = rows[k]
         name = f'{k[1]} s{k[2]}'
@@ -146,7 +151,12 @@ for level in levels:
         for n in ('FL', 'FR', 'RL', 'RR'):
             if z and pr.get(n):
                 worst['true/predicted'] = max(worst.get('true/predicted', 0), z[n][1] / pr[n])
+                logs.append(math.log(max(z[n][1], 0.1) / pr[n]))
     text = lambda v: f'{v:.2f}' if isinstance(v, float) else f'{v[0]} of {v[1]}' if isinstance(v, list) else f'{v}'
+    if logs:
+        mean = sum(logs) / len(logs)
+        worst['log(true/predicted) mean'] = mean
+        worst['sd'] = math.sqrt(sum((v - mean) ** 2 for v in logs) / len(logs))
     print('worst: ' + ', '.join(f'{k} {text(v)}' for k, v in worst.items()))
 EOF
 echo
