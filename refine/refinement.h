@@ -56,9 +56,8 @@ inline constexpr double kCleanSideRmsPx = 0.14;
 // The growth of the allowance below with the sides' edge scatter. Each corner's covariance already
 // grows with its own sides' scatter; what it leaves out is how the softness moves every sharp tip
 // alike across the rig, which grows faster than the scatter. Chosen with the rig's unseen-error
-// factor against the truth of simulated bays from clean to harsh pictures: the factor on seeds 1-3
-// of the sweep's quick set, this on seeds 4-6 (a mild bay there broke 1.11 times its prediction
-// with the square root of this), checked on seeds 7-9.
+// factor (rig_refinement.h) on the same bays: at 1.5 a mild bay's seam came to 0.84 of its
+// prediction (0.79 at 2), at 2.5 no mild bay was "good" any more.
 inline constexpr double kPictureExponent = 2.0;
 
 // Widens the rig's predictions (seams and pose sigmas) by how much more the sides' edge points

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include <Eigen/Dense>
 #include <ceres/ceres.h>
 
 #include "geometry/angles.h"
@@ -30,15 +31,10 @@ constexpr double kMinCornerSigmaPx = 0.02;
 // the fits alone the rig leaned on the tightest ones, and its seams broke by more than with every
 // corner alike (on the simulated bays from clean to harsh; seeds 1-6 of the two small sizes chose
 // the value, 7-12 checked it). A corner its fit knows far worse than this still counts less. The
-// corners' figures, the leave-one-out test and the predictions keep the fits' covariances.
+// corners' figures and the leave-one-out test keep the fits' covariances; the predictions take
+// them for the corners' errors, weighed as the rig is fitted.
 constexpr double kFitCornerSigmaPx = 0.3;
 constexpr int kMaxIterations = 100;
-// The covariances show only part of the corners' error: a soft picture moves every sharp tip
-// alike, which the rig cannot tell from a pose and which averages out over no number of corners.
-// Chosen against the truth of simulated bays from clean to harsh pictures (seeds 1-3 of the
-// sweep's quick set) together with the picture's allowance (refinement.h): every seam there
-// stayed within 0.75 of its prediction, and within 0.85 on seeds 7-9, never used to choose.
-constexpr double kUnseenErrorFactor = 2.5;
 // What the seams break by whatever the poses: the record's own inverse lens and the tables'
 // resolution leave a few millimetres at the floor's far points with perfect corners (1 mm at
 // the 95th percentile, 3.5 mm at worst from the true poses). Added in quadrature to each seam's
@@ -440,42 +436,144 @@ double largerEigenvalue(double a, double b, double d) {
     return (a + d) / 2 + std::sqrt(half * half + b * b);
 }
 
-// The poses' covariance from the Jacobian of the corners' residuals in units of their own
-// covariances, scaled by how much more than those the corners scatter (never less than they say)
-// and by what the scatter cannot show: each camera's sigmas, and per triangle the spread of the
-// difference between the floor points the two cameras' pictures show at its corners and its
-// middle, which is what a seam there breaks by.
-void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig, const Use& use,
+std::unique_ptr<ceres::Problem> buildProblem(const CameraParam* cams, RigUnknowns& rig, const Use& use,
+                                             const Whitenings& w);
+
+using PoseCovariance = std::array<std::array<Matrix6, kRigCameras>, kRigCameras>;
+
+// The covariance of the poses the rig is fitted to, for corner errors of covariance `error` (per
+// corner, in pixels squared): the rig weighs each corner by `fit` and its Huber loss as at the
+// solution, not by how well the corner is known, so the poses scatter by G C G' with G the
+// weighted least squares' gain (A^-1 J' W, A = J' W J), not by the inverse information alone.
+bool poseCovariance(const Eigen::MatrixXd& raw, const std::vector<Eigen::Matrix2d>& weights,
+                    const std::vector<Eigen::Matrix2d>& error, PoseCovariance& m) {
+    const int n = static_cast<int>(weights.size());
+    Eigen::MatrixXd a = Eigen::MatrixXd::Zero(kUnknowns, kUnknowns), b = a;
+    for (int i = 0; i < n; ++i) {
+        const auto g = raw.middleRows(2 * i, 2);
+        const Eigen::MatrixXd wg = weights[i] * g;
+        a.noalias() += g.transpose() * wg;
+        b.noalias() += wg.transpose() * error[i] * wg;
+    }
+    const Eigen::LDLT<Eigen::MatrixXd> solver(a);
+    if (solver.info() != Eigen::Success || !solver.isPositive()) return false;
+    const Eigen::MatrixXd gain = solver.solve(Eigen::MatrixXd::Identity(kUnknowns, kUnknowns));
+    const Eigen::MatrixXd c = gain * b * gain;
+    if (!c.allFinite()) return false;
+    for (int p = 0; p < kRigCameras; ++p) {
+        for (int q = 0; q < kRigCameras; ++q) {
+            for (int i = 0; i < kPoseSize; ++i) {
+                for (int j = 0; j < kPoseSize; ++j)
+                    m[p][q][i * kPoseSize + j] = c(p * kPoseSize + i, q * kPoseSize + j);
+            }
+        }
+    }
+    return true;
+}
+
+struct SeamSpread {
+    double p95Mm = 0;
+    int weakerCamera = 0;
+};
+
+// Per triangle the 95th percentile of the difference between the floor points the two cameras'
+// pictures show at its corners and its middle, which is what a seam there breaks by.
+bool seamSpreads(const CameraParam* cams, const RigUnknowns& rig, const PoseCovariance& m,
+                 std::array<SeamSpread, kRigTriangles>& out) {
+    for (int t = 0; t < kRigTriangles; ++t) {
+        const int a = kTriangleCameras[t][0], b = kTriangleCameras[t][1];
+        std::array<std::array<double, 2>, 4> samples{};
+        for (int v = 0; v < 3; ++v) {
+            samples[v] = vertexOnFloor(rig, t, v);
+            samples[3][0] += samples[v][0] / 3;
+            samples[3][1] += samples[v][1] / 3;
+        }
+        double worst = 0, worstA = 0, worstB = 0;
+        for (const auto& x : samples) {
+            Jacobian ja, jb;
+            double pa[2], pb[2];
+            if (!floorToPixel(cams[a], rig.poses[a].data(), x[0], x[1], &pa[0], &pa[1]) ||
+                !floorToPixel(cams[b], rig.poses[b].data(), x[0], x[1], &pb[0], &pb[1]) ||
+                !floorJacobian(cams[a], rig.poses[a], {float(pa[0]), float(pa[1])}, ja) ||
+                !floorJacobian(cams[b], rig.poses[b], {float(pb[0]), float(pb[1])}, jb)) {
+                return false;
+            }
+            const auto ca = sandwich(ja, m[a][a], ja), cb = sandwich(jb, m[b][b], jb), cab = sandwich(ja, m[a][b], jb);
+            const double xx = ca[0] + cb[0] - 2 * cab[0], yy = ca[3] + cb[3] - 2 * cab[3];
+            const double xy = (ca[1] + cb[1]) - (cab[1] + cab[2]);
+            const double radius = kP95Radius * std::sqrt(std::max(0.0, largerEigenvalue(xx, xy, yy)));
+            if (!(radius <= worst)) {
+                worst = radius;
+                worstA = ca[0] + ca[3];
+                worstB = cb[0] + cb[3];
+            }
+        }
+        if (!finite(worst)) return false;
+        out[t] = {worst, worstA >= worstB ? a : b};
+    }
+    return true;
+}
+
+Eigen::Matrix2d lower(const Whitening& w) {
+    Eigen::Matrix2d l;
+    l << w.a, 0, w.b, w.c;
+    return l;
+}
+
+// The poses' covariance of the rig as fitted (weighed by `fit`), for corners whose errors are as
+// their own covariances say (`w`), widened by how much more than those they scatter (never less
+// than they say) and by what the scatter cannot show; from it each camera's sigmas, and per
+// triangle the seam's predicted 95th percentile.
+void predict(const CameraParam* cams, RigUnknowns& rig, const Use& use, const Whitenings& w, const Whitenings& fit,
              const PerCorner& whitened, RigFigures& figures) {
     figures.pixelSigma = std::max(scatterUpperBound(pixelResiduals(figures), use), kPerfectCornerPx);
     figures.scatterRatio = std::max(scatterUpperBound(whitened, use), 1.0);
+    // The corners' residuals in pixels, by the unknowns the fit moves (the front-left triangle
+    // holds the floor's frame).
+    Whitenings unit;
+    for (auto& camera : unit) camera.fill(Whitening{});
+    const auto problem = buildProblem(cams, rig, use, unit);
+    ceres::Problem::EvaluateOptions options;
+    for (Pose& p : rig.poses) options.parameter_blocks.push_back(p.data());
+    for (int t = 1; t < kRigTriangles; ++t) options.parameter_blocks.push_back(rig.triangles[t].data());
+    options.apply_loss_function = false;
+    std::vector<double> residuals;
+    ceres::CRSMatrix crs;
     // A rig the calibration could not solve may put a corner behind its camera or give no finite
-    // derivative: there is nothing to predict from, and the decomposition must not see it.
-    ceres::CRSMatrix jacobian;
+    // derivative: there is nothing to predict from.
     double cost = 0;
-    if (!problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, &jacobian) || !finite(cost))
-        return;
-    for (double v : jacobian.values) {
-        if (!finite(v)) return;
+    if (!problem->Evaluate(options, &cost, &residuals, nullptr, &crs) || !finite(cost)) return;
+    Eigen::MatrixXd raw = Eigen::MatrixXd::Zero(crs.num_rows, crs.num_cols);
+    for (int r = 0; r < crs.num_rows; ++r) {
+        for (int i = crs.rows[r]; i < crs.rows[r + 1]; ++i) raw(r, crs.cols[i]) = crs.values[i];
     }
-    ceres::Covariance::Options options;
-    options.algorithm_type = ceres::DENSE_SVD;
-    options.num_threads = 1;
-    ceres::Covariance cov(options);
-    std::vector<std::pair<const double*, const double*>> blocks;
-    for (int a = 0; a < kRigCameras; ++a) {
-        for (int b = a; b < kRigCameras; ++b) blocks.emplace_back(rig.poses[a].data(), rig.poses[b].data());
-    }
-    if (!cov.Compute(blocks, &problem)) return;
-    const double scale = std::pow(kUnseenErrorFactor * figures.scatterRatio, 2);
-    std::array<std::array<Matrix6, kRigCameras>, kRigCameras> m{};
-    for (int a = 0; a < kRigCameras; ++a) {
-        for (int b = a; b < kRigCameras; ++b) {
-            if (!cov.GetCovarianceBlock(rig.poses[a].data(), rig.poses[b].data(), m[a][b].data())) return;
-            for (double& v : m[a][b]) v *= scale;
-            for (int i = 0; i < kPoseSize; ++i) {
-                for (int j = 0; j < kPoseSize; ++j) m[b][a][j * kPoseSize + i] = m[a][b][i * kPoseSize + j];
+    if (!raw.allFinite() || crs.num_cols != kUnknowns) return;
+    // In the order the problem was built: each corner's fit weight with its Huber loss as at the
+    // solution, and its error covariance.
+    std::vector<Eigen::Matrix2d> weights, known;
+    for (int t = 0; t < kRigTriangles; ++t) {
+        for (int side = 0; side < 2; ++side) {
+            const int k = kTriangleCameras[t][side];
+            for (int v = 0; v < 3; ++v) {
+                const int i = 3 * side + v;
+                if (!use[k][i]) continue;
+                const int row = 2 * static_cast<int>(weights.size());
+                const Eigen::Matrix2d f = lower(fit[k][i]);
+                const double s = (f * Eigen::Vector2d(residuals[row], residuals[row + 1])).squaredNorm();
+                const double huber = s <= kRobustScale * kRobustScale ? 1.0 : kRobustScale / std::sqrt(s);
+                weights.push_back(huber * f.transpose() * f);
+                const Eigen::Matrix2d l = lower(w[k][i]).inverse();
+                known.push_back(l * l.transpose());
             }
+        }
+    }
+    if (static_cast<int>(weights.size()) * 2 != crs.num_rows) return;
+    PoseCovariance m{};
+    if (!poseCovariance(raw, weights, known, m)) return;
+    const double scale = std::pow(kUnseenErrorFactor * figures.scatterRatio, 2);
+    for (auto& row : m) {
+        for (Matrix6& block : row) {
+            for (double& v : block) v *= scale;
         }
     }
     for (int k = 0; k < kRigCameras; ++k) {
@@ -488,38 +586,11 @@ void predict(ceres::Problem& problem, const CameraParam* cams, RigUnknowns& rig,
         figures.cameras[k].rollSigmaDeg = sigma(kRoll);
         figures.cameras[k].headingSigmaDeg = sigma(kHeading);
     }
+    std::array<SeamSpread, kRigTriangles> spreads{};
+    if (!seamSpreads(cams, rig, m, spreads)) return;
     for (int t = 0; t < kRigTriangles; ++t) {
-        const int a = kTriangleCameras[t][0], b = kTriangleCameras[t][1];
-        std::array<std::array<double, 2>, 4> samples{};
-        for (int v = 0; v < 3; ++v) {
-            samples[v] = vertexOnFloor(rig, t, v);
-            samples[3][0] += samples[v][0] / 3;
-            samples[3][1] += samples[v][1] / 3;
-        }
-        SeamFigures& seam = figures.seams[t];
-        double worst = 0, worstA = 0, worstB = 0;
-        for (const auto& x : samples) {
-            Jacobian ja, jb;
-            double pa[2], pb[2];
-            if (!floorToPixel(cams[a], rig.poses[a].data(), x[0], x[1], &pa[0], &pa[1]) ||
-                !floorToPixel(cams[b], rig.poses[b].data(), x[0], x[1], &pb[0], &pb[1]) ||
-                !floorJacobian(cams[a], rig.poses[a], {float(pa[0]), float(pa[1])}, ja) ||
-                !floorJacobian(cams[b], rig.poses[b], {float(pb[0]), float(pb[1])}, jb)) {
-                return;
-            }
-            const auto ca = sandwich(ja, m[a][a], ja), cb = sandwich(jb, m[b][b], jb), cab = sandwich(ja, m[a][b], jb);
-            const double xx = ca[0] + cb[0] - 2 * cab[0], yy = ca[3] + cb[3] - 2 * cab[3];
-            const double xy = (ca[1] + cb[1]) - (cab[1] + cab[2]);
-            const double radius = kP95Radius * std::sqrt(std::max(0.0, largerEigenvalue(xx, xy, yy)));
-            if (!(radius <= worst)) {
-                worst = radius;
-                worstA = ca[0] + ca[3];
-                worstB = cb[0] + cb[3];
-            }
-        }
-        if (!finite(worst)) return;
-        seam.predictedP95Mm = std::hypot(worst, kSeamFloorMm);
-        seam.weakerCamera = worstA >= worstB ? a : b;
+        figures.seams[t].predictedP95Mm = std::hypot(spreads[t].p95Mm, kSeamFloorMm);
+        figures.seams[t].weakerCamera = spreads[t].weakerCamera;
     }
     figures.predicted = true;
 }
@@ -637,8 +708,8 @@ RigFigures measureRig(const CameraParam* cams, int patternShape, float markerLen
         PerCorner whitened;
         reprojection(cams, rig, w, figures, whitened);
         if (markerLength > 0) {
-            const auto problem = buildProblem(cams, rig, allCorners(), w);
-            predict(*problem, cams, rig, allCorners(), whitened, figures);
+            predict(cams, rig, allCorners(), w, covariances ? whitenings(covariances, kFitCornerSigmaPx) : w, whitened,
+                    figures);
         }
     }
     if (usable(cams)) {
@@ -702,8 +773,7 @@ RigRefinementResult refineRig(CameraParam* cams, int patternShape, float markerL
         result.note = "the refinement did not lower the reprojection error";
         return result;
     }
-    // The poses' covariance in the units of the corners' own covariances, at the solution.
-    predict(*buildProblem(cams, rig, use, w), cams, rig, use, whitened, after);
+    predict(cams, rig, use, w, fit, whitened, after);
 
     fixFrame(rig, adjust);
     writeBack(cams, rig);

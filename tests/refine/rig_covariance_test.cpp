@@ -172,5 +172,53 @@ TEST(RigRefinement, DoesNotLeanOnACornerWhoseFitClaimsMoreThanItKnows) {
     EXPECT_GT(result.after.scatterRatio, 2.0);
 }
 
+// Corners whose errors are as their covariances say, one of each triangle's three known to half a
+// pixel and the others to the refinement's floor: the rig, which weighs every corner nearly alike,
+// scatters by far more than a fit weighed by the covariances would (nearly three times the
+// variance here), and the predicted sigmas must follow the rig as fitted: over many draws the
+// squared errors in units of the sigmas average one once the prediction's allowances are taken out.
+TEST(RigRefinement, PredictsThePosesScatterOfTheRigAsFitted) {
+    CornerCovariances covariances;
+    for (auto& camera : covariances) {
+        for (int i = 0; i < 6; ++i)
+            camera[i] = i % 3 == 1 ? std::array<double, 3>{0.25, 0, 0.25} : std::array<double, 3>{};
+    }
+    std::array<std::array<double, 2>, 4> reference{};
+    {
+        Bay bay(4);
+        ASSERT_EQ(bay.calibrate(), 0);
+        ASSERT_TRUE(refineRig(bay.cams.data(), 0, 800, nullptr, &covariances).refined);
+        for (int k = 0; k < 4; ++k) reference[k] = {bay.cams[k].posZ, bay.cams[k].rotX};
+    }
+    std::mt19937_64 random(11);
+    std::normal_distribution<double> noise(0, 1);
+    // No corner counts as known better than the refinement's floor of 0.02 px: the draws include it.
+    const double floor = 0.02 * 0.02;
+    double squares = 0;
+    int n = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        Bay bay(4);
+        for (int k = 0; k < 4; ++k) {
+            for (int i = 0; i < 6; ++i) {
+                const double sigma = std::sqrt(covariances[k][i][0] + floor);
+                bay.image[k][i].x += static_cast<float>(sigma * noise(random));
+                bay.image[k][i].y += static_cast<float>(sigma * noise(random));
+            }
+        }
+        ASSERT_EQ(bay.calibrate(), 0);
+        const RigRefinementResult result = refineRig(bay.cams.data(), 0, 800, nullptr, &covariances);
+        ASSERT_TRUE(result.refined && result.after.predicted) << result.note;
+        const double allowance = kUnseenErrorFactor * result.after.scatterRatio;
+        for (int k = 0; k < 4; ++k) {
+            const CameraFigures& c = result.after.cameras[k];
+            const double height = (bay.cams[k].posZ - reference[k][0]) / (c.heightSigmaMm / allowance);
+            const double tilt = (bay.cams[k].rotX - reference[k][1]) / (c.tiltSigmaDeg / allowance);
+            squares += height * height + tilt * tilt;
+            n += 2;
+        }
+    }
+    EXPECT_NEAR(squares / n, 1.0, 0.35);
+}
+
 }  // namespace
 }  // namespace mz::refine
