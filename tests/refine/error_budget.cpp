@@ -6,7 +6,10 @@
 // sits at its true pixel with unbiased noise of a given size. A tool for tuning on some seeds and
 // checking on others, not a test: it asserts nothing.
 //   refine_error_budget [--level real] [--sizes 720x480,640x480] [--seeds 1,2,3] [--noise 0.1,0.2]
-//                       [--draws 3] [--step 2] [--quiet]
+//                       [--draws 3] [--step 2] [--quiet] [--holes] [--probe]
+// --holes measures instead what the holes' corners would add to the rig (true pixels with noise, the
+// holes' noise 0.5 to 2 times the outer corners'); --probe also fits every side's two edges on the
+// pictures with a two-step profile and prints their errors against the truth.
 // The seams are measured as the stitched top view (720 x 480 entries, 14 mm each) would show them:
 // for every floor point two cameras' pictures both cover, the distance between the floor points the
 // TRUE cameras see at the pixels the solved poses take it to, per corner zone.
@@ -20,6 +23,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <ceres/ceres.h>
 
 #include "format/picture.h"
 #include "mz/mzcalib.h"
@@ -57,6 +62,40 @@ double quantile(std::vector<double> v, double q) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
+}
+
+// The sweep's bays: every seed at every picture size.
+struct Bay {
+    std::string size;
+    sim::Rig rig;
+};
+
+std::vector<Bay> sweepBays(const std::string& level, const std::vector<std::string>& sizes,
+                           const std::vector<uint64_t>& seeds) {
+    std::vector<Bay> bays;
+    for (const std::string& size : sizes) {
+        int width = 720, height = 480;
+        std::sscanf(size.c_str(), "%dx%d", &width, &height);
+        for (uint64_t seed : seeds) {
+            sim::RigOptions options;
+            options.seed = seed;
+            options.width = width;
+            options.height = height;
+            options.realism = sim::realismPreset(level);
+            bays.push_back({size, sim::drawRig(options)});
+        }
+    }
+    return bays;
+}
+
+// A camera's picture as the workflow reads it (24-bit rows padded to 4 bytes), compressed as the
+// level says.
+std::vector<uint8_t> cameraRows(const sim::Rig& rig, int k) {
+    const sim::Picture picture = sim::renderCamera(rig, k, 2);
+    const int quality = rig.options.realism.jpegQuality;
+    if (quality <= 0) return picture.bytes;
+    return format::decodeJpeg(format::encodeJpeg(picture.width, picture.height, picture.stride, picture.bytes, quality))
+        .picture->pixels;
 }
 
 // A bay's records as the workflow holds them.
@@ -271,6 +310,370 @@ refine::CornerCovariances noisyTruth(const sim::Rig& rig, Records& r, double sig
     return cov;
 }
 
+// ---- Would the holes' corners help? Each triangle's dark band surrounds a light hole whose three
+// corners are the outer ones shrunk about the centre by (inradius - band) / inradius. The rig is
+// fitted here on true pixels plus unbiased noise, in the true floor frame (triangle 0 held), with
+// and without those corners; the band width is one unknown per triangle (markers are cut and worn
+// one by one), per bay (one print for all), or known.
+
+enum class BandUnknown { kTriangle, kBay, kKnown };
+
+struct OuterCost {
+    CameraParam camera;
+    double observed[2], centre[2], offset[2], weight;
+    template <typename T>
+    bool operator()(const T* pose, const T* place, T* residual) const {
+        using std::cos;
+        using std::sin;
+        const T c = cos(place[2]), s = sin(place[2]);
+        const T wx = T(centre[0]) + place[0] + c * T(offset[0]) - s * T(offset[1]);
+        const T wy = T(centre[1]) + place[1] + s * T(offset[0]) + c * T(offset[1]);
+        T px, py;
+        if (!refine::floorToPixel(camera, pose, wx, wy, &px, &py)) return false;
+        residual[0] = T(weight) * (px - T(observed[0]));
+        residual[1] = T(weight) * (py - T(observed[1]));
+        return true;
+    }
+};
+
+struct HoleCost {
+    CameraParam camera;
+    double observed[2], centre[2], offset[2], inradius, weight;
+    template <typename T>
+    bool operator()(const T* pose, const T* place, const T* band, T* residual) const {
+        using std::cos;
+        using std::sin;
+        const T shrink = (T(inradius) - band[0]) / T(inradius);
+        const T ox = shrink * T(offset[0]), oy = shrink * T(offset[1]);
+        const T c = cos(place[2]), s = sin(place[2]);
+        const T wx = T(centre[0]) + place[0] + c * ox - s * oy;
+        const T wy = T(centre[1]) + place[1] + s * ox + c * oy;
+        T px, py;
+        if (!refine::floorToPixel(camera, pose, wx, wy, &px, &py)) return false;
+        residual[0] = T(weight) * (px - T(observed[0]));
+        residual[1] = T(weight) * (py - T(observed[1]));
+        return true;
+    }
+};
+
+Pose truePose(const sim::Camera& t) {
+    return {t.position.x, t.position.y, t.position.z, t.tiltDeg, -t.rollDeg, -t.headingDeg};
+}
+
+sim::Vec2 centreOf(const sim::Triangle& t) {
+    return {(t.corners[0].x + t.corners[1].x + t.corners[2].x) / 3,
+            (t.corners[0].y + t.corners[1].y + t.corners[2].y) / 3};
+}
+
+// Observed pixels of one draw: every camera's six outer corners and the six hole corners across
+// from them, with the triangle and vertex each belongs to.
+struct Sightings {
+    std::array<std::array<std::array<double, 2>, 6>, 4> outer{}, hole{};
+    std::array<std::array<int, 6>, 4> triangle{}, vertex{};
+};
+
+Sightings sightings(const sim::Rig& rig, double sigma, double holeFactor, std::mt19937_64& random) {
+    std::normal_distribution<double> noise(0, 1);
+    Sightings out;
+    for (int k = 0; k < 4; ++k) {
+        const sim::CameraPoints truth = sim::cameraPoints(rig, k);
+        for (int i = 0; i < 6; ++i) {
+            const int t = sim::kCameraTriangles[k][i / 3];
+            out.triangle[k][i] = t;
+            out.vertex[k][i] = -1;
+            for (int v = 0; v < 3; ++v) {
+                const sim::Vec2 c = rig.triangles[t].corners[v];
+                if (std::hypot(c.x - truth.floor[i].x, c.y - truth.floor[i].y) < 1e-6) out.vertex[k][i] = v;
+            }
+            // Both drawn always, so the outer corners' noise is the same whatever the hole's factor.
+            const double n[4] = {noise(random), noise(random), noise(random), noise(random)};
+            out.outer[k][i] = {truth.image[i].x + sigma * n[0], truth.image[i].y + sigma * n[1]};
+            out.hole[k][i] = {truth.inner[i].x + sigma * holeFactor * n[2],
+                              truth.inner[i].y + sigma * holeFactor * n[3]};
+        }
+    }
+    return out;
+}
+
+Poses fitStudyRig(const sim::Rig& rig, const Records& records, const Sightings& seen, double sigma, double holeFactor,
+                  bool holes, BandUnknown unknown, double* bandError) {
+    Poses poses;
+    for (int k = 0; k < 4; ++k) poses[k] = truePose(rig.cameras[k]);
+    std::array<std::array<double, 3>, 4> places{};
+    std::array<double, 4> bands;
+    bands.fill(rig.options.markerLength / 8);  // the calibration does not know it: a first guess
+    const double inradius = rig.options.markerLength / (2 * std::sqrt(3.0));
+    ceres::Problem problem;
+    for (int k = 0; k < 4; ++k) {
+        for (int i = 0; i < 6; ++i) {
+            const int t = seen.triangle[k][i], v = seen.vertex[k][i];
+            const sim::Vec2 c = centreOf(rig.triangles[t]), corner = rig.triangles[t].corners[v];
+            const double offset[2] = {corner.x - c.x, corner.y - c.y};
+            auto* outer = new OuterCost{records.cams[k],
+                                        {seen.outer[k][i][0], seen.outer[k][i][1]},
+                                        {c.x, c.y},
+                                        {offset[0], offset[1]},
+                                        1 / sigma};
+            problem.AddResidualBlock(new ceres::AutoDiffCostFunction<OuterCost, 2, kPoseSize, 3>(outer), nullptr,
+                                     poses[k].data(), places[t].data());
+            if (!holes) continue;
+            auto* hole = new HoleCost{records.cams[k], {seen.hole[k][i][0], seen.hole[k][i][1]},
+                                      {c.x, c.y},      {offset[0], offset[1]},
+                                      inradius,        1 / (sigma * holeFactor)};
+            double* band = unknown == BandUnknown::kBay ? &bands[0] : &bands[t];
+            problem.AddResidualBlock(new ceres::AutoDiffCostFunction<HoleCost, 2, kPoseSize, 3, 1>(hole), nullptr,
+                                     poses[k].data(), places[t].data(), band);
+        }
+    }
+    problem.SetParameterBlockConstant(places[0].data());
+    if (holes && unknown == BandUnknown::kKnown) {
+        for (int t = 0; t < 4; ++t) {
+            bands[t] = rig.triangles[t].band;
+            problem.SetParameterBlockConstant(&bands[t]);
+        }
+    }
+    ceres::Solver::Options options;
+    options.linear_solver_type = ceres::DENSE_QR;
+    options.max_num_iterations = 50;
+    ceres::Solver::Summary summary;
+    ceres::Solve(options, &problem, &summary);
+    if (bandError && holes) {
+        *bandError = 0;
+        const int n = unknown == BandUnknown::kBay ? 1 : 4;
+        for (int t = 0; t < n; ++t) *bandError = std::max(*bandError, std::abs(bands[t] - rig.triangles[t].band));
+    }
+    return poses;
+}
+
+// One profile across a side's band, from the floor outside into the hole: the grey level along
+// it modelled as two blurred steps (floor to band at `a`, band to hole at `b`).
+struct ProfileCost {
+    std::vector<double> s, grey;
+    bool operator()(const double* p, double* residual) const {
+        // p: a, b, blur, floor, band, hole
+        const double blur = std::max(std::abs(p[2]), 0.2);
+        for (size_t j = 0; j < s.size(); ++j) {
+            const double into = 0.5 * (1 + std::erf((s[j] - p[0]) / (blur * M_SQRT2)));
+            const double hole = 0.5 * (1 + std::erf((s[j] - p[1]) / (blur * M_SQRT2)));
+            residual[j] = p[3] + (p[4] - p[3]) * into + (p[5] - p[4]) * hole - grey[j];
+        }
+        return true;
+    }
+};
+
+double greyAt(const std::vector<uint8_t>& rows, int width, int height, double x, double y) {
+    const size_t stride = MZ_ROW_STRIDE24(static_cast<size_t>(width));
+    const int x0 = std::clamp(static_cast<int>(std::floor(x)), 0, width - 2);
+    const int y0 = std::clamp(static_cast<int>(std::floor(y)), 0, height - 2);
+    const double fx = std::clamp(x - x0, 0.0, 1.0), fy = std::clamp(y - y0, 0.0, 1.0);
+    auto at = [&](int xx, int yy) {
+        const uint8_t* p = rows.data() + stride * yy + 3 * static_cast<size_t>(xx);
+        return (p[0] + p[1] + p[2]) / 3.0;
+    };
+    return (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x0 + 1, y0)) +
+           fy * ((1 - fx) * at(x0, y0 + 1) + fx * at(x0 + 1, y0 + 1));
+}
+
+struct EdgeErrors {
+    Stat outer, hole;            // each side's mean error over its profiles, pixels along the normal
+    Stat outerPoint, holePoint;  // single profiles
+    Stat thinOuter, thinHole;    // sides whose band is under 4 px on screen
+};
+
+// Each side's two edges probed in the middle part of the side (the tips left out): profiles along
+// the screen normal, fitted with the two-step model, against the true edges.
+void probeEdges(const sim::Rig& rig, int k, const std::vector<uint8_t>& rows, EdgeErrors& errors) {
+    const sim::Camera& cam = rig.cameras[k];
+    const int w = rig.options.width, h = rig.options.height;
+    for (int side = 0; side < 2; ++side) {
+        const sim::Triangle& tri = rig.triangles[sim::kCameraTriangles[k][side]];
+        for (int e = 0; e < 3; ++e) {
+            const sim::Vec2 a = tri.corners[e], b = tri.corners[(e + 1) % 3];
+            const sim::Vec2 in = sim::inwardNormal(tri, e);
+            Stat outerSide, holeSide;
+            double bandPx = 0;
+            for (double t = 0.25; t <= 0.751; t += 0.05) {
+                const sim::Vec2 o{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+                const sim::Vec2 o2{a.x + (b.x - a.x) * (t + 0.005), a.y + (b.y - a.y) * (t + 0.005)};
+                const sim::Vec2 i{o.x + in.x * tri.band, o.y + in.y * tri.band};
+                sim::Vec2 po, po2, pi;
+                if (!sim::projectToPixel(cam, {o.x, o.y, 0}, po) || !sim::projectToPixel(cam, {o2.x, o2.y, 0}, po2) ||
+                    !sim::projectToPixel(cam, {i.x, i.y, 0}, pi))
+                    continue;
+                double dx = po2.x - po.x, dy = po2.y - po.y;
+                const double len = std::hypot(dx, dy);
+                dx /= len;
+                dy /= len;
+                double nx = -dy, ny = dx;
+                if (nx * (pi.x - po.x) + ny * (pi.y - po.y) < 0) {
+                    nx = -nx;
+                    ny = -ny;
+                }
+                const double trueHole = nx * (pi.x - po.x) + ny * (pi.y - po.y);
+                bandPx = trueHole;
+                ProfileCost profile;
+                bool inside = true;
+                for (double s = -5; s <= trueHole + 5; s += 0.25) {
+                    const double x = po.x + s * nx, y = po.y + s * ny;
+                    inside &= x >= 1 && y >= 1 && x <= w - 2 && y <= h - 2;
+                    profile.s.push_back(s);
+                    profile.grey.push_back(greyAt(rows, w, h, x, y));
+                }
+                if (!inside) continue;
+                // Starting guess as a detector would have it: edges a little off, levels from the ends.
+                double p[6] = {0.5,
+                               trueHole - 0.5,
+                               1.0,
+                               profile.grey.front(),
+                               *std::min_element(profile.grey.begin(), profile.grey.end()),
+                               profile.grey.back()};
+                ceres::Problem problem;
+                const int n = static_cast<int>(profile.s.size());
+                problem.AddResidualBlock(
+                    new ceres::NumericDiffCostFunction<ProfileCost, ceres::CENTRAL, ceres::DYNAMIC, 6>(
+                        new ProfileCost(profile), ceres::TAKE_OWNERSHIP, n),
+                    nullptr, p);
+                ceres::Solver::Options options;
+                options.max_num_iterations = 50;
+                ceres::Solver::Summary summary;
+                ceres::Solve(options, &problem, &summary);
+                if (!(std::abs(p[0]) < 3 && std::abs(p[1] - trueHole) < 3)) continue;
+                outerSide.add(p[0]);
+                holeSide.add(p[1] - trueHole);
+                errors.outerPoint.add(p[0]);
+                errors.holePoint.add(p[1] - trueHole);
+            }
+            if (outerSide.n < 4) continue;
+            errors.outer.add(outerSide.mean());
+            errors.hole.add(holeSide.mean());
+            if (bandPx < 4) {
+                errors.thinOuter.add(outerSide.mean());
+                errors.thinHole.add(holeSide.mean());
+            }
+        }
+    }
+}
+
+double rmsOf(const Stat& s) { return s.n ? std::sqrt(s.squares / s.n) : 0; }
+
+int innerStudy(const std::string& level, const std::vector<std::string>& sizes, const std::vector<uint64_t>& seeds,
+               const std::vector<double>& noises, int draws, int step, bool probe) {
+    const std::vector<double> holeFactors = {1.0, 1.5, 2.0};
+    struct Row {
+        std::string name;
+        bool holes;
+        double factor;
+        BandUnknown unknown;
+    };
+    std::vector<Row> rows = {{"outer corners only", false, 1, BandUnknown::kTriangle}};
+    for (double f : holeFactors)
+        rows.push_back(
+            {"+ holes x" + std::to_string(f).substr(0, 3) + ", band per triangle", true, f, BandUnknown::kTriangle});
+    rows.push_back({"+ holes x1.0, band per bay", true, 1, BandUnknown::kBay});
+    rows.push_back({"+ holes x1.0, band known", true, 1, BandUnknown::kKnown});
+    rows.push_back({"+ holes x2.0, band per bay", true, 2, BandUnknown::kBay});
+    // What the geometry would give were the holes' corners found twice as well as the outer ones.
+    rows.push_back({"+ holes x0.5, band per triangle", true, 0.5, BandUnknown::kTriangle});
+    // Per noise, per row: each bay's worst zone (mean over draws) and its mean zone.
+    std::vector<std::vector<Stat>> worst(noises.size(), std::vector<Stat>(rows.size()));
+    std::vector<std::vector<Stat>> mean(noises.size(), std::vector<Stat>(rows.size()));
+    std::vector<std::vector<double>> worstOfBays(noises.size(), std::vector<double>(rows.size(), 0));
+    std::vector<Stat> workflow(noises.size());
+    std::vector<Stat> bandError(noises.size());
+    EdgeErrors edges;
+    double checked = 0;
+    for (const Bay& bay : sweepBays(level, sizes, seeds)) {
+        const sim::Rig& rig = bay.rig;
+        const std::string& size = bay.size;
+        const int width = rig.options.width;
+        const uint64_t seed = rig.options.seed;
+        Records records(rig);
+        for (int k = 0; k < 4; ++k) {
+            const sim::CameraPoints truth = sim::cameraPoints(rig, k);
+            const Pose pose = truePose(rig.cameras[k]);
+            for (int i = 0; i < 6; ++i) {
+                double px, py;
+                refine::floorToPixel(records.cams[k], pose.data(), truth.floor[i].x, truth.floor[i].y, &px, &py);
+                checked = std::max(checked, std::hypot(px - truth.image[i].x, py - truth.image[i].y));
+            }
+        }
+        const SeamMeter meter(rig, records, step);
+        std::printf("%s seed %llu:", size.c_str(), static_cast<unsigned long long>(seed));
+        for (size_t n = 0; n < noises.size(); ++n) {
+            std::vector<Stat> w(rows.size()), m(rows.size());
+            Stat wf;
+            for (int d = 0; d < draws; ++d) {
+                for (size_t r = 0; r < rows.size(); ++r) {
+                    // The same outer noise for every row of a draw: only the holes differ.
+                    std::mt19937_64 drawRandom(seed * 1000003 + static_cast<uint64_t>(width) * 7 + n * 101 +
+                                               static_cast<uint64_t>(d));
+                    const Sightings seen = sightings(rig, noises[n], rows[r].factor, drawRandom);
+                    double be = 0;
+                    const Poses poses =
+                        fitStudyRig(rig, records, seen, noises[n], rows[r].factor, rows[r].holes, rows[r].unknown, &be);
+                    if (r == 1) bandError[n].add(be);
+                    const std::array<double, 4> z = meter.zones(poses);
+                    w[r].add(*std::max_element(z.begin(), z.end()));
+                    for (double v : z) m[r].add(v);
+                    if (r == 0) {
+                        // The workflow's own rig on the same corners, as the budget measures it.
+                        Records noisy(rig);
+                        refine::CornerCovariances cov{};
+                        const double var = noises[n] * noises[n];
+                        for (int k = 0; k < 4; ++k)
+                            for (int i = 0; i < 6; ++i) {
+                                noisy.image[k][i] = {static_cast<float>(seen.outer[k][i][0]),
+                                                     static_cast<float>(seen.outer[k][i][1])};
+                                cov[k][i] = {var, 0, var};
+                            }
+                        Poses lib, ref;
+                        if (solveRig(rig, noisy, cov, lib, ref)) {
+                            const std::array<double, 4> zw = SeamMeter(rig, noisy, step).zones(ref);
+                            wf.add(*std::max_element(zw.begin(), zw.end()));
+                        }
+                    }
+                }
+            }
+            workflow[n].add(wf.mean());
+            std::printf("  %.2f px:", noises[n]);
+            for (size_t r = 0; r < rows.size(); ++r) {
+                worst[n][r].add(w[r].mean());
+                mean[n][r].add(m[r].mean());
+                worstOfBays[n][r] = std::max(worstOfBays[n][r], w[r].mean());
+                std::printf(" %.1f", w[r].mean());
+            }
+            std::printf(" (workflow %.1f)", wf.mean());
+        }
+        std::printf("\n");
+        if (probe) {
+            for (int k = 0; k < 4; ++k) probeEdges(rig, k, cameraRows(rig, k), edges);
+        }
+        std::fflush(stdout);
+    }
+    std::printf("\n== holes' corners, %s, %d bays, %d draws; true poses reproduce the true corners to %.4f px\n",
+                level.c_str(), worst.empty() ? 0 : worst[0][0].n, draws, checked);
+    std::printf("worst-zone seam 95th, mm: mean over bays / worst bay\n");
+    for (size_t n = 0; n < noises.size(); ++n) {
+        std::printf(
+            " noise %.2f px (workflow's rig on the outer corners: mean %.1f); band error, per triangle, worst of a bay, mean %.1f mm\n",
+            noises[n], workflow[n].mean(), bandError[n].mean());
+        for (size_t r = 0; r < rows.size(); ++r)
+            std::printf("   %-36s %6.1f / %6.1f   mean zone %6.1f\n", rows[r].name.c_str(), worst[n][r].mean(),
+                        worstOfBays[n][r], mean[n][r].mean());
+    }
+    if (probe) {
+        std::printf("edges probed with a two-step profile model (px along the screen normal, + into the band/hole):\n");
+        std::printf("  side means (n %d): outer bias %+.3f rms %.3f | hole bias %+.3f rms %.3f\n", edges.outer.n,
+                    edges.outer.mean(), rmsOf(edges.outer), edges.hole.mean(), rmsOf(edges.hole));
+        std::printf("  band under 4 px (n %d): outer bias %+.3f rms %.3f | hole bias %+.3f rms %.3f\n",
+                    edges.thinOuter.n, edges.thinOuter.mean(), rmsOf(edges.thinOuter), edges.thinHole.mean(),
+                    rmsOf(edges.thinHole));
+        std::printf("  single profiles (n %d): outer sd %.3f | hole sd %.3f\n", edges.outerPoint.n,
+                    edges.outerPoint.sd(), edges.holePoint.sd());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -279,11 +682,13 @@ int main(int argc, char** argv) {
     std::vector<uint64_t> seeds = {1, 2, 3, 4, 5, 6};
     std::vector<double> noises = {0.1, 0.2};
     int draws = 3, step = 2;
-    bool quiet = false;
+    bool quiet = false, holes = false, probe = false;
     for (int i = 1; i < argc; ++i) {
         const std::string key = argv[i];
-        if (key == "--quiet") {
-            quiet = true;
+        if (key == "--quiet" || key == "--holes" || key == "--probe") {
+            quiet |= key == "--quiet";
+            holes |= key == "--holes";
+            probe |= key == "--probe";
             continue;
         }
         if (i + 1 >= argc) break;
@@ -302,6 +707,8 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (holes || probe) return innerStudy(level, sizes, seeds, noises, draws, step, probe);
+
     std::map<std::string, std::pair<Stat, Stat>> byRole, byAngle, byRadius, byCamera, bySize;
     // Per pose value: the worst zone's 95th percentile with that value of both its cameras true,
     // over the worst zone as solved.
@@ -312,163 +719,149 @@ int main(int argc, char** argv) {
     Stat meanZoneSolved;
     std::vector<Stat> meanZoneNoise(noises.size() + 1);
 
-    for (const std::string& size : sizes) {
-        int width = 720, height = 480;
-        std::sscanf(size.c_str(), "%dx%d", &width, &height);
-        for (uint64_t seed : seeds) {
-            sim::RigOptions options;
-            options.seed = seed;
-            options.width = width;
-            options.height = height;
-            options.realism = sim::realismPreset(level);
-            const sim::Rig rig = sim::drawRig(options);
-            Records records(rig);
-            std::array<std::vector<uint8_t>, 4> rows;
-            for (int k = 0; k < 4; ++k) {
-                const sim::Picture picture = sim::renderCamera(rig, k, 2);
-                rows[k] = picture.bytes;
-                if (options.realism.jpegQuality > 0) {
-                    rows[k] = format::decodeJpeg(format::encodeJpeg(picture.width, picture.height, picture.stride,
-                                                                    picture.bytes, options.realism.jpegQuality))
-                                  .picture->pixels;
-                }
-                std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
-                const size_t stride = MZ_ROW_STRIDE24(static_cast<size_t>(width));
-                for (int y = 0; y < height; ++y)
-                    std::memcpy(pixels.data() + static_cast<size_t>(y) * width * 3, rows[k].data() + stride * y,
-                                static_cast<size_t>(width) * 3);
-                const int32_t regions[8] = {0,         height / 4, width / 2,         height - height / 4,
-                                            width / 2, height / 4, width - width / 2, height - height / 4};
-                mzGetPatternIP(pixels.data(), &records.cams[k], regions);
-            }
-            bool lost = false;
-            for (int k = 0; k < 4; ++k) {
-                for (int i = 0; i < 6; ++i) lost |= records.image[k][i].x == -1 && records.image[k][i].y == -1;
-            }
-            if (lost) {
-                std::printf("%s seed %llu: a triangle was not found\n", size.c_str(),
-                            static_cast<unsigned long long>(seed));
-                continue;
-            }
-            refine::RefinementReport report;
-            report.enabled = true;
-            const std::array<std::span<const uint8_t>, 4> spans = {rows[0], rows[1], rows[2], rows[3]};
-            refine::refineCorners(records.cams.data(), spans, report);
-            Poses library, solved;
-            refine::RigRefinementResult result;
-            if (!solveRig(rig, records, refine::cornerCovariances(report), library, solved, &result)) {
-                std::printf("%s seed %llu: the calibration failed\n", size.c_str(),
-                            static_cast<unsigned long long>(seed));
-                continue;
-            }
-            const SeamMeter meter(rig, records, step);
-            const Poses truth = truthInFrame(rig, solved);
-            const std::array<double, 4> zones = meter.zones(solved);
-            const std::array<double, 4> libraryZones = meter.zones(library);
-            const int worst = static_cast<int>(std::max_element(zones.begin(), zones.end()) - zones.begin());
-            worstSolved.add(zones[worst]);
-            worstLibrary.add(*std::max_element(libraryZones.begin(), libraryZones.end()));
-            for (double z : zones) meanZoneSolved.add(z);
-
-            const std::vector<CornerError> errors = cornerErrors(rig, records);
-            Stat rms;
-            for (const CornerError& e : errors) {
-                rms.add(e.along);
-                rms.add(e.across);
-                const auto add = [&](std::map<std::string, std::pair<Stat, Stat>>& m, const std::string& key) {
-                    m[key].first.add(e.along);
-                    m[key].second.add(e.across);
-                };
-                add(byRole, std::string("vertex ") + std::to_string(e.index % 3) + (e.index < 3 ? " left" : " right"));
-                add(byAngle, e.angle < 55 ? "tip < 55 deg" : e.angle < 65 ? "tip 55-65 deg" : "tip >= 65 deg");
-                add(byRadius, e.radius < 0.6 ? "radius < 0.6" : e.radius < 0.8 ? "radius 0.6-0.8" : "radius >= 0.8");
-                add(byCamera, sim::kCameraNames[e.camera]);
-                add(bySize, size);
-            }
-            const double cornerSigma = std::sqrt(rms.squares / std::max(1, rms.n));
-            worstCornersRms.add(cornerSigma);
-
-            if (!quiet) {
-                std::printf(
-                    "== %s seed %llu %s: corners rms %.3f px per coordinate, worst %.2f px; dropped %zu\n",
-                    size.c_str(), static_cast<unsigned long long>(seed), level.c_str(), cornerSigma,
-                    std::max_element(errors.begin(), errors.end(),
-                                     [](const CornerError& a, const CornerError& b) { return a.length < b.length; })
-                        ->length,
-                    result.dropped.size());
-                std::printf("   zones p95 mm (refined | library):");
-                for (int z = 0; z < 4; ++z) std::printf(" %s %.1f", kZoneNames[z], zones[z]);
-                std::printf(" |");
-                for (int z = 0; z < 4; ++z) std::printf(" %.1f", libraryZones[z]);
-                std::printf(
-                    "\n   pose errors (x y mm, height mm, tilt roll heading deg; x, y, heading in the "
-                    "frame the cameras fit best):\n");
-            }
-            for (int k = 0; k < 4; ++k) {
-                for (int p = 0; p < kPoseSize; ++p)
-                    poseError[p].add(std::abs(p == kHeading ? std::remainder(solved[k][p] - truth[k][p], 360.0)
-                                                            : solved[k][p] - truth[k][p]));
-                if (quiet) continue;
-                std::printf("     %-5s %+6.1f %+6.1f | %+6.1f (%+.2f %%) | %+.3f %+.3f %+.3f\n", sim::kCameraNames[k],
-                            solved[k][0] - truth[k][0], solved[k][1] - truth[k][1], solved[k][2] - truth[k][2],
-                            100 * (solved[k][2] - truth[k][2]) / truth[k][2], solved[k][3] - truth[k][3],
-                            solved[k][4] - truth[k][4], std::remainder(solved[k][5] - truth[k][5], 360.0));
-            }
-            // The worst zone with one pose value of one of its cameras true, then of both.
-            const int za = kZoneCameras[worst][0], zb = kZoneCameras[worst][1];
-            if (!quiet)
-                std::printf("   worst zone %s (T%d) %.1f mm with one value true:\n", kZoneNames[worst],
-                            kZoneTriangle[worst] + 1, zones[worst]);
-            for (int p = 0; p < kPoseSize; ++p) {
-                double with[3];
-                for (int which = 0; which < 3; ++which) {
-                    Poses fixed = solved;
-                    if (which != 1) fixed[za][p] = truth[za][p];
-                    if (which != 0) fixed[zb][p] = truth[zb][p];
-                    with[which] = meter.zones(fixed)[worst];
-                }
-                valueShare[p].add(with[2] / zones[worst]);
-                if (!quiet)
-                    std::printf("     %-8s %s %5.1f  %s %5.1f  both %5.1f\n", kValueNames[p], sim::kCameraNames[za],
-                                with[0], sim::kCameraNames[zb], with[1], with[2]);
-            }
-            {
-                double with[2];
-                for (int which = 0; which < 2; ++which) {
-                    Poses fixed = solved;
-                    fixed[which ? zb : za] = truth[which ? zb : za];
-                    with[which] = meter.zones(fixed)[worst];
-                }
-                cameraShare.add(std::min(with[0], with[1]) / zones[worst]);
-                if (!quiet)
-                    std::printf("     whole pose %s %5.1f  %s %5.1f\n", sim::kCameraNames[za], with[0],
-                                sim::kCameraNames[zb], with[1]);
-            }
-
-            // The same geometry with unbiased corners: true pixels plus round noise.
-            std::mt19937_64 random(seed * 7919 + static_cast<uint64_t>(width));
-            std::vector<double> sigmas = noises;
-            sigmas.push_back(cornerSigma);
-            for (size_t n = 0; n < sigmas.size(); ++n) {
-                Stat worstZone, meanZone;
-                for (int d = 0; d < draws; ++d) {
-                    Records noisy(rig);
-                    const refine::CornerCovariances cov = noisyTruth(rig, noisy, sigmas[n], random);
-                    Poses lib, ref;
-                    if (!solveRig(rig, noisy, cov, lib, ref)) continue;
-                    const SeamMeter m(rig, noisy, step);
-                    const std::array<double, 4> z = m.zones(ref);
-                    worstZone.add(*std::max_element(z.begin(), z.end()));
-                    for (double v : z) meanZone.add(v);
-                }
-                worstNoise[n].add(worstZone.mean());
-                meanZoneNoise[n].add(meanZone.mean());
-                if (!quiet)
-                    std::printf("   true corners + %.3f px noise: worst zone %.1f mm, mean zone %.1f mm (%d draws)\n",
-                                sigmas[n], worstZone.mean(), meanZone.mean(), worstZone.n);
-            }
-            std::fflush(stdout);
+    for (const Bay& bay : sweepBays(level, sizes, seeds)) {
+        const sim::Rig& rig = bay.rig;
+        const std::string& size = bay.size;
+        const int width = rig.options.width, height = rig.options.height;
+        const uint64_t seed = rig.options.seed;
+        Records records(rig);
+        std::array<std::vector<uint8_t>, 4> rows;
+        for (int k = 0; k < 4; ++k) {
+            rows[k] = cameraRows(rig, k);
+            std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+            const size_t stride = MZ_ROW_STRIDE24(static_cast<size_t>(width));
+            for (int y = 0; y < height; ++y)
+                std::memcpy(pixels.data() + static_cast<size_t>(y) * width * 3, rows[k].data() + stride * y,
+                            static_cast<size_t>(width) * 3);
+            const int32_t regions[8] = {0,         height / 4, width / 2,         height - height / 4,
+                                        width / 2, height / 4, width - width / 2, height - height / 4};
+            mzGetPatternIP(pixels.data(), &records.cams[k], regions);
         }
+        bool lost = false;
+        for (int k = 0; k < 4; ++k) {
+            for (int i = 0; i < 6; ++i) lost |= records.image[k][i].x == -1 && records.image[k][i].y == -1;
+        }
+        if (lost) {
+            std::printf("%s seed %llu: a triangle was not found\n", size.c_str(),
+                        static_cast<unsigned long long>(seed));
+            continue;
+        }
+        refine::RefinementReport report;
+        report.enabled = true;
+        const std::array<std::span<const uint8_t>, 4> spans = {rows[0], rows[1], rows[2], rows[3]};
+        refine::refineCorners(records.cams.data(), spans, report);
+        Poses library, solved;
+        refine::RigRefinementResult result;
+        if (!solveRig(rig, records, refine::cornerCovariances(report), library, solved, &result)) {
+            std::printf("%s seed %llu: the calibration failed\n", size.c_str(), static_cast<unsigned long long>(seed));
+            continue;
+        }
+        const SeamMeter meter(rig, records, step);
+        const Poses truth = truthInFrame(rig, solved);
+        const std::array<double, 4> zones = meter.zones(solved);
+        const std::array<double, 4> libraryZones = meter.zones(library);
+        const int worst = static_cast<int>(std::max_element(zones.begin(), zones.end()) - zones.begin());
+        worstSolved.add(zones[worst]);
+        worstLibrary.add(*std::max_element(libraryZones.begin(), libraryZones.end()));
+        for (double z : zones) meanZoneSolved.add(z);
+
+        const std::vector<CornerError> errors = cornerErrors(rig, records);
+        Stat rms;
+        for (const CornerError& e : errors) {
+            rms.add(e.along);
+            rms.add(e.across);
+            const auto add = [&](std::map<std::string, std::pair<Stat, Stat>>& m, const std::string& key) {
+                m[key].first.add(e.along);
+                m[key].second.add(e.across);
+            };
+            add(byRole, std::string("vertex ") + std::to_string(e.index % 3) + (e.index < 3 ? " left" : " right"));
+            add(byAngle, e.angle < 55 ? "tip < 55 deg" : e.angle < 65 ? "tip 55-65 deg" : "tip >= 65 deg");
+            add(byRadius, e.radius < 0.6 ? "radius < 0.6" : e.radius < 0.8 ? "radius 0.6-0.8" : "radius >= 0.8");
+            add(byCamera, sim::kCameraNames[e.camera]);
+            add(bySize, size);
+        }
+        const double cornerSigma = std::sqrt(rms.squares / std::max(1, rms.n));
+        worstCornersRms.add(cornerSigma);
+
+        if (!quiet) {
+            std::printf("== %s seed %llu %s: corners rms %.3f px per coordinate, worst %.2f px; dropped %zu\n",
+                        size.c_str(), static_cast<unsigned long long>(seed), level.c_str(), cornerSigma,
+                        std::max_element(errors.begin(), errors.end(),
+                                         [](const CornerError& a, const CornerError& b) { return a.length < b.length; })
+                            ->length,
+                        result.dropped.size());
+            std::printf("   zones p95 mm (refined | library):");
+            for (int z = 0; z < 4; ++z) std::printf(" %s %.1f", kZoneNames[z], zones[z]);
+            std::printf(" |");
+            for (int z = 0; z < 4; ++z) std::printf(" %.1f", libraryZones[z]);
+            std::printf(
+                "\n   pose errors (x y mm, height mm, tilt roll heading deg; x, y, heading in the "
+                "frame the cameras fit best):\n");
+        }
+        for (int k = 0; k < 4; ++k) {
+            for (int p = 0; p < kPoseSize; ++p)
+                poseError[p].add(std::abs(p == kHeading ? std::remainder(solved[k][p] - truth[k][p], 360.0)
+                                                        : solved[k][p] - truth[k][p]));
+            if (quiet) continue;
+            std::printf("     %-5s %+6.1f %+6.1f | %+6.1f (%+.2f %%) | %+.3f %+.3f %+.3f\n", sim::kCameraNames[k],
+                        solved[k][0] - truth[k][0], solved[k][1] - truth[k][1], solved[k][2] - truth[k][2],
+                        100 * (solved[k][2] - truth[k][2]) / truth[k][2], solved[k][3] - truth[k][3],
+                        solved[k][4] - truth[k][4], std::remainder(solved[k][5] - truth[k][5], 360.0));
+        }
+        // The worst zone with one pose value of one of its cameras true, then of both.
+        const int za = kZoneCameras[worst][0], zb = kZoneCameras[worst][1];
+        if (!quiet)
+            std::printf("   worst zone %s (T%d) %.1f mm with one value true:\n", kZoneNames[worst],
+                        kZoneTriangle[worst] + 1, zones[worst]);
+        for (int p = 0; p < kPoseSize; ++p) {
+            double with[3];
+            for (int which = 0; which < 3; ++which) {
+                Poses fixed = solved;
+                if (which != 1) fixed[za][p] = truth[za][p];
+                if (which != 0) fixed[zb][p] = truth[zb][p];
+                with[which] = meter.zones(fixed)[worst];
+            }
+            valueShare[p].add(with[2] / zones[worst]);
+            if (!quiet)
+                std::printf("     %-8s %s %5.1f  %s %5.1f  both %5.1f\n", kValueNames[p], sim::kCameraNames[za],
+                            with[0], sim::kCameraNames[zb], with[1], with[2]);
+        }
+        {
+            double with[2];
+            for (int which = 0; which < 2; ++which) {
+                Poses fixed = solved;
+                fixed[which ? zb : za] = truth[which ? zb : za];
+                with[which] = meter.zones(fixed)[worst];
+            }
+            cameraShare.add(std::min(with[0], with[1]) / zones[worst]);
+            if (!quiet)
+                std::printf("     whole pose %s %5.1f  %s %5.1f\n", sim::kCameraNames[za], with[0],
+                            sim::kCameraNames[zb], with[1]);
+        }
+
+        // The same geometry with unbiased corners: true pixels plus round noise.
+        std::mt19937_64 random(seed * 7919 + static_cast<uint64_t>(width));
+        std::vector<double> sigmas = noises;
+        sigmas.push_back(cornerSigma);
+        for (size_t n = 0; n < sigmas.size(); ++n) {
+            Stat worstZone, meanZone;
+            for (int d = 0; d < draws; ++d) {
+                Records noisy(rig);
+                const refine::CornerCovariances cov = noisyTruth(rig, noisy, sigmas[n], random);
+                Poses lib, ref;
+                if (!solveRig(rig, noisy, cov, lib, ref)) continue;
+                const SeamMeter m(rig, noisy, step);
+                const std::array<double, 4> z = m.zones(ref);
+                worstZone.add(*std::max_element(z.begin(), z.end()));
+                for (double v : z) meanZone.add(v);
+            }
+            worstNoise[n].add(worstZone.mean());
+            meanZoneNoise[n].add(meanZone.mean());
+            if (!quiet)
+                std::printf("   true corners + %.3f px noise: worst zone %.1f mm, mean zone %.1f mm (%d draws)\n",
+                            sigmas[n], worstZone.mean(), meanZone.mean(), worstZone.n);
+        }
+        std::fflush(stdout);
     }
 
     std::printf("\n== summary, %s, %d bays\n", level.c_str(), worstSolved.n);
