@@ -132,6 +132,25 @@ bool projectToPixel(const Camera& camera, const Vec3& p, Vec2& pixel) {
     return true;
 }
 
+bool pixelToFloor(const Camera& camera, const RadiusToAngle& inverse, Vec2 pixel, Vec2& floor) {
+    const Lens& lens = camera.lens;
+    const double u = (pixel.x - lens.cx) / lens.fx, v = (pixel.y - lens.cy) / lens.fy;
+    const double rho = std::hypot(u, v);
+    if (rho > inverse.maxRadius()) return false;
+    const double theta = inverse(rho);
+    const double s = rho > 0 ? std::sin(theta) / rho : 0;
+    const double d[3] = {u * s, v * s, std::cos(theta)};
+    // Camera to floor frame: the transpose of the floor-to-camera rotation.
+    const Mat3& r = camera.rotation;
+    const double wx = r[0][0] * d[0] + r[1][0] * d[1] + r[2][0] * d[2];
+    const double wy = r[0][1] * d[0] + r[1][1] * d[1] + r[2][1] * d[2];
+    const double wz = r[0][2] * d[0] + r[1][2] * d[1] + r[2][2] * d[2];
+    if (wz >= -1e-9) return false;
+    const double t = -camera.position.z / wz;
+    floor = {camera.position.x + t * wx, camera.position.y + t * wy};
+    return true;
+}
+
 std::vector<SurveyPoint> surveyGrid(const Camera& camera) {
     std::vector<SurveyPoint> points;
     const double heading = radians(camera.headingDeg);  // clockwise from +y

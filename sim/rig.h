@@ -147,6 +147,9 @@ Triangle cornerTriangle(const RigOptions& options, int index, double gap, double
 // Pixel of a floor point in a camera, through the camera record's lens; false when the point is
 // behind the camera or outside the image circle.
 bool projectToPixel(const Camera& camera, const Vec3& floorPoint, Vec2& pixel);
+// The other way: the floor point (z = 0) a pixel of the camera looks at, through the inverse of
+// its lens; false above the horizon or outside the image circle.
+bool pixelToFloor(const Camera& camera, const RadiusToAngle& inverse, Vec2 pixel, Vec2& floor);
 
 // What a surveyor would measure for a camera: floor points on a grid 1.2 to 3 m ahead of it and up
 // to 1.5 m to either side, each with the pixel the camera sees it at (points it cannot see left out).

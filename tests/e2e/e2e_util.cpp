@@ -104,25 +104,6 @@ SourceMap decodeLut(const std::vector<uint8_t>& payload, int width, int height) 
     return map;
 }
 
-bool pixelToFloor(const sim::Camera& camera, const sim::RadiusToAngle& inverse, sim::Vec2 pixel, sim::Vec2& floor) {
-    const sim::Lens& lens = camera.lens;
-    const double u = (pixel.x - lens.cx) / lens.fx, v = (pixel.y - lens.cy) / lens.fy;
-    const double rho = std::hypot(u, v);
-    if (rho > inverse.maxRadius()) return false;
-    const double theta = inverse(rho);
-    const double s = rho > 0 ? std::sin(theta) / rho : 0;
-    const double d[3] = {u * s, v * s, std::cos(theta)};
-    // Camera to floor frame: the transpose of the floor-to-camera rotation.
-    const sim::Mat3& r = camera.rotation;
-    const double wx = r[0][0] * d[0] + r[1][0] * d[1] + r[2][0] * d[2];
-    const double wy = r[0][1] * d[0] + r[1][1] * d[1] + r[2][1] * d[2];
-    const double wz = r[0][2] * d[0] + r[1][2] * d[1] + r[2][2] * d[2];
-    if (wz >= -1e-9) return false;
-    const double t = -camera.position.z / wz;
-    floor = {camera.position.x + t * wx, camera.position.y + t * wy};
-    return true;
-}
-
 Distribution distribution(std::vector<double> values) {
     Distribution d;
     d.count = values.size();
@@ -162,8 +143,8 @@ Distribution seamMisalignment(const sim::Rig& rig, const std::array<SourceMap, 4
             for (int b = a + 1; b < 4; ++b) {
                 if (!covers(tables[b].source[i])) continue;
                 sim::Vec2 fa, fb;
-                if (!pixelToFloor(rig.cameras[a], inverse[a], tables[a].source[i], fa) ||
-                    !pixelToFloor(rig.cameras[b], inverse[b], tables[b].source[i], fb)) {
+                if (!sim::pixelToFloor(rig.cameras[a], inverse[a], tables[a].source[i], fa) ||
+                    !sim::pixelToFloor(rig.cameras[b], inverse[b], tables[b].source[i], fb)) {
                     ++unseen;
                     continue;
                 }

@@ -45,10 +45,6 @@ struct SourceMap {
 // rows) in the fixed-point mode of bilinear views.
 SourceMap decodeLut(const std::vector<uint8_t>& payload, int width, int height);
 
-// The floor point (z = 0) a picture pixel of a camera looks at; false above the horizon or
-// outside the image circle.
-bool pixelToFloor(const sim::Camera& camera, const sim::RadiusToAngle& inverse, sim::Vec2 pixel, sim::Vec2& floor);
-
 struct Distribution {
     double median = 0, p95 = 0, max = 0;
     size_t count = 0;

@@ -139,27 +139,6 @@ bool solveRig(const sim::Rig& rig, Records& r, const refine::CornerCovariances& 
     return true;
 }
 
-// The floor point the true camera sees at a pixel.
-bool trueFloor(const sim::Camera& camera, const sim::RadiusToAngle& inverse, double px, double py, double& fx,
-               double& fy) {
-    const sim::Lens& lens = camera.lens;
-    const double u = (px - lens.cx) / lens.fx, v = (py - lens.cy) / lens.fy;
-    const double rho = std::hypot(u, v);
-    if (rho > inverse.maxRadius()) return false;
-    const double theta = inverse(rho);
-    const double s = rho > 0 ? std::sin(theta) / rho : 0;
-    const double d[3] = {u * s, v * s, std::cos(theta)};
-    const sim::Mat3& m = camera.rotation;
-    const double wx = m[0][0] * d[0] + m[1][0] * d[1] + m[2][0] * d[2];
-    const double wy = m[0][1] * d[0] + m[1][1] * d[1] + m[2][1] * d[2];
-    const double wz = m[0][2] * d[0] + m[1][2] * d[1] + m[2][2] * d[2];
-    if (wz >= -1e-9) return false;
-    const double t = -camera.position.z / wz;
-    fx = camera.position.x + t * wx;
-    fy = camera.position.y + t * wy;
-    return true;
-}
-
 struct SeamMeter {
     const sim::Rig& rig;
     const Records& records;
@@ -183,7 +162,9 @@ struct SeamMeter {
                     double px, py;
                     if (!refine::floorToPixel(records.cams[k], poses[k].data(), x, y, &px, &py)) continue;
                     if (!(px >= 0 && py >= 0 && px <= w - 1 && py <= h - 1)) continue;
-                    seen[k] = trueFloor(rig.cameras[k], inverse[k], px, py, floor[k][0], floor[k][1]);
+                    sim::Vec2 f;
+                    seen[k] = sim::pixelToFloor(rig.cameras[k], inverse[k], {px, py}, f);
+                    floor[k] = {f.x, f.y};
                 }
                 for (int z = 0; z < 4; ++z) {
                     const int a = kZoneCameras[z][0], b = kZoneCameras[z][1];
