@@ -711,8 +711,7 @@ RigFigures measureRig(const CameraParam* cams, int patternShape, float markerLen
         PerCorner whitened;
         reprojection(cams, rig, w, figures, whitened);
         if (markerLength > 0) {
-            predict(cams, rig, allCorners(), w, covariances ? whitenings(covariances, kFitCornerSigmaPx) : w, whitened,
-                    figures);
+            predict(cams, rig, allCorners(), w, whitenings(covariances, kFitCornerSigmaPx), whitened, figures);
         }
     }
     if (usable(cams)) {
@@ -727,8 +726,8 @@ RigRefinementResult refineRig(CameraParam* cams, int patternShape, float markerL
     RigRefinementResult result;
     result.before = result.after = measureRig(cams, patternShape, markerLength, covariances);
     const Whitenings w = whitenings(covariances);
-    // Without covariances every corner counts alike already.
-    const Whitenings fit = covariances ? whitenings(covariances, kFitCornerSigmaPx) : w;
+    // Without covariances every corner counts alike already: the widening changes nothing then.
+    const Whitenings fit = whitenings(covariances, kFitCornerSigmaPx);
     RigUnknowns rig;
     if (!cams || !usable(cams) || !(markerLength > 0)) {
         result.note = "the calibration gave no usable poses";
