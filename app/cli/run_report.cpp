@@ -41,6 +41,7 @@ json refinementJson(const refine::RefinementReport& r) {
     j["note"] = r.rig.note.empty() ? json(nullptr) : json(r.rig.note);
     j["iterations"] = r.rig.iterations;
     j["pixelSigma"] = r.rig.after.pixelSigma;
+    j["pictureFactor"] = r.pictureFactor;
     j["timings_ms"] = {{"corners", r.cornerMs}, {"rig", r.rigMs}};
     json cameras = json::object();
     for (int c = 0; c < core::kCameraCount; ++c) {

@@ -251,9 +251,10 @@ TEST_P(Bay, CalibratesAndStitchesLikeTheTruth) {
     }
     const size_t dropped = report["refinement"].value("droppedCorners", nlohmann::json::array()).size();
     std::printf(
-        "FIGURES %-8s %-7s seed %2llu | zones mm median/p95/max%s | predicted p95%s | dropped %zu | quality %s\n",
+        "FIGURES %-8s %-7s seed %2llu | zones mm median/p95/max%s | predicted p95%s | picture factor %.2f | dropped %zu"
+        " | quality %s\n",
         size.c_str(), mode, static_cast<unsigned long long>(c.seed), tables ? zoneFigures.c_str() : " -",
-        predicted.c_str(), dropped, quality.c_str());
+        predicted.c_str(), report["refinement"].value("pictureFactor", 1.0), dropped, quality.c_str());
     if (!HasFailure()) removeFolder(dir);
 }
 

@@ -6,9 +6,12 @@
 // sits at its true pixel with unbiased noise of a given size. A tool for tuning on some seeds and
 // checking on others, not a test: it asserts nothing.
 //   refine_error_budget [--level real] [--sizes 720x480,640x480] [--seeds 1,2,3] [--noise 0.1,0.2]
-//                       [--draws 3] [--step 2] [--quiet] [--holes] [--probe]
+//                       [--draws 3] [--step 2] [--marker 800] [--quiet] [--holes] [--probe]
+// It also gives the goals' pose figures (heights, tilt, roll, heading, distances) of the rigs fitted
+// on true corners with noise. --marker draws bays with triangles of that side (mm).
 // --holes measures instead what the holes' corners would add to the rig (true pixels with noise, the
-// holes' noise 0.5 to 2 times the outer corners'); --probe also fits every side's two edges on the
+// holes' noise 0.5 to 2 times the outer corners'), and what a surveyed layout would (every triangle's
+// floor place known exactly or to 2 or 5 mm); --probe also fits every side's two edges on the
 // pictures with a two-step profile and prints their errors against the truth.
 // The seams are measured as the stitched top view (720 x 480 entries, 14 mm each) would show them:
 // for every floor point two cameras' pictures both cover, the distance between the floor points the
@@ -71,7 +74,7 @@ struct Bay {
 };
 
 std::vector<Bay> sweepBays(const std::string& level, const std::vector<std::string>& sizes,
-                           const std::vector<uint64_t>& seeds) {
+                           const std::vector<uint64_t>& seeds, double markerLength) {
     std::vector<Bay> bays;
     for (const std::string& size : sizes) {
         int width = 720, height = 480;
@@ -82,6 +85,7 @@ std::vector<Bay> sweepBays(const std::string& level, const std::vector<std::stri
             options.width = width;
             options.height = height;
             options.realism = sim::realismPreset(level);
+            options.markerLength = markerLength;
             bays.push_back({size, sim::drawRig(options)});
         }
     }
@@ -178,6 +182,31 @@ struct SeamMeter {
         return p95;
     }
 };
+
+// A camera's true pose in the records' terms (roll and heading counted the other way round).
+Pose truePose(const sim::Camera& t) {
+    return {t.position.x, t.position.y, t.position.z, t.tiltDeg, -t.rollDeg, -t.headingDeg};
+}
+
+// A rig's worst errors as the sweep states its goals: height (share of it), tilt, roll (degrees),
+// heading relative to the front camera's (degrees), distance between two cameras (mm).
+std::array<double, 5> goalErrors(const sim::Rig& rig, const Poses& solved) {
+    std::array<double, 5> e{};
+    for (int k = 0; k < 4; ++k) {
+        const Pose t = truePose(rig.cameras[k]), f = truePose(rig.cameras[0]);
+        e[0] = std::max(e[0], std::abs(solved[k][2] - t[2]) / t[2]);
+        e[1] = std::max(e[1], std::abs(solved[k][3] - t[3]));
+        e[2] = std::max(e[2], std::abs(solved[k][4] - t[4]));
+        e[3] = std::max(e[3], std::abs(std::remainder((solved[k][5] - solved[0][5]) - (t[5] - f[5]), 360.0)));
+        for (int j = 0; j < k; ++j) {
+            const sim::Vec3 a = rig.cameras[k].position, b = rig.cameras[j].position;
+            const double found =
+                std::hypot(solved[k][0] - solved[j][0], solved[k][1] - solved[j][1], solved[k][2] - solved[j][2]);
+            e[4] = std::max(e[4], std::abs(found - std::hypot(a.x - b.x, a.y - b.y, a.z - b.z)));
+        }
+    }
+    return e;
+}
 
 // The true poses in the solved rig's floor frame: turned and shifted so the four camera centres
 // fit the solved ones best (the floor's own origin and turn are the calibration's choice).
@@ -337,10 +366,6 @@ struct HoleCost {
     }
 };
 
-Pose truePose(const sim::Camera& t) {
-    return {t.position.x, t.position.y, t.position.z, t.tiltDeg, -t.rollDeg, -t.headingDeg};
-}
-
 sim::Vec2 centreOf(const sim::Triangle& t) {
     return {(t.corners[0].x + t.corners[1].x + t.corners[2].x) / 3,
             (t.corners[0].y + t.corners[1].y + t.corners[2].y) / 3};
@@ -381,7 +406,8 @@ Sightings sightings(const sim::Rig& rig, double sigma, double holeFactor, double
 }
 
 Poses fitStudyRig(const sim::Rig& rig, const Records& records, const Sightings& seen, double sigma, double holeFactor,
-                  bool holes, BandUnknown unknown, double* bandError) {
+                  bool holes, BandUnknown unknown, double* bandError, double surveyedMm = -1,
+                  std::mt19937_64* surveyRandom = nullptr) {
     Poses poses;
     for (int k = 0; k < 4; ++k) poses[k] = truePose(rig.cameras[k]);
     std::array<std::array<double, 3>, 4> places{};
@@ -411,6 +437,16 @@ Poses fitStudyRig(const sim::Rig& rig, const Records& records, const Sightings& 
         }
     }
     problem.SetParameterBlockConstant(places[0].data());
+    if (surveyedMm >= 0) {
+        // Every triangle's floor place known to `surveyedMm` per coordinate (and its turn to what
+        // that error at its corners gives).
+        std::normal_distribution<double> err(0, 1);
+        for (int t = 0; t < 4; ++t) {
+            places[t] = {surveyedMm * err(*surveyRandom), surveyedMm * err(*surveyRandom),
+                         surveyedMm / (rig.options.markerLength / std::sqrt(3.0)) * err(*surveyRandom)};
+            problem.SetParameterBlockConstant(places[t].data());
+        }
+    }
     if (holes && unknown == BandUnknown::kKnown) {
         for (int t = 0; t < 4; ++t) {
             bands[t] = rig.triangles[t].band;
@@ -550,7 +586,7 @@ void probeEdges(const sim::Rig& rig, int k, const std::vector<uint8_t>& rows, Ed
 double rmsOf(const Stat& s) { return s.n ? std::sqrt(s.squares / s.n) : 0; }
 
 int innerStudy(const std::string& level, const std::vector<std::string>& sizes, const std::vector<uint64_t>& seeds,
-               const std::vector<double>& noises, int draws, int step, bool probe) {
+               double markerLength, const std::vector<double>& noises, int draws, int step, bool probe) {
     const std::vector<double> holeFactors = {1.0, 1.5, 2.0};
     struct Row {
         std::string name;
@@ -558,6 +594,7 @@ int innerStudy(const std::string& level, const std::vector<std::string>& sizes, 
         double factor;
         BandUnknown unknown;
         double bias = 0;
+        double surveyedMm = -1;  // every triangle's floor place known to this, per coordinate
     };
     std::vector<Row> rows = {{"outer corners only", false, 1, BandUnknown::kTriangle}};
     for (double f : holeFactors)
@@ -570,6 +607,10 @@ int innerStudy(const std::string& level, const std::vector<std::string>& sizes, 
     rows.push_back({"+ holes x0.5, band per triangle", true, 0.5, BandUnknown::kTriangle});
     // The holes as the pictures' edges give them (the edge probe's figures at the real level).
     rows.push_back({"+ holes x2.0 found 0.15 px large", true, 2, BandUnknown::kTriangle, 0.15});
+    // A surveyed layout: the triangles' floor places known, exactly or to a few millimetres.
+    for (double mm : {0.0, 2.0, 5.0})
+        rows.push_back({"outer, layout surveyed to " + std::to_string(static_cast<int>(mm)) + " mm", false, 1,
+                        BandUnknown::kTriangle, 0, mm});
     // Per noise, per row: each bay's worst zone (mean over draws) and its mean zone.
     std::vector<std::vector<Stat>> worst(noises.size(), std::vector<Stat>(rows.size()));
     std::vector<std::vector<Stat>> mean(noises.size(), std::vector<Stat>(rows.size()));
@@ -578,7 +619,7 @@ int innerStudy(const std::string& level, const std::vector<std::string>& sizes, 
     std::vector<Stat> bandError(noises.size());
     EdgeErrors edges;
     double checked = 0;
-    for (const Bay& bay : sweepBays(level, sizes, seeds)) {
+    for (const Bay& bay : sweepBays(level, sizes, seeds, markerLength)) {
         const sim::Rig& rig = bay.rig;
         const std::string& size = bay.size;
         const int width = rig.options.width;
@@ -605,8 +646,9 @@ int innerStudy(const std::string& level, const std::vector<std::string>& sizes, 
                                                static_cast<uint64_t>(d));
                     const Sightings seen = sightings(rig, noises[n], rows[r].factor, rows[r].bias, drawRandom);
                     double be = 0;
-                    const Poses poses =
-                        fitStudyRig(rig, records, seen, noises[n], rows[r].factor, rows[r].holes, rows[r].unknown, &be);
+                    std::mt19937_64 surveyRandom(seed * 7919 + static_cast<uint64_t>(d));
+                    const Poses poses = fitStudyRig(rig, records, seen, noises[n], rows[r].factor, rows[r].holes,
+                                                    rows[r].unknown, &be, rows[r].surveyedMm, &surveyRandom);
                     if (r == 1) bandError[n].add(be);
                     const std::array<double, 4> z = meter.zones(poses);
                     w[r].add(*std::max_element(z.begin(), z.end()));
@@ -678,6 +720,7 @@ int main(int argc, char** argv) {
     std::vector<uint64_t> seeds = {1, 2, 3, 4, 5, 6};
     std::vector<double> noises = {0.1, 0.2};
     int draws = 3, step = 2;
+    double markerLength = 800;
     bool quiet = false, holes = false, probe = false;
     for (int i = 1; i < argc; ++i) {
         const std::string key = argv[i];
@@ -691,6 +734,7 @@ int main(int argc, char** argv) {
         const std::string value = argv[++i];
         if (key == "--level") level = value;
         if (key == "--sizes") sizes = split(value);
+        if (key == "--marker") markerLength = std::atof(value.c_str());
         if (key == "--draws") draws = std::atoi(value.c_str());
         if (key == "--step") step = std::max(1, std::atoi(value.c_str()));
         if (key == "--seeds") {
@@ -703,7 +747,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (holes || probe) return innerStudy(level, sizes, seeds, noises, draws, step, probe);
+    if (holes || probe) return innerStudy(level, sizes, seeds, markerLength, noises, draws, step, probe);
 
     std::map<std::string, std::pair<Stat, Stat>> byRole, byAngle, byRadius, byCamera, bySize;
     // Per pose value: the worst zone's 95th percentile with that value of both its cameras true,
@@ -714,8 +758,17 @@ int main(int argc, char** argv) {
     std::array<Stat, kPoseSize> poseError;  // absolute errors, over every camera
     Stat meanZoneSolved;
     std::vector<Stat> meanZoneNoise(noises.size() + 1);
+    // Per noise (and the workflow's rig last): each goal's bay worst, mean over bays and worst bay.
+    std::vector<std::array<Stat, 5>> goalNoise(noises.size() + 2);
+    std::vector<std::array<double, 5>> goalNoiseWorst(noises.size() + 2, std::array<double, 5>{});
+    const auto addGoals = [&](size_t n, const std::array<double, 5>& e) {
+        for (int g = 0; g < 5; ++g) {
+            goalNoise[n][g].add(e[g]);
+            goalNoiseWorst[n][g] = std::max(goalNoiseWorst[n][g], e[g]);
+        }
+    };
 
-    for (const Bay& bay : sweepBays(level, sizes, seeds)) {
+    for (const Bay& bay : sweepBays(level, sizes, seeds, markerLength)) {
         const sim::Rig& rig = bay.rig;
         const std::string& size = bay.size;
         const int width = rig.options.width, height = rig.options.height;
@@ -758,6 +811,7 @@ int main(int argc, char** argv) {
         const std::array<double, 4> libraryZones = meter.zones(library);
         const int worst = static_cast<int>(std::max_element(zones.begin(), zones.end()) - zones.begin());
         worstSolved.add(zones[worst]);
+        addGoals(noises.size() + 1, goalErrors(rig, solved));
         worstLibrary.add(*std::max_element(libraryZones.begin(), libraryZones.end()));
         for (double z : zones) meanZoneSolved.add(z);
 
@@ -786,7 +840,11 @@ int main(int argc, char** argv) {
                                          [](const CornerError& a, const CornerError& b) { return a.length < b.length; })
                             ->length,
                         result.dropped.size());
-            std::printf("   zones p95 mm (refined | library):");
+            std::printf("   scatter ratio %.2f, pixel sigma %.3f; predicted zones:", result.after.scatterRatio,
+                        result.after.pixelSigma);
+            for (int z = 0; z < 4; ++z)
+                std::printf(" %s %.1f", kZoneNames[z], result.after.seams[kZoneTriangle[z]].predictedP95Mm);
+            std::printf("\n   zones p95 mm (refined | library):");
             for (int z = 0; z < 4; ++z) std::printf(" %s %.1f", kZoneNames[z], zones[z]);
             std::printf(" |");
             for (int z = 0; z < 4; ++z) std::printf(" %.1f", libraryZones[z]);
@@ -850,6 +908,7 @@ int main(int argc, char** argv) {
                 const std::array<double, 4> z = m.zones(ref);
                 worstZone.add(*std::max_element(z.begin(), z.end()));
                 for (double v : z) meanZone.add(v);
+                addGoals(n, goalErrors(rig, ref));
             }
             worstNoise[n].add(worstZone.mean());
             meanZoneNoise[n].add(meanZone.mean());
@@ -867,6 +926,18 @@ int main(int argc, char** argv) {
         std::printf("true corners + %s noise: worst zone %.1f mm, mean zone %.1f mm\n",
                     n < noises.size() ? (std::to_string(noises[n]) + " px").c_str() : "the bay's own rms",
                     worstNoise[n].mean(), meanZoneNoise[n].mean());
+    }
+    std::printf(
+        "goals' figures, each bay's worst (mean over bays and draws / worst): height %%, tilt, roll, heading deg, "
+        "distance mm\n");
+    for (size_t n = 0; n < goalNoise.size(); ++n) {
+        const std::string name = n < noises.size()    ? "true corners + " + std::to_string(noises[n]) + " px"
+                                 : n == noises.size() ? "true corners + the bay's own rms"
+                                                      : "the workflow's rig";
+        std::printf("  %-40s", name.c_str());
+        for (int g = 0; g < 5; ++g)
+            std::printf(" %6.3f/%6.3f", goalNoise[n][g].mean() * (g ? 1 : 100), goalNoiseWorst[n][g] * (g ? 1 : 100));
+        std::printf("\n");
     }
     std::printf("pose errors, mean |e| over cameras:");
     for (int p = 0; p < kPoseSize; ++p) std::printf(" %s %.3f", kValueNames[p], poseError[p].mean());
