@@ -12,7 +12,8 @@
 // --holes measures instead what the holes' corners would add to the rig (true pixels with noise, the
 // holes' noise 0.5 to 2 times the outer corners'), and what a surveyed layout would (every triangle's
 // floor place known exactly or to 2 or 5 mm); --probe also fits every side's two edges on the
-// pictures with a two-step profile and prints their errors against the truth.
+// pictures with a two-step profile and prints their errors against the truth (and the outer edge
+// again with the band's true width given).
 // The seams are measured as the stitched top view (720 x 480 entries, 14 mm each) would show them:
 // for every floor point two cameras' pictures both cover, the distance between the floor points the
 // TRUE cameras see at the pixels the solved poses take it to, per corner zone.
@@ -470,12 +471,14 @@ Poses fitStudyRig(const sim::Rig& rig, const Records& records, const Sightings& 
 // it modelled as two blurred steps (floor to band at `a`, band to hole at `b`).
 struct ProfileCost {
     std::vector<double> s, grey;
+    double width = -1;  // the band's width when known: the hole's edge is then that far in, not p[1]
     bool operator()(const double* p, double* residual) const {
         // p: a, b, blur, floor, band, hole
         const double blur = std::max(std::abs(p[2]), 0.2);
+        const double b = width >= 0 ? p[0] + width : p[1];
         for (size_t j = 0; j < s.size(); ++j) {
             const double into = 0.5 * (1 + std::erf((s[j] - p[0]) / (blur * M_SQRT2)));
-            const double hole = 0.5 * (1 + std::erf((s[j] - p[1]) / (blur * M_SQRT2)));
+            const double hole = 0.5 * (1 + std::erf((s[j] - b) / (blur * M_SQRT2)));
             residual[j] = p[3] + (p[4] - p[3]) * into + (p[5] - p[4]) * hole - grey[j];
         }
         return true;
@@ -496,9 +499,10 @@ double greyAt(const std::vector<uint8_t>& rows, int width, int height, double x,
 }
 
 struct EdgeErrors {
-    Stat outer, hole;            // each side's mean error over its profiles, pixels along the normal
-    Stat outerPoint, holePoint;  // single profiles
-    Stat thinOuter, thinHole;    // sides whose band is under 4 px on screen
+    Stat outer, hole;                 // each side's mean error over its profiles, pixels along the normal
+    Stat outerPoint, holePoint;       // single profiles
+    Stat thinOuter, thinHole;         // sides whose band is under 4 px on screen
+    Stat outerKnown, thinOuterKnown;  // the outer edge again, fitted with the band's true width
 };
 
 // Each side's two edges probed in the middle part of the side (the tips left out): profiles along
@@ -511,7 +515,7 @@ void probeEdges(const sim::Rig& rig, int k, const std::vector<uint8_t>& rows, Ed
         for (int e = 0; e < 3; ++e) {
             const sim::Vec2 a = tri.corners[e], b = tri.corners[(e + 1) % 3];
             const sim::Vec2 in = sim::inwardNormal(tri, e);
-            Stat outerSide, holeSide;
+            Stat outerSide, holeSide, knownSide;
             double bandPx = 0;
             for (double t = 0.25; t <= 0.751; t += 0.05) {
                 const sim::Vec2 o{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
@@ -556,17 +560,28 @@ void probeEdges(const sim::Rig& rig, int k, const std::vector<uint8_t>& rows, Ed
                                profile.grey.front(),
                                *std::min_element(profile.grey.begin(), profile.grey.end()),
                                profile.grey.back()};
-                ceres::Problem problem;
-                const int n = static_cast<int>(profile.s.size());
-                problem.AddResidualBlock(
-                    new ceres::NumericDiffCostFunction<ProfileCost, ceres::CENTRAL, ceres::DYNAMIC, 6>(
-                        new ProfileCost(profile), ceres::TAKE_OWNERSHIP, n),
-                    nullptr, p);
-                ceres::Solver::Options options;
-                options.max_num_iterations = 50;
-                ceres::Solver::Summary summary;
-                ceres::Solve(options, &problem, &summary);
+                const auto fit = [&](double* q, double width) {
+                    ProfileCost* cost = new ProfileCost(profile);
+                    cost->width = width;
+                    ceres::Problem problem;
+                    problem.AddResidualBlock(
+                        new ceres::NumericDiffCostFunction<ProfileCost, ceres::CENTRAL, ceres::DYNAMIC, 6>(
+                            cost, ceres::TAKE_OWNERSHIP, static_cast<int>(profile.s.size())),
+                        nullptr, q);
+                    if (width >= 0) problem.SetManifold(q, new ceres::SubsetManifold(6, {1}));
+                    ceres::Solver::Options options;
+                    options.max_num_iterations = 50;
+                    ceres::Solver::Summary summary;
+                    ceres::Solve(options, &problem, &summary);
+                };
+                double known[6];
+                std::copy(p, p + 6, known);
+                fit(p, -1);
+                fit(known, trueHole);
                 if (!(std::abs(p[0]) < 3 && std::abs(p[1] - trueHole) < 3)) continue;
+                if (std::abs(known[0]) < 3) {
+                    knownSide.add(known[0]);
+                }
                 outerSide.add(p[0]);
                 holeSide.add(p[1] - trueHole);
                 errors.outerPoint.add(p[0]);
@@ -575,9 +590,11 @@ void probeEdges(const sim::Rig& rig, int k, const std::vector<uint8_t>& rows, Ed
             if (outerSide.n < 4) continue;
             errors.outer.add(outerSide.mean());
             errors.hole.add(holeSide.mean());
+            errors.outerKnown.add(knownSide.mean());
             if (bandPx < 4) {
                 errors.thinOuter.add(outerSide.mean());
                 errors.thinHole.add(holeSide.mean());
+                errors.thinOuterKnown.add(knownSide.mean());
             }
         }
     }
@@ -706,6 +723,9 @@ int innerStudy(const std::string& level, const std::vector<std::string>& sizes, 
         std::printf("  band under 4 px (n %d): outer bias %+.3f rms %.3f | hole bias %+.3f rms %.3f\n",
                     edges.thinOuter.n, edges.thinOuter.mean(), rmsOf(edges.thinOuter), edges.thinHole.mean(),
                     rmsOf(edges.thinHole));
+        std::printf(
+            "  outer edge fitted with the band's true width: bias %+.3f rms %.3f; band under 4 px %+.3f rms %.3f\n",
+            edges.outerKnown.mean(), rmsOf(edges.outerKnown), edges.thinOuterKnown.mean(), rmsOf(edges.thinOuterKnown));
         std::printf("  single profiles (n %d): outer sd %.3f | hole sd %.3f\n", edges.outerPoint.n,
                     edges.outerPoint.sd(), edges.holePoint.sd());
     }
