@@ -778,6 +778,7 @@ int main(int argc, char** argv) {
     std::array<Stat, kPoseSize> poseError;  // absolute errors, over every camera
     Stat meanZoneSolved;
     std::vector<Stat> meanZoneNoise(noises.size() + 1);
+    std::vector<Stat> truthOverPrediction(noises.size() + 1);  // log(true zone / predicted), per noise
     // Per noise (and the workflow's rig last): each goal's bay worst, mean over bays and worst bay.
     std::vector<std::array<Stat, 5>> goalNoise(noises.size() + 2);
     std::vector<std::array<double, 5>> goalNoiseWorst(noises.size() + 2, std::array<double, 5>{});
@@ -923,9 +924,16 @@ int main(int argc, char** argv) {
                 Records noisy(rig);
                 const refine::CornerCovariances cov = noisyTruth(rig, noisy, sigmas[n], random);
                 Poses lib, ref;
-                if (!solveRig(rig, noisy, cov, lib, ref)) continue;
+                refine::RigRefinementResult fitted;
+                if (!solveRig(rig, noisy, cov, lib, ref, &fitted)) continue;
                 const SeamMeter m(rig, noisy, step);
                 const std::array<double, 4> z = m.zones(ref);
+                // Truth over prediction where the corners' covariance is exactly their noise's.
+                for (int zone = 0; zone < 4; ++zone) {
+                    const double predicted = fitted.after.seams[kZoneTriangle[zone]].predictedP95Mm;
+                    if (fitted.after.predicted && predicted > 0 && z[zone] > 0)
+                        truthOverPrediction[n].add(std::log(z[zone] / predicted));
+                }
                 worstZone.add(*std::max_element(z.begin(), z.end()));
                 for (double v : z) meanZone.add(v);
                 addGoals(n, goalErrors(rig, ref));
@@ -943,9 +951,10 @@ int main(int argc, char** argv) {
     std::printf("worst zone p95: refined %.1f mm (library %.1f); mean zone %.1f mm; corners rms %.3f px\n",
                 worstSolved.mean(), worstLibrary.mean(), meanZoneSolved.mean(), worstCornersRms.mean());
     for (size_t n = 0; n < worstNoise.size(); ++n) {
-        std::printf("true corners + %s noise: worst zone %.1f mm, mean zone %.1f mm\n",
+        std::printf("true corners + %s noise: worst zone %.1f mm, mean zone %.1f mm; log(true/predicted) mean %.2f sd %.2f\n",
                     n < noises.size() ? (std::to_string(noises[n]) + " px").c_str() : "the bay's own rms",
-                    worstNoise[n].mean(), meanZoneNoise[n].mean());
+                    worstNoise[n].mean(), meanZoneNoise[n].mean(), truthOverPrediction[n].mean(),
+                    truthOverPrediction[n].sd());
     }
     std::printf(
         "goals' figures, each bay's worst (mean over bays and draws / worst): height %%, tilt, roll, heading deg, "
