@@ -769,7 +769,7 @@ int main(int argc, char** argv) {
 
     if (holes || probe) return innerStudy(level, sizes, seeds, markerLength, noises, draws, step, probe);
 
-    std::map<std::string, std::pair<Stat, Stat>> byRole, byAngle, byRadius, byCamera, bySize;
+    std::map<std::string, std::pair<Stat, Stat>> byRole, byAngle, byRadius, byCamera, bySize, byVerdict;
     // Per pose value: the worst zone's 95th percentile with that value of both its cameras true,
     // over the worst zone as solved.
     std::array<Stat, kPoseSize> valueShare;
@@ -849,6 +849,13 @@ int main(int argc, char** argv) {
             add(byAngle, e.angle < 55 ? "tip < 55 deg" : e.angle < 65 ? "tip 55-65 deg" : "tip >= 65 deg");
             add(byRadius, e.radius < 0.6 ? "radius < 0.6" : e.radius < 0.8 ? "radius 0.6-0.8" : "radius >= 0.8");
             add(byCamera, sim::kCameraNames[e.camera]);
+            const refine::CornerRefinement& how = report.corners[e.camera][e.index];
+            add(byVerdict, std::string(refine::verdictName(how.verdict)) + (how.ownTip ? ", own tip" : ""));
+            if (!quiet && e.length > 0.4) {
+                std::printf("   corner %s %d off %.2f px: %s%s, moved %.2f, side rms %.3f\n",
+                            sim::kCameraNames[e.camera], e.index, e.length, refine::verdictName(how.verdict),
+                            how.ownTip ? " (own tip)" : "", how.moved, how.sideRms);
+            }
             add(bySize, size);
         }
         const double cornerSigma = std::sqrt(rms.squares / std::max(1, rms.n));
@@ -951,10 +958,10 @@ int main(int argc, char** argv) {
     std::printf("worst zone p95: refined %.1f mm (library %.1f); mean zone %.1f mm; corners rms %.3f px\n",
                 worstSolved.mean(), worstLibrary.mean(), meanZoneSolved.mean(), worstCornersRms.mean());
     for (size_t n = 0; n < worstNoise.size(); ++n) {
-        std::printf("true corners + %s noise: worst zone %.1f mm, mean zone %.1f mm; log(true/predicted) mean %.2f sd %.2f\n",
-                    n < noises.size() ? (std::to_string(noises[n]) + " px").c_str() : "the bay's own rms",
-                    worstNoise[n].mean(), meanZoneNoise[n].mean(), truthOverPrediction[n].mean(),
-                    truthOverPrediction[n].sd());
+        std::printf(
+            "true corners + %s noise: worst zone %.1f mm, mean zone %.1f mm; log(true/predicted) mean %.2f sd %.2f\n",
+            n < noises.size() ? (std::to_string(noises[n]) + " px").c_str() : "the bay's own rms", worstNoise[n].mean(),
+            meanZoneNoise[n].mean(), truthOverPrediction[n].mean(), truthOverPrediction[n].sd());
     }
     std::printf(
         "goals' figures, each bay's worst (mean over bays and draws / worst): height %%, tilt, roll, heading deg, "
@@ -978,4 +985,5 @@ int main(int argc, char** argv) {
     printStats("by distance from the picture's centre:", byRadius);
     printStats("by camera:", byCamera);
     printStats("by picture size:", bySize);
+    printStats("by the refinement's verdict:", byVerdict);
 }
