@@ -54,16 +54,8 @@ void allowForPictureQuality(RefinementReport& report) {
         }
     }
     report.pictureFactor = fitted > 0 ? std::pow(std::max(1.0, sum / fitted / kCleanSideRmsPx), kPictureExponent) : 1.0;
-    RigFigures& f = report.rig.after;
-    const auto widen = [&](double& v) {
-        if (v >= 0) v *= report.pictureFactor;
-    };
-    for (SeamFigures& s : f.seams) widen(s.predictedP95Mm);
-    for (CameraFigures& c : f.cameras) {
-        widen(c.heightSigmaMm);
-        widen(c.tiltSigmaDeg);
-        widen(c.rollSigmaDeg);
-        widen(c.headingSigmaDeg);
+    for (SeamFigures& s : report.rig.after.seams) {
+        if (s.predictedP95Mm >= 0) s.predictedP95Mm *= report.pictureFactor;
     }
 }
 

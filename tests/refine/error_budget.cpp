@@ -779,6 +779,7 @@ int main(int argc, char** argv) {
     Stat meanZoneSolved;
     std::vector<Stat> meanZoneNoise(noises.size() + 1);
     std::vector<Stat> truthOverPrediction(noises.size() + 1);  // log(true zone / predicted), per noise
+    std::array<std::vector<double>, 4> zRaw, zShown;           // |error| / sigma: height, tilt, roll, heading
     // Per noise (and the workflow's rig last): each goal's bay worst, mean over bays and worst bay.
     std::vector<std::array<Stat, 5>> goalNoise(noises.size() + 2);
     std::vector<std::array<double, 5>> goalNoiseWorst(noises.size() + 2, std::array<double, 5>{});
@@ -828,6 +829,27 @@ int main(int argc, char** argv) {
         }
         const SeamMeter meter(rig, records, step);
         const Poses truth = truthInFrame(rig, solved);
+        {
+            // Each pose value's error in units of the sigma the report gives (widened for the
+            // picture's quality) and of the rig's own before that widening.
+            refine::RefinementReport judged = report;
+            judged.rig = result;
+            refine::allowForPictureQuality(judged);
+            for (int k = 0; k < 4; ++k) {
+                const refine::CameraFigures& raw = result.after.cameras[k];
+                const refine::CameraFigures& shown = judged.rig.after.cameras[k];
+                const double rawSigma[4] = {raw.heightSigmaMm, raw.tiltSigmaDeg, raw.rollSigmaDeg, raw.headingSigmaDeg};
+                const double shownSigma[4] = {shown.heightSigmaMm, shown.tiltSigmaDeg, shown.rollSigmaDeg,
+                                              shown.headingSigmaDeg};
+                for (int v = 0; v < 4; ++v) {
+                    const int p = kHeight + v;
+                    const double e = std::abs(p == kHeading ? std::remainder(solved[k][p] - truth[k][p], 360.0)
+                                                            : solved[k][p] - truth[k][p]);
+                    if (rawSigma[v] > 0) zRaw[v].push_back(e / rawSigma[v]);
+                    if (shownSigma[v] > 0) zShown[v].push_back(e / shownSigma[v]);
+                }
+            }
+        }
         const std::array<double, 4> zones = meter.zones(solved);
         const std::array<double, 4> libraryZones = meter.zones(library);
         const int worst = static_cast<int>(std::max_element(zones.begin(), zones.end()) - zones.begin());
@@ -975,6 +997,13 @@ int main(int argc, char** argv) {
             std::printf(" %6.3f/%6.3f", goalNoise[n][g].mean() * (g ? 1 : 100), goalNoiseWorst[n][g] * (g ? 1 : 100));
         std::printf("\n");
     }
+    std::printf(
+        "pose errors over the sigmas the report gives (a normal error: median 0.67, 95th 1.96), median / 95th;"
+        " before the picture's widening in brackets:");
+    for (int v = 0; v < 4; ++v)
+        std::printf(" %s %.2f/%.2f (%.2f/%.2f)", kValueNames[kHeight + v], quantile(zShown[v], 0.5),
+                    quantile(zShown[v], 0.95), quantile(zRaw[v], 0.5), quantile(zRaw[v], 0.95));
+    std::printf("\n");
     std::printf("pose errors, mean |e| over cameras:");
     for (int p = 0; p < kPoseSize; ++p) std::printf(" %s %.3f", kValueNames[p], poseError[p].mean());
     std::printf("\nworst zone left with one value of both its cameras true (fraction of it):");
