@@ -193,8 +193,9 @@ Pose truePose(const sim::Camera& t) {
 // heading relative to the front camera's (degrees), distance between two cameras (mm).
 std::array<double, 5> goalErrors(const sim::Rig& rig, const Poses& solved) {
     std::array<double, 5> e{};
+    const Pose f = truePose(rig.cameras[0]);
     for (int k = 0; k < 4; ++k) {
-        const Pose t = truePose(rig.cameras[k]), f = truePose(rig.cameras[0]);
+        const Pose t = truePose(rig.cameras[k]);
         e[0] = std::max(e[0], std::abs(solved[k][2] - t[2]) / t[2]);
         e[1] = std::max(e[1], std::abs(solved[k][3] - t[3]));
         e[2] = std::max(e[2], std::abs(solved[k][4] - t[4]));
@@ -213,10 +214,7 @@ std::array<double, 5> goalErrors(const sim::Rig& rig, const Poses& solved) {
 // fit the solved ones best (the floor's own origin and turn are the calibration's choice).
 Poses truthInFrame(const sim::Rig& rig, const Poses& solved) {
     Poses truth;
-    for (int k = 0; k < 4; ++k) {
-        const sim::Camera& t = rig.cameras[k];
-        truth[k] = {t.position.x, t.position.y, t.position.z, t.tiltDeg, -t.rollDeg, -t.headingDeg};
-    }
+    for (int k = 0; k < 4; ++k) truth[k] = truePose(rig.cameras[k]);
     double mt[2] = {}, ms[2] = {};
     for (int k = 0; k < 4; ++k) {
         for (int i = 0; i < 2; ++i) {
